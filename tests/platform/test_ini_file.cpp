@@ -1,0 +1,80 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "platform/ini_file.h"
+
+namespace {
+std::string TempFile(const char* name, const std::string& content) {
+  auto dir = std::filesystem::temp_directory_path() / ("vn_ini_" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  auto path = (dir / name).string();
+  std::ofstream(path, std::ios::binary) << content;
+  return path;
+}
+std::string Slurp(const std::string& path) {
+  std::string s;
+  ReadWholeFile(path, s);
+  return s;
+}
+}  // namespace
+
+TEST(IniFile, ReadsHandWrittenFilesWithoutRegardToCase) {
+  auto path = TempFile("read.ini",
+                       "; comment\r\n[Stocks]\r\nSiteFile = QUOTES.SDF \r\nRefresh=20\r\nbad=12x\r\n"
+                       "[colors]\nFilter=$1E\nSpaces In Key=yes\n[stocks]\nlate=1\n");
+  IniFile ini(path);
+  EXPECT_EQ(ini.ReadString("STOCKS", "sitefile", "x"), "QUOTES.SDF");
+  EXPECT_EQ(ini.ReadInteger("Stocks", "Refresh", 0), 20);
+  EXPECT_EQ(ini.ReadInteger("Stocks", "bad", 7), 7);
+  EXPECT_EQ(ini.ReadInteger("Stocks", "absent", 9), 9);
+  EXPECT_EQ(ini.ReadInteger("Colors", "Filter", 0), 30);
+  EXPECT_EQ(ini.ReadString("Colors", "spaces in key", ""), "yes");
+  // A section repeated later in the file merges into the first.
+  EXPECT_EQ(ini.ReadString("Stocks", "late", ""), "1");
+  StringList keys;
+  ini.ReadSection("stocks", keys);
+  EXPECT_EQ(keys.CommaText(), "SiteFile,Refresh,bad,late");
+}
+
+TEST(IniFile, WritesThroughAtOnceAndKeepsSpelling) {
+  auto path = TempFile("write.ini", "[Misc]\r\nFractions=NO\r\n");
+  {
+    IniFile ini(path);
+    EXPECT_TRUE(ini.WriteString("MISC", "fractions", "YES"));
+    EXPECT_TRUE(ini.WriteInteger("Views", "Count", 3));
+  }
+  EXPECT_EQ(Slurp(path), "[Misc]\r\nFractions=YES\r\n\r\n[Views]\r\nCount=3\r\n\r\n");
+  IniFile again(path);
+  again.DeleteKey("misc", "FRACTIONS");
+  again.EraseSection("views");
+  EXPECT_EQ(Slurp(path), "[Misc]\r\n\r\n");
+  EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
+}
+
+TEST(IniFile, RefusesKeysAndValuesThatWouldBreakTheFile) {
+  auto path = TempFile("unsafe.ini", "");
+  IniFile ini(path);
+  for (const char* key : {"a=b", "[x]", "semi;colon", "line\nbreak", "", "  "})
+    EXPECT_FALSE(ini.WriteString("Ports", key, "1")) << key;
+  EXPECT_FALSE(ini.WriteString("Ports", "ok", "two\r\nlines"));
+  EXPECT_FALSE(ini.WriteString("bad]section", "ok", "1"));
+  EXPECT_TRUE(ini.WriteString("Ports", "My Port", "a=b;c[d]"));
+  IniFile again(path);
+  EXPECT_EQ(again.ReadString("Ports", "my port", ""), "a=b;c[d]");
+  StringList sections;
+  again.ReadSections(sections);
+  EXPECT_EQ(sections.CommaText(), "Ports");
+}
+
+TEST(IniFile, BatchWritesOnce) {
+  auto path = TempFile("batch.ini", "");
+  IniFile ini(path);
+  ini.BeginBatch();
+  ini.WriteString("A", "k1", "1");
+  ini.WriteString("A", "k2", "2");
+  EXPECT_EQ(Slurp(path), "");
+  ini.EndBatch();
+  EXPECT_EQ(Slurp(path), "[A]\r\nk1=1\r\nk2=2\r\n\r\n");
+}
