@@ -1,0 +1,62 @@
+#pragma once
+// Named locks with holder tracking and bounded waits.
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+class MyCriticalSection {
+public:
+  explicit MyCriticalSection(std::string_view name);
+  MyCriticalSection(const MyCriticalSection&) = delete;
+  MyCriticalSection& operator=(const MyCriticalSection&) = delete;
+
+  // Takes the lock when free (true). Otherwise retries every 2 ms, processing window messages
+  // on the main thread; a try-only caller gets false after 800 rounds; after 2400 rounds the
+  // deadlock report is shown and false returned. On false the caller must not touch the data.
+  bool Enter(std::string_view owner, bool tryOnly = false);
+  void Leave();
+
+  const std::string& Name() const { return name_; }
+  std::string Owner() const;
+  bool Busy() const { return busy_.load(); }
+
+  static constexpr int RoundMs = 2;
+  static constexpr int TryRounds = 800;
+  static constexpr int DeadlockRounds = 2400;
+
+private:
+  std::string name_;
+  mutable std::mutex inner_;
+  std::atomic<bool> busy_{false};
+  std::string owner_ = "EMPTY";
+};
+
+// Holds a lock for a scope when it was obtained; check Ok() before touching the data.
+class LockHold {
+public:
+  LockHold(MyCriticalSection& cs, std::string_view owner, bool tryOnly = false)
+      : cs_(cs), ok_(cs.Enter(owner, tryOnly)) {}
+  ~LockHold() {
+    if (ok_) cs_.Leave();
+  }
+  LockHold(const LockHold&) = delete;
+  LockHold& operator=(const LockHold&) = delete;
+  bool Ok() const { return ok_; }
+  explicit operator bool() const { return ok_; }
+
+private:
+  MyCriticalSection& cs_;
+  bool ok_;
+};
+
+extern MyCriticalSection StockListLock;  // "STLIST": StockTable
+extern MyCriticalSection PortLock;       // "PORT": the portfolios
+extern MyCriticalSection AddSnapLock;    // "AddSnap": writers of snapshots and news marks
+extern MyCriticalSection RefreshLock;    // "REFSTK": pending lists and HandOverList
+extern MyCriticalSection IdxListLock;    // "IdxList": IndexList
+extern MyCriticalSection IniLock;        // "INI": the settings file
+extern MyCriticalSection HResLock;       // "HRES": the result slots
+
+// A random integer 0 .. range-1, drawn under one shared lock when useLock is set.
+int LockedRandom(int range, bool useLock);

@@ -1,0 +1,45 @@
+#pragma once
+// Program-wide state and flags, set at start and read everywhere.
+#include <atomic>
+#include <string>
+
+#include "platform/datetime.h"
+#include "platform/messages.h"  // ShuttingDown
+#include "platform/string_list.h"
+
+// The program folder, ending with "/": $VANTORA_HOME, else $XDG_DATA_HOME/vantora/,
+// else ~/.local/share/vantora/.
+extern std::string ProgDir;
+extern double ProgVersion;
+
+extern StringList ParamList;  // params.par, loaded once at start
+extern StringList AdParams;   // reklama.par, loaded by the ad system
+
+extern std::atomic<bool> QuitRequested;
+extern std::atomic<int> ModalDepth;
+extern std::atomic<bool> ShowAds;
+extern std::atomic<bool> HaveIE4;
+extern std::atomic<bool> UseProxy;
+extern const std::string RegKeyPath;  // "\SOFTWARE\4HB\Vantora"
+extern int CallbackMsg;               // registered "VNCallback"
+
+// Update reminder state.
+extern std::string LastWUNotify;
+extern int WUInterval;
+extern TDateTime NextWUReminder;
+
+// Early command-line switches.
+extern std::atomic<bool> LogOn;       // "LOG"
+extern std::atomic<bool> DebugOn;     // "DEBUG" and the debug window while open
+extern bool AllowDupSwitch;           // "ALLOWDUP"
+extern bool ProphetSwitch;            // "PROPHET"
+
+// Resolves ProgDir from the environment (does not create it).
+std::string ResolveProgDir();
+// Creates the program folder when missing and copies every file of dataDir that it lacks.
+// Returns false when the folder cannot be made.
+bool SeedProgDir(const std::string& progDir, const std::string& dataDir);
+// Reads "ALLOWDUP", "LOG" and "PROPHET" (any case) from the arguments.
+void ParseEarlySwitches(int argc, const char* const* argv);
+// True when a file name from outside stays inside ProgDir once joined to it.
+bool IsSafeRelativeName(const std::string& name);

@@ -1,0 +1,56 @@
+#pragma once
+// The user settings record: held live (LiveSettings), as the preferences dialog's working
+// copy, and as the print dialog's layout record (PrintSettings).
+#include <array>
+#include <string>
+
+#include "platform/color.h"
+
+constexpr int ColKindCount = 44;
+
+struct GlobVars {
+  // Chart colours and pens.
+  bool Gradient = true;
+  TColor BackClr = clBlack;
+  TColor GradStart = RGBColor(0, 0, 64);
+  TColor GradEnd = RGBColor(0, 0, 0);
+  TColor BidClr = clRed;
+  TColor AskClr = clLime;
+  TColor PriceClr = clYellow;
+  TColor VolClr = clAqua;
+  TColor AxisClr = clGray;
+  TColor TextClr = clWhite;
+  int PriceThick = 2;
+  int BidThick = 1;
+  int IndThick = 1;
+  std::array<TColor, 5> Ind{clFuchsia, clAqua, clLime, RGBColor(255, 128, 0), clWhite};
+  int Filter = 30;          // spike filter, percent, at least 2
+  bool AxL = false;         // axes on the left
+  std::string PortChart;    // "%" = portfolio charts in percent
+  bool Hints = true;
+  // Views and grid layout.
+  std::string CurView = "Default";
+  std::array<int, ColKindCount> ColPos{};    // grid column of each kind, -1 hidden
+  std::array<int, ColKindCount> ColStyle{};  // style of each shown kind
+  std::array<int, ColKindCount> ColWidth{};
+  std::string FontName = "Sans Serif";
+  int FontSize = 9;
+  int FontStyle = 0;  // bit 0 bold, bit 1 italic
+  int RowHeight = 18;
+  // News and web.
+  bool NewsTwoPanes = false;
+  bool NewsBrowserOff = false;
+  char WebDefault = 'Y';  // 'Y' built-in browser, 'W' system browser, 'N' none
+
+  GlobVars();
+};
+
+extern GlobVars LiveSettings;
+extern GlobVars WorkSettings;   // the preferences dialog's working copy
+extern GlobVars PrintSettings;  // the portfolio print dialog's hidden grid
+extern bool ShowFractions;      // section "Misc", key "Fractions"
+
+// Reads and writes the record's keys in the settings file (see docs/file-formats.md).
+void LoadGlobVars(GlobVars& g);
+void SaveGlobVars(const GlobVars& g);
+void LoadMiscSettings();  // ShowFractions, UseProxy, ShowAds, LastWUNotify, ETOFFSET

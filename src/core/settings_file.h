@@ -1,0 +1,41 @@
+#pragma once
+// The settings file STOCKS.INI: every access runs under the lock "INI".
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/ini_file.h"
+#include "platform/string_list.h"
+
+class TMyIniFile {
+public:
+  explicit TMyIniFile(const std::string& path);
+
+  std::string ReadString(std::string_view section, std::string_view key, std::string_view def) const;
+  // False when the lock was not obtained or the key/value was refused (a log line says why).
+  bool WriteString(std::string_view section, std::string_view key, std::string_view value);
+  int ReadInteger(std::string_view section, std::string_view key, int def) const;
+  bool WriteInteger(std::string_view section, std::string_view key, int value);
+  // "YES"/"NO" booleans as the settings file writes them; reads also "1"/"0", any case.
+  bool ReadYesNo(std::string_view section, std::string_view key, bool def) const;
+  bool WriteYesNo(std::string_view section, std::string_view key, bool value);
+  double ReadFloat(std::string_view section, std::string_view key, double def) const;
+  bool WriteFloat(std::string_view section, std::string_view key, double value);
+  void ReadSection(std::string_view section, StringList& keys) const;
+  void ReadSectionValues(std::string_view section, StringList& lines) const;
+  void ReadSections(StringList& sections) const;
+  void EraseSection(std::string_view section);
+  void DeleteKey(std::string_view section, std::string_view key);
+  void BeginBatch();
+  void EndBatch();
+  const std::string& FileName() const { return file_.FileName(); }
+
+private:
+  mutable IniFile file_;
+};
+
+// The one settings-file object, on STOCKS.INI in the program folder (null before start-up).
+extern std::unique_ptr<TMyIniFile> IniFile_;
+TMyIniFile& Ini();
+// Opens STOCKS.INI in ProgDir after copying it to the backup "STOCKS.IN_".
+void OpenSettingsFile();

@@ -1,0 +1,286 @@
+#include "core/text_helpers.h"
+
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <numeric>
+#include <vector>
+
+#include "core/program_state.h"
+#include "core/settings.h"
+
+namespace {
+
+// Fixed-point text through to_chars, so that no locale can change the decimal point.
+std::string FixedText(double value, int decimals) {
+  std::array<char, 400> buf{};
+  auto res = std::to_chars(buf.data(), buf.data() + buf.size(), value, std::chars_format::fixed, decimals);
+  if (res.ec != std::errc()) return "0";
+  return std::string(buf.data(), res.ptr);
+}
+
+void DropTrailingZeros(std::string& s) {
+  if (s.find('.') == std::string::npos) return;
+  while (!s.empty() && s.back() == '0') s.pop_back();
+  if (!s.empty() && s.back() == '.') s.pop_back();
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+// A whole text as a decimal number with an optional sign.
+bool ReadDecimal(std::string_view s, double& out) {
+  bool negative = false;
+  if (!s.empty() && (s[0] == '+' || s[0] == '-')) {
+    negative = s[0] == '-';
+    s.remove_prefix(1);
+  }
+  if (s.empty() || !(IsDigit(s[0]) || s[0] == '.')) return false;
+  double v = 0;
+  auto res = std::from_chars(s.data(), s.data() + s.size(), v, std::chars_format::fixed);
+  if (res.ec != std::errc() || res.ptr != s.data() + s.size()) return false;
+  out = negative ? -v : v;
+  return true;
+}
+
+bool ReadUnsigned(std::string_view s, uint64_t& out) {
+  if (s.empty()) return false;
+  auto res = std::from_chars(s.data(), s.data() + s.size(), out);
+  return res.ec == std::errc() && res.ptr == s.data() + s.size();
+}
+
+// "n/d" with an optional sign in front of n; the denominator must not be 0.
+bool ReadFraction(std::string_view s, double& out) {
+  bool negative = false;
+  if (!s.empty() && (s[0] == '+' || s[0] == '-')) {
+    negative = s[0] == '-';
+    s.remove_prefix(1);
+  }
+  size_t slash = s.find('/');
+  if (slash == std::string_view::npos) return false;
+  uint64_t num = 0, den = 0;
+  if (!ReadUnsigned(s.substr(0, slash), num) || !ReadUnsigned(s.substr(slash + 1), den) || den == 0) return false;
+  double v = static_cast<double>(num) / static_cast<double>(den);
+  out = negative ? -v : v;
+  return true;
+}
+
+std::string FractionText(double value) {
+  const double magnitude = std::fabs(value);
+  if (!(magnitude >= 1.0 / 64) || !std::isfinite(magnitude) || magnitude > 9e15) return {};
+  const double sixtyFourths = std::round(magnitude * 64);
+  if (std::fabs(magnitude * 64 - sixtyFourths) > 64.0 / 512) return {};
+  const auto n = static_cast<uint64_t>(sixtyFourths);
+  const uint64_t whole = n / 64;
+  uint64_t num = n % 64;
+  uint64_t den = 64;
+  const uint64_t g = std::gcd(num, den);
+  if (num != 0) {
+    num /= g;
+    den /= g;
+  }
+  std::string s = value < 0 ? "-" : "";
+  if (whole != 0 || num == 0) s += std::to_string(whole);
+  if (num != 0) {
+    if (whole != 0) s += ' ';
+    s += std::to_string(num) + "/" + std::to_string(den);
+  }
+  return s;
+}
+
+char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+
+bool MatchesAt(std::string_view text, size_t pos, std::string_view find, bool ignoreCase) {
+  if (!ignoreCase) return text.compare(pos, find.size(), find) == 0;
+  for (size_t i = 0; i < find.size(); ++i)
+    if (LowerAscii(text[pos + i]) != LowerAscii(find[i])) return false;
+  return true;
+}
+
+}  // namespace
+
+std::string FormatPrice(double value) {
+  if (!std::isfinite(value)) return "0";
+  const double magnitude = std::fabs(value);
+  int decimals = 1;
+  if (magnitude < 10) decimals = 4;
+  else if (magnitude < 1000) decimals = 3;
+  else if (magnitude <= 10000) decimals = 2;
+  std::string s = FixedText(value, decimals);
+  DropTrailingZeros(s);
+  if (s == "-0") s = "0";
+  return s;
+}
+
+std::string FormatPriceFraction(double value) {
+  if (ShowFractions) {
+    std::string s = FractionText(value);
+    if (!s.empty()) return s;
+  }
+  return FormatPrice(value);
+}
+
+double ParsePrice(std::string_view text) {
+  if (text.find('!') != std::string_view::npos) return 0;
+  std::string cleaned(text);
+  for (char& c : cleaned)
+    if (!(IsDigit(c) || c == '.' || c == '-' || c == '+' || c == '/')) c = ' ';
+
+  std::vector<std::string_view> words;
+  std::string_view rest(cleaned);
+  while (!rest.empty()) {
+    size_t start = rest.find_first_not_of(' ');
+    if (start == std::string_view::npos) break;
+    rest.remove_prefix(start);
+    size_t end = rest.find(' ');
+    words.push_back(rest.substr(0, end));
+    rest.remove_prefix(end == std::string_view::npos ? rest.size() : end);
+  }
+
+  double value = 0;
+  if (words.empty()) return 0;
+  if (words.size() == 1) {
+    if (words[0].find('/') != std::string_view::npos ? ReadFraction(words[0], value) : ReadDecimal(words[0], value))
+      return value;
+  } else if (words.size() == 2) {
+    double whole = 0, fraction = 0;
+    std::string_view frac = words[1];
+    if (ReadDecimal(words[0], whole) && !frac.empty() && IsDigit(frac[0]) && ReadFraction(frac, fraction)) {
+      // The sign of the whole part covers the fraction: "-3 1/4" is -3.25.
+      return words[0][0] == '-' ? whole - fraction : whole + fraction;
+    }
+  }
+  throw EConvertError("'" + std::string(text) + "' is not a valid price");
+}
+
+int SplitDelimited(std::string_view text, StringList& list, std::string_view delimiters) {
+  list.Clear();
+  std::string source(text);
+  source += SplitEndMark;
+  auto isDelimiter = [&](char c) { return c == SplitEndMark || delimiters.find(c) != std::string_view::npos; };
+
+  int count = 0;
+  size_t i = 0;
+  const size_t n = source.size();
+  while (i < n) {
+    while (i < n && isDelimiter(source[i])) ++i;
+    if (i >= n) break;
+    std::string field;
+    while (i < n && !isDelimiter(source[i])) {
+      if (source[i] != '\'') {
+        field += source[i++];
+        continue;
+      }
+      // Quoted text runs to the closing apostrophe, delimiters included; '' is one apostrophe.
+      ++i;
+      while (i < n) {
+        if (source[i] == '\'') {
+          if (i + 1 < n && source[i + 1] == '\'') {
+            field += '\'';
+            i += 2;
+            continue;
+          }
+          ++i;
+          break;
+        }
+        // An unclosed quote ends at the end mark, which is not part of the text.
+        if (i == n - 1) {
+          ++i;
+          break;
+        }
+        field += source[i++];
+      }
+    }
+    list.Add(std::move(field));
+    ++count;
+  }
+  return count;
+}
+
+void UrlEncodeParam(std::string_view text, std::string& result) {
+  static constexpr char hex[] = "0123456789ABCDEF";
+  static constexpr std::string_view kept = "@:',-.^_$";
+  result.clear();
+  result.reserve(text.size());
+  for (char c : text) {
+    if (IsDigit(c) || IsAsciiLetter(c) || kept.find(c) != std::string_view::npos) {
+      result += c;
+    } else if (c == ' ') {
+      result += '+';
+    } else {
+      const auto b = static_cast<unsigned char>(c);
+      result += '%';
+      result += hex[b >> 4];
+      result += hex[b & 0x0F];
+    }
+  }
+}
+
+std::string UrlEncodeParam(std::string_view text) {
+  std::string r;
+  UrlEncodeParam(text, r);
+  return r;
+}
+
+int ScanCharBack(std::string_view text, char ch, int start) {
+  const int len = static_cast<int>(text.size());
+  if (start <= 0 || start > len) start = len;
+  for (int i = start; i >= 1; --i)
+    if (text[static_cast<size_t>(i - 1)] == ch) return i;
+  return 0;
+}
+
+int ReplaceAll(std::string& text, std::string_view find, std::string_view replacement, bool ignoreCase) {
+  if (find.empty() || text.size() < find.size()) return 0;
+  std::string out;
+  int count = 0;
+  size_t i = 0;
+  while (i + find.size() <= text.size()) {
+    if (MatchesAt(text, i, find, ignoreCase)) {
+      out += replacement;
+      i += find.size();
+      ++count;
+    } else {
+      out += text[i++];
+    }
+  }
+  if (count == 0) return 0;
+  out.append(text, i, std::string::npos);
+  text = std::move(out);
+  return count;
+}
+
+void StreamToString(std::istream& stream, std::string& out) {
+  out.clear();
+  char buf[65536];
+  while (stream.read(buf, sizeof buf) || stream.gcount() > 0) out.append(buf, static_cast<size_t>(stream.gcount()));
+  stream.clear();
+  stream.seekg(0);
+}
+
+std::string VersionText(double version) {
+  if (!std::isfinite(version) || version < 0 || version > 1e12) return "0";
+  std::string digits = std::to_string(static_cast<long long>(std::llround(version * 1000)));
+  if (digits.size() == 4) {
+    const char last = digits.back();
+    digits.pop_back();
+    if (last != '0') digits += static_cast<char>('a' + (last - '1'));
+  }
+  std::string s;
+  for (size_t i = 0; i < digits.size(); ++i) {
+    s += digits[i];
+    if ((i == 0 || i == 1) && i + 1 < digits.size() && IsDigit(digits[i + 1])) s += '.';
+  }
+  return s;
+}
+
+void GetFileVersionString(const std::string& fileName, std::string& out) {
+  namespace fs = std::filesystem;
+  std::error_code ec1, ec2;
+  const fs::path file = fs::canonical(fileName, ec1);
+  const fs::path self = fs::canonical("/proc/self/exe", ec2);
+  if (!ec1 && !ec2 && file == self) out = VersionText(ProgVersion);
+  else out = "**unknown**";
+}

@@ -1,0 +1,65 @@
+#pragma once
+// Small text helpers shared by every window: prices, field splitting, URL parameters,
+// version texts. Numbers always use "." whatever the locale.
+#include <istream>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "platform/string_list.h"
+
+// A text that does not read as a number.
+class EConvertError : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+// The price with 4 decimals below 10, 3 below 1000, 2 up to 10000 and 1 above (by magnitude),
+// trailing zeros and a trailing point dropped.
+std::string FormatPrice(double value);
+// While ShowFractions is on, a value near a multiple of 1/64 as sign, whole part and reduced
+// 64ths ("3 1/4", "-1/2", "7"); otherwise FormatPrice.
+std::string FormatPriceFraction(double value);
+
+// Reads a decimal or fractional price ("25.5", "25 1/2", "1/4"). Characters that cannot belong
+// to a number read as blanks, so an empty or letters-only text gives 0; a text holding '!'
+// gives 0. Throws EConvertError when what is left is still no number.
+double ParsePrice(std::string_view text);
+
+// The end mark appended to the text and added to the delimiters.
+constexpr char SplitEndMark = static_cast<char>(199);
+// Clears the list and adds each field of text; returns the number of fields. A run of
+// delimiters makes no empty field; text between apostrophes is kept as is, with two
+// apostrophes standing for one.
+int SplitDelimited(std::string_view text, StringList& list, std::string_view delimiters);
+
+// Keeps letters, digits and @ : ' , - . ^ _ $; a blank becomes '+', any other byte %XX.
+void UrlEncodeParam(std::string_view text, std::string& result);
+std::string UrlEncodeParam(std::string_view text);
+
+// The 1-based position of the last ch at or before start (start 0 or past the end: from the
+// end); 0 when there is none.
+int ScanCharBack(std::string_view text, char ch, int start);
+
+// Replaces every non-overlapping occurrence of find, left to right; returns how many.
+// An empty find replaces nothing.
+int ReplaceAll(std::string& text, std::string_view find, std::string_view replacement, bool ignoreCase);
+
+// The stream's bytes from its position to its end; the stream is left at position 0.
+void StreamToString(std::istream& stream, std::string& out);
+
+// The display text of a version number: 2.501 gives "2.5.0a", 2.5 gives "2.5.0".
+std::string VersionText(double version);
+
+// The version text of a file. Our files carry no version resource: the program's own
+// executable gives VersionText(ProgVersion), every other file "**unknown**".
+void GetFileVersionString(const std::string& fileName, std::string& out);
+
+// Frees an object and swallows any failure; the caller clears its own variable.
+template <typename T>
+void FreeGuarded(T* object) noexcept {
+  try {
+    delete object;
+  } catch (...) {
+  }
+}

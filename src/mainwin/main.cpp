@@ -1,0 +1,81 @@
+// The program's entry: single instance, start-up, the main window, orderly shut-down.
+#include <QApplication>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <fcntl.h>
+#include <cstdlib>
+#include <filesystem>
+#include <unistd.h>
+
+#include "core/branding.h"
+#include "core/button_form.h"
+#include "core/log.h"
+#include "core/program_state.h"
+#include "mainwin/main_form.h"
+#include "mainwin/single_instance.h"
+#include "mainwin/startup.h"
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void OnTerminateSignal(int) {
+  char c = 1;
+  [[maybe_unused]] auto n = ::write(signalPipe[1], &c, 1);
+}
+
+// A session logout or kill asks the window to close, so settings are still written.
+void CloseOnSignals(QObject* parent) {
+  if (::pipe2(signalPipe, O_CLOEXEC) != 0) return;
+  auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, parent);
+  QObject::connect(notifier, &QSocketNotifier::activated, parent, [] {
+    char c;
+    [[maybe_unused]] auto n = ::read(signalPipe[0], &c, 1);
+    if (mForm) mForm->close();
+  });
+  struct sigaction sa {};
+  sa.sa_handler = OnTerminateSignal;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART;
+  sigaction(SIGTERM, &sa, nullptr);
+  sigaction(SIGINT, &sa, nullptr);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (geteuid() == 0) setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
+  std::error_code ec;
+  std::string exeDir = std::filesystem::canonical("/proc/self/exe", ec).parent_path().string();
+  if (!PrepareProgramFolder(argc, argv, exeDir)) {
+    std::fprintf(stderr, "Cannot create the program folder %s\n", ProgDir.c_str());
+    return 1;
+  }
+  const bool allowDups = SameText(ParamValue(ParamList, "ALLOWDUPS", "NO"), "YES") || AllowDupSwitch;
+  // Looked for before the log is started anew, so a second copy keeps the first one's log.
+  SingleInstance guard("Vantrx", ProgDir);
+  if (!allowDups && guard.AnotherIsRunning()) {
+    WriteLog("dup found! terminating", 0);
+    return 0;
+  }
+  InitFoundation();
+
+  QApplication app(argc, argv);
+  app.setApplicationName(QString::fromStdString(Branding.ProgShortName));
+  app.setApplicationDisplayName(QString::fromStdString(Branding.ProgFullName));
+  InstallInputActivityFilter();
+  Switches = ParseStartupSwitches(argc, argv);
+
+  TmForm form;
+  mForm = &form;
+  if (!allowDups) guard.Claim([] {
+      if (mForm) mForm->BringToFront();
+    });
+  CloseOnSignals(&app);
+  form.show();
+  int rc = app.exec();
+  FinishFoundation();
+  mForm = nullptr;
+  return rc;
+}

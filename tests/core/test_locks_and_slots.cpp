@@ -1,0 +1,113 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "core/error_report.h"
+#include "core/locks.h"
+#include "core/result_slots.h"
+#include "platform/clock.h"
+
+namespace {
+struct ReportCatcher {
+  std::atomic<int> count{0};
+  std::string message, position;
+  ReportCatcher() {
+    SetErrorReportHandler([this](const std::string& m, const std::string& p) {
+      message = m;
+      position = p;
+      ++count;
+    });
+  }
+  ~ReportCatcher() { SetErrorReportHandler(nullptr); }
+};
+}  // namespace
+
+TEST(MyCriticalSection, TryEntryGivesUpAndDeadlockIsReported) {
+  TestClock clock(0);
+  ScopedClock use(clock);
+  ReportCatcher reports;
+  MyCriticalSection cs("TESTLOCK");
+  EXPECT_EQ(cs.Owner(), "EMPTY");
+  ASSERT_TRUE(cs.Enter("holder"));
+  EXPECT_EQ(cs.Owner(), "holder");
+
+  bool got = true;
+  std::thread t([&] { got = cs.Enter("trier", true); });
+  t.join();
+  EXPECT_FALSE(got);
+  EXPECT_EQ(reports.count, 0);
+  EXPECT_GE(clock.TickMs(), MyCriticalSection::TryRounds * MyCriticalSection::RoundMs);
+
+  std::thread w([&] { got = cs.Enter("waiter", false); });
+  w.join();
+  EXPECT_FALSE(got);
+  EXPECT_EQ(reports.count, 1);
+  EXPECT_EQ(reports.position, "DEADLOCK!");
+  EXPECT_NE(reports.message.find("TESTLOCK"), std::string::npos);
+  EXPECT_NE(reports.message.find("holder"), std::string::npos);
+  // The failed entries did not disturb the holder.
+  EXPECT_EQ(cs.Owner(), "holder");
+  cs.Leave();
+  EXPECT_EQ(cs.Owner(), "EMPTY");
+  EXPECT_TRUE(cs.Enter("next", true));
+  cs.Leave();
+}
+
+TEST(MyCriticalSection, WaiterGetsTheLockOnceFreed) {
+  MyCriticalSection cs("X");
+  ASSERT_TRUE(cs.Enter("a"));
+  std::atomic<bool> got{false};
+  std::thread t([&] {
+    LockHold hold(cs, "b");
+    got = hold.Ok();
+  });
+  SleepMs(20);
+  cs.Leave();
+  t.join();
+  EXPECT_TRUE(got);
+  EXPECT_FALSE(cs.Busy());
+}
+
+TEST(ResultSlots, AllocateDeliverAndRunOut) {
+  ReportCatcher reports;
+  std::vector<int> taken;
+  for (int i = 0; i < HResCount; ++i) {
+    int s = AllocHRes('T');
+    ASSERT_EQ(s, i + 1);
+    taken.push_back(s);
+  }
+  EXPECT_EQ(AllocHRes('T'), 0);
+  EXPECT_EQ(reports.count, 1);
+  EXPECT_EQ(reports.message, "No HRES left!");
+
+  // A freed slot is the next one handed out, empty and not done.
+  SetHRes(500, "old");
+  FreeHRes(500);
+  EXPECT_EQ(AllocHRes('Q'), 500);
+  EXPECT_EQ(HResTag(500), 'Q');
+  EXPECT_EQ(GetHRes(500), "");
+  EXPECT_FALSE(HResDone(500));
+  // An empty delivery still ends a wait.
+  std::thread t([] { SetHRes(500, ""); });
+  EXPECT_EQ(WaitForSlot(500, nullptr, 5000), WaitResult::Done);
+  t.join();
+  EXPECT_TRUE(HResDone(500));
+
+  for (int s : taken) FreeHRes(s);
+  EXPECT_EQ(HResInUse(), 0);
+  // Out-of-range slots are ignored, and a freed slot takes no late delivery.
+  SetHRes(0, "x");
+  SetHRes(1001, "x");
+  SetHRes(7, "late");
+  EXPECT_EQ(GetHRes(7), "");
+}
+
+TEST(LockedRandom, StaysInRange) {
+  for (int i = 0; i < 1000; ++i) {
+    int v = LockedRandom(7, i % 2 == 0);
+    EXPECT_GE(v, 0);
+    EXPECT_LT(v, 7);
+  }
+  EXPECT_EQ(LockedRandom(0, true), 0);
+}
