@@ -1,5 +1,7 @@
 #include "core/locks.h"
 
+#include <algorithm>
+#include <mutex>
 #include <random>
 
 #include "core/error_report.h"
@@ -14,17 +16,21 @@ MyCriticalSection IdxListLock("IdxList");
 MyCriticalSection IniLock("INI");
 MyCriticalSection HResLock("HRES");
 
-MyCriticalSection::MyCriticalSection(std::string_view name) : name_(name.substr(0, 20)) {}
+MyCriticalSection::MyCriticalSection(std::string_view name) : name_(name.substr(0, 20)) { SetOwner("EMPTY"); }
+
+void MyCriticalSection::SetOwner(std::string_view owner) {
+  size_t n = std::min(owner.size(), OwnerSize - 1);
+  for (size_t i = 0; i < n; ++i) owner_[i].store(owner[i], std::memory_order_relaxed);
+  owner_[n].store('\0', std::memory_order_relaxed);
+}
 
 bool MyCriticalSection::Enter(std::string_view owner, bool tryOnly) {
   for (int round = 0;; ++round) {
-    {
-      std::lock_guard lock(inner_);
-      if (!busy_) {
-        busy_ = true;
-        owner_ = std::string(owner);
-        return true;
-      }
+    bool expected = false;
+    if (!busy_.load(std::memory_order_relaxed) &&
+        busy_.compare_exchange_strong(expected, true, std::memory_order_acquire)) {
+      SetOwner(owner);
+      return true;
     }
     if (tryOnly && round >= TryRounds) return false;
     if (round >= DeadlockRounds) {
@@ -37,14 +43,18 @@ bool MyCriticalSection::Enter(std::string_view owner, bool tryOnly) {
 }
 
 void MyCriticalSection::Leave() {
-  std::lock_guard lock(inner_);
-  busy_ = false;
-  owner_ = "EMPTY";
+  SetOwner("EMPTY");
+  busy_.store(false, std::memory_order_release);
 }
 
 std::string MyCriticalSection::Owner() const {
-  std::lock_guard lock(inner_);
-  return owner_;
+  std::string s;
+  for (size_t i = 0; i < OwnerSize; ++i) {
+    char c = owner_[i].load(std::memory_order_relaxed);
+    if (!c) break;
+    s += c;
+  }
+  return s;
 }
 
 int LockedRandom(int range, bool useLock) {

@@ -1,7 +1,6 @@
 #pragma once
 // Named locks with holder tracking and bounded waits.
 #include <atomic>
-#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -26,10 +25,14 @@ public:
   static constexpr int DeadlockRounds = 2400;
 
 private:
+  void SetOwner(std::string_view owner);
+
   std::string name_;
-  mutable std::mutex inner_;
   std::atomic<bool> busy_{false};
-  std::string owner_ = "EMPTY";
+  // The holder's name, for deadlock reports only; kept in atomics so that reading it while
+  // the holder changes is harmless (a report may then show a mixed name).
+  static constexpr size_t OwnerSize = 24;
+  std::atomic<char> owner_[OwnerSize];
 };
 
 // Holds a lock for a scope when it was obtained; check Ok() before touching the data.

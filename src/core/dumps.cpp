@@ -1,0 +1,279 @@
+#include "core/dumps.h"
+
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "core/add_snap.h"
+#include "core/locks.h"
+#include "core/log.h"
+#include "core/market_clock.h"
+#include "core/program_state.h"
+#include "core/stock_table.h"
+#include "platform/string_list.h"
+
+static_assert(std::endian::native == std::endian::little, "the dump files are little-endian");
+
+namespace {
+constexpr char QuoteMagic[8] = {'V', 'N', 'S', 'D', 'A', 'T', 'A', '1'};
+constexpr char NewsMagic[8] = {'V', 'N', 'S', 'N', 'E', 'W', 'S', '1'};
+constexpr uint32_t MaxText = 1u << 20;
+constexpr uint32_t MaxNewsPerSymbol = 1u << 20;
+
+class Writer {
+public:
+  template <typename T>
+  void Put(T v) {
+    char b[sizeof(T)];
+    std::memcpy(b, &v, sizeof(T));
+    bytes.append(b, sizeof(T));
+  }
+  void PutText(std::string_view s) {
+    const uint32_t n = static_cast<uint32_t>(std::min<size_t>(s.size(), MaxText));
+    Put(n);
+    bytes.append(s.data(), n);
+  }
+  void PutRaw(const void* p, size_t n) { bytes.append(static_cast<const char*>(p), n); }
+  std::string bytes;
+};
+
+class Reader {
+public:
+  explicit Reader(std::string_view b) : b_(b) {}
+  template <typename T>
+  bool Get(T& v) {
+    if (b_.size() - pos_ < sizeof(T)) return false;
+    std::memcpy(&v, b_.data() + pos_, sizeof(T));
+    pos_ += sizeof(T);
+    return true;
+  }
+  bool GetText(std::string& s, uint32_t limit = MaxText) {
+    uint32_t n = 0;
+    if (!Get(n) || n > limit || b_.size() - pos_ < n) return false;
+    s.assign(b_.data() + pos_, n);
+    pos_ += n;
+    return true;
+  }
+  bool GetRaw(void* p, size_t n) {
+    if (b_.size() - pos_ < n) return false;
+    std::memcpy(p, b_.data() + pos_, n);
+    pos_ += n;
+    return true;
+  }
+  bool AtEnd() const { return pos_ == b_.size(); }
+
+private:
+  std::string_view b_;
+  size_t pos_ = 0;
+};
+
+bool FiniteQuote(const QuoteFields& q) {
+  for (float f : {q.Last, q.Bid, q.Ask, q.Open, q.High, q.Low, q.PrevClose, q.Change, q.Volume})
+    if (!std::isfinite(f)) return false;
+  return std::isfinite(q.UpdateDate) && std::isfinite(q.UpdateTime);
+}
+
+bool ValidKey(const std::string& key) {
+  return !key.empty() && key.size() <= static_cast<size_t>(TMyStrList::KeyLength) &&
+         key.find('|') == std::string::npos && key == TMyStrList::NormalizeKey(key);
+}
+
+// The record of a key, created when new (under AddSnapLock, which the caller holds).
+StockInfoType* RecordFor(const std::string& key) {
+  int index = StockTable.Find(key);
+  if (index < 0) {
+    LockHold table(StockListLock, "LOADDUMP");
+    if (!table) return nullptr;
+    index = StockTable.Add(key);
+  }
+  return index >= 0 ? StockTable.Objects(index) : nullptr;
+}
+
+struct DumpedQuote {
+  std::string key;
+  QuoteFields quote;
+  std::vector<ValueRec> values;
+};
+
+bool ReadQuoteRecord(Reader& r, DumpedQuote& d) {
+  QuoteFields& q = d.quote;
+  uint32_t count = 0;
+  if (!r.GetText(d.key, TMyStrList::KeyLength) || !ValidKey(d.key) || !r.GetText(q.Name, 1024) ||
+      !r.GetText(q.TickMark, 64))
+    return false;
+  for (float* f : {&q.Last, &q.Bid, &q.Ask, &q.Open, &q.High, &q.Low, &q.PrevClose, &q.Change, &q.Volume})
+    if (!r.Get(*f)) return false;
+  for (int* n : {&q.BidSize, &q.AskSize, &q.LastSize, &q.TradeCount})
+    if (!r.Get(*n)) return false;
+  if (!r.Get(q.UpdateDate) || !r.Get(q.UpdateTime) || !FiniteQuote(q)) return false;
+  if (!r.Get(count) || count > 2u * ValueList::MaxCount) return false;
+  d.values.resize(count);
+  if (!r.GetRaw(d.values.data(), count * sizeof(ValueRec))) return false;
+  return true;
+}
+}  // namespace
+
+bool SaveQuoteDump(const std::string& path) {
+  Writer w;
+  w.PutRaw(QuoteMagic, sizeof QuoteMagic);
+  const int n = StockTable.Count();
+  w.Put(static_cast<uint32_t>(n));
+  std::vector<ValueRec> values;
+  for (int i = 0; i < n; ++i) {
+    StockInfoType& rec = *StockTable.Objects(i);
+    QuoteFields q;
+    {
+      LockHold writers(AddSnapLock, "SAVEDUMP");
+      if (!writers) return false;
+      q = rec.Quote;
+    }
+    {
+      LockHold list(rec.Values.Cs(), "SAVEDUMP");
+      if (!list) return false;
+      values.assign(rec.Values.Data(), rec.Values.Data() + rec.Values.Count());
+    }
+    w.PutText(rec.Symbol);
+    w.PutText(std::string_view(q.Name).substr(0, 1024));
+    w.PutText(std::string_view(q.TickMark).substr(0, 64));
+    for (float f : {q.Last, q.Bid, q.Ask, q.Open, q.High, q.Low, q.PrevClose, q.Change, q.Volume}) w.Put(f);
+    for (int v : {q.BidSize, q.AskSize, q.LastSize, q.TradeCount}) w.Put(static_cast<int32_t>(v));
+    w.Put(q.UpdateDate);
+    w.Put(q.UpdateTime);
+    w.Put(static_cast<uint32_t>(values.size()));
+    w.PutRaw(values.data(), values.size() * sizeof(ValueRec));
+  }
+  return WriteFileAtomic(path, w.bytes);
+}
+
+int LoadQuoteDump(const std::string& path) {
+  std::string bytes;
+  if (!ReadWholeFile(path, bytes)) return -1;
+  Reader r(bytes);
+  char magic[8];
+  uint32_t n = 0;
+  if (!r.GetRaw(magic, 8) || std::memcmp(magic, QuoteMagic, 8) != 0 || !r.Get(n)) return -1;
+  int taken = 0;
+  for (uint32_t i = 0; i < n; ++i) {
+    DumpedQuote d;
+    if (!ReadQuoteRecord(r, d)) {
+      WriteLog("SDATA.DMP: damaged at record " + std::to_string(i));
+      break;
+    }
+    LockHold writers(AddSnapLock, "LOADDUMP");
+    if (!writers) break;
+    StockInfoType* rec = RecordFor(d.key);
+    if (!rec) break;
+    {
+      LockHold list(rec->Values.Cs(), "LOADDUMP");
+      if (!list) break;
+      if (rec->Values.Count() > 0) continue;  // live data wins
+      int at = -1;
+      for (const ValueRec& v : d.values) {
+        if (!std::isfinite(v.Time) || !std::isfinite(v.Last) || !std::isfinite(v.Bid) || !std::isfinite(v.Ask) ||
+            !std::isfinite(v.Volume))
+          continue;
+        ValueRec clean = v;
+        clean.Reserved = clean.Reserved2 = 0;
+        at = rec->Values.Store(clean);
+      }
+      if (rec->Values.Count() > 0) {
+        rec->LastStored.store(at >= 0 ? at : rec->Values.Count() - 1);
+        rec->FirstTime.store(rec->Values[0].Time);
+      }
+    }
+    if (rec->Quote.UpdateDate <= 0) rec->Quote = d.quote;
+    ++taken;
+  }
+  return taken;
+}
+
+bool SaveNewsDump(const std::string& path) {
+  Writer w;
+  w.PutRaw(NewsMagic, sizeof NewsMagic);
+  const int n = StockTable.Count();
+  w.Put(static_cast<uint32_t>(n));
+  std::vector<NewsRec> items;
+  for (int i = 0; i < n; ++i) {
+    StockInfoType& rec = *StockTable.Objects(i);
+    {
+      LockHold list(rec.News.Cs(), "SAVENEWS");
+      if (!list) return false;
+      items.clear();
+      for (int k = 0; k < rec.News.Count() && items.size() < MaxNewsPerSymbol; ++k) items.push_back(rec.News[k]);
+    }
+    w.PutText(rec.Symbol);
+    w.Put(static_cast<int32_t>(rec.NewNews.load()));
+    w.Put(rec.NewsChecked.load());
+    w.Put(static_cast<uint32_t>(items.size()));
+    for (const NewsRec& item : items) {
+      w.Put(item.Time);
+      w.Put(static_cast<int32_t>(item.Extra));
+      w.Put(static_cast<int32_t>(item.Id));
+      w.Put(static_cast<uint8_t>(item.Read ? 1 : 0));
+      w.PutText(item.Title);
+      w.PutText(item.Link);
+      w.PutText(item.Source);
+    }
+  }
+  return WriteFileAtomic(path, w.bytes);
+}
+
+int LoadNewsDump(const std::string& path) {
+  std::string bytes;
+  if (!ReadWholeFile(path, bytes)) return -1;
+  Reader r(bytes);
+  char magic[8];
+  uint32_t n = 0;
+  if (!r.GetRaw(magic, 8) || std::memcmp(magic, NewsMagic, 8) != 0 || !r.Get(n)) return -1;
+  int taken = 0;
+  for (uint32_t i = 0; i < n; ++i) {
+    std::string key;
+    int32_t flag = 0;
+    TDateTime checked = 0;
+    uint32_t count = 0;
+    bool ok = r.GetText(key, TMyStrList::KeyLength) && ValidKey(key) && r.Get(flag) && r.Get(checked) &&
+              std::isfinite(checked) && r.Get(count) && count <= MaxNewsPerSymbol;
+    std::vector<NewsRec> items;
+    for (uint32_t k = 0; ok && k < count; ++k) {
+      NewsRec item;
+      int32_t extra = 0, id = 0;
+      uint8_t read = 0;
+      ok = r.Get(item.Time) && std::isfinite(item.Time) && r.Get(extra) && r.Get(id) && r.Get(read) && read <= 1 &&
+           r.GetText(item.Title) && r.GetText(item.Link) && r.GetText(item.Source);
+      item.Extra = extra;
+      item.Id = id;
+      item.Read = read != 0;
+      if (ok) items.push_back(std::move(item));
+    }
+    if (!ok) {
+      WriteLog("SNEWS.DMP: damaged at record " + std::to_string(i));
+      break;
+    }
+    LockHold writers(AddSnapLock, "LOADNEWS");
+    if (!writers) break;
+    StockInfoType* rec = RecordFor(key);
+    if (!rec) break;
+    LockHold list(rec->News.Cs(), "LOADNEWS");
+    if (!list) break;
+    if (rec->News.Count() > 0) continue;
+    for (NewsRec& item : items) rec->News.Add(std::move(item));
+    rec->NewNews.store(flag);
+    rec->NewsChecked.store(checked);
+    ++taken;
+  }
+  return taken;
+}
+
+bool SaveDumps() {
+  const bool quotes = SaveQuoteDump(ProgDir + "SDATA.DMP");
+  const bool news = SaveNewsDump(ProgDir + "SNEWS.DMP");
+  return quotes && news;
+}
+
+void LoadDumps() {
+  const int quotes = LoadQuoteDump(ProgDir + "SDATA.DMP");
+  const int news = LoadNewsDump(ProgDir + "SNEWS.DMP");
+  if (LogOn) WriteLog("Dumps loaded: " + std::to_string(quotes) + " quote records, " + std::to_string(news) + " news records");
+  DumpLoadTime.store(MarketNow());
+}

@@ -1,0 +1,21 @@
+#pragma once
+// The live list of market indices, guarded by IdxListLock.
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct IndexSnapType {
+  std::string Symbol;  // as the index definitions name it, e.g. "$DJI"
+  std::string Name;    // display name
+  double Value = 0;
+  double Change = 0;
+};
+
+extern std::vector<IndexSnapType> IndexList;  // under IdxListLock
+
+// The index's display name from IndexList; the symbol itself when absent (or when the lock
+// was not obtained).
+void GetIndexName(std::string_view symbol, std::string& name);
+std::string GetIndexName(std::string_view symbol);
+// True when the first character is '$', '@' or '^'.
+bool IsIndexSymbol(std::string_view symbol);

@@ -1,0 +1,231 @@
+#include "core/portfolios.h"
+
+#include <charconv>
+#include <cmath>
+
+#include "core/locks.h"
+#include "core/log.h"
+#include "core/program_state.h"
+#include "core/symbols.h"
+
+StringList PortDefs;
+std::vector<PortType> PortList;
+int CurPortIndex = 1;
+
+int PortCount() { return static_cast<int>(PortList.size()); }
+
+PortType* PortAt(int number) {
+  if (number < 1 || number > PortCount()) return nullptr;
+  return &PortList[static_cast<size_t>(number - 1)];
+}
+
+namespace {
+constexpr char FieldSep = '|';
+constexpr char RowSep = ';';
+
+// Backslash escapes keep separators and line breaks out of the stored text.
+void Escape(std::string& out, std::string_view s) {
+  for (char c : s) {
+    switch (c) {
+      case '\\': out += "\\\\"; break;
+      case '|': out += "\\|"; break;
+      case ';': out += "\\;"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      default: out += c;
+    }
+  }
+}
+
+bool Unescape(std::string_view raw, std::string& out) {
+  out.clear();
+  for (size_t i = 0; i < raw.size(); ++i) {
+    char c = raw[i];
+    if (c == '\\') {
+      if (++i >= raw.size()) return false;
+      switch (raw[i]) {
+        case '\\': c = '\\'; break;
+        case '|': c = '|'; break;
+        case ';': c = ';'; break;
+        case 'n': c = '\n'; break;
+        case 'r': c = '\r'; break;
+        default: return false;
+      }
+    }
+    out += c;
+  }
+  return true;
+}
+
+// Splits at separators that are not escaped; the parts keep their escapes.
+std::vector<std::string_view> SplitRaw(std::string_view s, char sep) {
+  std::vector<std::string_view> parts;
+  size_t start = 0;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '\\') {
+      ++i;
+    } else if (s[i] == sep) {
+      parts.push_back(s.substr(start, i - start));
+      start = i + 1;
+    }
+  }
+  parts.push_back(s.substr(start));
+  return parts;
+}
+
+void AppendNumber(std::string& out, double v) {
+  if (!std::isfinite(v)) v = 0;
+  char buf[32];
+  auto [p, ec] = std::to_chars(buf, buf + sizeof buf, v);
+  out.append(buf, ec == std::errc() ? p : buf);
+}
+
+bool ParseNumber(std::string_view s, double& v) {
+  if (s.empty()) {
+    v = 0;
+    return true;
+  }
+  auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+  return ec == std::errc() && p == s.data() + s.size() && std::isfinite(v);
+}
+
+bool ParseRow(std::string_view raw, PortRowRec& row) {
+  const auto parts = SplitRaw(raw, RowSep);
+  if (parts.size() < 7) return false;
+  if (!Unescape(parts[0], row.Symbol) || row.Symbol.empty()) return false;
+  double* numbers[] = {&row.Shares, &row.BasePrice, &row.Commission, &row.LowLimit, &row.HighLimit};
+  for (size_t i = 0; i < 5; ++i)
+    if (!ParseNumber(parts[i + 1], *numbers[i])) return false;
+  if (!Unescape(parts[6], row.Note)) return false;
+  row.Extra.clear();
+  for (size_t i = 7; i < parts.size(); ++i) {
+    std::string f;
+    if (!Unescape(parts[i], f)) return false;
+    row.Extra.push_back(std::move(f));
+  }
+  return true;
+}
+}  // namespace
+
+std::string FormatPortLine(const PortType& port) {
+  std::string out;
+  Escape(out, port.Name);
+  out += FieldSep;
+  Escape(out, std::string_view(port.Id).substr(0, PortType::IdLength));
+  out += FieldSep;
+  Escape(out, port.Markers);
+  for (const PortRowRec& r : port.Rows) {
+    out += FieldSep;
+    Escape(out, r.Symbol);
+    for (double v : {r.Shares, r.BasePrice, r.Commission, r.LowLimit, r.HighLimit}) {
+      out += RowSep;
+      AppendNumber(out, v);
+    }
+    out += RowSep;
+    Escape(out, r.Note);
+    for (const std::string& e : r.Extra) {
+      out += RowSep;
+      Escape(out, e);
+    }
+  }
+  return out;
+}
+
+bool ParsePortLine(std::string_view line, PortType& out) {
+  out = PortType{};
+  const auto fields = SplitRaw(line, FieldSep);
+  if (fields.size() < 2) return false;
+  if (!Unescape(fields[0], out.Name) || out.Name.empty()) return false;
+  if (!Unescape(fields[1], out.Id) || out.Id.empty()) return false;
+  if (out.Id.size() > PortType::IdLength) out.Id.resize(PortType::IdLength);
+  if (fields.size() > 2 && !Unescape(fields[2], out.Markers)) return false;
+  for (size_t i = 3; i < fields.size(); ++i) {
+    PortRowRec row;
+    if (!ParseRow(fields[i], row)) return false;
+    out.Rows.push_back(std::move(row));
+  }
+  return true;
+}
+
+std::string PortDefName(std::string_view line) {
+  std::string name;
+  const auto fields = SplitRaw(line, FieldSep);
+  if (!Unescape(fields[0], name)) name = std::string(fields[0]);
+  return name;
+}
+
+int ParsePortText(std::string_view text, std::vector<PortType>& ports) {
+  ports.clear();
+  int damaged = 0;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find('\n', pos);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(pos, end - pos);
+    pos = end + 1;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.empty()) continue;
+    PortType p;
+    if (ParsePortLine(line, p)) {
+      ports.push_back(std::move(p));
+    } else {
+      ++damaged;
+      WriteLog("PORT.DAT: damaged line skipped: " + std::string(line.substr(0, 80)));
+    }
+  }
+  return damaged;
+}
+
+std::string FormatPortText(const std::vector<PortType>& ports) {
+  std::string text;
+  for (const PortType& p : ports) {
+    text += FormatPortLine(p);
+    text += "\r\n";
+  }
+  return text;
+}
+
+bool LoadPortfolios() {
+  std::string text;
+  if (!ReadWholeFile(ProgDir + "PORT.DAT", text) && !ReadWholeFile(ProgDir + "PORT.DA_", text)) return false;
+  std::vector<PortType> ports;
+  ParsePortText(text, ports);
+  LockHold hold(PortLock, "PORTLOAD");
+  if (!hold) return false;
+  PortList = std::move(ports);
+  PortDefs.Clear();
+  for (const PortType& p : PortList) PortDefs.Add(FormatPortLine(p));
+  if (CurPortIndex < 1 || CurPortIndex > PortCount()) CurPortIndex = 1;
+  return true;
+}
+
+bool SavePortfolios() {
+  LockHold hold(PortLock, "PORTSAVE");
+  if (!hold) return false;
+  const std::string path = ProgDir + "PORT.DAT";
+  std::string previous;
+  if (ReadWholeFile(path, previous) && !WriteFileAtomic(ProgDir + "PORT.DA_", previous)) return false;
+  if (!WriteFileAtomic(path, FormatPortText(PortList))) return false;
+  PortDefs.Clear();
+  for (const PortType& p : PortList) PortDefs.Add(FormatPortLine(p));
+  return true;
+}
+
+void GetPortSymbols(std::string_view id, std::string& out) {
+  out.clear();
+  id = id.substr(0, 255);
+  LockHold hold(PortLock, "PORTSYMS");
+  if (!hold) return;
+  StringList seen;
+  seen.SetCaseSensitive(true);
+  for (const PortType& p : PortList) {
+    if (p.Id != id) continue;
+    for (const PortRowRec& r : p.Rows) {
+      if (IsDashesOnly(r.Symbol) || SameText(r.Symbol, "$CASH")) continue;
+      if (seen.IndexOf(r.Symbol) >= 0) continue;
+      seen.Add(r.Symbol);
+      if (!out.empty()) out += ',';
+      out += r.Symbol;
+    }
+  }
+}

@@ -1,0 +1,57 @@
+#pragma once
+// The portfolios, read from and written to PORT.DAT in the program folder (backup PORT.DA_),
+// all under PortLock. The line format is described in docs/file-formats.md.
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/string_list.h"
+
+struct PortRowRec {
+  std::string Symbol;  // a text of dashes only is a separator row
+  double Shares = 0;
+  double BasePrice = 0;
+  double Commission = 0;
+  double LowLimit = 0;   // alert limits, 0 = none
+  double HighLimit = 0;
+  std::string Note;
+  std::vector<std::string> Extra;  // optional fields, kept as they are
+};
+
+struct PortType {
+  static constexpr size_t IdLength = 20;
+  std::string Name;
+  std::string Id;       // the symbol its value is charted under (ends in a digit)
+  std::string Markers;  // portfolio markers, kept as they are
+  // Computed while the program runs, not stored.
+  double Value = 0, Change = 0, ChangePercent = 0, High = 0, Low = 0;
+  std::vector<PortRowRec> Rows;
+};
+
+// Under PortLock. Portfolios are numbered from 1: portfolio n is PortList[n - 1].
+extern StringList PortDefs;             // one definition line per portfolio, as stored
+extern std::vector<PortType> PortList;
+extern int CurPortIndex;                // the portfolio the main window shows
+int PortCount();
+PortType* PortAt(int number);           // nullptr when out of range
+
+// One portfolio as its PORT.DAT line (no line end) and back. ParsePortLine is false for a
+// damaged line (out is then left half filled).
+std::string FormatPortLine(const PortType& port);
+bool ParsePortLine(std::string_view line, PortType& out);
+// The portfolio's name from a definition line.
+std::string PortDefName(std::string_view line);
+
+// Parses a whole file's text; damaged lines are skipped. Returns how many were skipped.
+int ParsePortText(std::string_view text, std::vector<PortType>& ports);
+std::string FormatPortText(const std::vector<PortType>& ports);
+
+// Loads PORT.DAT (PORT.DA_ when PORT.DAT is missing) into PortList and PortDefs.
+// False when neither could be read or the lock was not obtained.
+bool LoadPortfolios();
+// Writes PortList to PORT.DAT, keeping the previous file as PORT.DA_, and refreshes PortDefs.
+bool SavePortfolios();
+
+// The distinct symbols, in row order, of every portfolio whose identifier equals id exactly,
+// comma-separated, without separator rows and "$CASH"; empty when none.
+void GetPortSymbols(std::string_view id, std::string& out);

@@ -1,0 +1,150 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "core/locks.h"
+#include "core/portfolios.h"
+#include "core/program_state.h"
+
+namespace {
+PortRowRec Row(const char* sym, double shares = 0, const char* note = "") {
+  PortRowRec r;
+  r.Symbol = sym;
+  r.Shares = shares;
+  r.Note = note;
+  return r;
+}
+
+PortType Awkward() {
+  PortType p;
+  p.Name = "Mine | yours; \\ \"quoted\"\r\nnext line";
+  p.Id = "PORT1";
+  p.Markers = "T|S";
+  PortRowRec r = Row("IBM", 100.5, "bought\nat the low | really; \\n not a break");
+  r.BasePrice = 123.4567;
+  r.Commission = 9.99;
+  r.LowLimit = 0.1;
+  r.HighLimit = 1e6;
+  r.Extra = {"", "x|y", "last;one"};
+  p.Rows = {r, Row("-----"), Row("$CASH", 2500), Row("MSFT", -3)};
+  return p;
+}
+
+void ExpectSame(const PortType& a, const PortType& b) {
+  EXPECT_EQ(a.Name, b.Name);
+  EXPECT_EQ(a.Id, b.Id);
+  EXPECT_EQ(a.Markers, b.Markers);
+  ASSERT_EQ(a.Rows.size(), b.Rows.size());
+  for (size_t i = 0; i < a.Rows.size(); ++i) {
+    const PortRowRec &x = a.Rows[i], &y = b.Rows[i];
+    EXPECT_EQ(x.Symbol, y.Symbol);
+    EXPECT_EQ(x.Shares, y.Shares);
+    EXPECT_EQ(x.BasePrice, y.BasePrice);
+    EXPECT_EQ(x.Commission, y.Commission);
+    EXPECT_EQ(x.LowLimit, y.LowLimit);
+    EXPECT_EQ(x.HighLimit, y.HighLimit);
+    EXPECT_EQ(x.Note, y.Note);
+    EXPECT_EQ(x.Extra, y.Extra);
+  }
+}
+}  // namespace
+
+TEST(PortFile, LineRoundTripKeepsSeparatorsAndBreaksInsideText) {
+  const PortType p = Awkward();
+  const std::string line = FormatPortLine(p);
+  EXPECT_EQ(line.find('\n'), std::string::npos);
+  EXPECT_EQ(line.find('\r'), std::string::npos);
+  EXPECT_EQ(line.rfind("Mine \\| yours", 0), 0u);
+  PortType back;
+  ASSERT_TRUE(ParsePortLine(line, back));
+  ExpectSame(p, back);
+  EXPECT_EQ(PortDefName(line), p.Name);
+
+  // The example line of the format description.
+  ASSERT_TRUE(ParsePortLine(
+      "Tech \\| Growth|PORT1||IBM;100;123.45;9.99;0;150;bought in May|-----;0;0;0;0;0;|$CASH;2500;0;0;0;0;", back));
+  EXPECT_EQ(back.Name, "Tech | Growth");
+  EXPECT_EQ(back.Id, "PORT1");
+  ASSERT_EQ(back.Rows.size(), 3u);
+  EXPECT_EQ(back.Rows[0].HighLimit, 150);
+  EXPECT_EQ(back.Rows[0].Note, "bought in May");
+  EXPECT_EQ(back.Rows[2].Shares, 2500);
+}
+
+TEST(PortFile, DamagedLineLosesOnlyItself) {
+  PortType a = Awkward(), b;
+  b.Name = "Second";
+  b.Id = "PORT2";
+  b.Rows = {Row("AAPL", 10)};
+  const std::string good1 = FormatPortLine(a), good2 = FormatPortLine(b);
+  const std::string text = good1 + "\r\n" +
+                           "Broken|PORT9|x|IBM;ten;1;1;1;1;n\r\n" +  // not a number
+                           "OnlyName\n" +                            // no identifier
+                           "Dangling|PORT8|\\\n" +                   // escape at the end
+                           "Short|PORT7||IBM;1;2\n" +                // row cut short
+                           "\n" + "Odd|PORT6|\\q\n" + good2;  // unknown escape
+  std::vector<PortType> ports;
+  EXPECT_EQ(ParsePortText(text, ports), 5);
+  ASSERT_EQ(ports.size(), 2u);
+  ExpectSame(ports[0], a);
+  ExpectSame(ports[1], b);
+}
+
+TEST(PortFile, SaveKeepsBackupAndLoadFallsBack) {
+  const std::string dat = ProgDir + "PORT.DAT", bak = ProgDir + "PORT.DA_";
+  std::filesystem::remove(dat);
+  std::filesystem::remove(bak);
+  {
+    LockHold h(PortLock, "TEST");
+    PortList = {Awkward()};
+  }
+  ASSERT_TRUE(SavePortfolios());
+  EXPECT_FALSE(std::filesystem::exists(bak));  // nothing to keep yet
+  {
+    LockHold h(PortLock, "TEST");
+    PortList[0].Name = "Renamed";
+  }
+  ASSERT_TRUE(SavePortfolios());
+  ASSERT_TRUE(std::filesystem::exists(bak));
+  {
+    LockHold h(PortLock, "TEST");
+    PortList.clear();
+  }
+  ASSERT_TRUE(LoadPortfolios());
+  ASSERT_EQ(PortCount(), 1);
+  EXPECT_EQ(PortAt(1)->Name, "Renamed");
+  EXPECT_EQ(PortDefName(PortDefs[0]), "Renamed");
+  EXPECT_EQ(PortAt(2), nullptr);
+
+  std::filesystem::remove(dat);  // a lost file comes back from the backup
+  ASSERT_TRUE(LoadPortfolios());
+  ExpectSame(*PortAt(1), Awkward());
+  std::filesystem::remove(bak);
+  EXPECT_FALSE(LoadPortfolios());
+}
+
+TEST(PortFile, PortSymbolsDistinctInRowOrder) {
+  PortType a, b, c;
+  a.Name = "A";
+  a.Id = "PF1";
+  a.Rows = {Row("MSFT"), Row("---"), Row("IBM"), Row("$CASH"), Row("MSFT")};
+  b.Name = "B";
+  b.Id = "PF1";  // same identifier: its symbols join in
+  b.Rows = {Row("IBM"), Row("AAPL")};
+  c.Name = "C";
+  c.Id = "pf1";
+  c.Rows = {Row("ZZZ")};
+  {
+    LockHold h(PortLock, "TEST");
+    PortList = {a, b, c};
+  }
+  std::string out = "stale";
+  GetPortSymbols("PF1", out);
+  EXPECT_EQ(out, "MSFT,IBM,AAPL");
+  GetPortSymbols("pf1", out);
+  EXPECT_EQ(out, "ZZZ");
+  GetPortSymbols("PF2", out);
+  EXPECT_EQ(out, "");
+  LockHold h(PortLock, "TEST");
+  PortList.clear();
+}
