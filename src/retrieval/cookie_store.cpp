@@ -1,0 +1,99 @@
+#include "retrieval/cookie_store.h"
+
+#include <curl/curl.h>
+
+#include <array>
+#include <atomic>
+#include <mutex>
+
+#include "core/log.h"
+#include "core/program_state.h"
+#include "platform/string_list.h"
+#include "retrieval/http_engine.h"
+
+namespace {
+
+struct Store {
+  CURLSH* share = nullptr;
+  CURL* keeper = nullptr;  // a handle that only reads and writes the shared cookies
+  std::array<std::mutex, CURL_LOCK_DATA_LAST> locks;
+  std::mutex fileMutex;
+  std::atomic<bool> changed{false};
+  std::string path;
+
+  Store() {
+    EnsureCurlReady();
+    share = curl_share_init();
+    curl_share_setopt(share, CURLSHOPT_LOCKFUNC, &Store::Lock);
+    curl_share_setopt(share, CURLSHOPT_UNLOCKFUNC, &Store::Unlock);
+    curl_share_setopt(share, CURLSHOPT_USERDATA, this);
+    curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
+    curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+    curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+    curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
+    keeper = curl_easy_init();
+    curl_easy_setopt(keeper, CURLOPT_SHARE, share);
+    curl_easy_setopt(keeper, CURLOPT_COOKIEFILE, "");
+    Load();
+  }
+
+  static void Lock(CURL*, curl_lock_data data, curl_lock_access, void* user) {
+    static_cast<Store*>(user)->locks[static_cast<size_t>(data)].lock();
+  }
+  static void Unlock(CURL*, curl_lock_data data, void* user) {
+    static_cast<Store*>(user)->locks[static_cast<size_t>(data)].unlock();
+  }
+
+  void Load() {
+    std::lock_guard lock(fileMutex);
+    path = ProgDir + "cookies.txt";
+    StringList lines;
+    if (!lines.LoadFromFile(path)) return;
+    for (int i = 0; i < lines.Count(); ++i) {
+      const std::string& line = lines[i];
+      // Netscape lines only: seven tab-separated fields (the "#HttpOnly_" prefix allowed).
+      if (line.empty() || (line[0] == '#' && line.rfind("#HttpOnly_", 0) != 0)) continue;
+      curl_easy_setopt(keeper, CURLOPT_COOKIELIST, line.c_str());
+    }
+  }
+
+  void Save() {
+    std::lock_guard lock(fileMutex);
+    if (!changed.exchange(false)) return;
+    curl_slist* list = nullptr;
+    if (curl_easy_getinfo(keeper, CURLINFO_COOKIELIST, &list) != CURLE_OK) return;
+    std::string text = "# cookies of all requests\n";
+    for (curl_slist* p = list; p; p = p->next) {
+      text += p->data;
+      text += '\n';
+    }
+    curl_slist_free_all(list);
+    if (!WriteFileAtomic(path, text)) WriteLog("Cannot write " + path);
+  }
+};
+
+Store& TheStore() {
+  static Store* store = new Store;  // lives to the end: request threads may still use it
+  return *store;
+}
+
+}  // namespace
+
+void AttachCookieStore(void* easyHandle) {
+  Store& s = TheStore();
+  curl_easy_setopt(static_cast<CURL*>(easyHandle), CURLOPT_SHARE, s.share);
+  curl_easy_setopt(static_cast<CURL*>(easyHandle), CURLOPT_COOKIEFILE, "");
+}
+
+void MarkCookiesChanged() { TheStore().changed = true; }
+
+void SaveCookieStore() { TheStore().Save(); }
+
+void ClearCookieStore() {
+  Store& s = TheStore();
+  curl_easy_setopt(s.keeper, CURLOPT_COOKIELIST, "ALL");
+  s.changed = true;
+  s.Save();
+}
+
+std::string CookieStorePath() { return TheStore().path; }

@@ -1,0 +1,97 @@
+// The news thread against the fake site, and the fundamentals thread's update and survey steps.
+#include <gtest/gtest.h>
+
+#include "core/market_clock.h"
+#include "core/news.h"
+#include "core/program_state.h"
+#include "core/sites.h"
+#include "fake_site.h"
+#include "platform/clock.h"
+#include "platform/messages.h"
+#include "platform/registry.h"
+#include "retrieval/fund_thread.h"
+#include "retrieval/news_thread.h"
+
+namespace {
+
+int Headlines(const char* symbol) {
+  StringList titles, links, sources, dates, extras, reads, ids;
+  GetNewsItems(symbol, titles, links, sources, dates, extras, reads, ids);
+  return titles.Count();
+}
+
+TEST(NewsThread, FetchesTheForcedSymbolsAndLoadsItsSource) {
+  ASSERT_TRUE(TheFakeSite().Running());
+  InstallSiteFixture("fake.NWS", TheFakeSite().Port());
+  StringList saved = ParamList;
+  ParamList.Clear();
+  ParamList.Add("NEWSFILE=fake.nws");
+  ParamList.Add("NEWSINTERVAL=0");
+  ForgetNewsSource();
+  {
+    LockHold hold(NfrcLock, "TEST");
+    NewsForceList = "NTA NTB";
+  }
+  NewsThreadType thread;
+  thread.Start();
+  WaitResult r = WaitUntil([] { return Headlines("NTB") == 3; }, nullptr, 20000);
+  EXPECT_EQ(r, WaitResult::Done);
+  EXPECT_EQ(Headlines("NTA"), 3);
+  EXPECT_TRUE(thread.Stop(20000));
+  EXPECT_EQ(NewsFetchSymbol(), "");
+  ASSERT_TRUE(CurrentNewsSite());
+  EXPECT_EQ(CurrentNewsSite()->Name, "Fake News");
+  {
+    LockHold hold(NfrcLock, "TEST");
+    EXPECT_EQ(NewsForceList, "");
+  }
+  ParamList = saved;
+}
+
+TEST(FundThread, SurveyIsSentOnceAndRetriedWhenUndelivered) {
+  TestClock clock{DateTimeToUnixMs(EncodeDate(2024, 6, 14) + EncodeTime(15, 0, 0, 0))};
+  ScopedClock scoped{clock};
+  RegistryStore& reg = RegistryStore::CurrentUser();
+  reg.WriteString(RegKeyPath, "SURV", "q1=3&q2=1");
+  reg.WriteString(RegKeyPath, "SDAT", "-");
+  std::vector<std::string> sent;
+  bool deliver = false;
+  FundHooks.SendSurvey = [&](const std::string& q) {
+    sent.push_back(q);
+    return deliver;
+  };
+  GetFundThread::SurveyStep();
+  EXPECT_EQ(reg.ReadString(RegKeyPath, "SDAT", ""), "-");
+  EXPECT_NEAR(SurveyCheckTime.load(), MarketNow() + 1.0 / 24, 1e-6);
+  deliver = true;
+  GetFundThread::SurveyStep();
+  EXPECT_EQ(reg.ReadString(RegKeyPath, "SDAT", ""), "20240614");
+  GetFundThread::SurveyStep();  // nothing pending: nothing sent
+  EXPECT_EQ(sent, (std::vector<std::string>{"q1=3&q2=1", "q1=3&q2=1"}));
+  FundHooks = {};
+}
+
+TEST(FundThread, StartsTheUpdateAfterItsUsageStepUnlessBlocked) {
+  for (bool blocked : {false, true}) {
+    std::atomic<int> started{0};
+    std::string notice;
+    FundHooks.Usage = [] { return std::string("notice text"); };
+    FundHooks.UpdateBlocked = [blocked] { return blocked; };
+    FundHooks.StartUpdate = [&](const std::string& n) {
+      notice = n;
+      ++started;
+    };
+    SurveyCheckTime = MarketNow() + 10;
+    GetFundThread thread;
+    thread.Start();
+    WaitUntil([&] { return started > 0; }, nullptr, blocked ? 300 : 10000);
+    EXPECT_TRUE(thread.Stop(10000));
+    EXPECT_EQ(started, blocked ? 0 : 1);
+    if (!blocked) {
+      EXPECT_EQ(notice, "notice text");
+    }
+  }
+  FundHooks = {};
+}
+
+}  // namespace

@@ -1,0 +1,192 @@
+// Page scripts: the language, the limits against hostile pages, and quotes, headlines and
+// look-up rows picked from the fake site's pages into the program's lists.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "core/add_snap.h"
+#include "core/news.h"
+#include "core/pending.h"
+#include "core/sites.h"
+#include "fake_site.h"
+#include "retrieval/news_thread.h"
+#include "retrieval/site_files.h"
+#include "retrieval/site_script.h"
+
+namespace {
+
+struct Capture : ScriptSink {
+  bool Take(const ScriptRecord& r) override {
+    records.push_back(r);
+    return true;
+  }
+  std::vector<ScriptRecord> records;
+};
+
+std::shared_ptr<SiteScript> Compile(const std::string& text, ScriptMode mode = ScriptMode::Quotes) {
+  StringList lines;
+  lines.SetText(text);
+  std::string error;
+  auto s = CompileSiteScript(lines, mode, error);
+  EXPECT_EQ(error, "");
+  return s;
+}
+
+TEST(ScriptLanguage, RecordsFieldsBlocksAndCleaning) {
+  auto s = Compile(
+      "EACH \"<TR>\" UNTIL \"</tr>\"\n"
+      "  FIND \"<td>\"\n"
+      "  GET SYMBOL UNTIL \"</td>\"\n"
+      "  IF FOUND \"<td class=p>\"\n"
+      "    FIND \"<td class=p>\"\n"
+      "    GET LAST UNTIL \"</td>\"\n"
+      "  ELSE\n"
+      "    SET LAST \"none for {SYMBOL}\"\n"
+      "  END\n"
+      "  EMIT QUOTE\n"
+      "END\n"
+      "MESSAGE \"after loop\"\n");
+  // Record 2 has no price: its search must not run into record 3.
+  std::string page =
+      "<tr><td>A&amp;B</td><td class=p><b>1.50</b></td></tr>"
+      "<tr><td> C \n D </td></tr>"
+      "<tr><td>E</td><td class=p>&#50;&nbsp;</td></tr>";
+  Capture cap;
+  ScriptRunResult r = RunScriptBlock(*s, ScriptMode::Quotes, page, cap, nullptr);
+  ASSERT_EQ(cap.records.size(), 3u);
+  EXPECT_EQ(cap.records[0].Get("SYMBOL"), "A&B");
+  EXPECT_EQ(cap.records[0].Get("LAST"), "1.50");
+  EXPECT_EQ(cap.records[1].Get("SYMBOL"), "C D");
+  EXPECT_EQ(cap.records[1].Get("LAST"), "none for C D");
+  EXPECT_EQ(cap.records[2].Get("LAST"), "2");
+  EXPECT_EQ(r.Taken, 3);
+  EXPECT_EQ(r.Messages, "after loop\n");
+  EXPECT_FALSE(r.LimitHit);
+
+  // A failed FIND ends the block quietly; fields are cleared after each EMIT.
+  auto t = Compile("SET X \"1\"\nEMIT ROW\nFIND \"absent\"\nEMIT ROW\n");
+  Capture c2;
+  EXPECT_EQ(RunScriptBlock(*t, ScriptMode::Quotes, "page", c2, nullptr).Taken, 1);
+  // Blocks of other modes do not run.
+  EXPECT_EQ(RunScriptBlock(*t, ScriptMode::News, "page", c2, nullptr).Taken, 0);
+}
+
+TEST(ScriptLanguage, HostilePagesStayWithinTheLimits) {
+  auto s = Compile("EACH \"<tr\"\n  EMIT ROW\nEND\n");
+  std::string many;
+  for (int i = 0; i < 200000; ++i) many += "<tr>";
+  Capture cap;
+  ScriptRunResult r = RunScriptBlock(*s, ScriptMode::Quotes, many, cap, nullptr);
+  EXPECT_TRUE(r.LimitHit);
+  EXPECT_LE(r.Taken, MaxScriptRecords);
+
+  // Nested loops over a page of markers end by the step limit, not by the page.
+  auto nested = Compile("EACH \"a\" UNTIL \"zzz\"\n EACH \"a\"\n  SET X \"{X}{X}y\"\n END\nEND\n");
+  Capture c2;
+  ScriptRunResult r2 = RunScriptBlock(*nested, ScriptMode::Quotes, std::string(100000, 'a'), c2, nullptr);
+  EXPECT_TRUE(r2.LimitHit);
+
+  // An unterminated GET and a text without its end mark are failures, not overreads.
+  auto get = Compile("FIND \"<b>\"\nGET X UNTIL \"</b>\"\nEMIT ROW\n");
+  Capture c3;
+  EXPECT_EQ(RunScriptBlock(*get, ScriptMode::Quotes, "<b>unterminated", c3, nullptr).Taken, 0);
+  Capture c4;
+  RunScriptBlock(*get, ScriptMode::Quotes, "<b>" + std::string(100000, 'x') + "</b>", c4, nullptr);
+  ASSERT_EQ(c4.records.size(), 1u);
+  EXPECT_EQ(c4.records[0].Get("X").size(), MaxFieldBytes);
+
+  std::atomic<bool> cancel{true};
+  Capture c5;
+  EXPECT_TRUE(RunScriptBlock(*s, ScriptMode::Quotes, "<tr><tr>", c5, &cancel).Cancelled);
+  EXPECT_TRUE(c5.records.empty());
+}
+
+class PageScripts : public ::testing::Test {
+protected:
+  void SetUp() override {
+    ASSERT_TRUE(TheFakeSite().Running());
+    port = TheFakeSite().Port();
+  }
+  std::shared_ptr<HTTPSite> Load(const std::string& fixture) {
+    auto site = std::make_shared<HTTPSite>();
+    std::string error;
+    LoadSiteFile(InstallSiteFixture(fixture, port), *site, nullptr, error);
+    EXPECT_EQ(error, "");
+    return site;
+  }
+  int port = 0;
+};
+
+TEST_F(PageScripts, QuotesReachTheSymbolTableOnlyForAskedSymbols) {
+  CurSite = Load("fake.SDF");
+  std::string page = FetchPage(TheFakeSite().Host(), "/quotes?s=QSA+QSB");
+  StringList symbols;
+  symbols.Add("QSA");
+  TDateTime quoteTime = 0;
+  std::string extra, status;
+  RunSiteScript(&symbols, page, quoteTime, extra, nullptr, status);
+  EXPECT_EQ(status, "OK");
+  EXPECT_EQ(extra, "Site says: Quotes delayed 20 minutes\n");
+  EXPECT_NEAR(TimePart(quoteTime), 16.0 / 24, 1e-6);  // "4:00pm"
+
+  StockQuote q;
+  ASSERT_GE(GetStockQuote("QSA", q), 0);
+  EXPECT_GT(q.Last, 10.0);
+  EXPECT_NEAR(q.PrevClose, q.Last - 1.25, 0.01);
+  EXPECT_EQ(q.Volume, 1234567);
+  EXPECT_EQ(q.Name, "Qsa Corp & Co");
+  EXPECT_EQ(GetStockQuote("QSB", q), -1);  // on the page but not asked for
+
+  RunSiteScript(&symbols, "<html>nothing here</html>", quoteTime, extra, nullptr, status);
+  EXPECT_EQ(status, "NODATA");
+  std::atomic<bool> cancel{true};
+  RunSiteScript(&symbols, page, quoteTime, extra, &cancel, status);
+  EXPECT_EQ(status, "CANCELLED");
+  CurSite.reset();
+}
+
+TEST_F(PageScripts, HeadlinesAreStoredOnceAndHandedOver) {
+  auto site = Load("fake.NWS");
+  std::string taken;
+  TakeHandOver(NewsHandOver, taken, false);
+  ASSERT_TRUE(FetchNewsForSymbol(*site, "NWA", nullptr));
+  ASSERT_TRUE(FetchNewsForSymbol(*site, "NWA", nullptr));  // the same headlines again
+
+  StringList titles, links, sources, dates, extras, reads, ids;
+  GetNewsItems("NWA", titles, links, sources, dates, extras, reads, ids);
+  ASSERT_EQ(titles.Count(), 3);
+  EXPECT_EQ(titles[2], "NWA headline 1");  // newest stored first
+  EXPECT_EQ(links[2], "http://127.0.0.1:" + std::to_string(port) + "/article/NWA/1");
+  EXPECT_EQ(sources[2], "Wire 1");
+  EXPECT_EQ(dates[2], "Jun 11,2024, 10:31");
+  EXPECT_EQ(reads[2], "N");
+  TakeHandOver(NewsHandOver, taken, false);
+  EXPECT_NE(taken.find("NWA"), std::string::npos);
+  TDateTime checked, newest;
+  EXPECT_NE(GetNewsInfo("NWA", checked, newest), 0);
+}
+
+TEST_F(PageScripts, LookupRowsFillTheLookupLists) {
+  LookupSite = Load("fake.lup");
+  {
+    std::lock_guard lock(LookupMutex);
+    LookupSymbols.Clear();
+    LookupNames.Clear();
+  }
+  std::string page = FetchPage(TheFakeSite().Host(), "/lookup?s=abc");
+  TDateTime t = 0;
+  std::string extra, status;
+  RunSiteScript(nullptr, "LOOKUP" + page, t, extra, nullptr, status);
+  EXPECT_EQ(status, "OK");
+  {
+    std::lock_guard lock(LookupMutex);
+    ASSERT_EQ(LookupSymbols.Count(), 3);
+    EXPECT_EQ(LookupSymbols[0], "ABC1");
+    EXPECT_EQ(LookupNames[2], "Abc Holdings 3");
+  }
+  RunSiteScript(nullptr, "LOOKUP" + FetchPage(TheFakeSite().Host(), "/lookup?s=zzz"), t, extra, nullptr, status);
+  EXPECT_EQ(status, "NODATA");
+  LookupSite.reset();
+}
+
+}  // namespace
