@@ -1,0 +1,194 @@
+#include "http_listener.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <charconv>
+
+#include "net_log.h"
+#include "text_routines.h"
+#include "url_coding.h"
+
+namespace vn::net {
+
+namespace {
+
+// A request we refuse to serve; the message goes into the 400 page.
+class EBadRequest : public EWinshoeException {
+  using EWinshoeException::EWinshoeException;
+};
+
+bool IsConnectionFailure(const std::exception& e) {
+  return dynamic_cast<const EWinshoeSocketError*>(&e) ||
+         dynamic_cast<const EWinshoeConnClosedGraceful*>(&e) ||
+         dynamic_cast<const EWinshoeClosedSocket*>(&e);
+}
+
+std::string ErrorPage(int code, const std::string& detail) {
+  const std::string title = std::to_string(code) + " " + ResponseCodeText(code);
+  return "<HTML><HEAD><TITLE>" + title + "</TITLE></HEAD><BODY><H1>" + title + "</H1><P>" +
+         HtmlEscape(detail) + "</P></BODY></HTML>";
+}
+
+constexpr std::chrono::milliseconds kLingerTime{1000};
+constexpr size_t kLingerBytes = 1 << 20;
+
+}  // namespace
+
+TWinshoeHTTPListener::TWinshoeHTTPListener() {
+  Port = 80;
+}
+
+TWinshoeHTTPListener::~TWinshoeHTTPListener() {
+  // Connection threads use OnCommandGet and the limits below; they end before those go.
+  Shutdown();
+}
+
+bool TWinshoeHTTPListener::HandleConnection(TWinshoeServerThread* thread) {
+  if (TWinshoeListener::HandleConnection(thread)) return true;
+  ServeRequest(thread->Connection(), thread);
+  return true;
+}
+
+void TWinshoeHTTPListener::ReadRequest(TWinshoeSocket& connection, THTTPRequestInfo& request) {
+  // Headers, then the query for POST (first body line) or from the document.
+  connection.CaptureHeader(request.Headers, MaxHeaderLines, MaxHeaderBytes);
+
+  std::string path = request.Document;
+  std::string query;
+  if (request.Command == "POST") {
+    if (request.Headers.Has("Content-Length")) {
+      const std::string text = TrimAscii(request.Headers.Values("Content-Length"));
+      size_t length = 0;
+      const auto res = std::from_chars(text.data(), text.data() + text.size(), length);
+      if (text.empty() || res.ec != std::errc() || res.ptr != text.data() + text.size())
+        throw EBadRequest("Invalid Content-Length.");
+      if (length > MaxRequestLine) throw EBadRequest("Request body is too long.");
+      if (length > 0) query = connection.ReadBuffer(length);
+      const size_t eol = query.find("\r\n");
+      if (eol != std::string::npos) query.resize(eol);
+    } else {
+      query = connection.ReadLn(MaxRequestLine);
+    }
+  } else {
+    const size_t q = path.find('?');
+    if (q != std::string::npos) {
+      query = path.substr(q + 1);
+      path.resize(q);
+    }
+  }
+  if (!HasValidEscapes(path)) throw EBadRequest("Bad escape in the document \"" + path + "\".");
+  request.UnparsedParams = query;
+  request.Params = DecodeQueryParams(query);
+  request.Document = path;
+
+  if (request.Headers.Has("Authorization")) {
+    request.AuthExists = true;
+    std::string value = TrimAscii(request.Headers.Values("Authorization"));
+    const std::string scheme = Fetch(value, " ");
+    if (!SameTextAscii(scheme, "Basic")) throw EBadRequest("Unsupported authorization scheme.");
+    std::string credentials = DecodeBase64(TrimAscii(value));
+    request.AuthUsername = Fetch(credentials, ":");
+    request.AuthPassword = credentials;
+  }
+}
+
+void TWinshoeHTTPListener::ServeRequest(TWinshoeSocket& connection,
+                                        TWinshoeServerThread* thread) {
+  bool lingering = false;
+  auto reply = [&](int code, const std::string& detail) {
+    THTTPResponseInfo response(&connection);
+    if (!ServerSoftware.empty()) response.ServerSoftware = ServerSoftware;
+    response.SetResponseNo(code);
+    // Codes outside 200..499 carry no content.
+    if (code < 500) response.ContentText = ErrorPage(code, detail);
+    response.ContentLength = static_cast<int64_t>(response.ContentText.size());
+    response.WriteContent();
+    lingering = true;
+  };
+
+  const auto timeout = RequestTimeout;
+  connection.SetDeadline(TWinshoeSocket::Clock::now() + timeout);
+  try {
+    THTTPRequestInfo request;
+    bool handlerRunning = false;
+    std::unique_ptr<THTTPResponseInfo> response;
+    try {
+      std::string line = connection.ReadLn(MaxRequestLine);
+      // The version follows the last blank; before it, the command and the document.
+      const int last = RPos(" ", line);
+      if (last == 0) throw EBadRequest("Error in parsing command.");
+      request.Version = line.substr(static_cast<size_t>(last));
+      line.resize(static_cast<size_t>(last - 1));
+      request.Command = UpperCaseAscii(Fetch(line, " "));
+      request.Document = line;
+
+      const bool known = request.Command == "GET" || request.Command == "POST" ||
+                         (request.Command == "HEAD" && OnCommandGet);
+      if (!known) {
+        if (OnCommandOther) {
+          connection.ClearDeadline();
+          OnCommandOther(thread, request.Command, request.Version, request.Document);
+          lingering = true;
+        } else {
+          reply(501, "The method \"" + request.Command + "\" is not supported.");
+        }
+      } else {
+        ReadRequest(connection, request);
+        if (HostCheck && request.Headers.Has("Host") && !HostCheck(request.Headers.Values("Host"))) {
+          reply(403, "The host \"" + request.Headers.Values("Host") + "\" is not served here.");
+        } else {
+          response = std::make_unique<THTTPResponseInfo>(&connection);
+          if (!ServerSoftware.empty()) response->ServerSoftware = ServerSoftware;
+          connection.SetDeadline(TWinshoeSocket::Clock::now() + timeout);
+          handlerRunning = true;
+          if (OnCommandGet) OnCommandGet(thread, request, *response);
+          handlerRunning = false;
+          if (response->ContentStream) {
+            if (!response->HeaderHasBeenWritten()) response->WriteHeader();
+            connection.WriteStream(*response->ContentStream);
+            response->ContentStream.reset();
+          } else {
+            // A handler that set a text but no length still gets a truthful header.
+            if (!response->HeaderHasBeenWritten() && response->ContentLength == 0)
+              response->ContentLength = static_cast<int64_t>(response->ContentText.size());
+            if (!response->HeaderHasBeenWritten() || !response->ContentText.empty())
+              response->WriteContent();
+          }
+        }
+      }
+    } catch (const std::exception& e) {
+      if (IsConnectionFailure(e)) throw;
+      if (!handlerRunning) {
+        reply(400, e.what());
+      } else {
+        NetLog(std::string("HTTP handler failed: ") + e.what());
+        if (!response->HeaderHasBeenWritten()) reply(500, "The request could not be served.");
+      }
+    }
+  } catch (const std::exception& e) {
+    NetLog("HTTP connection from " + (thread ? thread->Connection().PeerAddress : std::string("?")) +
+           " dropped: " + e.what());
+  }
+  connection.ClearDeadline();
+  // Unread request bytes would turn our close into a reset that can destroy the reply.
+  if (lingering || connection.BufferedBytes() > 0 || connection.PendingInput())
+    connection.LingeringClose(kLingerTime, kLingerBytes);
+  else
+    connection.Disconnect();
+}
+
+void TWinshoeHTTPListener::RefuseConnection(int fd) {
+  std::string text = "HTTP/1.0 503 Service Unavailable\r\n";
+  if (!ServerSoftware.empty()) text += "Server: " + ServerSoftware + "\r\n";
+  text += "Content-Type: text/html\r\nContent-Length: 0\r\n\r\n";
+  // Never block the accept thread: a peer that cannot take these few bytes gets nothing.
+  [[maybe_unused]] ssize_t n = ::send(fd, text.data(), text.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+  ::shutdown(fd, SHUT_WR);
+  char sink[4096];
+  while (::recv(fd, sink, sizeof sink, MSG_DONTWAIT) > 0) {
+  }
+  ::close(fd);
+}
+
+}  // namespace vn::net

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <string>
+
+#include "http_records.h"
+#include "listener.h"
+
+namespace vn::net {
+
+// A minimal HTTP/1.0 server: one request per connection, handed to OnCommandGet.
+// Malformed or oversized requests are answered with 400 and closed before any handler runs.
+class TWinshoeHTTPListener : public TWinshoeListener {
+ public:
+  TWinshoeHTTPListener();
+  ~TWinshoeHTTPListener() override;
+
+  std::string ServerSoftware;  // sent as "Server" when not blank
+
+  std::function<void(TWinshoeServerThread*, THTTPRequestInfo&, THTTPResponseInfo&)> OnCommandGet;
+  std::function<void(TWinshoeServerThread*, const std::string& command,
+                     const std::string& version, const std::string& document)>
+      OnCommandOther;
+  // Called with the Host header when the request has one; false refuses it with 403.
+  std::function<bool(const std::string& host)> HostCheck;
+
+  // The request head must arrive, and the reply be taken, within this time each.
+  std::chrono::milliseconds RequestTimeout{30000};
+  size_t MaxRequestLine = 8192;
+  size_t MaxHeaderLines = 100;
+  size_t MaxHeaderBytes = 65536;
+
+  bool HandleConnection(TWinshoeServerThread* thread) override;
+
+  // Reads one request from connection, answers it and closes the connection.
+  // thread is passed to the events and may be null.
+  void ServeRequest(TWinshoeSocket& connection, TWinshoeServerThread* thread);
+
+ protected:
+  void RefuseConnection(int fd) override;
+
+ private:
+  void ReadRequest(TWinshoeSocket& connection, THTTPRequestInfo& request);
+};
+
+}  // namespace vn::net

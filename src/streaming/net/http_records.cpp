@@ -1,0 +1,93 @@
+#include "http_records.h"
+
+#include <charconv>
+
+#include "socket_errors.h"
+#include "winshoe_socket.h"
+
+namespace vn::net {
+
+std::string ResponseCodeText(int code) {
+  switch (code) {
+    case 200: return "OK";
+    case 201: return "Created";
+    case 202: return "Accepted";
+    case 203: return "Non-authoritative Information";
+    case 204: return "No Content";
+    case 205: return "Reset Content";
+    case 206: return "Partial Content";
+    case 301: return "Moved Permanently";
+    case 302: return "Moved Temporarily";
+    case 303: return "See Other";
+    case 304: return "Not Modified";
+    case 305: return "Use Proxy";
+    case 400: return "Bad Request";
+    case 401: return "Unauthorized";
+    case 403: return "Forbidden";
+    case 404: return "Not Found";
+    case 405: return "Methode not allowed";
+    case 406: return "Not Acceptable";
+    case 407: return "Proxy Authentication Required";
+    case 408: return "Request Timeout";
+    case 409: return "Conflict";
+    case 410: return "Gone";
+    case 411: return "Length Required";
+    case 412: return "Precondition Failed";
+    case 413: return "Request Entity To Long";
+    case 414: return "Request-URI Too Long";
+    case 415: return "Unsupported Media Type";
+    case 500: return "Internal Server Error";
+    case 501: return "Not Implemented";
+    case 502: return "Bad Gateway";
+    case 503: return "Service Unavailable";
+    case 504: return "Gateway timeout";
+    case 505: return "HTTP version not supported";
+    default: return "Unknown Response Code";
+  }
+}
+
+namespace {
+// Integers through to_chars: no locale can put a separator into them.
+std::string IntText(int64_t value) {
+  char buf[24];
+  const auto res = std::to_chars(buf, buf + sizeof buf, value);
+  return std::string(buf, res.ptr);
+}
+}  // namespace
+
+void THTTPResponseInfo::SetResponseNo(int code) {
+  fResponseNo = code;
+  fResponseText = ResponseCodeText(code);
+}
+
+std::string THTTPResponseInfo::BuildHeader() {
+  if (fHeaderWritten) throw EWinshoeException("Header has already been written.");
+  fHeaderWritten = true;
+  if (!ServerSoftware.empty()) Headers.SetValue("Server", ServerSoftware);
+  Headers.SetValue("Content-Type", ContentType);
+  if (ContentLength > -1) Headers.SetValue("Content-Length", IntText(ContentLength));
+  if (!AuthRealm.empty()) {
+    SetResponseNo(401);
+    Headers.SetValue("WWW-Authenticate", "Basic realm=\"" + AuthRealm + "\"");
+  }
+  std::string text = "HTTP/1.0 " + IntText(fResponseNo) + " ";
+  for (char c : fResponseText) text += (c == '\r' || c == '\n') ? ' ' : c;
+  text += "\r\n";
+  text += HeaderText(Headers);
+  return text;
+}
+
+void THTTPResponseInfo::WriteHeader() {
+  Connection->Write(BuildHeader());
+}
+
+void THTTPResponseInfo::WriteContent() {
+  std::string out;
+  if (!fHeaderWritten) out = BuildHeader();
+  const bool withContent = fResponseNo >= 200 && fResponseNo <= 499;
+  if (withContent && !ContentStream) out += ContentText;  // header and text in one send
+  Connection->Write(out);
+  if (withContent && ContentStream) Connection->WriteStream(*ContentStream);
+}
+
+}  // namespace vn::net

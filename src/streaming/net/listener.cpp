@@ -1,0 +1,400 @@
+#include "listener.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "net_log.h"
+
+namespace vn::net {
+
+// ---- TWinshoeServer ---------------------------------------------------------------------
+
+TWinshoeServer::TWinshoeServer(TWinshoeListener* listener) : Listener(listener) {}
+
+TWinshoeServer::Clock::time_point TWinshoeServer::LastActivity() const {
+  return Clock::time_point(Clock::duration(fLastActivity.load(std::memory_order_relaxed)));
+}
+
+void TWinshoeServer::SetLastActivity(Clock::time_point t) {
+  fLastActivity.store(t.time_since_epoch().count(), std::memory_order_relaxed);
+}
+
+void TWinshoeServer::Touch() {
+  SetLastActivity(Listener->Now());
+}
+
+void TWinshoeServer::Disconnect() {
+  TWinshoeSocket::Disconnect();
+  PeerPort = 0;
+}
+
+// ---- TWinshoeServerThread ---------------------------------------------------------------
+
+TWinshoeServerThread::TWinshoeServerThread(TWinshoeListener* listener,
+                                           std::unique_ptr<TWinshoeServer> connection)
+    : fListener(listener), fConnection(std::move(connection)) {}
+
+TWinshoeServerThread::~TWinshoeServerThread() {
+  // The owner has stopped the thread; this only makes sure it is joined.
+  WaitFor();
+}
+
+void TWinshoeServerThread::Execute() {
+  do {
+    ServeConnection();
+  } while (fListener->ParkThread(this));
+}
+
+void TWinshoeServerThread::ServeConnection() {
+  try {
+    BeforeRun();
+    while (!Terminated()) Run();
+  } catch (const std::exception& e) {
+    NetLog(std::string("Connection from ") + fConnection->PeerAddress + " ended: " + e.what());
+  } catch (...) {
+    NetLog("Connection from " + fConnection->PeerAddress + " ended by an unknown exception");
+  }
+  // A failed connection is closed at once rather than left open until the listener goes.
+  fConnection->Disconnect();
+  try {
+    AfterRun();
+  } catch (...) {
+    NetLog("OnDisconnect raised an exception");
+  }
+}
+
+void TWinshoeServerThread::BeforeRun() {
+  fListener->DoConnect(this);
+}
+
+void TWinshoeServerThread::Run() {
+  // Nobody to serve the connection: close it rather than spin.
+  if (!fListener->HandleConnection(this)) fConnection->Disconnect();
+  if (!fConnection->Connected()) Terminate();
+}
+
+void TWinshoeServerThread::AfterRun() {
+  fListener->DoDisconnect(this);
+}
+
+void TWinshoeServerThread::WakeUp() {
+  // Called on this thread or under the listener's list lock, so the connection stays put.
+  if (fConnection) fConnection->WakeUp();
+}
+
+void TWinshoeServerThread::OnFinished() {
+  fListener->SignalWake();
+}
+
+// ---- TWinshoeListenerThread -------------------------------------------------------------
+
+void TWinshoeListenerThread::Run() {
+  fListener->AcceptConnections();
+}
+
+void TWinshoeListenerThread::WakeUp() {
+  fListener->SignalWake();
+}
+
+// ---- TWinshoeListener -------------------------------------------------------------------
+
+TWinshoeListener::TWinshoeListener() {
+  fWakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (fWakeFd == -1) throw EWinshoeSocketError(WinsockErrorFromErrno(errno));
+}
+
+TWinshoeListener::~TWinshoeListener() {
+  Shutdown();
+  ::close(fWakeFd);
+}
+
+void TWinshoeListener::Shutdown() {
+  SetActive(false);
+  auto threads = StopThreads(false);
+  for (auto& t : threads) t->WaitFor();
+}
+
+void TWinshoeListener::ScheduleSweep() {
+  fNextSweep.store((Now() + SweepInterval).time_since_epoch().count());
+}
+
+void TWinshoeListener::SetActive(bool value) {
+  if (value == fActive) return;
+  if (value) {
+    AllocateSocket();
+    try {
+      Bind();
+      Listen(ListenBacklog);
+      ::fcntl(Handle(), F_SETFL, ::fcntl(Handle(), F_GETFL) | O_NONBLOCK);
+    } catch (...) {
+      CloseSocket();
+      throw;
+    }
+    DrainWake();
+    ScheduleSweep();
+    fListenerThread = std::make_unique<TWinshoeListenerThread>(this);
+    fActive = true;
+    fListenerThread->Start();
+  } else {
+    fListenerThread->TerminateAndWaitFor();
+    fListenerThread.reset();
+    CloseSocket();
+    fActive = false;
+    // Parked threads will get no more work; running connections go on until they end.
+    auto idle = StopThreads(true);
+    for (auto& t : idle) t->WaitFor();
+    Reap();
+  }
+}
+
+std::list<std::unique_ptr<TWinshoeServerThread>> TWinshoeListener::StopThreads(bool idleOnly) {
+  std::list<std::unique_ptr<TWinshoeServerThread>> stopped;
+  std::lock_guard lock(fThreadsMutex);
+  for (auto it = fThreads.begin(); it != fThreads.end();) {
+    TWinshoeServerThread* t = it->get();
+    const bool parked = std::find(fIdle.begin(), fIdle.end(), t) != fIdle.end();
+    if (idleOnly && !parked) {
+      ++it;
+      continue;
+    }
+    t->fStopping = true;
+    t->Terminate();
+    t->fGate.notify_one();
+    stopped.push_back(std::move(*it));
+    it = fThreads.erase(it);
+  }
+  return stopped;
+}
+
+bool TWinshoeListener::ParkThread(TWinshoeServerThread* thread) {
+  std::unique_ptr<TWinshoeServer> ended;  // freed after the lock is released
+  std::unique_lock lock(fThreadsMutex);
+  ended = std::move(thread->fConnection);
+  if (thread->fStopping || !thread->fReusable || !fActive) return false;
+  fIdle.push_back(thread);
+  thread->fGate.wait_for(lock, ThreadIdleTime,
+                         [&] { return thread->fConnection || thread->fStopping; });
+  if (thread->fConnection) return true;  // the listener took it off the idle list
+  fIdle.erase(std::remove(fIdle.begin(), fIdle.end(), thread), fIdle.end());
+  return false;
+}
+
+size_t TWinshoeListener::BusyThreadsLocked() const {
+  size_t n = 0;
+  for (const auto& t : fThreads)
+    if (t->HasConnection() && !t->Finished()) ++n;
+  return n;
+}
+
+void TWinshoeListener::SetSessionTimeout(int minutes) {
+  if (minutes < 0) throw EWinshoeException("Invliad SessionTimeout value.");
+  fSessionTimeout = minutes;
+  ScheduleSweep();
+  SignalWake();
+}
+
+void TWinshoeListener::DoConnect(TWinshoeServerThread* thread) {
+  if (OnConnect) OnConnect(thread);
+}
+
+void TWinshoeListener::DoDisconnect(TWinshoeServerThread* thread) {
+  if (OnDisconnect) OnDisconnect(thread);
+}
+
+bool TWinshoeListener::HandleConnection(TWinshoeServerThread* thread) {
+  if (!OnExecute) return false;
+  OnExecute(thread);
+  return true;
+}
+
+size_t TWinshoeListener::ThreadCount() const {
+  std::lock_guard lock(fThreadsMutex);
+  return BusyThreadsLocked();
+}
+
+void TWinshoeListener::SignalWake() {
+  const uint64_t one = 1;
+  [[maybe_unused]] ssize_t n = ::write(fWakeFd, &one, sizeof one);
+}
+
+void TWinshoeListener::DrainWake() {
+  uint64_t value;
+  [[maybe_unused]] ssize_t n = ::read(fWakeFd, &value, sizeof value);
+}
+
+void TWinshoeListener::Reap() {
+  std::vector<std::unique_ptr<TWinshoeServerThread>> done;
+  {
+    std::lock_guard lock(fThreadsMutex);
+    for (auto it = fThreads.begin(); it != fThreads.end();) {
+      if ((*it)->Finished()) {
+        done.push_back(std::move(*it));
+        it = fThreads.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+  for (auto& t : done) t->WaitFor();
+}
+
+void TWinshoeListener::SweepIdleConnections() {
+  if (fSessionTimeout <= 0) return;
+  const auto limit = std::chrono::minutes(fSessionTimeout.load());
+  const auto now = Now();
+  std::vector<TWinshoeServerThread*> expired;
+  {
+    std::lock_guard lock(fThreadsMutex);
+    for (auto it = fThreads.rbegin(); it != fThreads.rend(); ++it) {
+      TWinshoeServerThread* t = it->get();
+      if (!t->HasConnection() || t->Finished() || t->Terminated()) continue;
+      TWinshoeServer& conn = t->Connection();
+      if (conn.Busy) continue;
+      if (now - conn.LastActivity() < limit) continue;
+      bool keep = false;
+      if (OnSessionTimeout) {
+        conn.Busy = true;
+        try {
+          OnSessionTimeout(t, keep);
+        } catch (...) {
+          NetLog("OnSessionTimeout raised an exception");
+        }
+        conn.Busy = false;
+      }
+      if (keep)
+        conn.SetLastActivity(now);
+      else
+        expired.push_back(t);
+    }
+    // Only wakes the thread: it ends its connection itself and waits for the next one.
+    for (TWinshoeServerThread* t : expired) t->Terminate();
+  }
+}
+
+int TWinshoeListener::NextPollTimeout() {
+  if (fSessionTimeout <= 0) return -1;
+  const auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(
+          Clock::time_point(Clock::duration(fNextSweep.load())) - Now())
+          .count();
+  if (left <= 0) return 0;
+  return left > 60000 ? 60000 : static_cast<int>(left);
+}
+
+void TWinshoeListener::AcceptConnections() {
+  pollfd fds[2] = {{Handle(), POLLIN, 0}, {fWakeFd, POLLIN, 0}};
+  const int rc = ::poll(fds, 2, NextPollTimeout());
+  if (rc < 0 && errno != EINTR) throw EWinshoeSocketError(WinsockErrorFromErrno(errno));
+  if (fds[1].revents) {
+    DrainWake();
+    Reap();
+  }
+  if (fListenerThread->Terminated()) return;
+  if (fSessionTimeout > 0 && Now().time_since_epoch().count() >= fNextSweep.load()) {
+    ScheduleSweep();
+    SweepIdleConnections();
+  }
+  if (!(fds[0].revents & POLLIN)) return;
+
+  // Take what the backlog holds, a bounded number at a time.
+  for (int i = 0; i < 32; ++i) {
+    sockaddr_in peer{};
+    socklen_t len = sizeof peer;
+    const int fd = ::accept4(Handle(), reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC);
+    if (fd == -1) {
+      const int err = errno;
+      switch (err) {
+        case EAGAIN:
+#if EWOULDBLOCK != EAGAIN
+        case EWOULDBLOCK:
+#endif
+        case EINTR:
+          return;
+        case ECONNABORTED:
+        case EPROTO:
+        case EPERM:
+          // The client gave up before we took it; the listener goes on.
+          continue;
+        case EMFILE:
+        case ENFILE:
+        case ENOBUFS:
+        case ENOMEM: {
+          // Out of resources for now: log, pause briefly (waking on stop) and go on.
+          NetLog("Accept failed: " + SocketErrorText(WinsockErrorFromErrno(err)));
+          pollfd wake{fWakeFd, POLLIN, 0};
+          ::poll(&wake, 1, 100);
+          return;
+        }
+        default:
+          throw EWinshoeSocketError(WinsockErrorFromErrno(err));
+      }
+    }
+    char text[INET_ADDRSTRLEN] = "";
+    ::inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
+    StartConnection(fd, text, ntohs(peer.sin_port));
+  }
+}
+
+void TWinshoeListener::StartConnection(int fd, const std::string& peerAddress, int peerPort) {
+  Reap();
+  const int one = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+
+  std::unique_lock lock(fThreadsMutex);
+  if (BusyThreadsLocked() >= static_cast<size_t>(MaxConnections)) {
+    lock.unlock();
+    RefuseConnection(fd);
+    return;
+  }
+  auto conn = std::make_unique<TWinshoeServer>(this);
+  conn->SetHandle(fd);
+  conn->BoundIP = BoundIP;
+  conn->Port = Port;
+  conn->PeerAddress = peerAddress;
+  conn->PeerPort = peerPort;
+  conn->SetLastActivity(Now());
+  if (!OnCreateThread && !fIdle.empty()) {
+    // A parked thread takes it: no thread start for this connection.
+    TWinshoeServerThread* t = fIdle.back();
+    fIdle.pop_back();
+    t->ClearTerminated();
+    t->fConnection = std::move(conn);
+    t->fGate.notify_one();
+    return;
+  }
+  try {
+    std::unique_ptr<TWinshoeServerThread> thread;
+    if (OnCreateThread) thread = OnCreateThread(conn);
+    const bool standard = !thread;
+    if (standard) thread = std::make_unique<TWinshoeServerThread>(this, std::move(conn));
+    thread->fReusable = standard;
+    TWinshoeServerThread* raw = thread.get();
+    fThreads.push_back(std::move(thread));
+    try {
+      raw->Start();
+    } catch (...) {
+      fThreads.pop_back();
+      throw;
+    }
+  } catch (const std::exception& e) {
+    // The connection (if still ours) closes with its object.
+    NetLog(std::string("Cannot serve connection: ") + e.what());
+  }
+}
+
+void TWinshoeListener::RefuseConnection(int fd) {
+  ::close(fd);
+}
+
+}  // namespace vn::net

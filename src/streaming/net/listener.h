@@ -1,0 +1,173 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "vrex_thread.h"
+#include "winshoe_socket.h"
+
+namespace vn::net {
+
+class TWinshoeListener;
+class TWinshoeServerThread;
+
+// One accepted connection.
+class TWinshoeServer : public TWinshoeSocket {
+ public:
+  explicit TWinshoeServer(TWinshoeListener* listener);
+
+  TWinshoeListener* const Listener;
+  std::string PeerAddress;  // dotted text
+  int PeerPort = 0;
+  std::atomic<bool> Busy{false};  // set while OnSessionTimeout runs for this connection
+
+  Clock::time_point LastActivity() const;
+  void SetLastActivity(Clock::time_point t);
+  void Disconnect() override;
+
+ protected:
+  void Touch() override;
+
+ private:
+  std::atomic<Clock::rep> fLastActivity{0};
+};
+
+// Serves connections: calls the listener's HandleConnection until the connection closes.
+// Between connections it parks for a while so that the listener can hand it the next one
+// instead of starting a new thread; it serves one client at a time.
+class TWinshoeServerThread : public TvrexThread {
+ public:
+  TWinshoeServerThread(TWinshoeListener* listener, std::unique_ptr<TWinshoeServer> connection);
+  ~TWinshoeServerThread() override;
+
+  // The connection being served. Valid on this thread while it serves, and on other
+  // threads under the listener's thread-list lock while HasConnection().
+  TWinshoeServer& Connection() { return *fConnection; }
+  bool HasConnection() const { return fConnection != nullptr; }
+  TWinshoeListener* Listener() const { return fListener; }
+
+ protected:
+  void Execute() override;
+  void Run() override;
+  void BeforeRun() override;
+  void AfterRun() override;
+  void WakeUp() override;
+  void OnFinished() override;
+
+ private:
+  friend class TWinshoeListener;
+  void ServeConnection();
+
+  TWinshoeListener* fListener;
+  std::unique_ptr<TWinshoeServer> fConnection;  // swapped only under the list lock
+  std::condition_variable fGate;                // parked threads wait here for work
+  bool fStopping = false;                       // under the list lock
+  bool fReusable = true;                        // false for threads from OnCreateThread
+};
+
+class TWinshoeListenerThread : public TvrexThread {
+ public:
+  explicit TWinshoeListenerThread(TWinshoeListener* listener) : fListener(listener) {}
+  ~TWinshoeListenerThread() override { TerminateAndWaitFor(); }
+
+ protected:
+  void Run() override;
+  void WakeUp() override;
+
+ private:
+  TWinshoeListener* fListener;
+};
+
+// Owns a listening socket, its accept thread and one thread per accepted connection.
+// Every thread it starts is joined by it: finished connection threads are reaped by the
+// accept thread, the rest when the listener is destroyed.
+class TWinshoeListener : public TWinshoe {
+ public:
+  using Clock = TWinshoeSocket::Clock;
+
+  TWinshoeListener();
+  ~TWinshoeListener() override;
+
+  bool Active() const { return fActive; }
+  // Binds to BoundIP:Port and starts accepting; raises (and stays inactive) when that fails.
+  // Switching off stops accepting; running connections go on until they end.
+  void SetActive(bool value);
+
+  int SessionTimeout() const { return fSessionTimeout; }
+  // Minutes of idleness after which a connection is dropped; 0 = never.
+  void SetSessionTimeout(int minutes);
+
+  // Connections served at once; further ones are refused.
+  int MaxConnections = 64;
+  // Pending connections the kernel queues for accept. Deeper than the classic 5 so that a
+  // burst of clients is not stalled by dropped handshakes.
+  int ListenBacklog = 64;
+  // How long a connection thread waits for the next connection before it ends.
+  std::chrono::milliseconds ThreadIdleTime{2000};
+  // How often idle connections are swept while SessionTimeout is set.
+  std::chrono::milliseconds SweepInterval{50000};
+  // The clock for activity times; tests replace it.
+  std::function<Clock::time_point()> Now = [] { return Clock::now(); };
+
+  std::function<void(TWinshoeServerThread*)> OnConnect;
+  std::function<void(TWinshoeServerThread*)> OnDisconnect;
+  std::function<void(TWinshoeServerThread*)> OnExecute;
+  std::function<void(TWinshoeServerThread*, bool& keep)> OnSessionTimeout;
+  // May supply the thread for a new connection; returning null uses the standard one.
+  std::function<std::unique_ptr<TWinshoeServerThread>(std::unique_ptr<TWinshoeServer>&)>
+      OnCreateThread;
+
+  virtual void DoConnect(TWinshoeServerThread* thread);
+  virtual void DoDisconnect(TWinshoeServerThread* thread);
+  // Serves the connection once; returns false when nobody handled it.
+  virtual bool HandleConnection(TWinshoeServerThread* thread);
+
+  // The idle-connection sweep (the timer tick): stops every connection idle for at least
+  // SessionTimeout minutes unless OnSessionTimeout keeps it.
+  void SweepIdleConnections();
+
+  // Connection threads serving a connection now.
+  size_t ThreadCount() const;
+
+ protected:
+  // Switches off and stops and joins every connection thread. A derived listener calls it
+  // first in its destructor, so that no thread runs into its half-destroyed parts.
+  void Shutdown();
+  // Answers a connection over the limit; the base class only closes it.
+  virtual void RefuseConnection(int fd);
+
+ private:
+  friend class TWinshoeServerThread;
+  friend class TWinshoeListenerThread;
+
+  void AcceptConnections();
+  void StartConnection(int fd, const std::string& peerAddress, int peerPort);
+  void Reap();
+  // Called by a thread whose connection ended; true when it was handed another one.
+  bool ParkThread(TWinshoeServerThread* thread);
+  // Stops parked threads (idleOnly) or every thread; returns them, out of the list, to join.
+  std::list<std::unique_ptr<TWinshoeServerThread>> StopThreads(bool idleOnly);
+  size_t BusyThreadsLocked() const;
+  void SignalWake();
+  void DrainWake();
+  int NextPollTimeout();
+  void ScheduleSweep();
+
+  std::atomic<bool> fActive{false};
+  std::atomic<int> fSessionTimeout{0};
+  int fWakeFd = -1;
+  std::atomic<Clock::rep> fNextSweep{0};
+  std::unique_ptr<TWinshoeListenerThread> fListenerThread;
+  mutable std::mutex fThreadsMutex;
+  std::list<std::unique_ptr<TWinshoeServerThread>> fThreads;  // every thread not yet joined
+  std::vector<TWinshoeServerThread*> fIdle;                    // parked, waiting for work
+};
+
+}  // namespace vn::net

@@ -1,0 +1,130 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <initializer_list>
+#include <iosfwd>
+#include <limits>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "header_list.h"
+#include "socket_errors.h"
+
+namespace vn::net {
+
+// A socket handle with the bind/listen basics. The handle is closed by the thread that uses
+// the socket; other threads only wake that thread with WakeUp().
+class TWinshoe {
+ public:
+  TWinshoe() = default;
+  TWinshoe(const TWinshoe&) = delete;
+  TWinshoe& operator=(const TWinshoe&) = delete;
+  virtual ~TWinshoe();
+
+  static constexpr const char* Version = "7.035B";
+
+  std::string BoundIP;  // empty = every local address
+  int Port = 0;
+
+  int Handle() const { return fHandle.load(std::memory_order_acquire); }
+  bool Connected() const { return Handle() != -1; }
+  virtual void CloseSocket();
+  virtual void Disconnect();
+
+  void AllocateSocket();
+  void Bind();
+  void Listen(int backlog = 5);
+  // The port the socket is bound to (useful when Port was 0).
+  int BoundPort() const;
+
+  // When result is -1: returns true for an error among the accepted Winsock numbers and
+  // raises EWinshoeSocketError for any other. Otherwise returns false.
+  bool CheckError(int result, std::initializer_list<int> accepted = {}) const;
+
+  // Shuts the socket down so that a thread blocked on it returns. Safe from any thread.
+  void WakeUp();
+
+ protected:
+  void SetHandleValue(int fd);
+
+ private:
+  std::mutex fHandleMutex;
+  std::atomic<int> fHandle{-1};
+};
+
+// "name: value" lines and the closing empty line, each ended by CRLF. Line breaks inside
+// names and values become blanks.
+std::string HeaderText(const THeaderList& list);
+
+// A connected socket with a receive buffer: line and counted reads, complete writes and
+// header capture. Used by one thread at a time.
+class TWinshoeSocket : public TWinshoe {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  TWinshoeSocket() = default;
+
+  bool ASCIIFilter = false;
+  int BufferChunk() const { return fBufferChunk; }
+  void SetBufferChunk(int value);
+
+  // Adopts a connected socket handle (from accept or socketpair).
+  virtual void SetHandle(int fd);
+
+  // Reads one CRLF-terminated line and returns it without CRLF. A line longer than
+  // maxLength raises EWinshoeException("Line is too long.").
+  std::string ReadLn(size_t maxLength = std::numeric_limits<size_t>::max());
+  // Returns exactly count bytes; count 0 receives once and returns an empty text.
+  virtual std::string ReadBuffer(size_t count);
+
+  void Write(std::string_view text);
+  void WriteLn(std::string_view text) { Write(std::string(text) + "\r\n"); }
+  void WriteStream(std::istream& stream);
+
+  // Reads lines into target until a line equals one of the markers; returns the 1-based
+  // index of that marker. With "." as first marker a leading ".." loses one point.
+  int Capture(std::vector<std::string>& target, const std::vector<std::string>& markers,
+              size_t maxLines = std::numeric_limits<size_t>::max(),
+              size_t maxBytes = std::numeric_limits<size_t>::max());
+  // Reads header lines up to an empty line, joining continuation lines.
+  void CaptureHeader(THeaderList& list, size_t maxLines = std::numeric_limits<size_t>::max(),
+                     size_t maxBytes = std::numeric_limits<size_t>::max());
+  // Sends "name: value" lines and an empty line, in one write.
+  void WriteHeader(const THeaderList& list);
+
+  // Every wait for the peer ends with socket error 10060 at this point in time.
+  void SetDeadline(Clock::time_point deadline) { fDeadline = deadline; }
+  void ClearDeadline() { fDeadline = Clock::time_point::max(); }
+
+  bool ClosedGracefully() const { return fClosedGracefully; }
+  size_t BufferedBytes() const { return fBuffer.size() - fStart; }
+  // True when the kernel holds received bytes that nobody has read yet.
+  bool PendingInput() const;
+
+  // Ends the sending side, lets the peer read what was sent, and discards what it still
+  // sends for at most maxWait / maxBytes, then closes. Avoids a reset that would destroy
+  // the reply in the peer's receive queue.
+  void LingeringClose(std::chrono::milliseconds maxWait, size_t maxBytes);
+
+ protected:
+  // Called after every receive; servers record their last activity here.
+  virtual void Touch() {}
+  // Receives once into the buffer; raises on a closed connection or an error.
+  void ReadFromStack();
+
+ private:
+  void WaitFor(short events);
+  [[noreturn]] void RaiseSocketError(int err);
+
+  int fBufferChunk = 8192;
+  std::string fBuffer;
+  size_t fStart = 0;      // first unread byte in fBuffer
+  size_t fScanned = 0;    // bytes after fStart known to hold no CRLF
+  bool fClosedGracefully = false;
+  Clock::time_point fDeadline = Clock::time_point::max();
+};
+
+}  // namespace vn::net

@@ -1,0 +1,312 @@
+// The HTTP listener end to end on 127.0.0.1: request fields, hostile requests, limits,
+// and that every thread it starts is gone when it is switched off or destroyed.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/resource.h>
+
+#include <atomic>
+#include <future>
+#include <memory>
+#include <vector>
+
+#include "http_listener.h"
+#include "net_test_client.h"
+#include "url_coding.h"
+
+using namespace vn::net;
+using namespace vn::net::testing;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Echoes the request record so that tests can check how it was parsed.
+void EchoRequest(TWinshoeServerThread*, THTTPRequestInfo& rq, THTTPResponseInfo& rs) {
+  std::string params;
+  for (const auto& p : rq.Params) params += p + ";";
+  rs.ContentText = "C=" + rq.Command + "|D=" + rq.Document + "|Q=" + rq.UnparsedParams +
+                   "|V=" + rq.Version + "|P=" + params + "|A=" + (rq.AuthExists ? "1" : "0") +
+                   "|U=" + rq.AuthUsername + "|W=" + rq.AuthPassword;
+}
+
+struct Server {
+  std::unique_ptr<TWinshoeHTTPListener> listener = std::make_unique<TWinshoeHTTPListener>();
+  int port = 0;
+
+  explicit Server(std::function<void(TWinshoeHTTPListener&)> setup = {}) {
+    listener->BoundIP = "127.0.0.1";
+    listener->Port = 0;
+    listener->ServerSoftware = "Vantora";
+    listener->OnCommandGet = EchoRequest;
+    if (setup) setup(*listener);
+    listener->SetActive(true);
+    port = listener->BoundPort();
+  }
+  std::string Get(const std::string& request) const { return Exchange(port, request); }
+  bool StillAnswers() const {
+    return Get("GET /ok HTTP/1.0\r\n\r\n").starts_with("HTTP/1.0 200 OK\r\n");
+  }
+};
+
+}  // namespace
+
+TEST(HttpListener, RequestRecordsAreFilledFromTheRequest) {
+  Server s;
+  std::string r = s.Get("GET /REQ?X HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
+  EXPECT_TRUE(r.starts_with("HTTP/1.0 200 OK\r\n")) << r;
+  EXPECT_NE(r.find("\r\nServer: Vantora\r\n"), std::string::npos);
+  // The handler set only a text: the length sent must match it.
+  const std::string body = Body(r);
+  EXPECT_NE(r.find("Content-Length: " + std::to_string(body.size()) + "\r\n"), std::string::npos);
+  EXPECT_EQ(body, "C=GET|D=/REQ|Q=X|V=HTTP/1.0|P=X;|A=0|U=|W=");
+
+  // Only the last blank separates the version; escapes stay in the document and the raw
+  // query, and are decoded in the params list.
+  EXPECT_EQ(Body(s.Get("get /a b c HTTP/1.0\r\n\r\n")), "C=GET|D=/a b c|Q=|V=HTTP/1.0|P=|A=0|U=|W=");
+  EXPECT_EQ(Body(s.Get("GET /%52EQ?n=%41&m=b+c HTTP/1.0\r\n\r\n")),
+            "C=GET|D=/%52EQ|Q=n=%41&m=b+c|V=HTTP/1.0|P=n=A;m=b c;|A=0|U=|W=");
+  // Basic authorization; a decoded text without a colon is all user name.
+  EXPECT_EQ(Body(s.Get("GET / HTTP/1.0\r\nAuthorization: Basic dXNlcjpwOnc=\r\n\r\n")),
+            "C=GET|D=/|Q=|V=HTTP/1.0|P=|A=1|U=user|W=p:w");
+  EXPECT_EQ(Body(s.Get("GET / HTTP/1.0\r\nauthorization: basic dXNlcg==\r\n\r\n")),
+            "C=GET|D=/|Q=|V=HTTP/1.0|P=|A=1|U=user|W=");
+  // POST takes the query from the first body line, with or without a length.
+  EXPECT_EQ(Body(s.Get("POST /REQ HTTP/1.0\r\nContent-Length: 18\r\n\r\nGETLASTQUOTE,A\r\nzz")),
+            "C=POST|D=/REQ|Q=GETLASTQUOTE,A|V=HTTP/1.0|P=GETLASTQUOTE,A;|A=0|U=|W=");
+  EXPECT_EQ(Body(s.Get("POST /REQ HTTP/1.0\r\n\r\nENUMPORTS\r\n")),
+            "C=POST|D=/REQ|Q=ENUMPORTS|V=HTTP/1.0|P=ENUMPORTS;|A=0|U=|W=");
+  EXPECT_EQ(Body(s.Get("POST /REQ HTTP/1.0\r\nContent-Length: 0\r\n\r\n")),
+            "C=POST|D=/REQ|Q=|V=HTTP/1.0|P=|A=0|U=|W=");
+}
+
+TEST(HttpListener, HandlerRepliesErrorsAndOwnHeaders) {
+  Server s([](TWinshoeHTTPListener& l) {
+    l.OnCommandGet = [](TWinshoeServerThread*, THTTPRequestInfo& rq, THTTPResponseInfo& rs) {
+      if (rq.Document == "/throw") throw std::runtime_error("boom");
+      if (rq.Document == "/missing") {
+        rs.SetResponseNo(404);
+        return;
+      }
+      // Writes its own header and body, as the quote server does.
+      rs.ContentLength = 11;
+      rs.WriteHeader();
+      rs.Connection->Write("<PRE>x</PRE>");
+    };
+  });
+  EXPECT_EQ(s.Get("GET /missing HTTP/1.0\r\n\r\n"),
+            "HTTP/1.0 404 Not Found\r\nServer: Vantora\r\nContent-Type: text/html\r\n"
+            "Content-Length: 0\r\n\r\n");
+  const std::string own = s.Get("GET /own HTTP/1.0\r\n\r\n");
+  EXPECT_EQ(own.find("HTTP/1.0", 1), std::string::npos) << own;  // one header only
+  EXPECT_TRUE(own.ends_with("\r\n\r\n<PRE>x</PRE>"));
+  EXPECT_TRUE(s.Get("GET /throw HTTP/1.0\r\n\r\n").starts_with("HTTP/1.0 500 Internal Server Error"));
+  // HEAD reaches the handler; unknown methods get 501 with the method escaped.
+  EXPECT_TRUE(s.Get("HEAD /missing HTTP/1.0\r\n\r\n").starts_with("HTTP/1.0 404"));
+  const std::string other = s.Get("<B>X / HTTP/1.0\r\n\r\n");
+  EXPECT_TRUE(other.starts_with("HTTP/1.0 501 Not Implemented")) << other;
+  EXPECT_TRUE(other.ends_with("Content-Length: 0\r\n\r\n")) << other;
+  EXPECT_TRUE(s.StillAnswers());
+}
+
+TEST(HttpListener, HostileRequestsGetBadRequestAndTheServerGoesOn) {
+  Server s;
+  std::string manyHeaders, bigHeaders;
+  for (int i = 0; i < 101; ++i) manyHeaders += "X-" + std::to_string(i) + ": v\r\n";
+  for (int i = 0; i < 70; ++i) bigHeaders += "X-" + std::to_string(i) + ": " + std::string(1000, 'v') + "\r\n";
+  const std::vector<std::pair<const char*, std::string>> cases = {
+      {"long request line", "GET /" + std::string(9000, 'a') + " HTTP/1.0\r\n\r\n"},
+      {"long line without end", "GET /" + std::string(20000, 'a')},
+      {"101 headers", "GET / HTTP/1.0\r\n" + manyHeaders + "\r\n"},
+      {"64 KB of headers", "GET / HTTP/1.0\r\n" + bigHeaders + "\r\n"},
+      {"trailing %", "GET /REQ% HTTP/1.0\r\n\r\n"},
+      {"bad escape in document", "GET /R%zzEQ HTTP/1.0\r\n\r\n"},
+      {"trailing % in query", "GET /REQ?a=% HTTP/1.0\r\n\r\n"},
+      {"bad escape in query", "GET /REQ?a=%4x HTTP/1.0\r\n\r\n"},
+      {"bytes outside Base64", "GET / HTTP/1.0\r\nAuthorization: Basic dX\xC3\xA9lc2Vy\r\n\r\n"},
+      {"non-Basic scheme", "GET / HTTP/1.0\r\nAuthorization: Digest abc\r\n\r\n"},
+      {"empty request line", "\r\n\r\n"},
+      {"fold without header", "GET / HTTP/1.0\r\n folded\r\n\r\n"},
+      {"bad POST length", "POST / HTTP/1.0\r\nContent-Length: -1\r\n\r\n"},
+      {"huge POST length", "POST / HTTP/1.0\r\nContent-Length: 99999999999\r\n\r\n"},
+  };
+  for (const auto& [name, request] : cases) {
+    const std::string reply = s.Get(request);
+    EXPECT_TRUE(reply.starts_with("HTTP/1.0 400 Bad Request\r\n")) << name << ": " << reply.substr(0, 200);
+    EXPECT_TRUE(s.StillAnswers()) << name;
+  }
+  // Request text echoed into the error page is escaped.
+  const std::string echoed = s.Get("GET /<script>alert(1)</script>% HTTP/1.0\r\n\r\n");
+  EXPECT_NE(echoed.find("&lt;script&gt;"), std::string::npos);
+  EXPECT_EQ(echoed.find("<script>"), std::string::npos);
+  EXPECT_EQ(s.listener->ThreadCount() <= 1, true);
+}
+
+TEST(HttpListener, HostCheckRefusesForeignHosts) {
+  Server s([](TWinshoeHTTPListener& l) { l.HostCheck = [](const std::string& h) { return IsLoopbackHost(h); }; });
+  const std::string refused = s.Get("GET / HTTP/1.0\r\nHost: evil.example:16239\r\n\r\n");
+  EXPECT_TRUE(refused.starts_with("HTTP/1.0 403 Forbidden\r\n")) << refused;
+  EXPECT_TRUE(s.Get("GET / HTTP/1.0\r\nHost: localhost:" + std::to_string(s.port) + "\r\n\r\n").starts_with("HTTP/1.0 200"));
+  EXPECT_TRUE(s.Get("GET / HTTP/1.0\r\n\r\n").starts_with("HTTP/1.0 200"));
+}
+
+TEST(HttpListener, SilentClientIsDroppedAfterTheRequestTimeout) {
+  Server s([](TWinshoeHTTPListener& l) { l.RequestTimeout = 200ms; });
+  const int idle = ConnectLoopback(s.port, 10000);
+  const int dribbler = ConnectLoopback(s.port, 10000);
+  ASSERT_GE(idle, 0);
+  ASSERT_GE(dribbler, 0);
+  // A client trickling a byte at a time is bound by the same limit for the whole head.
+  std::atomic<bool> stop{false};
+  std::thread trickle([&] {
+    while (!stop && SendAll(dribbler, "G")) std::this_thread::sleep_for(20ms);
+  });
+  const std::string idleReply = ReadToEnd(idle);
+  EXPECT_EQ(idleReply, "");  // closed, not timed out at our end
+  const std::string dribbleReply = ReadToEnd(dribbler);
+  EXPECT_EQ(dribbleReply.find("<timeout>"), std::string::npos);
+  stop = true;
+  trickle.join();
+  ::close(idle);
+  ::close(dribbler);
+  EXPECT_TRUE(s.StillAnswers());
+}
+
+TEST(HttpListener, ConnectionsOverTheLimitAreRefusedCleanly) {
+  Server s([](TWinshoeHTTPListener& l) { l.MaxConnections = 2; });
+  const int a = ConnectLoopback(s.port);
+  const int b = ConnectLoopback(s.port);
+  ASSERT_TRUE(WaitUntil([&] { return s.listener->ThreadCount() == 2; }));
+  const std::string refused = s.Get("GET / HTTP/1.0\r\n\r\n");
+  EXPECT_TRUE(refused.starts_with("HTTP/1.0 503 Service Unavailable\r\n")) << refused;
+  ::close(a);
+  ::close(b);
+  ASSERT_TRUE(WaitUntil([&] { return s.listener->ThreadCount() == 0; }));
+  EXPECT_TRUE(s.StillAnswers());
+}
+
+TEST(HttpListener, RunningOutOfDescriptorsDoesNotEndTheListener) {
+  Server s;
+  std::vector<int> clients;
+  for (int i = 0; i < 3; ++i) clients.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  rlimit old{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &old), 0);
+  int open = 0;
+  for (int fd = 0; fd < 4096; ++fd)
+    if (::fcntl(fd, F_GETFD) != -1) open = fd + 1;
+  rlimit tight = old;
+  tight.rlim_cur = static_cast<rlim_t>(open);
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(s.port));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  for (int fd : clients) {
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    SendAll(fd, "GET / HTTP/1.0\r\n\r\n");
+  }
+  std::this_thread::sleep_for(300ms);  // the accept thread meets EMFILE meanwhile
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &old), 0);
+  for (int fd : clients) {
+    timeval tv{5, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    EXPECT_TRUE(ReadToEnd(fd).starts_with("HTTP/1.0 200 OK"));
+    ::close(fd);
+  }
+  EXPECT_TRUE(s.StillAnswers());
+}
+
+TEST(HttpListener, SequentialRequestsLeaveNoThreadBehind) {
+  const int before = ProcessThreadCount();
+  {
+    Server s([](TWinshoeHTTPListener& l) { l.ThreadIdleTime = 100ms; });
+    EXPECT_EQ(ProcessThreadCount(), before + 1);  // the accept thread
+    int most = 0;
+    for (int i = 0; i < 200; ++i) {
+      ASSERT_TRUE(s.Get("GET /REQ?ENUMSYMBOLS HTTP/1.0\r\n\r\n").starts_with("HTTP/1.0 200")) << i;
+      most = std::max(most, ProcessThreadCount() - before);
+    }
+    EXPECT_LE(most, 4);  // threads are reused or ended, never piled up
+    // Parked threads end after ThreadIdleTime; none may be left.
+    EXPECT_TRUE(WaitUntil([&] { return ProcessThreadCount() == before + 1; }))
+        << ProcessThreadCount() - before << " threads";
+    EXPECT_EQ(s.listener->ThreadCount(), 0u);
+  }
+  EXPECT_EQ(ProcessThreadCount(), before);
+}
+
+TEST(HttpListener, SwitchingOffAndDestroyingEndThreadsWithIdleClients) {
+  const int before = ProcessThreadCount();
+  auto s = std::make_unique<Server>();
+  std::vector<int> clients;
+  for (int i = 0; i < 8; ++i) clients.push_back(ConnectLoopback(s->port));
+  SendAll(clients[0], "GET /half");  // one is mid-request
+  ASSERT_TRUE(WaitUntil([&] { return s->listener->ThreadCount() == 8; }));
+  EXPECT_EQ(ProcessThreadCount(), before + 9);
+
+  // Off: nothing accepts any more, connections keep going until they end.
+  const auto t0 = std::chrono::steady_clock::now();
+  s->listener->SetActive(false);
+  EXPECT_FALSE(s->listener->Active());
+  EXPECT_EQ(ConnectLoopback(s->port), -1);
+  EXPECT_EQ(s->listener->ThreadCount(), 8u);
+  s->listener->SetActive(false);  // same value: nothing happens
+
+  auto done = std::async(std::launch::async, [&] { s.reset(); });
+  ASSERT_EQ(done.wait_for(10s), std::future_status::ready) << "listener did not end its threads";
+  const auto took = std::chrono::steady_clock::now() - t0;
+  RecordProperty("shutdown_ms", std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+  EXPECT_EQ(ProcessThreadCount(), before);
+  for (int fd : clients) {
+    EXPECT_EQ(ReadToEnd(fd), "");  // closed, no reply
+    ::close(fd);
+  }
+}
+
+TEST(HttpListener, IdleSweepDropsConnectionsUnlessKept) {
+  std::atomic<int64_t> offsetMin{0};
+  std::atomic<int> asked{0};
+  std::atomic<bool> keep{true};
+  Server s([&](TWinshoeHTTPListener& l) {
+    l.Now = [&] { return TWinshoeSocket::Clock::now() + std::chrono::minutes(offsetMin.load()); };
+    l.OnSessionTimeout = [&](TWinshoeServerThread* t, bool& k) {
+      EXPECT_TRUE(t->Connection().Busy);
+      ++asked;
+      k = keep;
+    };
+  });
+  EXPECT_THROW(s.listener->SetSessionTimeout(-1), EWinshoeException);
+  const int fd = ConnectLoopback(s.port);
+  ASSERT_TRUE(WaitUntil([&] { return s.listener->ThreadCount() == 1; }));
+
+  s.listener->SweepIdleConnections();  // SessionTimeout 0: never swept
+  EXPECT_EQ(asked, 0);
+  s.listener->SetSessionTimeout(5);
+  offsetMin = 4;
+  s.listener->SweepIdleConnections();
+  EXPECT_EQ(asked, 0);
+  offsetMin = 6;
+  s.listener->SweepIdleConnections();  // kept: its activity time moves to now
+  EXPECT_EQ(asked, 1);
+  s.listener->SweepIdleConnections();
+  EXPECT_EQ(asked, 1);
+  offsetMin = 12;
+  keep = false;
+  s.listener->SweepIdleConnections();
+  EXPECT_EQ(asked, 2);
+  EXPECT_EQ(ReadToEnd(fd), "");
+  ::close(fd);
+  EXPECT_TRUE(WaitUntil([&] { return s.listener->ThreadCount() == 0; }));
+  EXPECT_TRUE(s.StillAnswers());
+}
+
+TEST(HttpListener, BindFailureLeavesTheListenerInactive) {
+  Server first;
+  TWinshoeHTTPListener second;
+  second.BoundIP = "127.0.0.1";
+  second.Port = first.port;
+  EXPECT_THROW(second.SetActive(true), EWinshoeException);
+  EXPECT_FALSE(second.Active());
+  second.Port = 0;
+  second.SetActive(true);  // and can still be switched on later
+  EXPECT_TRUE(second.Active());
+  EXPECT_EQ(TWinshoeHTTPListener().Port, 80);
+}
