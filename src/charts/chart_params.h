@@ -1,0 +1,62 @@
+#pragma once
+// A chart window's settings and the comma-separated line that keeps them per symbol in the
+// settings file (section "Charts", and "ChartsDefault"/"DEF" for new charts).
+#include <array>
+#include <string>
+
+#include "platform/datetime.h"
+
+// Time period commands.
+constexpr int PeriodAllDay = 1001;
+constexpr int Period10Min = 1002;
+constexpr int Period1Hour = 1003;
+constexpr int Period2Hours = 1004;
+constexpr int Period30Min = 1006;
+constexpr int PeriodCustom = 1010;
+
+constexpr const char* IndNone = "***NONE***";
+constexpr int IndSlots = 6;  // 1-5 price chart, 6 bottom chart
+
+struct ChartSettings {
+  int Left = 0, Top = 0, Width = 500, Height = 360;
+  int Period = PeriodAllDay;
+  bool ShowBottom = true;
+  float SplitRatio = 0.66f;
+  bool ShowBidAsk = true;
+  std::array<std::string, IndSlots + 1> IndName;                // [1..6]
+  std::array<std::array<double, IndSlots + 1>, 3> IndParam{};  // [row 0..2][slot 1..6]
+  bool IndicatorsOn = true;
+  bool ShowLegend = true;
+  int CustomMinutes = 10;
+
+  ChartSettings() { SetIndicatorDefaults(false); }
+  // "***NONE***" with 10, 10, 10 for slots 1-5; slot 6 "Volume" ("MACD" for a chart without
+  // volume) with 5, 10, 3.
+  void SetIndicatorDefaults(bool noVolume);
+};
+
+// The indicator types of the picker's lists.
+bool IsPriceIndicator(const std::string& name);
+bool IsBottomIndicator(const std::string& name, bool allowVolume);
+// "Volume", "Volume+" and "PV Trend" need the symbol's volume.
+bool IsVolumeIndicator(const std::string& name);
+
+// Limits every field to what the window can use: split ratio 0.1..0.9, custom minutes
+// 1..1440, a known period, periods at least 1, stochastic periods 1..1000, a horizontal-line
+// level above 0, known indicator names (else the slot's default), a sane window size.
+// Values that are not finite take the field's default.
+void ClampChartSettings(ChartSettings& s, bool noVolume);
+
+// Reads the line into s. ownLine: the line is the symbol's own, so Left and Top are taken too.
+// A field that does not read keeps its value; reading never throws.
+void ParseChartParams(const std::string& line, bool ownLine, bool noVolume, ChartSettings& s);
+// The line for the settings, ending with the saving time savedAt and a comma.
+std::string BuildChartParams(const ChartSettings& s, TDateTime savedAt);
+
+// Stores the line under the symbol in "Charts". Saving a symbol that already has a line while
+// the section holds 80 or more keys first removes the least recently saved other lines until
+// 64 remain.
+void SaveChartParams(const std::string& symbol, const std::string& params);
+
+// Numbers in the settings' text form: "." always, 15 significant digits.
+std::string FloatText(double v);

@@ -1,0 +1,423 @@
+#include "charts/chart_redraw.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <exception>
+
+namespace {
+
+constexpr double RangeLow = 100000000.0;
+constexpr double RangeHigh = -100000000.0;
+constexpr double Missing = 0.000001;  // bid and ask below this are not quoted
+
+// Holds a source's lock for a scope; Ok() says whether it was obtained.
+class SourceLock {
+public:
+  SourceLock(SnapshotSource* s, std::string_view owner) : s_(s), ok_(s->Lock(owner)) {}
+  ~SourceLock() {
+    if (ok_) s_->Unlock();
+  }
+  SourceLock(const SourceLock&) = delete;
+  SourceLock& operator=(const SourceLock&) = delete;
+  bool Ok() const { return ok_; }
+
+private:
+  SnapshotSource* s_;
+  bool ok_;
+};
+
+bool SameSnapshot(const ValueRec& a, const ValueRec& b) {
+  return a.Time == b.Time && a.Last == b.Last && a.Bid == b.Bid && a.Ask == b.Ask && a.Volume == b.Volume;
+}
+
+double PeriodDays(const ChartSettings& s) {
+  switch (s.Period) {
+    case Period10Min: return 10.0 / 1440;
+    case Period30Min: return 30.0 / 1440;
+    case Period1Hour: return 60.0 / 1440;
+    case Period2Hours: return 120.0 / 1440;
+    case PeriodCustom: return s.CustomMinutes / 1440.0;
+    default: return -1;
+  }
+}
+
+bool Widens(const std::string& name, const ChartSettings& s, int slot) {
+  if (name == "SMA" || name == "Bollinger High" || name == "Bollinger Low") return true;
+  if (name == "Horiz. Line") return std::trunc(s.IndParam[1][slot]) == 1;
+  return false;  // EMA and PV Trend are recomputed whole and widen then
+}
+
+// The price of a bid or ask for the chart: a gap where the source gave none.
+double Quoted(double v) { return v < Missing ? std::nan("") : v; }
+
+void Widen(double& lo, double& hi, double v) {
+  if (!std::isfinite(v)) return;
+  if (v < lo) lo = v;
+  if (v > hi) hi = v;
+}
+
+}  // namespace
+
+double PriceIncrement(double raw, bool fractions) {
+  if (fractions) {
+    static const double steps[] = {1.0 / 32, 1.0 / 16, 1.0 / 8, 0.25, 0.5, 1, 1.5, 2, 2.5, 3, 3.5, 4};
+    static const double limits[] = {0.03135, 0.0626, 0.1251, 0.2501, 0.5001, 1.0001,
+                                    1.5001,  2.0001, 2.5001, 3.0001, 3.5001, 4.001};
+    for (size_t i = 0; i < std::size(steps); ++i)
+      if (raw <= limits[i]) return steps[i];
+    return raw;
+  }
+  static const double table[] = {0.001, 0.002, 0.005, 0.01, 0.02, 0.05, 0.1, 0.2, 0.5, 1, 2,
+                                 5,     10,    20,    50,   100,  200,  500, 1000, 2000, 5000};
+  for (double t : table)
+    if (raw <= t) return t;
+  return 10000;
+}
+
+double BottomIncrement(double raw) {
+  for (double t : {0.00001, 0.00002, 0.00005, 0.0001, 0.0002, 0.0005})
+    if (raw <= t) return t;
+  return PriceIncrement(raw, false);
+}
+
+ChartRedraw::ChartRedraw(std::array<PlotSeries*, 8> price, std::array<PlotSeries*, 3> bottom)
+    : price_(price), bottom_(bottom) {}
+
+void ChartRedraw::Reset() {
+  LastIndex = -1;
+  DrawnCount = -1;
+}
+
+RedrawResult ChartRedraw::AddToChart(bool full, SnapshotSource* source, const ChartSettings& s, bool noVolume,
+                                     const RedrawEnv& env) {
+  RedrawResult r;
+  if (!source) {
+    Finish(r, s, noVolume, env);
+    return r;
+  }
+  mark_ = "Mark 2";
+  try {
+    int count = 0;
+    double start = 0;
+    {
+      SourceLock lock(source, "CHTH1");
+      if (!lock.Ok()) {
+        r.Skipped = true;
+        return r;
+      }
+      const Snaps snaps = source->View();
+      count = static_cast<int>(snaps.size());
+      // A shortened list, a snapshot stored at or before the last plotted one, or the last
+      // plotted one replaced in place: start over.
+      const bool rewritten = LastIndex >= 0 && LastIndex < count && !SameSnapshot(snaps[LastIndex], lastWalked_);
+      if (count - 1 < LastIndex || source->LastStored() < LastIndex || rewritten) {
+        full = true;
+        source->SetLastStored(count - 1);
+      }
+      if (!full && DrawnCount == count) {
+        r.Skipped = r.Unchanged = true;
+        return r;
+      }
+      mark_ = "Mark 4";
+      if (count >= 1) {
+        const double days = PeriodDays(s);
+        start = days > 0 ? snaps[count - 1].Time - days : 0;
+      }
+      if (full) {
+        r.WasFull = r.RebuildLegends = true;
+        for (PlotSeries* p : price_) p->Clear();
+        for (PlotSeries* p : bottom_) p->Clear();
+        LastIndex = -1;
+        refLast_ = refBid_ = refAsk_ = 0;
+        for (auto& sp : samplers_) sp.reset();
+      }
+      mark_ = "Mark 6";
+      while (price_[0]->Count() > 0 && price_[0]->X(0) < start) {
+        for (int k = 0; k < 3; ++k)
+          if (price_[k]->Count() > 0) price_[k]->RemoveFirst();
+      }
+      for (int k = 3; k < 8; ++k)
+        while (price_[k]->Count() > 0 && price_[k]->X(0) < start) price_[k]->RemoveFirst();
+      for (PlotSeries* p : bottom_)
+        while (p->Count() > 0 && p->X(0) < start) p->RemoveFirst();
+    }
+
+    mark_ = "Mark 7";
+    PriceMin = VolMin = TimeMin = RangeLow;
+    PriceMax = VolMax = TimeMax = RangeHigh;
+    if (count == 0) {
+      TimeMin = 0;
+      TimeMax = 1;
+    }
+    for (int i = 0; i < price_[0]->Count(); ++i) {
+      Widen(TimeMin, TimeMax, price_[0]->X(i));
+      const double y = price_[0]->Y(i);
+      Widen(PriceMin, PriceMax, y);
+      LastPrice = y;
+    }
+    if (!noVolume && s.ShowBidAsk)
+      for (int k = 1; k <= 2; ++k)
+        for (int i = 0; i < price_[k]->Count(); ++i) Widen(PriceMin, PriceMax, price_[k]->Y(i));
+    if (s.IndicatorsOn)
+      for (int slot = 1; slot <= 5; ++slot)
+        if (Widens(s.IndName[slot], s, slot))
+          for (int i = 0; i < price_[slot + 2]->Count(); ++i) Widen(PriceMin, PriceMax, price_[slot + 2]->Y(i));
+    VolMin = RangeLow;
+    VolMax = RangeHigh;
+
+    mark_ = "Mark 9";
+    int walked = 0;
+    {
+      SourceLock lock(source, "CHPLT");
+      if (!lock.Ok()) {
+        // The next pulse tries again from the same place.
+        DrawnCount = -1;
+        r.Skipped = true;
+        Finish(r, s, noVolume, env);
+        return r;
+      }
+      const Snaps snaps = source->View();
+      walked = static_cast<int>(snaps.size());
+      if (LastIndex < 0)
+        for (PlotSeries* p : price_)
+          if (auto* pts = dynamic_cast<SeriesPoints*>(p)) pts->Reserve(walked);
+      Walk(snaps, LastIndex + 1, start, s, noVolume, env);
+      if (walked > 0) lastWalked_ = snaps[walked - 1];
+    }
+
+    mark_ = "Mark 13";
+    if (s.IndicatorsOn) {
+      for (int slot = 1; slot <= 5; ++slot) {
+        const std::string& name = s.IndName[slot];
+        if (name != "EMA" && name != "PV Trend") continue;
+        try {
+          SourceLock lock(source, name == "EMA" ? "EMA" : "PVT");
+          if (!lock.Ok()) continue;
+          if (name == "EMA")
+            FillEmaSeries(source->View(), *price_[0], *price_[slot + 2], s.IndParam[0][slot], PriceMin, PriceMax);
+          else
+            FillPvtSeries(source->View(), *price_[0], *price_[slot + 2], PriceMin, PriceMax);
+        } catch (const std::exception&) {
+          // One failing indicator leaves the others drawn.
+        }
+      }
+    }
+    mark_ = "Mark 14";
+    Bottom(source, s);
+
+    mark_ = "Mark 17";
+    LastIndex = walked - 1;
+    DrawnCount = walked;
+  } catch (const std::exception& e) {
+    r.Error = e.what();
+    r.ErrorPosition = "AddToChart Error - " + mark_ + " please report";
+  }
+  Finish(r, s, noVolume, env);
+  return r;
+}
+
+void ChartRedraw::Walk(Snaps snaps, int from, double start, const ChartSettings& s, bool noVolume,
+                       const RedrawEnv& env) {
+  const double f = std::max(env.FilterPercent, 2) / 100.0;
+  const bool bidAsk = !noVolume && s.ShowBidAsk;
+  // Slots sampling alike share one sampler.
+  std::array<int, 6> owner{};
+  for (int slot = 1; slot <= 5; ++slot) {
+    const std::string& name = s.IndName[slot];
+    owner[slot] = 0;
+    if (name != "SMA" && name != "Bollinger High" && name != "Bollinger Low") continue;
+    const double period = s.IndParam[0][slot];
+    const int n = OverlaySampleCount(period);
+    for (int o = 1; o < slot && !owner[slot]; ++o)
+      if (owner[o] == o && samplers_[o] && samplers_[o]->N() == n && samplers_[o]->Period() == period) owner[slot] = o;
+    if (!owner[slot]) {
+      owner[slot] = slot;
+      if (!samplers_[slot] || samplers_[slot]->N() != n || samplers_[slot]->Period() != period)
+        samplers_[slot] = std::make_unique<OverlaySampler>(n, period);
+    }
+  }
+  std::array<int, 6> sampledAt{-1, -1, -1, -1, -1, -1};
+  std::array<bool, 6> sampleOk{};
+  auto overlay = [&](int slot, int i, double& value) {
+    const int o = owner[slot];
+    if (sampledAt[o] != i) {
+      sampleOk[o] = samplers_[o]->Sample(snaps, i);
+      sampledAt[o] = i;
+    }
+    if (!sampleOk[o]) return false;
+    const std::string& name = s.IndName[slot];
+    value = name == "SMA" ? samplers_[o]->Mean() : samplers_[o]->Band(name == "Bollinger High");
+    return value > NoValue;
+  };
+
+  const int count = static_cast<int>(snaps.size());
+  for (int i = std::max(from, 0); i < count; ++i) {
+    const ValueRec& rec = snaps[i];
+    const double last = rec.Last, bid = rec.Bid, ask = rec.Ask;
+    bool spike = false;
+    if (!noVolume && refLast_ != 0) {
+      // Changes against the last snapshot that passed; an unquoted bid or ask on either side
+      // does not count, so a source without them never freezes the chart.
+      const double cl = (last - refLast_) / refLast_;
+      const double cb = (refBid_ >= Missing && bid >= Missing) ? (bid - refBid_) / refBid_ : 0.0;
+      const double ca = (refAsk_ >= Missing && ask >= Missing) ? (ask - refAsk_) / refAsk_ : 0.0;
+      spike = std::fabs(cl) >= f || std::fabs(cb) >= f || std::fabs(ca) >= f;
+    }
+    const bool inWindow = rec.Time >= start;
+    if (!spike) {
+      refLast_ = last;
+      refBid_ = bid;
+      refAsk_ = ask;
+    }
+    if (!inWindow) continue;
+    const double t = rec.Time;
+    Widen(TimeMin, TimeMax, t);
+    if (!spike) {
+      price_[0]->Append(t, last);
+      Widen(PriceMin, PriceMax, last);
+      LastPrice = last;
+      price_[2]->Append(t, Quoted(ask));
+      price_[1]->Append(t, Quoted(bid));
+      if (bidAsk) {
+        Widen(PriceMin, PriceMax, Quoted(bid));
+        Widen(PriceMin, PriceMax, Quoted(ask));
+      }
+    } else {
+      price_[0]->Append(t, refLast_);
+      price_[2]->Append(t, Quoted(refAsk_));
+      price_[1]->Append(t, Quoted(refBid_));
+    }
+    for (int slot = 1; slot <= 5; ++slot) {
+      const std::string& name = s.IndName[slot];
+      PlotSeries* out = price_[slot + 2];
+      double v = 0;
+      if (name == "SMA" || ((name == "Bollinger High" || name == "Bollinger Low") && !spike)) {
+        if (spike && !s.IndicatorsOn) continue;
+        if (overlay(slot, i, v)) {
+          out->Append(t, v);
+          if (s.IndicatorsOn) Widen(PriceMin, PriceMax, v);
+        }
+      } else if (name == "Horiz. Line" && !spike) {
+        v = s.IndParam[0][slot];
+        out->Append(t, v);
+        if (s.IndicatorsOn && std::trunc(s.IndParam[1][slot]) == 1) Widen(PriceMin, PriceMax, v);
+      }
+    }
+  }
+}
+
+void ChartRedraw::Bottom(SnapshotSource* source, const ChartSettings& s) {
+  const std::string& name = s.IndName[6];
+  const double p0 = s.IndParam[0][6], p1 = s.IndParam[1][6], p2 = s.IndParam[2][6];
+  try {
+    const char* owner = name == "RSI" ? "RSI" : name == "MACD" ? "MACD" : name == "Volume" ? "VOL" : "STOCH";
+    SourceLock lock(source, owner);
+    if (lock.Ok()) {
+      const Snaps snaps = source->View();
+      if (name == "RSI") {
+        FillRsiSeries(snaps, *price_[0], *bottom_[1], *bottom_[2], p0, VolMin, VolMax);
+      } else if (name == "MACD") {
+        FillMacdSeries(snaps, *price_[0], *bottom_[1], *bottom_[2], p0, p1, p2, VolMin, VolMax);
+      } else if (name == "Volume") {
+        FillVolumeSeries(snaps, *price_[0], *bottom_[0], VolMin, VolMax);
+      } else if (name == "Fast Stoch." || name == "Slow Stoch.") {
+        const bool slow = name == "Slow Stoch.";
+        FillStochSeries(slow, snaps, *price_[0], *bottom_[1], *bottom_[2], p0, p1, slow ? p2 : 0);
+      }
+    }
+  } catch (const std::exception&) {
+  }
+  if (name == "RSI") {
+    VolMax = 100;
+    VolMin = 0;
+  } else if (name == "MACD") {
+    if (std::fabs(VolMax) > std::fabs(VolMin)) {
+      VolMax = std::fabs(VolMax);
+      VolMin = -VolMax;
+    } else {
+      VolMin = -std::fabs(VolMin);
+      VolMax = -VolMin;
+    }
+  } else if (name == "Volume") {
+    VolMin = 0;
+  } else if (name == "Fast Stoch." || name == "Slow Stoch.") {
+    VolMax = 105;
+    VolMin = -5;
+  }
+}
+
+void ChartRedraw::Finish(RedrawResult& r, const ChartSettings& s, bool noVolume, const RedrawEnv& env) {
+  if (r.Error.empty() && !r.Skipped) {
+    // Price axis.
+    if (PriceMin > 99999999) {
+      PriceMin = 0;
+      PriceMax = 1;
+      VolMax = 1;
+      VolMin = 0;
+    }
+    if (PriceMin >= PriceMax) PriceMin = PriceMax - 0.1;
+    r.SmallPriceFormat = std::fabs(PriceMin) < 0.1 && std::fabs(PriceMax) < 0.1;
+    const int height = std::max(env.PriceHeight, 1);
+    const double margin = (PriceMax - PriceMin) * 4 / height;
+    r.PriceAxisMin = PriceMin - margin;
+    r.PriceAxisMax = PriceMax + margin;
+    const double h = std::max(env.TextHeight, 1);
+    const double rows = std::max(0.0001, (height - 1.5 * h) / (1.5 * h));
+    r.PriceIncrement = PriceIncrement((PriceMax - PriceMin) / rows, env.ShowFractions && !noVolume);
+
+    // Bottom axis.
+    const std::string& b = s.IndName[6];
+    if (!(VolMax > VolMin) || VolMax > 99999999) {
+      // Nothing to scale by (a flat or empty indicator): a unit range keeps the axis drawable.
+      if (VolMin > 99999999 || VolMin < -99999999) VolMin = 0;
+      if (b == "MACD") VolMin = -1;
+      VolMax = VolMin + (b == "MACD" ? 2 : 1);
+    }
+    const double p0 = s.IndParam[0][6], p1 = s.IndParam[1][6], p2 = s.IndParam[2][6];
+    if (b == "Volume") {
+      r.BottomAxisMin = 0;
+      r.BottomAxisMax = std::max(VolMax * 1.02, 1e-9);
+      r.BottomTitle = "Volume";
+    } else if (b == "RSI") {
+      r.BottomAxisMin = VolMin * 1.02;
+      r.BottomAxisMax = VolMax * 1.02;
+      r.BottomTitle = "RSI(" + FloatText(p0) + ")";
+    } else if (b == "MACD") {
+      r.BottomAxisMin = VolMin * 1.05;
+      r.BottomAxisMax = VolMax * 1.05;
+      r.BottomTitle = "MACD(" + FloatText(p0) + "," + FloatText(p1) + "," + FloatText(p2) + ")";
+    } else if (b == "Fast Stoch.") {
+      r.BottomAxisMin = -5;
+      r.BottomAxisMax = 105;
+      r.BottomTitle = "FST(" + FloatText(p0) + "," + FloatText(p1) + ")";
+    } else if (b == "Slow Stoch.") {
+      r.BottomAxisMin = -5;
+      r.BottomAxisMax = 105;
+      r.BottomTitle = "SST(" + FloatText(p0) + "," + FloatText(p1) + "," + FloatText(p2) + ")";
+    } else {
+      r.BottomAxisMin = VolMin;
+      r.BottomAxisMax = VolMax;
+    }
+    r.BottomIncrement = BottomIncrement((VolMax - VolMin) / 10);
+  } else {
+    r.PriceAxisMin = PriceMin;
+    r.PriceAxisMax = PriceMax;
+  }
+
+  // Steps that run in every case.
+  r.NoData = price_[0]->Count() < 2;
+  if (!(TimeMax >= TimeMin) || TimeMin > 99999999) {
+    TimeMin = 0;
+    TimeMax = 1;
+  }
+  const double tm = (TimeMax - TimeMin) * 7 / std::max(env.PriceWidth, 1);
+  r.TimeAxisMin = TimeMin;
+  r.TimeAxisMax = TimeMax + (tm > 0 ? tm : 1.0 / 1440);
+  for (int slot = 1; slot <= 5; ++slot) r.PriceActive[slot + 2] = s.IndName[slot] != IndNone && s.IndicatorsOn;
+  r.PriceActive[0] = true;
+  r.PriceActive[1] = r.PriceActive[2] = !noVolume && s.ShowBidAsk;
+  const std::string& b = s.IndName[6];
+  r.BottomActive[0] = b == "Volume";
+  r.BottomActive[1] = r.BottomActive[2] = b != "Volume";
+}

@@ -1,0 +1,101 @@
+#pragma once
+// The intraday chart's redraw without a display: brings the price and bottom series up to date
+// with a symbol's snapshots, incrementally or in full, and works out the axes.
+#include <array>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "charts/chart_params.h"
+#include "charts/chart_series.h"
+#include "charts/indicators.h"
+#include "charts/overlays.h"
+
+// The snapshots of one symbol, read under the list's lock.
+class SnapshotSource {
+public:
+  virtual ~SnapshotSource() = default;
+  // False when the lock was not obtained; the data is then not to be touched.
+  virtual bool Lock(std::string_view owner) = 0;
+  virtual void Unlock() = 0;
+  virtual Snaps View() const = 0;  // under the lock
+  // The index at which a snapshot was last stored (under the lock).
+  virtual int LastStored() const = 0;
+  virtual void SetLastStored(int index) = 0;
+};
+
+// A symbol-table record's list.
+class StockSnapshotSource : public SnapshotSource {
+public:
+  explicit StockSnapshotSource(StockInfoType* rec) : rec_(rec) {}
+  bool Lock(std::string_view owner) override { return rec_->Values.Lock(owner); }
+  void Unlock() override { rec_->Values.Unlock(); }
+  Snaps View() const override { return Snaps(rec_->Values.Data(), static_cast<size_t>(rec_->Values.Count())); }
+  int LastStored() const override { return rec_->LastStored.load(); }
+  void SetLastStored(int index) override { rec_->LastStored.store(index); }
+
+private:
+  StockInfoType* rec_;
+};
+
+// What the redraw needs of the surroundings.
+struct RedrawEnv {
+  int FilterPercent = 30;   // spike filter
+  bool ShowFractions = false;
+  int PriceHeight = 200;    // price chart's plot height in pixels
+  int PriceWidth = 400;     // and width
+  int TextHeight = 13;      // height of "A" on the price chart
+};
+
+// What the window applies to its charts after a redraw.
+struct RedrawResult {
+  bool Skipped = false;      // a lock was not obtained, or nothing new: nothing changed
+  bool Unchanged = false;    // nothing new since the last redraw
+  bool WasFull = false;
+  bool RebuildLegends = false;
+  std::string Error;         // an error's message ...
+  std::string ErrorPosition; // ... and where it happened
+  double PriceAxisMin = 0, PriceAxisMax = 1, PriceIncrement = 0.1;
+  bool SmallPriceFormat = false;  // labels "#.0###"
+  double TimeAxisMin = 0, TimeAxisMax = 1;
+  double BottomAxisMin = 0, BottomAxisMax = 1, BottomIncrement = 0.1;
+  std::string BottomTitle;
+  bool NoData = true;
+  std::array<bool, 8> PriceActive{};
+  std::array<bool, 3> BottomActive{};
+};
+
+// The price table of the axis step; the fraction table for a stock while fractions are shown.
+double PriceIncrement(double raw, bool fractions);
+// The bottom axis step: 0.00001 .. 0.0005, then the decimal price table.
+double BottomIncrement(double raw);
+
+class ChartRedraw {
+public:
+  // price: series 0 last, 1 bid, 2 ask, 3-7 slots 1-5; bottom: series 0-2.
+  ChartRedraw(std::array<PlotSeries*, 8> price, std::array<PlotSeries*, 3> bottom);
+
+  RedrawResult AddToChart(bool full, SnapshotSource* source, const ChartSettings& s, bool noVolume,
+                          const RedrawEnv& env);
+  // Forgets what was drawn (the next call redraws in full).
+  void Reset();
+
+  double PriceMin = -1000.0, PriceMax = -1000.0, TimeMin = -1000.0, TimeMax = -1000.0;
+  double VolMin = -1000.0, VolMax = -1000.0;
+  double LastPrice = 0;
+  int LastIndex = -1;
+  int DrawnCount = -1;
+
+private:
+  void Walk(Snaps snaps, int from, double start, const ChartSettings& s, bool noVolume, const RedrawEnv& env);
+  void Bottom(SnapshotSource* source, const ChartSettings& s);
+  void Finish(RedrawResult& r, const ChartSettings& s, bool noVolume, const RedrawEnv& env);
+
+  std::array<PlotSeries*, 8> price_;
+  std::array<PlotSeries*, 3> bottom_;
+  // The spike filter's reference: the last snapshot that passed it.
+  double refLast_ = 0, refBid_ = 0, refAsk_ = 0;
+  ValueRec lastWalked_{};  // the snapshot at LastIndex as it was plotted
+  std::array<std::unique_ptr<OverlaySampler>, IndSlots> samplers_;  // per price slot 1-5 ([0] unused)
+  std::string mark_;
+};
