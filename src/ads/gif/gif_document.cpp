@@ -1,0 +1,207 @@
+#include "gif_image.h"
+
+#include <algorithm>
+#include <cctype>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+// ---------------------------------------------------------------- header
+
+void TGIFHeader::Clear()
+{
+    Width = Height = 0;
+    PackedFields = 0;
+    BackgroundColorIndex = 0;
+    AspectRatio = 0;
+    ColorMap.Clear();
+}
+
+void TGIFHeader::LoadFromStream(GifReader& reader)
+{
+    auto isSignature = [&](size_t at) {
+        if (reader.Size() < at + 6)
+            return false;
+        const uint8_t* p = reader.Data() + at;
+        return std::toupper(p[0]) == 'G' && std::toupper(p[1]) == 'I' && std::toupper(p[2]) == 'F';
+    };
+    // A GIF behind exactly 4 other bytes is accepted as well.
+    const size_t start = reader.Position();
+    if (isSignature(start))
+        reader.SetPosition(start + 6);
+    else if (isSignature(start + 4))
+        reader.SetPosition(start + 10);
+    else
+        throw GIFException("Invalid GIF signature");
+
+    Width = reader.ReadWord();
+    Height = reader.ReadWord();
+    PackedFields = reader.ReadByte();
+    BackgroundColorIndex = reader.ReadByte();
+    AspectRatio = reader.ReadByte();
+    if (static_cast<long long>(Width) * Height > kMaxGifArea)
+        throw GIFException("Image too large: logical screen of " + std::to_string(Width) + " x " +
+                           std::to_string(Height) + " pixels exceeds the limit of " +
+                           std::to_string(kMaxGifArea) + " pixels");
+    if (PackedFields & 0x80) {
+        ColorMap.LoadFromStream(reader, 2 << (PackedFields & 7));
+        ColorMap.SetOptimized(PackedFields & 0x08);
+    } else {
+        ColorMap.Clear();
+    }
+}
+
+void TGIFHeader::SaveToStream(std::vector<uint8_t>& out) const
+{
+    const int version = image_ ? image_->GetVersion() : 1;
+    if (version == 0)
+        throw GIFException("Unsupported GIF version");
+    PutBytes(out, version >= 2 ? "GIF89a" : "GIF87a", 6);
+
+    const int resolution = std::max(1, image_ ? image_->MaxBitsPerPixel() : ColorMap.BitsPerPixel());
+    uint8_t flags = uint8_t((resolution - 1) << 4);
+    if (ColorMap.Count() > 0) {
+        flags |= 0x80;
+        if (ColorMap.Optimized())
+            flags |= 0x08;
+        flags |= uint8_t(ColorMap.BitsPerPixel() - 1);
+    }
+    PutWord(out, Width);
+    PutWord(out, Height);
+    PutByte(out, flags);
+    PutByte(out, BackgroundColorIndex);
+    PutByte(out, AspectRatio);
+    ColorMap.SaveToStream(out);
+}
+
+GifRgb TGIFHeader::BackgroundColor() const { return ColorMap.Colors(BackgroundColorIndex); }
+
+// ---------------------------------------------------------------- document
+
+GifDocument::GifDocument() : Header(this), Images(this) {}
+
+GifDocument::~GifDocument() = default;
+
+void GifDocument::DoNotify(TGIFItem*, int, const std::string& message) { GifWarning(message); }
+
+int GifDocument::GetVersion() const
+{
+    int version = 0;
+    for (const auto& frame : Images)
+        version = std::max(version, frame->GetVersion());
+    return version;
+}
+
+int GifDocument::MaxBitsPerPixel() const
+{
+    int bits = Header.ColorMap.BitsPerPixel();
+    for (const auto& frame : Images)
+        bits = std::max(bits, frame->ColorMap().BitsPerPixel());
+    return bits;
+}
+
+void GifDocument::AddLoadedArea(long long area)
+{
+    loadedArea_ += area;
+    if (loadedArea_ > kMaxGifTotalArea)
+        throw GIFException("Image too large: its frames exceed the limit of " +
+                           std::to_string(kMaxGifTotalArea) + " pixels in all");
+}
+
+void GifDocument::Clear()
+{
+    Images.Clear();
+    Header.Clear();
+    loadedArea_ = 0;
+    Changed();
+}
+
+void GifDocument::LoadFromMemory(const uint8_t* data, size_t size)
+{
+    Clear();
+    GifReader reader(data, size);
+    const bool growWidth = [&] {
+        Header.LoadFromStream(reader);
+        return Header.Width == 0;
+    }();
+    const bool growHeight = Header.Height == 0;
+    try {
+        Images.LoadFromStream(reader);
+        if (!reader.AtEnd() && reader.ReadByte() != ';')
+            DoNotify(nullptr, 1, "Invalid Image trailer");
+    } catch (...) {
+        Changed();
+        throw;
+    }
+
+    // A screen of size 0 grows to cover its frames; otherwise frames are clipped when drawn.
+    if (growWidth || growHeight) {
+        int width = Header.Width, height = Header.Height;
+        for (const auto& frame : Images) {
+            if (frame->Empty())
+                continue;
+            if (growWidth)
+                width = std::max(width, frame->Left() + frame->Width());
+            if (growHeight)
+                height = std::max(height, frame->Top() + frame->Height());
+        }
+        width = std::min(width, 65535);
+        height = std::min(height, 65535);
+        if (static_cast<long long>(width) * height > kMaxGifArea)
+            throw GIFException("Image too large: the frames cover " + std::to_string(width) + " x " +
+                               std::to_string(height) + " pixels, more than the limit of " +
+                               std::to_string(kMaxGifArea) + " pixels");
+        Header.Width = uint16_t(width);
+        Header.Height = uint16_t(height);
+    }
+    Changed();
+}
+
+void GifDocument::LoadFromStream(std::istream& in)
+{
+    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    LoadFromMemory(bytes.data(), bytes.size());
+}
+
+void GifDocument::LoadFromFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw GIFException("Cannot open " + path);
+    LoadFromStream(in);
+}
+
+std::vector<uint8_t> GifDocument::SaveToMemory() const
+{
+    std::vector<uint8_t> out;
+    Header.SaveToStream(out);
+    Images.SaveToStream(out);
+    PutByte(out, ';');
+    return out;
+}
+
+void GifDocument::SaveToStream(std::ostream& out) const
+{
+    const std::vector<uint8_t> bytes = SaveToMemory();
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    if (!out)
+        throw GIFException("Failed to write GIF data");
+}
+
+void GifDocument::SaveToFile(const std::string& path) const
+{
+    const std::vector<uint8_t> bytes = SaveToMemory();
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    if (!out)
+        throw GIFException("Cannot write " + path);
+}
+
+const TGIFAppExtNSLoop* GifDocument::LoopExtension() const
+{
+    for (const auto& frame : Images)
+        for (const auto& extension : frame->Extensions())
+            if (auto* loop = dynamic_cast<const TGIFAppExtNSLoop*>(extension.get()))
+                return loop;
+    return nullptr;
+}

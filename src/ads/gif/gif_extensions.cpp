@@ -1,0 +1,352 @@
+#include "gif_image.h"
+
+#include <algorithm>
+#include <mutex>
+
+namespace {
+
+// Reads one data sub-block (length byte and bytes); false at the terminator.
+bool ReadSubBlock(GifReader& reader, std::string& into)
+{
+    const uint8_t length = reader.ReadByte();
+    if (length == 0)
+        return false;
+    into.resize(length);
+    reader.Read(into.data(), length);
+    return true;
+}
+
+void SkipSubBlocks(GifReader& reader)
+{
+    std::string ignored;
+    while (ReadSubBlock(reader, ignored)) {
+    }
+}
+
+GifTextLines ReadText(GifReader& reader)
+{
+    GifTextLines lines;
+    std::string line;
+    while (ReadSubBlock(reader, line))
+        lines.push_back(line);
+    return lines;
+}
+
+void WriteText(std::vector<uint8_t>& out, const GifTextLines& lines)
+{
+    for (const std::string& line : lines) {
+        for (size_t at = 0; at < line.size(); at += 255) {
+            const size_t n = std::min<size_t>(255, line.size() - at);
+            PutByte(out, uint8_t(n));
+            PutBytes(out, line.data() + at, n);
+        }
+    }
+    PutByte(out, 0);
+}
+
+// Reads the fixed block that opens an extension, honouring its stored size: `want` bytes are
+// taken (missing ones stay 0, with a warning), extra ones skipped.
+std::string ReadFixedBlock(GifReader& reader, size_t want, TGIFItem& item)
+{
+    const uint8_t size = reader.ReadByte();
+    std::string block(size, '\0');
+    reader.Read(block.data(), size);
+    if (block.size() < want) {
+        item.Warning(1, "Premature end of data");
+        block.resize(want, '\0');
+    }
+    return block;
+}
+
+uint16_t Word(const std::string& b, size_t at) { return uint16_t(uint8_t(b[at]) | (uint8_t(b[at + 1]) << 8)); }
+
+struct Registries {
+    std::mutex lock;
+    std::vector<std::pair<uint8_t, TGIFExtensionFactory>> byLabel;
+    std::vector<std::pair<GifAppIdentifier, TGIFExtensionFactory>> byIdentifier;
+    Registries()
+    {
+        byLabel.emplace_back(TGIFTextExtension::Label,
+                             [](TGIFSubImage* f) { return std::make_unique<TGIFTextExtension>(f); });
+        byLabel.emplace_back(TGIFGraphicControlExtension::Label,
+                             [](TGIFSubImage* f) { return std::make_unique<TGIFGraphicControlExtension>(f); });
+        byLabel.emplace_back(TGIFCommentExtension::Label,
+                             [](TGIFSubImage* f) { return std::make_unique<TGIFCommentExtension>(f); });
+        byLabel.emplace_back(TGIFApplicationExtension::Label,
+                             [](TGIFSubImage* f) { return std::make_unique<TGIFUnknownAppExtension>(f); });
+        auto loop = [](TGIFSubImage* f) { return std::make_unique<TGIFAppExtNSLoop>(f); };
+        byIdentifier.emplace_back(MakeAppIdentifier("NETSCAPE2.0"), loop);
+        byIdentifier.emplace_back(MakeAppIdentifier("ANIMEXTS1.0"), loop);
+    }
+};
+
+Registries& TheRegistries()
+{
+    static Registries registries;
+    return registries;
+}
+
+TGIFExtensionFactory FindByLabel(uint8_t label)
+{
+    Registries& r = TheRegistries();
+    std::lock_guard<std::mutex> guard(r.lock);
+    for (auto it = r.byLabel.rbegin(); it != r.byLabel.rend(); ++it)
+        if (it->first == label)
+            return it->second;
+    return nullptr;
+}
+
+TGIFExtensionFactory FindByIdentifier(const GifAppIdentifier& identifier)
+{
+    Registries& r = TheRegistries();
+    std::lock_guard<std::mutex> guard(r.lock);
+    for (auto it = r.byIdentifier.rbegin(); it != r.byIdentifier.rend(); ++it)
+        if (it->first == identifier)
+            return it->second;
+    return nullptr;
+}
+
+}  // namespace
+
+void RegisterExtensionClass(uint8_t label, TGIFExtensionFactory factory)
+{
+    Registries& r = TheRegistries();
+    std::lock_guard<std::mutex> guard(r.lock);
+    r.byLabel.emplace_back(label, std::move(factory));
+}
+
+void RegisterAppExtensionClass(const GifAppIdentifier& identifier, TGIFExtensionFactory factory)
+{
+    Registries& r = TheRegistries();
+    std::lock_guard<std::mutex> guard(r.lock);
+    r.byIdentifier.emplace_back(identifier, std::move(factory));
+}
+
+GifAppIdentifier MakeAppIdentifier(const char* text)
+{
+    GifAppIdentifier id{};
+    for (size_t i = 0; i < id.size() && text[i]; ++i)
+        id[i] = uint8_t(text[i]);
+    return id;
+}
+
+// ---------------------------------------------------------------- base
+
+TGIFExtension::TGIFExtension(TGIFSubImage* frame)
+    : TGIFItem(frame ? frame->Image() : nullptr), frame_(frame)
+{
+}
+
+void TGIFExtension::LoadFromStream(GifReader& reader)
+{
+    if (reader.ReadByte() != '!')
+        throw GIFException("Invalid extension introducer");
+    if (reader.ReadByte() != GetExtensionType())
+        throw GIFException("Internal error: Extension Instance does not match Extension Label");
+    LoadBody(reader);
+}
+
+void TGIFExtension::SaveToStream(std::vector<uint8_t>& out) const
+{
+    PutByte(out, '!');
+    PutByte(out, GetExtensionType());
+    SaveBody(out);
+}
+
+std::unique_ptr<TGIFExtension> ReadGifExtension(GifReader& reader, TGIFSubImage* frame)
+{
+    const size_t start = reader.Position();
+    reader.ReadByte();  // '!'
+    const uint8_t label = reader.ReadByte();
+    TGIFExtensionFactory factory = FindByLabel(label);
+    if (!factory) {
+        frame->Warning(1, "Unknown extension type");
+        SkipSubBlocks(reader);
+        return nullptr;
+    }
+    if (label != TGIFApplicationExtension::Label) {
+        std::unique_ptr<TGIFExtension> extension = factory(frame);
+        reader.SetPosition(start);
+        extension->LoadFromStream(reader);
+        return extension;
+    }
+
+    // Application extension: the identifier block picks the class.
+    const uint8_t size = reader.ReadByte();
+    if (size < 10) {
+        frame->Warning(1, "Unsupported Application Extension block size");
+        reader.SetPosition(reader.Position() - 1);
+        SkipSubBlocks(reader);
+        return nullptr;
+    }
+    GifAppIdentifier identifier{};
+    std::string block(size, '\0');
+    reader.Read(block.data(), size);
+    std::copy_n(block.begin(), std::min<size_t>(size, 11), identifier.begin());
+    std::unique_ptr<TGIFExtension> extension;
+    if (size >= 11) {
+        if (TGIFExtensionFactory appFactory = FindByIdentifier(identifier))
+            extension = appFactory(frame);
+    }
+    if (!extension)
+        extension = std::make_unique<TGIFUnknownAppExtension>(frame);
+    auto* app = static_cast<TGIFApplicationExtension*>(extension.get());
+    app->Identifier = identifier;
+    app->LoadData(reader);
+    return extension;
+}
+
+// ---------------------------------------------------------------- graphic control
+
+void TGIFGraphicControlExtension::LoadBody(GifReader& reader)
+{
+    const std::string block = ReadFixedBlock(reader, 4, *this);
+    BlockSize = 4;
+    PackedFields = uint8_t(block[0]);
+    DelayTime = Word(block, 1);
+    TransparentIndex = uint8_t(block[3]);
+    SkipSubBlocks(reader);
+    if (Transparent() && frame_)
+        frame_->SetTransparentState(true);
+}
+
+void TGIFGraphicControlExtension::SaveBody(std::vector<uint8_t>& out) const
+{
+    PutByte(out, 4);
+    PutByte(out, PackedFields);
+    PutWord(out, DelayTime);
+    PutByte(out, TransparentIndex);
+    PutByte(out, 0);
+}
+
+void TGIFGraphicControlExtension::SetTransparent(bool value)
+{
+    PackedFields = uint8_t((PackedFields & ~0x01) | (value ? 0x01 : 0));
+    if (frame_)
+        frame_->SetTransparentState(value);
+}
+
+void TGIFGraphicControlExtension::SetTransparentColorIndex(int index)
+{
+    if (frame_) {
+        const int count = frame_->ActiveColorMap().Count();
+        if (count > 0 && (index < 0 || index >= count)) {
+            Warning(1, "Invalid color index");
+            index = 0;
+        }
+    }
+    TransparentIndex = uint8_t(index);
+}
+
+// ---------------------------------------------------------------- text and comment
+
+void TGIFTextExtension::LoadBody(GifReader& reader)
+{
+    const std::string b = ReadFixedBlock(reader, 12, *this);
+    BlockSize = 12;
+    Left = Word(b, 0);
+    Top = Word(b, 2);
+    GridWidth = Word(b, 4);
+    GridHeight = Word(b, 6);
+    CharWidth = uint8_t(b[8]);
+    CharHeight = uint8_t(b[9]);
+    ForegroundColorIndex = uint8_t(b[10]);
+    BackgroundColorIndex = uint8_t(b[11]);
+    Text = ReadText(reader);
+}
+
+void TGIFTextExtension::SaveBody(std::vector<uint8_t>& out) const
+{
+    PutByte(out, 12);
+    PutWord(out, Left);
+    PutWord(out, Top);
+    PutWord(out, GridWidth);
+    PutWord(out, GridHeight);
+    PutByte(out, CharWidth);
+    PutByte(out, CharHeight);
+    PutByte(out, ForegroundColorIndex);
+    PutByte(out, BackgroundColorIndex);
+    WriteText(out, Text);
+}
+
+void TGIFCommentExtension::LoadBody(GifReader& reader) { Text = ReadText(reader); }
+
+void TGIFCommentExtension::SaveBody(std::vector<uint8_t>& out) const { WriteText(out, Text); }
+
+// ---------------------------------------------------------------- application
+
+void TGIFApplicationExtension::LoadBody(GifReader& reader)
+{
+    const uint8_t size = reader.ReadByte();
+    if (size < 10)
+        throw GIFException("Unsupported Application Extension block size");
+    std::string block(size, '\0');
+    reader.Read(block.data(), size);
+    Identifier = {};
+    std::copy_n(block.begin(), std::min<size_t>(size, 11), Identifier.begin());
+    LoadData(reader);
+}
+
+void TGIFApplicationExtension::SaveBody(std::vector<uint8_t>& out) const
+{
+    PutByte(out, 11);
+    PutBytes(out, Identifier.data(), Identifier.size());
+    SaveData(out);
+}
+
+TGIFAppExtNSLoop::TGIFAppExtNSLoop(TGIFSubImage* frame) : TGIFApplicationExtension(frame)
+{
+    Identifier = MakeAppIdentifier("NETSCAPE2.0");
+}
+
+void TGIFAppExtNSLoop::LoadData(GifReader& reader)
+{
+    std::string block;
+    while (ReadSubBlock(reader, block)) {
+        const uint8_t* b = reinterpret_cast<const uint8_t*>(block.data());
+        switch (b[0] & 0x07) {
+        case 1:
+            if (block.size() < 3)
+                throw GIFException("Invalid GIF data");
+            Loops = uint16_t(b[1] | (b[2] << 8));
+            break;
+        case 2:
+            if (block.size() < 5)
+                throw GIFException("Invalid GIF data");
+            BufferSize = uint32_t(b[1]) | (uint32_t(b[2]) << 8) | (uint32_t(b[3]) << 16) | (uint32_t(b[4]) << 24);
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+void TGIFAppExtNSLoop::SaveData(std::vector<uint8_t>& out) const
+{
+    PutByte(out, 3);
+    PutByte(out, 1);
+    PutWord(out, Loops);
+    if (BufferSize != 0) {
+        PutByte(out, 5);
+        PutByte(out, 2);
+        PutWord(out, uint16_t(BufferSize & 0xFFFF));
+        PutWord(out, uint16_t(BufferSize >> 16));
+    }
+    PutByte(out, 0);
+}
+
+void TGIFUnknownAppExtension::LoadData(GifReader& reader)
+{
+    std::string block;
+    while (ReadSubBlock(reader, block))
+        Blocks.emplace_back(block.begin(), block.end());
+}
+
+void TGIFUnknownAppExtension::SaveData(std::vector<uint8_t>& out) const
+{
+    for (const auto& block : Blocks) {
+        PutByte(out, uint8_t(block.size()));
+        PutBytes(out, block.data(), block.size());
+    }
+    PutByte(out, 0);
+}

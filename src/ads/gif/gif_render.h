@@ -1,0 +1,47 @@
+#pragma once
+// Frame rendering: cached bitmaps, transparency masks, drawing, and the composition of
+// animation frames by their disposal methods.
+
+#include <QImage>
+#include <QRect>
+#include <vector>
+
+#include "gif_image.h"
+
+struct GifRenderCache {
+    QImage bitmap;             // Format_Indexed8
+    QImage mask;               // Format_Mono, 1 = transparent; null when no pixel is
+    QImage drawable;           // ARGB32 with transparent pixels cleared, for masked drawing
+    std::vector<GifRgb> palette;
+    bool built = false;
+    bool maskPending = true;
+};
+
+// The colour of an index in a table as drawn: an index outside the table uses entry 0, and a
+// frame without any table draws black.
+GifRgb GifDrawColor(const TGIFColorMap& map, int index);
+
+// Composes the animation as a viewer shows it: one picture of the logical screen per non-empty
+// frame, after that frame is drawn over what the earlier frames' disposal methods left.
+// Pixels no frame has covered are transparent; "restore to background" clears the frame's area
+// to transparent; "restore to previous" puts back what was there before the frame. Reserved
+// disposal values (4..7) keep the frame like "do not dispose". Frames are clipped to the screen.
+class GifCompositor {
+public:
+    explicit GifCompositor(const GifDocument& document);
+    // The next composed frame; a null image when every frame has been shown.
+    QImage Next();
+    // Index of the frame that Next() returned last.
+    int FrameIndex() const { return lastFrame_; }
+
+private:
+    const GifDocument& document_;
+    QImage canvas_;
+    QImage previous_;
+    QRect pendingArea_;
+    int pendingDisposal_ = 0;
+    int next_ = 0;
+    int lastFrame_ = -1;
+};
+
+std::vector<QImage> RenderAnimationFrames(const GifDocument& document);

@@ -1,0 +1,184 @@
+// The file format as the model reads and writes it: signatures, blocks, extensions, versions,
+// colour tables.
+
+#include <gtest/gtest.h>
+
+#include "gif_test_util.h"
+
+namespace {
+
+std::vector<uint8_t> OneFrameFile(const std::vector<uint8_t>& before = {}, const std::string& signature = "GIF89a")
+{
+    std::vector<uint8_t> file(signature.begin(), signature.end());
+    const auto header = TestHeader(1, 1);
+    file.insert(file.end(), header.begin() + 6, header.end());
+    Append(file, before);
+    Append(file, TestDescriptor(0, 0, 1, 1));
+    Append(file, PackCodes(2, {{4, 3}, {1, 3}, {5, 3}}));
+    return file;
+}
+
+std::vector<uint8_t> Load(GifDocument& gif, std::vector<uint8_t> bytes)
+{
+    gif.LoadFromMemory(bytes.data(), bytes.size());
+    return bytes;
+}
+
+TEST(GifModel, SignaturesAndBlockFraming)
+{
+    GifDocument gif;
+    // Lower-case signature, odd version, 4 bytes of other data in front.
+    EXPECT_NO_THROW(Load(gif, OneFrameFile({}, "gif12x")));
+    auto prefixed = Bytes({1, 2, 3, 4});
+    Append(prefixed, OneFrameFile());
+    EXPECT_NO_THROW(Load(gif, prefixed));
+    EXPECT_EQ(gif.Images.Count(), 1);
+    for (int junk : {3, 5}) {
+        std::vector<uint8_t> bad(size_t(junk), 7);
+        Append(bad, OneFrameFile());
+        EXPECT_THROW(Load(gif, bad), GIFException) << junk;
+    }
+
+    // Zero bytes between blocks are skipped; a missing trailer is silent, a wrong one warns.
+    {
+        WarningCapture warnings;
+        auto file = OneFrameFile(Bytes({0, 0}));
+        Append(file, Bytes({0, 0}));
+        Load(gif, file);
+        EXPECT_EQ(gif.Images.Count(), 1);
+        EXPECT_TRUE(warnings.messages.empty());
+    }
+    {
+        WarningCapture warnings;
+        auto file = OneFrameFile();
+        file.push_back(0x99);
+        Load(gif, file);
+        EXPECT_EQ(gif.Images.Count(), 1);
+        EXPECT_TRUE(warnings.Has("Unknown GIF block type"));
+        EXPECT_TRUE(warnings.Has("Invalid Image trailer"));
+    }
+
+    // A frame of width 0 takes the screen's size, with a warning.
+    WarningCapture warnings;
+    auto zero = TestHeader(2, 2);
+    Append(zero, TestDescriptor(0, 0, 0, 2));
+    Append(zero, PackCodes(2, {{4, 3}, {1, 3}, {1, 3}, {1, 3}, {1, 3}, {5, 3}}));
+    Load(gif, zero);
+    EXPECT_EQ(gif.Images[0].Width(), 2);
+    EXPECT_EQ(gif.Images[0].Height(), 2);
+    EXPECT_TRUE(warnings.Has("Image exceeds Logical Screen size"));
+}
+
+TEST(GifModel, ApplicationExtensions)
+{
+    GifDocument gif;
+    // Loop sub-block id 9 counts as 1 (low 3 bits); a buffer-size block follows.
+    auto loop = Bytes({0x21, 0xFF, 11, 'A', 'N', 'I', 'M', 'E', 'X', 'T', 'S', '1', '.', '0',
+                       3, 9, 4, 0, 5, 2, 0, 4, 0, 0, 0});
+    Load(gif, OneFrameFile(loop));
+    ASSERT_NE(gif.LoopExtension(), nullptr);
+    EXPECT_EQ(gif.LoopExtension()->Loops, 4);
+    EXPECT_EQ(gif.LoopExtension()->BufferSize, 1024u);
+
+    // A short loop sub-block is invalid data.
+    EXPECT_THROW(Load(gif, OneFrameFile(Bytes({0x21, 0xFF, 11, 'N', 'E', 'T', 'S', 'C', 'A', 'P', 'E', '2', '.',
+                                              '0', 2, 1, 4, 0}))),
+                 GIFException);
+
+    // Block size 10 reads as an unknown application extension, written back with size 11.
+    Load(gif, OneFrameFile(Bytes({0x21, 0xFF, 10, 'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', '1', '2', 2, 7, 8, 0})));
+    const auto& extensions = gif.Images[0].Extensions();
+    ASSERT_EQ(extensions.size(), 1u);
+    const auto* unknown = dynamic_cast<const TGIFUnknownAppExtension*>(extensions[0].get());
+    ASSERT_NE(unknown, nullptr);
+    ASSERT_EQ(unknown->Blocks.size(), 1u);
+    EXPECT_EQ(unknown->Blocks[0], Bytes({7, 8}));
+    const auto saved = gif.SaveToMemory();
+    const auto expected = Bytes({0x21, 0xFF, 11, 'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', '1', '2', 0, 2, 7, 8, 0});
+    EXPECT_NE(std::search(saved.begin(), saved.end(), expected.begin(), expected.end()), saved.end());
+}
+
+TEST(GifModel, WritingVersionsFlagsAndText)
+{
+    GifDocument gif;
+    EXPECT_THROW(gif.SaveToMemory(), GIFException);  // no frames: "Unsupported GIF version"
+
+    gif.Header.ColorMap.ImportPalette(TestPalette(1));
+    AddTestFrame(gif, 0, 0, 2, 2, Bytes({0, 1, 1, 0}));
+    auto bytes = gif.SaveToMemory();
+    EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 6), "GIF87a");
+
+    // A local table drops the interlace flag; any extension makes the file 89a.
+    TGIFSubImage& second = AddTestFrame(gif, 0, 0, 2, 8, std::vector<uint8_t>(16, 2), true, TestPalette(2));
+    auto comment = std::make_unique<TGIFCommentExtension>(&second);
+    comment->Text = {std::string(300, 'x')};
+    second.AddExtension(std::move(comment));
+    bytes = gif.SaveToMemory();
+    EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 6), "GIF89a");
+
+    // The 300-byte comment line was written as 255 + 45 and reads back as two lines.
+    const auto marker = Bytes({0x21, 0xFE, 255});
+    const auto at = std::search(bytes.begin(), bytes.end(), marker.begin(), marker.end());
+    ASSERT_NE(at, bytes.end());
+    EXPECT_EQ(*(at + 3 + 255), 45);
+
+    GifDocument back;
+    back.LoadFromMemory(bytes.data(), bytes.size());
+    ASSERT_EQ(back.Images.Count(), 2);
+    EXPECT_FALSE(back.Images[1].Interlaced());
+    EXPECT_EQ(back.Images[1].Data(), second.Data());
+    const auto* text = dynamic_cast<const TGIFCommentExtension*>(back.Images[1].Extensions()[0].get());
+    ASSERT_NE(text, nullptr);
+    ASSERT_EQ(text->Text.size(), 2u);
+    EXPECT_EQ(text->Text[0].size() + text->Text[1].size(), 300u);
+}
+
+TEST(GifModel, ColorTables)
+{
+    GifDocument gif;
+    TGIFColorMap& map = gif.Header.ColorMap;
+    EXPECT_EQ(map.BitsPerPixel(), 0);
+    EXPECT_THROW(map.Colors(0), GIFException);
+    for (int i = 0; i < 256; ++i)
+        map.Add(0xFF000000u | uint32_t(i));
+    EXPECT_THROW(map.Add(0xFFFFFFFF), GIFException);
+    EXPECT_EQ(map.BitsPerPixel(), 8);
+    EXPECT_THROW(map.Delete(256), GIFException);
+    map.Delete(0);
+    EXPECT_EQ(map.IndexOf(0xFF000001u), 0);
+    EXPECT_EQ(map.IndexOf(0xFF000000u), -1);
+    for (int i = map.Count(); i > 3; --i)
+        map.Delete(i - 1);
+    EXPECT_EQ(map.BitsPerPixel(), 2);
+
+    // Optimize orders by use, drops unused entries and renumbers pixels and transparency.
+    TGIFSubImage& frame = AddTestFrame(gif, 0, 0, 4, 1, Bytes({2, 2, 1, 2}));
+    auto gce = std::make_unique<TGIFGraphicControlExtension>(&frame);
+    gce->SetTransparent(true);
+    gce->TransparentIndex = 1;
+    frame.AddExtension(std::move(gce));
+    const GifRgb two = map.Colors(2), one = map.Colors(1);
+    map.Optimize();
+    EXPECT_EQ(map.Count(), 2);
+    EXPECT_EQ(map.Colors(0), two);
+    EXPECT_EQ(map.Colors(1), one);
+    EXPECT_EQ(frame.Data(), Bytes({0, 0, 1, 0}));
+    EXPECT_EQ(frame.TransparentIndex(), 1);
+
+    // A transparent index beyond the table warns and becomes 0.
+    WarningCapture warnings;
+    frame.GraphicControlExtension()->SetTransparentColorIndex(5);
+    EXPECT_EQ(frame.TransparentIndex(), 0);
+    EXPECT_TRUE(warnings.Has("Invalid color index"));
+}
+
+TEST(GifModel, EffectiveDelay)
+{
+    EXPECT_EQ(EffectiveDelay(0), 10);
+    EXPECT_EQ(EffectiveDelay(1), 3);
+    EXPECT_EQ(EffectiveDelay(2), 3);
+    EXPECT_EQ(EffectiveDelay(3), 3);
+    EXPECT_EQ(EffectiveDelay(5000), 5000);
+}
+
+}  // namespace
