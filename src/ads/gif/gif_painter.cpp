@@ -1,0 +1,473 @@
+#include "gif_painter.h"
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QPalette>
+
+#include <chrono>
+
+#include "anim_gif.h"
+#include "gif_render.h"
+#include "platform/clock.h"
+#include "platform/color.h"
+#include "platform/messages.h"
+
+int GifFrameWaitMs(int delayUnits, int speed, int64_t elapsedMs, int64_t carriedMs)
+{
+    // 64-bit arithmetic cannot overflow here: delays are 16-bit and speed is at least 1.
+    const int64_t overrun = elapsedMs - carriedMs;
+    const int64_t wanted = int64_t(delayUnits) * GifDelayUnitMs - overrun / 2;
+    const int64_t scaled = wanted * 100;
+    const int64_t half = speed / 2;
+    const int64_t result = scaled >= 0 ? (scaled + half) / speed : (scaled - half) / speed;
+    if (result > INT32_MAX)
+        return int(int64_t(GifMaxDelay) * GifDelayUnitMs);
+    return result < INT32_MIN ? INT32_MIN : int(result);
+}
+
+// ---------------------------------------------------------------- GUI handshake
+
+struct GifPainterSync::Pending {
+    std::function<void()> fn;
+    std::exception_ptr error;
+    bool running = false, done = false, abandoned = false;
+};
+
+bool GifPainterSync::Call(const std::function<void()>& fn, const std::atomic<bool>& stopped)
+{
+    if (!QCoreApplication::instance() || IsMainThread()) {
+        // No event loop to hand over to: run here, one call at a time.
+        static std::mutex inlineCalls;
+        std::lock_guard lock(inlineCalls);
+        if (stopped.load())
+            return false;
+        fn();
+        return true;
+    }
+    auto call = std::make_shared<Pending>();
+    call->fn = fn;
+    {
+        std::lock_guard lock(mutex_);
+        if (stopped.load())
+            return false;
+        pending_ = call;
+    }
+    // The posted drain may run after the painter is gone; it holds only the queue alive.
+    PostToMainThread([self = shared_from_this()] { self->Drain(); });
+    std::unique_lock lock(mutex_);
+    cv_.wait(lock, [&] { return call->done || (stopped.load() && !call->running); });
+    if (!call->done) {
+        call->abandoned = true;
+        pending_.reset();
+        return false;
+    }
+    if (call->error)
+        std::rethrow_exception(call->error);
+    return true;
+}
+
+void GifPainterSync::Drain()
+{
+    std::shared_ptr<Pending> call;
+    {
+        std::lock_guard lock(mutex_);
+        call = pending_;
+        if (!call || call->running || call->done || call->abandoned)
+            return;
+        call->running = true;
+    }
+    inCall_ = true;
+    try {
+        call->fn();
+    } catch (...) {
+        call->error = std::current_exception();
+    }
+    inCall_ = false;
+    {
+        std::lock_guard lock(mutex_);
+        call->done = true;
+        if (pending_ == call)
+            pending_.reset();
+    }
+    cv_.notify_all();
+}
+
+void GifPainterSync::Wake()
+{
+    { std::lock_guard lock(mutex_); }
+    cv_.notify_all();
+}
+
+// ---------------------------------------------------------------- painter
+
+namespace {
+
+std::atomic<uint64_t> nextSerial{1};
+
+QImage::Format SurfaceFormat() { return QImage::Format_ARGB32_Premultiplied; }
+
+}  // namespace
+
+TGIFPainter::TGIFPainter(TAnimGif* image, uint16_t options, const QRect& rect, QImage* target, QPainter* canvas)
+    : image_(image),
+      options_(options),
+      rect_(rect),
+      target_(target),
+      canvas_(canvas),
+      threaded_(options & doThreaded),
+      speed_(image->AnimationSpeed),
+      serial_(nextSerial++),
+      sync_(std::make_shared<GifPainterSync>())
+{
+    bool usesBackground = options_ & doClearOnLoop;
+    bool usesPrevious = false;
+    {
+        std::lock_guard frames(image_->FrameLock());
+        if (image_->BackgroundColor != GifNoBackground)
+            background_ = ToQColor(image_->BackgroundColor & 0xFFFFFF).rgba();
+        else if (image_->Header.ColorMap.Count() == 0)
+            background_ = QGuiApplication::instance() ? QGuiApplication::palette().color(QPalette::Window).rgba()
+                                                      : 0xFFFFFFFFu;
+        else
+            background_ = image_->Header.BackgroundColor() | 0xFF000000u;
+        for (const auto& frame : image_->Images)
+            if (const auto* gce = frame->GraphicControlExtension()) {
+                usesBackground |= gce->Disposal() == dmBackground;
+                usesPrevious |= gce->Disposal() == dmPrevious;
+            }
+    }
+
+    // What the destination shows now: the frames are drawn over it.
+    QImage current;
+    if (target_) {
+        targetSize_ = target_->size();
+        current = target_->copy(rect_);
+    } else {
+        std::lock_guard lock(image_->BufferLock());
+        current = image_->PaintBuffer().copy(rect_);
+    }
+    backup_ = QImage(rect_.size(), SurfaceFormat());
+    backup_.fill(QColor::fromRgba(background_));
+    if (!current.isNull()) {
+        QPainter painter(&backup_);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.drawImage(0, 0, current);
+    }
+    if (usesBackground && (options_ & doTransparent))
+        backgroundBuffer_ = backup_.copy();
+    if (usesPrevious)
+        frameBuffer_ = QImage(rect_.size(), SurfaceFormat());
+}
+
+TGIFPainter::~TGIFPainter()
+{
+    Stop();
+    Join();
+}
+
+void TGIFPainter::Start()
+{
+    if (threaded_ && !thread_.joinable())
+        thread_ = std::thread([this] { Execute(); });
+}
+
+void TGIFPainter::Stop()
+{
+    {
+        std::lock_guard lock(waitMutex_);
+        stopped_ = true;
+    }
+    waitCv_.notify_all();
+    sync_->Wake();
+}
+
+void TGIFPainter::Pause()
+{
+    std::lock_guard lock(waitMutex_);
+    paused_ = true;
+}
+
+void TGIFPainter::Resume()
+{
+    {
+        std::lock_guard lock(waitMutex_);
+        paused_ = false;
+    }
+    waitCv_.notify_all();
+}
+
+void TGIFPainter::Join()
+{
+    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id())
+        thread_.join();
+}
+
+bool TGIFPainter::RunOnGui(const std::function<void()>& fn)
+{
+    if (!threaded_) {
+        if (stopped_.load())
+            return false;
+        fn();
+        return true;
+    }
+    return sync_->Call(fn, stopped_);
+}
+
+void TGIFPainter::Fire(const TGIFPainterEvent& event)
+{
+    if (event && !stopped_.load())
+        RunOnGui([&] { event(this); });
+}
+
+bool TGIFPainter::WaitMs(int64_t ms)
+{
+    if (!CurrentClock().IsReal()) {
+        // A test clock: the whole wait passes at once.
+        SleepMs(int(ms));
+        return !stopped_.load();
+    }
+    std::unique_lock lock(waitMutex_);
+    return !waitCv_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopped_.load(); });
+}
+
+void TGIFPainter::WaitWhilePaused()
+{
+    std::unique_lock lock(waitMutex_);
+    waitCv_.wait(lock, [this] { return !paused_ || stopped_.load(); });
+}
+
+void TGIFPainter::WaitForNextFrame(int64_t& delayUnits, int64_t& lastTime, int64_t& carried)
+{
+    const int64_t now = TickMs();
+    int64_t waitMs = 0;
+    bool untilStopped = false;
+    if (speed_ > 0) {
+        waitMs = GifFrameWaitMs(int(delayUnits), speed_, now - lastTime, carried);
+        carried = waitMs;
+    } else if (threaded_) {
+        untilStopped = true;
+    } else {
+        waitMs = int64_t(GifMaxDelay) * GifDelayUnitMs;
+    }
+    lastTime = now;
+
+    if (threaded_) {
+        if (untilStopped) {
+            // Speed 0 or below: the first frame stays until the painter is stopped.
+            std::unique_lock lock(waitMutex_);
+            waitCv_.wait(lock, [this] { return stopped_.load(); });
+        } else if (waitMs > 0 && !WaitMs(waitMs)) {
+            carried = 0;
+            lastTime = TickMs();
+        }
+        return;
+    }
+    // Inside Draw on the GUI thread: sleep in slices and keep the GUI alive.
+    if (waitMs < 1)
+        waitMs = 1;
+    while (waitMs > 0 && !stopped_.load()) {
+        const int64_t before = TickMs();
+        SleepMs(int(std::min<int64_t>(waitMs, 100)));
+        if (IsMainThread())
+            QCoreApplication::processEvents();
+        if (ShuttingDown.load())
+            Stop();
+        waitMs -= std::max<int64_t>(TickMs() - before, 1);
+    }
+}
+
+void TGIFPainter::Execute()
+{
+    try {
+        activeImage_ = 0;
+        Fire(OnAnimationStart);
+        firstFrame_ = false;
+        int64_t loopCount = 1;  // -1: for ever
+        int loopPoint = 0;
+        bool loopSeen = false;
+        int64_t delay = threaded_ ? 0 : 1;
+        int previousDisposal = dmNoDisposal;
+        int64_t lastTime = TickMs();
+        int64_t carried = 0;
+
+        for (;;) {
+            if ((loopCount == 0 && !(options_ & doLoopForever)) || stopped_.load())
+                break;
+            activeImage_ = loopPoint;
+            if (firstFrame_.load())
+                Fire(OnLoopRestart);
+
+            while (!stopped_.load()) {
+                {
+                    // The next frame's bitmap is built before the wait, not after it.
+                    std::lock_guard frames(image_->FrameLock());
+                    const int index = activeImage_.load();
+                    if (stopped_.load() || index < 0 || index >= image_->Images.Count() ||
+                        image_->Images[index].Empty())
+                        break;
+                    TGIFSubImage& frame = image_->Images[index];
+                    frame.GetBitmap();
+                    frame.HasMask();
+                }
+                if (delay > 0)
+                    WaitForNextFrame(delay, lastTime, carried);
+                else
+                    std::this_thread::yield();
+                WaitWhilePaused();
+                if (stopped_.load())
+                    break;
+                Fire(OnFrameStart);
+
+                const int index = activeImage_.load();
+                int disposal = dmNoDisposal;
+                int storedDelay = 0;
+                {
+                    std::lock_guard frames(image_->FrameLock());
+                    if (stopped_.load() || index < 0 || index >= image_->Images.Count())
+                        break;
+                    const TGIFSubImage& frame = image_->Images[index];
+                    for (const auto& extension : frame.Extensions()) {
+                        if (const auto* loop = dynamic_cast<const TGIFAppExtNSLoop*>(extension.get())) {
+                            if (loopSeen)
+                                continue;
+                            loopSeen = true;
+                            loopCount = loop->Loops;
+                            if ((loopCount == 0 || (options_ & doLoopForever)) && threaded_)
+                                loopCount = -1;
+                            loopPoint = index;
+                        } else if (const auto* gce =
+                                       dynamic_cast<const TGIFGraphicControlExtension*>(extension.get())) {
+                            disposal = gce->Disposal();
+                            storedDelay = gce->Delay();
+                        }
+                    }
+                }
+                PaintFrame(disposal, previousDisposal);
+                previousDisposal = disposal;
+                delay = EffectiveDelay(storedDelay);
+                if (!threaded_ && delay > GifMaxDelay)
+                    delay = GifMaxDelay;
+
+                Fire(OnFrameDone);
+                if (activeImage_.load() == index)
+                    activeImage_ = index + 1;
+                if (!(options_ & doAnimate))
+                    break;
+            }
+            if (loopCount > 0)
+                --loopCount;
+            if (!((options_ & doAnimate) && (options_ & doLoop)))
+                break;
+        }
+    } catch (...) {
+        error_ = std::current_exception();
+        Stop();
+    }
+    activeImage_ = -1;
+    try {
+        Fire(OnAnimationEnd);
+    } catch (...) {
+        if (!error_)
+            error_ = std::current_exception();
+    }
+    ended_ = true;
+    if (OnTerminate)
+        OnTerminate(this);
+}
+
+bool TGIFPainter::PaintFrame(int disposal, int previousDisposal)
+{
+    (void)previousDisposal;  // every "restore to previous" frame is drawn on a copy of the backup
+    if (stopped_.load())
+        return false;
+    const int index = activeImage_.load();
+    const bool clearFirst = (options_ & doClearOnLoop) && index == 0;
+    if (disposal > dmPrevious) {
+        firstFrame_ = true;  // reserved disposals draw nothing
+        return true;
+    }
+    QImage* surface = &backup_;
+    {
+        std::lock_guard frames(image_->FrameLock());
+        if (stopped_.load() || index < 0 || index >= image_->Images.Count())
+            return false;
+        if (clearFirst)
+            RestoreBackground(backup_, index);
+        if (disposal == dmPrevious) {
+            frameBuffer_ = backup_.copy();
+            surface = &frameBuffer_;
+        }
+        QPainter painter(surface);
+        image_->Images[index].Draw(painter, QRect(QPoint(0, 0), rect_.size()), options_ & doTile,
+                                   options_ & doTransparent);
+    }
+    Show(*surface);
+    if (disposal == dmBackground) {
+        std::lock_guard frames(image_->FrameLock());
+        if (index < image_->Images.Count())
+            RestoreBackground(backup_, index);
+    }
+    firstFrame_ = true;
+    return true;
+}
+
+void TGIFPainter::RestoreBackground(QImage& surface, int frameIndex)
+{
+    const TGIFSubImage& frame = image_->Images[frameIndex];
+    const QRect whole(QPoint(0, 0), rect_.size());
+    std::vector<QRect> areas;
+    const int imageWidth = image_->Width(), imageHeight = image_->Height();
+    if ((options_ & doTile) && frame.Width() < imageWidth && frame.Height() < imageHeight) {
+        for (int top = frame.Top(); top <= whole.bottom(); top += imageHeight)
+            for (int left = frame.Left(); left <= whole.right(); left += imageWidth)
+                areas.emplace_back(left, top, frame.Width(), frame.Height());
+    } else {
+        areas.push_back(frame.ScaleRect(whole));
+    }
+    QPainter painter(&surface);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    const bool fromBackground = (options_ & doTransparent) && !backgroundBuffer_.isNull();
+    for (const QRect& area : areas) {
+        if (fromBackground)
+            painter.drawImage(area, backgroundBuffer_, area);
+        else
+            painter.fillRect(area, QColor::fromRgba(background_));
+    }
+}
+
+void TGIFPainter::Show(const QImage& surface)
+{
+    if (!target_) {
+        {
+            std::lock_guard lock(image_->BufferLock());
+            QImage& buffer = image_->PaintBuffer();
+            if (buffer.isNull() || stopped_.load())
+                return;
+            QPainter painter(&buffer);
+            painter.setCompositionMode(QPainter::CompositionMode_Source);
+            painter.drawImage(rect_.topLeft(), surface);
+        }
+        image_->NotifyChanged();
+        return;
+    }
+    RunOnGui([&] {
+        if ((options_ & doCheckCanvas) && (target_->isNull() || target_->size() != targetSize_)) {
+            Stop();
+            return;
+        }
+        if (!canvas_ && target_->paintingActive())
+            return;  // somebody is painting on it right now; the next frame shows instead
+        if (canvas_ && canvas_->isActive()) {
+            canvas_->save();
+            canvas_->setCompositionMode(QPainter::CompositionMode_Source);
+            canvas_->drawImage(rect_.topLeft(), surface);
+            canvas_->restore();
+        } else {
+            QPainter painter(target_);
+            painter.setCompositionMode(QPainter::CompositionMode_Source);
+            painter.drawImage(rect_.topLeft(), surface);
+        }
+        image_->Changed();
+    });
+}

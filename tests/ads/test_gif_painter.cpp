@@ -1,0 +1,258 @@
+// The animation painter: frame timing, loop counts, disposal, stopping, many at once.
+
+#include <QPainter>
+
+#include <atomic>
+#include <chrono>
+
+#include "anim_test_util.h"
+#include "platform/clock.h"
+
+namespace {
+
+class GifPainterTest : public AnimAppTest {};
+
+constexpr TGIFDrawOptions kDirect = doThreaded | doTransparent | doAnimate | doDirectDraw;
+
+// Draws `gif` onto `target` and returns once the painter has ended.
+void PlayToEnd(TAnimGif& gif, QImage& target)
+{
+    {
+        QPainter canvas(&target);
+        gif.Draw(canvas, target.rect());
+    }
+    ASSERT_TRUE(AnimAppTest::PumpUntil([&] { return gif.PainterCount() == 0; }));
+}
+
+TEST(GifPainterTiming, WaitFormula)
+{
+    EXPECT_EQ(GifFrameWaitMs(10, 100, 0, 0), 120);
+    EXPECT_EQ(GifFrameWaitMs(10, 200, 0, 0), 60);
+    EXPECT_EQ(GifFrameWaitMs(3, 50, 0, 0), 72);
+    // Half of an overrun is taken off the next wait; the halving truncates toward zero.
+    EXPECT_EQ(GifFrameWaitMs(10, 100, 160, 120), 100);
+    EXPECT_EQ(GifFrameWaitMs(10, 100, 121, 120), 120);
+    // Running far behind gives a wait at or below 0, which is not waited for.
+    EXPECT_LE(GifFrameWaitMs(3, 100, 1000, 0), 0);
+    // The final division rounds to the nearest.
+    EXPECT_EQ(GifFrameWaitMs(1, 300, 0, 0), 4);
+    EXPECT_EQ(GifFrameWaitMs(65535, 1, 0, 0), 65535 * 12 * 100);
+}
+
+TEST_F(GifPainterTest, DelaysAsPlayedThreadedAndNot)
+{
+    // 0 plays as 10 units, 1 and 2 as 3, no control extension as 10; 5000 in full when
+    // threaded and as 1000 inside Draw.
+    TestClock clock(0);
+    ScopedClock scoped(clock);
+    for (bool threaded : {true, false}) {
+        SCOPED_TRACE(threaded ? "threaded" : "inside Draw");
+        TAnimGif gif;
+        MakeAnimation(gif, {{.delay = 0}, {.delay = 1}, {.delay = 2}, {.delay = 5000}, {}, {.delay = 7}});
+        gif.SetDrawOptions(threaded ? kDirect : TGIFDrawOptions(kDirect & ~doThreaded));
+        std::vector<int64_t> starts;
+        gif.OnFrameStart = [&](TGIFPainter*) { starts.push_back(TickMs()); };
+        QImage target = FilledImage(8, 8, kBlack);
+        PlayToEnd(gif, target);
+        ASSERT_EQ(starts.size(), 6u);
+        std::vector<int64_t> gaps;
+        for (size_t i = 1; i < starts.size(); ++i)
+            gaps.push_back(starts[i] - starts[i - 1]);
+        EXPECT_EQ(gaps, (std::vector<int64_t>{120, 36, 36, threaded ? 60000 : 12000, 120}));
+    }
+}
+
+TEST_F(GifPainterTest, SpeedScalesDelaysAndZeroHoldsTheFirstFrame)
+{
+    TestClock clock(0);
+    ScopedClock scoped(clock);
+    {
+        TAnimGif gif;
+        MakeAnimation(gif, {{.delay = 10}, {.delay = 10}, {.delay = 10}});
+        gif.SetDrawOptions(kDirect);
+        gif.AnimationSpeed = 200;
+        std::vector<int64_t> starts;
+        gif.OnFrameStart = [&](TGIFPainter*) { starts.push_back(TickMs()); };
+        QImage target = FilledImage(8, 8, kBlack);
+        PlayToEnd(gif, target);
+        ASSERT_EQ(starts.size(), 3u);
+        EXPECT_EQ(starts[2] - starts[1], 60);
+    }
+    for (int speed : {0, -5}) {
+        SCOPED_TRACE(speed);
+        TAnimGif gif;
+        MakeAnimation(gif, {{.delay = 10}, {.delay = 10}});
+        gif.SetDrawOptions(kDirect);
+        gif.AnimationSpeed = speed;
+        int frames = 0;
+        gif.OnFrameStart = [&](TGIFPainter*) { ++frames; };
+        QImage target = FilledImage(8, 8, kBlack);
+        {
+            QPainter canvas(&target);
+            gif.Draw(canvas, target.rect());
+        }
+        PumpFor(150);
+        EXPECT_EQ(frames, 1);
+        EXPECT_EQ(gif.PainterCount(), 1);
+        gif.StopDraw();
+        EXPECT_EQ(gif.PainterCount(), 0);
+    }
+}
+
+TEST_F(GifPainterTest, LoopCounts)
+{
+    TestClock clock(0);
+    ScopedClock scoped(clock);
+    const TGIFDrawOptions looping = kDirect | doLoop;
+    struct Case {
+        int loops;  // -1: no loop extension
+        TGIFDrawOptions options;
+        int passes;  // -1: endless
+    } cases[] = {
+        {-1, looping, 1},
+        {3, looping, 3},
+        {3, kDirect, 1},  // without doLoop one pass
+        {0, TGIFDrawOptions(looping & ~doThreaded), 1},
+        {0, looping, -1},
+        {2, TGIFDrawOptions((looping | doLoopForever) & ~doThreaded), -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "loops " << c.loops << " options " << c.options);
+        TAnimGif gif;
+        MakeAnimation(gif, {{.delay = 3}, {.delay = 3}}, c.loops);
+        gif.SetDrawOptions(c.options);
+        int passes = 1, ends = 0;
+        gif.OnLoopRestart = [&](TGIFPainter*) {
+            // An endless animation is stopped from inside its own event.
+            if (++passes == 6)
+                gif.StopDraw();
+        };
+        gif.OnAnimationEnd = [&](TGIFPainter*) { ++ends; };
+        QImage target = FilledImage(8, 8, kBlack);
+        PlayToEnd(gif, target);
+        EXPECT_EQ(passes, c.passes < 0 ? 6 : c.passes);
+        EXPECT_EQ(ends, c.passes < 0 ? 0 : 1);  // a stopped painter reports nothing more
+    }
+}
+
+TEST_F(GifPainterTest, FrameDoneHandlerJumpsToAnotherFrame)
+{
+    TestClock clock(0);
+    ScopedClock scoped(clock);
+    TAnimGif gif;
+    MakeAnimation(gif, {{.delay = 3}, {.delay = 3}, {.delay = 3}});
+    gif.SetDrawOptions(kDirect);
+    std::vector<int> shown;
+    bool jumped = false;
+    gif.OnFrameStart = [&](TGIFPainter* p) { shown.push_back(p->ActiveImage()); };
+    gif.OnFrameDone = [&](TGIFPainter* p) {
+        if (p->ActiveImage() == 2 && !jumped) {
+            jumped = true;
+            p->SetActiveImage(0);
+        }
+    };
+    QImage target = FilledImage(8, 8, kBlack);
+    PlayToEnd(gif, target);
+    EXPECT_EQ(shown, (std::vector<int>{0, 1, 2, 0, 1, 2}));
+}
+
+TEST_F(GifPainterTest, RestoreToBackgroundBetweenFrames)
+{
+    // Frame 0 paints the left half red and is disposed to background; frame 1 only touches
+    // the right half. With transparency the destination's own pixels come back, without it
+    // the GIF's background colour (palette entry 0, black).
+    TestClock clock(0);
+    ScopedClock scoped(clock);
+    for (bool transparent : {true, false}) {
+        SCOPED_TRACE(transparent);
+        TAnimGif gif;
+        MakeAnimation(gif, {{.left = 0, .width = 4, .fill = 2, .delay = 3, .disposal = 2},
+                            {.left = 4, .width = 4, .fill = 3, .delay = 3}});
+        gif.SetDrawOptions(transparent ? kDirect : TGIFDrawOptions(kDirect & ~doTransparent));
+        QImage target = FilledImage(8, 8, kWhite);
+        std::vector<QRgb> leftAtFrame;
+        gif.OnFrameDone = [&](TGIFPainter*) { leftAtFrame.push_back(target.pixel(1, 1)); };
+        PlayToEnd(gif, target);
+        EXPECT_EQ(leftAtFrame, (std::vector<QRgb>{kRed, transparent ? kWhite : kBlack}));
+        EXPECT_EQ(target.pixel(6, 6), kGreen);
+    }
+}
+
+TEST_F(GifPainterTest, StopEndsALongWaitAndPauseHolds)
+{
+    // Real clock: the second frame is due a minute after the first.
+    TAnimGif gif;
+    MakeAnimation(gif, {{.delay = 5000}, {.delay = 10}});
+    gif.SetDrawOptions(kDirect);
+    int done = 0;
+    gif.OnFrameDone = [&](TGIFPainter*) { ++done; };
+    QImage target = FilledImage(8, 8, kBlack);
+    {
+        QPainter canvas(&target);
+        gif.Draw(canvas, target.rect());
+    }
+    ASSERT_TRUE(PumpUntil([&] { return done == 1; }));
+    const auto before = std::chrono::steady_clock::now();
+    gif.StopDraw();
+    const auto took = std::chrono::steady_clock::now() - before;
+    EXPECT_EQ(gif.PainterCount(), 0);
+    EXPECT_LT(took, std::chrono::seconds(30));  // i.e. long before the frame was due
+
+    // A paused painter holds at its wait point and goes on when resumed.
+    MakeAnimation(gif, {{.delay = 3}, {.delay = 3}, {.delay = 3}});
+    int started = 0;
+    gif.OnFrameStart = [&](TGIFPainter*) {
+        if (++started == 1)
+            gif.SuspendPainters();
+    };
+    {
+        QPainter canvas(&target);
+        gif.Draw(canvas, target.rect());
+    }
+    PumpFor(200);
+    EXPECT_EQ(started, 1);
+    gif.ResumePainters();
+    EXPECT_TRUE(PumpUntil([&] { return started == 3; }));
+    gif.StopPainters();
+}
+
+TEST_F(GifPainterTest, ManyImagesAnimateAtOnce)
+{
+    // Several images on their own threads, buffered and direct, sharing nothing but the GUI
+    // thread; run under ThreadSanitizer in the sanitizer build.
+    constexpr int kImages = 6;
+    std::vector<std::unique_ptr<TAnimGif>> gifs;
+    std::vector<QImage> targets(kImages, FilledImage(8, 8, kWhite));
+    std::vector<int> frames(kImages, 0);
+    for (int i = 0; i < kImages; ++i) {
+        auto gif = std::make_unique<TAnimGif>();
+        MakeAnimation(*gif, {{.left = 0, .width = 4, .fill = 2, .delay = 3, .disposal = 2, .transparent = 0},
+                             {.left = 4, .width = 4, .fill = 3, .delay = 3, .disposal = 3},
+                             {.fill = 1, .delay = 3, .transparent = 1, .holeIndex = 0}});
+        gif->SetDrawOptions(TGIFDrawOptions(GifDefaultDrawOptions | doLoopForever |
+                                            (i % 2 ? doDirectDraw : 0)));
+        gif->AnimationSpeed = 400;
+        gif->OnFrameDone = [&frames, i](TGIFPainter*) { ++frames[size_t(i)]; };
+        gif->OnChange = [&, i](TAnimGif* g) {
+            QPainter canvas(&targets[size_t(i)]);
+            g->Draw(canvas, targets[size_t(i)].rect());
+        };
+        gifs.push_back(std::move(gif));
+    }
+    for (int i = 0; i < kImages; ++i) {
+        QPainter canvas(&targets[size_t(i)]);
+        gifs[size_t(i)]->Draw(canvas, targets[size_t(i)].rect());
+    }
+    EXPECT_TRUE(PumpUntil([&] {
+        for (int n : frames)
+            if (n < 12)
+                return false;
+        return true;
+    }));
+    // Half stop explicitly, the rest with their images.
+    for (int i = 0; i < kImages; i += 2)
+        gifs[size_t(i)]->StopPainters();
+    gifs.clear();
+}
+
+}  // namespace
