@@ -1,0 +1,391 @@
+#include "streaming/quote_server.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <mutex>
+#include <stdexcept>
+
+#include "core/add_snap.h"
+#include "core/indices.h"
+#include "core/locks.h"
+#include "core/log.h"
+#include "core/portfolios.h"
+#include "core/settings_file.h"
+#include "core/stock_table.h"
+#include "core/symbols.h"
+#include "core/text_helpers.h"
+#include "retrieval/date_parse.h"
+#include "streaming/net/url_coding.h"
+
+namespace {
+
+constexpr const char* kSection = "VNServer";
+constexpr const char* kOwner = "VNSRV";
+constexpr const char* kCrLf = "\r\n";
+
+// A data lock that could not be obtained fails the request instead of serving a guess.
+[[noreturn]] void LockFailed(const MyCriticalSection& cs) {
+  throw std::runtime_error("lock " + cs.Name() + " not obtained");
+}
+
+void AppendInt(std::string& out, int64_t value) {
+  char buf[24];
+  const auto res = std::to_chars(buf, buf + sizeof buf, value);
+  out.append(buf, res.ptr);
+}
+
+void AppendTwo(std::string& out, int value) {
+  out += static_cast<char>('0' + value / 10 % 10);
+  out += static_cast<char>('0' + value % 10);
+}
+
+// "hh:mm:ss" of the time of day.
+void AppendTime(std::string& out, TDateTime t) {
+  int h, m, s, ms;
+  DecodeTime(t, h, m, s, ms);
+  AppendTwo(out, h);
+  out += ':';
+  AppendTwo(out, m);
+  out += ':';
+  AppendTwo(out, s);
+}
+
+void AppendEscaped(std::string& out, std::string_view text) {
+  if (text.find_first_of("&<>\"'") == std::string_view::npos) out += text;
+  else out += vn::net::HtmlEscape(text);
+}
+
+// The fields of a line, as GetStockQuote gives them but without the name (under AddSnapLock).
+void CopyQuote(const QuoteFields& q, StockQuote& out) {
+  out.Last = q.Last;
+  out.Bid = q.Bid;
+  out.Ask = q.Ask;
+  out.Open = q.Open;
+  out.Low = q.Low;
+  out.High = q.High;
+  out.UpdateTime = q.UpdateDate > 0 ? q.UpdateDate + q.UpdateTime : 0;
+  const double volume = q.Volume;
+  out.Volume = volume >= 9.2e18 ? INT64_MAX : volume <= -9.2e18 ? INT64_MIN : std::llround(volume);
+  out.BidSize = q.BidSize;
+  out.AskSize = q.AskSize;
+  out.LastSize = q.LastSize;
+  out.TradeCount = q.TradeCount;
+}
+
+// Readers of the quote fields take turns here, so that they do not collide on AddSnapLock,
+// whose waits sleep for milliseconds; only the writers then contend with one reader.
+std::mutex QuoteReaderGate;
+
+// Table keys that pass the filter, comma-separated, read under the table's lock.
+template <typename Filter>
+std::string ListSymbols(Filter filter) {
+  LockHold hold(StockListLock, "LSTS");
+  if (!hold) LockFailed(StockListLock);
+  std::string out;
+  const int count = StockTable.Count();
+  for (int i = 0; i < count; ++i) {
+    const std::string& key = StockTable.Strings(i);
+    if (!filter(key)) continue;
+    out.append(key, 0, 20);
+    out += ',';
+  }
+  if (!out.empty()) out.pop_back();
+  return out;
+}
+
+}  // namespace
+
+void AppendPriceText(std::string& out, double value) {
+  const double magnitude = std::fabs(value);
+  const int decimals = magnitude < 10 ? 4 : magnitude < 1000 ? 3 : magnitude <= 10000 ? 2 : 1;
+  static constexpr double kScale[] = {1, 10, 100, 1000, 10000};
+  const double scaled = magnitude * kScale[decimals];
+  const double whole = std::floor(scaled);
+  // Integer rounding agrees with the exact decimal rounding unless the product lies next to
+  // a half (or is too large for the margin); those few take the exact path.
+  if (!(scaled < 1e9) || std::fabs(scaled - whole - 0.5) < 1e-6) {
+    out += FormatPrice(value);
+    return;
+  }
+  int64_t units = static_cast<int64_t>(whole) + (scaled - whole > 0.5 ? 1 : 0);
+  if (units == 0) {
+    out += '0';
+    return;
+  }
+  int shown = decimals;
+  while (shown > 0 && units % 10 == 0) {
+    units /= 10;
+    --shown;
+  }
+  char digits[24];
+  const auto res = std::to_chars(digits, digits + sizeof digits, units);
+  const int length = static_cast<int>(res.ptr - digits);
+  if (value < 0) out += '-';
+  if (length <= shown) {
+    out += "0.";
+    out.append(static_cast<size_t>(shown - length), '0');
+    out.append(digits, res.ptr);
+  } else {
+    out.append(digits, static_cast<size_t>(length - shown));
+    if (shown > 0) {
+      out += '.';
+      out.append(digits + length - shown, static_cast<size_t>(shown));
+    }
+  }
+}
+
+VNServer::VNServer() {
+  listener_.Port = DefaultPort;
+  listener_.BoundIP = "127.0.0.1";
+  listener_.ServerSoftware = "Vantora";
+  // A web page must not read the portfolios through the user's browser: a request that
+  // names another host (a rebound DNS name) is refused.
+  listener_.HostCheck = [](const std::string& host) { return vn::net::IsLoopbackHost(host); };
+  listener_.OnCommandGet = [this](vn::net::TWinshoeServerThread* thread, vn::net::THTTPRequestInfo& rq,
+                                  vn::net::THTTPResponseInfo& rs) { VNServerCommandGet(thread, rq, rs); };
+}
+
+VNServer::~VNServer() = default;
+
+void VNServer::LoadSettings() {
+  int port = Ini().ReadInteger(kSection, "Port", DefaultPort);
+  if (port < 0 || port > 65535) port = DefaultPort;
+  const bool active = !SameText(Trim(Ini().ReadString(kSection, "Active", "NO")), "NO");
+  if (listener_.Port != port) {
+    // The port is taken when the listener opens; reopen on the new one.
+    SetActive(false);
+    listener_.Port = port;
+  }
+  SetActive(active);
+}
+
+bool VNServer::SetActive(bool value) {
+  if (value == listener_.Active()) return true;
+  try {
+    listener_.SetActive(value);
+  } catch (const std::exception& e) {
+    WriteLog(std::string("Quote server not started on port ") + std::to_string(listener_.Port) + ": " + e.what());
+    return false;
+  }
+  return true;
+}
+
+void VNServer::SendServerReply(vn::net::THTTPResponseInfo& response, std::string_view text,
+                               std::string_view data) {
+  std::string& body = response.ContentText;
+  body.clear();
+  body.reserve(text.size() + data.size() + 11);
+  body += "<PRE>";
+  body += text;
+  body += data;
+  body += "</PRE>";
+  response.ContentLength = static_cast<int64_t>(body.size());
+  // Header and body in one write: a separate small body write could wait for the peer's
+  // delayed acknowledgement.
+  response.WriteContent();
+  body.clear();
+}
+
+void VNServer::VNServerCommandGet(vn::net::TWinshoeServerThread*, vn::net::THTTPRequestInfo& request,
+                                  vn::net::THTTPResponseInfo& response) {
+  if (vn::net::DecodeUrl(UpperCase(request.Document)) != "/REQ") {
+    response.SetResponseNo(404);
+    return;
+  }
+  StringList params;
+  SplitDelimited(request.UnparsedParams, params, "(),");
+  for (int i = 1; i < params.Count(); ++i)
+    if (!params[i].empty() && params[i][0] == SplitEndMark) params.SetString(i, params[i].substr(1));
+  const std::string command = params.Empty() ? std::string("**none**") : UpperCase(params[0]);
+
+  // Data goes after "OK"; an empty result or an error is sent on its own.
+  auto answer = [&](const std::string& data, const char* whenEmpty) {
+    if (data.empty())
+      SendServerReply(response, whenEmpty);
+    else
+      SendServerReply(response, "OK\r\n", data);
+  };
+  auto quoted = [](const std::string& text) { return "\"" + vn::net::HtmlEscape(text) + "\""; };
+
+  if (command == "ENUMPORTS") {
+    std::string data;
+    try {
+      data = ListPortfolios();
+    } catch (const std::exception& e) {
+      SendServerReply(response, std::string("Error: ") + e.what());
+      return;
+    }
+    answer(data, "OK: no ports");
+  } else if (command == "ENUMPORTSYMBOLS") {
+    if (params.Count() < 2) {
+      SendServerReply(response, "Error: One parameter is required for this function.");
+      return;
+    }
+    std::string data;
+    GetPortSymbols(params[1], data);
+    if (data.empty())
+      SendServerReply(response, "Error: no such portfolio " + quoted(params[1]));
+    else
+      answer(data, "");
+  } else if (command == "ENUMSYMBOLS") {
+    answer(ListAllSymbols(), "OK: no symbols");
+  } else if (command == "ENUMEQUITIES") {
+    answer(ListEquitySymbols(), "OK: no equities");
+  } else if (command == "ENUMINDICES") {
+    answer(ListIndexSymbols(), "OK: no indices");
+  } else if (command == "GETLASTQUOTE") {
+    if (params.Count() < 2) {
+      SendServerReply(response, "Error: no arguments");
+      return;
+    }
+    if (params[1] == "*") ExpandAllSymbols(params);
+    answer(BuildLastQuotes(params), "Error: no quotes ");
+  } else if (command == "GETTIMESALES") {
+    if (params.Count() != 4) {
+      SendServerReply(response, "Error: requires 3 arguments");
+      return;
+    }
+    answer(BuildTimeSales(params), "Error: no quotes ");
+  } else {
+    SendServerReply(response, "Error: Invalid Command " + quoted(command) + "!");
+  }
+}
+
+std::string VNServer::ListPortfolios() {
+  LockHold hold(PortLock, "ENUM");
+  if (!hold) LockFailed(PortLock);
+  std::string out;
+  for (const PortType& p : PortList) {
+    out += p.Id;
+    out += ',';
+    out += p.Name;
+    out += kCrLf;
+  }
+  return out;
+}
+
+std::string VNServer::ListAllSymbols() {
+  return ListSymbols([](const std::string&) { return true; });
+}
+
+std::string VNServer::ListEquitySymbols() {
+  return ListSymbols([](const std::string& key) { return IsValidSymbol(key); });
+}
+
+std::string VNServer::ListIndexSymbols() {
+  return ListSymbols([](const std::string& key) { return IsIndexSymbol(key); });
+}
+
+void VNServer::ExpandAllSymbols(StringList& params) {
+  // Keys stay in place for the table's life; they are stored upper-cased, so byte order is
+  // the list's case-blind order.
+  std::vector<const std::string*> keys;
+  {
+    LockHold hold(StockListLock, "LSTS");
+    if (!hold) LockFailed(StockListLock);
+    const int count = StockTable.Count();
+    keys.reserve(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) keys.push_back(&StockTable.Strings(i));
+  }
+  std::sort(keys.begin(), keys.end(), [](const std::string* a, const std::string* b) { return *a < *b; });
+  params.Clear();
+  params.Add(std::string(2, '\x01'));  // the placeholder sorts before every symbol
+  for (const std::string* key : keys) params.Add(*key);
+}
+
+std::string VNServer::BuildLastQuotes(const StringList& params) {
+  const int count = params.Count() - 1;
+  if (count <= 0) return {};
+  auto symbolAt = [&](int i) { return std::string_view(params[i]).substr(0, 255); };
+  // The table is safe to search without a lock, so records are found before any is taken.
+  std::vector<StockInfoType*> records(static_cast<size_t>(count));
+  std::vector<char> special(static_cast<size_t>(count));
+  for (int i = 1; i <= count; ++i) {
+    const std::string_view symbol = symbolAt(i);
+    special[static_cast<size_t>(i - 1)] = symbol.size() == 5 && SameText(symbol, "$CASH");
+    records[static_cast<size_t>(i - 1)] = StockTable.FindRecord(symbol);
+  }
+  // The fields are copied first and formatted after every lock is released.
+  std::vector<StockQuote> quotes(static_cast<size_t>(count));
+  {
+    std::lock_guard gate(QuoteReaderGate);
+    for (size_t k = 0; k < records.size(); ++k) {
+      if (k + 4 < records.size() && records[k + 4]) __builtin_prefetch(&records[k + 4]->Quote);
+      // Once per symbol, so that quote updates can run between them.
+      LockHold hold(AddSnapLock, kOwner);
+      if (!hold) LockFailed(AddSnapLock);
+      if (special[k])
+        GetStockQuote(symbolAt(static_cast<int>(k) + 1), quotes[k], 0);
+      else if (records[k])
+        CopyQuote(records[k]->Quote, quotes[k]);
+    }
+  }
+  std::string out;
+  out.reserve(static_cast<size_t>(count) * 80);
+  for (int i = 1; i <= count; ++i) {
+    const StockQuote& q = quotes[static_cast<size_t>(i - 1)];
+    AppendEscaped(out, symbolAt(i));
+    out += ',';
+    AppendTime(out, q.UpdateTime);
+    for (double price : {q.Last, q.Bid, q.Ask, q.Open, q.Low, q.High}) {
+      out += ',';
+      AppendPriceText(out, price);
+    }
+    for (int64_t n : {q.Volume, int64_t{q.BidSize}, int64_t{q.AskSize}, int64_t{q.LastSize}, int64_t{q.TradeCount}}) {
+      out += ',';
+      AppendInt(out, n);
+    }
+    if (i < count) out += kCrLf;
+  }
+  return out;
+}
+
+bool VNServer::CollectTimeSales(StockInfoType& rec, double start, double end, std::vector<TimeSalesRow>& out) {
+  out.clear();
+  // Half a millisecond of slack: a stamp of 10:00:00 carries the day and so reads a hair off
+  // the time of day "10:00", which must still match it.
+  constexpr double slack = 0.5 / MSecsPerDay;
+  const double first = start - slack, last = end + slack;
+  ValueList& list = rec.Values;
+  LockHold hold(list.Cs(), kOwner);
+  if (!hold) return false;
+  double previous = 0;
+  const ValueRec* v = list.Data();
+  const int count = list.Count();
+  for (int i = 0; i < count; ++i) {
+    const double t = TimePart(v[i].Time);
+    if (first <= t && t < last)
+      out.push_back({t, v[i].Last, v[i].Ask, v[i].Bid, static_cast<double>(v[i].Volume) - previous});
+    previous = v[i].Volume;
+  }
+  return true;
+}
+
+std::string VNServer::BuildTimeSales(const StringList& params) {
+  const double start = ParseTimeText(params[2], true);
+  double end = ParseTimeText(params[3], true);
+  if (end == 0) end = 1.0;
+  std::string out;
+  StockInfoType* rec = StockTable.FindRecord(params[1]);
+  if (!rec) return out;
+  // Lines are formatted after the list's lock is released, so that AddSnap waits only for
+  // the copy.
+  std::vector<TimeSalesRow> rows;
+  if (!CollectTimeSales(*rec, start, end, rows)) LockFailed(rec->Values.Cs());
+  out.reserve(rows.size() * 40);
+  for (const TimeSalesRow& r : rows) {
+    AppendTime(out, r.Time);
+    out += ',';
+    AppendPriceText(out, r.Last);
+    out += ',';
+    AppendPriceText(out, r.Ask);
+    out += ',';
+    AppendPriceText(out, r.Bid);
+    out += ',';
+    AppendPriceText(out, r.VolumeChange);
+    out += kCrLf;
+  }
+  if (!out.empty()) out.resize(out.size() - 2);
+  return out;
+}

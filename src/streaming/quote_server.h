@@ -1,0 +1,71 @@
+#pragma once
+// The local quote server: answers other programs on this PC with the collected quotes over
+// HTTP on 127.0.0.1. One document, "/REQ", whose query names a command and its arguments;
+// every reply is a plain text inside "<PRE>" and "</PRE>". It only reads the shared data.
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/datetime.h"
+#include "platform/string_list.h"
+#include "streaming/net/http_listener.h"
+
+class StockInfoType;
+
+// Appends FormatPrice(value) without a temporary string.
+void AppendPriceText(std::string& out, double value);
+
+// One line of a time-and-sales reply, taken from a snapshot.
+struct TimeSalesRow {
+  TDateTime Time;  // time of day
+  float Last, Ask, Bid;
+  double VolumeChange;  // volume minus the previous snapshot's
+};
+
+class VNServer {
+public:
+  static constexpr int DefaultPort = 16239;
+
+  // Creates the listener, inactive, on 127.0.0.1 and the default port.
+  VNServer();
+  ~VNServer();
+  VNServer(const VNServer&) = delete;
+  VNServer& operator=(const VNServer&) = delete;
+
+  // Reads "Port" and "Active" of section "VNServer" and switches the server on or off;
+  // "Active" other than "NO" (any case) switches it on.
+  void LoadSettings();
+  // False (logged) when the port could not be opened; the server then stays off.
+  bool SetActive(bool value);
+  bool Active() const { return listener_.Active(); }
+  vn::net::TWinshoeHTTPListener& Listener() { return listener_; }
+
+  // The listener's handler; runs on the connection's thread.
+  void VNServerCommandGet(vn::net::TWinshoeServerThread* thread, vn::net::THTTPRequestInfo& request,
+                          vn::net::THTTPResponseInfo& response);
+
+  // The reply builders: the data text, empty when there is nothing. They throw when a lock
+  // guarding their data could not be obtained.
+  static std::string ListPortfolios();
+  static std::string ListAllSymbols();
+  static std::string ListEquitySymbols();
+  static std::string ListIndexSymbols();
+  // params: item 0 the command, items 1.. the symbols.
+  static std::string BuildLastQuotes(const StringList& params);
+  // Replaces the arguments by a placeholder and every symbol of the table, in ascending order.
+  static void ExpandAllSymbols(StringList& params);
+  // params: command, symbol, start time, end time.
+  static std::string BuildTimeSales(const StringList& params);
+
+  // The snapshots of rec whose time of day lies in [start, end], read under the list's lock
+  // (which is held only for this walk). False when the lock was not obtained.
+  static bool CollectTimeSales(StockInfoType& rec, double start, double end,
+                               std::vector<TimeSalesRow>& out);
+
+private:
+  // Sends "<PRE>" + text + data + "</PRE>" as the whole reply.
+  static void SendServerReply(vn::net::THTTPResponseInfo& response, std::string_view text,
+                              std::string_view data = {});
+
+  vn::net::TWinshoeHTTPListener listener_;
+};

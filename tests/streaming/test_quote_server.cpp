@@ -1,0 +1,300 @@
+// The local quote server over a real socket: every command against a seeded symbol table and
+// portfolios, the replies' framing, hostile requests, and switching on from the settings.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <atomic>
+#include <filesystem>
+#include <future>
+#include <thread>
+#include <limits>
+#include <locale>
+#include <random>
+#include <sstream>
+
+#include "core/add_snap.h"
+#include "core/error_report.h"
+#include "core/locks.h"
+#include "core/portfolios.h"
+#include "core/program_state.h"
+#include "core/settings_file.h"
+#include "core/stock_table.h"
+#include "core/text_helpers.h"
+#include "net_test_client.h"
+#include "streaming/quote_server.h"
+
+using namespace vn::net::testing;
+
+namespace {
+
+void Snap(const char* symbol, int h, int m, int s, float last, float volume, float bid = 0, float ask = 0) {
+  SnapData d;
+  d.Symbol = symbol;
+  d.Last = last;
+  d.Bid = bid;
+  d.Ask = ask;
+  d.Open = 100.5f;
+  d.Low = 99.75f;
+  d.High = 102.125f;
+  d.Volume = volume;
+  d.BidSize = 12;
+  d.AskSize = 15;
+  d.LastSize = 340;
+  d.TradeCount = 7;
+  d.MarketDate = EncodeDate(2024, 6, 3);
+  d.QuoteTime = EncodeTime(h, m, s, 0);
+  ASSERT_GE(AddSnap(d), 0) << symbol;
+}
+
+// The table cannot be emptied again, so it is seeded once, after the empty-table test.
+void SeedTable() {
+  if (StockTable.Find("ABC") >= 0) return;
+  Snap("abc", 15, 59, 58, 101.25f, 1523400, 101.2f, 101.3f);
+  Snap("XYZ", 9, 30, 0, 5.5f, 100);
+  Snap("XYZ", 10, 0, 0, 5.25f, 250, 5.2f, 5.3f);
+  Snap("XYZ", 10, 30, 0, 5.0f, 400);
+  Snap("XYZ", 16, 0, 0, 4.75f, 1000);
+  Snap("$DJI", 16, 0, 0, 38500.5f, 0);
+  Snap("AB1", 16, 0, 0, 1, 0);
+}
+
+class QuoteServerTest : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    dir_ = std::filesystem::temp_directory_path() / ("vn_quote_server_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir_);
+    ProgDir = dir_.string() + "/";
+    SuppressErrorDialogs(true);
+    OpenSettingsFile();
+  }
+  static void TearDownTestSuite() {
+    IniFile_.reset();
+    std::filesystem::remove_all(dir_);
+  }
+  void SetUp() override {
+    server_.Listener().Port = 0;
+    ASSERT_TRUE(server_.SetActive(true));
+    port_ = server_.Listener().BoundPort();
+  }
+  void TearDown() override {
+    LockHold hold(PortLock, "TEST");
+    PortList.clear();
+  }
+
+  std::string Raw(const std::string& target, const std::string& host = "127.0.0.1") {
+    return Exchange(port_, "GET " + target + " HTTP/1.0\r\nHost: " + host + "\r\n\r\n");
+  }
+  // The text inside <PRE>..</PRE>, after checking the status and the length.
+  std::string Req(const std::string& query) {
+    const std::string reply = Raw("/REQ?" + query), body = Body(reply);
+    EXPECT_TRUE(reply.starts_with("HTTP/1.0 200 OK\r\n")) << reply;
+    EXPECT_NE(reply.find("Content-Length: " + std::to_string(body.size()) + "\r\n"), std::string::npos);
+    EXPECT_TRUE(body.starts_with("<PRE>") && body.ends_with("</PRE>")) << body;
+    return body.size() >= 11 ? body.substr(5, body.size() - 11) : body;
+  }
+  bool StillAnswers() { return Req("ENUMINDICES").starts_with("OK"); }
+
+  static inline std::filesystem::path dir_;
+  VNServer server_;
+  int port_ = 0;
+};
+
+}  // namespace
+
+// Runs before the table is seeded (tests run in file order; skipped when run after).
+TEST_F(QuoteServerTest, EmptyTableAnswersItsEmptyTexts) {
+  if (StockTable.Count() > 0) GTEST_SKIP() << "the symbol table was seeded by an earlier test";
+  EXPECT_EQ(Req("ENUMSYMBOLS"), "OK: no symbols");
+  EXPECT_EQ(Req("ENUMEQUITIES"), "OK: no equities");
+  EXPECT_EQ(Req("ENUMINDICES"), "OK: no indices");
+  EXPECT_EQ(Req("GETLASTQUOTE(*)"), "Error: no quotes ");
+  EXPECT_EQ(Req("ENUMPORTS"), "OK: no ports");
+}
+
+TEST_F(QuoteServerTest, DocumentAndCommandAreMatchedWithoutCase) {
+  SeedTable();
+  const std::string all = "OK\r\nABC,XYZ,$DJI,AB1";
+  EXPECT_EQ(Req("ENUMSYMBOLS"), all);
+  EXPECT_EQ(Req("ENUMEQUITIES"), "OK\r\nABC,XYZ");
+  EXPECT_EQ(Req("ENUMINDICES"), "OK\r\n$DJI");
+  EXPECT_TRUE(Body(Raw("/req?enumsymbols")).find(all) != std::string::npos);
+  EXPECT_TRUE(Body(Raw("/%52eQ?EnumSymbols")).find(all) != std::string::npos);
+  // Upper-cased before decoding: an escape for a lower-case letter stays lower case.
+  EXPECT_TRUE(Raw("/%72EQ?ENUMSYMBOLS").starts_with("HTTP/1.0 404 Not Found\r\n"));
+
+  const std::string notFound = Raw("/OTHER?ENUMSYMBOLS");
+  EXPECT_TRUE(notFound.starts_with("HTTP/1.0 404 Not Found\r\n")) << notFound;
+  EXPECT_TRUE(notFound.ends_with("Content-Length: 0\r\n\r\n")) << notFound;
+
+  EXPECT_EQ(Req(""), "Error: Invalid Command \"**none**\"!");
+  EXPECT_EQ(Req("frobnicate(ABC)"), "Error: Invalid Command \"FROBNICATE\"!");
+}
+
+
+TEST_F(QuoteServerTest, LastQuoteLinesHoldEveryFieldWhateverTheLocale) {
+  SeedTable();
+  struct CommaPoint : std::numpunct<char> {
+    char do_decimal_point() const override { return ','; }
+    char do_thousands_sep() const override { return '.'; }
+    std::string do_grouping() const override { return "\3"; }
+  };
+  const std::locale saved = std::locale::global(std::locale(std::locale::classic(), new CommaPoint));
+  const std::string abc = "abc,15:59:58,101.25,101.2,101.3,100.5,99.75,102.125,1523400,12,15,340,7";
+  const std::string none = "NOPE,00:00:00,0,0,0,0,0,0,0,0,0,0,0";
+  const std::string both = Req("GETLASTQUOTE(abc,NOPE)");
+  std::locale::global(saved);
+  EXPECT_EQ(both, "OK\r\n" + abc + "\r\n" + none);
+  EXPECT_EQ(Req("GETLASTQUOTE,abc,NOPE"), both);
+  // A following line never inherits the values of the line before.
+  EXPECT_EQ(Req("GETLASTQUOTE(ABC,NOPE)"), "OK\r\n" + std::string("ABC") + abc.substr(3) + "\r\n" + none);
+
+  // "*" gives every symbol in ascending order and drops the other arguments.
+  const std::string star = Req("GETLASTQUOTE(*,NOPE)");
+  ASSERT_TRUE(star.starts_with("OK\r\n$DJI,16:00:00,38500.5,")) << star;
+  EXPECT_NE(star.find("\r\nAB1,16:00:00,1,0,0,100.5,99.75,102.125,0,12,15,340,7\r\nABC,"), std::string::npos);
+  EXPECT_TRUE(star.ends_with("\r\nXYZ,16:00:00,4.75,0,0,100.5,99.75,102.125,1000,12,15,340,7")) << star;
+  EXPECT_EQ(std::count(star.begin(), star.end(), '\n'), 4);
+
+  // Cash is worth one at the market clock's time.
+  EXPECT_TRUE(Req("GETLASTQUOTE($cash)").ends_with(",1,1,1,1,1,1,0,0,0,0,0"));
+  EXPECT_EQ(Req("GETLASTQUOTE"), "Error: no arguments");
+  // Echoed symbols cannot inject markup.
+  EXPECT_EQ(Req("GETLASTQUOTE(<b>)"), "OK\r\n&lt;b&gt;,00:00:00,0,0,0,0,0,0,0,0,0,0,0");
+}
+
+TEST_F(QuoteServerTest, TimeSalesWindowAndVolumeDifferences) {
+  SeedTable();
+  // Volume differences count from the snapshot before, inside the window or not.
+  EXPECT_EQ(Req("GETTIMESALES(XYZ,10:00,10:30)"),
+            "OK\r\n10:00:00,5.25,5.3,5.2,150\r\n10:30:00,5,0,0,150");
+  // An end of 0 runs to the end of the day; the first snapshot shows its whole volume.
+  EXPECT_EQ(Req("GETTIMESALES(xyz,0,0)"),
+            "OK\r\n09:30:00,5.5,0,0,100\r\n10:00:00,5.25,5.3,5.2,150\r\n10:30:00,5,0,0,150\r\n"
+            "16:00:00,4.75,0,0,600");
+  EXPECT_EQ(Req("GETTIMESALES(XYZ,103000,0)"), "OK\r\n10:30:00,5,0,0,150\r\n16:00:00,4.75,0,0,600");
+  EXPECT_EQ(Req("GETTIMESALES(XYZ,11:00,3:00 PM)"), "Error: no quotes ");
+  EXPECT_EQ(Req("GETTIMESALES(NOPE,0,0)"), "Error: no quotes ");
+  EXPECT_EQ(Req("GETTIMESALES(XYZ,10:00)"), "Error: requires 3 arguments");
+}
+
+TEST_F(QuoteServerTest, PortfoliosAndTheirSymbols) {
+  SeedTable();
+  {
+    LockHold hold(PortLock, "TEST");
+    ASSERT_TRUE(hold);
+    PortList.resize(3);
+    PortList[0].Id = PortList[2].Id = "PORT1";
+    PortList[1].Id = "PORT2";
+    PortList[0].Name = "Main & Co";
+    PortList[1].Name = "Empty";
+    PortList[2].Name = "Same id";
+    for (const char* s : {"ABC", "----", "$CASH", "XYZ", "ABC"}) PortList[0].Rows.emplace_back().Symbol = s;
+    PortList[2].Rows.emplace_back().Symbol = "QQQ";
+  }
+  EXPECT_EQ(Req("ENUMPORTS"), "OK\r\nPORT1,Main & Co\r\nPORT2,Empty\r\nPORT1,Same id\r\n");
+  EXPECT_EQ(Req("ENUMPORTSYMBOLS(PORT1)"), "OK\r\nABC,XYZ,QQQ");
+  EXPECT_EQ(Req("ENUMPORTSYMBOLS(port1)"), "Error: no such portfolio \"port1\"");
+  EXPECT_EQ(Req("ENUMPORTSYMBOLS(PORT2)"), "Error: no such portfolio \"PORT2\"");
+  EXPECT_EQ(Req("ENUMPORTSYMBOLS"), "Error: One parameter is required for this function.");
+  EXPECT_EQ(Req("ENUMPORTSYMBOLS(\"><script>)"), "Error: no such portfolio \"&quot;&gt;&lt;script&gt;\"");
+}
+
+TEST_F(QuoteServerTest, HostileRequestsAreRefusedAndTheServerGoesOn) {
+  SeedTable();
+  // Another host name (a rebound DNS name in a browser) must not read the data.
+  for (const char* host : {"evil.example", "127.0.0.1.evil.example:16239"}) {
+    const std::string r = Raw("/REQ?ENUMPORTS", host);
+    EXPECT_TRUE(r.starts_with("HTTP/1.0 403 ")) << r;
+    EXPECT_EQ(r.find("OK"), std::string::npos);
+    EXPECT_TRUE(StillAnswers());
+  }
+  for (const char* host : {"localhost:16239", "[::1]"})
+    EXPECT_TRUE(Raw("/REQ?ENUMINDICES", host).starts_with("HTTP/1.0 200 OK\r\n")) << host;
+
+  // Bad escapes, in the document and in the query.
+  for (const char* target : {"/RE%ZZ?ENUMSYMBOLS", "/REQ%?ENUMSYMBOLS", "/REQ?GETLASTQUOTE(%G1)"}) {
+    const std::string r = Raw(target);
+    EXPECT_TRUE(r.starts_with("HTTP/1.0 400 ")) << target << ": " << r;
+    EXPECT_TRUE(StillAnswers());
+  }
+  // The splitter's end mark is a delimiter; at the start of a quoted argument it is dropped.
+  EXPECT_EQ(Req("GETLASTQUOTE(\xC7\xC7,)"), "Error: no arguments");
+  EXPECT_EQ(Req("GETLASTQUOTE('\xC7x')"), "OK\r\nx,00:00:00,0,0,0,0,0,0,0,0,0,0,0");
+  EXPECT_EQ(Req("<script>"), "Error: Invalid Command \"&lt;SCRIPT&gt;\"!");
+  EXPECT_TRUE(StillAnswers());
+}
+
+TEST_F(QuoteServerTest, SettingsSwitchTheServerOnAndOff) {
+  // While the fixture's server holds its port, a server configured for it stays off instead
+  // of failing the settings load.
+  VNServer fromIni;
+  Ini().WriteInteger("VNServer", "Port", port_);
+  Ini().WriteString("VNServer", "Active", "yes");
+  fromIni.LoadSettings();
+  EXPECT_FALSE(fromIni.Active());
+
+  server_.SetActive(false);
+  fromIni.LoadSettings();
+  ASSERT_TRUE(fromIni.Active());
+  EXPECT_TRUE(Req("ENUMPORTS").starts_with("OK"));
+  for (const char* off : {"no", "NO"}) {
+    Ini().WriteString("VNServer", "Active", off);
+    fromIni.LoadSettings();
+    EXPECT_FALSE(fromIni.Active()) << off;
+    ASSERT_TRUE(fromIni.SetActive(true));
+  }
+  // Missing keys: the default port, switched off.
+  Ini().EraseSection("VNServer");
+  fromIni.LoadSettings();
+  EXPECT_FALSE(fromIni.Active());
+  EXPECT_EQ(fromIni.Listener().Port, VNServer::DefaultPort);
+}
+
+TEST_F(QuoteServerTest, RepliesStayWholeWhileQuotesArrive) {
+  SeedTable();
+  std::atomic<bool> stop{false};
+  std::thread writer([&] {
+    for (int i = 0; !stop; ++i) Snap(i % 2 ? "ABC" : "XYZ", 16, 0, i % 60, 1.0f + static_cast<float>(i % 100), 2000.0f + static_cast<float>(i));
+  });
+  std::vector<std::future<std::string>> replies;
+  for (int i = 0; i < 16; ++i)
+    replies.push_back(std::async(std::launch::async, [&, i] { return Req(i % 2 ? "GETLASTQUOTE(*)" : "GETTIMESALES(XYZ,0,0)"); }));
+  for (auto& r : replies) {
+    const std::string text = r.get();
+    EXPECT_TRUE(text.starts_with("OK\r\n")) << text;
+    std::stringstream lines(text.substr(4));
+    for (std::string line; std::getline(lines, line);) {
+      const auto fields = std::count(line.begin(), line.end(), ',') + 1;
+      EXPECT_TRUE(fields == 13 || fields == 5) << line;
+    }
+  }
+  stop = true;
+  writer.join();
+}
+
+TEST(QuoteServerPrices, FastPriceTextMatchesFormatPrice) {
+  std::mt19937 gen(7);
+  std::vector<double> values = {0, -0.0, 1e-9, -0.00004, 0.00005, 0.03125, 9.99996, 9.99995, 999.9996,
+                                10000, 10000.04, 10000.05, 99999.95, 1e8, 1e12, -1e12, 2.5e-5,
+                                std::numeric_limits<double>::infinity(), std::nan("")};
+  for (double top : {0.001, 1.0, 10.0, 1000.0, 10001.0, 1e7, 1e10}) {
+    std::uniform_real_distribution<double> dist(-top, top);
+    for (int i = 0; i < 20000; ++i) {
+      values.push_back(dist(gen));
+      values.push_back(static_cast<float>(dist(gen)));  // quote fields are floats
+      // Values on the decimal grid and next to its halves.
+      values.push_back(std::round(dist(gen) * 10000) / 10000 + 0.00005);
+    }
+  }
+  int mismatches = 0;
+  for (double v : values) {
+    std::string fast;
+    AppendPriceText(fast, v);
+    if (fast != FormatPrice(v) && ++mismatches <= 5) ADD_FAILURE() << v << ": " << fast << " vs " << FormatPrice(v);
+  }
+  EXPECT_EQ(mismatches, 0);
+}
