@@ -12,7 +12,10 @@
 #include "core/button_form.h"
 #include "core/log.h"
 #include "core/program_state.h"
+#include "mainwin/app.h"
 #include "mainwin/main_form.h"
+#include "mainwin/main_threads.h"
+#include "retrieval/http_engine.h"
 #include "mainwin/single_instance.h"
 #include "mainwin/startup.h"
 
@@ -61,7 +64,7 @@ int main(int argc, char** argv) {
   }
   InitFoundation();
 
-  QApplication app(argc, argv);
+  TApplication app(argc, argv);
   app.setApplicationName(QString::fromStdString(Branding.ProgShortName));
   app.setApplicationDisplayName(QString::fromStdString(Branding.ProgFullName));
   InstallInputActivityFilter();
@@ -77,5 +80,8 @@ int main(int argc, char** argv) {
   int rc = app.exec();
   FinishFoundation();
   mForm = nullptr;
+  ShutdownHttp();
+  // A thread that overran its bound at shut-down gets a last chance, then the process ends.
+  ReleaseOverrunThreads(2000);
   return rc;
 }

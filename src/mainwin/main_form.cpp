@@ -1,21 +1,261 @@
 #include "mainwin/main_form.h"
 
+#include <QApplication>
 #include <QCloseEvent>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QMenuBar>
+#include <QPushButton>
 #include <QStatusBar>
+#include <QTimer>
+#include <QUrl>
+#include <QVBoxLayout>
 
+#include <cstdlib>
+#include <map>
+
+#include "charts/chart_window.h"
 #include "core/branding.h"
+#include "core/button_form.h"
+#include "core/chart_cache.h"
+#include "core/locks.h"
 #include "core/log.h"
+#include "core/market_clock.h"
+#include "core/pending.h"
+#include "core/portfolios.h"
 #include "core/program_state.h"
+#include "core/settings.h"
+#include "core/settings_file.h"
+#include "core/symbols.h"
+#include "core/text_helpers.h"
+#include "grid/grid_views.h"
+#include "grid/stock_grid.h"
+#include "mainwin/index_strip.h"
+#include "mainwin/menu_defs.h"
+#include "mainwin/startup.h"
+#include "platform/clock.h"
+#include "platform/messages.h"
+#include "prefs/prefs_dialog.h"
+#include "retrieval/http_engine.h"
+#include "retrieval/site_files.h"
+#include "streaming/quote_server.h"
 
 TmForm* mForm = nullptr;
+MainHookTable MainHooks;
+std::atomic<bool> MenuReloadRequested{false};
+std::atomic<bool> PassDlgExists{false};
+
+namespace {
+
+// Used when the program folder has no menu files.
+const char* const DefaultMenuText =
+    "&File|&Refresh Quotes|REFRESH\n"
+    "&File|&Print Portfolio...|PRINT\n"
+    "&File|-|\n"
+    "&File|E&xit|EXIT\n"
+    "&View|&Preferences...|PREFS\n"
+    "&View|&Views...|PREFS.........4\n"
+    "&View|&News Options...|PREFS.........9\n"
+    "&View|&Watch List|WATCHLIST\n"
+    "&Charts|&Chart of Current Symbol|CHART\n"
+    "&Charts|C&lose All Charts|CLOSECHARTS\n"
+    "&Help|Check for &Updates...|UPDATE\n"
+    "&Help|&About...|ABOUT\n";
+const char* const DefaultPopMenuText =
+    "Intraday Chart|CHART\n"
+    "See News|NEWS\n"
+    "Historical Charts|HISTORY\n"
+    "Level II|ISLAND\n";
+
+std::string ReadMenuFile(const char* name, const char* fallback) {
+  std::string text;
+  if (ReadWholeFile(ProgDir + name, text)) return text;
+  return fallback;
+}
+
+}  // namespace
+
+bool SystemTimeJumped(int64_t prevUtcMs, int64_t prevTickMs, int64_t nowUtcMs, int64_t nowTickMs, int toleranceMs) {
+  if (prevUtcMs == 0 && prevTickMs == 0) return false;
+  const int64_t drift = (nowUtcMs - prevUtcMs) - (nowTickMs - prevTickMs);
+  return drift > toleranceMs || drift < -toleranceMs;
+}
 
 TmForm::TmForm() {
+  WriteLog("MainForm Create");
   setWindowTitle(QString::fromStdString(Branding.ProgFullName));
-  status_ = new QLabel(QString::fromStdString("Program folder: " + ProgDir), this);
-  setCentralWidget(status_);
-  resize(800, 500);
   CallbackMsg = RegisterWindowMessage("VNCallback");
+  BuildWindow();
+  ReloadMenus();
+  FillHotKeys();
+
+  // Chart windows reach the main window through these.
+  ChartHooks.IslandClick = [this](const std::string& s) {
+    PopupSymbol = s;
+    popIslandClick();
+  };
+  ChartHooks.SeeNewsClick = [this](const std::string& s) {
+    PopupSymbol = s;
+    PopSeeNewsClick();
+  };
+  ChartHooks.HistoryClick = [this](const std::string& s) {
+    PopupSymbol = s;
+    popHistoryClick();
+  };
+  ChartHooks.PopupMenuEntries = [] {
+    std::vector<std::pair<std::string, std::string>> out;
+    for (int i = 0; i < PopCaptions.Count(); ++i) out.emplace_back(PopCaptions[i], PopCommands[i]);
+    return out;
+  };
+  ChartHooks.ShowStocks = [this] {
+    if (Grid) Grid->ShowStocks();
+  };
+  ChartHooks.StreamingActive = [] { return MainHooks.StreamingActive && MainHooks.StreamingActive(); };
+  ChartHooks.PortNameForSymbol = [](const std::string& symbol) {
+    LockHold hold(PortLock, "PORTNAME", true);
+    if (hold)
+      for (const PortType& p : PortList)
+        if (SameText(p.Id, symbol)) return p.Name;
+    return symbol;
+  };
+  ChartHooks.PortfolioValues = [](const std::string& symbol, std::array<double, 5>& v) {
+    LockHold hold(PortLock, "PORTVALS", true);
+    if (!hold) return false;
+    for (const PortType& p : PortList)
+      if (SameText(p.Id, symbol)) {
+        v = {p.Value, p.Change, p.ChangePercent, p.High, p.Low};
+        return true;
+      }
+    return false;
+  };
+  GridHooks.OpenChart = [this](const std::string& s) { OpenChart(s); };
+  GridHooks.SelectNewsSymbol = [this](const std::string& s) {
+    PopupSymbol = s;
+    PopSeeNewsClick();
+  };
+  GridHooks.Popup = [this](const std::string&, const QPoint& at) {
+    if (PopMenu) PopMenu->popup(at);
+  };
+  SetPendingHandler(1, [this](const std::string& symbols) {
+    if (Grid && !symbols.empty()) Grid->ShowStocks(symbols);
+  });
+
+  // The local quote server's listener exists from the start; the settings switch it on.
+  QuoteServer = std::make_unique<VNServer>();
+
+  chart_ = std::make_unique<ChartThread>([] { PulseCharts(); });
+  chart_->Start();
+  scroll_ = std::make_unique<ScrollThread>();
+  scroll_->Start();
+  Strip->Source = [this] { return scroll_ ? scroll_->Snapshot() : ScrollThread::State{}; };
+  fetch_ = std::make_unique<FetchThread>();
+  fetch_->OnDone = [this](const FetchOutcome& o) { FetchDone(o); };
+  fetch_->Start(true);
+
+  Timer1 = new QTimer(this);
+  connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
+  Timer1->start(500);
+  RefreshTimer = new QTimer(this);
+  connect(RefreshTimer, &QTimer::timeout, this, [this] { RefreshTimerTimer(); });
+  lastUtc_ = NowUtcMs();
+  lastTick_ = TickMs();
+}
+
+TmForm::~TmForm() {
+  if (!closed_) close();
+  GridHooks = {};
+  GlobalHotKeys = {};
+  SetPendingHandler(1, {});
+  ChartHooks.IslandClick = ChartHooks.SeeNewsClick = ChartHooks.HistoryClick = nullptr;
+  ChartHooks.ShowStocks = nullptr;
+  if (mForm == this) mForm = nullptr;
+}
+
+void TmForm::BuildWindow() {
+  auto* central = new QWidget(this);
+  auto* lay = new QVBoxLayout(central);
+  lay->setContentsMargins(2, 2, 2, 2);
+  Strip = new IndexStrip(central);
+  lay->addWidget(Strip);
+  auto* bar = new QHBoxLayout;
+  bar->addWidget(new QLabel("Portfolio:", central));
+  cmbPortfolio = new QComboBox(central);
+  cmbPortfolio->setMinimumContentsLength(20);
+  bar->addWidget(cmbPortfolio);
+  pbRefresh = new QPushButton("&Refresh", central);
+  bar->addWidget(pbRefresh);
+  bar->addStretch();
+  lay->addLayout(bar);
+  Grid = new TStockGrid(central);
+  lay->addWidget(Grid, 1);
+  setCentralWidget(central);
+  lbStatus = new QLabel(this);
+  lbStream = new QLabel(this);
+  statusBar()->addWidget(lbStatus, 1);
+  statusBar()->addPermanentWidget(lbStream);
+  PopMenu = new QMenu(this);
+  connect(pbRefresh, &QPushButton::clicked, this, [this] { pbRefreshClick(); });
+  connect(cmbPortfolio, &QComboBox::activated, this, [this](int i) { cmbPortfolioChange(i); });
+  resize(900, 560);
+}
+
+void TmForm::FillHotKeys() {
+  GlobalHotKeys.PortfolioBox = [this] {
+    cmbPortfolio->setFocus();
+    cmbPortfolio->showPopup();
+  };
+  GlobalHotKeys.SiteBox = [this] { NotAvailable("The quote site box"); };
+  GlobalHotKeys.RefreshInterval = [this] { OptionsClick(0); };
+  GlobalHotKeys.Preferences = [this] { OptionsClick(0); };
+  GlobalHotKeys.WatchList = [this] {
+    if (MainHooks.OpenWatchList) MainHooks.OpenWatchList();
+    else NotAvailable("The watch list");
+  };
+  GlobalHotKeys.Refresh = [this] { pbRefreshClick(); };
+  GlobalHotKeys.Help = [this] {
+    std::string help;
+    GetHelpFileName(help);
+    if (help.empty() || !IsSafeRelativeName(help)) SetStatus("No help file is installed");
+    else QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(ProgDir + help)));
+  };
+  GlobalHotKeys.ShowDebugWindow = [] {
+    if (MainHooks.ShowDebugWindow) MainHooks.ShowDebugWindow();
+  };
+  GlobalHotKeys.CreateDebugWindow = [this] {
+    if (MainHooks.CreateDebugWindow) MainHooks.CreateDebugWindow();
+    else NotAvailable("The debug log window");
+  };
+}
+
+void TmForm::ReloadMenus() {
+  const auto pop = ParsePopMenu(ReadMenuFile("popmenu.par", DefaultPopMenuText));
+  PopCaptions.Clear();
+  PopCommands.Clear();
+  PopMenu->clear();
+  for (const MenuEntry& e : pop) {
+    PopCaptions.Add(e.Caption);
+    PopCommands.Add(e.Command);
+    if (e.Caption == "-") {
+      PopMenu->addSeparator();
+      continue;
+    }
+    const std::string cmd = e.Command;
+    PopMenu->addAction(QString::fromStdString(e.Caption), this, [this, cmd] { RunCommand(cmd); });
+  }
+  menuBar()->clear();
+  std::map<std::string, QMenu*> menus;
+  for (const MenuEntry& e : ParseMainMenu(ReadMenuFile("menu.par", DefaultMenuText))) {
+    QMenu*& m = menus[UpperCase(e.Menu)];
+    if (!m) m = menuBar()->addMenu(QString::fromStdString(e.Menu));
+    if (e.Caption == "-") {
+      m->addSeparator();
+      continue;
+    }
+    const std::string cmd = e.Command;
+    m->addAction(QString::fromStdString(e.Caption), this, [this, cmd] { RunCommand(cmd); });
+  }
 }
 
 void TmForm::BringToFront() {
@@ -25,8 +265,360 @@ void TmForm::BringToFront() {
   activateWindow();
 }
 
+void TmForm::showEvent(QShowEvent* e) {
+  QMainWindow::showEvent(e);
+  // The first activation loads the settings; the window is on screen by then.
+  if (!settingsLoaded_) QTimer::singleShot(0, this, [this] { LoadSettings(); });
+}
+
+void TmForm::LoadSettings() {
+  if (settingsLoaded_ || closed_) return;
+  settingsLoaded_ = true;
+  WriteLog("Loading settings");
+  auto& ini = Ini();
+  HaveIE4 = true;
+  ChartCacheMB = 1;
+  ChartCacheBytes = GetGifCacheSize();
+  LoadViews();
+  ApplyView(LiveSettings.CurView, LiveSettings);
+
+  // The quote site: the one named in the settings, else the default (or first) site found.
+  SiteFile = ini.ReadString("Stocks", "SiteFile", "");
+  if (SiteFile.empty() || !IsSafeRelativeName(SiteFile)) {
+    RebuildSiteLists();
+    SiteFile.clear();
+    for (int i = 0; i < SiteCodes.Count() && SiteFile.empty(); ++i) {
+      HTTPSite probe;
+      std::string err;
+      LoadSiteFile(SiteCodes[i], probe, nullptr, err);
+      if (err.empty() && probe.IsDefault) SiteFile = SiteCodes[i];
+    }
+    if (SiteFile.empty() && SiteCodes.Count()) SiteFile = SiteCodes[0];
+  }
+  if (!SiteFile.empty()) {
+    auto site = std::make_shared<HTTPSite>();
+    std::string error;
+    LoadSiteFile(SiteFile, *site, nullptr, error);
+    if (error.empty()) CurSite = site;
+    else WriteLog("Site " + SiteFile + ": " + error);
+  }
+
+  portsLoaded_ = LoadPortfolios();
+  {
+    LockHold hold(PortLock, "LOADSET");
+    if (hold) {
+      CurPortIndex = ini.ReadInteger("Stocks", "CurPort", 1);
+      if (CurPortIndex < 1 || CurPortIndex > PortCount()) CurPortIndex = 1;
+    }
+  }
+  RefreshSeconds = std::max(1, ini.ReadInteger("Stocks", "RefreshSecs", 20));
+  if (CurSite && CurSite->MinRefresh > RefreshSeconds) RefreshSeconds = CurSite->MinRefresh;
+
+  if (QuoteServer) QuoteServer->LoadSettings();
+  if (MainHooks.ResetAdTimers) MainHooks.ResetAdTimers();
+
+  FillPortfolioBox();
+  ShowCurrentPortfolio();
+  RefreshTimer->start(RefreshSeconds * 1000);
+  SetStatus(CurSite ? "Quote site: " + CurSite->Name : "No quote site is installed");
+  if (!Switches.HtmlFile.empty()) WriteLog("HTML file " + Switches.HtmlFile);
+}
+
+void TmForm::SaveSettings() {
+  if (!IniFile_) return;
+  auto& ini = Ini();
+  ini.BeginBatch();
+  if (settingsLoaded_) {
+    ini.WriteInteger("Stocks", "CurPort", CurPortIndex);
+    ini.WriteInteger("Stocks", "RefreshSecs", RefreshSeconds);
+    if (!SiteFile.empty()) ini.WriteString("Stocks", "SiteFile", SiteFile);
+  }
+  ini.EndBatch();
+  SaveGlobVars(LiveSettings);
+  if (portsLoaded_) SavePortfolios();
+}
+
+void TmForm::FillPortfolioBox() {
+  QSignalBlocker block(cmbPortfolio);
+  cmbPortfolio->clear();
+  LockHold hold(PortLock, "PORTBOX");
+  if (!hold) return;
+  for (const PortType& p : PortList) cmbPortfolio->addItem(QString::fromStdString(p.Name));
+  cmbPortfolio->setCurrentIndex(CurPortIndex - 1);
+}
+
+void TmForm::ShowCurrentPortfolio() {
+  Grid->PortNumber = CurPortIndex;
+  std::string symbols;
+  Grid->GetPort(symbols);
+  Grid->ApplyLayout(false);
+  Grid->ShowStocks();
+}
+
+void TmForm::cmbPortfolioChange(int index) {
+  {
+    LockHold hold(PortLock, "PORTCHG");
+    if (!hold || index < 0 || index >= PortCount()) return;
+    CurPortIndex = index + 1;
+  }
+  {
+    QSignalBlocker block(cmbPortfolio);
+    cmbPortfolio->setCurrentIndex(index);
+  }
+  ShowCurrentPortfolio();
+  pbRefreshClick();
+}
+
+void TmForm::SetStatus(const std::string& text) {
+  status_ = text;
+  lbStatus->setText(QString::fromStdString(text));
+}
+
+void TmForm::NotAvailable(const std::string& what) { SetStatus(what + " is not available yet"); }
+
+void TmForm::pbRefreshClick() {
+  if (closed_ || !fetch_) return;
+  if (!CurSite) {
+    SetStatus("No quote site is installed");
+    return;
+  }
+  if (!SiteActiveAt(*CurSite, MarketNow())) {
+    SetStatus("The quote site is outside its active hours");
+    return;
+  }
+  std::string id;
+  {
+    LockHold hold(PortLock, "REFRESH");
+    if (!hold) return;
+    if (const PortType* p = PortAt(CurPortIndex)) id = p->Id;
+  }
+  if (id.empty()) return;
+  if (fetch_->StartPass(CurSite, id)) SetStatus("Refreshing...");
+}
+
+void TmForm::RefreshTimerTimer() { pbRefreshClick(); }
+
+void TmForm::FetchDone(const FetchOutcome& o) {
+  if (closed_) return;
+  setWindowTitle(QString::fromStdString(Branding.ProgFullName + " - Last Update: " +
+                                        FormatDateTime("hh:nn:ss", LocalNow())));
+  if (o.Failed) SetStatus("Quote fetch failed: " + o.FailStatus);
+  else SetStatus(o.Messages.empty() ? "Quotes updated" : Trim(o.Messages));
+  // The site rejected the stored login: the housekeeping timer asks for another.
+  if (o.FailStatus == "BADPASS") loginNeeded_ = true;
+  Grid->ShowStocks();
+}
+
+void TmForm::CheckClock() {
+  const int64_t utc = NowUtcMs(), tick = TickMs();
+  if (SystemTimeJumped(lastUtc_, lastTick_, utc, tick) && ClockSynced) {
+    ClockSynced = false;
+    WriteLog("System time changed; Eastern time offset dropped");
+  }
+  lastUtc_ = utc;
+  lastTick_ = tick;
+}
+
+void TmForm::Timer1Timer() {
+  if (closed_) return;
+  try {
+    if (QuitRequested) {
+      close();
+      return;
+    }
+    CheckClock();
+    if (MenuReloadRequested.exchange(false)) ReloadMenus();
+    ShowPendingSymbols(1);
+    if (MainHooks.StreamingTimeoutCheck) MainHooks.StreamingTimeoutCheck();
+    if (MainHooks.FireAlertActions) MainHooks.FireAlertActions();
+    if (loginNeeded_ && ModalDepth == 0 && !PassDlgExists) {
+      loginNeeded_ = false;
+      if (MainHooks.ShowLoginDialog) MainHooks.ShowLoginDialog();
+      else NotAvailable("The site login dialog");
+    }
+    if (ModalDepth == 0 && !PassDlgExists) {
+      if (MainHooks.UpdateReminder) MainHooks.UpdateReminder();
+      if (MainHooks.SurveyReminder) MainHooks.SurveyReminder();
+    }
+    // The streaming panel: activity counts down between records.
+    int act = StreamActivity.load();
+    if (act > 0) StreamActivity.compare_exchange_strong(act, act - 1);
+    const bool streaming = MainHooks.StreamingActive && MainHooks.StreamingActive();
+    lbStream->setText(streaming ? (act > 0 ? "Streaming: data" : "Streaming: idle") : QString());
+  } catch (const std::exception& ex) {
+    WriteLog(std::string("Timer1 error: ") + ex.what());
+  }
+}
+
+void TmForm::StreamCallback(intptr_t wParam, intptr_t lParam) {
+  if (wParam == 0) {
+    if (lParam == 1) UpdateStreaming();
+    return;
+  }
+  if (wParam < 1 || wParam >= static_cast<intptr_t>(StreamStates.size())) return;
+  StreamStates[static_cast<size_t>(wParam)] = lParam;
+  int running = 0;
+  for (size_t i = 1; i < StreamStates.size(); ++i)
+    if (StreamStates[i] == 32768 || StreamStates[i] == 65280 || StreamStates[i] == 65535) ++running;
+  lbStream->setText(running ? QString("Streaming: %1 running").arg(running) : QString("Streaming: stopped"));
+}
+
+void TmForm::UpdateStreaming() {
+  if (MainHooks.UpdateStreaming) MainHooks.UpdateStreaming(!ShuttingDown);
+}
+
+bool TmForm::event(QEvent* e) {
+  if (e->type() == WindowMessageEvent::EventType) {
+    auto* m = static_cast<WindowMessageEvent*>(e);
+    if (m->Msg == MsgReapplySettings) {
+      ReapplySettings();
+      return true;
+    }
+    if (CallbackMsg && m->Msg == CallbackMsg) {
+      StreamCallback(m->WParam, m->LParam);
+      return true;
+    }
+  }
+  return QMainWindow::event(e);
+}
+
+void TmForm::ReapplySettings() {
+  ApplyView(LiveSettings.CurView, LiveSettings);
+  Grid->ApplyLayout(true);
+  LockHold hold(ChartLock, "PREFS");
+  if (!hold) return;
+  for (TdlgChart* c : OpenChartWindows()) {
+    c->ApplySettings();
+    c->PostRedraw();
+  }
+}
+
+void TmForm::OptionsClick(int tag) {
+  RunPreferences(this, tag, CurPortIndex);
+  PostWindowMessage(this, MsgReapplySettings, 0, 0);
+}
+
+std::string TmForm::TakeCommandSymbol() {
+  std::string s = PopupSymbol.empty() ? Grid->CurrentSymbol() : PopupSymbol;
+  PopupSymbol.clear();
+  return s;
+}
+
+void TmForm::OpenChart(const std::string& symbol) {
+  if (symbol.empty() || SameText(symbol, "$CASH") || SameText(symbol, "TOTAL") || IsDashesOnly(symbol)) return;
+  ::OpenChart(symbol);
+}
+
+void TmForm::CloseChartsClick() { CloseAllCharts(); }
+
+void TmForm::popHistoryClick() {
+  std::string prophet = CurSite ? ParamValue(CurSite->Params, "PROPHETCHARTS", "") : "";
+  if (prophet.empty()) prophet = ParamValue(ParamList, "PROPHETCHARTS", "NO");
+  if (SameText(prophet, "YES")) {
+    popProphetClick();
+    return;
+  }
+  const std::string symbol = TakeCommandSymbol();
+  if (MainHooks.OpenHistory) MainHooks.OpenHistory(symbol);
+  else NotAvailable("The historical chart window");
+}
+
+void TmForm::popProphetClick() {
+  const std::string symbol = TakeCommandSymbol();
+  if (MainHooks.OpenProphet) MainHooks.OpenProphet(symbol);
+  else NotAvailable("The historical chart window");
+}
+
+void TmForm::PopSeeNewsClick() {
+  std::string symbol = TakeCommandSymbol();
+  if (!IsValidSymbol(symbol)) symbol.clear();
+  if (MainHooks.OpenNews) MainHooks.OpenNews(symbol);
+  else NotAvailable("The news window");
+}
+
+void TmForm::popIslandClick() {
+  std::string symbol = TakeCommandSymbol();
+  symbol = symbol.substr(0, symbol.find(' '));
+  if (!IsValidSymbol(symbol) || symbol.size() < 4) return;
+  if (MainHooks.OpenIsland) MainHooks.OpenIsland(symbol);
+  else NotAvailable("The market-depth window");
+}
+
+void TmForm::PrintPortClick() {
+  if (MainHooks.OpenPrintDialog) MainHooks.OpenPrintDialog();
+  else NotAvailable("Portfolio printing");
+}
+
+bool TmForm::DoWebLogin() {
+  if (!CurSite || !CurSite->WebLogin) return true;
+  if (MainHooks.WebLogin) return MainHooks.WebLogin();
+  NotAvailable("The browser login");
+  return false;
+}
+
+void TmForm::RunCommand(const std::string& command) {
+  const std::string key = CommandKeyword(command);
+  const std::string arg = CommandArgument(command);
+  if (key == "CHART") OpenChart(TakeCommandSymbol());
+  else if (key == "NEWS") PopSeeNewsClick();
+  else if (key == "HISTORY") popHistoryClick();
+  else if (key == "PROPHET") popProphetClick();
+  else if (key == "ISLAND") popIslandClick();
+  else if (key == "RESEARCH" || key == "URL") {
+    const std::string url = TdlgChart::ResearchAddress(command, TakeCommandSymbol());
+    if (url.empty()) return;
+    if (ChartHooks.OpenURL) ChartHooks.OpenURL(url);
+    else QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
+  } else if (key == "REFRESH") pbRefreshClick();
+  else if (key == "PREFS") OptionsClick(std::atoi(Trim(arg).c_str()));
+  else if (key == "CLOSECHARTS") CloseChartsClick();
+  else if (key == "PRINT") PrintPortClick();
+  else if (key == "EXIT") close();
+  else if (key == "ABOUT") {
+    if (MainHooks.OpenAbout) MainHooks.OpenAbout();
+    else NotAvailable("The about box");
+  } else if (key == "UPDATE") {
+    if (MainHooks.OpenUpdate) MainHooks.OpenUpdate();
+    else NotAvailable("The update window");
+  } else if (key == "WATCHLIST") {
+    if (MainHooks.OpenWatchList) MainHooks.OpenWatchList();
+    else NotAvailable("The watch list");
+  } else {
+    WriteLog("Unknown menu command " + command);
+  }
+}
+
 void TmForm::closeEvent(QCloseEvent* e) {
+  if (closed_) {
+    e->accept();
+    return;
+  }
+  closed_ = true;
   ShuttingDown = true;
-  WriteLog("Main window closing", 0);
+  WriteLog("Main window closing");
+  Timer1->stop();
+  RefreshTimer->stop();
+  if (MainHooks.UpdateStreaming) MainHooks.UpdateStreaming(false);
+  if (MainHooks.StopAds) MainHooks.StopAds();
+  SetPendingHandler(1, {});
+  if (QuoteServer) QuoteServer->SetActive(false);
+  {
+    std::unique_ptr<Thread> t = std::move(chart_);
+    StopOwnedThread(t, "ChartThread", ShutdownBounds.OtherMs);
+  }
+  CloseAllCharts();
+  {
+    FetchThread* f = fetch_.get();
+    if (f) f->Cancel();
+    std::unique_ptr<Thread> t = std::move(fetch_);
+    StopOwnedThread(t, "FetchThread", ShutdownBounds.FetchMs);
+  }
+  {
+    Strip->Source = nullptr;
+    std::unique_ptr<Thread> t = std::move(scroll_);
+    StopOwnedThread(t, "ScrollThread", ShutdownBounds.ScrollMs);
+  }
+  SaveSettings();
+  WriteLog("Main window closed");
   e->accept();
 }

@@ -1,0 +1,102 @@
+#include "grid/grid_views.h"
+
+#include <charconv>
+
+#include "core/log.h"
+#include "core/settings_file.h"
+#include "grid/grid_columns.h"
+
+const char* const DefaultViewText =
+    "SymCol,LastCol,ChangeCol:1,PctChangeCol:1,VolCol,BidCol,AskCol,HighCol,LowCol,TimeCol,ChartCol,NewsCol";
+
+StringList ViewNames;
+std::vector<ViewSpec> ViewSpecs;
+
+ViewSpec ParseViewSpec(std::string_view text) {
+  ViewSpec spec;
+  StringList items;
+  items.SetCommaText(text);
+  std::array<bool, ColKindCount> seen{};
+  for (int i = 0; i < items.Count(); ++i) {
+    std::string item = Trim(items[i]);
+    std::string key = item, style;
+    if (size_t colon = item.find(':'); colon != std::string::npos) {
+      key = Trim(item.substr(0, colon));
+      style = Trim(item.substr(colon + 1));
+    }
+    int kind = ColKindOfKey(key);
+    if (kind < 0 || seen[static_cast<size_t>(kind)]) continue;
+    seen[static_cast<size_t>(kind)] = true;
+    int s = 0;
+    if (!style.empty()) {
+      auto r = std::from_chars(style.data(), style.data() + style.size(), s);
+      if (r.ec != std::errc() || s < 0) s = 0;
+    }
+    spec.push_back({kind, s});
+  }
+  return spec;
+}
+
+std::string FormatViewSpec(const ViewSpec& spec) {
+  std::string out;
+  for (const ViewColumn& c : spec) {
+    if (!out.empty()) out += ',';
+    out += ColKeyNames[static_cast<size_t>(c.Kind)];
+    if (c.Style) out += ":" + std::to_string(c.Style);
+  }
+  return out;
+}
+
+void LoadViews() {
+  ViewNames.Clear();
+  ViewSpecs.clear();
+  ViewNames.Add("Default");
+  ViewSpecs.push_back(ParseViewSpec(DefaultViewText));
+  StringList lines;
+  if (IniFile_) Ini().ReadSectionValues("Views", lines);
+  for (int i = 0; i < lines.Count(); ++i) {
+    std::string name = Trim(lines.Names(i));
+    if (name.empty()) continue;
+    ViewSpec spec = ParseViewSpec(lines.ValueFromIndex(i));
+    if (SameText(name, "Default")) {
+      if (!spec.empty()) ViewSpecs[0] = std::move(spec);
+      continue;
+    }
+    if (ViewNames.IndexOf(name) >= 0) continue;
+    ViewNames.Add(name);
+    ViewSpecs.push_back(std::move(spec));
+  }
+}
+
+void SaveViews() {
+  auto& ini = Ini();
+  ini.BeginBatch();
+  ini.EraseSection("Views");
+  for (int i = 0; i < ViewNames.Count(); ++i)
+    ini.WriteString("Views", ViewNames[i], FormatViewSpec(ViewSpecs[static_cast<size_t>(i)]));
+  ini.EndBatch();
+}
+
+bool IsUsableViewName(std::string_view name, const StringList& names, int self) {
+  std::string n = Trim(name);
+  if (n.empty() || n.size() > 255 || n != name) return false;
+  if (n.find_first_of("=[];,|\r\n") != std::string::npos) return false;
+  int at = names.IndexOf(n);
+  return at < 0 || at == self;
+}
+
+int ApplyView(std::string_view name, GlobVars& layout) {
+  if (ViewNames.Empty()) LoadViews();
+  int at = ViewNames.IndexOf(name);
+  if (at < 0) at = 0;
+  layout.CurView = ViewNames[at];
+  layout.ColPos.fill(-1);
+  layout.ColStyle.fill(0);
+  const ViewSpec& spec = ViewSpecs[static_cast<size_t>(at)];
+  int pos = 0;
+  for (const ViewColumn& c : spec) {
+    layout.ColPos[static_cast<size_t>(c.Kind)] = pos++;
+    layout.ColStyle[static_cast<size_t>(c.Kind)] = c.Style;
+  }
+  return pos;
+}

@@ -1,0 +1,467 @@
+#include "grid/stock_grid.h"
+
+#include <QAbstractTableModel>
+#include <QContextMenuEvent>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QStyledItemDelegate>
+
+#include <algorithm>
+#include <condition_variable>
+#include <optional>
+
+#include "core/branding.h"
+#include "core/locks.h"
+#include "core/log.h"
+#include "core/mini_chart.h"
+#include "core/news.h"
+#include "core/sites.h"
+#include "core/symbols.h"
+#include "grid/grid_cells.h"
+#include "grid/grid_columns.h"
+#include "platform/string_list.h"
+#include "platform/thread.h"
+
+GridHookTable GridHooks;
+std::string PopupSymbol;
+
+struct TStockGrid::FillResult {
+  std::vector<std::vector<std::string>> Texts;
+  std::vector<std::vector<int>> Signs;
+  std::vector<double> Ages;
+  std::vector<int> News;
+  std::vector<std::string> Symbols;
+};
+
+struct TStockGrid::FillRequest {
+  bool All = true;
+  std::vector<std::string> Symbols;  // when not All
+  std::vector<PortRowRec> Rows;
+  int SortKind = -1;
+  bool Down = false;
+  std::array<int, ColKindCount> Cols{};
+  int ColCount = 0;
+};
+
+// The texts the view shows; the title row is the header.
+class GridModel : public QAbstractTableModel {
+public:
+  using QAbstractTableModel::QAbstractTableModel;
+  std::vector<std::string> Titles;
+  std::vector<int> Kinds;   // per grid column
+  std::vector<int> Styles;  // per grid column
+  std::vector<std::vector<std::string>> Texts;  // [row][col]
+  std::vector<std::vector<int>> Signs;
+  std::vector<std::string> Symbols;
+  std::vector<double> NewsAges;
+  std::vector<int> NewNews;
+
+  int rowCount(const QModelIndex& parent = {}) const override {
+    return parent.isValid() ? 0 : static_cast<int>(Texts.size());
+  }
+  int columnCount(const QModelIndex& parent = {}) const override {
+    return parent.isValid() ? 0 : static_cast<int>(Titles.size());
+  }
+  QVariant data(const QModelIndex& index, int role) const override {
+    const auto r = static_cast<size_t>(index.row()), c = static_cast<size_t>(index.column());
+    if (r >= Texts.size() || c >= Titles.size()) return {};
+    switch (role) {
+      case Qt::DisplayRole: return c < Texts[r].size() ? QString::fromStdString(Texts[r][c]) : QString();
+      case Qt::TextAlignmentRole: {
+        const int k = Kinds[c];
+        const bool left = k == SymCol || k == NameCol || k == NoteCol || k == TickCol || k == FundText1Col ||
+                          k == FundText2Col;
+        return QVariant::fromValue(Qt::AlignVCenter | (left ? Qt::AlignLeft : Qt::AlignRight));
+      }
+      case Qt::ForegroundRole: {
+        if (!(Styles[c] & StyleSignColors) || c >= Signs[r].size()) return {};
+        const int s = Signs[r][c];
+        if (s > 0) return QColor(0, 128, 0);
+        if (s < 0) return QColor(192, 0, 0);
+        return {};
+      }
+      case Qt::FontRole: {
+        if (!(Styles[c] & StyleBold)) return {};
+        QFont f;
+        f.setBold(true);
+        return f;
+      }
+      default: return {};
+    }
+  }
+  QVariant headerData(int section, Qt::Orientation o, int role) const override {
+    if (o == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 && section < static_cast<int>(Titles.size()))
+      return QString::fromStdString(Titles[static_cast<size_t>(section)]);
+    return QAbstractTableModel::headerData(section, o, role);
+  }
+  void Changed(int row, int col) { emit dataChanged(index(row, col), index(row, col)); }
+  void Reset(const std::function<void()>& fn) {
+    beginResetModel();
+    fn();
+    endResetModel();
+  }
+};
+
+namespace {
+
+// Draws the pictures of the chart and news columns.
+class GridDelegate : public QStyledItemDelegate {
+public:
+  GridDelegate(GridModel* model, QObject* parent) : QStyledItemDelegate(parent), model_(model) {}
+  void paint(QPainter* p, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    QStyledItemDelegate::paint(p, option, index);
+    const auto r = static_cast<size_t>(index.row()), c = static_cast<size_t>(index.column());
+    if (r >= model_->Symbols.size() || c >= model_->Kinds.size()) return;
+    const int kind = model_->Kinds[c];
+    const std::string& sym = model_->Symbols[r];
+    if (kind == ChartCol && !sym.empty() && !IsDashesOnly(sym) && !SameText(sym, "TOTAL")) {
+      p->save();
+      DrawMiniChart(sym, *p, option.rect.adjusted(2, 2, -2, -2), 0);
+      p->restore();
+    } else if (kind == NewsCol && model_->NewNews[r] && model_->NewsAges[r] >= 0) {
+      p->save();
+      DrawNewsBulb(*p, option.rect.center().x() - 4, option.rect.center().y() - 6, model_->NewsAges[r]);
+      p->restore();
+    }
+  }
+
+private:
+  GridModel* model_;
+};
+
+std::vector<std::string> SplitSymbols(const std::string& text) {
+  std::vector<std::string> out;
+  std::string cur;
+  auto flush = [&] {
+    std::string t = Trim(cur);
+    if (!t.empty() && std::none_of(out.begin(), out.end(), [&](const std::string& s) { return SameText(s, t); }))
+      out.push_back(t);
+    cur.clear();
+  };
+  for (char c : text) {
+    if (c == '|' || c == ',') flush();
+    else cur += c;
+  }
+  flush();
+  return out;
+}
+
+}  // namespace
+
+// Computes the grid's texts off the main thread and hands them over by Synchronize.
+class GridRowThread : public Thread {
+public:
+  explicit GridRowThread(TStockGrid* grid) : grid_(grid) { Name = "GridRows"; }
+  void Request(TStockGrid::FillRequest req) {
+    {
+      std::lock_guard lock(m_);
+      if (pending_ && !req.All && !pending_->All) {
+        // Two partial requests merge; a full one covers any partial one.
+        for (auto& s : req.Symbols) pending_->Symbols.push_back(s);
+        pending_->Rows = std::move(req.Rows);
+        pending_->SortKind = req.SortKind;
+        pending_->Down = req.Down;
+        pending_->Cols = req.Cols;
+        pending_->ColCount = req.ColCount;
+      } else if (!pending_ || req.All || !pending_->All) {
+        pending_ = std::move(req);
+      } else {
+        pending_->Rows = std::move(req.Rows);
+      }
+    }
+    cv_.notify_all();
+  }
+  void Wake() { cv_.notify_all(); }
+  bool HasPending() {
+    std::lock_guard lock(m_);
+    return pending_.has_value();
+  }
+
+protected:
+  void Execute() override {
+    while (!Terminated()) {
+      std::optional<TStockGrid::FillRequest> req;
+      {
+        std::unique_lock lock(m_);
+        cv_.wait_for(lock, std::chrono::milliseconds(250), [&] { return pending_.has_value() || Terminated(); });
+        if (Terminated()) break;
+        if (!pending_) continue;
+        req = std::move(pending_);
+        pending_.reset();
+        grid_->Filling = true;
+      }
+      try {
+        Fill(*req);
+      } catch (const std::exception& ex) {
+        WriteLog(std::string("Grid fill error: ") + ex.what());
+      }
+      grid_->Filling = false;
+    }
+  }
+
+private:
+  void Fill(const TStockGrid::FillRequest& req) {
+    std::vector<PortRowRec> rows;
+    if (req.All) {
+      rows = req.Rows;
+    } else {
+      for (const PortRowRec& r : req.Rows)
+        for (const std::string& s : req.Symbols)
+          if (SameText(r.Symbol, s)) {
+            rows.push_back(r);
+            break;
+          }
+      if (rows.empty()) return;
+    }
+    std::vector<GridRowData> data = CollectRows(rows, req.All);
+    if (req.All && req.SortKind >= 0) SortRows(data, req.SortKind, req.Down);
+    TStockGrid::FillResult res;
+    res.Texts.resize(data.size());
+    res.Signs.resize(data.size());
+    for (size_t i = 0; i < data.size(); ++i) {
+      res.Texts[i].assign(static_cast<size_t>(req.ColCount), std::string());
+      res.Signs[i].assign(static_cast<size_t>(req.ColCount), 0);
+      for (int k = 0; k < ColKindCount; ++k) {
+        const int col = req.Cols[static_cast<size_t>(k)];
+        if (col < 0 || col >= req.ColCount) continue;
+        res.Texts[i][static_cast<size_t>(col)] = CellText(k, data[i]);
+        res.Signs[i][static_cast<size_t>(col)] = CellSign(k, data[i]);
+      }
+      res.Ages.push_back(data[i].NewsAgeDays);
+      res.News.push_back(data[i].NewNews);
+      res.Symbols.push_back(data[i].Symbol);
+    }
+    Synchronize([&] { grid_->ApplyFill(req, res); });
+  }
+
+  TStockGrid* grid_;
+  std::mutex m_;
+  std::condition_variable cv_;
+  std::optional<TStockGrid::FillRequest> pending_;
+};
+
+TStockGrid::TStockGrid(QWidget* owner) : QTableView(owner), Layout(&LiveSettings) {
+  GridCol.fill(-1);
+  model_ = new GridModel(this);
+  setModel(model_);
+  setItemDelegate(new GridDelegate(model_, this));
+  setSelectionBehavior(QAbstractItemView::SelectRows);
+  setSelectionMode(QAbstractItemView::SingleSelection);
+  setEditTriggers(QAbstractItemView::NoEditTriggers);
+  setWordWrap(false);
+  verticalHeader()->hide();
+  horizontalHeader()->setSectionsClickable(true);
+  horizontalHeader()->setHighlightSections(false);
+  connect(horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int col) { SortByColumn(col, false, true); });
+  Label = new QLabel(this);
+  Label->hide();
+  thread_ = std::make_unique<GridRowThread>(this);
+  thread_->Start();
+}
+
+TStockGrid::~TStockGrid() {
+  // The thread may wait for the main thread in Synchronize; terminated, it gives that up.
+  thread_->Terminate();
+  thread_->Wake();
+  thread_->WaitFor(-1);
+}
+
+int TStockGrid::ColCount() const { return model_->columnCount(); }
+int TStockGrid::RowCount() const { return model_->rowCount() + 1; }
+
+std::string TStockGrid::Cells(int col, int row) const {
+  if (col < 0 || col >= ColCount() || row < 0 || row >= RowCount()) return {};
+  if (row == 0) return model_->Titles[static_cast<size_t>(col)];
+  const auto& r = model_->Texts[static_cast<size_t>(row - 1)];
+  return static_cast<size_t>(col) < r.size() ? r[static_cast<size_t>(col)] : std::string();
+}
+
+int TStockGrid::KindAt(int col) const {
+  for (int k = 0; k < ColKindCount; ++k)
+    if (GridCol[static_cast<size_t>(k)] == col) return k;
+  return -1;
+}
+
+void TStockGrid::PlaceColumns() {
+  std::string unsupported;
+  if (CurSite) unsupported = UpperCase(ParamValue(CurSite->Params, "NOCOLUMNS", ""));
+  StringList dropped;
+  dropped.SetCommaText(unsupported);
+  std::vector<std::pair<int, int>> shown;  // position, kind
+  for (int k = 0; k < ColKindCount; ++k) {
+    const int pos = Layout->ColPos[static_cast<size_t>(k)];
+    if (pos < 0) continue;
+    if (Mode == 1 && HiddenInCompactMode(k)) continue;
+    if (dropped.IndexOf(ColKeyNames[static_cast<size_t>(k)]) >= 0) continue;
+    shown.emplace_back(pos, k);
+  }
+  std::stable_sort(shown.begin(), shown.end());
+  GridCol.fill(-1);
+  for (size_t i = 0; i < shown.size(); ++i) GridCol[static_cast<size_t>(shown[i].second)] = static_cast<int>(i);
+}
+
+void TStockGrid::ApplyLayout(bool resort) {
+  PlaceColumns();
+  int count = 0;
+  for (int c : GridCol) count = std::max(count, c + 1);
+  model_->Reset([&] {
+    model_->Titles.assign(static_cast<size_t>(count), std::string());
+    model_->Kinds.assign(static_cast<size_t>(count), -1);
+    model_->Styles.assign(static_cast<size_t>(count), 0);
+    for (int k = 0; k < ColKindCount; ++k) {
+      const int c = GridCol[static_cast<size_t>(k)];
+      if (c < 0) continue;
+      model_->Titles[static_cast<size_t>(c)] = ColTitles[static_cast<size_t>(k)];
+      model_->Kinds[static_cast<size_t>(c)] = k;
+      model_->Styles[static_cast<size_t>(c)] = Layout->ColStyle[static_cast<size_t>(k)];
+    }
+    // Texts of the old columns no longer fit; the next fill brings them.
+    for (auto& r : model_->Texts) r.assign(static_cast<size_t>(count), std::string());
+    for (auto& r : model_->Signs) r.assign(static_cast<size_t>(count), 0);
+  });
+  QFont f(QString::fromStdString(Layout->FontName), Layout->FontSize);
+  f.setBold(Layout->FontStyle & 1);
+  f.setItalic(Layout->FontStyle & 2);
+  setFont(f);
+  Label->setFont(f);
+  verticalHeader()->setDefaultSectionSize(Layout->RowHeight);
+  for (int k = 0; k < ColKindCount; ++k) {
+    const int c = GridCol[static_cast<size_t>(k)];
+    if (c >= 0) setColumnWidth(c, k == SepCol ? 8 : Layout->ColWidth[static_cast<size_t>(k)]);
+  }
+  if (SortCol >= 0 && GridCol[static_cast<size_t>(SortCol)] < 0) SortCol = -1;
+  if (resort) ShowStocks();
+}
+
+void TStockGrid::GetPort(std::string& symbols) {
+  std::vector<PortRowRec> rows;
+  {
+    LockHold hold(PortLock, "GRIDPORT");
+    if (hold) {
+      if (const PortType* p = PortAt(PortNumber)) rows = p->Rows;
+    }
+  }
+  std::vector<std::string> seen;
+  symbols.clear();
+  for (const PortRowRec& r : rows) {
+    if (r.Symbol.empty() || IsDashesOnly(r.Symbol) || SameText(r.Symbol, "$CASH")) continue;
+    if (std::any_of(seen.begin(), seen.end(), [&](const std::string& s) { return SameText(s, r.Symbol); })) continue;
+    seen.push_back(r.Symbol);
+    if (!symbols.empty()) symbols += ',';
+    symbols += r.Symbol;
+  }
+  SetRows(std::move(rows));
+}
+
+void TStockGrid::SetRows(std::vector<PortRowRec> rows) {
+  std::lock_guard lock(rowsMutex_);
+  rows_ = std::move(rows);
+}
+
+void TStockGrid::ShowStocks(const std::string& symbols) {
+  FillRequest req;
+  {
+    std::lock_guard lock(rowsMutex_);
+    req.Rows = rows_;
+  }
+  req.Symbols = SplitSymbols(symbols);
+  req.All = req.Symbols.empty();
+  req.SortKind = SortCol;
+  req.Down = SortDown;
+  req.Cols = GridCol;
+  req.ColCount = ColCount();
+  thread_->Request(std::move(req));
+}
+
+bool TStockGrid::Busy() const { return Filling.load() || thread_->HasPending(); }
+
+void TStockGrid::SortByColumn(int column, bool force, bool click) {
+  const int kind = column < 0 ? -1 : KindAt(column);
+  if (kind < 0) {
+    SortCol = -1;
+  } else {
+    if (click && kind == SortCol && !force) SortDown = !SortDown;
+    SortCol = kind;
+  }
+  ShowStocks();
+}
+
+void TStockGrid::ApplyFill(const FillRequest& req, FillResult& res) {
+  // A layout change since the request made these texts stale; the next fill brings new ones.
+  if (req.Cols != GridCol) return;
+  if (req.All && res.Texts.size() != model_->Texts.size()) {
+    model_->Reset([&] {
+      model_->Texts = std::move(res.Texts);
+      model_->Signs = std::move(res.Signs);
+      model_->NewsAges = std::move(res.Ages);
+      model_->NewNews = std::move(res.News);
+      model_->Symbols = std::move(res.Symbols);
+    });
+    return;
+  }
+  // Same rows (or only the queued symbols' rows): repaint the cells whose text changed, and
+  // the pictures, which change without a text.
+  for (size_t i = 0; i < res.Texts.size(); ++i) {
+    std::vector<size_t> targets;
+    if (req.All) {
+      targets.push_back(i);
+    } else {
+      for (size_t r = 0; r < model_->Symbols.size(); ++r)
+        if (SameText(model_->Symbols[r], res.Symbols[i])) targets.push_back(r);
+    }
+    for (size_t r : targets) {
+      auto& old = model_->Texts[r];
+      const auto& now = res.Texts[i];
+      old.resize(now.size());
+      model_->Signs[r] = res.Signs[i];
+      const bool newsChanged = model_->NewNews[r] != res.News[i] || model_->NewsAges[r] != res.Ages[i];
+      model_->NewNews[r] = res.News[i];
+      model_->NewsAges[r] = res.Ages[i];
+      const bool symChanged = model_->Symbols[r] != res.Symbols[i];
+      model_->Symbols[r] = res.Symbols[i];
+      for (size_t c = 0; c < now.size(); ++c) {
+        const int kind = c < model_->Kinds.size() ? model_->Kinds[c] : -1;
+        const bool picture = kind == ChartCol || (kind == NewsCol && newsChanged);
+        if (old[c] != now[c] || picture || symChanged) {
+          old[c] = now[c];
+          model_->Changed(static_cast<int>(r), static_cast<int>(c));
+        }
+      }
+    }
+  }
+}
+
+std::string TStockGrid::SymbolAt(int row) const {
+  if (row < 0 || static_cast<size_t>(row) >= model_->Symbols.size()) return {};
+  return model_->Symbols[static_cast<size_t>(row)];
+}
+
+std::string TStockGrid::CurrentSymbol() const { return SymbolAt(currentIndex().row()); }
+
+void TStockGrid::OpenChart(const std::string& symbol) {
+  if (symbol.empty() || SameText(symbol, "TOTAL") || SameText(symbol, "$CASH") || IsDashesOnly(symbol)) return;
+  if (GridHooks.OpenChart) GridHooks.OpenChart(symbol);
+}
+
+void TStockGrid::mouseDoubleClickEvent(QMouseEvent* e) {
+  const QModelIndex at = indexAt(e->position().toPoint());
+  if (!at.isValid()) return;
+  const std::string sym = SymbolAt(at.row());
+  const int kind = KindAt(at.column());
+  const auto r = static_cast<size_t>(at.row());
+  if (kind == NewsCol && r < model_->NewNews.size() && model_->NewNews[r]) {
+    if (GridHooks.SelectNewsSymbol) GridHooks.SelectNewsSymbol(sym);
+    return;
+  }
+  OpenChart(sym);
+}
+
+void TStockGrid::contextMenuEvent(QContextMenuEvent* e) {
+  const QModelIndex at = indexAt(e->pos());
+  if (at.isValid()) setCurrentIndex(at);
+  const std::string sym = at.isValid() ? SymbolAt(at.row()) : std::string();
+  PopupSymbol.clear();
+  if (GridHooks.Popup) GridHooks.Popup(sym, e->globalPos());
+}

@@ -1,0 +1,313 @@
+#include "mainwin/main_threads.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+
+#include "core/add_snap.h"
+#include "core/indices.h"
+#include "core/locks.h"
+#include "core/log.h"
+#include "core/market_clock.h"
+#include "core/portfolios.h"
+#include "core/result_slots.h"
+#include "core/symbols.h"
+#include "core/text_helpers.h"
+#include "platform/clock.h"
+#include "retrieval/http_engine.h"
+#include "retrieval/site_script.h"
+
+ShutdownBoundTable ShutdownBounds;
+
+namespace {
+std::mutex overrunMutex;
+std::vector<std::unique_ptr<Thread>> overrunThreads;
+}  // namespace
+
+bool StopOwnedThread(std::unique_ptr<Thread>& thread, std::string_view name, int boundMs,
+                     const std::function<void()>& wake) {
+  if (!thread) return true;
+  thread->Terminate();
+  if (wake) wake();
+  if (thread->WaitFor(boundMs)) {
+    thread.reset();
+    return true;
+  }
+  WriteLog(std::string(name) + " did not end within " + std::to_string(boundMs) + " ms; left to finish on its own");
+  std::lock_guard lock(overrunMutex);
+  overrunThreads.push_back(std::move(thread));
+  return false;
+}
+
+int ReleaseOverrunThreads(int waitMs) {
+  std::vector<std::unique_ptr<Thread>> threads;
+  {
+    std::lock_guard lock(overrunMutex);
+    threads.swap(overrunThreads);
+  }
+  const int64_t deadline = TickMs() + waitMs;
+  int running = 0;
+  for (auto& t : threads) {
+    const int left = static_cast<int>(std::max<int64_t>(0, deadline - TickMs()));
+    if (t->WaitFor(left)) continue;
+    ++running;
+    // Still inside code of its own: freeing it would join for ever, so the process end takes it.
+    (void)t.release();
+  }
+  return running;
+}
+
+ChartThread::ChartThread(std::function<void()> pulse, int periodMs) : pulse_(std::move(pulse)), periodMs_(periodMs) {
+  Name = "ChartThread";
+}
+
+void ChartThread::Execute() {
+  while (Sleep(periodMs_)) {
+    try {
+      if (pulse_) pulse_();
+      ++Pulses;
+    } catch (const std::exception& ex) {
+      WriteLog(std::string("ChartThread error: ") + ex.what());
+    }
+  }
+}
+
+std::vector<std::string> GroupSymbols(std::string_view commaList, int limit) {
+  limit = std::max(1, limit);
+  std::vector<std::string> groups;
+  StringList syms;
+  syms.SetCommaText(commaList);
+  std::string cur;
+  int n = 0;
+  for (int i = 0; i < syms.Count(); ++i) {
+    std::string s = Trim(syms[i]);
+    if (s.empty()) continue;
+    if (n == limit) {
+      groups.push_back(cur);
+      cur.clear();
+      n = 0;
+    }
+    if (!cur.empty()) cur += ',';
+    cur += s;
+    ++n;
+  }
+  if (!cur.empty()) groups.push_back(cur);
+  return groups;
+}
+
+std::string FillRequestTemplate(std::string_view tmpl, std::string_view group) {
+  std::string out(tmpl);
+  ReplaceAll(out, "##STOCKS##", UrlEncodeParam(group), true);
+  return out;
+}
+
+namespace {
+bool ReadHourMinute(std::string_view t, int& minutes) {
+  size_t colon = t.find(':');
+  if (colon == std::string_view::npos) return false;
+  int h = 0, m = 0;
+  auto a = std::from_chars(t.data(), t.data() + colon, h);
+  auto b = std::from_chars(t.data() + colon + 1, t.data() + t.size(), m);
+  if (a.ec != std::errc() || b.ec != std::errc() || h < 0 || h > 24 || m < 0 || m > 59) return false;
+  minutes = h * 60 + m;
+  return true;
+}
+}  // namespace
+
+bool SiteActiveAt(const HTTPSite& site, TDateTime marketTime) {
+  if (!site.ActiveDays.empty()) {
+    // DayOfWeek: 1 Sunday .. 7 Saturday; the site's digits: 1 Monday .. 7 Sunday.
+    int dow = DayOfWeek(marketTime);
+    char digit = static_cast<char>('0' + (dow == 1 ? 7 : dow - 1));
+    if (site.ActiveDays.find(digit) == std::string::npos) return false;
+  }
+  if (site.ActiveHours.empty()) return true;
+  std::string hours = Trim(site.ActiveHours);
+  size_t dash = hours.find('-');
+  int from = 0, to = 0;
+  if (dash == std::string::npos || !ReadHourMinute(Trim(hours.substr(0, dash)), from) ||
+      !ReadHourMinute(Trim(hours.substr(dash + 1)), to))
+    return true;  // unreadable hours do not stop the refresh
+  const int now = static_cast<int>(std::floor(TimePart(marketTime) * 1440.0 + 1e-6));
+  return from <= to ? now >= from && now <= to : now >= from || now <= to;
+}
+
+void RecomputePortfolios() {
+  struct Work {
+    std::string Id;
+    std::vector<std::pair<std::string, double>> Holdings;
+    double Value = 0, Change = 0;
+  };
+  std::vector<Work> work;
+  {
+    LockHold hold(PortLock, "RECALC");
+    if (!hold) return;
+    for (const PortType& p : PortList) {
+      Work w;
+      w.Id = p.Id;
+      for (const PortRowRec& r : p.Rows)
+        if (!IsDashesOnly(r.Symbol) && r.Shares != 0) w.Holdings.emplace_back(r.Symbol, r.Shares);
+      work.push_back(std::move(w));
+    }
+  }
+  {
+    LockHold hold(AddSnapLock, "RECALC");
+    if (!hold) return;
+    for (Work& w : work)
+      for (const auto& [sym, shares] : w.Holdings) {
+        StockQuote q;
+        if (GetStockQuote(sym, q) < 0 && !SameText(sym, "$CASH")) continue;
+        w.Value += shares * q.Last;
+        w.Change += shares * q.Change;
+      }
+  }
+  {
+    LockHold hold(PortLock, "RECALC");
+    if (!hold) return;
+    for (size_t i = 0; i < work.size() && i < PortList.size(); ++i) {
+      PortType& p = PortList[i];
+      if (p.Id != work[i].Id) continue;  // the list changed meanwhile
+      p.Value = work[i].Value;
+      p.Change = work[i].Change;
+      const double base = p.Value - p.Change;
+      p.ChangePercent = base != 0 ? p.Change / base * 100.0 : 0;
+      if (p.High == 0 || p.Value > p.High) p.High = p.Value;
+      if (p.Low == 0 || p.Value < p.Low) p.Low = p.Value;
+    }
+  }
+  const TDateTime now = MarketNow();
+  for (const Work& w : work) {
+    if (w.Holdings.empty() || w.Id.empty()) continue;
+    SnapData s;
+    s.Symbol = w.Id;
+    s.Last = static_cast<float>(w.Value);
+    s.PrevClose = static_cast<float>(w.Value - w.Change);
+    s.MarketDate = now;
+    s.QuoteTime = now;
+    AddSnap(s);
+  }
+}
+
+FetchThread::FetchThread() { Name = "FetchThread"; }
+
+bool FetchThread::StartPass(std::shared_ptr<HTTPSite> site, std::string portId) {
+  if (!site || busy_.exchange(true)) return false;
+  {
+    std::lock_guard lock(m_);
+    site_ = std::move(site);
+    portId_ = std::move(portId);
+  }
+  Resume();
+  return true;
+}
+
+void FetchThread::Cancel() {
+  cancel_ = true;
+  Terminate();
+}
+
+void FetchThread::Execute() {
+  while (WaitGate()) {
+    std::shared_ptr<HTTPSite> site;
+    std::string portId;
+    {
+      std::lock_guard lock(m_);
+      site = site_;
+      portId = portId_;
+    }
+    FetchOutcome outcome;
+    try {
+      outcome = RunPass(site, portId);
+    } catch (const std::exception& ex) {
+      WriteLog(std::string("FetchThread error: ") + ex.what());
+    }
+    ++Passes;
+    if (OnDone && !Terminated()) Synchronize([&] { OnDone(outcome); });
+    Suspend();
+    busy_ = false;
+  }
+  busy_ = false;
+}
+
+FetchOutcome FetchThread::RunPass(const std::shared_ptr<HTTPSite>& site, const std::string& portId) {
+  FetchOutcome out;
+  if (!site) return out;
+  std::string symbols;
+  GetPortSymbols(portId, symbols);
+  for (const std::string& group : GroupSymbols(symbols, site->SymbolLimit)) {
+    for (const SiteRequest& req : site->Requests) {
+      if (cancel_ || Terminated()) {
+        out.Cancelled = true;
+        return out;
+      }
+      const int slot = AllocHRes('F');
+      if (!slot) {
+        ++out.Failed;
+        out.FailStatus = "ERR";
+        continue;
+      }
+      std::string name;
+      int requestSlot = 0;
+      const std::string path = FillRequestTemplate(req.Path, group);
+      const std::string data = FillRequestTemplate(req.PostData, group);
+      const bool post = SameText(site->Method, "POST") || !data.empty();
+      GetHttp(site, 0, 0, slot, post ? "POST" : "GET", site->Host, path,
+              post ? "Content-Type: application/x-www-form-urlencoded" : "", data, "", "", site->Port, false, false,
+              false, 60, requestSlot, site->UserAgent.empty() ? "***" : site->UserAgent, false, false, 0, name);
+      ++out.Requests;
+      WaitForSlot(slot, &cancel_, 61000);
+      CollectHttp(name, -1);
+      std::string page = GetHRes(slot);
+      FreeHRes(slot);
+      if (cancel_) {
+        out.Cancelled = true;
+        return out;
+      }
+      if (page == "ERR" || page == "CFAIL" || page == "SERVERDOWN" || page == "BADPASS") {
+        ++out.Failed;
+        out.FailStatus = page;
+        continue;
+      }
+      StringList list;
+      list.SetCommaText(group);
+      TDateTime quoteTime = 0;
+      std::string extra, status;
+      RunSiteScript(*site, &list, page, quoteTime, extra, &cancel_, status);
+      // Each group's page tends to carry the same notice; it is shown once.
+      if (!extra.empty() && out.Messages.find(extra) == std::string::npos) out.Messages += extra;
+      if (status != "OK") {
+        ++out.Failed;
+        out.FailStatus = status;
+      }
+    }
+  }
+  RecomputePortfolios();
+  return out;
+}
+
+ScrollThread::State ScrollThread::Snapshot() {
+  std::lock_guard lock(m_);
+  return state_;
+}
+
+void ScrollThread::Execute() {
+  int tick = 0;
+  while (Sleep(50)) {
+    std::string text;
+    bool rebuilt = false;
+    if (tick++ % 20 == 0) {
+      LockHold hold(IdxListLock, "SCROLL", true);
+      if (hold) {
+        rebuilt = true;
+        for (const IndexSnapType& ix : IndexList) {
+          if (!text.empty()) text += "   ";
+          text += ix.Name.empty() ? ix.Symbol : ix.Name;
+          text += " " + FormatPrice(ix.Value) + " (" + (ix.Change > 0 ? "+" : "") + FormatPrice(ix.Change) + ")";
+        }
+      }
+    }
+    std::lock_guard lock(m_);
+    if (rebuilt) state_.Text = text;
+    state_.Offset = state_.Text.empty() ? 0 : (state_.Offset + 2) % (static_cast<int>(state_.Text.size()) * 8 + 200);
+  }
+}

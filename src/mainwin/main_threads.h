@@ -1,0 +1,108 @@
+#pragma once
+// The threads the main window owns: the chart pulse, the fetch worker and the index-strip
+// scroll thread, and the bounded stop every one of them gets at shut-down.
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/sites.h"
+#include "platform/datetime.h"
+#include "platform/thread.h"
+
+// How long shut-down waits for each thread before leaving it to finish on its own.
+struct ShutdownBoundTable {
+  int FetchMs = 12000;
+  int ScrollMs = 48000;
+  int OtherMs = 5000;
+};
+extern ShutdownBoundTable ShutdownBounds;
+
+// Flags the thread, wakes it (wake, when given) and joins it within boundMs. A thread that
+// does not end in time is logged and kept aside (never killed) until ReleaseOverrunThreads;
+// the pointer is empty afterwards either way. True when it ended in time.
+bool StopOwnedThread(std::unique_ptr<Thread>& thread, std::string_view name, int boundMs,
+                     const std::function<void()>& wake = {});
+// Joins the threads kept aside, waiting up to waitMs in all; returns how many still run.
+// Those are left to the end of the process.
+int ReleaseOverrunThreads(int waitMs);
+
+// The chart pulse: message 1263 (wParam 0) to every open chart window every 2 seconds.
+class ChartThread : public Thread {
+public:
+  explicit ChartThread(std::function<void()> pulse, int periodMs = 2000);
+  std::atomic<int> Pulses{0};
+
+protected:
+  void Execute() override;
+
+private:
+  std::function<void()> pulse_;
+  int periodMs_;
+};
+
+// The groups of symbols one request each asks for: the comma list cut into groups of limit.
+std::vector<std::string> GroupSymbols(std::string_view commaList, int limit);
+// A request template with "##STOCKS##" replaced by the URL-encoded group.
+std::string FillRequestTemplate(std::string_view tmpl, std::string_view group);
+// Whether the site's active hours ("hh:mm-hh:mm", empty: always) and days (digits 1 Monday ..
+// 7 Sunday, empty: every day) include the market time.
+bool SiteActiveAt(const HTTPSite& site, TDateTime marketTime);
+// Recomputes every portfolio's value, change, change percent, high and low from the symbol
+// table, and records each value as a snapshot of the portfolio's identifier for its chart.
+void RecomputePortfolios();
+
+struct FetchOutcome {
+  int Requests = 0;
+  int Failed = 0;
+  std::string FailStatus;  // the last failure's status ("ERR", ...)
+  std::string Messages;    // the page scripts' messages
+  bool Cancelled = false;
+};
+
+// The persistent fetch worker: parks on its gate, runs one pass over the current portfolio's
+// symbols when the main window resumes it, and hands the outcome to the main thread.
+class FetchThread : public Thread {
+public:
+  FetchThread();
+  // Starts a pass for the portfolio identifier on the site; false while one is running.
+  bool StartPass(std::shared_ptr<HTTPSite> site, std::string portId);
+  bool Busy() const { return busy_.load(); }
+  // Ends a running pass early (its requests are cancelled) and stops the thread.
+  void Cancel();
+  // Runs on the main thread after each pass.
+  std::function<void(const FetchOutcome&)> OnDone;
+  std::atomic<int> Passes{0};
+
+protected:
+  void Execute() override;
+
+private:
+  FetchOutcome RunPass(const std::shared_ptr<HTTPSite>& site, const std::string& portId);
+  std::atomic<bool> busy_{false};
+  std::atomic<bool> cancel_{false};
+  std::mutex m_;
+  std::shared_ptr<HTTPSite> site_;
+  std::string portId_;
+};
+
+// Steps the index strip: builds its text from IndexList and moves its scroll position; the
+// strip paints from Snapshot() on its own timer.
+class ScrollThread : public Thread {
+public:
+  struct State {
+    std::string Text;
+    int Offset = 0;
+  };
+  State Snapshot();
+
+protected:
+  void Execute() override;
+
+private:
+  std::mutex m_;
+  State state_;
+};

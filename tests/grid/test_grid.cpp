@@ -1,0 +1,236 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+
+#include "core/add_snap.h"
+#include "core/locks.h"
+#include "core/market_clock.h"
+#include "core/pending.h"
+#include "core/portfolios.h"
+#include "core/settings_file.h"
+#include "grid/grid_cells.h"
+#include "grid/grid_columns.h"
+#include "grid/grid_views.h"
+#include "grid/stock_grid.h"
+#include "platform/clock.h"
+#include "platform/messages.h"
+
+namespace {
+
+void Seed(const char* symbol, float last, float prev, float volume, float bid = 0, float ask = 0) {
+  SnapData s;
+  s.Symbol = symbol;
+  s.Last = last;
+  s.PrevClose = prev;
+  s.Volume = volume;
+  s.Bid = bid;
+  s.Ask = ask;
+  s.MarketDate = s.QuoteTime = MarketNow();
+  ASSERT_GE(AddSnap(s), 0);
+}
+
+PortRowRec Row(const char* symbol, double shares = 0, double base = 0) {
+  PortRowRec r;
+  r.Symbol = symbol;
+  r.Shares = shares;
+  r.BasePrice = base;
+  return r;
+}
+
+// Installs a portfolio and returns its number.
+int AddPortfolio(const char* name, const char* id, std::vector<PortRowRec> rows) {
+  LockHold hold(PortLock, "TEST");
+  PortType p;
+  p.Name = name;
+  p.Id = id;
+  p.Rows = std::move(rows);
+  PortList.push_back(std::move(p));
+  return static_cast<int>(PortList.size());
+}
+
+// Lets the row thread finish and its hand-over run (bounded, not a timing check).
+void Settle(TStockGrid& grid) {
+  for (int i = 0; i < 500 && grid.Busy(); ++i) WaitAndPump(10);
+  WaitAndPump(20);
+  ASSERT_FALSE(grid.Busy());
+}
+
+int RowOf(const TStockGrid& grid, const std::string& symbol) {
+  for (int r = 1; r < grid.RowCount(); ++r)
+    if (grid.Cells(grid.GridCol[SymCol], r) == symbol) return r;
+  return -1;
+}
+
+std::string Cell(const TStockGrid& grid, int kind, const std::string& symbol) {
+  return grid.Cells(grid.GridCol[static_cast<size_t>(kind)], RowOf(grid, symbol));
+}
+
+}  // namespace
+
+TEST(GridColumns, KeysTitlesAndKindsLineUp) {
+  EXPECT_STREQ(ColKeyNames.front(), "SymCol");
+  EXPECT_STREQ(ColKeyNames.back(), "DateCol");
+  EXPECT_STREQ(ColTitles.front(), "Symbol");
+  EXPECT_STREQ(ColTitles.back(), "Quote Date");
+  for (const char* key : {"SepCol", "ChartCol", "TickCol", "VChangeCol", "GainCol"}) EXPECT_GE(ColKindOfKey(key), 0);
+  for (int k = 0; k < ColKindCount; ++k) EXPECT_EQ(ColKindOfKey(ColKeyNames[static_cast<size_t>(k)]), k);
+  EXPECT_EQ(ColKindOfKey("lastcol"), LastCol);
+  EXPECT_EQ(ColKindOfKey("NoSuchCol"), -1);
+}
+
+TEST(GridViews, DefaultFirstUnknownNamesAndBadSpecs) {
+  Ini().EraseSection("Views");
+  Ini().WriteString("Views", "Traders", "SymCol,BidCol,AskCol:3,Bogus,BidCol,LastSizeCol");
+  Ini().WriteString("Views", "Default", "SymCol,LastCol");
+  LoadViews();
+  ASSERT_EQ(ViewNames.Count(), 2);
+  EXPECT_EQ(ViewNames[0], "Default");
+  EXPECT_EQ(ViewNames[1], "Traders");
+
+  GlobVars g;
+  // Unknown keys and a repeated kind are skipped; the style survives.
+  EXPECT_EQ(ApplyView("traders", g), 4);
+  EXPECT_EQ(g.CurView, "Traders");
+  EXPECT_EQ(g.ColPos[AskCol], 2);
+  EXPECT_EQ(g.ColStyle[AskCol], 3);
+  EXPECT_EQ(g.ColPos[LastSizeCol], 3);
+  // A name that does not exist gives the first view, and hides what the last one showed.
+  EXPECT_EQ(ApplyView("No Such View", g), 2);
+  EXPECT_EQ(g.CurView, "Default");
+  EXPECT_EQ(g.ColPos[AskCol], -1);
+  EXPECT_EQ(g.ColPos[LastCol], 1);
+
+  // Without a "Default" key the built-in default is still first.
+  Ini().EraseSection("Views");
+  LoadViews();
+  ASSERT_EQ(ViewNames.Count(), 1);
+  EXPECT_EQ(ApplyView("Default", g), static_cast<int>(ParseViewSpec(DefaultViewText).size()));
+  EXPECT_FALSE(IsUsableViewName("a=b", ViewNames));
+  EXPECT_FALSE(IsUsableViewName("default", ViewNames));
+  EXPECT_TRUE(IsUsableViewName("Mine", ViewNames));
+}
+
+TEST(GridCells, SortsKmbEndingsAsNumbersWithTotalLast) {
+  double v = 0;
+  ASSERT_TRUE(ParseSortNumber("1.5K", v));
+  EXPECT_DOUBLE_EQ(v, 1500);
+  ASSERT_TRUE(ParseSortNumber("-2.50M", v));
+  EXPECT_DOUBLE_EQ(v, -2.5e6);
+  ASSERT_TRUE(ParseSortNumber("+1,234.50", v));
+  EXPECT_DOUBLE_EQ(v, 1234.5);
+  ASSERT_TRUE(ParseSortNumber("25 1/2", v));
+  EXPECT_DOUBLE_EQ(v, 25.5);
+  EXPECT_FALSE(ParseSortNumber("B", v));
+  EXPECT_FALSE(ParseSortNumber("IBM", v));
+  EXPECT_LT(CompareCellTexts("999", "1.0K"), 0);
+  EXPECT_LT(CompareCellTexts("5", "ABC"), 0);  // numbers before texts
+
+  std::vector<GridRowData> rows;
+  auto add = [&](const char* sym, double volume, bool quoted = true) {
+    GridRowData r;
+    r.Symbol = sym;
+    r.HasQuote = quoted;
+    r.Quote.Volume = static_cast<int64_t>(volume);
+    rows.push_back(r);
+  };
+  add("K", 150000);
+  add("SMALL", 950);
+  GridRowData total;
+  total.Symbol = "TOTAL";
+  total.IsTotal = true;
+  rows.push_back(total);
+  add("B", 1.2e9);
+  add("NONE", 0, false);
+  add("M", 2.5e6);
+  add("PLAIN", 99999);
+  EXPECT_EQ(CellText(VolCol, rows[0]), "150.0K");
+  EXPECT_EQ(CellText(VolCol, rows[3]), "1.20B");
+  EXPECT_EQ(CellText(VolCol, rows[6]), "99,999");
+
+  auto order = [&] {
+    std::string s;
+    for (const auto& r : rows) s += r.Symbol + " ";
+    return s;
+  };
+  SortRows(rows, VolCol, true);
+  EXPECT_EQ(order(), "B M K PLAIN SMALL NONE TOTAL ");
+  SortRows(rows, VolCol, false);
+  EXPECT_EQ(order(), "SMALL PLAIN K M B NONE TOTAL ");
+  // Equal keys keep their order; texts compare without regard to case.
+  SortRows(rows, SymCol, false);
+  EXPECT_EQ(order(), "B K M NONE PLAIN SMALL TOTAL ");
+}
+
+TEST(StockGrid, HiddenGridFillsItsRowsUnderTwoViewsAndRedrawsPending) {
+  Seed("IBM", 125.5f, 120.0f, 1234567.0f, 125.4f, 125.6f);
+  Seed("TINY", 2.25f, 2.5f, 950.0f);
+  const int port = AddPortfolio("Grid Test", "GRID1", {Row("IBM", 100, 100), Row("-----"), Row("TINY")});
+  Ini().EraseSection("Views");
+  Ini().WriteString("Views", "Gains", "SymCol,GainCol:1,ValueCol,VolCol,NameCol");
+  LoadViews();
+
+  GlobVars layout;
+  TStockGrid grid;  // never shown: the print dialog's grid works the same way
+  grid.Layout = &layout;
+  grid.PortNumber = port;
+  std::string symbols;
+  grid.GetPort(symbols);
+  EXPECT_EQ(symbols, "IBM,TINY");
+
+  ApplyView("Default", layout);
+  grid.ApplyLayout(false);
+  grid.ShowStocks();
+  Settle(grid);
+  ASSERT_EQ(grid.RowCount(), 5);  // titles, IBM, separator, TINY, TOTAL
+  EXPECT_EQ(grid.Cells(0, 0), "Symbol");
+  EXPECT_EQ(Cell(grid, LastCol, "IBM"), "125.5");
+  EXPECT_EQ(Cell(grid, ChangeCol, "IBM"), "+5.5");
+  EXPECT_EQ(Cell(grid, PctChangeCol, "IBM"), "+4.58%");
+  EXPECT_EQ(Cell(grid, VolCol, "IBM"), "1.23M");
+  EXPECT_EQ(Cell(grid, BidCol, "IBM"), "125.4");
+  EXPECT_EQ(Cell(grid, ChangeCol, "TINY"), "-0.25");
+  EXPECT_EQ(Cell(grid, VolCol, "TINY"), "950");
+  EXPECT_EQ(Cell(grid, LastCol, "-----"), "");
+  EXPECT_EQ(grid.Cells(0, grid.RowCount() - 1), "TOTAL");
+
+  ApplyView("Gains", layout);
+  grid.ApplyLayout(false);
+  grid.ShowStocks();
+  Settle(grid);
+  EXPECT_EQ(grid.ColCount(), 5);
+  EXPECT_EQ(grid.Cells(1, 0), "Gain");
+  EXPECT_EQ(grid.GridCol[LastCol], -1);
+  EXPECT_EQ(Cell(grid, GainCol, "IBM"), "+2,550.00");
+  EXPECT_EQ(Cell(grid, ValueCol, "IBM"), "12,550.00");
+  EXPECT_EQ(Cell(grid, GainCol, "TINY"), "");  // no shares held
+  EXPECT_EQ(Cell(grid, ValueCol, "TOTAL"), "12,550.00");
+
+  // Sorting by a header click, then the other way round; TOTAL stays last.
+  grid.SortByColumn(grid.GridCol[VolCol], false, true);
+  Settle(grid);
+  EXPECT_EQ(grid.Cells(0, 1), "TINY");
+  grid.SortByColumn(grid.GridCol[VolCol], false, true);
+  Settle(grid);
+  EXPECT_EQ(grid.Cells(0, 1), "IBM");
+  EXPECT_EQ(grid.Cells(0, grid.RowCount() - 1), "TOTAL");
+
+  // A queued symbol is redrawn alone.
+  SetPendingHandler(1, [&](const std::string& s) { grid.ShowStocks(s); });
+  Seed("TINY", 3.0f, 2.5f, 1500.0f);
+  ASSERT_TRUE(AddPendingSymbol(1, "TINY"));
+  ShowPendingSymbols(1);
+  Settle(grid);
+  EXPECT_EQ(Cell(grid, VolCol, "TINY"), "1,500");
+  SetPendingHandler(1, {});
+
+  // Compact mode closes the gaps of the kinds it hides.
+  Ini().WriteString("Views", "Gains", "SymCol,ChartCol,NoteCol,VolCol");
+  LoadViews();
+  ApplyView("Gains", layout);
+  grid.Mode = 1;
+  grid.ApplyLayout(true);
+  Settle(grid);
+  EXPECT_EQ(grid.ColCount(), 2);
+  EXPECT_EQ(grid.GridCol[VolCol], 1);
+  EXPECT_EQ(grid.GridCol[ChartCol], -1);
+}
