@@ -26,7 +26,9 @@ def definition(name, port, title):
         text = f.read()
     text = text.replace("@PORT@", str(port))
     text = re.sub(r"(?m)^NAME=.*$", "NAME=" + title, text, count=1)
-    lines = [l for l in text.replace("\r\n", "\n").split("\n") if not l.startswith("//")]
+    # The demo site answers at any hour, so its market hours are left out.
+    lines = [l for l in text.replace("\r\n", "\n").split("\n")
+             if not l.startswith("//") and not l.upper().startswith(("ACTIVEHOURS=", "ACTIVEDAYS="))]
     return "\r\n".join(lines)
 
 
