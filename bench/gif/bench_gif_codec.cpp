@@ -3,6 +3,7 @@
 //   encode: megapixels per second and bytes, ours (GifCompress) vs EGifPutLine
 
 #include <gif_lib.h>
+#include "giflib_memory.h"
 
 #include <algorithm>
 #include <chrono>
@@ -67,27 +68,6 @@ Picture Banner(int frame)
             p.pixels[size_t(y) * 468 + size_t(x)] = v;
         }
     return p;
-}
-
-int WriteMemory(GifFileType* file, const GifByteType* data, int n)
-{
-    auto* out = static_cast<std::vector<uint8_t>*>(file->UserData);
-    out->insert(out->end(), data, data + n);
-    return n;
-}
-
-struct MemoryIn {
-    const std::vector<uint8_t>* bytes;
-    size_t pos = 0;
-};
-
-int ReadMemory(GifFileType* file, GifByteType* into, int n)
-{
-    auto* in = static_cast<MemoryIn*>(file->UserData);
-    const size_t take = std::min(size_t(n), in->bytes->size() - in->pos);
-    std::memcpy(into, in->bytes->data() + in->pos, take);
-    in->pos += take;
-    return int(take);
 }
 
 std::vector<GifColorType> GreyTable()

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "core/add_snap.h"
+#include "quote_seed.h"
 #include "core/stock_table.h"
 #include "streaming/quote_server.h"
 
@@ -65,26 +65,7 @@ void BM_WholeTimeSalesReply(benchmark::State& state) {
 BENCHMARK(BM_WholeTimeSalesReply)->Unit(benchmark::kMicrosecond);
 
 void SeedSymbols() {
-  static bool done = [] {
-    const TDateTime day = EncodeDate(2024, 6, 3);
-    for (int i = 0; i < 5000; ++i) {
-      char symbol[16];
-      std::snprintf(symbol, sizeof symbol, "S%04d", i);
-      SnapData d;
-      d.Symbol = symbol;
-      d.Last = 10.0f + static_cast<float>(i % 997) * 0.37f;
-      d.Bid = d.Last - 0.05f;
-      d.Ask = d.Last + 0.05f;
-      d.Open = d.Last - 1;
-      d.Low = d.Last - 1.5f;
-      d.High = d.Last + 1.25f;
-      d.Volume = 1000.0f * static_cast<float>(i + 1);
-      d.MarketDate = day;
-      d.QuoteTime = EncodeTime(15, 59, i % 60, 0);
-      AddSnap(d);
-    }
-    return true;
-  }();
+  static bool done = SeedQuoteTable(5000);
   (void)done;
 }
 

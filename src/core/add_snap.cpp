@@ -92,17 +92,7 @@ int AddSnap(const SnapData& s) {
   return index;
 }
 
-int GetStockQuote(std::string_view symbol, StockQuote& out, int maxNameLength) {
-  out = StockQuote{};
-  const int index = StockTable.Find(symbol);
-  if (TMyStrList::NormalizeKey(symbol) == "$CASH") {
-    out.Bid = out.Ask = out.Last = out.Open = out.Low = out.High = out.PrevClose = 1.0;
-    out.UpdateTime = MarketNow();
-    return index;
-  }
-  if (index < 0) return -1;
-  const QuoteFields& q = StockTable.Objects(index)->Quote;
-  out.Name = q.Name.substr(0, static_cast<size_t>(std::max(maxNameLength, 0)));
+void CopyQuoteFields(const QuoteFields& q, StockQuote& out) {
   out.Bid = q.Bid;
   out.Ask = q.Ask;
   out.Last = q.Last;
@@ -118,6 +108,20 @@ int GetStockQuote(std::string_view symbol, StockQuote& out, int maxNameLength) {
   out.AskSize = q.AskSize;
   out.LastSize = q.LastSize;
   out.TradeCount = q.TradeCount;
+}
+
+int GetStockQuote(std::string_view symbol, StockQuote& out, int maxNameLength) {
+  out = StockQuote{};
+  const int index = StockTable.Find(symbol);
+  if (TMyStrList::NormalizeKey(symbol) == "$CASH") {
+    out.Bid = out.Ask = out.Last = out.Open = out.Low = out.High = out.PrevClose = 1.0;
+    out.UpdateTime = MarketNow();
+    return index;
+  }
+  if (index < 0) return -1;
+  const QuoteFields& q = StockTable.Objects(index)->Quote;
+  out.Name = q.Name.substr(0, static_cast<size_t>(std::max(maxNameLength, 0)));
+  CopyQuoteFields(q, out);
   return index;
 }
 

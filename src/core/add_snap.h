@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/stock_table.h"
 #include "platform/datetime.h"
 
 // One quote snapshot as page parsing, streaming and the fetch worker deliver it.
@@ -37,6 +38,9 @@ struct StockQuote {
   int64_t Volume = 0;
   int BidSize = 0, AskSize = 0, LastSize = 0, TradeCount = 0;
 };
+
+// Copies a record's quote fields except the name (call under AddSnapLock).
+void CopyQuoteFields(const QuoteFields& q, StockQuote& out);
 
 // Copies the record's quote fields (call under AddSnapLock); the name is cut to maxNameLength.
 // Returns the table index, -1 with zeros for an unknown symbol. "$CASH" gives prices of 1.0

@@ -56,23 +56,6 @@ void AppendEscaped(std::string& out, std::string_view text) {
   else out += vn::net::HtmlEscape(text);
 }
 
-// The fields of a line, as GetStockQuote gives them but without the name (under AddSnapLock).
-void CopyQuote(const QuoteFields& q, StockQuote& out) {
-  out.Last = q.Last;
-  out.Bid = q.Bid;
-  out.Ask = q.Ask;
-  out.Open = q.Open;
-  out.Low = q.Low;
-  out.High = q.High;
-  out.UpdateTime = q.UpdateDate > 0 ? q.UpdateDate + q.UpdateTime : 0;
-  const double volume = q.Volume;
-  out.Volume = volume >= 9.2e18 ? INT64_MAX : volume <= -9.2e18 ? INT64_MIN : std::llround(volume);
-  out.BidSize = q.BidSize;
-  out.AskSize = q.AskSize;
-  out.LastSize = q.LastSize;
-  out.TradeCount = q.TradeCount;
-}
-
 // Readers of the quote fields take turns here, so that they do not collide on AddSnapLock,
 // whose waits sleep for milliseconds; only the writers then contend with one reader.
 std::mutex QuoteReaderGate;
@@ -318,7 +301,7 @@ std::string VNServer::BuildLastQuotes(const StringList& params) {
       if (special[k])
         GetStockQuote(symbolAt(static_cast<int>(k) + 1), quotes[k], 0);
       else if (records[k])
-        CopyQuote(records[k]->Quote, quotes[k]);
+        CopyQuoteFields(records[k]->Quote, quotes[k]);
     }
   }
   std::string out;

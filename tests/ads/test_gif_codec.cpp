@@ -7,29 +7,9 @@
 #include <cstring>
 
 #include "gif_test_util.h"
+#include "giflib_memory.h"
 
 namespace {
-
-struct MemoryIn {
-    const std::vector<uint8_t>* bytes;
-    size_t pos = 0;
-};
-
-int ReadMemory(GifFileType* file, GifByteType* into, int n)
-{
-    auto* in = static_cast<MemoryIn*>(file->UserData);
-    const size_t take = std::min(size_t(n), in->bytes->size() - in->pos);
-    std::memcpy(into, in->bytes->data() + in->pos, take);
-    in->pos += take;
-    return int(take);
-}
-
-int WriteMemory(GifFileType* file, const GifByteType* data, int n)
-{
-    static_cast<std::vector<uint8_t>*>(file->UserData)->insert(
-        static_cast<std::vector<uint8_t>*>(file->UserData)->end(), data, data + n);
-    return n;
-}
 
 // Frame pixels as giflib decodes them (rows in display order).
 std::vector<std::vector<uint8_t>> DecodeWithGiflib(const std::vector<uint8_t>& bytes)

@@ -1,14 +1,9 @@
 // One refresh from the Refresh button to the grid, against the local fake quote site.
 #include <gtest/gtest.h>
 
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdio>
 
+#include "common/fake_site.h"
 #include "core/portfolios.h"
 #include "core/program_state.h"
 #include "core/settings_file.h"
@@ -20,66 +15,11 @@
 #include "platform/string_list.h"
 #include "retrieval/http_engine.h"
 
-extern char** environ;
-
-namespace {
-
-// tests/fixtures/fake_site.py on a free port of 127.0.0.1; ends when its input closes.
-class LocalSite {
-public:
-  LocalSite() {
-    int in[2], out[2];
-    if (pipe(in) != 0 || pipe(out) != 0) return;
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_adddup2(&fa, in[0], 0);
-    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
-    posix_spawn_file_actions_addclose(&fa, in[1]);
-    posix_spawn_file_actions_addclose(&fa, out[0]);
-    std::string script = std::string(VN_FIXTURES_DIR) + "/fake_site.py";
-    char python[] = "python3";
-    char* argv[] = {python, script.data(), nullptr};
-    const int rc = posix_spawnp(&pid_, "python3", &fa, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&fa);
-    close(in[0]);
-    close(out[1]);
-    input_ = in[1];
-    std::string line;
-    pollfd p{out[0], POLLIN, 0};
-    while (rc == 0 && line.find('\n') == std::string::npos && poll(&p, 1, 10000) > 0) {
-      char buf[64];
-      ssize_t n = read(out[0], buf, sizeof buf);
-      if (n <= 0) break;
-      line.append(buf, static_cast<size_t>(n));
-    }
-    close(out[0]);
-    port_ = std::atoi(line.c_str());
-  }
-  ~LocalSite() {
-    if (input_ >= 0) close(input_);
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  int Port() const { return port_; }
-
-private:
-  pid_t pid_ = -1;
-  int input_ = -1;
-  int port_ = 0;
-};
-
-}  // namespace
-
 TEST(RefreshCycle, RefreshButtonFetchesTheCurrentPortfolioIntoTheGrid) {
-  LocalSite site;
-  ASSERT_GT(site.Port(), 0);
-  std::string sdf;
-  ASSERT_TRUE(ReadWholeFile(std::string(VN_FIXTURES_DIR) + "/retrieval/fake.SDF", sdf));
-  ReplaceAll(sdf, "@PORT@", std::to_string(site.Port()), false);
-  // One symbol a request (the fake site reads blank-separated lists); any hour of any day.
-  ReplaceAll(sdf, "SYMBOLLIMIT=25", "SYMBOLLIMIT=1", false);
+  FakeSite site;
+  ASSERT_TRUE(site.Running());
+  std::string sdf = SiteFixtureText("fake.SDF", site.Port());
+  // Both symbols in one comma-joined request; any hour of any day.
   ReplaceAll(sdf, "ACTIVEHOURS=09:30-16:00", "", false);
   ReplaceAll(sdf, "ACTIVEDAYS=12345", "", false);
   ASSERT_TRUE(WriteFileAtomic(ProgDir + "refresh.SDF", sdf));

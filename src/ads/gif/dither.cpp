@@ -80,22 +80,26 @@ void TFloydSteinbergDitherer::NextLine() {
   std::fill_n(running_, 3, 0);
 }
 
-T5by3Ditherer::T5by3Ditherer(int width, TColorLookup& lookup, int divisor)
-    : TDitherEngine(width, lookup), errors_(width, 3, 2), divisor_(divisor) {}
+TKernelDitherer::TKernelDitherer(int width, TColorLookup& lookup, int rows, int reach, int divisor)
+    : TDitherEngine(width, lookup), errors_(width, rows, reach), rowCount_(rows), divisor_(divisor) {}
 
-int T5by3Ditherer::Dither(int red, int green, int blue, RgbTriple& chosen) {
+int TKernelDitherer::Dither(int red, int green, int blue, RgbTriple& chosen) {
   const int x = column_;
   int accumulated[3];
   for (int c = 0; c < 3; ++c) accumulated[c] = errors_.Row(c, 0)[x];
   int error[3];
   const int index = DiffuseStep(lookup_, red, green, blue, accumulated, divisor_, chosen, error);
-  for (int c = 0; c < 3; ++c)
-    if (error[c] != 0) Distribute(error[c], errors_.Row(c, 0) + x, errors_.Row(c, 1) + x, errors_.Row(c, 2) + x);
+  int* rows[4];
+  for (int c = 0; c < 3; ++c) {
+    if (error[c] == 0) continue;
+    for (int r = 0; r < rowCount_; ++r) rows[r] = errors_.Row(c, r) + x;
+    Distribute(error[c], rows);
+  }
   column_ += direction_;
   return index;
 }
 
-void T5by3Ditherer::NextLine() {
+void TKernelDitherer::NextLine() {
   TDitherEngine::NextLine();
   errors_.Rotate();
 }
@@ -150,76 +154,36 @@ void TJaJuNiDitherer::Distribute(int e, int* row0, int* row1, int* row2) {
 }
 
 // Reach 3 over four rows (of 200).
-TSteveArcheDitherer::TSteveArcheDitherer(int width, TColorLookup& lookup)
-    : TDitherEngine(width, lookup), errors_(width, 4, 3) {}
+TSteveArcheDitherer::TSteveArcheDitherer(int width, TColorLookup& lookup) : TKernelDitherer(width, lookup, 4, 3, 200) {}
 
-int TSteveArcheDitherer::Dither(int red, int green, int blue, RgbTriple& chosen) {
-  const int x = column_;
+void TSteveArcheDitherer::Distribute(int e, int* const* rows) {
   const int d = direction_;
-  int accumulated[3];
-  for (int c = 0; c < 3; ++c) accumulated[c] = errors_.Row(c, 0)[x];
-  int error[3];
-  const int index = DiffuseStep(lookup_, red, green, blue, accumulated, 200, chosen, error);
-  for (int c = 0; c < 3; ++c) {
-    const int e = error[c];
-    if (e == 0) continue;
-    int* row0 = errors_.Row(c, 0) + x;
-    int* row1 = errors_.Row(c, 1) + x;
-    int* row2 = errors_.Row(c, 2) + x;
-    int* row3 = errors_.Row(c, 3) + x;
-    row0[2 * d] += e * 32;
-    row1[-3 * d] += e * 12;
-    row1[-d] += e * 26;
-    row1[d] += e * 30;
-    row1[3 * d] += e * 16;
-    row2[-2 * d] += e * 12;
-    row2[0] += e * 26;
-    row2[2 * d] += e * 12;
-    row3[-3 * d] += e * 5;
-    row3[-d] += e * 12;
-    row3[d] += e * 12;
-    row3[3 * d] += e * 5;
-  }
-  column_ += d;
-  return index;
-}
-
-void TSteveArcheDitherer::NextLine() {
-  TDitherEngine::NextLine();
-  errors_.Rotate();
+  rows[0][2 * d] += e * 32;
+  rows[1][-3 * d] += e * 12;
+  rows[1][-d] += e * 26;
+  rows[1][d] += e * 30;
+  rows[1][3 * d] += e * 16;
+  rows[2][-2 * d] += e * 12;
+  rows[2][0] += e * 26;
+  rows[2][2 * d] += e * 12;
+  rows[3][-3 * d] += e * 5;
+  rows[3][-d] += e * 12;
+  rows[3][d] += e * 12;
+  rows[3][3 * d] += e * 5;
 }
 
 // Burkes (of 32): 8 4 / 2 4 8 4 2.
-TBurkesDitherer::TBurkesDitherer(int width, TColorLookup& lookup)
-    : TDitherEngine(width, lookup), errors_(width, 2, 2) {}
+TBurkesDitherer::TBurkesDitherer(int width, TColorLookup& lookup) : TKernelDitherer(width, lookup, 2, 2, 32) {}
 
-int TBurkesDitherer::Dither(int red, int green, int blue, RgbTriple& chosen) {
-  const int x = column_;
+void TBurkesDitherer::Distribute(int e, int* const* rows) {
   const int d = direction_;
-  int accumulated[3];
-  for (int c = 0; c < 3; ++c) accumulated[c] = errors_.Row(c, 0)[x];
-  int error[3];
-  const int index = DiffuseStep(lookup_, red, green, blue, accumulated, 32, chosen, error);
-  for (int c = 0; c < 3; ++c) {
-    const int e = error[c];
-    if (e == 0) continue;
-    int* row0 = errors_.Row(c, 0) + x;
-    int* row1 = errors_.Row(c, 1) + x;
-    row0[d] += e * 8;
-    row0[2 * d] += e * 4;
-    row1[-2 * d] += e * 2;
-    row1[-d] += e * 4;
-    row1[0] += e * 8;
-    row1[d] += e * 4;
-    row1[2 * d] += e * 2;
-  }
-  column_ += d;
-  return index;
-}
-
-void TBurkesDitherer::NextLine() {
-  TDitherEngine::NextLine();
-  errors_.Rotate();
+  rows[0][d] += e * 8;
+  rows[0][2 * d] += e * 4;
+  rows[1][-2 * d] += e * 2;
+  rows[1][-d] += e * 4;
+  rows[1][0] += e * 8;
+  rows[1][d] += e * 4;
+  rows[1][2 * d] += e * 2;
 }
 
 std::unique_ptr<TDitherEngine> CreateDitherer(int mode, int width, TColorLookup& lookup) {

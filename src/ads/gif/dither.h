@@ -76,19 +76,31 @@ private:
 };
 
 // Kernels of reach 2 over three rows (this one and the next two).
-class T5by3Ditherer : public TDitherEngine {
+// An error-diffusion ditherer over a few rows of accumulated error: the shared step, with the
+// kernel left to each kind.
+class TKernelDitherer : public TDitherEngine {
 public:
   int Dither(int red, int green, int blue, RgbTriple& chosen) override;
   void NextLine() override;
 
 protected:
-  T5by3Ditherer(int width, TColorLookup& lookup, int divisor);
-  // Spreads one component's error; the pointers are at the current column.
-  virtual void Distribute(int error, int* row0, int* row1, int* row2) = 0;
+  TKernelDitherer(int width, TColorLookup& lookup, int rows, int reach, int divisor);
+  // Spreads one component's error; rows[i] points at the current column of row i (row 0 is
+  // the current row), and direction_ tells which way the line runs.
+  virtual void Distribute(int error, int* const* rows) = 0;
 
 private:
   DitherErrorRows errors_;
+  int rowCount_;
   int divisor_;
+};
+
+// The kernels of five columns by three rows.
+class T5by3Ditherer : public TKernelDitherer {
+protected:
+  T5by3Ditherer(int width, TColorLookup& lookup, int divisor) : TKernelDitherer(width, lookup, 3, 2, divisor) {}
+  void Distribute(int error, int* const* rows) final { Distribute(error, rows[0], rows[1], rows[2]); }
+  virtual void Distribute(int error, int* row0, int* row1, int* row2) = 0;
 };
 
 class TStuckiDitherer final : public T5by3Ditherer {
@@ -115,24 +127,20 @@ protected:
   void Distribute(int error, int* row0, int* row1, int* row2) override;
 };
 
-class TSteveArcheDitherer final : public TDitherEngine {
+class TSteveArcheDitherer final : public TKernelDitherer {
 public:
   TSteveArcheDitherer(int width, TColorLookup& lookup);
-  int Dither(int red, int green, int blue, RgbTriple& chosen) override;
-  void NextLine() override;
 
-private:
-  DitherErrorRows errors_;
+protected:
+  void Distribute(int error, int* const* rows) override;
 };
 
-class TBurkesDitherer final : public TDitherEngine {
+class TBurkesDitherer final : public TKernelDitherer {
 public:
   TBurkesDitherer(int width, TColorLookup& lookup);
-  int Dither(int red, int green, int blue, RgbTriple& chosen) override;
-  void NextLine() override;
 
-private:
-  DitherErrorRows errors_;
+protected:
+  void Distribute(int error, int* const* rows) override;
 };
 
 // The ditherer of a mode, or nullptr for an unknown mode.
