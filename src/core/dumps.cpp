@@ -182,7 +182,10 @@ int LoadQuoteDump(const std::string& path) {
         rec->FirstTime.store(rec->Values[0].Time);
       }
     }
-    if (rec->Quote.UpdateDate <= 0) rec->Quote = d.quote;
+    if (rec->Quote.UpdateDate <= 0) {
+      rec->Quote = d.quote;
+      QuoteGeneration.fetch_add(1, std::memory_order_release);
+    }
     ++taken;
   }
   return taken;

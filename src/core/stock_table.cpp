@@ -6,6 +6,7 @@
 #include <cstring>
 
 TMyStrList StockTable;
+std::atomic<uint64_t> QuoteGeneration{0};
 
 // ---- ValueList ----
 
@@ -186,6 +187,7 @@ int TMyStrList::Add(std::string_view key) {
   e.key = NormalizeKey(key);
   e.record = std::make_unique<StockInfoType>(e.key);
   count_.store(n + 1, std::memory_order_release);
+  QuoteGeneration.fetch_add(1, std::memory_order_release);
 
   index_.load(std::memory_order_relaxed)->Put(k, e.record.get(), n, std::memory_order_release);
   return n;

@@ -180,5 +180,9 @@ private:
 
 extern TMyStrList StockTable;
 
+// Moves on whenever a record's quote fields change or a symbol is added, so that readers can
+// tell a copy they made is still current.
+extern std::atomic<uint64_t> QuoteGeneration;
+
 // The record of a symbol, or of "|" followed by a table index; nullptr when absent.
 StockInfoType* ResolveStock(std::string_view symbol, int* index = nullptr);

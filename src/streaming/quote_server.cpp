@@ -163,11 +163,16 @@ void VNServer::SendServerReply(vn::net::THTTPResponseInfo& response, std::string
   body += text;
   body += data;
   body += "</PRE>";
+  SendServerBody(response, body);
+}
+
+void VNServer::SendServerBody(vn::net::THTTPResponseInfo& response, const std::string& body) {
+  if (&body != &response.ContentText) response.ContentText = body;
   response.ContentLength = static_cast<int64_t>(body.size());
-  // Header and body in one write: a separate small body write could wait for the peer's
+  // Header and body leave together: a separate small body write could wait for the peer's
   // delayed acknowledgement.
   response.WriteContent();
-  body.clear();
+  response.ContentText.clear();
 }
 
 void VNServer::VNServerCommandGet(vn::net::TWinshoeServerThread*, vn::net::THTTPRequestInfo& request,
@@ -222,8 +227,21 @@ void VNServer::VNServerCommandGet(vn::net::TWinshoeServerThread*, vn::net::THTTP
       SendServerReply(response, "Error: no arguments");
       return;
     }
+    // The generation is read first: a change while the reply is built makes the copy stale.
+    const uint64_t generation = QuoteGeneration.load(std::memory_order_acquire);
+    if (auto kept = lastQuotes_.Find(request.UnparsedParams, generation)) {
+      SendServerBody(response, *kept);
+      return;
+    }
     if (params[1] == "*") ExpandAllSymbols(params);
-    answer(BuildLastQuotes(params), "Error: no quotes ");
+    const std::string data = BuildLastQuotes(params);
+    answer(data, "Error: no quotes ");
+    // "$CASH" carries the current time, so a reply holding it is never kept.
+    bool cash = false;
+    for (int i = 1; i < params.Count() && !cash; ++i) cash = SameText(params[i], "$CASH");
+    if (!cash && !data.empty())
+      lastQuotes_.Store(request.UnparsedParams, generation,
+                        std::make_shared<const std::string>("<PRE>OK\r\n" + data + "</PRE>"));
   } else if (command == "GETTIMESALES") {
     if (params.Count() != 4) {
       SendServerReply(response, "Error: requires 3 arguments");
@@ -233,6 +251,21 @@ void VNServer::VNServerCommandGet(vn::net::TWinshoeServerThread*, vn::net::THTTP
   } else {
     SendServerReply(response, "Error: Invalid Command " + quoted(command) + "!");
   }
+}
+
+std::shared_ptr<const std::string> VNServer::ReplyCache::Find(const std::string& key, uint64_t generation) {
+  std::lock_guard lock(mutex_);
+  for (const Entry& e : entries_)
+    if (e.generation == generation && e.key == key) return e.data;
+  return nullptr;
+}
+
+void VNServer::ReplyCache::Store(const std::string& key, uint64_t generation,
+                                 std::shared_ptr<const std::string> body) {
+  std::lock_guard lock(mutex_);
+  std::erase_if(entries_, [&](const Entry& e) { return e.key == key || e.generation != generation; });
+  if (entries_.size() >= MaxEntries) entries_.erase(entries_.begin());
+  entries_.push_back({key, generation, std::move(body)});
 }
 
 std::string VNServer::ListPortfolios() {

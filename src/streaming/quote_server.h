@@ -2,6 +2,8 @@
 // The local quote server: answers other programs on this PC with the collected quotes over
 // HTTP on 127.0.0.1. One document, "/REQ", whose query names a command and its arguments;
 // every reply is a plain text inside "<PRE>" and "</PRE>". It only reads the shared data.
+#include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -63,9 +65,31 @@ public:
                                std::vector<TimeSalesRow>& out);
 
 private:
+  // Recent GETLASTQUOTE replies by their request text, valid while QuoteGeneration stays the
+  // same: programs that poll every symbol get the reply without it being built again.
+  class ReplyCache {
+  public:
+    // The whole reply body kept for the request text, or null.
+    std::shared_ptr<const std::string> Find(const std::string& key, uint64_t generation);
+    void Store(const std::string& key, uint64_t generation, std::shared_ptr<const std::string> body);
+
+  private:
+    struct Entry {
+      std::string key;
+      uint64_t generation;
+      std::shared_ptr<const std::string> data;
+    };
+    static constexpr size_t MaxEntries = 16;
+    std::mutex mutex_;
+    std::vector<Entry> entries_;  // most recently stored last
+  };
+
   // Sends "<PRE>" + text + data + "</PRE>" as the whole reply.
   static void SendServerReply(vn::net::THTTPResponseInfo& response, std::string_view text,
                               std::string_view data = {});
+  // Sends a ready body as the whole reply.
+  static void SendServerBody(vn::net::THTTPResponseInfo& response, const std::string& body);
 
   vn::net::TWinshoeHTTPListener listener_;
+  ReplyCache lastQuotes_;
 };

@@ -1,6 +1,9 @@
 // The HTTP listener end to end on 127.0.0.1: request fields, hostile requests, limits,
 // and that every thread it starts is gone when it is switched off or destroyed.
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
 #include <fcntl.h>
 #include <sys/resource.h>
 
@@ -137,7 +140,10 @@ TEST(HttpListener, HostileRequestsGetBadRequestAndTheServerGoesOn) {
   const std::string echoed = s.Get("GET /<script>alert(1)</script>% HTTP/1.0\r\n\r\n");
   EXPECT_NE(echoed.find("&lt;script&gt;"), std::string::npos);
   EXPECT_EQ(echoed.find("<script>"), std::string::npos);
-  EXPECT_EQ(s.listener->ThreadCount() <= 1, true);
+  // No connection stays pinned: the threads finish their closes and go back to waiting.
+  for (int i = 0; i < 200 && s.listener->ThreadCount() > 1; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_LE(s.listener->ThreadCount(), 1u);
 }
 
 TEST(HttpListener, HostCheckRefusesForeignHosts) {

@@ -298,3 +298,21 @@ TEST(QuoteServerPrices, FastPriceTextMatchesFormatPrice) {
   }
   EXPECT_EQ(mismatches, 0);
 }
+
+TEST_F(QuoteServerTest, RepeatedRepliesFollowEveryNewQuoteAndSymbol) {
+  SeedTable();
+  Snap("CCH", 10, 0, 0, 20.5f, 100);
+  const std::string first = Req("GETLASTQUOTE(CCH)");
+  EXPECT_EQ(Req("GETLASTQUOTE(CCH)"), first);
+  ASSERT_NE(first.find(",20.5,"), std::string::npos) << first;
+  Snap("CCH", 10, 0, 5, 21.75f, 200);
+  const std::string moved = Req("GETLASTQUOTE(CCH)");
+  EXPECT_NE(moved.find("CCH,10:00:05,21.75,"), std::string::npos) << moved;
+
+  const std::string before = Req("GETLASTQUOTE(*)");
+  EXPECT_EQ(before.find("\r\nCCI,"), std::string::npos);
+  Snap("CCI", 10, 0, 0, 3, 1);
+  EXPECT_NE(Req("GETLASTQUOTE(*)").find("\r\nCCI,10:00:00,3,"), std::string::npos);
+  // "$CASH" carries the current time, so its line is built anew for each request.
+  EXPECT_TRUE(Req("GETLASTQUOTE($CASH)").starts_with("OK\r\n$CASH,"));
+}

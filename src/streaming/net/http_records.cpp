@@ -85,7 +85,18 @@ void THTTPResponseInfo::WriteContent() {
   std::string out;
   if (!fHeaderWritten) out = BuildHeader();
   const bool withContent = fResponseNo >= 200 && fResponseNo <= 499;
-  if (withContent && !ContentStream) out += ContentText;  // header and text in one send
+  if (withContent && !ContentStream) {
+    // Header and text go out together: joined when small, else the header is held back
+    // for the text instead of copying the text.
+    if (ContentText.size() <= 16384) {
+      out += ContentText;
+    } else {
+      Connection->Write(out, true);
+      out.clear();
+      Connection->Write(ContentText);
+      return;
+    }
+  }
   Connection->Write(out);
   if (withContent && ContentStream) Connection->WriteStream(*ContentStream);
 }

@@ -67,6 +67,7 @@ void TWinshoeServerThread::ServeConnection() {
   }
   // A failed connection is closed at once rather than left open until the listener goes.
   fConnection->Disconnect();
+  fListener->ConnectionClosed();
   try {
     AfterRun();
   } catch (...) {
@@ -347,16 +348,17 @@ void TWinshoeListener::AcceptConnections() {
 }
 
 void TWinshoeListener::StartConnection(int fd, const std::string& peerAddress, int peerPort) {
-  Reap();
+  // Finished threads are reaped when they signal the wake-up, not on every connection.
   const int one = 1;
   ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
 
-  std::unique_lock lock(fThreadsMutex);
-  if (BusyThreadsLocked() >= static_cast<size_t>(MaxConnections)) {
-    lock.unlock();
+  // The limit counts open connections, not threads still finishing a closed one.
+  if (fOpenConnections.load(std::memory_order_relaxed) >= MaxConnections) {
     RefuseConnection(fd);
     return;
   }
+  fOpenConnections.fetch_add(1, std::memory_order_relaxed);
+  std::unique_lock lock(fThreadsMutex);
   auto conn = std::make_unique<TWinshoeServer>(this);
   conn->SetHandle(fd);
   conn->BoundIP = BoundIP;
@@ -370,6 +372,9 @@ void TWinshoeListener::StartConnection(int fd, const std::string& peerAddress, i
     fIdle.pop_back();
     t->ClearTerminated();
     t->fConnection = std::move(conn);
+    // Woken after the lock is released, so that it does not wake only to wait for the lock.
+    // It stays alive: it is off the idle list and holds a connection.
+    lock.unlock();
     t->fGate.notify_one();
     return;
   }
@@ -389,6 +394,7 @@ void TWinshoeListener::StartConnection(int fd, const std::string& peerAddress, i
     }
   } catch (const std::exception& e) {
     // The connection (if still ours) closes with its object.
+    fOpenConnections.fetch_sub(1, std::memory_order_relaxed);
     NetLog(std::string("Cannot serve connection: ") + e.what());
   }
 }

@@ -155,12 +155,15 @@ class TWinshoeListener : public TWinshoe {
   // Stops parked threads (idleOnly) or every thread; returns them, out of the list, to join.
   std::list<std::unique_ptr<TWinshoeServerThread>> StopThreads(bool idleOnly);
   size_t BusyThreadsLocked() const;
+  // A served connection's socket has closed (its thread may still be finishing).
+  void ConnectionClosed() { fOpenConnections.fetch_sub(1, std::memory_order_relaxed); }
   void SignalWake();
   void DrainWake();
   int NextPollTimeout();
   void ScheduleSweep();
 
   std::atomic<bool> fActive{false};
+  std::atomic<int> fOpenConnections{0};  // accepted and not yet closed: what the limit counts
   std::atomic<int> fSessionTimeout{0};
   int fWakeFd = -1;
   std::atomic<Clock::rep> fNextSweep{0};

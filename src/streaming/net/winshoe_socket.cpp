@@ -199,13 +199,13 @@ std::string TWinshoeSocket::ReadBuffer(size_t count) {
   return out;
 }
 
-void TWinshoeSocket::Write(std::string_view text) {
+void TWinshoeSocket::Write(std::string_view text, bool more) {
   if (text.empty()) return;
   if (!Connected()) throw EWinshoeClosedSocket("Socket is closed, cannot write");
   size_t sent = 0;
   while (sent < text.size()) {
     const ssize_t n = ::send(Handle(), text.data() + sent, text.size() - sent,
-                             MSG_NOSIGNAL | MSG_DONTWAIT);
+                             MSG_NOSIGNAL | MSG_DONTWAIT | (more ? MSG_MORE : 0));
     if (n > 0) {
       sent += static_cast<size_t>(n);
       continue;

@@ -80,7 +80,8 @@ class TWinshoeSocket : public TWinshoe {
   // Returns exactly count bytes; count 0 receives once and returns an empty text.
   virtual std::string ReadBuffer(size_t count);
 
-  void Write(std::string_view text);
+  // more: further bytes follow at once, so the kernel may hold these back to join them.
+  void Write(std::string_view text, bool more = false);
   void WriteLn(std::string_view text) { Write(std::string(text) + "\r\n"); }
   void WriteStream(std::istream& stream);
 

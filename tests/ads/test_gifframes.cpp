@@ -1,0 +1,65 @@
+// The gifframes tool as a user runs it: --info and the frames written as PNG files.
+#include <gtest/gtest.h>
+
+#include <QImage>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <sys/wait.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Runs the tool through popen with fixed, quoted arguments; returns its exit status and output.
+int RunTool(const std::string& args, std::string& out) {
+  const std::string command = "'" + std::string(VN_BINARY_DIR) + "/gifframes' " + args + " 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return -1;
+  std::array<char, 256> buf{};
+  out.clear();
+  while (size_t n = fread(buf.data(), 1, buf.size(), pipe)) out.append(buf.data(), n);
+  const int status = pclose(pipe);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string SuiteFile(const char* name) { return std::string(VN_SHARED_DIR) + "/gif-suite/" + name; }
+
+}  // namespace
+
+TEST(GifFrames, InfoAndFramesOfAnAnimation) {
+  const std::string gif = SuiteFile("animation-multi-image.gif");
+  if (!fs::exists(gif)) GTEST_SKIP() << "GIF test suite not present";
+  std::string out;
+  ASSERT_EQ(RunTool("--info '" + gif + "'", out), 0) << out;
+  EXPECT_NE(out.find("size: 2 x 2"), std::string::npos) << out;
+  EXPECT_NE(out.find("loop count: forever"), std::string::npos) << out;
+  // Every image is a frame of its own; the ones without a delay play with the default one.
+  EXPECT_NE(out.find("frames: 7"), std::string::npos) << out;
+
+  const fs::path dir = fs::temp_directory_path() / ("vn_gifframes_" + std::to_string(::getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  ASSERT_EQ(RunTool("'" + gif + "' '" + dir.string() + "'", out), 0) << out;
+  int frames = 0;
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    QImage frame(QString::fromStdString(entry.path().string()));
+    EXPECT_EQ(frame.size(), QSize(2, 2)) << entry.path();
+    ++frames;
+  }
+  EXPECT_EQ(frames, 7);
+  fs::remove_all(dir);
+}
+
+TEST(GifFrames, ADamagedFileIsAnErrorNotACrash) {
+  const fs::path bad = fs::temp_directory_path() / ("vn_bad_" + std::to_string(::getpid()) + ".gif");
+  std::ofstream(bad, std::ios::binary) << "GIF89a\x10\x00";
+  std::string out;
+  EXPECT_NE(RunTool("--info '" + bad.string() + "'", out), 0);
+  EXPECT_FALSE(out.empty());
+  EXPECT_NE(RunTool("--info '/nonexistent/x.gif'", out), 0);
+  fs::remove(bad);
+}
