@@ -88,7 +88,7 @@ int AddSnap(const SnapData& s) {
     q.TradeCount = s.TradeCount;
     q.UpdateDate = day;
     q.UpdateTime = stamp - day;
-    QuoteGeneration.fetch_add(1, std::memory_order_release);
+    BumpQuoteGeneration();
   }
   return index;
 }

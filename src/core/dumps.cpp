@@ -184,7 +184,7 @@ int LoadQuoteDump(const std::string& path) {
     }
     if (rec->Quote.UpdateDate <= 0) {
       rec->Quote = d.quote;
-      QuoteGeneration.fetch_add(1, std::memory_order_release);
+      BumpQuoteGeneration();
     }
     ++taken;
   }

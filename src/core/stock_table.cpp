@@ -187,7 +187,7 @@ int TMyStrList::Add(std::string_view key) {
   e.key = NormalizeKey(key);
   e.record = std::make_unique<StockInfoType>(e.key);
   count_.store(n + 1, std::memory_order_release);
-  QuoteGeneration.fetch_add(1, std::memory_order_release);
+  BumpQuoteGeneration();
 
   index_.load(std::memory_order_relaxed)->Put(k, e.record.get(), n, std::memory_order_release);
   return n;

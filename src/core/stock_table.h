@@ -151,6 +151,7 @@ public:
   // The same, giving the record (nullptr when absent) and the index.
   StockInfoType* FindRecord(std::string_view key, int* index = nullptr) const;
   // The index of the key, adding a new record when absent; -1 for an empty key or a full table.
+  // Callers hold AddSnapLock (and StockListLock).
   int Add(std::string_view key);
   int Count() const { return count_.load(std::memory_order_acquire); }
   // Key and record of an index below Count().
@@ -181,8 +182,12 @@ private:
 extern TMyStrList StockTable;
 
 // Moves on whenever a record's quote fields change or a symbol is added, so that readers can
-// tell a copy they made is still current.
+// tell a copy they made is still current. Changed only under AddSnapLock (every writer of
+// quote fields and every adder of symbols holds it), so a plain increment serves.
 extern std::atomic<uint64_t> QuoteGeneration;
+inline void BumpQuoteGeneration() {
+  QuoteGeneration.store(QuoteGeneration.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+}
 
 // The record of a symbol, or of "|" followed by a table index; nullptr when absent.
 StockInfoType* ResolveStock(std::string_view symbol, int* index = nullptr);
