@@ -1,5 +1,7 @@
 #include "grid/grid_views.h"
 
+#include <algorithm>
+
 #include <charconv>
 
 #include "core/log.h"
@@ -99,4 +101,30 @@ int ApplyView(std::string_view name, GlobVars& layout) {
     layout.ColStyle[static_cast<size_t>(c.Kind)] = c.Style;
   }
   return pos;
+}
+
+bool MoveLayoutColumn(GlobVars& layout, int kind, int before) {
+  auto shown = [&](int k) { return k >= 0 && k < ColKindCount && layout.ColPos[static_cast<size_t>(k)] >= 0; };
+  if (!shown(kind) || !shown(before) || kind == before) return false;
+  std::vector<int> order;  // shown kinds by position
+  for (int k = 0; k < ColKindCount; ++k)
+    if (shown(k)) order.push_back(k);
+  std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+    return layout.ColPos[static_cast<size_t>(a)] < layout.ColPos[static_cast<size_t>(b)];
+  });
+  const auto from = std::find(order.begin(), order.end(), kind);
+  const auto to = std::find(order.begin(), order.end(), before);
+  if (from < to) std::rotate(from, from + 1, to + 1);
+  else std::rotate(to, from, from + 1);
+  for (size_t i = 0; i < order.size(); ++i) layout.ColPos[static_cast<size_t>(order[i])] = static_cast<int>(i);
+
+  // The view keeps the new order.
+  if (ViewNames.Empty()) LoadViews();
+  const int at = ViewNames.IndexOf(layout.CurView);
+  if (at >= 0) {
+    ViewSpec spec;
+    for (int k : order) spec.push_back({k, layout.ColStyle[static_cast<size_t>(k)]});
+    ViewSpecs[static_cast<size_t>(at)] = std::move(spec);
+  }
+  return true;
 }

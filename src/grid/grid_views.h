@@ -40,3 +40,8 @@ bool IsUsableViewName(std::string_view name, const StringList& names, int self =
 // name in the layout record and sets the position and style of each column it names; every
 // other column is hidden. Returns the number of columns shown.
 int ApplyView(std::string_view name, GlobVars& layout);
+
+// Moves column kind `kind` to where kind `before` stands in the layout (a dragged column), and
+// the current view's column list with it; the other shown columns keep their order. False when
+// either kind is not shown.
+bool MoveLayoutColumn(GlobVars& layout, int kind, int before);

@@ -3,6 +3,7 @@
 #include <QAbstractTableModel>
 #include <QContextMenuEvent>
 #include <QHeaderView>
+#include <QSignalBlocker>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
@@ -21,6 +22,7 @@
 #include "core/symbols.h"
 #include "grid/grid_cells.h"
 #include "grid/grid_columns.h"
+#include "grid/grid_views.h"
 #include "platform/string_list.h"
 #include "platform/thread.h"
 
@@ -255,6 +257,21 @@ TStockGrid::TStockGrid(QWidget* owner) : QTableView(owner), Layout(&LiveSettings
   horizontalHeader()->setSectionsClickable(true);
   horizontalHeader()->setHighlightSections(false);
   connect(horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int col) { SortByColumn(col, false, true); });
+  // A dragged column moves in the layout and the current view; the header itself keeps its
+  // order, since the model's columns are laid out anew from the layout.
+  horizontalHeader()->setSectionsMovable(true);
+  connect(horizontalHeader(), &QHeaderView::sectionMoved, this, [this](int logical, int oldVisual, int newVisual) {
+    QHeaderView* header = horizontalHeader();
+    {
+      const QSignalBlocker block(header);
+      header->moveSection(newVisual, oldVisual);
+    }
+    if (MoveLayoutColumn(*Layout, KindAt(logical), KindAt(newVisual))) {
+      if (Layout == &LiveSettings) SaveViews();
+      ApplyLayout(false);
+      ShowStocks();
+    }
+  });
   Label = new QLabel(this);
   Label->hide();
   thread_ = std::make_unique<GridRowThread>(this);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QHeaderView>
 
 #include "core/add_snap.h"
 #include "core/locks.h"
@@ -233,4 +234,32 @@ TEST(StockGrid, HiddenGridFillsItsRowsUnderTwoViewsAndRedrawsPending) {
   EXPECT_EQ(grid.ColCount(), 2);
   EXPECT_EQ(grid.GridCol[VolCol], 1);
   EXPECT_EQ(grid.GridCol[ChartCol], -1);
+}
+
+TEST(StockGrid, DraggedColumnMovesInTheLayoutAndTheView) {
+  Ini().EraseSection("Views");
+  Ini().WriteString("Views", "Drag", "SymCol,LastCol,ChangeCol:1,VolCol");
+  LoadViews();
+  GlobVars layout;
+  ApplyView("Drag", layout);
+  // Right: Symbol onto Change; left: Volume onto Last.
+  EXPECT_TRUE(MoveLayoutColumn(layout, SymCol, ChangeCol));
+  EXPECT_EQ(FormatViewSpec(ViewSpecs[static_cast<size_t>(ViewNames.IndexOf("Drag"))]),
+            "LastCol,ChangeCol:1,SymCol,VolCol");
+  EXPECT_TRUE(MoveLayoutColumn(layout, VolCol, LastCol));
+  EXPECT_EQ(layout.ColPos[VolCol], 0);
+  EXPECT_EQ(layout.ColPos[LastCol], 1);
+  EXPECT_EQ(layout.ColPos[SymCol], 3);
+  EXPECT_FALSE(MoveLayoutColumn(layout, NameCol, LastCol));  // not shown
+
+  // Through the widget: the header's move reorders the grid's columns.
+  TStockGrid grid;
+  grid.Layout = &layout;
+  grid.ApplyLayout(false);
+  ASSERT_EQ(grid.Cells(0, 0), "Volume");
+  grid.horizontalHeader()->moveSection(0, 2);
+  EXPECT_EQ(grid.Cells(0, 0), "Last");
+  EXPECT_EQ(grid.Cells(1, 0), "Change");
+  EXPECT_EQ(grid.Cells(2, 0), "Volume");
+  EXPECT_EQ(grid.horizontalHeader()->visualIndex(0), 0);
 }
