@@ -12,10 +12,10 @@ const char* const DefaultViewText =
     "SymCol,LastCol,ChangeCol:1,PctChangeCol:1,VolCol,BidCol,AskCol,HighCol,LowCol,TimeCol,ChartCol,NewsCol";
 
 StringList ViewNames;
-std::vector<ViewSpec> ViewSpecs;
+std::vector<ViewColumns> ViewColumnSets;
 
-ViewSpec ParseViewSpec(std::string_view text) {
-  ViewSpec spec;
+ViewColumns ParseViewColumns(std::string_view text) {
+  ViewColumns cols;
   StringList items;
   items.SetCommaText(text);
   std::array<bool, ColKindCount> seen{};
@@ -34,14 +34,14 @@ ViewSpec ParseViewSpec(std::string_view text) {
       auto r = std::from_chars(style.data(), style.data() + style.size(), s);
       if (r.ec != std::errc() || s < 0) s = 0;
     }
-    spec.push_back({kind, s});
+    cols.push_back({kind, s});
   }
-  return spec;
+  return cols;
 }
 
-std::string FormatViewSpec(const ViewSpec& spec) {
+std::string FormatViewColumns(const ViewColumns& cols) {
   std::string out;
-  for (const ViewColumn& c : spec) {
+  for (const ViewColumn& c : cols) {
     if (!out.empty()) out += ',';
     out += ColKeyNames[static_cast<size_t>(c.Kind)];
     if (c.Style) out += ":" + std::to_string(c.Style);
@@ -51,22 +51,22 @@ std::string FormatViewSpec(const ViewSpec& spec) {
 
 void LoadViews() {
   ViewNames.Clear();
-  ViewSpecs.clear();
+  ViewColumnSets.clear();
   ViewNames.Add("Default");
-  ViewSpecs.push_back(ParseViewSpec(DefaultViewText));
+  ViewColumnSets.push_back(ParseViewColumns(DefaultViewText));
   StringList lines;
   if (IniFile_) Ini().ReadSectionValues("Views", lines);
   for (int i = 0; i < lines.Count(); ++i) {
     std::string name = Trim(lines.Names(i));
     if (name.empty()) continue;
-    ViewSpec spec = ParseViewSpec(lines.ValueFromIndex(i));
+    ViewColumns cols = ParseViewColumns(lines.ValueFromIndex(i));
     if (SameText(name, "Default")) {
-      if (!spec.empty()) ViewSpecs[0] = std::move(spec);
+      if (!cols.empty()) ViewColumnSets[0] = std::move(cols);
       continue;
     }
     if (ViewNames.IndexOf(name) >= 0) continue;
     ViewNames.Add(name);
-    ViewSpecs.push_back(std::move(spec));
+    ViewColumnSets.push_back(std::move(cols));
   }
 }
 
@@ -75,7 +75,7 @@ void SaveViews() {
   ini.BeginBatch();
   ini.EraseSection("Views");
   for (int i = 0; i < ViewNames.Count(); ++i)
-    ini.WriteString("Views", ViewNames[i], FormatViewSpec(ViewSpecs[static_cast<size_t>(i)]));
+    ini.WriteString("Views", ViewNames[i], FormatViewColumns(ViewColumnSets[static_cast<size_t>(i)]));
   ini.EndBatch();
 }
 
@@ -94,9 +94,9 @@ int ApplyView(std::string_view name, GlobVars& layout) {
   layout.CurView = ViewNames[at];
   layout.ColPos.fill(-1);
   layout.ColStyle.fill(0);
-  const ViewSpec& spec = ViewSpecs[static_cast<size_t>(at)];
+  const ViewColumns& cols = ViewColumnSets[static_cast<size_t>(at)];
   int pos = 0;
-  for (const ViewColumn& c : spec) {
+  for (const ViewColumn& c : cols) {
     layout.ColPos[static_cast<size_t>(c.Kind)] = pos++;
     layout.ColStyle[static_cast<size_t>(c.Kind)] = c.Style;
   }
@@ -122,9 +122,9 @@ bool MoveLayoutColumn(GlobVars& layout, int kind, int before) {
   if (ViewNames.Empty()) LoadViews();
   const int at = ViewNames.IndexOf(layout.CurView);
   if (at >= 0) {
-    ViewSpec spec;
-    for (int k : order) spec.push_back({k, layout.ColStyle[static_cast<size_t>(k)]});
-    ViewSpecs[static_cast<size_t>(at)] = std::move(spec);
+    ViewColumns cols;
+    for (int k : order) cols.push_back({k, layout.ColStyle[static_cast<size_t>(k)]});
+    ViewColumnSets[static_cast<size_t>(at)] = std::move(cols);
   }
   return true;
 }

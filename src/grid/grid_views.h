@@ -15,22 +15,22 @@ struct ViewColumn {
   int Style = 0;
   bool operator==(const ViewColumn&) const = default;
 };
-using ViewSpec = std::vector<ViewColumn>;
+using ViewColumns = std::vector<ViewColumn>;
 
 // The columns of the built-in "Default" view, used when the settings file has none.
 extern const char* const DefaultViewText;
 
-// Main thread only. ViewNames and ViewSpecs are parallel; "Default" is first.
+// Main thread only. ViewNames and ViewColumnSets are parallel; "Default" is first.
 extern StringList ViewNames;
-extern std::vector<ViewSpec> ViewSpecs;
+extern std::vector<ViewColumns> ViewColumnSets;
 
 // Columns named by a view text: unknown keys and repeated kinds are skipped.
-ViewSpec ParseViewSpec(std::string_view text);
-std::string FormatViewSpec(const ViewSpec& spec);
+ViewColumns ParseViewColumns(std::string_view text);
+std::string FormatViewColumns(const ViewColumns& cols);
 
-// Reloads ViewNames and ViewSpecs from section "Views".
+// Reloads ViewNames and ViewColumnSets from section "Views".
 void LoadViews();
-// Writes ViewNames and ViewSpecs back to section "Views" (the section is rewritten).
+// Writes ViewNames and ViewColumnSets back to section "Views" (the section is rewritten).
 void SaveViews();
 // A name a view may take: not empty, at most 255 characters, none of "=[];,|" or a line break,
 // and not already used in names by another view (other than the one at index self).

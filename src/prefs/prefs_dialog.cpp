@@ -128,13 +128,13 @@ void TdlgPref::SelectView(int index) {
 
 void TdlgPref::StoreColumns() {
   if (selected_ < 0 || selected_ >= Views.Count()) return;
-  ViewSpec spec;
+  ViewColumns cols;
   for (int i = 0; i < lbColumns->count(); ++i) {
     QListWidgetItem* item = lbColumns->item(i);
     if (item->checkState() == Qt::Checked)
-      spec.push_back({item->data(Qt::UserRole).toInt(), item->data(Qt::UserRole + 1).toInt()});
+      cols.push_back({item->data(Qt::UserRole).toInt(), item->data(Qt::UserRole + 1).toInt()});
   }
-  Views.SetColumns(selected_, std::move(spec));
+  Views.SetColumns(selected_, std::move(cols));
 }
 
 void TdlgPref::AddViewClick() {

@@ -3,22 +3,22 @@
 void ViewEditor::Load() {
   if (ViewNames.Empty()) LoadViews();
   names_ = ViewNames;
-  specs_ = ViewSpecs;
+  columnSets_ = ViewColumnSets;
 }
 
 int ViewEditor::Add(const std::string& name, int from) {
   if (!IsUsableViewName(name, names_)) return -1;
   if (from < 0 || from >= Count()) from = 0;
-  ViewSpec copy = Count() ? specs_[static_cast<size_t>(from)] : ParseViewSpec(DefaultViewText);
+  ViewColumns copy = Count() ? columnSets_[static_cast<size_t>(from)] : ParseViewColumns(DefaultViewText);
   names_.Add(name);
-  specs_.push_back(std::move(copy));
+  columnSets_.push_back(std::move(copy));
   return Count() - 1;
 }
 
 bool ViewEditor::Delete(int index) {
   if (index <= 0 || index >= Count()) return false;
   names_.Delete(index);
-  specs_.erase(specs_.begin() + index);
+  columnSets_.erase(columnSets_.begin() + index);
   return true;
 }
 
@@ -28,15 +28,15 @@ bool ViewEditor::Rename(int index, const std::string& name) {
   return true;
 }
 
-bool ViewEditor::SetColumns(int index, ViewSpec spec) {
+bool ViewEditor::SetColumns(int index, ViewColumns cols) {
   if (index < 0 || index >= Count()) return false;
-  specs_[static_cast<size_t>(index)] = std::move(spec);
+  columnSets_[static_cast<size_t>(index)] = std::move(cols);
   return true;
 }
 
 void ViewEditor::Commit(GlobVars& live) {
   ViewNames = names_;
-  ViewSpecs = specs_;
+  ViewColumnSets = columnSets_;
   SaveViews();
   if (ViewNames.IndexOf(live.CurView) < 0) live.CurView = "Default";
 }

@@ -7,11 +7,11 @@
 
 class ViewEditor {
 public:
-  // Copies ViewNames and ViewSpecs.
+  // Copies ViewNames and ViewColumnSets.
   void Load();
   int Count() const { return names_.Count(); }
   const std::string& Name(int i) const { return names_[i]; }
-  const ViewSpec& Columns(int i) const { return specs_[static_cast<size_t>(i)]; }
+  const ViewColumns& Columns(int i) const { return columnSets_[static_cast<size_t>(i)]; }
   int IndexOf(const std::string& name) const { return names_.IndexOf(name); }
 
   // Adds a view with the columns of the view at index from (the first when out of range);
@@ -20,13 +20,13 @@ public:
   // "Default" (index 0) cannot be deleted or renamed.
   bool Delete(int index);
   bool Rename(int index, const std::string& name);
-  bool SetColumns(int index, ViewSpec spec);
+  bool SetColumns(int index, ViewColumns cols);
 
-  // Writes the views to ViewNames, ViewSpecs and the settings file; a current view that no
+  // Writes the views to ViewNames, ViewColumnSets and the settings file; a current view that no
   // longer exists becomes "Default".
   void Commit(GlobVars& live);
 
 private:
   StringList names_;
-  std::vector<ViewSpec> specs_;
+  std::vector<ViewColumns> columnSets_;
 };

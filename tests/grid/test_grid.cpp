@@ -105,7 +105,7 @@ TEST(GridViews, DefaultFirstUnknownNamesAndBadSpecs) {
   Ini().EraseSection("Views");
   LoadViews();
   ASSERT_EQ(ViewNames.Count(), 1);
-  EXPECT_EQ(ApplyView("Default", g), static_cast<int>(ParseViewSpec(DefaultViewText).size()));
+  EXPECT_EQ(ApplyView("Default", g), static_cast<int>(ParseViewColumns(DefaultViewText).size()));
   EXPECT_FALSE(IsUsableViewName("a=b", ViewNames));
   EXPECT_FALSE(IsUsableViewName("default", ViewNames));
   EXPECT_TRUE(IsUsableViewName("Mine", ViewNames));
@@ -244,7 +244,7 @@ TEST(StockGrid, DraggedColumnMovesInTheLayoutAndTheView) {
   ApplyView("Drag", layout);
   // Right: Symbol onto Change; left: Volume onto Last.
   EXPECT_TRUE(MoveLayoutColumn(layout, SymCol, ChangeCol));
-  EXPECT_EQ(FormatViewSpec(ViewSpecs[static_cast<size_t>(ViewNames.IndexOf("Drag"))]),
+  EXPECT_EQ(FormatViewColumns(ViewColumnSets[static_cast<size_t>(ViewNames.IndexOf("Drag"))]),
             "LastCol,ChangeCol:1,SymCol,VolCol");
   EXPECT_TRUE(MoveLayoutColumn(layout, VolCol, LastCol));
   EXPECT_EQ(layout.ColPos[VolCol], 0);

@@ -103,8 +103,8 @@ TEST(PreferencesDialog, OpensAtItsPageEditsAndSaves) {
   IniFile ini(ProgDir + "STOCKS.INI");
   EXPECT_EQ(ini.ReadString("News", "TwoPanes", ""), "YES");
   EXPECT_EQ(ini.ReadString("Stocks", "CurView", ""), "Lean");
-  const ViewSpec lean = ParseViewSpec(ini.ReadString("Views", "Lean", ""));
-  const ViewSpec def = ParseViewSpec(DefaultViewText);
+  const ViewColumns lean = ParseViewColumns(ini.ReadString("Views", "Lean", ""));
+  const ViewColumns def = ParseViewColumns(DefaultViewText);
   ASSERT_EQ(lean.size(), def.size() - 2);
   EXPECT_EQ(lean.front(), def[2]);
   PrefsHooks = {};
