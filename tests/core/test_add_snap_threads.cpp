@@ -41,18 +41,23 @@ bool Whole(const ValueRec& v) {
 
 TEST(AddSnapThreads, WritersAndReadersUnderTheLocks) {
   std::atomic<bool> done{false};
-  std::atomic<int> bad{0}, reads{0};
+  std::atomic<int> bad{0}, reads{0}, readersStarted{0};
 
   std::vector<std::thread> threads;
   for (int w = 0; w < Writers; ++w) {
-    threads.emplace_back([w] {
+    threads.emplace_back([w, &readersStarted] {
+      // The writers start once both readers run, so that they overlap even on a busy machine.
+      while (readersStarted.load() < 2) std::this_thread::yield();
       for (int j = 0; j < PerWriter; ++j)
         for (const char* sym : Symbols) AddSnap(Make(sym, 1 + w + Writers * j));
     });
   }
   auto reader = [&](bool quotes) {
     std::vector<float> lastSeen(4, 0);
-    while (!done.load()) {
+    int mine = 0;
+    ++readersStarted;
+    // Until the writers are done, and at least one read whatever the scheduler did.
+    while (!done.load() || mine == 0) {
       for (int i = 0; i < 4; ++i) {
         if (quotes) {
           StockQuote q;
@@ -74,6 +79,7 @@ TEST(AddSnapThreads, WritersAndReadersUnderTheLocks) {
           if (at < 0 || at >= l.Count()) ++bad;
         }
         ++reads;
+        ++mine;
       }
       std::this_thread::yield();
     }

@@ -218,28 +218,48 @@ TEST(MainWindow, ShutDownEndsWithinItsBoundsWhenAThreadDoesNotCooperate) {
   }
 
   // The fetch worker stuck on a lock held elsewhere: closing does not wait for it past its bound.
+  // The window's own timers use the same lock; when one of them got stuck on it too (a busy
+  // machine), the arrangement did not hold and it is tried again.
   WritePortfolios();
   const ShutdownBoundTable saved = ShutdownBounds;
   ShutdownBounds.FetchMs = 200;
-  std::atomic<bool> holding{false};
-  std::thread holder;
-  {
-    TmForm form;
-    form.show();
-    PumpUntil([&] { return form.SettingsLoaded(); });
-    holder = std::thread([&] {
-      LockHold hold(PortLock, "TESTHOLD");
-      holding = true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    });
-    PumpUntil([&] { return holding.load(); });
-    ASSERT_TRUE(form.Fetcher()->StartPass(std::make_shared<HTTPSite>(), "PORT2"));
-    WaitAndPump(30);
-    form.close();
+  bool arranged = false;
+  for (int attempt = 0; attempt < 4 && !arranged; ++attempt) {
+    LogOn = true;
+    StartLog();
+    ShuttingDown = false;
+    std::atomic<bool> holding{false}, released{false};
+    std::thread holder;
+    std::chrono::steady_clock::duration closing{};
+    {
+      TmForm form;
+      form.show();
+      PumpUntil([&] { return form.SettingsLoaded(); });
+      holder = std::thread([&] {
+        LockHold hold(PortLock, "TESTHOLD");
+        holding = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(3000));
+        released = true;
+      });
+      // No events are processed meanwhile: the window's own work would queue on the lock.
+      while (!holding) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      ASSERT_TRUE(form.Fetcher()->StartPass(std::make_shared<HTTPSite>(), "PORT2"));
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      const auto start = std::chrono::steady_clock::now();
+      const bool heldAtClose = !released;
+      form.close();
+      closing = std::chrono::steady_clock::now() - start;
+      arranged = heldAtClose && Slurp(ProgDir + "stocks.log").find("FetchThread did not end within 200 ms") !=
+                                    std::string::npos;
+      if (!arranged) {
+        // Only a stuck main thread may explain a missing line.
+        EXPECT_TRUE(!heldAtClose || closing > std::chrono::seconds(1)) << Slurp(ProgDir + "stocks.log");
+      }
+    }
+    holder.join();
+    EXPECT_EQ(ReleaseOverrunThreads(10000), 0);
   }
-  EXPECT_NE(Slurp(ProgDir + "stocks.log").find("FetchThread did not end within 200 ms"), std::string::npos);
-  holder.join();
-  EXPECT_EQ(ReleaseOverrunThreads(10000), 0);
+  EXPECT_TRUE(arranged);
   // The settings and portfolios were written all the same.
   EXPECT_TRUE(std::filesystem::exists(ProgDir + "PORT.DAT"));
   EXPECT_EQ(IniFile(ProgDir + "STOCKS.INI").ReadString("Stocks", "CurPort", ""), "2");
