@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "core/branding.h"
+#include "core/market_clock.h"
 #include "core/program_state.h"
 #include "core/settings.h"
 #include "core/settings_file.h"
@@ -86,4 +87,17 @@ TEST(ProgramFolder, SeedsMissingFilesOnlyAndRejectsClimbingNames) {
   EXPECT_TRUE(IsSafeRelativeName("Cache/GIF12.GIF"));
   for (const char* bad : {"../x", "/etc/passwd", "a/../../b", "..\\x", "C:\\x", ""})
     EXPECT_FALSE(IsSafeRelativeName(bad)) << bad;
+}
+
+TEST(Settings, StoredEasternOffsetStaysInForceInLaterRuns) {
+  Ini().DeleteKey("Stocks", "ETOFFSET");
+  LoadMiscSettings();
+  EXPECT_FALSE(ClockSynced.load());
+  Ini().WriteFloat("Stocks", "ETOFFSET", -0.25);
+  LoadMiscSettings();
+  EXPECT_TRUE(ClockSynced.load());
+  EXPECT_DOUBLE_EQ(EtOffsetCache.load(), -0.25);
+  Ini().DeleteKey("Stocks", "ETOFFSET");
+  ClockSynced = false;
+  EtOffsetCache = 0;
 }
