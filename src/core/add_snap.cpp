@@ -8,6 +8,7 @@
 #include "core/locks.h"
 #include "core/market_clock.h"
 #include "core/stock_table.h"
+#include "core/text_helpers.h"
 #include "platform/string_list.h"
 
 std::atomic<TDateTime> DumpLoadTime{0};
@@ -138,15 +139,6 @@ int GetFundData(std::string_view symbol, FundQuote& out, int maxNameLength) {
   return index;
 }
 
-namespace {
-void AppendFixed(std::string& out, double v, int decimals) {
-  char buf[64];
-  auto [p, ec] = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
-  if (ec == std::errc()) out.append(buf, p);
-  else out += "0";
-}
-}  // namespace
-
 bool TicksCsvText(std::string_view symbol, std::string& out) {
   out.clear();
   const int index = StockTable.Find(symbol);
@@ -162,13 +154,13 @@ bool TicksCsvText(std::string_view symbol, std::string& out) {
   for (const ValueRec& v : copy) {
     out += FormatDateTime("hh:mm:ss", v.Time);
     out += ", ";
-    AppendFixed(out, v.Last, 6);
+    out += FixedText(v.Last, 6);
     out += ", ";
-    AppendFixed(out, v.Bid, 6);
+    out += FixedText(v.Bid, 6);
     out += ", ";
-    AppendFixed(out, v.Ask, 6);
+    out += FixedText(v.Ask, 6);
     out += ", ";
-    AppendFixed(out, v.Volume, 0);
+    out += FixedText(v.Volume, 0);
     out += "\r\n";
   }
   return true;

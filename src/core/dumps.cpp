@@ -71,7 +71,7 @@ private:
 bool FiniteQuote(const QuoteFields& q) {
   for (float f : {q.Last, q.Bid, q.Ask, q.Open, q.High, q.Low, q.PrevClose, q.Change, q.Volume})
     if (!std::isfinite(f)) return false;
-  return std::isfinite(q.UpdateDate) && std::isfinite(q.UpdateTime);
+  return IsValidDateTime(q.UpdateDate) && IsValidDateTime(q.UpdateTime);
 }
 
 bool ValidKey(const std::string& key) {
@@ -170,7 +170,7 @@ int LoadQuoteDump(const std::string& path) {
       if (rec->Values.Count() > 0) continue;  // live data wins
       int at = -1;
       for (const ValueRec& v : d.values) {
-        if (!std::isfinite(v.Time) || !std::isfinite(v.Last) || !std::isfinite(v.Bid) || !std::isfinite(v.Ask) ||
+        if (!IsValidDateTime(v.Time) || !std::isfinite(v.Last) || !std::isfinite(v.Bid) || !std::isfinite(v.Ask) ||
             !std::isfinite(v.Volume))
           continue;
         ValueRec clean = v;
@@ -242,7 +242,7 @@ int LoadNewsDump(const std::string& path) {
       NewsRec item;
       int32_t extra = 0, id = 0;
       uint8_t read = 0;
-      ok = r.Get(item.Time) && std::isfinite(item.Time) && r.Get(extra) && r.Get(id) && r.Get(read) && read <= 1 &&
+      ok = r.Get(item.Time) && IsValidDateTime(item.Time) && r.Get(extra) && r.Get(id) && r.Get(read) && read <= 1 &&
            r.GetText(item.Title) && r.GetText(item.Link) && r.GetText(item.Source);
       item.Extra = extra;
       item.Id = id;

@@ -24,15 +24,19 @@ void MyCriticalSection::SetOwner(std::string_view owner) {
   owner_[n].store('\0', std::memory_order_relaxed);
 }
 
+bool MyCriticalSection::TryEnterNow(std::string_view owner) {
+  bool expected = false;
+  if (busy_.load(std::memory_order_relaxed) ||
+      !busy_.compare_exchange_strong(expected, true, std::memory_order_acquire))
+    return false;
+  SetOwner(owner);
+  return true;
+}
+
 bool MyCriticalSection::Enter(std::string_view owner, bool tryOnly) {
   for (int round = 0;; ++round) {
-    bool expected = false;
-    if (!busy_.load(std::memory_order_relaxed) &&
-        busy_.compare_exchange_strong(expected, true, std::memory_order_acquire)) {
-      SetOwner(owner);
-      return true;
-    }
-    if (tryOnly && round >= TryRounds) return false;
+    if (TryEnterNow(owner)) return true;
+    if ((tryOnly || ShuttingDown.load()) && round >= TryRounds) return false;
     if (round >= DeadlockRounds) {
       ShowErrorReport("Lock " + name_ + " held by " + Owner() + ", wanted by " + std::string(owner), "DEADLOCK!");
       return false;

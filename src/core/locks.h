@@ -12,8 +12,12 @@ public:
 
   // Takes the lock when free (true). Otherwise retries every 2 ms, processing window messages
   // on the main thread; a try-only caller gets false after 800 rounds; after 2400 rounds the
-  // deadlock report is shown and false returned. On false the caller must not touch the data.
+  // deadlock report is shown and false returned. Once the program shuts down, every caller
+  // gives up after the try-only bound, without the report. On false the caller must not touch
+  // the data.
   bool Enter(std::string_view owner, bool tryOnly = false);
+  // One attempt, no waiting: for painting and other places that must not process events.
+  bool TryEnterNow(std::string_view owner);
   void Leave();
 
   const std::string& Name() const { return name_; }
@@ -40,6 +44,9 @@ class LockHold {
 public:
   LockHold(MyCriticalSection& cs, std::string_view owner, bool tryOnly = false)
       : cs_(cs), ok_(cs.Enter(owner, tryOnly)) {}
+  // Takes the lock only when it is free at once.
+  struct Now {};
+  LockHold(MyCriticalSection& cs, std::string_view owner, Now) : cs_(cs), ok_(cs.TryEnterNow(owner)) {}
   ~LockHold() {
     if (ok_) cs_.Leave();
   }

@@ -20,7 +20,7 @@ struct Point {
 
 // The chart symbol of the portfolio with that name, or the symbol itself.
 std::string ChartSymbol(std::string_view symbol) {
-  LockHold hold(PortLock, "MINICH", true);
+  LockHold hold(PortLock, "MINICH", LockHold::Now{});
   if (hold) {
     for (const PortType& p : PortList)
       if (p.Name == symbol) return p.Id;
@@ -38,7 +38,8 @@ void DrawMiniChart(std::string_view symbol, QPainter& canvas, const QRect& rect,
   // Copy a bounded sample under the lock; a few points per pixel is plenty.
   std::vector<Point> pts;
   {
-    LockHold hold(list.Cs(), "MINICH", true);
+    // Painting never waits: a busy list is drawn on the next repaint.
+    LockHold hold(list.Cs(), "MINICH", LockHold::Now{});
     if (!hold) return;
     const int count = list.Count();
     const int want = rect.width() * 4;

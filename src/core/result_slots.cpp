@@ -24,7 +24,8 @@ bool Valid(int slot) { return slot >= 1 && slot <= HResCount; }
 int AllocHRes(char tag) {
   {
     LockHold hold(HResLock, "AllocHRes");
-    if (hold) {
+    if (!hold) return 0;  // the deadlock report has been shown
+    {
       std::lock_guard lock(slotMutex);
       for (int i = 0; i < HResCount; ++i) {
         Slot& s = hresSlots[static_cast<size_t>(i)];

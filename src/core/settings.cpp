@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
+#include <limits>
 
 #include "core/branding.h"
 #include "core/market_clock.h"
@@ -63,7 +65,7 @@ void LoadGlobVars(GlobVars& g) {
   g.IndThick = Clamp(ini.ReadInteger("Colors", "IndThick", g.IndThick), 1, 10);
   for (int i = 0; i < 5; ++i)
     g.Ind[static_cast<size_t>(i)] = ReadColor(("Ind" + std::to_string(i + 1)).c_str(), g.Ind[static_cast<size_t>(i)]);
-  g.Filter = std::max(2, ini.ReadInteger("Colors", "Filter", 30));
+  g.Filter = std::max(2, ini.ReadInteger("Colors", "Filter", g.Filter));
   g.AxL = ini.ReadYesNo("Colors", "AxL", g.AxL);
   g.PortChart = ini.ReadString("Colors", "PortChart", g.PortChart);
   g.Hints = ini.ReadYesNo("Misc", "Hints", g.Hints);
@@ -129,9 +131,10 @@ void LoadMiscSettings() {
   ShowAds = ini.ReadYesNo("Ads", "Show", false);
   LastWUNotify = ini.ReadString("Stocks", "LastWUNotify", "");
   // A synchronised offset stays in force in later runs, until the system time changes.
-  const std::string offset = ini.ReadString("Stocks", "ETOFFSET", "");
-  EtOffsetCache = ini.ReadFloat("Stocks", "ETOFFSET", 0.0);
-  ClockSynced = !offset.empty();
+  const double unset = std::numeric_limits<double>::quiet_NaN();
+  const double offset = ini.ReadFloat("Stocks", "ETOFFSET", unset);
+  ClockSynced = !std::isnan(offset);
+  EtOffsetCache = ClockSynced ? offset : 0.0;
   std::string wu = ParamValue(ParamList, "WUINTERVAL", "180");
   int v = 180;
   auto r = std::from_chars(wu.data(), wu.data() + wu.size(), v);

@@ -20,6 +20,7 @@ namespace {
 // Whole seconds of a time stamp taken from its milliseconds, so that rounding of the day
 // fraction cannot push a time into the second before.
 inline int64_t WholeSecond(TDateTime t) {
+  if (!IsValidDateTime(t)) return 0;
   const double ms = t * MSecsPerDay;
   return (ms >= 0 ? static_cast<int64_t>(ms + 0.5) : std::llround(ms)) / 1000;
 }

@@ -49,8 +49,8 @@ public:
 
   // Stores a snapshot at its place in time (under the lock). The list holds one day: a
   // snapshot of a later day empties it first, one of an earlier day is refused (-1). A
-  // snapshot in the same whole second as its predecessor replaces it. When the list is full
-  // the oldest half is dropped. Returns the index it went to, -1 when refused.
+  // snapshot in the same whole second as its predecessor replaces it, so a list never
+  // holds more than a day's seconds. Returns the index it went to, -1 when refused.
   int Store(const ValueRec& v);
 
 private:

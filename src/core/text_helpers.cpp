@@ -11,15 +11,14 @@
 #include "core/program_state.h"
 #include "core/settings.h"
 
-namespace {
-
-// Fixed-point text through to_chars, so that no locale can change the decimal point.
 std::string FixedText(double value, int decimals) {
   std::array<char, 400> buf{};
   auto res = std::to_chars(buf.data(), buf.data() + buf.size(), value, std::chars_format::fixed, decimals);
   if (res.ec != std::errc()) return "0";
   return std::string(buf.data(), res.ptr);
 }
+
+namespace {
 
 void DropTrailingZeros(std::string& s) {
   if (s.find('.') == std::string::npos) return;

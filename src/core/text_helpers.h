@@ -14,6 +14,10 @@ public:
   using std::runtime_error::runtime_error;
 };
 
+// Fixed-point text with that many decimals, "." whatever the locale ("0" for what cannot
+// be written).
+std::string FixedText(double value, int decimals);
+
 // The price with 4 decimals below 10, 3 below 1000, 2 up to 10000 and 1 above (by magnitude),
 // trailing zeros and a trailing point dropped.
 std::string FormatPrice(double value);

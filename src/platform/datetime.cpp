@@ -39,11 +39,14 @@ void CivilFromDays(int64_t z, int& year, int& month, int& day) {
 }
 
 const int64_t kEpochDelta = DaysFromCivil(1899, 12, 30);  // 1899-12-30 in Unix days
+// 0001-01-01 and 9999-12-31 as date-times: outside them day counts would overflow.
+constexpr double kMinDateTime = -693593.0;
+constexpr double kMaxDateTime = 2958466.0;
 
 // Splits into whole days and milliseconds of the day the way the settings file means it:
 // the day is the integer part, the time the absolute fraction.
 void Split(TDateTime dt, int64_t& days, int64_t& msOfDay) {
-  if (!std::isfinite(dt)) {
+  if (!IsValidDateTime(dt)) {
     days = 0;
     msOfDay = 0;
     return;
@@ -107,6 +110,8 @@ int DayOfWeek(TDateTime dt) {
   Split(dt, days, ms);
   return static_cast<int>(((days - 1) % 7 + 7) % 7) + 1;
 }
+
+bool IsValidDateTime(TDateTime dt) { return std::isfinite(dt) && dt >= kMinDateTime && dt < kMaxDateTime; }
 
 double DatePart(TDateTime dt) { return std::trunc(dt); }
 double TimePart(TDateTime dt) { return std::fabs(dt - std::trunc(dt)); }

@@ -21,6 +21,8 @@ void DecodeTime(TDateTime dt, int& hour, int& min, int& sec, int& msec);
 int DayOfWeek(TDateTime dt);
 // The whole-day part and the time-of-day part.
 double DatePart(TDateTime dt);
+// True for a finite date-time within the years 1 to 9999; others decode as 1899-12-30 00:00.
+bool IsValidDateTime(TDateTime dt);
 double TimePart(TDateTime dt);
 
 // Conversions to and from milliseconds since the Unix epoch (no time zone applied).

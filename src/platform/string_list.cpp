@@ -2,10 +2,25 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+
+namespace {
+// The process's file-creation mask, read without changing it (umask() would, for every thread).
+mode_t CurrentUmask() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("Umask:", 0) == 0) return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
+  return 022;
+}
+}  // namespace
 
 int CompareTextNoCase(std::string_view a, std::string_view b) {
   size_t n = std::min(a.size(), b.size());
@@ -46,19 +61,26 @@ std::string Trim(std::string_view s) {
 }
 
 bool WriteFileAtomic(const std::string& path, std::string_view bytes) {
-  std::string tmp = path + ".tmp" + std::to_string(::getpid());
-  {
-    std::ofstream f(tmp, std::ios::binary | std::ios::trunc);
-    if (!f) return false;
-    f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    f.flush();
-    if (!f) {
-      f.close();
-      std::remove(tmp.c_str());
-      return false;
-    }
+  // A unique temporary file beside the target, so that two writers never share one.
+  std::string tmp = path + ".tmpXXXXXX";
+  const int fd = ::mkstemp(tmp.data());
+  if (fd < 0) return false;
+  // The file keeps the permissions its owner gave it (a settings file with passwords may be
+  // private); a new one gets the usual ones.
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0) ::fchmod(fd, st.st_mode & 07777);
+  else ::fchmod(fd, 0666 & ~CurrentUmask());
+  size_t done = 0;
+  bool ok = true;
+  while (ok && done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n > 0) done += static_cast<size_t>(n);
+    else if (n < 0 && errno == EINTR) continue;
+    else ok = false;
   }
-  if (std::rename(tmp.c_str(), path.c_str()) != 0) {
+  ok = ok && ::fsync(fd) == 0;
+  ok = ::close(fd) == 0 && ok;
+  if (!ok || std::rename(tmp.c_str(), path.c_str()) != 0) {
     std::remove(tmp.c_str());
     return false;
   }

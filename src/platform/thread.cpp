@@ -24,6 +24,8 @@ void Thread::Start(bool suspended) {
 }
 
 void Thread::Run() {
+  // Known before Execute runs: thread_ may not be assigned yet when it starts.
+  runningId_ = std::this_thread::get_id();
   try {
     Execute();
   } catch (...) {
@@ -59,6 +61,7 @@ void Thread::Suspend() {
 
 bool Thread::WaitFor(int timeoutMs) {
   if (!started_) return true;
+  if (runningId_.load() == std::this_thread::get_id()) return false;  // would wait for itself
   {
     std::unique_lock lock(mutex_);
     auto finished = [this] { return finished_.load(); };

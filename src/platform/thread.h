@@ -11,7 +11,8 @@
 class Thread {
 public:
   Thread() = default;
-  // Stops and joins the thread if the owner has not done so already.
+  // A last resort only: by now the derived class's members are gone, so every derived
+  // thread stops itself (Stop) in its own destructor, and owners stop it before that.
   virtual ~Thread();
   Thread(const Thread&) = delete;
   Thread& operator=(const Thread&) = delete;
@@ -21,13 +22,16 @@ public:
   // Sets the flag and wakes every wait of the thread.
   void Terminate();
   bool Terminated() const { return terminated_.load(); }
+  // The flag itself, for waits that take a cancel flag.
+  const std::atomic<bool>& TerminateFlag() const { return terminated_; }
   // Opens or closes the gate; a closed gate holds the thread at its next WaitGate.
   void Resume();
   void Suspend();
   bool Started() const { return started_; }
   bool Finished() const { return finished_.load(); }
   // Waits up to timeoutMs (a negative time-out waits for ever) for Execute to return and
-  // joins the thread then. False when it still runs.
+  // joins the thread then. False when it still runs, and at once when called by the thread
+  // itself.
   bool WaitFor(int timeoutMs);
   // Terminate, then WaitFor.
   bool Stop(int timeoutMs);
@@ -46,6 +50,7 @@ protected:
 private:
   void Run();
   std::thread thread_;
+  std::atomic<std::thread::id> runningId_{};
   std::mutex mutex_;
   std::condition_variable cv_;
   std::atomic<bool> terminated_{false};

@@ -7,6 +7,7 @@
 #include "core/locks.h"
 #include "core/result_slots.h"
 #include "platform/clock.h"
+#include "platform/messages.h"
 
 namespace {
 struct ReportCatcher {
@@ -51,6 +52,27 @@ TEST(MyCriticalSection, TryEntryGivesUpAndDeadlockIsReported) {
   cs.Leave();
   EXPECT_EQ(cs.Owner(), "EMPTY");
   EXPECT_TRUE(cs.Enter("next", true));
+  cs.Leave();
+}
+
+TEST(MyCriticalSection, ShutDownEndsWaitsWithoutTheReportAndTryNowNeverWaits) {
+  TestClock clock(0);
+  ScopedClock use(clock);
+  ReportCatcher reports;
+  MyCriticalSection cs("SHUT");
+  ASSERT_TRUE(cs.Enter("holder"));
+  EXPECT_FALSE(cs.TryEnterNow("painter"));
+  EXPECT_EQ(clock.TickMs(), 1);  // not a single round waited
+  ShuttingDown = true;
+  bool got = true;
+  std::thread w([&] { got = cs.Enter("closing", false); });
+  w.join();
+  ShuttingDown = false;
+  EXPECT_FALSE(got);
+  EXPECT_EQ(reports.count, 0);
+  EXPECT_EQ(cs.Owner(), "holder");
+  cs.Leave();
+  EXPECT_TRUE(cs.TryEnterNow("painter"));
   cs.Leave();
 }
 

@@ -97,6 +97,9 @@ TEST(Settings, StoredEasternOffsetStaysInForceInLaterRuns) {
   LoadMiscSettings();
   EXPECT_TRUE(ClockSynced.load());
   EXPECT_DOUBLE_EQ(EtOffsetCache.load(), -0.25);
+  Ini().WriteString("Stocks", "ETOFFSET", "soon");
+  LoadMiscSettings();
+  EXPECT_FALSE(ClockSynced.load());  // an unreadable offset is no offset
   Ini().DeleteKey("Stocks", "ETOFFSET");
   ClockSynced = false;
   EtOffsetCache = 0;

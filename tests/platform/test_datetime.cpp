@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "platform/datetime.h"
 
 TEST(DateTime, EncodeDecodeRoundTripAndKnownDays) {
@@ -57,4 +59,16 @@ TEST(DateTime, UnixMillisecondsRoundTrip) {
   EXPECT_DOUBLE_EQ(UnixMsToDateTime(0), 25569.0);
   for (int64_t ms : {int64_t(0), int64_t(1733500000123), int64_t(-86400001)})
     EXPECT_EQ(DateTimeToUnixMs(UnixMsToDateTime(ms)), ms);
+}
+
+TEST(DateTime, ValuesBeyondAnyYearDecodeSafely) {
+  EXPECT_TRUE(IsValidDateTime(EncodeDate(9999, 12, 31) + 0.5));
+  EXPECT_TRUE(IsValidDateTime(EncodeDate(1, 1, 1)));
+  for (double bad : {1e300, -1e300, 3e6, -7e5, std::numeric_limits<double>::infinity()}) {
+    EXPECT_FALSE(IsValidDateTime(bad)) << bad;
+    int y, m, d;
+    DecodeDate(bad, y, m, d);
+    EXPECT_EQ(y * 10000 + m * 100 + d, 18991230) << bad;
+    EXPECT_EQ(FormatDateTime("yyyy-mm-dd hh:mm", bad), "1899-12-30 00:00");
+  }
 }

@@ -50,7 +50,18 @@ TEST(IniFile, WritesThroughAtOnceAndKeepsSpelling) {
   again.DeleteKey("misc", "FRACTIONS");
   again.EraseSection("views");
   EXPECT_EQ(Slurp(path), "[Misc]\r\n\r\n");
-  EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
+  // No temporary file is left beside it.
+  for (const auto& e : std::filesystem::directory_iterator(std::filesystem::path(path).parent_path()))
+    EXPECT_EQ(e.path().filename().string().rfind("write.ini.tmp", 0), std::string::npos) << e.path();
+}
+
+TEST(IniFile, RewritesKeepThePermissionsTheOwnerGave) {
+  auto path = TempFile("private.ini", "[Site]\r\nPassword=x\r\n");
+  std::filesystem::permissions(path, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  IniFile ini(path);
+  ASSERT_TRUE(ini.WriteString("Site", "Password", "y"));
+  EXPECT_EQ(std::filesystem::status(path).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 }
 
 TEST(IniFile, RefusesKeysAndValuesThatWouldBreakTheFile) {

@@ -18,8 +18,8 @@ public:
 protected:
   void Execute() override {
     while (WaitGate()) {
-      ++rounds;
-      Suspend();  // one round per resume, as the fetch worker does
+      Suspend();  // one round per resume, as the fetch worker does; closed before counting
+      ++rounds;   // so that the test's next Resume cannot be undone
     }
   }
 };
@@ -36,12 +36,20 @@ class Syncer : public Thread {
 public:
   std::atomic<int> ran{0};
   std::atomic<bool> gaveUp{false};
+  std::atomic<bool> lastRound{false}, atLast{false}, mainBusy{false};
   ~Syncer() override { Stop(-1); }
 
 protected:
   void Execute() override {
     while (!Terminated()) {
-      if (!Synchronize([this] { ++ran; })) gaveUp = true;
+      if (lastRound) {
+        // Asks once more only when the main thread has stopped processing events.
+        atLast = true;
+        while (!mainBusy) SleepMs(1);
+        if (!Synchronize([this] { ++ran; })) gaveUp = true;
+        return;
+      }
+      Synchronize([this] { ++ran; });
       Sleep(1);
     }
   }
@@ -56,7 +64,7 @@ TEST(Thread, GateHoldsUntilResumedAndTerminateEndsIt) {
   EXPECT_EQ(c.rounds, 0);
   for (int i = 1; i <= 3; ++i) {
     c.Resume();
-    while (c.rounds < i) SleepMs(1);
+    ASSERT_EQ(WaitUntil([&] { return c.rounds >= i; }, nullptr, 5000), WaitResult::Done);
   }
   EXPECT_TRUE(c.Stop(5000));
   EXPECT_TRUE(c.Finished());
@@ -78,8 +86,24 @@ TEST(Thread, SynchronizeRunsOnTheMainThreadAndGivesUpWhenTerminated) {
   // Nothing runs until the main thread processes events.
   WaitUntil([&] { return s.ran.load() >= 3; }, nullptr, 5000);
   EXPECT_GE(s.ran.load(), 3);
-  // With the main thread blocked in Stop, the worker must give up instead of deadlocking.
+  // The worker asks again while the main thread processes no events and then blocks in
+  // Stop: it must give up instead of deadlocking.
+  s.lastRound = true;
+  ASSERT_EQ(WaitUntil([&] { return s.atLast.load(); }, nullptr, 5000), WaitResult::Done);
+  s.mainBusy = true;
   EXPECT_TRUE(s.Stop(5000));
+  EXPECT_TRUE(s.gaveUp);
+}
+
+TEST(Thread, WaitForOnItsOwnThreadReturnsAtOnce) {
+  struct Self : Thread {
+    std::atomic<int> result{-1};
+    ~Self() override { Stop(-1); }
+    void Execute() override { result = WaitFor(-1) ? 1 : 0; }
+  } t;
+  t.Start();
+  ASSERT_TRUE(t.WaitFor(5000));
+  EXPECT_EQ(t.result, 0);
 }
 
 TEST(Messages, RegisteredNumbersAreStablePerName) {
