@@ -30,7 +30,7 @@ struct Store {
     curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
     curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
     curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
-    curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
+    // Connections stay per handle: a shared connection cache is not safe across threads.
     keeper = curl_easy_init();
     curl_easy_setopt(keeper, CURLOPT_SHARE, share);
     curl_easy_setopt(keeper, CURLOPT_COOKIEFILE, "");
@@ -59,6 +59,11 @@ struct Store {
 
   void Save() {
     std::lock_guard lock(fileMutex);
+    SaveLocked();
+  }
+
+  // Under fileMutex, which guards every use of the keeper handle.
+  void SaveLocked() {
     if (!changed.exchange(false)) return;
     curl_slist* list = nullptr;
     if (curl_easy_getinfo(keeper, CURLINFO_COOKIELIST, &list) != CURLE_OK) return;
@@ -91,9 +96,10 @@ void SaveCookieStore() { TheStore().Save(); }
 
 void ClearCookieStore() {
   Store& s = TheStore();
+  std::lock_guard lock(s.fileMutex);
   curl_easy_setopt(s.keeper, CURLOPT_COOKIELIST, "ALL");
   s.changed = true;
-  s.Save();
+  s.SaveLocked();
 }
 
 std::string CookieStorePath() { return TheStore().path; }

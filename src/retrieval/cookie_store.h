@@ -3,7 +3,7 @@
 // (one cookie a line, in the tab-separated format libcurl reads and writes).
 #include <string>
 
-// Attaches a libcurl easy handle to the shared store (and the shared connection cache).
+// Attaches a libcurl easy handle to the shared store (cookies, name look-ups and TLS sessions).
 // The store is loaded from the program folder on first use.
 void AttachCookieStore(void* easyHandle);
 // Marks the store changed; SaveCookieStore writes it only then.

@@ -68,15 +68,12 @@ double ParseTimeText(std::string_view text, bool noDefault) {
   // The mark: the first letter after the digits, blanks and dots allowed between.
   while (i < text.size() && (text[i] == ' ' || text[i] == '.')) ++i;
   char mark = i < text.size() ? static_cast<char>(std::toupper(static_cast<unsigned char>(text[i]))) : 0;
-  bool marked = false;
   if ((mark == 'A' || mark == 'P') && (i + 1 >= text.size() || !IsLetter(text[i + 1]) ||
                                        std::toupper(static_cast<unsigned char>(text[i + 1])) == 'M')) {
-    marked = true;
     if (h < 1 || h > 12) return DefaultTime(noDefault);
     if (mark == 'A' && h == 12) h = 0;
     if (mark == 'P' && h != 12) h += 12;
   }
-  (void)marked;
   if (h > 23 || m > 59 || s > 59) return DefaultTime(noDefault);
   return (h * 3600.0 + m * 60.0 + s) / 86400.0;
 }

@@ -14,12 +14,11 @@ void GetFundThread::SurveyStep() {
   TDateTime next = now + 1.0;
   if (reg.ReadString(RegKeyPath, "SDAT", "") == "-") {
     std::string query = reg.ReadString(RegKeyPath, "SURV", "");
-    if (query.empty()) {
-      next = now + 1.0;
-    } else if (FundHooks.SendSurvey && FundHooks.SendSurvey(query)) {
-      reg.WriteString(RegKeyPath, "SDAT", FormatDateTime("yyyymmdd", now));
-    } else {
-      next = now + 1.0 / 24;  // not delivered: try again in an hour
+    if (!query.empty()) {
+      if (FundHooks.SendSurvey && FundHooks.SendSurvey(query))
+        reg.WriteString(RegKeyPath, "SDAT", FormatDateTime("yyyymmdd", now));
+      else
+        next = now + 1.0 / 24;  // not delivered: try again in an hour
     }
   }
   SurveyCheckTime = next;

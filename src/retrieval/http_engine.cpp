@@ -365,26 +365,6 @@ void GetHttp(std::shared_ptr<HTTPSite> site, int kind, int siteIndex, int result
              const std::string& userAgent, bool /*allowCache*/, bool /*flag4*/, intptr_t /*callerValue*/,
              std::string& requestName, ByteSink* sink) {
   EnsureCurlReady();
-  auto request = std::make_shared<Request>();
-  request->kind = kind;
-  {
-    std::lock_guard lock(registryMutex);
-    request->slot = TakeRequestSlot(siteIndex == -100);
-    if (request->slot) {
-      request->name = "H" + std::to_string(++nameCounter % 100000000u);
-      requests[request->name] = request;
-    }
-  }
-  slotOut = request->slot;
-  LastHttpSlot = request->slot;
-  requestName = request->name;
-  if (!request->slot) {
-    WriteLog("No request slot left for " + host + path);
-    SetHRes(resultSlot, "ERR");
-    return;
-  }
-  SetRedirect(request->slot, "");
-
   HttpJob job;
   job.Method = method.empty() ? "GET" : method;
   job.Url = BuildHttpUrl(host, port, path);
@@ -396,32 +376,55 @@ void GetHttp(std::shared_ptr<HTTPSite> site, int kind, int siteIndex, int result
   if (job.UserAgent.empty() || job.UserAgent == "***") job.UserAgent = site ? site->UserAgent : std::string();
   job.TimeoutMs = timeoutSeconds > 0 ? timeoutSeconds * 1000 : 60000;
   job.Sink = sink;
-  job.RedirectSlot = request->slot;
   const bool loginCheck = kind == LoginCheckKind && path == "LSCRONLY";
 
+  auto request = std::make_shared<Request>();
+  request->kind = kind;
   Request* raw = request.get();
-  try {
-    request->thread = std::thread([raw, job = std::move(job), site, resultSlot, loginCheck] {
-      std::string text;
-      if (loginCheck) {
-        text = site ? RunLoginCheck(*site, &raw->cancel) : std::string("OK");
-      } else {
-        HttpResult r = PerformHttp(job, &raw->cancel);
-        if (r.Ok) {
-          text = job.Sink ? std::string(StreamEndText) : std::move(r.Body);
-        } else {
-          text = "ERR";
-          if (LogOn) WriteLog("Request " + raw->name + " failed: " + r.Error + " (" + job.Url + ")");
-          else if (r.Error.rfind("reply larger", 0) == 0) WriteLog("Request failed: " + r.Error + " (" + job.Url + ")");
-        }
+  std::string startError;
+  {
+    // The thread is started under the same lock that registers the request, so that
+    // ShutdownHttp never sees a registered request whose thread it cannot join.
+    std::lock_guard lock(registryMutex);
+    request->slot = TakeRequestSlot(siteIndex == -100);
+    if (request->slot) {
+      request->name = "H" + std::to_string(++nameCounter % 100000000u);
+      requests[request->name] = request;
+      SetRedirect(request->slot, "");
+      job.RedirectSlot = request->slot;
+      try {
+        request->thread = std::thread([raw, job = std::move(job), site, resultSlot, loginCheck] {
+          std::string text;
+          if (loginCheck) {
+            text = site ? RunLoginCheck(*site, &raw->cancel) : std::string("OK");
+          } else {
+            HttpResult r = PerformHttp(job, &raw->cancel);
+            if (r.Ok) {
+              text = job.Sink ? std::string(StreamEndText) : std::move(r.Body);
+            } else {
+              text = "ERR";
+              if (LogOn) WriteLog("Request " + raw->name + " failed: " + r.Error + " (" + job.Url + ")");
+              else if (r.Error.rfind("reply larger", 0) == 0) WriteLog("Request failed: " + r.Error + " (" + job.Url + ")");
+            }
+          }
+          SetHRes(resultSlot, std::move(text));
+          raw->done = true;
+        });
+      } catch (const std::exception& e) {
+        startError = e.what();
+        request->done = true;
       }
-      SetHRes(resultSlot, std::move(text));
-      raw->done = true;
-    });
-  } catch (const std::exception& e) {
-    WriteLog(std::string("Cannot start a request thread: ") + e.what());
+    }
+  }
+  slotOut = request->slot;
+  LastHttpSlot = request->slot;
+  requestName = request->name;
+  if (!request->slot) {
+    WriteLog("No request slot left for " + host + path);
     SetHRes(resultSlot, "ERR");
-    request->done = true;
+  } else if (!startError.empty()) {
+    WriteLog("Cannot start a request thread: " + startError);
+    SetHRes(resultSlot, "ERR");
   }
 }
 

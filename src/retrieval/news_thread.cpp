@@ -1,7 +1,5 @@
 #include "retrieval/news_thread.h"
 
-#include <algorithm>
-#include <filesystem>
 #include <vector>
 
 #include "core/indices.h"
@@ -19,8 +17,6 @@
 #include "retrieval/param_files.h"
 #include "retrieval/site_files.h"
 #include "retrieval/site_script.h"
-
-namespace fs = std::filesystem;
 
 std::string NewsForceList;
 MyCriticalSection NfrcLock("NFRC");
@@ -55,13 +51,7 @@ void ForgetNewsSource() {
 std::string NewsSourceFile() {
   std::string named = Trim(ParamValue(ParamList, "NEWSFILE", ""));
   if (!named.empty()) return named;
-  std::vector<std::string> files;
-  std::error_code ec;
-  for (fs::directory_iterator it(ProgDir, ec), end; !ec && it != end; it.increment(ec)) {
-    std::string leaf = it->path().filename().string();
-    if (leaf.size() > 4 && SameText(std::string_view(leaf).substr(leaf.size() - 4), ".NWS")) files.push_back(leaf);
-  }
-  std::sort(files.begin(), files.end());
+  std::vector<std::string> files = ProgFilesWithExtension(".NWS");
   return files.empty() ? std::string() : files.front();
 }
 
@@ -132,8 +122,8 @@ void NewsThreadType::Fetch(const std::string& symbol) {
   std::shared_ptr<HTTPSite> site = CurrentNewsSite();
   if (!site) return;
   SetFetchSymbol(symbol);
-  std::atomic<bool> cancel{false};
-  FetchNewsForSymbol(*site, symbol, &cancel);
+  // Terminate ends a fetch in progress: the wait and the script both watch the flag.
+  FetchNewsForSymbol(*site, symbol, &TerminateFlag());
   SetFetchSymbol("");
 }
 

@@ -1,5 +1,6 @@
 #include "retrieval/param_files.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "core/branding.h"
@@ -8,7 +9,6 @@
 namespace fs = std::filesystem;
 
 std::string ProgFilePath(const std::string& fileName) {
-  if (!fileName.empty() && fileName[0] == '/') return fileName;
   if (!IsSafeRelativeName(fileName)) return {};
   std::string exact = ProgDir + fileName;
   std::error_code ec;
@@ -19,6 +19,19 @@ std::string ProgFilePath(const std::string& fileName) {
   for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
     if (SameText(it->path().filename().string(), leaf)) return it->path().string();
   return exact;
+}
+
+std::vector<std::string> ProgFilesWithExtension(std::string_view extension) {
+  std::vector<std::string> files;
+  std::error_code ec;
+  for (fs::directory_iterator it(ProgDir, ec), end; !ec && it != end; it.increment(ec)) {
+    std::string leaf = it->path().filename().string();
+    if (leaf.size() > extension.size() &&
+        SameText(std::string_view(leaf).substr(leaf.size() - extension.size()), extension))
+      files.push_back(leaf);
+  }
+  std::sort(files.begin(), files.end());
+  return files;
 }
 
 void ReadParamsFile(const std::string& fileName, StringList& list) {

@@ -2,6 +2,7 @@
 // Parameter files of the program folder (KEY=value lines) and looking a value up in them.
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/string_list.h"
 
@@ -17,5 +18,9 @@ std::string GetSiteParam(const StringList& list, std::string_view key, std::stri
 
 // The full path of a file of the program folder: the exact name when it exists, else an entry
 // whose name matches without regard to case, else the exact name. Empty for a name that would
-// leave the folder. An absolute path is taken as it stands.
+// leave the folder, an absolute path included: names come from settings and parameter files.
 std::string ProgFilePath(const std::string& fileName);
+
+// The names of the program folder's files ending in the extension (".SDF"; without regard to
+// case), sorted.
+std::vector<std::string> ProgFilesWithExtension(std::string_view extension);

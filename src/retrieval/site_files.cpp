@@ -313,13 +313,7 @@ void SortSiteLists() {
 void RebuildSiteLists() {
   SiteNames.Clear();
   SiteCodes.Clear();
-  std::error_code ec;
-  std::vector<std::string> files;
-  for (fs::directory_iterator it(ProgDir, ec), end; !ec && it != end; it.increment(ec)) {
-    std::string leaf = it->path().filename().string();
-    if (leaf.size() > 4 && SameText(std::string_view(leaf).substr(leaf.size() - 4), ".SDF")) files.push_back(leaf);
-  }
-  std::sort(files.begin(), files.end());
+  const std::vector<std::string> files = ProgFilesWithExtension(".SDF");
   for (const std::string& f : files) {
     HTTPSite scratch;
     std::string error;

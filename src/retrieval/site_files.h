@@ -12,10 +12,10 @@ constexpr double DefaultSiteFileVersion = 0.0;
 // Definition files larger than this are refused.
 constexpr size_t MaxSiteFileBytes = 1024 * 1024;
 
-// Reads a definition file of the program folder (or an absolute path) into the site record:
-// its fields, its KEY=value lines (into site.Params, and into params when given), its login
-// script lines and its compiled page script, then the site's user settings from the section
-// of the settings file named by fileName. error is empty on success; any other text is a
+// Reads a definition file of the program folder (a name that would leave it is refused) into
+// the site record: its fields, its KEY=value lines (into site.Params, and into params when
+// given), its login script lines and its compiled page script, then the site's user settings
+// from the section of the settings file named by fileName. error is empty on success; any other text is a
 // failure, and the record is then left as it was.
 void LoadSiteFile(const std::string& fileName, HTTPSite& site, StringList* params, std::string& error);
 // The same from the file's text (for tests and tools); the settings are not read.

@@ -10,6 +10,7 @@
 #include "core/news.h"
 #include "core/pending.h"
 #include "core/sites.h"
+#include "core/stock_table.h"
 #include "core/text_helpers.h"
 #include "retrieval/date_parse.h"
 #include "retrieval/news_thread.h"
@@ -409,7 +410,7 @@ public:
 
   ScriptRunResult Run(const std::vector<ScriptOp>& ops) {
     size_t cursor = 0, limit = page_.size();
-    RunOps(ops, cursor, limit, true);
+    RunOps(ops, cursor, limit);
     return std::move(r_);
   }
 
@@ -465,7 +466,7 @@ private:
     return true;
   }
 
-  Flow RunOps(const std::vector<ScriptOp>& ops, size_t& cursor, size_t& limit, bool top) {
+  Flow RunOps(const std::vector<ScriptOp>& ops, size_t& cursor, size_t& limit) {
     for (const ScriptOp& op : ops) {
       if (cancel_ && cancel_->load(std::memory_order_relaxed)) {
         r_.Cancelled = true;
@@ -517,7 +518,7 @@ private:
             }
             // Records never overlap, so a loop reads the page at most once.
             size_t c = start, l = stop;
-            if (RunOps(op.Body, c, l, false) == Flow::Stop) return Flow::Stop;
+            if (RunOps(op.Body, c, l) == Flow::Stop) return Flow::Stop;
             end = stop;
             from = op.Flag ? std::max(stop, start) : start;
             if (stop >= limit) break;
@@ -527,7 +528,7 @@ private:
         }
         case OpCode::If: {
           bool found = Search(op.Text, cursor, limit) != std::string::npos;
-          Flow f = RunOps(found != op.Flag ? op.Body : op.Else, cursor, limit, top);
+          Flow f = RunOps(found != op.Flag ? op.Body : op.Else, cursor, limit);
           if (f != Flow::Next) return f;
           break;
         }
@@ -636,12 +637,14 @@ private:
   std::string SymbolOf(const ScriptRecord& rec) const {
     std::string s = UpperCase(Trim(rec.Get("SYMBOL")));
     if (s.empty() && symbols_ && symbols_->Count() > 0) s = UpperCase(Trim((*symbols_)[0]));
+    // A longer symbol could not be told apart from another in the symbol table.
+    if (s.size() > static_cast<size_t>(TMyStrList::KeyLength)) s.clear();
     return s;
   }
 
   bool TakeQuote(const ScriptRecord& rec) {
     std::string symbol = SymbolOf(rec);
-    if (symbol.empty() || symbol.size() > 20 || !InList(symbols_, symbol)) return false;
+    if (symbol.empty() || !InList(symbols_, symbol)) return false;
     std::string name = rec.Get("NAME");
     std::string tick = rec.Get("TICK");
     SnapData d;
@@ -673,7 +676,9 @@ private:
     n.Link = rec.Get("LINK");
     n.Source = rec.Get("SOURCE");
     n.Time = ScriptRecordTime(rec);
-    if (n.Title.empty()) return false;
+    // The news lists hide headlines without a source, so such a headline would never be
+    // seen as known and would be stored again on every round.
+    if (n.Title.empty() || n.Source.empty()) return false;
     // A headline already in the list is not stored twice.
     auto& seen = seen_[symbol];
     if (!seen.loaded) {

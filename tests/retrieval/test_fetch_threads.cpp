@@ -73,10 +73,13 @@ TEST(FundThread, SurveyIsSentOnceAndRetriedWhenUndelivered) {
 
 TEST(FundThread, StartsTheUpdateAfterItsUsageStepUnlessBlocked) {
   for (bool blocked : {false, true}) {
-    std::atomic<int> started{0};
+    std::atomic<int> started{0}, consulted{0};
     std::string notice;
     FundHooks.Usage = [] { return std::string("notice text"); };
-    FundHooks.UpdateBlocked = [blocked] { return blocked; };
+    FundHooks.UpdateBlocked = [blocked, &consulted] {
+      ++consulted;
+      return blocked;
+    };
     FundHooks.StartUpdate = [&](const std::string& n) {
       notice = n;
       ++started;
@@ -84,8 +87,11 @@ TEST(FundThread, StartsTheUpdateAfterItsUsageStepUnlessBlocked) {
     SurveyCheckTime = MarketNow() + 10;
     GetFundThread thread;
     thread.Start();
-    WaitUntil([&] { return started > 0; }, nullptr, blocked ? 300 : 10000);
+    // The decision is made once the block was consulted; stopping earlier would prove nothing.
+    EXPECT_EQ(WaitUntil([&] { return consulted > 0 && (blocked || started > 0); }, nullptr, 10000),
+              WaitResult::Done);
     EXPECT_TRUE(thread.Stop(10000));
+    EXPECT_EQ(consulted, 1);
     EXPECT_EQ(started, blocked ? 0 : 1);
     if (!blocked) {
       EXPECT_EQ(notice, "notice text");

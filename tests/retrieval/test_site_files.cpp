@@ -109,6 +109,11 @@ TEST(SiteFiles, ParamsFilesAndShortName) {
   EXPECT_EQ(GetSiteParam(list, "BETA"), " two");
   ReadParamsFile("../test.par", list);
   EXPECT_EQ(list.Count(), 0);
+  // Names come from settings and parameter files: an absolute path is refused even when it
+  // points into the program folder.
+  ReadParamsFile(ProgDir + "test.par", list);
+  EXPECT_EQ(list.Count(), 0);
+  EXPECT_EQ(ProgFilePath("/etc/passwd"), "");
 
   std::string name = "x";
   CurSite.reset();

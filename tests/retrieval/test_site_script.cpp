@@ -8,6 +8,7 @@
 #include "core/news.h"
 #include "core/pending.h"
 #include "core/sites.h"
+#include "core/stock_table.h"
 #include "fake_site.h"
 #include "retrieval/news_thread.h"
 #include "retrieval/site_files.h"
@@ -164,6 +165,40 @@ TEST_F(PageScripts, HeadlinesAreStoredOnceAndHandedOver) {
   EXPECT_NE(taken.find("NWA"), std::string::npos);
   TDateTime checked, newest;
   EXPECT_NE(GetNewsInfo("NWA", checked, newest), 0);
+}
+
+TEST(PageRecords, RecordsTheListsCouldNotHoldAreRefused) {
+  // Symbols longer than a table key would land on the record of their first ten characters.
+  HTTPSite quotes;
+  quotes.Script = Compile("EACH \"<q>\" UNTIL \"</q>\"\n GET SYMBOL UNTIL \"|\"\n SET LAST \"12.5\"\n EMIT QUOTE\nEND\n");
+  TDateTime t = 0;
+  std::string extra, status;
+  RunSiteScript(quotes, nullptr, "<q>RQLONGSYM1X|</q><q>RQKEYLEN10|</q>", t, extra, nullptr, status);
+  StockQuote q;
+  EXPECT_EQ(GetStockQuote("RQLONGSYM1", q), -1);
+  ASSERT_GE(GetStockQuote("RQKEYLEN10", q), 0);
+  EXPECT_FLOAT_EQ(q.Last, 12.5f);
+
+  // Headlines without a source are hidden from the news lists, so they could never be known
+  // as stored and would pile up again on every round; a long symbol is refused as above.
+  HTTPSite news;
+  news.Script = Compile(
+      "EACH \"<h>\" UNTIL \"</h>\"\n GET SYMBOL UNTIL \"|\"\n GET TITLE UNTIL \"|\"\n"
+      " GET SOURCE UNTIL \"#\"\n EMIT HEADLINE\nEND\n",
+      ScriptMode::News);
+  const std::string page = "NEWS<h>RNA|sourceless|#</h><h>RNLONGSYM1X|too long|Wire#</h>";
+  for (int round = 0; round < 2; ++round) {
+    RunSiteScript(news, nullptr, page, t, extra, nullptr, status);
+    EXPECT_EQ(status, "NODATA");
+  }
+  StockInfoType* rec = ResolveStock("RNA");
+  EXPECT_TRUE(rec == nullptr || rec->News.Count() == 0);
+  EXPECT_EQ(ResolveStock("RNLONGSYM1"), nullptr);
+
+  RunSiteScript(news, nullptr, "NEWS<h>RNA|sourced|Wire#</h>", t, extra, nullptr, status);
+  EXPECT_EQ(status, "OK");
+  ASSERT_NE(ResolveStock("RNA"), nullptr);
+  EXPECT_EQ(ResolveStock("RNA")->News.Count(), 1);
 }
 
 TEST_F(PageScripts, LookupRowsFillTheLookupLists) {
