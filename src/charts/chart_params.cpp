@@ -13,9 +13,6 @@
 
 namespace {
 
-constexpr const char* PriceNames[] = {"***NONE***", "SMA", "EMA", "PV Trend", "Bollinger High", "Bollinger Low",
-                                      "Horiz. Line"};
-constexpr const char* BottomNames[] = {"Volume", "MACD", "Fast Stoch.", "Slow Stoch.", "RSI"};
 constexpr double MaxPeriod = 1.0e6;
 
 std::string_view TrimView(std::string_view s) {
@@ -51,12 +48,35 @@ std::optional<std::string_view> TakeField(std::string_view& line) {
   return f;
 }
 
-double SafeValue(double v, double lo, double hi, double def) {
-  if (!std::isfinite(v)) return def;
-  return std::clamp(v, lo, hi);
+}  // namespace
+
+std::string PeriodText(int period, int customMinutes) {
+  switch (period) {
+    case Period10Min: return "10m";
+    case Period30Min: return "30m";
+    case Period1Hour: return "1h";
+    case Period2Hours: return "2h";
+    case PeriodCustom: {
+      std::string t;
+      if (customMinutes >= 60) t += std::to_string(customMinutes / 60) + "h";
+      if (customMinutes % 60 != 0) t += std::to_string(customMinutes % 60) + "m";
+      return t;
+    }
+    default: return "All";
+  }
 }
 
-}  // namespace
+double ClampIndParam(const std::string& type, int row, double value) {
+  constexpr double Default = 10.0;
+  if (!std::isfinite(value)) return Default;
+  if (type == "Horiz. Line") {
+    // A level is any price above 0; the second parameter is the "Adjust Scale" flag.
+    if (row == 0) return value > 0 ? std::min(value, MaxPeriod * 1000) : Default;
+    return std::clamp(value, -MaxPeriod, MaxPeriod);
+  }
+  if (type == "Fast Stoch." || type == "Slow Stoch.") return std::clamp(value, 1.0, 1000.0);
+  return std::clamp(value, 1.0, MaxPeriod);
+}
 
 void ChartSettings::SetIndicatorDefaults(bool noVolume) {
   for (int s = 1; s <= IndSlots; ++s) {
@@ -70,12 +90,12 @@ void ChartSettings::SetIndicatorDefaults(bool noVolume) {
 }
 
 bool IsPriceIndicator(const std::string& name) {
-  return std::find(std::begin(PriceNames), std::end(PriceNames), name) != std::end(PriceNames);
+  return std::find(PriceIndicatorNames.begin(), PriceIndicatorNames.end(), name) != PriceIndicatorNames.end();
 }
 
 bool IsBottomIndicator(const std::string& name, bool allowVolume) {
   if (name == "Volume") return allowVolume;
-  return std::find(std::begin(BottomNames), std::end(BottomNames), name) != std::end(BottomNames);
+  return std::find(BottomIndicatorNames.begin(), BottomIndicatorNames.end(), name) != BottomIndicatorNames.end();
 }
 
 bool IsVolumeIndicator(const std::string& name) {
@@ -118,24 +138,7 @@ void ClampChartSettings(ChartSettings& s, bool noVolume) {
       name = defaults.IndName[slot];
       for (int r = 0; r < 3; ++r) s.IndParam[r][slot] = defaults.IndParam[r][slot];
     }
-    auto& p0 = s.IndParam[0][slot];
-    auto& p1 = s.IndParam[1][slot];
-    auto& p2 = s.IndParam[2][slot];
-    if (name == "Horiz. Line") {
-      // A level is any price above 0; the second parameter is the "Adjust Scale" flag.
-      if (!(p0 > 0) || !std::isfinite(p0)) p0 = 10.0;
-      p0 = std::min(p0, MaxPeriod * 1000);
-      p1 = SafeValue(p1, -MaxPeriod, MaxPeriod, 10.0);
-      p2 = SafeValue(p2, -MaxPeriod, MaxPeriod, 10.0);
-    } else if (name == "Fast Stoch." || name == "Slow Stoch.") {
-      p0 = SafeValue(p0, 1, 1000, 10.0);
-      p1 = SafeValue(p1, 1, 1000, 10.0);
-      p2 = SafeValue(p2, 1, 1000, 10.0);
-    } else {
-      p0 = SafeValue(p0, 1, MaxPeriod, 10.0);
-      p1 = SafeValue(p1, 1, MaxPeriod, 10.0);
-      p2 = SafeValue(p2, 1, MaxPeriod, 10.0);
-    }
+    for (int r = 0; r < 3; ++r) s.IndParam[r][slot] = ClampIndParam(name, r, s.IndParam[r][slot]);
   }
 }
 

@@ -14,6 +14,9 @@ constexpr int Period2Hours = 1004;
 constexpr int Period30Min = 1006;
 constexpr int PeriodCustom = 1010;
 
+// The caption's period suffix: "All", "10m", "30m", "1h", "2h" or e.g. "1h30m".
+std::string PeriodText(int period, int customMinutes);
+
 constexpr const char* IndNone = "***NONE***";
 constexpr int IndSlots = 6;  // 1-5 price chart, 6 bottom chart
 
@@ -35,11 +38,21 @@ struct ChartSettings {
   void SetIndicatorDefaults(bool noVolume);
 };
 
-// The indicator types of the picker's lists.
+// The indicator types in the picker's order.
+inline constexpr std::array<const char*, 7> PriceIndicatorNames = {
+    "***NONE***", "SMA", "EMA", "PV Trend", "Bollinger High", "Bollinger Low", "Horiz. Line"};
+inline constexpr std::array<const char*, 5> BottomIndicatorNames = {"Volume", "MACD", "Fast Stoch.", "Slow Stoch.",
+                                                                    "RSI"};
+
 bool IsPriceIndicator(const std::string& name);
 bool IsBottomIndicator(const std::string& name, bool allowVolume);
 // "Volume", "Volume+" and "PV Trend" need the symbol's volume.
 bool IsVolumeIndicator(const std::string& name);
+
+// One indicator parameter (row 0..2) limited to what the indicator type can use: periods
+// 1..1e6, stochastic periods 1..1000, a horizontal-line level above 0 (else 10), its flag
+// rows -1e6..1e6. A value that is not finite becomes 10.
+double ClampIndParam(const std::string& type, int row, double value);
 
 // Limits every field to what the window can use: split ratio 0.1..0.9, custom minutes
 // 1..1440, a known period, periods at least 1, stochastic periods 1..1000, a horizontal-line

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <exception>
 
+#include "core/log.h"
+
 namespace {
 
 constexpr double RangeLow = 100000000.0;
@@ -84,15 +86,15 @@ double BottomIncrement(double raw) {
 ChartRedraw::ChartRedraw(std::array<PlotSeries*, 8> price, std::array<PlotSeries*, 3> bottom)
     : price_(price), bottom_(bottom) {}
 
-void ChartRedraw::Reset() {
-  LastIndex = -1;
-  DrawnCount = -1;
-}
-
 RedrawResult ChartRedraw::AddToChart(bool full, SnapshotSource* source, const ChartSettings& s, bool noVolume,
                                      const RedrawEnv& env) {
   RedrawResult r;
   if (!source) {
+    // No record: an empty chart, scaled like an empty list.
+    PriceMin = VolMin = RangeLow;
+    PriceMax = VolMax = RangeHigh;
+    TimeMin = 0;
+    TimeMax = 1;
     Finish(r, s, noVolume, env);
     return r;
   }
@@ -163,8 +165,6 @@ RedrawResult ChartRedraw::AddToChart(bool full, SnapshotSource* source, const Ch
       for (int slot = 1; slot <= 5; ++slot)
         if (Widens(s.IndName[slot], s, slot))
           for (int i = 0; i < price_[slot + 2]->Count(); ++i) Widen(PriceMin, PriceMax, price_[slot + 2]->Y(i));
-    VolMin = RangeLow;
-    VolMax = RangeHigh;
 
     mark_ = "Mark 9";
     int walked = 0;
@@ -181,7 +181,7 @@ RedrawResult ChartRedraw::AddToChart(bool full, SnapshotSource* source, const Ch
       walked = static_cast<int>(snaps.size());
       if (LastIndex < 0)
         for (PlotSeries* p : price_)
-          if (auto* pts = dynamic_cast<SeriesPoints*>(p)) pts->Reserve(walked);
+          p->Reserve(walked);
       Walk(snaps, LastIndex + 1, start, s, noVolume, env);
       if (walked > 0) lastWalked_ = snaps[walked - 1];
     }
@@ -198,8 +198,9 @@ RedrawResult ChartRedraw::AddToChart(bool full, SnapshotSource* source, const Ch
             FillEmaSeries(source->View(), *price_[0], *price_[slot + 2], s.IndParam[0][slot], PriceMin, PriceMax);
           else
             FillPvtSeries(source->View(), *price_[0], *price_[slot + 2], PriceMin, PriceMax);
-        } catch (const std::exception&) {
+        } catch (const std::exception& e) {
           // One failing indicator leaves the others drawn.
+          WriteLog("Chart indicator " + name + " error: " + e.what());
         }
       }
     }
@@ -326,7 +327,9 @@ void ChartRedraw::Bottom(SnapshotSource* source, const ChartSettings& s) {
         FillStochSeries(slow, snaps, *price_[0], *bottom_[1], *bottom_[2], p0, p1, slow ? p2 : 0);
       }
     }
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    // The axis below is still set, so the chart stays drawable.
+    WriteLog("Chart bottom indicator " + name + " error: " + e.what());
   }
   if (name == "RSI") {
     VolMax = 100;

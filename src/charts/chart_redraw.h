@@ -77,8 +77,6 @@ public:
 
   RedrawResult AddToChart(bool full, SnapshotSource* source, const ChartSettings& s, bool noVolume,
                           const RedrawEnv& env);
-  // Forgets what was drawn (the next call redraws in full).
-  void Reset();
 
   double PriceMin = -1000.0, PriceMax = -1000.0, TimeMin = -1000.0, TimeMax = -1000.0;
   double VolMin = -1000.0, VolMax = -1000.0;

@@ -19,6 +19,8 @@ class PlotSeries : public IndSeries {
 public:
   virtual double Y(int i) const = 0;
   virtual void RemoveFirst() = 0;
+  // Room for n more points; a store that cannot reserve ignores it.
+  virtual void Reserve(int /*n*/) {}
 };
 
 // Points in two parallel arrays with a moving start, so that dropping the first point is
@@ -38,7 +40,7 @@ public:
     ys_.push_back(y);
   }
   void RemoveFirst() override;
-  void Reserve(int n);
+  void Reserve(int n) override;
   // The live points as contiguous arrays of Count() values.
   const double* XData() const { return xs_.data() + head_; }
   const double* YData() const { return ys_.data() + head_; }

@@ -11,6 +11,7 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPrinter>
+#include <QPointer>
 #include <QPrinterInfo>
 #include <QScreen>
 #include <QSplitter>
@@ -23,6 +24,7 @@
 #include <cmath>
 #include <mutex>
 
+#include "charts/chart_caption.h"
 #include "charts/chart_colors.h"
 #include "charts/chart_widget.h"
 #include "charts/custom_period_dialog.h"
@@ -52,35 +54,16 @@ namespace {
 std::mutex chartsMutex;
 std::vector<TdlgChart*> openCharts;
 
-const bool chartInit = [] {
-  WriteLog("ChartU Init");
-  return true;
-}();
+// Axis label patterns: the price axes (wide or for prices below 0.1) and the bottom axes.
+constexpr const char* PriceLeftFormat = "#,##0.00000";
+constexpr const char* PriceRightFormat = "###,###,##0.000000";
+constexpr const char* SmallPriceFormat = "#.0###";
+constexpr const char* BottomFormat = "###,##0.#####";
 
-std::string Fixed(double v, int decimals) {
-  char buf[400];
-  const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
-  return std::string(buf, r.ec == std::errc() ? r.ptr : buf);
-}
-
-// Thousands separators, no decimals ("%20.0n" trimmed).
-std::string Grouped(double v) {
-  const std::string digits = Fixed(std::fabs(v), 0);
-  std::string out = v < 0 && digits != "0" ? "-" : "";
-  const size_t n = digits.size();
-  for (size_t i = 0; i < n; ++i) {
-    if (i > 0 && (n - i) % 3 == 0) out += ',';
-    out += digits[i];
-  }
-  return out;
-}
+// Thousands separators, no decimals.
+std::string Grouped(double v) { return FormatFloatPattern("#,##0", v); }
 
 bool IsPortfolioSymbol(const std::string& s) { return !s.empty() && std::isdigit(static_cast<unsigned char>(s.back())); }
-
-StockInfoType* FindRecord(const std::string& symbol) {
-  const int idx = StockTable.Find(symbol);
-  return idx >= 0 ? StockTable.Objects(idx) : nullptr;
-}
 
 }  // namespace
 
@@ -140,8 +123,8 @@ TdlgChart::TdlgChart(const std::string& symbol, QWidget* parent)
                      [this, c](const QPoint& pos) { Pop->popup(c->mapToGlobal(pos)); });
   }
   PriceChart->LeftAxis.Title = PriceChart->RightAxis.Title = "Price";
-  PriceChart->LeftAxis.ValueFormat = "#,##0.00000";
-  PriceChart->RightAxis.ValueFormat = "###,###,##0.000000";
+  PriceChart->LeftAxis.ValueFormat = PriceLeftFormat;
+  PriceChart->RightAxis.ValueFormat = PriceRightFormat;
   auto label = [this](double value, const std::string& text) -> std::string {
     if (text.find(':') != std::string::npos) return text;
     std::string plain;
@@ -154,7 +137,7 @@ TdlgChart::TdlgChart(const std::string& symbol, QWidget* parent)
   PriceChart->LeftAxis.LabelFormatter = label;
   PriceChart->RightAxis.LabelFormatter = label;
   VolChart->LeftAxis.Title = VolChart->RightAxis.Title = "Volume (K/Min)";
-  VolChart->LeftAxis.ValueFormat = VolChart->RightAxis.ValueFormat = "###,##0.#####";
+  VolChart->LeftAxis.ValueFormat = VolChart->RightAxis.ValueFormat = BottomFormat;
   VolChart->BottomAxis.Title = "Time";
 
   for (int k = 1; k <= 5; ++k) {
@@ -325,7 +308,10 @@ void TdlgChart::msgRedraw(bool full) {
   inRedraw_ = true;
   try {
     AddToChart(full);
+  } catch (const std::exception& e) {
+    WriteLog(std::string("Chart redraw error: ") + e.what());
   } catch (...) {
+    WriteLog("Chart redraw error");
   }
   inRedraw_ = false;
   if (pending_) {
@@ -337,7 +323,7 @@ void TdlgChart::msgRedraw(bool full) {
 
 void TdlgChart::AddToChart(bool full) {
   ++redrawCount_;
-  StockInfoType* rec = FindRecord(Symbol);
+  StockInfoType* rec = StockTable.FindRecord(Symbol);
   RedrawEnv env;
   env.FilterPercent = LiveSettings.Filter;
   env.ShowFractions = ShowFractions;
@@ -368,8 +354,8 @@ void TdlgChart::ApplyRedraw(const RedrawResult& r) {
     a->SetMinMax(r.PriceAxisMin, r.PriceAxisMax);
     a->Increment = r.PriceIncrement;
   }
-  PriceChart->LeftAxis.ValueFormat = r.SmallPriceFormat ? "#.0###" : "#,##0.00000";
-  PriceChart->RightAxis.ValueFormat = r.SmallPriceFormat ? "#.0###" : "###,###,##0.000000";
+  PriceChart->LeftAxis.ValueFormat = r.SmallPriceFormat ? SmallPriceFormat : PriceLeftFormat;
+  PriceChart->RightAxis.ValueFormat = r.SmallPriceFormat ? SmallPriceFormat : PriceRightFormat;
   for (ChartAxis* a : {&VolChart->LeftAxis, &VolChart->RightAxis}) {
     a->SetMinMax(r.BottomAxisMin, r.BottomAxisMax);
     a->Increment = r.BottomIncrement;
@@ -388,37 +374,20 @@ void TdlgChart::ApplyRedraw(const RedrawResult& r) {
   VolChart->update();
 }
 
-std::string TdlgChart::PeriodText(int period, int customMinutes) {
-  switch (period) {
-    case Period10Min: return "10m";
-    case Period30Min: return "30m";
-    case Period1Hour: return "1h";
-    case Period2Hours: return "2h";
-    case PeriodCustom: {
-      std::string t;
-      if (customMinutes >= 60) t += std::to_string(customMinutes / 60) + "h";
-      if (customMinutes % 60 != 0) t += std::to_string(customMinutes % 60) + "m";
-      return t;
-    }
-    default: return "All";
-  }
-}
+std::string TdlgChart::PeriodText(int period, int customMinutes) { return ::PeriodText(period, customMinutes); }
 
 void TdlgChart::UpdateCaptionAndHint() {
-  const double last = redraw_.LastPrice;
   std::string caption;
   if (NoVolume && IsPortfolioSymbol(Symbol)) {
     const std::string name = ChartHooks.PortNameForSymbol ? ChartHooks.PortNameForSymbol(Symbol) : Symbol;
-    if (LiveSettings.PortChart == "%")
-      caption = name + ": " + Trim(Fixed(last, 2)) + "%";
-    else
-      caption = name + ": $" + Trim(Fixed(last, 2));
+    caption = ChartCaption(ChartKind::Portfolio, name, redraw_.LastPrice, LiveSettings.PortChart == "%",
+                           Settings.Period, Settings.CustomMinutes);
   } else if (NoVolume) {
-    caption = GetIndexName(Symbol) + ": " + Fixed(last, 2);
+    caption = ChartCaption(ChartKind::Index, GetIndexName(Symbol), redraw_.LastPrice, false, Settings.Period,
+                           Settings.CustomMinutes);
   } else {
-    caption = Symbol + ": " + FormatPriceFraction(last);
+    caption = ChartCaption(ChartKind::Stock, Symbol, redraw_.LastPrice, false, Settings.Period, Settings.CustomMinutes);
   }
-  caption += " (" + PeriodText(Settings.Period, Settings.CustomMinutes) + ")";
   const QString q = QString::fromStdString(caption);
   if (windowTitle() != q) {
     setWindowTitle(q);
@@ -438,7 +407,7 @@ std::string TdlgChart::HintText() const {
     std::array<double, 5> v{};
     if (!ChartHooks.PortfolioValues || !ChartHooks.PortfolioValues(Symbol, v)) return "";
     lines = {windowTitle().toStdString(), "  Value: $" + Grouped(v[0]),
-             " Change: $" + Grouped(v[1]) + "(" + Fixed(v[2], 2) + "%)", "   High: $" + Grouped(v[3]),
+             " Change: $" + Grouped(v[1]) + "(" + FixedText(v[2], 2) + "%)", "   High: $" + Grouped(v[3]),
              "    Low: $" + Grouped(v[4])};
   } else if (NoVolume) {
     LockHold hold(IdxListLock, "CHHINT", true);
@@ -446,9 +415,9 @@ std::string TdlgChart::HintText() const {
     const auto it = std::find_if(IndexList.begin(), IndexList.end(),
                                  [&](const IndexSnapType& x) { return SameText(x.Symbol, Symbol); });
     if (it == IndexList.end()) return "";
-    lines = {it->Name, " Value: " + Fixed(it->Value, 2), "Change: " + Fixed(it->Change, 2)};
+    lines = {it->Name, " Value: " + FixedText(it->Value, 2), "Change: " + FixedText(it->Change, 2)};
   } else {
-    StockInfoType* rec = FindRecord(Symbol);
+    StockInfoType* rec = StockTable.FindRecord(Symbol);
     if (!rec) return "";
     LockHold hold(AddSnapLock, "CHHINT", true);
     if (!hold) return "";
@@ -620,7 +589,7 @@ void TdlgChart::ClearChartData() {
     --ModalDepth;
   }
   if (!yes) return;
-  if (StockInfoType* rec = FindRecord(Symbol)) {
+  if (StockInfoType* rec = StockTable.FindRecord(Symbol)) {
     if (rec->Values.Lock("HANDLE")) {
       rec->Values.Clear(50);
       rec->FirstTime.store(-1.0);
@@ -683,14 +652,7 @@ void TdlgChart::SetDefaultClick() {
 }
 
 std::string TdlgChart::ResearchAddress(const std::string& command, const std::string& symbol) {
-  if (command.size() <= 14) return "";
-  std::string url = Trim(command.substr(14));
-  const size_t p = url.find("##STOCKS##");
-  if (p != std::string::npos) url.replace(p, 10, UrlEncodeParam(symbol));
-  const std::string low = LowerCase(url.substr(0, 8));
-  if (low.rfind("http://", 0) != 0 && low.rfind("https://", 0) != 0) return "";
-  if (url.find_first_of("\r\n\t ") != std::string::npos) return "";
-  return url;
+  return ChartResearchAddress(command, symbol);
 }
 
 void TdlgChart::ResearchClick() {
@@ -803,6 +765,11 @@ std::vector<TdlgChart*> OpenChartWindows() {
 
 TdlgChart* OpenChart(const std::string& symbol) {
   if (symbol.empty()) return nullptr;
+  static const bool logged = [] {
+    WriteLog("ChartU Init");
+    return true;
+  }();
+  (void)logged;
   LockHold hold(ChartLock, "OPEN");
   if (!hold) return nullptr;
   for (TdlgChart* c : OpenChartWindows()) {
@@ -823,13 +790,15 @@ TdlgChart* OpenChart(const std::string& symbol) {
 }
 
 void CloseAllCharts() {
-  std::vector<TdlgChart*> charts;
+  std::vector<QPointer<TdlgChart>> charts;
   {
     LockHold hold(ChartLock, "CLOSE");
-    charts = OpenChartWindows();
+    for (TdlgChart* c : OpenChartWindows()) charts.emplace_back(c);
   }
-  // Closing saves each chart's settings; the window leaves the list as it is freed.
-  for (TdlgChart* c : charts) c->close();
+  // Closing saves each chart's settings; the window leaves the list as it is freed. Closing one
+  // processes events, which may free another, so each is checked again before use.
+  for (const QPointer<TdlgChart>& c : charts)
+    if (c) c->close();
 }
 
 void PulseCharts() {

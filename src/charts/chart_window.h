@@ -81,7 +81,7 @@ public:
   void PrintTo(QPainter& p, const QRect& page) const;
   // The research address for an entry's command text; empty when not an http(s) address.
   static std::string ResearchAddress(const std::string& command, const std::string& symbol);
-  // The caption's period suffix: "All", "10m", "30m", "1h", "2h" or e.g. "1h30m".
+  // The caption's period suffix (see ::PeriodText).
   static std::string PeriodText(int period, int customMinutes);
 
   TChart* PriceChart = nullptr;
@@ -99,7 +99,6 @@ public:
           *ExportChartData1 = nullptr, *SyncAllGraphs = nullptr, *PrinterSetup1 = nullptr,
           *PrintChart1 = nullptr, *SetDefault = nullptr;
 
-  const ChartRedraw& Redraw() const { return redraw_; }
   int RedrawCount() const { return redrawCount_; }
 
 protected:

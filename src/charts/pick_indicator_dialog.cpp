@@ -20,8 +20,12 @@ std::array<int, 6> PickCheckTarget{};
 
 namespace {
 
-const QStringList TopItems = {"***NONE***", "SMA", "EMA", "PV Trend", "Bollinger High", "Bollinger Low", "Horiz. Line"};
-const QStringList BottomItems = {"Volume", "MACD", "Fast Stoch.", "Slow Stoch.", "RSI"};
+template <size_t N>
+QStringList ItemList(const std::array<const char*, N>& names) {
+  QStringList out;
+  for (const char* n : names) out << QString::fromUtf8(n);
+  return out;
+}
 
 const char* const ComboNames[] = {"", "cmbType", "ComboBox1", "ComboBox2", "ComboBox3", "ComboBox4", "cmbBottom"};
 const char* const LabelNames[6][3] = {{},
@@ -127,16 +131,16 @@ void TdlgPickInd::FormShow() {
   shown_ = true;
   (PickIndOn ? rbShow : rbHide)->setChecked(true);
   cmbType->clear();
-  cmbType->addItems(TopItems);
+  cmbType->addItems(ItemList(PriceIndicatorNames));
   cmbBottom->clear();
-  QStringList bottom = BottomItems;
+  QStringList bottom = ItemList(BottomIndicatorNames);
   if (!PickAllowVolume) bottom.removeFirst();
   cmbBottom->addItems(bottom);
   for (int slot = 1; slot <= 6; ++slot) {
     QComboBox* box = TypeBox[static_cast<size_t>(slot)];
     if (slot >= 2 && slot <= 5) {
       box->clear();
-      box->addItems(TopItems);
+      box->addItems(ItemList(PriceIndicatorNames));
     }
     const int pos = box->findText(QString::fromStdString(PickIndName[static_cast<size_t>(slot)]));
     box->setCurrentIndex(pos >= 1 ? pos : 0);
@@ -177,13 +181,7 @@ void TdlgPickInd::Edit1Change(QLineEdit* field) {
   }
   const QString type = TypeOfSlot(slot);
   const bool horiz = type.toUpper().contains("HORIZ");
-  if (horiz && tag == slot) {
-    // A level may be any price above 0, also below 1.
-    if (!(v > 0)) v = 1;
-  } else if (v < 1) {
-    v = 1;
-  }
-  if ((type == "Fast Stoch." || type == "Slow Stoch.") && v > 1000) v = 1000;
+  v = ClampIndParam(type.toStdString(), tag / 10, v);
   field->setText(QString::fromStdString(horiz ? FormatPriceFraction(v) : FormatPrice(v)));
 }
 

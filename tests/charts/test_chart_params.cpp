@@ -1,6 +1,9 @@
 // The per-symbol settings line: round trip, older layouts, limits, and pruning.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
+#include "charts/chart_caption.h"
 #include "charts/chart_params.h"
 #include "core/settings_file.h"
 #include "platform/string_list.h"
@@ -98,4 +101,32 @@ TEST(ChartParams, PruningRemovesTheLeastRecentlySaved) {
   EXPECT_NE(ini.ReadString("Charts", "S00", "-"), "-");  // the newest stay
   EXPECT_EQ(ini.ReadString("Charts", "S78", "-"), "-");  // the oldest went
   ini.EraseSection("Charts");
+}
+
+TEST(ChartParams, IndicatorParametersFollowTheirType) {
+  EXPECT_EQ(ClampIndParam("Horiz. Line", 0, 0.25), 0.25);  // a level below 1 is a price
+  EXPECT_EQ(ClampIndParam("Horiz. Line", 0, 0), 10);
+  EXPECT_EQ(ClampIndParam("Horiz. Line", 1, 0), 0);  // the "Adjust Scale" flag off
+  EXPECT_EQ(ClampIndParam("SMA", 0, 0.5), 1);
+  EXPECT_EQ(ClampIndParam("Slow Stoch.", 2, 5000), 1000);
+  EXPECT_EQ(ClampIndParam("MACD", 1, 5000), 5000);
+  EXPECT_EQ(ClampIndParam("RSI", 0, std::nan("")), 10);
+}
+
+TEST(ChartCaption, StockIndexAndPortfolio) {
+  EXPECT_EQ(PeriodText(PeriodAllDay, 10), "All");
+  EXPECT_EQ(PeriodText(Period2Hours, 10), "2h");
+  EXPECT_EQ(PeriodText(PeriodCustom, 90), "1h30m");
+  EXPECT_EQ(ChartCaption(ChartKind::Stock, "ABC", 25.5, false, Period10Min, 10), "ABC: 25.5 (10m)");
+  EXPECT_EQ(ChartCaption(ChartKind::Index, "Industrials", 10500.256, false, PeriodAllDay, 10),
+            "Industrials: 10500.26 (All)");
+  EXPECT_EQ(ChartCaption(ChartKind::Portfolio, "My Port", 1234.5, false, Period1Hour, 10), "My Port: $1234.50 (1h)");
+  EXPECT_EQ(ChartCaption(ChartKind::Portfolio, "My Port", -2.5, true, PeriodCustom, 45), "My Port: -2.50% (45m)");
+}
+
+TEST(ChartCaption, ResearchAddressIsEncodedAndWebOnly) {
+  EXPECT_EQ(ChartResearchAddress("RESEARCH......  https://x.test/q?s=##STOCKS## ", "A&B"),
+            "https://x.test/q?s=A%26B");
+  EXPECT_EQ(ChartResearchAddress("RESEARCH......javascript:alert(1)", "A"), "");
+  EXPECT_EQ(ChartResearchAddress("RESEARCH......http://x.test/a b", "A"), "");
 }

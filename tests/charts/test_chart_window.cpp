@@ -177,7 +177,7 @@ TEST(PickIndicator, FieldsFollowTheTypeAndValuesAreCheckedOnClose) {
   dlg.cmbBottom->setCurrentText("Slow Stoch.");
   dlg.cmbTypeClick(6);
   dlg.Field[6]->setText("0");  // never left: checked on close
-  dlg.reject();
+  dlg.accept();
   EXPECT_EQ(PickIndName[1], "SMA");
   EXPECT_EQ(PickIndParam[0][2], 0.5);
   EXPECT_EQ(PickIndParam[1][2], 0);

@@ -59,7 +59,8 @@ TEST(Redraw, ManyIncrementalRedrawsEqualOneFullRedraw) {
       for (size_t i = 50; i < all.size(); i += 97) all[i].Last *= 1.6f;
       if (withGaps)
         for (size_t i = 10; i < all.size(); i += 13) all[i].Bid = all[i].Ask = 0;
-      std::uniform_int_distribution<int> batch(0, 40);
+      // Every batch adds something, so the last incremental call really redraws.
+      std::uniform_int_distribution<int> batch(1, 40);
       size_t next = 0;
       RedrawResult last;
       while (next < all.size()) {
@@ -75,11 +76,40 @@ TEST(Redraw, ManyIncrementalRedrawsEqualOneFullRedraw) {
       EXPECT_EQ(inc.redraw.PriceMin, full.redraw.PriceMin);
       EXPECT_EQ(inc.redraw.PriceMax, full.redraw.PriceMax);
       EXPECT_EQ(inc.redraw.TimeMin, full.redraw.TimeMin);
-      EXPECT_EQ(r.PriceIncrement, inc.redraw.AddToChart(true, &src, s, false, env).PriceIncrement);
+      ASSERT_FALSE(last.Skipped);
+      EXPECT_FALSE(last.WasFull);
+      EXPECT_EQ(last.PriceIncrement, r.PriceIncrement);
+      EXPECT_EQ(last.PriceAxisMin, r.PriceAxisMin);
+      EXPECT_EQ(last.PriceAxisMax, r.PriceAxisMax);
+      EXPECT_EQ(last.BottomAxisMin, r.BottomAxisMin);
+      EXPECT_EQ(last.BottomAxisMax, r.BottomAxisMax);
+      EXPECT_EQ(last.TimeAxisMax, r.TimeAxisMax);
       EXPECT_GT(full.price[7].Count(), 0);
       EXPECT_GT(full.bottom[1].Count(), 0);
     }
   }
+}
+
+TEST(Redraw, NoSourceGivesAnEmptyDrawableChart) {
+  Chart c;
+  ChartSettings s;
+  s.IndName[6] = "MACD";
+  RedrawEnv env;
+  const RedrawResult r = c.redraw.AddToChart(false, nullptr, s, false, env);
+  EXPECT_TRUE(r.Error.empty());
+  EXPECT_FALSE(r.Skipped);
+  EXPECT_TRUE(r.NoData);
+  // The unit ranges of an empty chart, not the "not yet drawn" markers.
+  EXPECT_EQ(c.redraw.PriceMin, 0);
+  EXPECT_EQ(c.redraw.PriceMax, 1);
+  EXPECT_LT(r.PriceAxisMin, 0);
+  EXPECT_GT(r.PriceAxisMax, 1);
+  EXPECT_GT(r.PriceIncrement, 0);
+  EXPECT_EQ(r.TimeAxisMin, 0);
+  EXPECT_GT(r.TimeAxisMax, 1);
+  EXPECT_EQ(r.BottomAxisMin, 0);
+  EXPECT_GT(r.BottomAxisMax, 0);
+  EXPECT_GT(r.BottomIncrement, 0);
 }
 
 TEST(Redraw, WindowFollowsTheLastSnapshotAndSlides) {
