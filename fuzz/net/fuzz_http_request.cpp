@@ -1,5 +1,6 @@
 // Feeds arbitrary bytes as one HTTP request through the listener's request handling, and
-// through the decoders it uses, on a socketpair.
+// through the decoders it uses, on a socketpair: once to an echoing handler and once to the
+// quote server's handler over an empty table.
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -8,7 +9,9 @@
 #include <string>
 #include <string_view>
 
+#include "core/error_report.h"
 #include "http_listener.h"
+#include "streaming/quote_server.h"
 #include "url_coding.h"
 
 using namespace vn::net;
@@ -38,6 +41,41 @@ TWinshoeHTTPListener& Listener() {
   return *listener;
 }
 
+// The quote server's own listener and handler; the server stays switched off.
+TWinshoeHTTPListener& QuoteListener() {
+  static VNServer* server = [] {
+    SuppressErrorDialogs(true);
+    auto* s = new VNServer();
+    s->Listener().RequestTimeout = std::chrono::milliseconds(1000);
+    return s;
+  }();
+  return server->Listener();
+}
+
+void Serve(TWinshoeHTTPListener& listener, const uint8_t* data, size_t size) {
+  int fds[2];
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) return;
+  int bufSize = 1 << 20;
+  ::setsockopt(fds[1], SOL_SOCKET, SO_SNDBUF, &bufSize, sizeof bufSize);
+  ::setsockopt(fds[0], SOL_SOCKET, SO_SNDBUF, &bufSize, sizeof bufSize);
+  size_t sent = 0;
+  while (sent < size) {
+    const ssize_t n = ::send(fds[1], data + sent, size - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n <= 0) break;
+    sent += static_cast<size_t>(n);
+  }
+  ::shutdown(fds[1], SHUT_WR);
+
+  TWinshoeSocket connection;
+  connection.SetHandle(fds[0]);
+  listener.ServeRequest(connection, nullptr);
+
+  char sink[8192];
+  while (::recv(fds[1], sink, sizeof sink, MSG_DONTWAIT) > 0) {
+  }
+  ::close(fds[1]);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -56,26 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   if (size > 150000) return 0;  // stays within the socket buffers
-  int fds[2];
-  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) return 0;
-  int bufSize = 1 << 20;
-  ::setsockopt(fds[1], SOL_SOCKET, SO_SNDBUF, &bufSize, sizeof bufSize);
-  ::setsockopt(fds[0], SOL_SOCKET, SO_SNDBUF, &bufSize, sizeof bufSize);
-  size_t sent = 0;
-  while (sent < size) {
-    const ssize_t n = ::send(fds[1], data + sent, size - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n <= 0) break;
-    sent += static_cast<size_t>(n);
-  }
-  ::shutdown(fds[1], SHUT_WR);
-
-  TWinshoeSocket connection;
-  connection.SetHandle(fds[0]);
-  Listener().ServeRequest(connection, nullptr);
-
-  char sink[8192];
-  while (::recv(fds[1], sink, sizeof sink, MSG_DONTWAIT) > 0) {
-  }
-  ::close(fds[1]);
+  Serve(Listener(), data, size);
+  Serve(QuoteListener(), data, size);
   return 0;
 }

@@ -1,6 +1,7 @@
 #include "streaming/quote_server.h"
 
 #include <algorithm>
+#include <chrono>
 #include <charconv>
 #include <cmath>
 #include <mutex>
@@ -16,6 +17,7 @@
 #include "core/symbols.h"
 #include "core/text_helpers.h"
 #include "retrieval/date_parse.h"
+#include "streaming/net/net_log.h"
 #include "streaming/net/url_coding.h"
 
 namespace {
@@ -57,13 +59,16 @@ void AppendEscaped(std::string& out, std::string_view text) {
 }
 
 // Readers of the quote fields take turns here, so that they do not collide on AddSnapLock,
-// whose waits sleep for milliseconds; only the writers then contend with one reader.
-std::mutex QuoteReaderGate;
+// whose waits sleep for milliseconds; only the writers then contend with one reader. A reader
+// that cannot get its turn within the limit fails its request rather than queue without end.
+std::timed_mutex QuoteReaderGate;
+constexpr std::chrono::seconds kReaderGateWait{2};
 
 // Table keys that pass the filter, comma-separated, read under the table's lock.
 template <typename Filter>
 std::string ListSymbols(Filter filter) {
-  LockHold hold(StockListLock, "LSTS");
+  // Try-only: a held lock fails this request instead of raising the deadlock report.
+  LockHold hold(StockListLock, "LSTS", true);
   if (!hold) LockFailed(StockListLock);
   std::string out;
   const int count = StockTable.Count();
@@ -125,6 +130,7 @@ VNServer::VNServer() {
   // A web page must not read the portfolios through the user's browser: a request that
   // names another host (a rebound DNS name) is refused.
   listener_.HostCheck = [](const std::string& host) { return vn::net::IsLoopbackHost(host); };
+  vn::net::SetNetLogHandler([](const std::string& line) { WriteLog(line); });
   listener_.OnCommandGet = [this](vn::net::TWinshoeServerThread* thread, vn::net::THTTPRequestInfo& rq,
                                   vn::net::THTTPResponseInfo& rs) { VNServerCommandGet(thread, rq, rs); };
 }
@@ -269,7 +275,7 @@ void VNServer::ReplyCache::Store(const std::string& key, uint64_t generation,
 }
 
 std::string VNServer::ListPortfolios() {
-  LockHold hold(PortLock, "ENUM");
+  LockHold hold(PortLock, "ENUM", true);
   if (!hold) LockFailed(PortLock);
   std::string out;
   for (const PortType& p : PortList) {
@@ -298,7 +304,7 @@ void VNServer::ExpandAllSymbols(StringList& params) {
   // the list's case-blind order.
   std::vector<const std::string*> keys;
   {
-    LockHold hold(StockListLock, "LSTS");
+    LockHold hold(StockListLock, "LSTS", true);
     if (!hold) LockFailed(StockListLock);
     const int count = StockTable.Count();
     keys.reserve(static_cast<size_t>(count));
@@ -325,11 +331,12 @@ std::string VNServer::BuildLastQuotes(const StringList& params) {
   // The fields are copied first and formatted after every lock is released.
   std::vector<StockQuote> quotes(static_cast<size_t>(count));
   {
-    std::lock_guard gate(QuoteReaderGate);
+    std::unique_lock gate(QuoteReaderGate, kReaderGateWait);
+    if (!gate) throw std::runtime_error("quote readers busy");
     for (size_t k = 0; k < records.size(); ++k) {
       if (k + 4 < records.size() && records[k + 4]) __builtin_prefetch(&records[k + 4]->Quote);
       // Once per symbol, so that quote updates can run between them.
-      LockHold hold(AddSnapLock, kOwner);
+      LockHold hold(AddSnapLock, kOwner, true);
       if (!hold) LockFailed(AddSnapLock);
       if (special[k])
         GetStockQuote(symbolAt(static_cast<int>(k) + 1), quotes[k], 0);

@@ -90,6 +90,8 @@ private:
   // Sends a ready body as the whole reply.
   static void SendServerBody(vn::net::THTTPResponseInfo& response, const std::string& body);
 
-  vn::net::TWinshoeHTTPListener listener_;
+  // Declared before the listener: its connection threads use the cache until the listener's
+  // destructor has joined them.
   ReplyCache lastQuotes_;
+  vn::net::TWinshoeHTTPListener listener_;
 };

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <thread>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 
 #include <atomic>
@@ -187,6 +188,36 @@ TEST(HttpListener, ConnectionsOverTheLimitAreRefusedCleanly) {
   ::close(b);
   ASSERT_TRUE(WaitUntil([&] { return s.listener->ThreadCount() == 0; }));
   EXPECT_TRUE(s.StillAnswers());
+}
+
+// A refused peer that has already sent a flood is not drained to the end on the accept thread.
+TEST(HttpListener, RefusalDrainsOnlyABoundedAmount) {
+  struct Refuser : TWinshoeHTTPListener {
+    using TWinshoeHTTPListener::RefuseConnection;
+  } listener;
+  int fds[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
+  int bufSize = 1 << 22;
+  ::setsockopt(fds[1], SOL_SOCKET, SO_SNDBUF, &bufSize, sizeof bufSize);
+  const std::string chunk(4096, 'x');
+  size_t sent = 0;
+  while (sent < (1u << 22)) {
+    const ssize_t n = ::send(fds[1], chunk.data(), chunk.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n <= 0) break;
+    sent += static_cast<size_t>(n);
+  }
+  ASSERT_GT(sent, 160u * 1024) << "socket buffers too small for this check";
+  // A second descriptor keeps the socket open after the refusal closes its own.
+  const int kept = ::dup(fds[0]);
+  listener.RefuseConnection(fds[0]);
+  int left = 0;
+  ASSERT_EQ(::ioctl(kept, FIONREAD, &left), 0);
+  EXPECT_GT(static_cast<size_t>(left), sent - 128 * 1024);
+  char head[64] = {};
+  EXPECT_GT(::recv(fds[1], head, sizeof head - 1, MSG_DONTWAIT), 0);
+  EXPECT_TRUE(std::string(head).starts_with("HTTP/1.0 503 Service Unavailable\r\n")) << head;
+  ::close(kept);
+  ::close(fds[1]);
 }
 
 TEST(HttpListener, RunningOutOfDescriptorsDoesNotEndTheListener) {

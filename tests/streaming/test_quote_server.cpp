@@ -7,23 +7,27 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <atomic>
 #include <filesystem>
 #include <future>
 #include <thread>
 #include <limits>
 #include <locale>
+#include <memory>
 #include <random>
 #include <sstream>
+#include <utility>
+#include <vector>
 
 #include "core/add_snap.h"
 #include "core/error_report.h"
 #include "core/locks.h"
+#include "core/market_clock.h"
 #include "core/portfolios.h"
 #include "core/program_state.h"
 #include "core/settings_file.h"
 #include "core/stock_table.h"
 #include "core/text_helpers.h"
+#include "platform/clock.h"
 #include "net_test_client.h"
 #include "streaming/quote_server.h"
 
@@ -313,6 +317,74 @@ TEST_F(QuoteServerTest, RepeatedRepliesFollowEveryNewQuoteAndSymbol) {
   EXPECT_EQ(before.find("\r\nCCI,"), std::string::npos);
   Snap("CCI", 10, 0, 0, 3, 1);
   EXPECT_NE(Req("GETLASTQUOTE(*)").find("\r\nCCI,10:00:00,3,"), std::string::npos);
-  // "$CASH" carries the current time, so its line is built anew for each request.
-  EXPECT_TRUE(Req("GETLASTQUOTE($CASH)").starts_with("OK\r\n$CASH,"));
+  // "$CASH" carries the market clock's time, so its line is built anew for each request.
+  TestClock clock(1717423200000);  // 2024-06-03 14:00:00 UTC
+  ScopedClock scoped(clock);
+  auto cashAt = [] { return "OK\r\n$CASH," + FormatDateTime("hh:mm:ss", MarketNow()) + ",1,"; };
+  const std::string cash = Req("GETLASTQUOTE($CASH)");
+  EXPECT_TRUE(cash.starts_with(cashAt())) << cash;
+  clock.Advance(90 * 60 * 1000 + 7000);
+  const std::string later = Req("GETLASTQUOTE($CASH)");
+  EXPECT_NE(later, cash);
+  EXPECT_TRUE(later.starts_with(cashAt())) << later;
+}
+
+// A lock held elsewhere (a stuck writer) fails the request with an error instead of raising
+// the deadlock report; only after release is the data served again.
+TEST_F(QuoteServerTest, HeldLocksFailRequestsWithoutTheDeadlockReport) {
+  SeedTable();
+  std::atomic<int> reports{0};
+  SetErrorReportHandler([&](const std::string&, const std::string&) { ++reports; });
+  TestClock clock(1717423200000);
+  ScopedClock scoped(clock);
+  {
+    LockHold hold(PortLock, "TEST");
+    ASSERT_TRUE(hold);
+    EXPECT_EQ(Req("ENUMPORTS"), "Error: lock PORT not obtained");
+  }
+  EXPECT_EQ(Req("ENUMPORTS"), "OK: no ports");
+  const std::pair<MyCriticalSection*, std::vector<std::string>> cases[] = {
+      {&StockListLock, {"ENUMSYMBOLS", "ENUMINDICES", "GETLASTQUOTE(*)"}},
+      {&AddSnapLock, {"GETLASTQUOTE(*)", "GETLASTQUOTE(XYZ)"}}};
+  for (const auto& [cs, queries] : cases) {
+    LockHold hold(*cs, "TEST");
+    ASSERT_TRUE(hold);
+    for (const std::string& query : queries) {
+      const std::string r = Raw("/REQ?" + query);
+      EXPECT_TRUE(r.starts_with("HTTP/1.0 500 ")) << cs->Name() << " " << query << ": " << r;
+      EXPECT_EQ(r.find("OK"), std::string::npos) << r;
+    }
+  }
+  EXPECT_TRUE(Req("GETLASTQUOTE(*)").starts_with("OK\r\n$DJI,"));
+  SetErrorReportHandler({});
+  EXPECT_EQ(reports.load(), 0);
+}
+
+// Connection threads still running when the server goes must not outlive what they use.
+TEST_F(QuoteServerTest, ServerDestroyedDuringABurstOfRequests) {
+  SeedTable();
+  for (int round = 0; round < 3; ++round) {
+    auto server = std::make_unique<VNServer>();
+    server->Listener().Port = 0;
+    ASSERT_TRUE(server->SetActive(true));
+    const int port = server->Listener().BoundPort();
+    std::atomic<bool> stop{false};
+    std::atomic<int> served{0};
+    std::vector<std::thread> clients;
+    for (int i = 0; i < 8; ++i)
+      clients.emplace_back([&, i] {
+        // Distinct queries, so that replies are built and stored, not only found.
+        const std::string request = "GET /REQ?GETLASTQUOTE(*," + std::to_string(i) +
+                                    ") HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
+        while (!stop) {
+          const std::string reply = Exchange(port, request);
+          if (reply.find("<PRE>OK") != std::string::npos) ++served;
+          Snap("BRST", 16, 0, 0, 4.75f, 1000.0f + static_cast<float>(i));
+        }
+      });
+    EXPECT_TRUE(WaitUntil([&] { return served.load() >= 16; }));
+    server.reset();
+    stop = true;
+    for (auto& t : clients) t.join();
+  }
 }

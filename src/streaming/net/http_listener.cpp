@@ -32,6 +32,7 @@ std::string ErrorPage(int code, const std::string& detail) {
 
 constexpr std::chrono::milliseconds kLingerTime{1000};
 constexpr size_t kLingerBytes = 1 << 20;
+constexpr size_t kRefuseDrainBytes = 64 * 1024;
 
 }  // namespace
 
@@ -185,9 +186,13 @@ void TWinshoeHTTPListener::RefuseConnection(int fd) {
   // Never block the accept thread: a peer that cannot take these few bytes gets nothing.
   [[maybe_unused]] ssize_t n = ::send(fd, text.data(), text.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
   ::shutdown(fd, SHUT_WR);
+  // Drop what has already arrived so the close is not a reset, but never more than a bounded
+  // amount: a peer that keeps sending must not hold the accept thread.
   char sink[4096];
-  while (::recv(fd, sink, sizeof sink, MSG_DONTWAIT) > 0) {
-  }
+  size_t drained = 0;
+  ssize_t got;
+  while (drained < kRefuseDrainBytes && (got = ::recv(fd, sink, sizeof sink, MSG_DONTWAIT)) > 0)
+    drained += static_cast<size_t>(got);
   ::close(fd);
 }
 

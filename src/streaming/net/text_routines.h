@@ -1,4 +1,5 @@
 #pragma once
+// ASCII copies of the text helpers of the platform layer: this library stays free of Qt.
 
 #include <string>
 #include <string_view>
