@@ -6,7 +6,10 @@
 #include <QMimeData>
 #include <QPainter>
 
+#include <filesystem>
 #include <sstream>
+
+#include <unistd.h>
 
 #include "anim_image_control.h"
 #include "anim_test_util.h"
@@ -196,6 +199,34 @@ TEST_F(AnimGifTest, AssignCopiesContentAndKeepsOwnHandlers)
     EXPECT_GT(changes, 0);
     target.DoNotify(nullptr, 1, "x");
     EXPECT_EQ(ownWarnings, 1);
+}
+
+TEST_F(AnimGifTest, FilesGoThroughTheImagesOwnLoadingAndSaving)
+{
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("vn_anim_gif_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const std::string path = (dir / "picture.gif").string();
+
+    TAnimGif gif;
+    MakeMixedAnimation(gif);
+    std::vector<std::string> progress;
+    gif.OnProgress = [&](TAnimGif*, TProgressStage stage, int, const std::string& message) {
+        if (stage == psEnding)
+            progress.push_back(message);
+    };
+    gif.SaveToFile(path);
+    // Files go through the image's own loading: painters stop, progress is reported.
+    gif.LoadFromFile(path);
+    EXPECT_EQ(progress, (std::vector<std::string>{"Saving...", "Loading..."}));
+    EXPECT_EQ(gif.Images.Count(), 3);
+
+    // A save that cannot be written throws.
+    TAnimGif other;
+    MakeAnimation(other, {{.fill = 2, .delay = 10}}, 0);
+    EXPECT_EQ(ErrorOf([&] { other.SaveToFile((dir / "missing" / "x.gif").string()); }),
+              "Cannot write " + (dir / "missing" / "x.gif").string());
+    std::filesystem::remove_all(dir);
 }
 
 TEST_F(AnimGifTest, ClipboardRoundTrip)

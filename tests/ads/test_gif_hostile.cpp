@@ -76,6 +76,30 @@ TEST(GifHostile, TruncatedDataKeepsTheFrameWithItsFill)
     EXPECT_EQ(gif.Images[0].Data()[2], 2);  // undecoded pixels keep the transparent index
 }
 
+TEST(GifHostile, FileEndingAfterATableCodeLeavesOnlyFillBehindTheDecodedPixels)
+{
+    // 0 1 2 2 2, then code 6 ("0 1", copied from earlier output), then the file ends. Every
+    // pixel after the seven decoded ones keeps the transparent index, in both row orders.
+    std::vector<uint8_t> expected{0, 1, 2, 2, 2, 0, 1};
+    expected.resize(32, 3);
+    for (const bool interlaced : {false, true}) {
+        SCOPED_TRACE(interlaced ? "interlaced" : "plain");
+        const int width = interlaced ? 8 : 32, height = interlaced ? 4 : 1;
+        auto file = TestHeader(width, height);
+        Append(file, Bytes({0x21, 0xF9, 4, 1, 0, 0, 3, 0}));  // transparent index 3
+        Append(file, TestDescriptor(0, 0, width, height, interlaced ? 0x40 : 0));
+        auto data = PackCodes(2, {{4, 3}, {0, 3}, {1, 3}, {2, 3}, {2, 4}, {2, 4}, {6, 4}});
+        data.pop_back();  // no block terminator, no trailer
+        Append(file, data);
+        WarningCapture warnings;
+        GifDocument gif;
+        Load(gif, file);
+        ASSERT_EQ(gif.Images.Count(), 1);
+        EXPECT_EQ(gif.Images[0].DecodedPixels(), 7u);
+        EXPECT_EQ(gif.Images[0].Data(), expected);
+    }
+}
+
 TEST(GifHostile, AreaCapsRaiseAClearError)
 {
     // A screen past the cap.

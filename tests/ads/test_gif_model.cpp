@@ -157,13 +157,25 @@ TEST(GifModel, ColorTables)
     gce->SetTransparent(true);
     gce->TransparentIndex = 1;
     frame.AddExtension(std::move(gce));
-    const GifRgb two = map.Colors(2), one = map.Colors(1);
+    const GifRgb two = map.Colors(2), one = map.Colors(1), zero = map.Colors(0);
+    gif.Header.BackgroundColorIndex = 2;
     map.Optimize();
     EXPECT_EQ(map.Count(), 2);
     EXPECT_EQ(map.Colors(0), two);
     EXPECT_EQ(map.Colors(1), one);
     EXPECT_EQ(frame.Data(), Bytes({0, 0, 1, 0}));
     EXPECT_EQ(frame.TransparentIndex(), 1);
+    EXPECT_EQ(gif.Header.BackgroundColor(), two);  // the background index follows its colour
+
+    // An unused background colour is kept, after the used ones.
+    GifDocument other;
+    other.Header.ColorMap.ImportPalette({zero, one, two});
+    other.Header.BackgroundColorIndex = 0;
+    AddTestFrame(other, 0, 0, 3, 1, Bytes({2, 1, 2}));
+    other.Header.ColorMap.Optimize();
+    EXPECT_EQ(other.Header.ColorMap.Count(), 3);
+    EXPECT_EQ(other.Header.BackgroundColorIndex, 2);
+    EXPECT_EQ(other.Header.BackgroundColor(), zero);
 
     // A transparent index beyond the table warns and becomes 0.
     WarningCapture warnings;

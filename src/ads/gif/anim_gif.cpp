@@ -7,8 +7,6 @@
 #include <QPainter>
 
 #include <chrono>
-#include <fstream>
-#include <iterator>
 #include <thread>
 
 #include "core/gif_hooks.h"
@@ -89,17 +87,21 @@ TAnimGif::~TAnimGif()
     link_->image = nullptr;
     StopPainters();
     std::lock_guard lock(paintersMutex_);
-    // A painter still inside one of its events here means the image was freed from that
-    // event; it is stopped, and joining it would wait for ourselves.
-    for (auto& painter : retiring_)
+    // A threaded painter still here is inside one of its events: the image is being freed
+    // from that event. Joining it now would wait for ourselves, so it is stopped and freed
+    // after the event has returned; once stopped it no longer touches the image.
+    for (auto& painter : retiring_) {
         painter->Stop();
+        if (painter->Threaded())
+            PostToMainThread([retired = std::shared_ptr<TGIFPainter>(std::move(painter))] {});
+    }
     retiring_.clear();
 }
 
-void TAnimGif::Progress(TProgressStage stage, int percent, const std::string& message)
+void TAnimGif::Progress(TProgressStage stage, int percent, const std::string& message) const
 {
     if (OnProgress)
-        OnProgress(this, stage, percent, message);
+        OnProgress(const_cast<TAnimGif*>(this), stage, percent, message);
 }
 
 void TAnimGif::DoNotify(TGIFItem* sender, int severity, const std::string& message)
@@ -173,21 +175,7 @@ void TAnimGif::LoadFromMemory(const uint8_t* data, size_t size)
     Progress(psEnding, 100, "Loading...");
 }
 
-void TAnimGif::LoadFromStream(std::istream& in)
-{
-    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    LoadFromMemory(bytes.data(), bytes.size());
-}
-
-void TAnimGif::LoadFromFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw GIFException("Cannot open " + path);
-    LoadFromStream(in);
-}
-
-std::vector<uint8_t> TAnimGif::SaveToMemory()
+std::vector<uint8_t> TAnimGif::SaveToMemory() const
 {
     Progress(psStarting, 0, "Saving...");
     std::vector<uint8_t> bytes;
@@ -200,23 +188,6 @@ std::vector<uint8_t> TAnimGif::SaveToMemory()
     }
     Progress(psEnding, 100, "Saving...");
     return bytes;
-}
-
-void TAnimGif::SaveToStream(std::ostream& out)
-{
-    const std::vector<uint8_t> bytes = SaveToMemory();
-    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    if (!out)
-        throw GIFException("Failed to write GIF data");
-}
-
-void TAnimGif::SaveToFile(const std::string& path)
-{
-    const std::vector<uint8_t> bytes = SaveToMemory();
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    if (!out)
-        throw GIFException("Cannot write " + path);
 }
 
 int TAnimGif::Add(std::unique_ptr<TGIFSubImage> frame)
@@ -285,8 +256,7 @@ void TAnimGif::Assign(const TAnimGif* source)
     Progress(psStarting, 0, "Copying...");
     try {
         FlagScope busy(drawing_);
-        auto& from = const_cast<TAnimGif&>(*source);
-        std::scoped_lock frames(frameMutex_, from.frameMutex_);
+        std::scoped_lock frames(frameMutex_, source->frameMutex_);
         Header.Width = source->Header.Width;
         Header.Height = source->Header.Height;
         Header.PackedFields = source->Header.PackedFields;

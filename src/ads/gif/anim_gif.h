@@ -62,16 +62,16 @@ bool GifPaletteDevice();
 class TAnimGif : public GifDocument {
 public:
     TAnimGif();
+    // May run inside an event of a threaded painter of this image. A non-threaded painter
+    // plays inside Draw, which still uses the image when its events return: never free the
+    // image from one of those.
     ~TAnimGif() override;
 
     // ---- content
     void Clear();
-    void LoadFromMemory(const uint8_t* data, size_t size);
-    void LoadFromStream(std::istream& in);
-    void LoadFromFile(const std::string& path);
-    void SaveToStream(std::ostream& out);
-    void SaveToFile(const std::string& path);
-    std::vector<uint8_t> SaveToMemory();
+    // Streams and files of the base come here too: progress events, painters stopped.
+    void LoadFromMemory(const uint8_t* data, size_t size) override;
+    std::vector<uint8_t> SaveToMemory() const override;
 
     // Appends a frame made from a picture; returns its index. A null picture raises
     // "Object type not supported for operation".
@@ -142,7 +142,7 @@ public:
 
 private:
     struct Link;
-    void Progress(TProgressStage stage, int percent, const std::string& message);
+    void Progress(TProgressStage stage, int percent, const std::string& message) const;
     void FreeBuffer();
     void DrawBuffer(QPainter& canvas, const QRect& rect);
     // Ends `painter`'s life: off the lists, joined, freed. GUI thread.
@@ -154,7 +154,7 @@ private:
     std::vector<GifRgb> palette_;
     bool hasPalette_ = false;
 
-    std::recursive_mutex frameMutex_;
+    mutable std::recursive_mutex frameMutex_;
     std::mutex bufferMutex_;
     QImage buffer_;
 

@@ -105,8 +105,11 @@ void TKernelDitherer::NextLine() {
 }
 
 // Stucki (of 42): 8 4 / 2 4 8 4 2 / 1 2 4 2 1.
-void TStuckiDitherer::Distribute(int e, int* row0, int* row1, int* row2) {
+void TStuckiDitherer::Distribute(int e, int* const* rows) {
   const int d = direction_;
+  int* row0 = rows[0];
+  int* row1 = rows[1];
+  int* row2 = rows[2];
   row0[d] += e * 8;
   row0[2 * d] += e * 4;
   row1[-2 * d] += e * 2;
@@ -122,8 +125,11 @@ void TStuckiDitherer::Distribute(int e, int* row0, int* row1, int* row2) {
 }
 
 // Sierra (of 32): 5 3 / 2 4 5 4 2 / 2 3 2.
-void TSierraDitherer::Distribute(int e, int* row0, int* row1, int* row2) {
+void TSierraDitherer::Distribute(int e, int* const* rows) {
   const int d = direction_;
+  int* row0 = rows[0];
+  int* row1 = rows[1];
+  int* row2 = rows[2];
   row0[d] += e * 5;
   row0[2 * d] += e * 3;
   row1[-2 * d] += e * 2;
@@ -137,8 +143,11 @@ void TSierraDitherer::Distribute(int e, int* row0, int* row1, int* row2) {
 }
 
 // JaJuNi (of 48): 7 5 / 3 5 7 5 3 / 1 3 5 3 1.
-void TJaJuNiDitherer::Distribute(int e, int* row0, int* row1, int* row2) {
+void TJaJuNiDitherer::Distribute(int e, int* const* rows) {
   const int d = direction_;
+  int* row0 = rows[0];
+  int* row1 = rows[1];
+  int* row2 = rows[2];
   row0[d] += e * 7;
   row0[2 * d] += e * 5;
   row1[-2 * d] += e * 3;

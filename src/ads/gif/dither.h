@@ -75,7 +75,6 @@ private:
   int running_[3] = {0, 0, 0};  // the share for x+1, carried instead of a row
 };
 
-// Kernels of reach 2 over three rows (this one and the next two).
 // An error-diffusion ditherer over a few rows of accumulated error: the shared step, with the
 // kernel left to each kind.
 class TKernelDitherer : public TDitherEngine {
@@ -95,12 +94,10 @@ private:
   int divisor_;
 };
 
-// The kernels of five columns by three rows.
+// The kernels of five columns by three rows (reach 2; this row and the next two).
 class T5by3Ditherer : public TKernelDitherer {
 protected:
   T5by3Ditherer(int width, TColorLookup& lookup, int divisor) : TKernelDitherer(width, lookup, 3, 2, divisor) {}
-  void Distribute(int error, int* const* rows) final { Distribute(error, rows[0], rows[1], rows[2]); }
-  virtual void Distribute(int error, int* row0, int* row1, int* row2) = 0;
 };
 
 class TStuckiDitherer final : public T5by3Ditherer {
@@ -108,7 +105,7 @@ public:
   TStuckiDitherer(int width, TColorLookup& lookup) : T5by3Ditherer(width, lookup, 42) {}
 
 protected:
-  void Distribute(int error, int* row0, int* row1, int* row2) override;
+  void Distribute(int error, int* const* rows) override;
 };
 
 class TSierraDitherer final : public T5by3Ditherer {
@@ -116,7 +113,7 @@ public:
   TSierraDitherer(int width, TColorLookup& lookup) : T5by3Ditherer(width, lookup, 32) {}
 
 protected:
-  void Distribute(int error, int* row0, int* row1, int* row2) override;
+  void Distribute(int error, int* const* rows) override;
 };
 
 class TJaJuNiDitherer final : public T5by3Ditherer {
@@ -124,7 +121,7 @@ public:
   TJaJuNiDitherer(int width, TColorLookup& lookup) : T5by3Ditherer(width, lookup, 48) {}
 
 protected:
-  void Distribute(int error, int* row0, int* row1, int* row2) override;
+  void Distribute(int error, int* const* rows) override;
 };
 
 class TSteveArcheDitherer final : public TKernelDitherer {

@@ -126,14 +126,10 @@ void TGIFColorMap::SaveToStream(std::vector<uint8_t>& out) const
 
 void TGIFColorMap::Optimize()
 {
-    if (Count() < 2 || !image_)
+    if (Count() < 2)
         return;
+    const std::vector<TGIFSubImage*> users = Users();
     optimized_ = true;
-
-    std::vector<TGIFSubImage*> users;
-    for (const auto& frame : image_->Images)
-        if (&frame->ActiveColorMap() == this)
-            users.push_back(frame.get());
 
     std::array<uint64_t, 256> histogram{};
     for (TGIFSubImage* frame : users)
@@ -158,14 +154,37 @@ void TGIFColorMap::Optimize()
             gce->TransparentIndex = newIndex[gce->TransparentIndex];
         frame->DropRenderCache();
     }
-    std::vector<TGIFColor> sorted;
-    for (int i : order) {
-        if (histogram[size_t(i)] == 0)
-            break;
-        sorted.push_back(colors_[size_t(i)]);
+    size_t keep = 0;
+    while (keep < order.size() && histogram[size_t(order[keep])] > 0)
+        ++keep;
+    // The screen's background colour stays in the global table, wherever it moves.
+    if (image_ && &image_->Header.ColorMap == this && image_->Header.BackgroundColorIndex < order.size()) {
+        uint8_t& background = image_->Header.BackgroundColorIndex;
+        background = newIndex[background];
+        keep = std::max(keep, size_t(background) + 1);
     }
+    std::vector<TGIFColor> sorted;
+    for (size_t i = 0; i < keep; ++i)
+        sorted.push_back(colors_[size_t(order[i])]);
     colors_ = std::move(sorted);
     Changed();
+}
+
+std::vector<TGIFSubImage*> TGIFColorMap::Users() const
+{
+    std::vector<TGIFSubImage*> users;
+    if (image_)
+        for (const auto& frame : image_->Images)
+            if (&frame->ActiveColorMap() == this)
+                users.push_back(frame.get());
+    return users;
+}
+
+std::vector<TGIFSubImage*> TGIFLocalColorMap::Users() const
+{
+    if (frame_)
+        return {frame_};
+    return {};
 }
 
 void TGIFGlobalColorMap::Changed()

@@ -2,9 +2,10 @@
 
 #include <algorithm>
 #include <cctype>
-#include <fstream>
 #include <iterator>
 #include <sstream>
+
+#include "platform/string_list.h"
 
 // ---------------------------------------------------------------- header
 
@@ -165,10 +166,10 @@ void GifDocument::LoadFromStream(std::istream& in)
 
 void GifDocument::LoadFromFile(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+    std::string bytes;
+    if (!ReadWholeFile(path, bytes))
         throw GIFException("Cannot open " + path);
-    LoadFromStream(in);
+    LoadFromMemory(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
 }
 
 std::vector<uint8_t> GifDocument::SaveToMemory() const
@@ -191,9 +192,8 @@ void GifDocument::SaveToStream(std::ostream& out) const
 void GifDocument::SaveToFile(const std::string& path) const
 {
     const std::vector<uint8_t> bytes = SaveToMemory();
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    if (!out)
+    // A failed write leaves the old file as it was.
+    if (!WriteFileAtomic(path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())))
         throw GIFException("Cannot write " + path);
 }
 

@@ -30,6 +30,8 @@ struct TGIFColor {
     GifRgb Rgb() const { return 0xFF000000u | (uint32_t(Red) << 16) | (uint32_t(Green) << 8) | Blue; }
     static TGIFColor FromRgb(GifRgb c) { return {uint8_t(c >> 16), uint8_t(c >> 8), uint8_t(c)}; }
 };
+// Tables are read and written as packed RGB triples.
+static_assert(sizeof(TGIFColor) == 3);
 
 // Base of every part of the file: knows its document and reports warnings through it.
 class TGIFItem {
@@ -76,11 +78,13 @@ public:
     void SaveToStream(std::vector<uint8_t>& out) const;
 
     // Sorts the entries by use in the frames that take this table, most used first, and drops
-    // unused entries; pixels and transparent indices follow.
+    // unused entries; pixels, transparent indices and the screen's background index follow.
     virtual void Optimize();
     virtual void Changed() {}
 
 protected:
+    // The frames whose pixels index this table.
+    virtual std::vector<TGIFSubImage*> Users() const;
     void Warning(const std::string& message) const;
     GifDocument* image_;
     std::vector<TGIFColor> colors_;
@@ -97,6 +101,9 @@ class TGIFLocalColorMap : public TGIFColorMap {
 public:
     TGIFLocalColorMap(GifDocument* image, TGIFSubImage* frame) : TGIFColorMap(image), frame_(frame) {}
     void Changed() override;
+
+protected:
+    std::vector<TGIFSubImage*> Users() const override;
 
 private:
     TGIFSubImage* frame_;
@@ -378,12 +385,13 @@ public:
 
     void Clear();
     // Loading replaces the content; on an error the frames completed before it stay.
-    void LoadFromMemory(const uint8_t* data, size_t size);
+    // Streams and files go through these two.
+    virtual void LoadFromMemory(const uint8_t* data, size_t size);
     void LoadFromStream(std::istream& in);
     void LoadFromFile(const std::string& path);
-    std::vector<uint8_t> SaveToMemory() const;  // "Unsupported GIF version" without frames
+    virtual std::vector<uint8_t> SaveToMemory() const;  // "Unsupported GIF version" without frames
     void SaveToStream(std::ostream& out) const;
-    void SaveToFile(const std::string& path) const;
+    void SaveToFile(const std::string& path) const;  // written to a temporary file and renamed
 
     // The first loop extension in frame order, or none.
     const TGIFAppExtNSLoop* LoopExtension() const;

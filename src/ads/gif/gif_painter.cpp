@@ -233,6 +233,9 @@ bool TGIFPainter::WaitMs(int64_t ms)
 
 void TGIFPainter::WaitWhilePaused()
 {
+    // Not threaded, the loop runs on the GUI thread, which is the only one that could resume it.
+    if (!threaded_)
+        return;
     std::unique_lock lock(waitMutex_);
     waitCv_.wait(lock, [this] { return !paused_ || stopped_.load(); });
 }
@@ -287,7 +290,6 @@ void TGIFPainter::Execute()
         int loopPoint = 0;
         bool loopSeen = false;
         int64_t delay = threaded_ ? 0 : 1;
-        int previousDisposal = dmNoDisposal;
         int64_t lastTime = TickMs();
         int64_t carried = 0;
 
@@ -318,6 +320,9 @@ void TGIFPainter::Execute()
                 if (stopped_.load())
                     break;
                 Fire(OnFrameStart);
+                // An event may have freed the image: once stopped, it is not touched again.
+                if (stopped_.load())
+                    break;
 
                 const int index = activeImage_.load();
                 int disposal = dmNoDisposal;
@@ -343,8 +348,7 @@ void TGIFPainter::Execute()
                         }
                     }
                 }
-                PaintFrame(disposal, previousDisposal);
-                previousDisposal = disposal;
+                PaintFrame(disposal);
                 delay = EffectiveDelay(storedDelay);
                 if (!threaded_ && delay > GifMaxDelay)
                     delay = GifMaxDelay;
@@ -376,9 +380,10 @@ void TGIFPainter::Execute()
         OnTerminate(this);
 }
 
-bool TGIFPainter::PaintFrame(int disposal, int previousDisposal)
+bool TGIFPainter::PaintFrame(int disposal)
 {
-    (void)previousDisposal;  // every "restore to previous" frame is drawn on a copy of the backup
+    // A "restore to previous" frame is drawn on a copy of the backup, so the one before it
+    // never needs undoing.
     if (stopped_.load())
         return false;
     const int index = activeImage_.load();
@@ -403,6 +408,8 @@ bool TGIFPainter::PaintFrame(int disposal, int previousDisposal)
                                    options_ & doTransparent);
     }
     Show(*surface);
+    if (stopped_.load())
+        return false;  // the image may be gone: Show ran code on the GUI thread
     if (disposal == dmBackground) {
         std::lock_guard frames(image_->FrameLock());
         if (index < image_->Images.Count())

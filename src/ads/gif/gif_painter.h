@@ -65,7 +65,8 @@ public:
     void Start();
     // Ends the animation at the next step, waking any wait.
     void Stop();
-    // Holds the painter at its next wait point until Resume.
+    // Holds a threaded painter at its next wait point until Resume; a non-threaded one plays
+    // on regardless, as holding it would hold the GUI thread.
     void Pause();
     void Resume();
     // Waits for the thread to end; Stop first.
@@ -104,7 +105,7 @@ private:
     bool WaitMs(int64_t ms);  // false when woken by Stop
     void WaitWhilePaused();
     // Composes the active frame and shows it. False when the frame is gone.
-    bool PaintFrame(int disposal, int previousDisposal);
+    bool PaintFrame(int disposal);
     void RestoreBackground(QImage& surface, int frameIndex);
     void Show(const QImage& surface);
 

@@ -32,7 +32,6 @@ int MulDiv(int a, int b, int c)
 
 void BuildMask(TGIFSubImage& frame, GifRenderCache& cache, const uint8_t* pixels)
 {
-    cache.maskPending = false;
     cache.mask = QImage();
     const int transparentIndex = frame.TransparentIndex();
     if (transparentIndex < 0)
@@ -70,7 +69,6 @@ void Build(TGIFSubImage& frame)
             cache.bitmap.setColorTable(QList<QRgb>(256, 0xFF000000u));
         }
         cache.built = true;
-        cache.maskPending = false;
         return;
     }
     const uint8_t* pixels = frame.Data().data();
@@ -118,13 +116,12 @@ void Build(TGIFSubImage& frame)
         cache.palette = webSafe;
     }
     cache.bitmap = bitmap;
-    if (frame.Transparent() && cache.maskPending)
+    if (frame.Transparent())
         BuildMask(frame, cache, pixels);
-    cache.maskPending = false;
     cache.built = true;
 }
 
-QImage Drawable(TGIFSubImage& frame, GifRenderCache& cache)
+QImage Drawable(GifRenderCache& cache)
 {
     if (cache.drawable.isNull()) {
         QImage argb = cache.bitmap.convertToFormat(QImage::Format_ARGB32);
@@ -138,7 +135,6 @@ QImage Drawable(TGIFSubImage& frame, GifRenderCache& cache)
         }
         cache.drawable = argb;
     }
-    (void)frame;
     return cache.drawable;
 }
 
@@ -159,11 +155,7 @@ void TGIFSubImage::SetBitmap(const QImage& bitmap)
 
 bool TGIFSubImage::HasMask()
 {
-    GifRenderCache& cache = RenderCache();
-    if (cache.maskPending && Transparent()) {
-        cache.built = false;
-        Build(*this);
-    }
+    Build(*this);
     return !RenderCache().mask.isNull();
 }
 
@@ -203,7 +195,7 @@ void TGIFSubImage::StretchDraw(QPainter& painter, const QRect& rect, bool tile, 
     Build(*this);
     GifRenderCache& cache = RenderCache();
     const bool masked = transparent && Transparent() && HasMask();
-    const QImage& source = masked ? Drawable(*this, cache) : cache.bitmap;
+    const QImage& source = masked ? Drawable(cache) : cache.bitmap;
     if (!tile) {
         painter.drawImage(rect, source);
         return;

@@ -13,8 +13,7 @@ struct GifRenderCache {
     QImage mask;               // Format_Mono, 1 = transparent; null when no pixel is
     QImage drawable;           // ARGB32 with transparent pixels cleared, for masked drawing
     std::vector<GifRgb> palette;
-    bool built = false;
-    bool maskPending = true;
+    bool built = false;  // bitmap, mask and palette are current
 };
 
 // The colour of an index in a table as drawn: an index outside the table uses entry 0, and a

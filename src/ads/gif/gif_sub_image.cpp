@@ -201,11 +201,13 @@ void TGIFSubImage::LoadFromStream(GifReader& reader)
     if (Interlaced() && height_ > 1 && count > 0) {
         std::vector<uint8_t> stream(count, uint8_t(fill));
         decoded_ = LzwDecode(reader.Data(), reader.Size(), reader.PositionRef(), stream.data(), count, warn);
+        RestoreLzwTail(stream.data(), count, decoded_, uint8_t(fill));
         for (int row = 0; row < height_; ++row)
             std::memcpy(data_.data() + size_t(InterlacedRow(row, height_)) * size_t(width_),
                         stream.data() + size_t(row) * size_t(width_), size_t(width_));
     } else {
         decoded_ = LzwDecode(reader.Data(), reader.Size(), reader.PositionRef(), data_.data(), count, warn);
+        RestoreLzwTail(data_.data(), count, decoded_, uint8_t(fill));
     }
     DropRenderCache();
 }

@@ -12,13 +12,18 @@
 using GifWarnFn = std::function<void(const std::string&)>;
 
 // Decodes the image data that starts at data[pos] (the minimum code size byte) into at most
-// `count` pixels of `out`, in stream order. Returns how many pixels were decoded; the caller
-// keeps its fill value in the rest. On return pos is just past the block terminator (or at the
+// `count` pixels of `out`, in stream order. Returns how many pixels were decoded. Up to
+// LzwDecodeSlack pixels after those may be overwritten (short strings are copied 16 bytes at
+// a time); RestoreLzwTail puts the caller's fill value back there. On return pos is just past the block terminator (or at the
 // end of the buffer), so the next block can be read whatever the data held.
 // A minimum code size outside 1..8 raises GIFException; every other damage is warned about and
 // ends the frame with the pixels decoded so far.
 size_t LzwDecode(const uint8_t* data, size_t size, size_t& pos, uint8_t* out, size_t count,
                  const GifWarnFn& warn);
+
+inline constexpr size_t LzwDecodeSlack = 16;
+// Refills what LzwDecode may have overwritten past the `decoded` pixels of `out`.
+void RestoreLzwTail(uint8_t* out, size_t count, size_t decoded, uint8_t fill);
 
 // Row order of an interlaced frame: stream row i is display row InterlacedRow(i, height).
 int InterlacedRow(int streamRow, int height);

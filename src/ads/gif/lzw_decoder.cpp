@@ -1,6 +1,7 @@
 #include "gif_error.h"
 #include "lzw.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -193,11 +194,12 @@ size_t LzwDecode(const uint8_t* data, size_t size, size_t& pos, uint8_t* out, si
             const size_t room = size_t(end - dst);
             const size_t n = produced < room ? produced : room;
             const uint8_t* src = out + offset[code];
-            if (n <= 16 && room >= 16) {
-                // The source lies wholly before dst; one 16-byte move, the tail is rewritten later.
-                uint8_t tmp[16];
-                std::memcpy(tmp, src, 16);
-                std::memcpy(dst, tmp, 16);
+            if (n <= LzwDecodeSlack && room >= LzwDecodeSlack) {
+                // The source lies wholly before dst; one 16-byte move. The tail is rewritten by
+                // the next codes, or by RestoreLzwTail when decoding stops here.
+                uint8_t tmp[LzwDecodeSlack];
+                std::memcpy(tmp, src, LzwDecodeSlack);
+                std::memcpy(dst, tmp, LzwDecodeSlack);
             } else {
                 std::memcpy(dst, src, n);
             }
@@ -237,4 +239,10 @@ size_t LzwDecode(const uint8_t* data, size_t size, size_t& pos, uint8_t* out, si
 
     pos = reader.SkipToTerminator();
     return size_t(dst - out);
+}
+
+void RestoreLzwTail(uint8_t* out, size_t count, size_t decoded, uint8_t fill)
+{
+    if (decoded < count)
+        std::memset(out + decoded, fill, std::min(LzwDecodeSlack, count - decoded));
 }
