@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 
 #include "core/locks.h"
 #include "core/market_clock.h"
@@ -16,11 +15,7 @@
 
 namespace {
 
-std::string Fixed(double v, int decimals) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
-  return buf;
-}
+std::string Fixed(double v, int decimals) { return FixedText(v, decimals); }
 
 std::string Grouped(double v, int decimals) {
   std::string digits = Fixed(std::fabs(v), decimals);
@@ -42,8 +37,8 @@ std::string Price(double v) { return v != 0 ? FormatPriceFraction(v) : std::stri
 std::string Number(double v) {
   if (v == 0) return {};
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%.10g", v);
-  return buf;
+  const auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 10);
+  return res.ec == std::errc() ? std::string(buf, res.ptr) : std::string("0");
 }
 
 std::string Whole(long long v) { return v != 0 ? std::to_string(v) : std::string(); }
@@ -64,7 +59,7 @@ std::string VolumeText(double v) {
 
 std::string MoneyText(double amount) { return Grouped(amount, 2); }
 
-std::vector<GridRowData> CollectRows(const std::vector<PortRowRec>& portRows, bool addTotal) {
+bool CollectRows(const std::vector<PortRowRec>& portRows, std::vector<GridRowData>& out, bool addTotal) {
   std::vector<GridRowData> rows(portRows.size());
   for (size_t i = 0; i < portRows.size(); ++i) {
     GridRowData& r = rows[i];
@@ -74,14 +69,15 @@ std::vector<GridRowData> CollectRows(const std::vector<PortRowRec>& portRows, bo
     r.Separator = IsDashesOnly(r.Symbol);
   }
   {
-    LockHold hold(AddSnapLock, "GRID");
-    if (hold) {
-      for (GridRowData& r : rows) {
-        if (r.Separator || r.Symbol.empty()) continue;
-        r.HasQuote = GetStockQuote(r.Symbol, r.Quote) >= 0 || SameText(r.Symbol, "$CASH");
-        r.HasFund = GetFundData(r.Symbol, r.Fund) >= 0;
-        if (StockInfoType* rec = StockTable.FindRecord(r.Symbol)) r.TickMark = rec->Quote.TickMark;
-      }
+    // Never wait here: a writer holding the lock for long would stall the grid thread and
+    // end in a deadlock report. Busy: give up this fill, a later one redraws.
+    LockHold hold(AddSnapLock, "GRID", LockHold::Now{});
+    if (!hold) return false;
+    for (GridRowData& r : rows) {
+      if (r.Separator || r.Symbol.empty()) continue;
+      r.HasQuote = GetStockQuote(r.Symbol, r.Quote) >= 0 || SameText(r.Symbol, "$CASH");
+      r.HasFund = GetFundData(r.Symbol, r.Fund) >= 0;
+      if (StockInfoType* rec = StockTable.FindRecord(r.Symbol)) r.TickMark = rec->Quote.TickMark;
     }
   }
   const TDateTime now = MarketNow();
@@ -92,7 +88,8 @@ std::vector<GridRowData> CollectRows(const std::vector<PortRowRec>& portRows, bo
     if (r.NewNews && newest > 0) r.NewsAgeDays = std::max(0.0, now - newest);
   }
   if (addTotal) AddTotalRow(rows);
-  return rows;
+  out = std::move(rows);
+  return true;
 }
 
 void AddTotalRow(std::vector<GridRowData>& rows) {

@@ -25,9 +25,10 @@ struct GridRowData {
   double TotalCost = 0, TotalValue = 0, TotalVChange = 0;
 };
 
-// Collects the rows of these portfolio rows from the symbol table (quotes under AddSnapLock),
-// and adds the "TOTAL" row when any row holds shares.
-std::vector<GridRowData> CollectRows(const std::vector<PortRowRec>& rows, bool addTotal = true);
+// Collects the rows of these portfolio rows from the symbol table and adds the "TOTAL" row
+// when any row holds shares. The quotes are read under AddSnapLock, tried without waiting;
+// false (out untouched) when a writer holds it.
+bool CollectRows(const std::vector<PortRowRec>& rows, std::vector<GridRowData>& out, bool addTotal = true);
 void AddTotalRow(std::vector<GridRowData>& rows);
 
 // The text a column kind shows for a row.

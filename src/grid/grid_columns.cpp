@@ -1,5 +1,9 @@
 #include "grid/grid_columns.h"
 
+#include <algorithm>
+#include <utility>
+
+#include "core/symbols.h"
 #include "platform/string_list.h"
 
 const std::array<const char*, ColKindCount> ColKeyNames = {
@@ -31,4 +35,37 @@ bool HiddenInCompactMode(int kind) {
   return kind == SepCol || kind == ChartCol || kind == NoteCol || kind == FundText1Col || kind == FundText2Col;
 }
 
-bool IsPictureKind(int kind) { return kind == ChartCol || kind == NewsCol; }
+std::array<int, ColKindCount> PlaceGridColumns(const GlobVars& layout, int mode, std::string_view droppedKeys) {
+  std::vector<std::string> dropped;
+  for (size_t start = 0; start <= droppedKeys.size();) {
+    size_t comma = droppedKeys.find(',', start);
+    if (comma == std::string_view::npos) comma = droppedKeys.size();
+    dropped.push_back(Trim(std::string(droppedKeys.substr(start, comma - start))));
+    start = comma + 1;
+  }
+  std::vector<std::pair<int, int>> shown;  // position, kind
+  for (int k = 0; k < ColKindCount; ++k) {
+    const int pos = layout.ColPos[static_cast<size_t>(k)];
+    if (pos < 0) continue;
+    if (mode == 1 && HiddenInCompactMode(k)) continue;
+    if (std::any_of(dropped.begin(), dropped.end(), [&](const std::string& d) { return SameText(d, ColKeyNames[static_cast<size_t>(k)]); }))
+      continue;
+    shown.emplace_back(pos, k);
+  }
+  std::stable_sort(shown.begin(), shown.end());
+  std::array<int, ColKindCount> cols;
+  cols.fill(-1);
+  for (size_t i = 0; i < shown.size(); ++i) cols[static_cast<size_t>(shown[i].second)] = static_cast<int>(i);
+  return cols;
+}
+
+bool IsChartSymbol(std::string_view symbol) {
+  return !symbol.empty() && !IsDashesOnly(symbol) && !SameText(symbol, "TOTAL") && !SameText(symbol, "$CASH");
+}
+
+bool AddUniqueSymbol(std::vector<std::string>& symbols, std::string_view symbol) {
+  if (std::any_of(symbols.begin(), symbols.end(), [&](const std::string& s) { return SameText(s, symbol); }))
+    return false;
+  symbols.emplace_back(symbol);
+  return true;
+}

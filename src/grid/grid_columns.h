@@ -2,7 +2,9 @@
 // The 44 column kinds of the quote grid: their settings keys, long titles and how their
 // texts compare when sorting.
 #include <array>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/settings.h"
 
@@ -24,8 +26,16 @@ extern const std::array<const char*, ColKindCount> ColTitles;
 int ColKindOfKey(std::string_view key);
 // Kinds left out while the grid is in compact mode.
 bool HiddenInCompactMode(int kind);
-// Kinds drawn by the grid itself rather than as text.
-bool IsPictureKind(int kind);
+
+// The grid column of each kind (-1: not shown): the layout's positions in order, leaving out
+// the compact mode's kinds when mode is 1 and the kinds whose keys the comma list droppedKeys
+// names (any case; a quote source that cannot fill them).
+std::array<int, ColKindCount> PlaceGridColumns(const GlobVars& layout, int mode, std::string_view droppedKeys);
+
+// A symbol that has a chart: not empty, not a separator, not "TOTAL" and not "$CASH".
+bool IsChartSymbol(std::string_view symbol);
+// Adds the symbol unless the list holds it already (any case); false when it did.
+bool AddUniqueSymbol(std::vector<std::string>& symbols, std::string_view symbol);
 
 // Column styles (bits of GlobVars::ColStyle).
 constexpr int StyleSignColors = 1;  // green when the row's value rose, red when it fell

@@ -118,7 +118,7 @@ public:
     if (r >= model_->Symbols.size() || c >= model_->Kinds.size()) return;
     const int kind = model_->Kinds[c];
     const std::string& sym = model_->Symbols[r];
-    if (kind == ChartCol && !sym.empty() && !IsDashesOnly(sym) && !SameText(sym, "TOTAL")) {
+    if (kind == ChartCol && IsChartSymbol(sym)) {
       p->save();
       DrawMiniChart(sym, *p, option.rect.adjusted(2, 2, -2, -2), 0);
       p->restore();
@@ -138,8 +138,7 @@ std::vector<std::string> SplitSymbols(const std::string& text) {
   std::string cur;
   auto flush = [&] {
     std::string t = Trim(cur);
-    if (!t.empty() && std::none_of(out.begin(), out.end(), [&](const std::string& s) { return SameText(s, t); }))
-      out.push_back(t);
+    if (!t.empty()) AddUniqueSymbol(out, t);
     cur.clear();
   };
   for (char c : text) {
@@ -167,7 +166,7 @@ public:
         pending_->Down = req.Down;
         pending_->Cols = req.Cols;
         pending_->ColCount = req.ColCount;
-      } else if (!pending_ || req.All || !pending_->All) {
+      } else if (!pending_ || req.All) {
         pending_ = std::move(req);
       } else {
         pending_->Rows = std::move(req.Rows);
@@ -175,7 +174,11 @@ public:
     }
     cv_.notify_all();
   }
-  void Wake() { cv_.notify_all(); }
+  void Wake() {
+    // Under m_, so that a waiter between its check and its wait cannot miss the wake-up.
+    std::lock_guard lock(m_);
+    cv_.notify_all();
+  }
   bool HasPending() {
     std::lock_guard lock(m_);
     return pending_.has_value();
@@ -205,19 +208,19 @@ protected:
 
 private:
   void Fill(const TStockGrid::FillRequest& req) {
-    std::vector<PortRowRec> rows;
-    if (req.All) {
-      rows = req.Rows;
-    } else {
-      for (const PortRowRec& r : req.Rows)
-        for (const std::string& s : req.Symbols)
-          if (SameText(r.Symbol, s)) {
-            rows.push_back(r);
-            break;
-          }
-      if (rows.empty()) return;
+    if (!req.All && std::none_of(req.Rows.begin(), req.Rows.end(), [&](const PortRowRec& r) {
+          return std::any_of(req.Symbols.begin(), req.Symbols.end(), [&](const std::string& s) { return SameText(r.Symbol, s); });
+        }))
+      return;
+    // A partial fill still collects every row: the TOTAL row sums them all.
+    std::vector<GridRowData> data;
+    if (!CollectRows(req.Rows, data, true)) return;  // quotes busy: the next fill redraws
+    if (!req.All) {
+      std::erase_if(data, [&](const GridRowData& r) {
+        return !r.IsTotal &&
+               std::none_of(req.Symbols.begin(), req.Symbols.end(), [&](const std::string& s) { return SameText(r.Symbol, s); });
+      });
     }
-    std::vector<GridRowData> data = CollectRows(rows, req.All);
     if (req.All && req.SortKind >= 0) SortRows(data, req.SortKind, req.Down);
     TStockGrid::FillResult res;
     res.Texts.resize(data.size());
@@ -302,21 +305,7 @@ int TStockGrid::KindAt(int col) const {
 }
 
 void TStockGrid::PlaceColumns() {
-  std::string unsupported;
-  if (CurSite) unsupported = UpperCase(ParamValue(CurSite->Params, "NOCOLUMNS", ""));
-  StringList dropped;
-  dropped.SetCommaText(unsupported);
-  std::vector<std::pair<int, int>> shown;  // position, kind
-  for (int k = 0; k < ColKindCount; ++k) {
-    const int pos = Layout->ColPos[static_cast<size_t>(k)];
-    if (pos < 0) continue;
-    if (Mode == 1 && HiddenInCompactMode(k)) continue;
-    if (dropped.IndexOf(ColKeyNames[static_cast<size_t>(k)]) >= 0) continue;
-    shown.emplace_back(pos, k);
-  }
-  std::stable_sort(shown.begin(), shown.end());
-  GridCol.fill(-1);
-  for (size_t i = 0; i < shown.size(); ++i) GridCol[static_cast<size_t>(shown[i].second)] = static_cast<int>(i);
+  GridCol = PlaceGridColumns(*Layout, Mode, CurSite ? ParamValue(CurSite->Params, "NOCOLUMNS", "") : std::string());
 }
 
 void TStockGrid::ApplyLayout(bool resort) {
@@ -363,9 +352,7 @@ void TStockGrid::GetPort(std::string& symbols) {
   std::vector<std::string> seen;
   symbols.clear();
   for (const PortRowRec& r : rows) {
-    if (r.Symbol.empty() || IsDashesOnly(r.Symbol) || SameText(r.Symbol, "$CASH")) continue;
-    if (std::any_of(seen.begin(), seen.end(), [&](const std::string& s) { return SameText(s, r.Symbol); })) continue;
-    seen.push_back(r.Symbol);
+    if (!IsChartSymbol(r.Symbol) || !AddUniqueSymbol(seen, r.Symbol)) continue;
     if (!symbols.empty()) symbols += ',';
     symbols += r.Symbol;
   }
@@ -458,7 +445,7 @@ std::string TStockGrid::SymbolAt(int row) const {
 std::string TStockGrid::CurrentSymbol() const { return SymbolAt(currentIndex().row()); }
 
 void TStockGrid::OpenChart(const std::string& symbol) {
-  if (symbol.empty() || SameText(symbol, "TOTAL") || SameText(symbol, "$CASH") || IsDashesOnly(symbol)) return;
+  if (!IsChartSymbol(symbol)) return;
   if (GridHooks.OpenChart) GridHooks.OpenChart(symbol);
 }
 

@@ -72,9 +72,10 @@ int main(int argc, char** argv) {
 
   TmForm form;
   mForm = &form;
-  if (!allowDups) guard.Claim([] {
-      if (mForm) mForm->BringToFront();
-    });
+  if (!allowDups && !guard.Claim([] {
+        if (mForm) mForm->BringToFront();
+      }))
+    WriteLog("Could not claim the single-copy guard " + guard.Name(), 0);
   CloseOnSignals(&app);
   form.show();
   int rc = app.exec();

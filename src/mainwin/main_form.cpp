@@ -20,6 +20,7 @@
 #include "core/branding.h"
 #include "core/button_form.h"
 #include "core/chart_cache.h"
+#include "core/dumps.h"
 #include "core/locks.h"
 #include "core/log.h"
 #include "core/market_clock.h"
@@ -30,6 +31,7 @@
 #include "core/settings_file.h"
 #include "core/symbols.h"
 #include "core/text_helpers.h"
+#include "grid/grid_columns.h"
 #include "grid/grid_views.h"
 #include "grid/stock_grid.h"
 #include "mainwin/index_strip.h"
@@ -277,8 +279,8 @@ void TmForm::LoadSettings() {
   WriteLog("Loading settings");
   auto& ini = Ini();
   HaveIE4 = true;
-  ChartCacheMB = 1;
-  ChartCacheBytes = GetGifCacheSize();
+  ApplyChartCache();
+  LoadDumps();
   LoadViews();
   ApplyView(LiveSettings.CurView, LiveSettings);
 
@@ -322,6 +324,10 @@ void TmForm::LoadSettings() {
   RefreshTimer->start(RefreshSeconds * 1000);
   SetStatus(CurSite ? "Quote site: " + CurSite->Name : "No quote site is installed");
   if (!Switches.HtmlFile.empty()) WriteLog("HTML file " + Switches.HtmlFile);
+  if (!NewsSourceFile().empty()) {
+    news_ = std::make_unique<NewsThreadType>();
+    news_->Start();
+  }
 }
 
 void TmForm::SaveSettings() {
@@ -494,7 +500,7 @@ void TmForm::ReapplySettings() {
 }
 
 void TmForm::OptionsClick(int tag) {
-  RunPreferences(this, tag, CurPortIndex);
+  RunPreferences(this, tag);
   PostWindowMessage(this, MsgReapplySettings, 0, 0);
 }
 
@@ -505,7 +511,7 @@ std::string TmForm::TakeCommandSymbol() {
 }
 
 void TmForm::OpenChart(const std::string& symbol) {
-  if (symbol.empty() || SameText(symbol, "$CASH") || SameText(symbol, "TOTAL") || IsDashesOnly(symbol)) return;
+  if (!IsChartSymbol(symbol)) return;
   ::OpenChart(symbol);
 }
 
@@ -609,15 +615,20 @@ void TmForm::closeEvent(QCloseEvent* e) {
   CloseAllCharts();
   {
     FetchThread* f = fetch_.get();
-    if (f) f->Cancel();
     std::unique_ptr<Thread> t = std::move(fetch_);
-    StopOwnedThread(t, "FetchThread", ShutdownBounds.FetchMs);
+    StopOwnedThread(t, "FetchThread", ShutdownBounds.FetchMs, [f] { f->Cancel(); });
   }
   {
     Strip->Source = nullptr;
     std::unique_ptr<Thread> t = std::move(scroll_);
     StopOwnedThread(t, "ScrollThread", ShutdownBounds.ScrollMs);
   }
+  {
+    std::unique_ptr<Thread> t = std::move(news_);
+    StopOwnedThread(t, "News", ShutdownBounds.OtherMs);
+  }
+  // Only once the writers have stopped; and before the settings, as at every close.
+  if (settingsLoaded_ && !SaveDumps()) WriteLog("The collected-data files were not written");
   SaveSettings();
   WriteLog("Main window closed");
   e->accept();

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "mainwin/main_threads.h"
+#include "retrieval/news_thread.h"
 
 class QComboBox;
 class QLabel;
@@ -140,6 +141,7 @@ private:
   std::unique_ptr<FetchThread> fetch_;
   std::unique_ptr<ChartThread> chart_;
   std::unique_ptr<ScrollThread> scroll_;
+  std::unique_ptr<NewsThreadType> news_;  // only while a news source is installed
 };
 
 extern TmForm* mForm;

@@ -61,6 +61,9 @@ ChartThread::ChartThread(std::function<void()> pulse, int periodMs) : pulse_(std
   Name = "ChartThread";
 }
 
+// Each thread ends here, while its members still exist; the base destructor runs too late.
+ChartThread::~ChartThread() { Stop(-1); }
+
 void ChartThread::Execute() {
   while (Sleep(periodMs_)) {
     try {
@@ -201,6 +204,11 @@ bool FetchThread::StartPass(std::shared_ptr<HTTPSite> site, std::string portId) 
   return true;
 }
 
+FetchThread::~FetchThread() {
+  Cancel();
+  WaitFor(-1);
+}
+
 void FetchThread::Cancel() {
   cancel_ = true;
   Terminate();
@@ -289,6 +297,8 @@ ScrollThread::State ScrollThread::Snapshot() {
   std::lock_guard lock(m_);
   return state_;
 }
+
+ScrollThread::~ScrollThread() { Stop(-1); }
 
 void ScrollThread::Execute() {
   int tick = 0;

@@ -34,6 +34,7 @@ int ReleaseOverrunThreads(int waitMs);
 class ChartThread : public Thread {
 public:
   explicit ChartThread(std::function<void()> pulse, int periodMs = 2000);
+  ~ChartThread() override;
   std::atomic<int> Pulses{0};
 
 protected:
@@ -68,6 +69,7 @@ struct FetchOutcome {
 class FetchThread : public Thread {
 public:
   FetchThread();
+  ~FetchThread() override;
   // Starts a pass for the portfolio identifier on the site; false while one is running.
   bool StartPass(std::shared_ptr<HTTPSite> site, std::string portId);
   bool Busy() const { return busy_.load(); }
@@ -97,6 +99,7 @@ public:
     std::string Text;
     int Offset = 0;
   };
+  ~ScrollThread() override;
   State Snapshot();
 
 protected:

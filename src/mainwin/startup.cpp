@@ -49,6 +49,6 @@ void InitFoundation() {
 }
 
 void FinishFoundation() {
-  if (IniFile_) SaveGlobVars(LiveSettings);
+  // The main window wrote the settings at its close.
   WriteLog("Final", 0);
 }

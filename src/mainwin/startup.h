@@ -21,5 +21,5 @@ std::string DefaultDataDir(const std::string& exeDir);
 bool PrepareProgramFolder(int argc, const char* const* argv, const std::string& exeDir);
 // The rest of the foundation's start: a new log, the settings file, branding, settings.
 void InitFoundation();
-// Writes the settings file and the closing log line.
+// The closing log line (the main window writes the settings at its close).
 void FinishFoundation();

@@ -33,7 +33,7 @@ void PaintSwatch(QPushButton* b, TColor c) {
 }
 }  // namespace
 
-TdlgPref::TdlgPref(QWidget* owner, int listPosition) : QDialog(owner), ListPosition(listPosition) {
+TdlgPref::TdlgPref(QWidget* owner) : QDialog(owner) {
   setWindowTitle("Preferences");
   WorkSettings = LiveSettings;
   Views.Load();
@@ -300,19 +300,22 @@ void TdlgPref::pbOKClick() {
   Views.Commit(WorkSettings);
   LiveSettings = WorkSettings;
   SaveGlobVars(LiveSettings);
-  // The chart cache is always on, at its one-megabyte limit.
-  ChartCacheMB = 1;
-  ChartCacheBytes = GetGifCacheSize();
+  ApplyChartCache();
   WriteLog("Preferences saved");
 }
 
-bool RunPreferences(QWidget* owner, int tag, int listPosition) {
+void ApplyChartCache() {
+  ChartCacheMB = 1;
+  ChartCacheBytes = GetGifCacheSize();
+}
+
+bool RunPreferences(QWidget* owner, int tag) {
   OptionsOpen = 1;
   CurPrefsTab = tag;
   bool ok = false;
   ++ModalDepth;
   {
-    TdlgPref dlg(owner, listPosition);
+    TdlgPref dlg(owner);
     ok = dlg.exec() == QDialog::Accepted;
   }
   --ModalDepth;

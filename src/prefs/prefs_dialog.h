@@ -39,10 +39,8 @@ extern PrefsHookTable PrefsHooks;
 
 class TdlgPref : public QDialog {
 public:
-  // listPosition: the main window's current portfolio.
-  TdlgPref(QWidget* owner, int listPosition);
+  explicit TdlgPref(QWidget* owner);
 
-  int ListPosition;
   ViewEditor Views;
   QTabWidget* Pages = nullptr;
   // Views page.
@@ -89,4 +87,8 @@ private:
 
 // Opens the preferences modally at the page with that tag, as every opener does: OptionsOpen
 // and CurPrefsTab set, ModalDepth raised around it. True when the user pressed OK.
-bool RunPreferences(QWidget* owner, int tag, int listPosition);
+bool RunPreferences(QWidget* owner, int tag);
+
+// The chart cache is always on, at its one-megabyte limit: sets ChartCacheMB and
+// ChartCacheBytes.
+void ApplyChartCache();

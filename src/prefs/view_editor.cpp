@@ -22,12 +22,6 @@ bool ViewEditor::Delete(int index) {
   return true;
 }
 
-bool ViewEditor::Rename(int index, const std::string& name) {
-  if (index <= 0 || index >= Count() || !IsUsableViewName(name, names_, index)) return false;
-  names_.SetString(index, name);
-  return true;
-}
-
 bool ViewEditor::SetColumns(int index, ViewColumns cols) {
   if (index < 0 || index >= Count()) return false;
   columnSets_[static_cast<size_t>(index)] = std::move(cols);

@@ -17,9 +17,8 @@ public:
   // Adds a view with the columns of the view at index from (the first when out of range);
   // its index, -1 when the name cannot be used.
   int Add(const std::string& name, int from = 0);
-  // "Default" (index 0) cannot be deleted or renamed.
+  // "Default" (index 0) cannot be deleted.
   bool Delete(int index);
-  bool Rename(int index, const std::string& name);
   bool SetColumns(int index, ViewColumns cols);
 
   // Writes the views to ViewNames, ViewColumnSets and the settings file; a current view that no

@@ -79,6 +79,61 @@ TEST(GridColumns, KeysTitlesAndKindsLineUp) {
   EXPECT_EQ(ColKindOfKey("NoSuchCol"), -1);
 }
 
+TEST(GridColumns, PlacedInLayoutOrderLeavingOutCompactAndDroppedKinds) {
+  GlobVars layout;
+  layout.ColPos.fill(-1);
+  layout.ColPos[SymCol] = 0;
+  layout.ColPos[ChartCol] = 1;
+  layout.ColPos[VolCol] = 2;
+  layout.ColPos[LastCol] = 3;
+  layout.ColPos[NameCol] = 4;
+  auto cols = PlaceGridColumns(layout, 0, "");
+  EXPECT_EQ(cols[SymCol], 0);
+  EXPECT_EQ(cols[ChartCol], 1);
+  EXPECT_EQ(cols[NameCol], 4);
+  EXPECT_EQ(cols[BidCol], -1);
+
+  // A quote source that cannot fill some kinds names their keys in any case; gaps close.
+  cols = PlaceGridColumns(layout, 0, "volcol, NAMECOL");
+  EXPECT_EQ(cols[VolCol], -1);
+  EXPECT_EQ(cols[NameCol], -1);
+  EXPECT_EQ(cols[LastCol], 2);
+
+  cols = PlaceGridColumns(layout, 1, "LastCol");
+  EXPECT_EQ(cols[ChartCol], -1);
+  EXPECT_EQ(cols[LastCol], -1);
+  EXPECT_EQ(cols[VolCol], 1);
+  EXPECT_EQ(cols[NameCol], 2);
+}
+
+TEST(GridColumns, ChartSymbolsAndUniqueLists) {
+  for (const char* s : {"", "----", "total", "$cash"}) EXPECT_FALSE(IsChartSymbol(s)) << s;
+  EXPECT_TRUE(IsChartSymbol("IBM"));
+  std::vector<std::string> list;
+  EXPECT_TRUE(AddUniqueSymbol(list, "IBM"));
+  EXPECT_FALSE(AddUniqueSymbol(list, "ibm"));
+  EXPECT_TRUE(AddUniqueSymbol(list, "MSFT"));
+  EXPECT_EQ(list, (std::vector<std::string>{"IBM", "MSFT"}));
+}
+
+TEST(GridCells, CollectingGivesUpAtOnceWhileQuotesAreBeingWritten) {
+  Seed("HELD", 10.0f, 9.0f, 100.0f);
+  std::vector<GridRowData> rows(1);
+  rows[0].Symbol = "UNTOUCHED";
+  {
+    LockHold writer(AddSnapLock, "TEST");
+    ASSERT_TRUE(writer);
+    EXPECT_FALSE(CollectRows({Row("HELD", 5, 8)}, rows));
+  }
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].Symbol, "UNTOUCHED");
+  ASSERT_TRUE(CollectRows({Row("HELD", 5, 8)}, rows));
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_TRUE(rows[0].HasQuote);
+  EXPECT_TRUE(rows[1].IsTotal);
+  EXPECT_DOUBLE_EQ(rows[1].TotalValue, 50.0);
+}
+
 TEST(GridViews, DefaultFirstUnknownNamesAndBadSpecs) {
   Ini().EraseSection("Views");
   Ini().WriteString("Views", "Traders", "SymCol,BidCol,AskCol:3,Bogus,BidCol,LastSizeCol");
@@ -222,6 +277,14 @@ TEST(StockGrid, HiddenGridFillsItsRowsUnderTwoViewsAndRedrawsPending) {
   ShowPendingSymbols(1);
   Settle(grid);
   EXPECT_EQ(Cell(grid, VolCol, "TINY"), "1,500");
+  // A queued held symbol moves the TOTAL row too, though TOTAL itself was not queued.
+  Seed("IBM", 130.0f, 120.0f, 1234567.0f, 129.9f, 130.1f);
+  ASSERT_TRUE(AddPendingSymbol(1, "IBM"));
+  ShowPendingSymbols(1);
+  Settle(grid);
+  EXPECT_EQ(Cell(grid, ValueCol, "IBM"), "13,000.00");
+  EXPECT_EQ(Cell(grid, ValueCol, "TOTAL"), "13,000.00");
+  EXPECT_EQ(Cell(grid, GainCol, "TOTAL"), "+3,000.00");
   SetPendingHandler(1, {});
 
   // Compact mode closes the gaps of the kinds it hides.

@@ -39,13 +39,33 @@ pid_t StartProgram(const std::string& home, std::vector<std::string> args) {
 // Waits for the process; -1 when it is still running at the deadline.
 int WaitExit(pid_t pid, int timeoutMs) {
   auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (std::chrono::steady_clock::now() < end) {
+  // Looks at least once, so a zero timeout asks whether it still runs.
+  for (;;) {
     int status = 0;
     pid_t r = waitpid(pid, &status, WNOHANG);
     if (r == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    if (std::chrono::steady_clock::now() >= end) return -1;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  return -1;
+}
+
+// Ends a child left running when a check fails before its own end.
+struct ChildGuard {
+  pid_t pid = -1;
+  ~ChildGuard() {
+    if (pid > 0 && WaitExit(pid, 0) == -1) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+  }
+};
+
+// The running copy's socket in the runtime folder; empty while there is none.
+std::string GuardSocket(const fs::path& dir) {
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(dir, ec))
+    if (e.is_socket(ec) && e.path().filename().string().rfind("Vantrx-", 0) == 0) return e.path().string();
+  return {};
 }
 
 std::string Slurp(const std::string& path) {
@@ -69,22 +89,27 @@ TEST(Startup, SecondCopyHandsOverAndTheFirstClosesCleanly) {
   fs::create_directories(home);
   std::string dir = home.string() + "/";
 
-  pid_t first = StartProgram(dir, {"LOG"});
-  ASSERT_GT(first, 0);
-  // A second start without ALLOWDUP ends at once once the first one is up.
-  bool handedOver = false;
-  for (int i = 0; i < 100 && !handedOver; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    pid_t second = StartProgram(dir, {"LOG"});
-    ASSERT_GT(second, 0);
-    ASSERT_EQ(WaitExit(second, 20000), 0);
-    handedOver = Slurp(dir + "stocks.log").find("dup found! terminating") != std::string::npos;
+  ChildGuard first{StartProgram(dir, {"LOG"})};
+  ASSERT_GT(first.pid, 0);
+  // The second copy starts only once the first holds the guard, in its runtime folder.
+  std::string socket;
+  for (int i = 0; i < 400 && socket.empty() && WaitExit(first.pid, 0) == -1; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    socket = GuardSocket(home);
   }
-  EXPECT_TRUE(handedOver);
-  EXPECT_EQ(WaitExit(first, 0), -1) << "the first copy must still run";
+  ASSERT_FALSE(socket.empty()) << "the first copy never claimed its guard";
+  EXPECT_EQ(fs::status(socket).permissions() & (fs::perms::group_all | fs::perms::others_all), fs::perms::none);
 
-  kill(first, SIGTERM);
-  EXPECT_EQ(WaitExit(first, 20000), 0);
+  ChildGuard second{StartProgram(dir, {"LOG"})};
+  ASSERT_GT(second.pid, 0);
+  ASSERT_EQ(WaitExit(second.pid, 20000), 0);
+  second.pid = -1;
+  EXPECT_NE(Slurp(dir + "stocks.log").find("dup found! terminating"), std::string::npos);
+  EXPECT_EQ(WaitExit(first.pid, 0), -1) << "the first copy must still run";
+
+  kill(first.pid, SIGTERM);
+  EXPECT_EQ(WaitExit(first.pid, 20000), 0);
+  first.pid = -1;
   // The program folder was seeded and the settings file written on close.
   EXPECT_TRUE(fs::exists(dir + "params.par"));
   IniFile ini(dir + "STOCKS.INI");

@@ -27,7 +27,6 @@ TEST(ViewEditor, NamesDefaultAndCommit) {
   EXPECT_EQ(ed.Add("bad]name"), -1);
   EXPECT_EQ(ed.Add(""), -1);
   EXPECT_FALSE(ed.Delete(0));
-  EXPECT_FALSE(ed.Rename(0, "Other"));
   EXPECT_TRUE(ed.SetColumns(1, {{SymCol, 0}, {GainCol, StyleSignColors}}));
   EXPECT_EQ(ed.Add("Spare", 1), 2);
   EXPECT_EQ(ed.Columns(2), ed.Columns(1));  // a new view starts as a copy
@@ -52,10 +51,19 @@ TEST(PreferencesDialog, OpensAtItsPageEditsAndSaves) {
   PrefsHooks.Notice = [&](QWidget*, const std::string& t) { notices.push_back(t); };
 
   CurPrefsTab = PrefsTabNews;
-  TdlgPref dlg(nullptr, 3);
-  EXPECT_EQ(dlg.ListPosition, 3);
+  TdlgPref dlg(nullptr);
   EXPECT_EQ(dlg.Pages->tabText(dlg.Pages->currentIndex()), "News");
-  EXPECT_EQ(dlg.PageOfTag(PrefsTabViews), 0);
+  // Every tag finds its own page; an unknown one falls back to the first.
+  for (int tag : {PrefsTabViews, PrefsTabNews, PrefsTabCharts, PrefsTabMisc}) {
+    const int page = dlg.PageOfTag(tag);
+    ASSERT_GE(page, 0);
+    ASSERT_LT(page, dlg.Pages->count());
+    dlg.Pages->setCurrentIndex(page);
+    const std::string title = dlg.Pages->tabText(page).toStdString();
+    EXPECT_EQ(title, tag == PrefsTabViews ? "Views" : tag == PrefsTabNews ? "News" : tag == PrefsTabCharts ? "Charts" : "Misc")
+        << tag;
+  }
+  EXPECT_NE(dlg.PageOfTag(PrefsTabMisc), 0);
   EXPECT_EQ(dlg.PageOfTag(12345), 0);
 
   dlg.cbNewsTwoPanes->setChecked(true);
