@@ -213,9 +213,13 @@ bool SavePortfolios() {
 
 void GetPortSymbols(std::string_view id, std::string& out) {
   out.clear();
-  id = id.substr(0, 255);
   LockHold hold(PortLock, "PORTSYMS");
-  if (!hold) return;
+  if (hold) GetPortSymbolsLocked(id, out);
+}
+
+void GetPortSymbolsLocked(std::string_view id, std::string& out) {
+  out.clear();
+  id = id.substr(0, 255);
   StringList seen;
   seen.SetCaseSensitive(true);
   for (const PortType& p : PortList) {

@@ -55,3 +55,5 @@ bool SavePortfolios();
 // The distinct symbols, in row order, of every portfolio whose identifier equals id exactly,
 // comma-separated, without separator rows and "$CASH"; empty when none.
 void GetPortSymbols(std::string_view id, std::string& out);
+// The same for a caller that holds PortLock already (one that must bound its own wait).
+void GetPortSymbolsLocked(std::string_view id, std::string& out);
