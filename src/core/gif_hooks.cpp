@@ -13,6 +13,7 @@ std::mutex hookMutex;
 GifDitheringHook ditheringHook;
 // Screens are read on the main thread only; other threads use the last depth seen there.
 std::atomic<int> lastDepth{24};
+std::atomic<int> depthOverride{0};
 }  // namespace
 
 void SetGifDitheringHook(GifDitheringHook hook) {
@@ -22,7 +23,10 @@ void SetGifDitheringHook(GifDitheringHook hook) {
 
 bool DitherForScreenDepth(int bitsPerPixel) { return bitsPerPixel <= 10; }
 
+void OverrideScreenDepth(int bitsPerPixel) { depthOverride = bitsPerPixel; }
+
 int ScreenDepth() {
+  if (const int fed = depthOverride.load(); fed > 0) return fed;
   if (!IsMainThread() || qobject_cast<QGuiApplication*>(QCoreApplication::instance()) == nullptr)
     return lastDepth.load();
   const QScreen* screen = QGuiApplication::primaryScreen();

@@ -15,5 +15,8 @@ bool DitherForScreenDepth(int bitsPerPixel);
 // depth the main thread saw.
 int ScreenDepth();
 
+// Tests feed a screen depth in; 0 goes back to the real screen's.
+void OverrideScreenDepth(int bitsPerPixel);
+
 // Called on every GIF image right after it is created.
 void SetGifDithering(TAnimGif* image);

@@ -11,6 +11,9 @@ std::atomic<bool> QuitRequested{false};
 std::atomic<int> ModalDepth{0};
 std::atomic<bool> ShowAds{false};
 std::atomic<bool> HaveIE4{false};
+std::atomic<bool> MenuReloadRequested{false};
+std::atomic<bool> PassDlgExists{false};
+const char* const ProgramBinaryNames[2] = {"librirudid.so", "vnupdexe"};
 std::atomic<bool> UseProxy{false};
 const std::string RegKeyPath = "\\SOFTWARE\\4HB\\Vantora";
 int CallbackMsg = 0;
@@ -53,6 +56,25 @@ bool SeedProgDir(const std::string& progDir, const std::string& dataDir) {
     else if (!fs::exists(target)) fs::copy_file(it->path(), target, ec);
   }
   return true;
+}
+
+int InstallProgramBinaries(const std::string& progDir, const std::string& binDir) {
+  int copied = 0;
+  for (const char* name : ProgramBinaryNames) {
+    std::error_code ec;
+    const fs::path from = fs::path(binDir) / name;
+    if (!fs::is_regular_file(from, ec)) continue;
+    const fs::path to = fs::path(progDir) / name;
+    const fs::path tmp = to.string() + ".tmp";
+    fs::copy_file(from, tmp, fs::copy_options::overwrite_existing, ec);
+    if (!ec) fs::rename(tmp, to, ec);
+    if (ec) {
+      fs::remove(tmp, ec);
+      continue;
+    }
+    ++copied;
+  }
+  return copied;
 }
 
 void ParseEarlySwitches(int argc, const char* const* argv) {

@@ -36,6 +36,13 @@ struct HTTPSite {
   std::string Method = "GET";
   std::string Host;
   int Port = 80;
+  // The browser login: the page it opens and the site's own prompt (plain text).
+  std::string LoginUrl;
+  std::string LoginPrompt;
+  // Streaming sites: servers tried when Host is empty ("|"-separated host[:port] entries) and
+  // extra request headers ("|"-separated "Name: value" lines).
+  std::string Servers;
+  std::string ExtraHeaders;
   // Market hours and limits.
   std::string ActiveHours;  // "hh:mm-hh:mm", empty: always
   std::string ActiveDays;   // e.g. "12345"

@@ -18,6 +18,7 @@
 #include "retrieval/http_engine.h"
 #include "mainwin/single_instance.h"
 #include "mainwin/startup.h"
+#include "windows/browser/browser_environment.h"
 
 namespace {
 
@@ -48,7 +49,7 @@ void CloseOnSignals(QObject* parent) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (geteuid() == 0) setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
+  PrepareBrowserEnvironment();
   std::error_code ec;
   std::string exeDir = std::filesystem::canonical("/proc/self/exe", ec).parent_path().string();
   if (!PrepareProgramFolder(argc, argv, exeDir)) {

@@ -20,6 +20,7 @@
 #include "core/branding.h"
 #include "core/button_form.h"
 #include "core/chart_cache.h"
+#include "core/url_launch.h"
 #include "core/dumps.h"
 #include "core/locks.h"
 #include "core/log.h"
@@ -34,20 +35,21 @@
 #include "grid/grid_columns.h"
 #include "grid/grid_views.h"
 #include "grid/stock_grid.h"
+#include "mainwin/features.h"
 #include "mainwin/index_strip.h"
 #include "mainwin/menu_defs.h"
 #include "mainwin/startup.h"
 #include "platform/clock.h"
 #include "platform/messages.h"
 #include "prefs/prefs_dialog.h"
+#include "retrieval/fund_thread.h"
 #include "retrieval/http_engine.h"
 #include "retrieval/site_files.h"
 #include "streaming/quote_server.h"
+#include "windows/browser/browser_control.h"
 
 TmForm* mForm = nullptr;
 MainHookTable MainHooks;
-std::atomic<bool> MenuReloadRequested{false};
-std::atomic<bool> PassDlgExists{false};
 
 namespace {
 
@@ -156,6 +158,9 @@ TmForm::TmForm() {
   fetch_->OnDone = [this](const FetchOutcome& o) { FetchDone(o); };
   fetch_->Start(true);
 
+  // Every feature fills its own hooks.
+  InstallFeatures(this);
+
   Timer1 = new QTimer(this);
   connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
   Timer1->start(500);
@@ -172,6 +177,7 @@ TmForm::~TmForm() {
   SetPendingHandler(1, {});
   ChartHooks.IslandClick = ChartHooks.SeeNewsClick = ChartHooks.HistoryClick = nullptr;
   ChartHooks.ShowStocks = nullptr;
+  UninstallFeatures();
   if (mForm == this) mForm = nullptr;
 }
 
@@ -278,7 +284,7 @@ void TmForm::LoadSettings() {
   settingsLoaded_ = true;
   WriteLog("Loading settings");
   auto& ini = Ini();
-  HaveIE4 = true;
+  HaveIE4 = BrowserControlAvailable();
   ApplyChartCache();
   LoadDumps();
   LoadViews();
@@ -328,6 +334,9 @@ void TmForm::LoadSettings() {
     news_ = std::make_unique<NewsThreadType>();
     news_->Start();
   }
+  // The usage step, the quiet update run and the survey hang on its hooks.
+  fund_ = std::make_unique<GetFundThread>();
+  fund_->Start();
 }
 
 void TmForm::SaveSettings() {
@@ -439,8 +448,14 @@ void TmForm::Timer1Timer() {
     if (MainHooks.FireAlertActions) MainHooks.FireAlertActions();
     if (loginNeeded_ && ModalDepth == 0 && !PassDlgExists) {
       loginNeeded_ = false;
-      if (MainHooks.ShowLoginDialog) MainHooks.ShowLoginDialog();
-      else NotAvailable("The site login dialog");
+      // A site whose login lives in the browser logs in there; others ask for name and password.
+      if (CurSite && CurSite->WebLogin) {
+        if (DoWebLogin()) pbRefreshClick();
+      } else if (MainHooks.ShowLoginDialog) {
+        MainHooks.ShowLoginDialog();
+      } else {
+        NotAvailable("The site login dialog");
+      }
     }
     if (ModalDepth == 0 && !PassDlgExists) {
       if (MainHooks.UpdateReminder) MainHooks.UpdateReminder();
@@ -450,7 +465,9 @@ void TmForm::Timer1Timer() {
     int act = StreamActivity.load();
     if (act > 0) StreamActivity.compare_exchange_strong(act, act - 1);
     const bool streaming = MainHooks.StreamingActive && MainHooks.StreamingActive();
-    lbStream->setText(streaming ? (act > 0 ? "Streaming: data" : "Streaming: idle") : QString());
+    const std::string panel = MainHooks.StreamingPanelText ? MainHooks.StreamingPanelText() : std::string();
+    if (!panel.empty()) lbStream->setText(QString::fromStdString(panel));
+    else lbStream->setText(streaming ? (act > 0 ? "Streaming: data" : "Streaming: idle") : QString());
   } catch (const std::exception& ex) {
     WriteLog(std::string("Timer1 error: ") + ex.what());
   }
@@ -572,9 +589,7 @@ void TmForm::RunCommand(const std::string& command) {
   else if (key == "ISLAND") popIslandClick();
   else if (key == "RESEARCH" || key == "URL") {
     const std::string url = TdlgChart::ResearchAddress(command, TakeCommandSymbol());
-    if (url.empty()) return;
-    if (ChartHooks.OpenURL) ChartHooks.OpenURL(url);
-    else QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
+    if (!url.empty()) OpenURL(url);
   } else if (key == "REFRESH") pbRefreshClick();
   else if (key == "PREFS") OptionsClick(std::atoi(Trim(arg).c_str()));
   else if (key == "CLOSECHARTS") CloseChartsClick();
@@ -589,6 +604,8 @@ void TmForm::RunCommand(const std::string& command) {
   } else if (key == "WATCHLIST") {
     if (MainHooks.OpenWatchList) MainHooks.OpenWatchList();
     else NotAvailable("The watch list");
+  } else if (auto it = MainHooks.Commands.find(key); it != MainHooks.Commands.end() && it->second) {
+    it->second(arg);
   } else {
     WriteLog("Unknown menu command " + command);
   }
@@ -626,6 +643,10 @@ void TmForm::closeEvent(QCloseEvent* e) {
   {
     std::unique_ptr<Thread> t = std::move(news_);
     StopOwnedThread(t, "News", ShutdownBounds.OtherMs);
+  }
+  {
+    std::unique_ptr<Thread> t = std::move(fund_);
+    StopOwnedThread(t, "Fund", ShutdownBounds.OtherMs);
   }
   // Only once the writers have stopped; and before the settings, as at every close.
   if (settingsLoaded_ && !SaveDumps()) WriteLog("The collected-data files were not written");

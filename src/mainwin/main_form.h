@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -49,13 +50,13 @@ struct MainHookTable {
   std::function<void()> FireAlertActions;
   std::function<void()> ResetAdTimers;
   std::function<void()> StopAds;
+  // The streaming panel's text (the bandwidth); empty: the panel shows the threads' state.
+  std::function<std::string()> StreamingPanelText;
+  // Menu-command keywords that features add (e.g. "SURVEY"), called with the command's argument.
+  std::map<std::string, std::function<void(const std::string& argument)>> Commands;
 };
 extern MainHookTable MainHooks;
 
-// Set by the update run when the menu files changed; the housekeeping timer reloads them.
-extern std::atomic<bool> MenuReloadRequested;
-// Set while the site login dialog is open.
-extern std::atomic<bool> PassDlgExists;
 
 // True when the wall clock moved more than toleranceMs against the monotonic clock between
 // two readings (the user or a time service changed the system time).
@@ -116,6 +117,9 @@ public:
   ChartThread* Pulser() const { return chart_.get(); }
   // The last text shown in the status line.
   std::string StatusText() const { return status_; }
+  void SetStatus(const std::string& text);
+  // The fundamentals thread, from the settings load to shut-down.
+  Thread* FundThread() const { return fund_.get(); }
 
 protected:
   bool event(QEvent* e) override;
@@ -127,7 +131,6 @@ private:
   void FillPortfolioBox();
   void ShowCurrentPortfolio();
   void NotAvailable(const std::string& what);
-  void SetStatus(const std::string& text);
   void FetchDone(const FetchOutcome& outcome);
   void FillHotKeys();
   void CheckClock();
@@ -142,6 +145,7 @@ private:
   std::unique_ptr<ChartThread> chart_;
   std::unique_ptr<ScrollThread> scroll_;
   std::unique_ptr<NewsThreadType> news_;  // only while a news source is installed
+  std::unique_ptr<Thread> fund_;
 };
 
 extern TmForm* mForm;

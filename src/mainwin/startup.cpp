@@ -34,7 +34,12 @@ std::string DefaultDataDir(const std::string& exeDir) {
 bool PrepareProgramFolder(int argc, const char* const* argv, const std::string& exeDir) {
   ParseEarlySwitches(argc, argv);
   ProgDir = ResolveProgDir();
+  std::error_code ec;
+  const bool created = !std::filesystem::exists(ProgDir, ec);
   if (!SeedProgDir(ProgDir, DefaultDataDir(exeDir))) return false;
+  // Our own support library and updater come with a new folder only, so a folder whose
+  // library was removed keeps working without it.
+  if (created) InstallProgramBinaries(ProgDir, exeDir);
   LoadParamLines(ProgDir + "params.par", ParamList);
   return true;
 }

@@ -79,6 +79,10 @@ void MoveSite(HTTPSite& dst, HTTPSite& src) {
   dst.Method = std::move(src.Method);
   dst.Host = std::move(src.Host);
   dst.Port = src.Port;
+  dst.LoginUrl = std::move(src.LoginUrl);
+  dst.LoginPrompt = std::move(src.LoginPrompt);
+  dst.Servers = std::move(src.Servers);
+  dst.ExtraHeaders = std::move(src.ExtraHeaders);
   dst.ActiveHours = std::move(src.ActiveHours);
   dst.ActiveDays = std::move(src.ActiveDays);
   dst.IsDefault = src.IsDefault;
@@ -180,6 +184,10 @@ void LoadSiteText(std::string_view text, const std::string& code, HTTPSite& site
       ok = s.Method == "GET" || s.Method == "POST";
     } else if (key == "HOST") s.Host = Trim(value);
     else if (key == "PORT") ok = ParseInt(value, s.Port, 1, 65535);
+    else if (key == "LOGINURL") s.LoginUrl = Trim(value);
+    else if (key == "LOGINPROMPT") s.LoginPrompt = value;
+    else if (key == "SERVERS") s.Servers = Trim(value);
+    else if (key == "HEADERS") s.ExtraHeaders = value;
     else if (key == "ACTIVEHOURS") s.ActiveHours = Trim(value);
     else if (key == "ACTIVEDAYS") s.ActiveDays = Trim(value);
     else if (key == "MINREFRESH") ok = ParseInt(value, s.MinRefresh, 0, 86400);

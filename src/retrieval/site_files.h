@@ -1,7 +1,7 @@
 #pragma once
 // Definition files of quote sites ("*.SDF"), news sources ("*.NWS"), look-up sources ("*.lup")
 // and streaming sites ("IsldStr.Par"), the site's user settings, and the lists of quote sites.
-// The file format is described in docs/formats-retrieval.md.
+// The file format is described in docs/file-formats.md.
 #include <string>
 
 #include "core/sites.h"

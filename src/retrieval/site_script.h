@@ -1,7 +1,7 @@
 #pragma once
 // Page scripts: a small line language that picks quotes, headlines, look-up rows and
 // messages out of a fetched page, and the site login script in the same language.
-// The language is described in docs/formats-retrieval.md. A script is compiled once, when its
+// The language is described in docs/file-formats.md. A script is compiled once, when its
 // definition file is loaded, and can then run on any thread; every run is bounded in steps,
 // loop rounds and output, whatever the page holds.
 #include <atomic>

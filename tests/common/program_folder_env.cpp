@@ -17,6 +17,7 @@ void ProgramFolderEnvironment::SetUp() {
   dir_ = std::filesystem::temp_directory_path() / ("vn_" + name_ + "_" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir_);
   ProgDir = dir_.string() + "/";
+  InstallProgramBinaries(ProgDir, VN_BINARY_DIR);
   RegistryStore::SetFileForTests(ProgDir + "registry.ini");
   SuppressErrorDialogs(true);
   OpenSettingsFile();

@@ -35,18 +35,3 @@ TEST(ChartCache, GifSizeCountsGifFilesOfAnyCase) {
   EXPECT_EQ(GetGifCacheSize(), 35);
   fs::remove_all(dir, ec);
 }
-
-TEST(GifDithering, HookGetsTheScreenDecision) {
-  EXPECT_TRUE(DitherForScreenDepth(10));
-  EXPECT_FALSE(DitherForScreenDepth(16));
-  std::vector<std::pair<TAnimGif*, bool>> calls;
-  SetGifDitheringHook([&](TAnimGif* image, bool d) { calls.emplace_back(image, d); });
-  int dummy = 0;
-  auto* image = reinterpret_cast<TAnimGif*>(&dummy);
-  SetGifDithering(image);
-  SetGifDithering(nullptr);
-  SetGifDitheringHook(nullptr);
-  SetGifDithering(image);
-  ASSERT_EQ(calls.size(), 1u);
-  EXPECT_EQ(calls[0], std::make_pair(image, DitherForScreenDepth(ScreenDepth())));
-}

@@ -174,11 +174,6 @@ TEST(MainWindow, StartsOnTheCurrentPortfolioAndSavesAScreenshot) {
     // No site is installed here: a refresh says so instead of fetching.
     form.pbRefreshClick();
     EXPECT_EQ(form.StatusText(), "No quote site is installed");
-    // Commands of subsystems still to come say so.
-    PopupSymbol = "XYZ";
-    form.RunCommand("NEWS..........");
-    EXPECT_EQ(form.StatusText(), "The news window is not available yet");
-    EXPECT_TRUE(PopupSymbol.empty());
 
     // Choosing the first portfolio shows it.
     form.cmbPortfolioChange(0);

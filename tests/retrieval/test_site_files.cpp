@@ -43,6 +43,19 @@ TEST(SiteFiles, LoadsEveryFieldAndTheScripts) {
   EXPECT_DOUBLE_EQ(GetSiteFileVersion("absent.SDF", false), DefaultSiteFileVersion);
 }
 
+TEST(SiteFiles, BrowserLoginAndStreamingKeys) {
+  HTTPSite site;
+  std::string error;
+  LoadSiteText("VERSION=1\nLOGINURL= https://127.0.0.1:9/login \nLOGINPROMPT=Log in to <b>###</b>\n"
+               "SERVERS=127.0.0.1:7001|127.0.0.1:7002\nHEADERS=X-One: 1|X-Two: 2\n",
+               "s.SDF", site, nullptr, error);
+  ASSERT_EQ(error, "");
+  EXPECT_EQ(site.LoginUrl, "https://127.0.0.1:9/login");
+  EXPECT_EQ(site.LoginPrompt, "Log in to <b>###</b>");
+  EXPECT_EQ(site.Servers, "127.0.0.1:7001|127.0.0.1:7002");
+  EXPECT_EQ(site.ExtraHeaders, "X-One: 1|X-Two: 2");
+}
+
 TEST(SiteFiles, FailuresNameTheLineAndLeaveTheRecordAlone) {
   HTTPSite site;
   site.Name = "before";

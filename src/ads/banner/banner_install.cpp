@@ -1,0 +1,3 @@
+#include "ads/banner/banner_install.h"
+
+void InstallBannerAds(QWidget*) {}

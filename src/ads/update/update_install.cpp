@@ -1,0 +1,3 @@
+#include "ads/update/update_install.h"
+
+void InstallSelfUpdate(QWidget*) {}

@@ -1,0 +1,3 @@
+#include "windows/dialogs/dialogs_install.h"
+
+void InstallDialogs(QWidget*) {}

@@ -1,0 +1,3 @@
+#include "windows/news/web_news_install.h"
+
+void InstallWebAndNews(QWidget*) {}
