@@ -160,6 +160,7 @@ TmForm::TmForm() {
 
   // Every feature fills its own hooks.
   InstallFeatures(this);
+  if (MainHooks.BuildBanners) MainHooks.BuildBanners(this, mainLayout_);
 
   Timer1 = new QTimer(this);
   connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
@@ -184,6 +185,7 @@ TmForm::~TmForm() {
 void TmForm::BuildWindow() {
   auto* central = new QWidget(this);
   auto* lay = new QVBoxLayout(central);
+  mainLayout_ = lay;
   lay->setContentsMargins(2, 2, 2, 2);
   Strip = new IndexStrip(central);
   lay->addWidget(Strip);

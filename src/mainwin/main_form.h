@@ -20,6 +20,7 @@ class QLabel;
 class QMenu;
 class QPushButton;
 class QTimer;
+class QVBoxLayout;
 class TStockGrid;
 class IndexStrip;
 class VNServer;
@@ -52,6 +53,9 @@ struct MainHookTable {
   std::function<void()> StopAds;
   // The streaming panel's text (the bandwidth); empty: the panel shows the threads' state.
   std::function<std::string()> StreamingPanelText;
+  // The banner area: the ad feature adds the main banner and the ad panels to the window's
+  // layout (above the grid) when it has ads for them; called once after the installers ran.
+  std::function<void(QMainWindow* form, QVBoxLayout* layout)> BuildBanners;
   // Menu-command keywords that features add (e.g. "SURVEY"), called with the command's argument.
   std::map<std::string, std::function<void(const std::string& argument)>> Commands;
 };
@@ -146,6 +150,7 @@ private:
   std::unique_ptr<ScrollThread> scroll_;
   std::unique_ptr<NewsThreadType> news_;  // only while a news source is installed
   std::unique_ptr<Thread> fund_;
+  QVBoxLayout* mainLayout_ = nullptr;  // the strip, the chooser bar and the grid
 };
 
 extern TmForm* mForm;
