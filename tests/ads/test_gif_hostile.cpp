@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include "gif_render.h"
 #include "gif_test_util.h"
 
@@ -102,20 +104,38 @@ TEST(GifHostile, FileEndingAfterATableCodeLeavesOnlyFillBehindTheDecodedPixels)
 
 TEST(GifHostile, AreaCapsRaiseAClearError)
 {
-    // A screen past the cap.
+    // A screen is only a size until something is composed on it: a 65535 x 65535 screen with
+    // a 4 x 4 frame loads, and composing it is refused with a clear error.
     GifDocument gif;
     auto screen = TestHeader(65535, 65535);
-    screen.push_back(';');
+    Append(screen, TestDescriptor(0, 0, 4, 4));
+    Append(screen, PackCodes(2, {{4, 3}, {1, 3}, {5, 3}}));
+    Load(gif, screen);
+    ASSERT_EQ(gif.Images.Count(), 1);
     try {
-        Load(gif, screen);
+        RenderAnimationFrames(gif);
         FAIL() << "no error";
     } catch (const GIFException& e) {
         EXPECT_NE(std::string(e.what()).find("limit"), std::string::npos) << e.what();
     }
 
-    // One frame past the cap in a small screen.
+    // Real pictures past 16 Mpx load and compose: a 5000 x 4000 frame, and a 4097 x 4096
+    // screen holding a 4 x 4 frame.
+    for (auto [w, h, fw, fh] : {std::array{5000, 4000, 5000, 4000}, std::array{4097, 4096, 4, 4}}) {
+        SCOPED_TRACE(testing::Message() << w << " x " << h);
+        auto big = TestHeader(w, h);
+        Append(big, TestDescriptor(0, 0, fw, fh));
+        Append(big, PackCodes(2, {{4, 3}, {2, 3}, {5, 3}}));
+        Load(gif, big);
+        ASSERT_EQ(gif.Images.Count(), 1);
+        const auto frames = RenderAnimationFrames(gif);
+        ASSERT_EQ(frames.size(), 1u);
+        EXPECT_EQ(frames[0].pixel(0, 0), 0xFFFF0000u);
+    }
+
+    // One frame past the whole image's cap in a small screen.
     auto frame = TestHeader(10, 10);
-    Append(frame, TestDescriptor(0, 0, 5000, 5000));
+    Append(frame, TestDescriptor(0, 0, 12000, 12000));
     Append(frame, PackCodes(2, {{4, 3}, {5, 3}}));
     EXPECT_THROW(Load(gif, frame), GIFException);
 

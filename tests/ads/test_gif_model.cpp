@@ -3,6 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+
+#include "giflib_memory.h"
+#include "gif_render.h"
 #include "gif_test_util.h"
 
 namespace {
@@ -80,10 +85,19 @@ TEST(GifModel, ApplicationExtensions)
     EXPECT_EQ(gif.LoopExtension()->Loops, 4);
     EXPECT_EQ(gif.LoopExtension()->BufferSize, 1024u);
 
-    // A short loop sub-block is invalid data.
-    EXPECT_THROW(Load(gif, OneFrameFile(Bytes({0x21, 0xFF, 11, 'N', 'E', 'T', 'S', 'C', 'A', 'P', 'E', '2', '.',
-                                              '0', 2, 1, 4, 0}))),
-                 GIFException);
+    // Sub-blocks too short for their field are skipped with a warning; the image loads and a
+    // later valid sub-block still counts.
+    {
+        WarningCapture warnings;
+        Load(gif, OneFrameFile(Bytes({0x21, 0xFF, 11, 'N', 'E', 'T', 'S', 'C', 'A', 'P', 'E', '2', '.', '0',
+                                      2, 1, 4, 3, 2, 1, 2, 3, 1, 7, 0, 0})));
+        EXPECT_TRUE(warnings.Has("Invalid GIF data"));
+        ASSERT_EQ(gif.Images.Count(), 1);
+        EXPECT_FALSE(gif.Images[0].Empty());
+        ASSERT_NE(gif.LoopExtension(), nullptr);
+        EXPECT_EQ(gif.LoopExtension()->Loops, 7);
+        EXPECT_EQ(gif.LoopExtension()->BufferSize, 0u);
+    }
 
     // Block size 10 reads as an unknown application extension, written back with size 11.
     Load(gif, OneFrameFile(Bytes({0x21, 0xFF, 10, 'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', '1', '2', 2, 7, 8, 0})));
@@ -191,6 +205,71 @@ TEST(GifModel, EffectiveDelay)
     EXPECT_EQ(EffectiveDelay(2), 3);
     EXPECT_EQ(EffectiveDelay(3), 3);
     EXPECT_EQ(EffectiveDelay(5000), 5000);
+}
+
+// The control block giflib applies to image 0 of `bytes`: disposal, delay, transparent index.
+std::array<int, 3> GiflibControl(const std::vector<uint8_t>& bytes)
+{
+    MemoryIn in{&bytes};
+    int error = 0;
+    GifFileType* file = DGifOpen(&in, ReadMemory, &error);
+    EXPECT_NE(file, nullptr);
+    EXPECT_EQ(DGifSlurp(file), GIF_OK);
+    GraphicsControlBlock gcb{};
+    DGifSavedExtensionToGCB(file, 0, &gcb);
+    DGifCloseFile(file, &error);
+    return {gcb.DisposalMode, gcb.DelayTime, gcb.TransparentColor};
+}
+
+TEST(GifModel, OnlyTheFirstControlBlockOfAFrameApplies)
+{
+    // Two control blocks before one image: the first applies wholly (as giflib has it), to
+    // the frame's transparency, to drawing and to composing alike; both are saved back.
+    const auto opaque = Bytes({0x21, 0xF9, 4, 1 << 2, 10, 0, 1, 0});
+    const auto transparent = Bytes({0x21, 0xF9, 4, 1 | (2 << 2), 50, 0, 1, 0});
+    for (bool transparentFirst : {false, true}) {
+        SCOPED_TRACE(transparentFirst ? "transparent first" : "opaque first");
+        auto blocks = transparentFirst ? transparent : opaque;
+        Append(blocks, transparentFirst ? opaque : transparent);
+        auto file = OneFrameFile(blocks);
+        file.push_back(';');
+        GifDocument gif;
+        Load(gif, file);
+        const TGIFSubImage& frame = gif.Images[0];
+        ASSERT_EQ(frame.Extensions().size(), 2u);
+        const auto* gce = frame.GraphicControlExtension();
+        ASSERT_EQ(gce, frame.Extensions()[0].get());
+        const std::array<int, 3> ours{gce->Disposal(), gce->Delay(), frame.TransparentIndex()};
+        EXPECT_EQ(ours, GiflibControl(file));
+        EXPECT_EQ(frame.Transparent(), transparentFirst);
+        EXPECT_EQ(frame.TransparentIndex(), transparentFirst ? 1 : -1);
+        // Pixel 0 has index 1 (white): hidden only when the first block says so.
+        const auto composed = RenderAnimationFrames(gif);
+        ASSERT_EQ(composed.size(), 1u);
+        EXPECT_EQ(composed[0].pixel(0, 0), transparentFirst ? 0u : 0xFFFFFFFFu);
+        const auto saved = gif.SaveToMemory();
+        EXPECT_NE(std::search(saved.begin(), saved.end(), blocks.begin(), blocks.end()), saved.end());
+    }
+}
+
+TEST(GifModel, ExtensionsAfterTheLastImageAreKeptButAreNoFrame)
+{
+    auto file = OneFrameFile();
+    const auto comment = Bytes({0x21, 0xFE, 3, 'e', 'n', 'd', 0});
+    Append(file, comment);
+    file.push_back(';');
+    GifDocument gif;
+    Load(gif, file);
+    EXPECT_EQ(gif.Images.Count(), 2);  // the comment's item, without an image
+    EXPECT_EQ(gif.FrameCount(), 1);
+    EXPECT_EQ(gif.NextFrame(0), 0);
+    EXPECT_EQ(gif.NextFrame(1), 2);
+    EXPECT_EQ(RenderAnimationFrames(gif).size(), 1u);
+    const auto saved = gif.SaveToMemory();
+    auto tail = comment;
+    tail.push_back(';');
+    ASSERT_GE(saved.size(), tail.size());
+    EXPECT_TRUE(std::equal(tail.begin(), tail.end(), saved.end() - long(tail.size())));
 }
 
 }  // namespace

@@ -3,8 +3,11 @@
 #include <QPainter>
 
 #include <atomic>
+#include <filesystem>
+#include <fstream>
 
 #include "anim_test_util.h"
+#include "gif_render.h"
 #include "platform/clock.h"
 
 namespace {
@@ -309,6 +312,267 @@ TEST_F(GifPainterTest, ManyImagesAnimateAtOnce)
     for (int i = 0; i < kImages; i += 2)
         gifs[size_t(i)]->StopPainters();
     gifs.clear();
+}
+
+// Plays `gif` once, threaded and drawn straight onto a transparent picture of its screen, and
+// returns the picture after every frame.
+std::vector<QImage> PlayedFrames(TAnimGif& gif, TGIFDrawOptions extra = 0)
+{
+    gif.SetDrawOptions(TGIFDrawOptions(kDirect | extra));
+    QImage target = FilledImage(gif.Width(), gif.Height(), 0);
+    std::vector<QImage> shown;
+    gif.OnFrameDone = [&](TGIFPainter*) { shown.push_back(target.convertToFormat(QImage::Format_ARGB32)); };
+    PlayToEnd(gif, target);
+    gif.OnFrameDone = nullptr;
+    return shown;
+}
+
+// The first pixel where two pictures differ (any two fully transparent pixels are equal).
+std::string FirstDifference(const QImage& a, const QImage& b)
+{
+    if (a.size() != b.size())
+        return "sizes differ";
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            if (p != q && (qAlpha(p) != 0 || qAlpha(q) != 0))
+                return "(" + std::to_string(x) + "," + std::to_string(y) + ")";
+        }
+    return {};
+}
+
+void ExpectPainterMatchesCompositor(TAnimGif& gif, const std::string& name)
+{
+    const std::vector<QImage> composed = RenderAnimationFrames(gif);
+    const std::vector<QImage> played = PlayedFrames(gif);
+    ASSERT_EQ(played.size(), composed.size()) << name;
+    for (size_t i = 0; i < played.size(); ++i)
+        EXPECT_EQ(FirstDifference(played[i], composed[i]), "") << name << " frame " << i;
+}
+
+TEST_F(GifPainterTest, PainterAndCompositorAgreeOnEveryAnimatedSuiteFile)
+{
+    const std::filesystem::path suite = std::filesystem::path(VN_SHARED_DIR) / "gif-suite";
+    if (!std::filesystem::exists(suite))
+        GTEST_SKIP() << "no GIF suite at " << suite;
+    TestClock clock(0);
+    ScopedClock scoped(clock);
+    int animated = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(suite)) {
+        if (entry.path().extension() != ".gif")
+            continue;
+        std::ifstream in(entry.path(), std::ios::binary);
+        const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        TAnimGif gif;
+        try {
+            gif.LoadFromMemory(bytes.data(), bytes.size());
+        } catch (const GIFException&) {
+            continue;  // refused files are the reader's tests
+        }
+        if (gif.FrameCount() < 2)
+            continue;
+        ++animated;
+        ExpectPainterMatchesCompositor(gif, entry.path().filename().string());
+    }
+    EXPECT_GE(animated, 5);
+}
+
+TEST_F(GifPainterTest, ReservedDisposalsAndDoubledControlBlocksPlayAsComposed)
+{
+    // Disposals 4 to 7 act as "do not dispose" in both; a frame with two control blocks
+    // follows its first one in both (here: keep, not restore to background).
+    TestClock clock(0);
+    ScopedClock scoped(clock);
+    TAnimGif gif;
+    std::vector<TestFrame> frames;
+    for (int disposal = 4; disposal <= 7; ++disposal)
+        frames.push_back({.left = 2 * (disposal - 4), .width = 2, .fill = 1 + disposal % 3, .delay = 3,
+                          .disposal = disposal});
+    frames.push_back({.left = 0, .top = 4, .width = 8, .height = 4, .fill = 3, .delay = 3});
+    MakeAnimation(gif, frames);
+    auto second = std::make_unique<TGIFGraphicControlExtension>(&gif.Images[4]);
+    second->SetDisposal(dmBackground);
+    gif.Images[4].AddExtension(std::move(second));
+    const std::vector<QImage> played = PlayedFrames(gif, doLoop);
+    ASSERT_EQ(played.size(), 5u);
+    // Every frame stays: the last picture shows all four strips and the lower half.
+    EXPECT_EQ(played[4].pixel(0, 0), kRed);
+    EXPECT_EQ(played[4].pixel(2, 0), kGreen);
+    EXPECT_EQ(played[4].pixel(4, 0), kWhite);
+    EXPECT_EQ(played[4].pixel(6, 0), kRed);
+    EXPECT_EQ(played[4].pixel(0, 6), kGreen);
+    ExpectPainterMatchesCompositor(gif, "reserved disposals");
+}
+
+TEST_F(GifPainterTest, OnlyImagesAreFrames)
+{
+    // One image and a trailing comment, looping for ever: a still picture, no painter, in
+    // both ways of playing (inside Draw it would otherwise never return).
+    TestClock clock(0);
+    ScopedClock scoped(clock);
+    for (bool threaded : {true, false}) {
+        SCOPED_TRACE(threaded ? "threaded" : "inside Draw");
+        TAnimGif gif;
+        MakeAnimation(gif, {{.fill = 2, .delay = 10}}, 0);
+        auto trailing = std::make_unique<TGIFSubImage>(&gif);
+        auto comment = std::make_unique<TGIFCommentExtension>(trailing.get());
+        comment->Text = {"made by hand"};
+        trailing->AddExtension(std::move(comment));
+        gif.Images.Add(std::move(trailing));
+        gif.SetDrawOptions(TGIFDrawOptions((GifDefaultDrawOptions | doLoopForever) & ~(threaded ? 0 : doThreaded)));
+        int starts = 0;
+        gif.OnFrameStart = [&](TGIFPainter*) {
+            if (++starts == 5)
+                gif.StopDraw();
+        };
+        QImage target = FilledImage(8, 8, kBlack);
+        {
+            QPainter canvas(&target);
+            gif.Draw(canvas, target.rect());
+        }
+        EXPECT_EQ(gif.PainterCount(), 0);
+        EXPECT_EQ(starts, 0);
+        EXPECT_EQ(target.pixel(3, 3), kRed);
+    }
+
+    // An item without an image at the loop point is skipped; the frames after it play.
+    TAnimGif gif;
+    MakeAnimation(gif, {{.fill = 2, .delay = 3}, {.fill = 3, .delay = 3}});
+    auto empty = std::make_unique<TGIFSubImage>(&gif);
+    auto loop = std::make_unique<TGIFAppExtNSLoop>(empty.get());
+    empty->AddExtension(std::move(loop));
+    auto& list = const_cast<TGIFImageList&>(gif.Images);
+    std::vector<std::unique_ptr<TGIFSubImage>> items;
+    items.push_back(std::move(empty));
+    for (int i = 0; i < 2; ++i) {
+        auto frame = std::make_unique<TGIFSubImage>(&gif);
+        frame->Assign(list[i]);
+        items.push_back(std::move(frame));
+    }
+    list.Clear();
+    for (auto& item : items)
+        list.Add(std::move(item));
+    gif.SetDrawOptions(TGIFDrawOptions(kDirect | doLoop | doLoopForever));
+    std::vector<int> shown;
+    gif.OnFrameStart = [&](TGIFPainter* p) { shown.push_back(p->ActiveImage()); };
+    QImage target = FilledImage(8, 8, kBlack);
+    {
+        QPainter canvas(&target);
+        gif.Draw(canvas, target.rect());
+    }
+    EXPECT_TRUE(PumpUntil([&] { return shown.size() >= 4; }, 3000));
+    gif.StopDraw();
+    ASSERT_GE(shown.size(), 4u);
+    EXPECT_EQ(std::vector<int>(shown.begin(), shown.begin() + 4), (std::vector<int>{1, 2, 1, 2}));
+}
+
+TEST_F(GifPainterTest, APassWithNothingToShowWaitsOrEnds)
+{
+    // A handler that sends every pass past the last frame leaves nothing to show: a threaded
+    // painter then waits for its stop instead of spinning, and Draw returns.
+    TestClock clock(0);
+    ScopedClock scoped(clock);
+    for (bool threaded : {true, false}) {
+        SCOPED_TRACE(threaded ? "threaded" : "inside Draw");
+        TAnimGif gif;
+        MakeAnimation(gif, {{.delay = 3}, {.delay = 3}});
+        TGIFDrawOptions options = kDirect | doLoop | doLoopForever;
+        gif.SetDrawOptions(threaded ? options : TGIFDrawOptions(options & ~doThreaded));
+        std::atomic<int> restarts = 0;
+        gif.OnLoopRestart = [&](TGIFPainter* p) {
+            p->SetActiveImage(99);
+            if (++restarts == 1000)
+                gif.StopDraw();  // the spin this test is about, ended
+        };
+        QImage target = FilledImage(8, 8, kBlack);
+        {
+            QPainter canvas(&target);
+            gif.Draw(canvas, target.rect());
+        }
+        if (threaded) {
+            PumpFor(200);
+            EXPECT_EQ(gif.PainterCount(), 1);
+            gif.StopDraw();
+        }
+        EXPECT_EQ(restarts.load(), 1);
+        EXPECT_EQ(gif.PainterCount(), 0);
+    }
+}
+
+TEST_F(GifPainterTest, FrameCacheAndSurfacesStayWithinTheBudget)
+{
+    // 40 frames of 1 Mpx, each 4 MB when drawn: far past the 64 MB budget of this screen
+    // size. Playing them keeps the cache and the painter's surfaces within it.
+    TestClock clock(0);
+    ScopedClock scoped(clock);
+    TAnimGif gif;
+    gif.Header.Width = 1024;
+    gif.Header.Height = 1024;
+    gif.Header.ColorMap.ImportPalette({kBlack, kWhite, kRed, kGreen});
+    for (int i = 0; i < 40; ++i) {
+        auto frame = std::make_unique<TGIFSubImage>(&gif);
+        frame->SetBounds(0, 0, 1024, 1024);
+        frame->Data().assign(1024 * 1024, uint8_t(i % 4));
+        auto gce = std::make_unique<TGIFGraphicControlExtension>(frame.get());
+        gce->SetDelay(3);
+        frame->AddExtension(std::move(gce));
+        gif.Images.Add(std::move(frame));
+    }
+    gif.SetDrawOptions(TGIFDrawOptions(GifDefaultDrawOptions & ~doLoop));
+    const size_t budget = gif.GifDocument::RenderCacheBudget();
+    EXPECT_EQ(budget, kGifRenderCacheFloor);
+    size_t most = 0;
+    int frames = 0;
+    gif.OnFrameDone = [&](TGIFPainter*) {
+        ++frames;
+        std::lock_guard lock(gif.FrameLock());
+        most = std::max(most, gif.RenderCacheBytes() + size_t(gif.SurfaceBytes()->load()));
+    };
+    QImage target = FilledImage(1024, 1024, kBlack);
+    {
+        QPainter canvas(&target);
+        gif.Draw(canvas, target.rect());
+    }
+    ASSERT_TRUE(PumpUntil([&] { return gif.PainterCount() == 0; }));
+    EXPECT_EQ(frames, 40);
+    EXPECT_LE(most, budget);
+    EXPECT_GT(most, budget / 2);  // and it does cache
+    EXPECT_EQ(gif.SurfaceBytes()->load(), 0);
+
+    // A small banner stays cached whole: every frame is drawn from memory on the next pass.
+    TAnimGif banner;
+    MakeAnimation(banner, std::vector<TestFrame>(50, {.delay = 3}));
+    banner.SetDrawOptions(TGIFDrawOptions(GifDefaultDrawOptions & ~doLoop));
+    QImage small = FilledImage(8, 8, kBlack);
+    {
+        QPainter canvas(&small);
+        banner.Draw(canvas, small.rect());
+    }
+    ASSERT_TRUE(PumpUntil([&] { return banner.PainterCount() == 0; }));
+    int cached = 0;
+    for (const auto& frame : banner.Images)
+        cached += frame->CachedRender() && !frame->CachedRender()->drawable.isNull();
+    EXPECT_EQ(cached, 50);
+}
+
+TEST_F(GifPainterTest, AScreenTooLargeToComposeIsAClearError)
+{
+    // Two 4 x 4 frames on a 65535 x 65535 screen load; animating them would need the whole
+    // screen in full colour, which Draw refuses with a clear error and no painter left.
+    TAnimGif gif;
+    MakeAnimation(gif, {{.width = 4, .height = 4, .delay = 3}, {.width = 4, .height = 4, .fill = 2, .delay = 3}});
+    gif.Header.Width = 65535;
+    gif.Header.Height = 65535;
+    QImage target = FilledImage(8, 8, kBlack);
+    QPainter canvas(&target);
+    try {
+        gif.Draw(canvas, target.rect());
+        ADD_FAILURE() << "no error";
+    } catch (const GIFException& e) {
+        EXPECT_NE(std::string(e.what()).find("limit"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(gif.PainterCount(), 0);
+    EXPECT_TRUE(gif.PaintBuffer().isNull());
 }
 
 }  // namespace

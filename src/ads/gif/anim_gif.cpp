@@ -136,6 +136,13 @@ void TAnimGif::NotifyChanged()
 
 void TAnimGif::PaletteChanged() { hasPalette_ = false; }
 
+size_t TAnimGif::RenderCacheBudget() const
+{
+    const size_t budget = GifDocument::RenderCacheBudget();
+    const int64_t surfaces = surfaceBytes_->load();
+    return surfaces <= 0 ? budget : budget - std::min(budget, size_t(surfaces));
+}
+
 bool TAnimGif::RenderDithered() const
 {
     const TGIFDrawOptions options = drawOptions_.load();
@@ -382,13 +389,16 @@ QImage TAnimGif::GetBitmap()
         if (!buffer_.isNull())
             return buffer_.convertToFormat(QImage::Format_ARGB32);
     }
-    QImage bitmap(Width(), Height(), QImage::Format_ARGB32);
+    std::lock_guard frames(frameMutex_);
+    const int first = NextFrame(0);
+    if (first >= Images.Count())
+        return QImage();
+    QImage bitmap = GifPicture(Width(), Height(), QImage::Format_ARGB32);
     if (bitmap.isNull())
         return bitmap;
     bitmap.fill(0);
-    std::lock_guard frames(frameMutex_);
     QPainter painter(&bitmap);
-    Images[0].Draw(painter, bitmap.rect(), false, false);
+    Images[first].Draw(painter, bitmap.rect(), false, false);
     return bitmap;
 }
 
@@ -416,10 +426,16 @@ void TAnimGif::Draw(QPainter& canvas, const QRect& rect)
     FlagScope guard(drawing_);
     const TGIFDrawOptions options = DrawOptions();
 
-    if (Images.Count() == 1 || !(options & doAnimate)) {
+    {
+        // Only items holding an image are frames: a trailing comment does not animate.
         std::lock_guard frames(frameMutex_);
-        Images[0].Draw(canvas, rect, options & doTile, options & doTransparent);
-        return;
+        const int count = FrameCount();
+        if (count == 0)
+            return;
+        if (count == 1 || !(options & doAnimate)) {
+            Images[NextFrame(0)].Draw(canvas, rect, options & doTile, options & doTransparent);
+            return;
+        }
     }
 
     // Drawing straight onto the destination needs a surface we may paint on between paint
@@ -446,9 +462,7 @@ void TAnimGif::Draw(QPainter& canvas, const QRect& rect)
     StopDraw();
 
     if (!target) {
-        QImage buffer(Width(), Height(), QImage::Format_ARGB32_Premultiplied);
-        if (buffer.isNull())
-            throw GIFException("Out of system resources");
+        QImage buffer = GifPicture(Width(), Height());
         buffer.fill(0);
         if (device && device->devType() == QInternal::Image) {
             const QImage below = static_cast<QImage*>(device)->copy(rect);
@@ -463,8 +477,14 @@ void TAnimGif::Draw(QPainter& canvas, const QRect& rect)
     const bool threaded = (options & doThreaded) && QCoreApplication::instance();
     const TGIFDrawOptions painterOptions =
         threaded ? options : TGIFDrawOptions(options & ~doThreaded);
-    auto owned = std::make_unique<TGIFPainter>(this, painterOptions, target ? rect : QRect(0, 0, Width(), Height()),
-                                               target, threaded ? nullptr : &canvas);
+    std::unique_ptr<TGIFPainter> owned;
+    try {
+        owned = std::make_unique<TGIFPainter>(this, painterOptions, target ? rect : QRect(0, 0, Width(), Height()),
+                                              target, threaded ? nullptr : &canvas);
+    } catch (...) {
+        FreeBuffer();  // no half-made placement is left to draw from
+        throw;
+    }
     TGIFPainter* painter = owned.get();
     painter->OnAnimationStart = OnAnimationStart;
     painter->OnFrameStart = OnFrameStart;

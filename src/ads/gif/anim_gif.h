@@ -134,6 +134,11 @@ public:
     QImage& PaintBuffer() { return buffer_; }
     // Raises OnChange on the GUI thread; callable from any thread.
     void NotifyChanged();
+    // Bytes of the painters' work surfaces; they count against the render budget.
+    std::shared_ptr<std::atomic<int64_t>> SurfaceBytes() const { return surfaceBytes_; }
+    // The frame cache and the painters' surfaces together stay within the document's budget;
+    // the paint buffer is the one screen beyond it.
+    size_t RenderCacheBudget() const override;
 
     void DoNotify(TGIFItem* sender, int severity, const std::string& message) override;
     void Changed() override;
@@ -165,6 +170,7 @@ private:
     TGIFPainter* drawPainter_ = nullptr;
 
     std::shared_ptr<Link> link_;
+    std::shared_ptr<std::atomic<int64_t>> surfaceBytes_ = std::make_shared<std::atomic<int64_t>>(0);
     bool drawing_ = false;
     bool buildingPalette_ = false;
 };

@@ -2,6 +2,8 @@
 
 #include <QPainter>
 
+#include <utility>
+
 #include "anim_gif.h"
 
 TGifImageControl::TGifImageControl(QWidget* parent) : QWidget(parent) {}
@@ -25,6 +27,7 @@ void TGifImageControl::SetPicture(TAnimGif* picture)
         return;
     Detach();
     picture_ = picture;
+    reported_ = false;
     if (picture_)
         picture_->OnChange = [this](TAnimGif*) { update(); };
     update();
@@ -35,6 +38,18 @@ void TGifImageControl::paintEvent(QPaintEvent*)
     QPainter out(this);
     if (!picture_)
         return;
+    // A picture that cannot be drawn (too large, no memory) leaves the control blank and says
+    // why; an exception must not leave a paint event.
+    try {
+        Paint(out);
+    } catch (const GIFException& e) {
+        if (!std::exchange(reported_, true))
+            picture_->DoNotify(nullptr, 1, e.what());
+    }
+}
+
+void TGifImageControl::Paint(QPainter& out)
+{
     if (!(picture_->DrawOptions() & doDirectDraw)) {
         picture_->Draw(out, rect());
         return;

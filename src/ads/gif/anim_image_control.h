@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QWidget>
 
+class QPainter;
 class TAnimGif;
 
 class TGifImageControl : public QWidget {
@@ -23,7 +24,9 @@ protected:
 
 private:
     void Detach();
+    void Paint(QPainter& out);
 
     TAnimGif* picture_ = nullptr;
     QImage surface_;
+    bool reported_ = false;  // the picture's drawing failure was reported once
 };

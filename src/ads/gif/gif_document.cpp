@@ -5,6 +5,7 @@
 #include <iterator>
 #include <sstream>
 
+#include "gif_render.h"
 #include "platform/string_list.h"
 
 // ---------------------------------------------------------------- header
@@ -40,10 +41,7 @@ void TGIFHeader::LoadFromStream(GifReader& reader)
     PackedFields = reader.ReadByte();
     BackgroundColorIndex = reader.ReadByte();
     AspectRatio = reader.ReadByte();
-    if (static_cast<long long>(Width) * Height > kMaxGifArea)
-        throw GIFException("Image too large: logical screen of " + std::to_string(Width) + " x " +
-                           std::to_string(Height) + " pixels exceeds the limit of " +
-                           std::to_string(kMaxGifArea) + " pixels");
+    // The screen is only a size here: it is allocated (and capped) when something is composed.
     if (PackedFields & 0x80) {
         ColorMap.LoadFromStream(reader, 2 << (PackedFields & 7));
         ColorMap.SetOptimized(PackedFields & 0x08);
@@ -101,6 +99,67 @@ int GifDocument::MaxBitsPerPixel() const
     return bits;
 }
 
+int GifDocument::FrameCount() const
+{
+    int count = 0;
+    for (const auto& frame : Images)
+        count += frame->Empty() ? 0 : 1;
+    return count;
+}
+
+int GifDocument::NextFrame(int from) const
+{
+    const int count = Images.Count();
+    for (int i = std::max(0, from); i < count; ++i)
+        if (!Images[i].Empty())
+            return i;
+    return count;
+}
+
+size_t GifDocument::RenderCacheBudget() const
+{
+    const size_t screens = 4 * size_t(Width()) * size_t(Height()) * 4;
+    return std::max<size_t>(kGifRenderCacheFloor, screens);
+}
+
+void GifDocument::ReserveRenderCache(const TGIFSubImage* keep, size_t bytes)
+{
+    struct Entry {
+        TGIFSubImage* frame;
+        uint64_t lastUse;
+        size_t bytes;
+    };
+    std::vector<Entry> cached;
+    size_t total = bytes;
+    for (const auto& frame : Images)
+        if (const GifRenderCache* cache = frame->CachedRender()) {
+            const size_t own = GifRenderCacheBytes(*cache);
+            total += own;
+            if (frame.get() != keep)
+                cached.push_back({frame.get(), cache->lastUse, own});
+        }
+    const size_t budget = RenderCacheBudget();
+    if (total <= budget)
+        return;
+    // Least recently used first.
+    std::sort(cached.begin(), cached.end(), [](const Entry& a, const Entry& b) { return a.lastUse < b.lastUse; });
+    for (const Entry& entry : cached) {
+        if (total <= budget)
+            break;
+        entry.frame->DropRenderCache();
+        total -= entry.bytes;
+    }
+}
+
+size_t GifDocument::RenderCacheBytes() const
+{
+    size_t total = 0;
+    for (const auto& frame : Images)
+        if (const GifRenderCache* cache = frame->CachedRender())
+            total += GifRenderCacheBytes(*cache);
+    return total;
+}
+
 void GifDocument::AddLoadedArea(long long area)
 {
     loadedArea_ += area;
@@ -148,10 +207,6 @@ void GifDocument::LoadFromMemory(const uint8_t* data, size_t size)
         }
         width = std::min(width, 65535);
         height = std::min(height, 65535);
-        if (static_cast<long long>(width) * height > kMaxGifArea)
-            throw GIFException("Image too large: the frames cover " + std::to_string(width) + " x " +
-                               std::to_string(height) + " pixels, more than the limit of " +
-                               std::to_string(kMaxGifArea) + " pixels");
         Header.Width = uint16_t(width);
         Header.Height = uint16_t(height);
     }

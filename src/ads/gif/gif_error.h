@@ -15,8 +15,9 @@ public:
 void SetGifWarningHandler(std::function<void(const std::string&)> handler);
 void GifWarning(const std::string& message);
 
-// Hostile files must not exhaust memory: one frame or logical screen may hold at most
-// kMaxGifArea pixels (16 Mpx, e.g. 4096 x 4096), and all frames of one image together at most
-// kMaxGifTotalArea pixels. Loading a file past either raises GIFException.
-inline constexpr long long kMaxGifArea = 16LL * 1024 * 1024;
+// Hostile files must not exhaust memory. The frames of one image hold at most kMaxGifTotalArea
+// pixels in all (one byte each); loading past that raises GIFException. A full-colour picture
+// (a composed screen, a paint buffer, a frame as drawn) is made only when needed, and never
+// larger than kMaxGifArea pixels (32 Mpx, e.g. 8192 x 4096, 128 MB).
+inline constexpr long long kMaxGifArea = 32LL * 1024 * 1024;
 inline constexpr long long kMaxGifTotalArea = 128LL * 1024 * 1024;

@@ -206,8 +206,7 @@ void TGIFGraphicControlExtension::LoadBody(GifReader& reader)
     DelayTime = Word(block, 1);
     TransparentIndex = uint8_t(block[3]);
     SkipSubBlocks(reader);
-    if (Transparent() && frame_)
-        frame_->SetTransparentState(true);
+    // The frame takes its state from its first control block only, when that is added.
 }
 
 void TGIFGraphicControlExtension::SaveBody(std::vector<uint8_t>& out) const
@@ -222,7 +221,8 @@ void TGIFGraphicControlExtension::SaveBody(std::vector<uint8_t>& out) const
 void TGIFGraphicControlExtension::SetTransparent(bool value)
 {
     PackedFields = uint8_t((PackedFields & ~0x01) | (value ? 0x01 : 0));
-    if (frame_)
+    // A second control block of the same frame applies to nothing.
+    if (frame_ && frame_->GraphicControlExtension() == this)
         frame_->SetTransparentState(value);
 }
 
@@ -301,19 +301,23 @@ TGIFAppExtNSLoop::TGIFAppExtNSLoop(TGIFSubImage* frame) : TGIFApplicationExtensi
 
 void TGIFAppExtNSLoop::LoadData(GifReader& reader)
 {
+    // The block is optional: a sub-block too short for its field is skipped with a warning
+    // rather than losing the whole image over it.
     std::string block;
     while (ReadSubBlock(reader, block)) {
         const uint8_t* b = reinterpret_cast<const uint8_t*>(block.data());
         switch (b[0] & 0x07) {
         case 1:
             if (block.size() < 3)
-                throw GIFException("Invalid GIF data");
-            Loops = uint16_t(b[1] | (b[2] << 8));
+                Warning(1, "Invalid GIF data");
+            else
+                Loops = uint16_t(b[1] | (b[2] << 8));
             break;
         case 2:
             if (block.size() < 5)
-                throw GIFException("Invalid GIF data");
-            BufferSize = uint32_t(b[1]) | (uint32_t(b[2]) << 8) | (uint32_t(b[3]) << 16) | (uint32_t(b[4]) << 24);
+                Warning(1, "Invalid GIF data");
+            else
+                BufferSize = uint32_t(b[1]) | (uint32_t(b[2]) << 8) | (uint32_t(b[3]) << 16) | (uint32_t(b[4]) << 24);
             break;
         default:
             break;

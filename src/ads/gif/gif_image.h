@@ -292,13 +292,16 @@ public:
     void Assign(const TGIFSubImage& source);
 
     // Rendering (gif_render.cpp). The bitmap is an 8-bit image with the frame's colours (or
-    // the web-safe palette when the document renders dithered), built once and cached; the
-    // mask is a 1-bit image, 1 where the pixel is transparent, present only when some pixel is.
+    // the web-safe palette when the document renders dithered); the mask is a 1-bit image, 1
+    // where the pixel is transparent, present only when some pixel is. Both, and the picture
+    // drawn, are cached within the document's render budget.
     QImage GetBitmap();
     void SetBitmap(const QImage& bitmap);
     bool HasMask();
     QImage Mask();
     std::vector<GifRgb> GetPalette();
+    // Makes the picture Draw needs now, so that the drawing itself is quick.
+    void PrepareDrawing(bool transparent);
     // The frame's own rectangle mapped into `rect` by the document's logical size.
     QRect ScaleRect(const QRect& rect) const;
     void Draw(QPainter& painter, const QRect& rect, bool tile, bool transparent);
@@ -311,6 +314,7 @@ public:
 
     // Render state, kept by gif_render.cpp.
     GifRenderCache& RenderCache();
+    const GifRenderCache* CachedRender() const { return render_.get(); }
     void DropRenderCache();
     void PaletteChanged();
 
@@ -404,6 +408,20 @@ public:
     // Whether frames are rendered dithered to the web-safe palette.
     virtual bool RenderDithered() const { return false; }
 
+    // Frames are the items that hold an image: extensions after the last image are kept (and
+    // saved back) as an item without pixels, which is never shown or counted.
+    int FrameCount() const;
+    // The first frame at or after `from`; Images.Count() when there is none.
+    int NextFrame(int from) const;
+
+    // Rendered frames are cached up to RenderCacheBudget() bytes for the whole image:
+    // kGifRenderCacheFloor or four full-colour screens, whichever is larger.
+    virtual size_t RenderCacheBudget() const;
+    // Drops the least recently used caches of frames other than `keep` until `bytes` more fit.
+    void ReserveRenderCache(const TGIFSubImage* keep, size_t bytes);
+    size_t RenderCacheBytes() const;
+    uint64_t NextRenderUse() { return ++renderUse_; }
+
     // Bits per pixel of the widest table (global and every local one).
     int MaxBitsPerPixel() const;
 
@@ -412,7 +430,16 @@ public:
 
 private:
     long long loadedArea_ = 0;
+    uint64_t renderUse_ = 0;
 };
+
+inline constexpr size_t kGifRenderCacheFloor = 64u * 1024 * 1024;
+
+// The disposal method as played: the reserved values 4 to 7 act as "do not dispose".
+inline int DisposalAsPlayed(int stored)
+{
+    return stored > dmPrevious ? int(dmNoDisposal) : stored;
+}
 
 // A frame delay as played: 0 means the default of 10 units, 1 and 2 are raised to 3.
 inline constexpr int GifDelayUnitMs = 12;

@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <QPalette>
 
+#include <algorithm>
 #include <chrono>
 
 #include "anim_gif.h"
@@ -118,10 +119,10 @@ TGIFPainter::TGIFPainter(TAnimGif* image, uint16_t options, const QRect& rect, Q
       threaded_(options & doThreaded),
       speed_(image->AnimationSpeed),
       serial_(nextSerial++),
+      surfaceBytes_(image->SurfaceBytes()),
       sync_(std::make_shared<GifPainterSync>())
 {
     bool usesBackground = options_ & doClearOnLoop;
-    bool usesPrevious = false;
     {
         std::lock_guard frames(image_->FrameLock());
         if (image_->BackgroundColor != GifNoBackground)
@@ -132,38 +133,47 @@ TGIFPainter::TGIFPainter(TAnimGif* image, uint16_t options, const QRect& rect, Q
         else
             background_ = image_->Header.BackgroundColor() | 0xFF000000u;
         for (const auto& frame : image_->Images)
-            if (const auto* gce = frame->GraphicControlExtension()) {
-                usesBackground |= gce->Disposal() == dmBackground;
-                usesPrevious |= gce->Disposal() == dmPrevious;
-            }
+            if (const auto* gce = frame->GraphicControlExtension())
+                usesBackground |= DisposalAsPlayed(gce->Disposal()) == dmBackground;
     }
 
     // What the destination shows now: the frames are drawn over it.
-    QImage current;
-    if (target_) {
-        targetSize_ = target_->size();
-        current = target_->copy(rect_);
-    } else {
-        std::lock_guard lock(image_->BufferLock());
-        current = image_->PaintBuffer().copy(rect_);
-    }
-    backup_ = QImage(rect_.size(), SurfaceFormat());
+    backup_ = GifPicture(rect_.width(), rect_.height(), SurfaceFormat());
     backup_.fill(QColor::fromRgba(background_));
-    if (!current.isNull()) {
+    {
         QPainter painter(&backup_);
         painter.setCompositionMode(QPainter::CompositionMode_Source);
-        painter.drawImage(0, 0, current);
+        if (target_) {
+            targetSize_ = target_->size();
+            painter.drawImage(QPoint(0, 0), *target_, rect_);
+        } else {
+            std::lock_guard lock(image_->BufferLock());
+            if (!image_->PaintBuffer().isNull())
+                painter.drawImage(QPoint(0, 0), image_->PaintBuffer(), rect_);
+        }
     }
-    if (usesBackground && (options_ & doTransparent))
-        backgroundBuffer_ = backup_.copy();
-    if (usesPrevious)
-        frameBuffer_ = QImage(rect_.size(), SurfaceFormat());
+    if (usesBackground && (options_ & doTransparent)) {
+        // Restoring to background brings back what was there; a plain area needs no copy.
+        const QRgb first = backup_.isNull() ? 0 : reinterpret_cast<const QRgb*>(backup_.constScanLine(0))[0];
+        bool plain = true;
+        for (int y = 0; plain && y < backup_.height(); ++y) {
+            const auto* row = reinterpret_cast<const QRgb*>(backup_.constScanLine(y));
+            plain = std::all_of(row, row + backup_.width(), [first](QRgb c) { return c == first; });
+        }
+        if (plain)
+            plainBackground_ = first;
+        else
+            backgroundBuffer_ = backup_.copy();
+    }
+    ownBytes_ = int64_t(backup_.sizeInBytes()) + int64_t(backgroundBuffer_.sizeInBytes());
+    *surfaceBytes_ += ownBytes_;
 }
 
 TGIFPainter::~TGIFPainter()
 {
     Stop();
     Join();
+    *surfaceBytes_ -= ownBytes_;
 }
 
 void TGIFPainter::Start()
@@ -300,17 +310,17 @@ void TGIFPainter::Execute()
             if (firstFrame_.load())
                 Fire(OnLoopRestart);
 
+            bool shown = false;
             while (!stopped_.load()) {
                 {
-                    // The next frame's bitmap is built before the wait, not after it.
+                    // Items without an image are not frames: skipped, as the compositor does.
+                    // The next frame's picture is made before the wait, not after it.
                     std::lock_guard frames(image_->FrameLock());
-                    const int index = activeImage_.load();
-                    if (stopped_.load() || index < 0 || index >= image_->Images.Count() ||
-                        image_->Images[index].Empty())
+                    const int index = image_->NextFrame(activeImage_.load());
+                    if (stopped_.load() || index >= image_->Images.Count())
                         break;
-                    TGIFSubImage& frame = image_->Images[index];
-                    frame.GetBitmap();
-                    frame.HasMask();
+                    activeImage_ = index;
+                    image_->Images[index].PrepareDrawing(options_ & doTransparent);
                 }
                 if (delay > 0)
                     WaitForNextFrame(delay, lastTime, carried);
@@ -332,23 +342,25 @@ void TGIFPainter::Execute()
                     if (stopped_.load() || index < 0 || index >= image_->Images.Count())
                         break;
                     const TGIFSubImage& frame = image_->Images[index];
-                    for (const auto& extension : frame.Extensions()) {
-                        if (const auto* loop = dynamic_cast<const TGIFAppExtNSLoop*>(extension.get())) {
-                            if (loopSeen)
-                                continue;
+                    if (frame.Empty())
+                        continue;  // a handler jumped to an item without an image
+                    for (const auto& extension : frame.Extensions())
+                        if (const auto* loop = dynamic_cast<const TGIFAppExtNSLoop*>(extension.get());
+                            loop && !loopSeen) {
                             loopSeen = true;
                             loopCount = loop->Loops;
                             if ((loopCount == 0 || (options_ & doLoopForever)) && threaded_)
                                 loopCount = -1;
                             loopPoint = index;
-                        } else if (const auto* gce =
-                                       dynamic_cast<const TGIFGraphicControlExtension*>(extension.get())) {
-                            disposal = gce->Disposal();
-                            storedDelay = gce->Delay();
                         }
+                    // One control block applies, the frame's first, as in the compositor.
+                    if (const auto* gce = frame.GraphicControlExtension()) {
+                        disposal = DisposalAsPlayed(gce->Disposal());
+                        storedDelay = gce->Delay();
                     }
                 }
                 PaintFrame(disposal);
+                shown = true;
                 delay = EffectiveDelay(storedDelay);
                 if (!threaded_ && delay > GifMaxDelay)
                     delay = GifMaxDelay;
@@ -358,6 +370,15 @@ void TGIFPainter::Execute()
                     activeImage_ = index + 1;
                 if (!(options_ & doAnimate))
                     break;
+            }
+            if (!shown && !stopped_.load()) {
+                // Nothing to show from the loop point on: another pass would only spin. A
+                // threaded painter keeps its picture until stopped; inside Draw it ends.
+                if (threaded_) {
+                    std::unique_lock lock(waitMutex_);
+                    waitCv_.wait(lock, [this] { return stopped_.load(); });
+                }
+                break;
             }
             if (loopCount > 0)
                 --loopCount;
@@ -382,32 +403,35 @@ void TGIFPainter::Execute()
 
 bool TGIFPainter::PaintFrame(int disposal)
 {
-    // A "restore to previous" frame is drawn on a copy of the backup, so the one before it
-    // never needs undoing.
     if (stopped_.load())
         return false;
     const int index = activeImage_.load();
     const bool clearFirst = (options_ & doClearOnLoop) && index == 0;
-    if (disposal > dmPrevious) {
-        firstFrame_ = true;  // reserved disposals draw nothing
-        return true;
-    }
-    QImage* surface = &backup_;
+    // A "restore to previous" frame keeps only its own area of what was there, to put back
+    // after it has been shown.
+    QImage saved;
+    QRect savedArea;
     {
         std::lock_guard frames(image_->FrameLock());
         if (stopped_.load() || index < 0 || index >= image_->Images.Count())
             return false;
+        TGIFSubImage& frame = image_->Images[index];
         if (clearFirst)
             RestoreBackground(backup_, index);
+        const QRect whole(QPoint(0, 0), rect_.size());
         if (disposal == dmPrevious) {
-            frameBuffer_ = backup_.copy();
-            surface = &frameBuffer_;
+            savedArea = (options_ & doTile) ? whole : frame.ScaleRect(whole) & whole;
+            saved = backup_.copy(savedArea);
         }
-        QPainter painter(surface);
-        image_->Images[index].Draw(painter, QRect(QPoint(0, 0), rect_.size()), options_ & doTile,
-                                   options_ & doTransparent);
+        QPainter painter(&backup_);
+        frame.Draw(painter, whole, options_ & doTile, options_ & doTransparent);
     }
-    Show(*surface);
+    Show(backup_);
+    if (!saved.isNull()) {
+        QPainter painter(&backup_);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.drawImage(savedArea.topLeft(), saved);
+    }
     if (stopped_.load())
         return false;  // the image may be gone: Show ran code on the GUI thread
     if (disposal == dmBackground) {
@@ -435,11 +459,12 @@ void TGIFPainter::RestoreBackground(QImage& surface, int frameIndex)
     QPainter painter(&surface);
     painter.setCompositionMode(QPainter::CompositionMode_Source);
     const bool fromBackground = (options_ & doTransparent) && !backgroundBuffer_.isNull();
+    const QRgb fill = (options_ & doTransparent) && plainBackground_ ? *plainBackground_ : background_;
     for (const QRect& area : areas) {
         if (fromBackground)
             painter.drawImage(area, backgroundBuffer_, area);
         else
-            painter.fillRect(area, QColor::fromRgba(background_));
+            painter.fillRect(area, QColor::fromRgba(fill));
     }
 }
 

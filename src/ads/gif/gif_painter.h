@@ -17,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 class QPainter;
@@ -120,7 +121,13 @@ private:
     QRgb background_ = 0;
     QSize targetSize_;
 
-    QImage backup_, frameBuffer_, backgroundBuffer_;
+    // The composed picture, and what to restore "restore to background" areas from: a copy of
+    // the destination as found, or one colour when it was plain.
+    QImage backup_, backgroundBuffer_;
+    std::optional<QRgb> plainBackground_;
+    // Bytes of these surfaces, counted in the image's budget while the painter lives.
+    std::shared_ptr<std::atomic<int64_t>> surfaceBytes_;
+    int64_t ownBytes_ = 0;
 
     std::atomic<int> activeImage_{-1};
     std::atomic<bool> firstFrame_{false};

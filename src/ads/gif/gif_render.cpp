@@ -30,16 +30,131 @@ int MulDiv(int a, int b, int c)
     return int(product >= 0 ? (product + half) / c : (product - half) / c);
 }
 
-void BuildMask(TGIFSubImage& frame, GifRenderCache& cache, const uint8_t* pixels)
+// Calls fn(y, row) with each row of colour indices as drawn: the frame's own pixels, or
+// dithered to the web-safe palette, where transparent pixels keep one fill index.
+template <typename Fn>
+void IndexRows(const TGIFSubImage& frame, bool dithered, Fn&& fn)
 {
-    cache.mask = QImage();
-    const int transparentIndex = frame.TransparentIndex();
-    if (transparentIndex < 0)
-        return;
     const int w = frame.Width(), h = frame.Height();
+    const uint8_t* pixels = frame.Data().data();
+    if (!dithered) {
+        for (int y = 0; y < h; ++y)
+            fn(y, pixels + size_t(y) * size_t(w));
+        return;
+    }
+    const TGIFColorMap& map = frame.ActiveColorMap();
+    TNetscapeColorLookup lookup;
+    TFloydSteinbergDitherer ditherer(w, lookup);
+    const int transparentIndex = frame.TransparentIndex();
+    uint8_t fill = 0;
+    if (transparentIndex >= 0) {
+        const GifRgb c = GifDrawColor(map, transparentIndex);
+        RgbTriple chosen;
+        fill = uint8_t(lookup.Lookup(qRed(c), qGreen(c), qBlue(c), chosen));
+    }
+    std::vector<uint8_t> out(static_cast<size_t>(w));
+    for (int y = 0; y < h; ++y) {
+        const uint8_t* row = pixels + size_t(y) * size_t(w);
+        std::fill(out.begin(), out.end(), fill);
+        for (int i = 0; i < w; ++i) {
+            const int x = ditherer.Column();
+            if (row[x] == transparentIndex) {
+                ditherer.Skip();
+                continue;
+            }
+            const GifRgb c = GifDrawColor(map, row[x]);
+            RgbTriple chosen;
+            out[size_t(x)] = uint8_t(ditherer.Dither(qRed(c), qGreen(c), qBlue(c), chosen));
+        }
+        ditherer.NextLine();
+        fn(y, out.data());
+    }
+}
+
+bool Dithered(const TGIFSubImage& frame) { return frame.Image() && frame.Image()->RenderDithered(); }
+
+// The 256 colours of the indices IndexRows gives.
+QList<QRgb> DrawTable(const TGIFSubImage& frame, bool dithered)
+{
+    QList<QRgb> table(256, 0xFF000000u);
+    if (dithered) {
+        const Palette webSafe = NetscapePalette();
+        for (size_t i = 0; i < webSafe.size() && i < 256; ++i)
+            table[qsizetype(i)] = webSafe[i];
+    } else {
+        const TGIFColorMap& map = frame.ActiveColorMap();
+        for (int i = 0; i < 256; ++i)
+            table[i] = GifDrawColor(map, i);
+    }
+    return table;
+}
+
+// The frame's cache, marked as used now, after making room for `bytes` more.
+GifRenderCache& UseCache(TGIFSubImage& frame, size_t bytes)
+{
+    GifDocument* image = frame.Image();
+    if (image && bytes > 0)
+        image->ReserveRenderCache(&frame, bytes);
+    GifRenderCache& cache = frame.RenderCache();
+    if (image)
+        cache.lastUse = image->NextRenderUse();
+    return cache;
+}
+
+void BuildPalette(TGIFSubImage& frame, GifRenderCache& cache)
+{
+    if (cache.paletteBuilt)
+        return;
+    if (Dithered(frame)) {
+        const Palette webSafe = NetscapePalette();
+        cache.palette.assign(webSafe.begin(), webSafe.end());
+    } else {
+        cache.palette = frame.ActiveColorMap().ExportPalette();
+    }
+    cache.paletteBuilt = true;
+}
+
+GifRenderCache& BuildBitmap(TGIFSubImage& frame)
+{
+    const int w = frame.Width(), h = frame.Height();
+    GifRenderCache* cache = frame.CachedRender() ? &frame.RenderCache() : nullptr;
+    if (cache && !cache->bitmap.isNull())
+        return UseCache(frame, 0);
+    cache = &UseCache(frame, size_t(w) * size_t(h));
+    BuildPalette(frame, *cache);
+    if (w <= 0 || h <= 0)
+        return *cache;
+    QImage bitmap = GifPicture(w, h, QImage::Format_Indexed8);
+    if (frame.Empty()) {
+        bitmap.fill(0);
+        bitmap.setColorTable(QList<QRgb>(256, 0xFF000000u));
+    } else {
+        const bool dithered = Dithered(frame);
+        bitmap.setColorTable(DrawTable(frame, dithered));
+        IndexRows(frame, dithered, [&](int y, const uint8_t* row) { std::memcpy(bitmap.scanLine(y), row, size_t(w)); });
+    }
+    cache->bitmap = bitmap;
+    return *cache;
+}
+
+GifRenderCache& BuildMask(TGIFSubImage& frame)
+{
+    GifRenderCache* cache = frame.CachedRender() ? &frame.RenderCache() : nullptr;
+    if (cache && cache->maskBuilt)
+        return UseCache(frame, 0);
+    const int transparentIndex = frame.TransparentIndex();
+    const int w = frame.Width(), h = frame.Height();
+    cache = &UseCache(frame, transparentIndex >= 0 && !frame.Empty() ? size_t(w + 7) / 8 * size_t(h) : 0);
+    cache->maskBuilt = true;
+    cache->mask = QImage();
+    if (transparentIndex < 0 || frame.Empty())
+        return *cache;
     QImage mask(w, h, QImage::Format_Mono);
+    if (mask.isNull())
+        throw GIFException("Out of system resources");
     mask.fill(0);
     bool any = false;
+    const uint8_t* pixels = frame.Data().data();
     for (int y = 0; y < h; ++y) {
         const uint8_t* row = pixels + size_t(y) * size_t(w);
         uchar* bits = mask.scanLine(y);
@@ -50,101 +165,56 @@ void BuildMask(TGIFSubImage& frame, GifRenderCache& cache, const uint8_t* pixels
             }
     }
     if (any)
-        cache.mask = mask;
+        cache->mask = mask;
+    return *cache;
 }
 
-void Build(TGIFSubImage& frame)
+// The frame as drawn, in full colour; with `masked` its transparent pixels are cleared.
+const QImage& BuildDrawable(TGIFSubImage& frame, bool masked)
 {
-    GifRenderCache& cache = frame.RenderCache();
-    if (cache.built)
-        return;
+    GifRenderCache* cache = frame.CachedRender() ? &frame.RenderCache() : nullptr;
+    if (cache && !cache->drawable.isNull() && cache->drawableMasked == masked)
+        return UseCache(frame, 0).drawable;
     const int w = frame.Width(), h = frame.Height();
-    const TGIFColorMap& map = frame.ActiveColorMap();
-    const bool dithered = frame.Image() && frame.Image()->RenderDithered();
-    if (frame.Empty()) {
-        cache.palette = map.ExportPalette();
-        cache.bitmap = w > 0 && h > 0 ? QImage(w, h, QImage::Format_Indexed8) : QImage();
-        if (!cache.bitmap.isNull()) {
-            cache.bitmap.fill(0);
-            cache.bitmap.setColorTable(QList<QRgb>(256, 0xFF000000u));
-        }
-        cache.built = true;
-        return;
-    }
+    if (cache)
+        cache->drawable = QImage();
+    cache = &UseCache(frame, size_t(w) * size_t(h) * 4);
+    QImage drawable = GifPicture(w, h);
+    const bool dithered = Dithered(frame);
+    const QList<QRgb> table = DrawTable(frame, dithered);
+    const int transparentIndex = masked ? frame.TransparentIndex() : -1;
     const uint8_t* pixels = frame.Data().data();
-    QImage bitmap(w, h, QImage::Format_Indexed8);
-    if (bitmap.isNull())
-        throw GIFException("Out of system resources");
-    QList<QRgb> table(256);
-    if (!dithered) {
-        for (int i = 0; i < 256; ++i)
-            table[i] = GifDrawColor(map, i);
-        bitmap.setColorTable(table);
-        for (int y = 0; y < h; ++y)
-            std::memcpy(bitmap.scanLine(y), pixels + size_t(y) * size_t(w), size_t(w));
-        cache.palette = map.ExportPalette();
-    } else {
-        const Palette webSafe = NetscapePalette();
-        for (int i = 0; i < 256; ++i)
-            table[i] = i < int(webSafe.size()) ? webSafe[size_t(i)] : 0xFF000000u;
-        bitmap.setColorTable(table);
-        TNetscapeColorLookup lookup;
-        TFloydSteinbergDitherer ditherer(w, lookup);
-        const int transparentIndex = frame.TransparentIndex();
-        uint8_t fill = 0;
-        if (transparentIndex >= 0) {
-            const GifRgb c = GifDrawColor(map, transparentIndex);
-            RgbTriple chosen;
-            fill = uint8_t(lookup.Lookup(qRed(c), qGreen(c), qBlue(c), chosen));
-        }
-        for (int y = 0; y < h; ++y) {
-            const uint8_t* row = pixels + size_t(y) * size_t(w);
-            uchar* out = bitmap.scanLine(y);
-            std::memset(out, fill, size_t(w));
-            for (int i = 0; i < w; ++i) {
-                const int x = ditherer.Column();
-                if (row[x] == transparentIndex) {
-                    ditherer.Skip();
-                    continue;
-                }
-                const GifRgb c = GifDrawColor(map, row[x]);
-                RgbTriple chosen;
-                out[x] = uchar(ditherer.Dither(qRed(c), qGreen(c), qBlue(c), chosen));
-            }
-            ditherer.NextLine();
-        }
-        cache.palette = webSafe;
-    }
-    cache.bitmap = bitmap;
-    if (frame.Transparent())
-        BuildMask(frame, cache, pixels);
-    cache.built = true;
-}
-
-QImage Drawable(GifRenderCache& cache)
-{
-    if (cache.drawable.isNull()) {
-        QImage argb = cache.bitmap.convertToFormat(QImage::Format_ARGB32);
-        const int w = argb.width(), h = argb.height();
-        for (int y = 0; y < h; ++y) {
-            const uchar* maskRow = cache.mask.constScanLine(y);
-            auto* row = reinterpret_cast<QRgb*>(argb.scanLine(y));
-            for (int x = 0; x < w; ++x)
-                if (maskRow[x >> 3] & (0x80 >> (x & 7)))
-                    row[x] = 0;
-        }
-        cache.drawable = argb;
-    }
-    return cache.drawable;
+    IndexRows(frame, dithered, [&](int y, const uint8_t* row) {
+        const uint8_t* own = pixels + size_t(y) * size_t(w);
+        auto* out = reinterpret_cast<QRgb*>(drawable.scanLine(y));
+        for (int x = 0; x < w; ++x)
+            out[x] = own[x] == transparentIndex ? 0u : table[row[x]];
+    });
+    cache->drawable = drawable;
+    cache->drawableMasked = masked;
+    return cache->drawable;
 }
 
 }  // namespace
 
-QImage TGIFSubImage::GetBitmap()
+size_t GifRenderCacheBytes(const GifRenderCache& cache)
 {
-    Build(*this);
-    return RenderCache().bitmap;
+    return size_t(cache.bitmap.sizeInBytes()) + size_t(cache.mask.sizeInBytes()) +
+           size_t(cache.drawable.sizeInBytes()) + cache.palette.size() * sizeof(GifRgb);
 }
+
+QImage GifPicture(int w, int h, QImage::Format format)
+{
+    if (static_cast<long long>(w) * h > kMaxGifArea)
+        throw GIFException("Image too large: " + std::to_string(w) + " x " + std::to_string(h) +
+                           " pixels exceeds the limit of " + std::to_string(kMaxGifArea) + " pixels");
+    QImage picture(w, h, format);
+    if (picture.isNull() && w > 0 && h > 0)
+        throw GIFException("Out of system resources");
+    return picture;
+}
+
+QImage TGIFSubImage::GetBitmap() { return BuildBitmap(*this).bitmap; }
 
 void TGIFSubImage::SetBitmap(const QImage& bitmap)
 {
@@ -153,21 +223,21 @@ void TGIFSubImage::SetBitmap(const QImage& bitmap)
         Assign(bitmap);
 }
 
-bool TGIFSubImage::HasMask()
-{
-    Build(*this);
-    return !RenderCache().mask.isNull();
-}
+bool TGIFSubImage::HasMask() { return !BuildMask(*this).mask.isNull(); }
 
-QImage TGIFSubImage::Mask()
-{
-    return HasMask() ? RenderCache().mask : QImage();
-}
+QImage TGIFSubImage::Mask() { return BuildMask(*this).mask; }
 
 std::vector<GifRgb> TGIFSubImage::GetPalette()
 {
-    Build(*this);
-    return RenderCache().palette;
+    GifRenderCache& cache = UseCache(*this, 0);
+    BuildPalette(*this, cache);
+    return cache.palette;
+}
+
+void TGIFSubImage::PrepareDrawing(bool transparent)
+{
+    if (!Empty())
+        BuildDrawable(*this, transparent && TransparentIndex() >= 0);
 }
 
 QRect TGIFSubImage::ScaleRect(const QRect& rect) const
@@ -192,10 +262,8 @@ void TGIFSubImage::StretchDraw(QPainter& painter, const QRect& rect, bool tile, 
 {
     if (Empty())
         return;
-    Build(*this);
-    GifRenderCache& cache = RenderCache();
-    const bool masked = transparent && Transparent() && HasMask();
-    const QImage& source = masked ? Drawable(cache) : cache.bitmap;
+    // A transparent frame without a transparent pixel draws the same either way.
+    const QImage& source = BuildDrawable(*this, transparent && TransparentIndex() >= 0);
     if (!tile) {
         painter.drawImage(rect, source);
         return;
@@ -224,13 +292,7 @@ QImage GifCompositor::Next()
         return QImage();
     if (canvas_.isNull()) {
         // The screen is allocated only once there is a frame to show on it.
-        if (static_cast<long long>(w) * h > kMaxGifArea)
-            throw GIFException("Image too large: logical screen of " + std::to_string(w) + " x " +
-                               std::to_string(h) + " pixels exceeds the limit of " +
-                               std::to_string(kMaxGifArea) + " pixels");
-        canvas_ = QImage(w, h, QImage::Format_ARGB32);
-        if (canvas_.isNull())
-            throw GIFException("Out of system resources");
+        canvas_ = GifPicture(w, h, QImage::Format_ARGB32);
         canvas_.fill(0);
     }
 
@@ -246,7 +308,7 @@ QImage GifCompositor::Next()
     const TGIFSubImage& frame = document_.Images[next_];
     lastFrame_ = next_++;
     const auto* gce = frame.GraphicControlExtension();
-    const int disposal = gce ? gce->Disposal() : 0;
+    const int disposal = gce ? DisposalAsPlayed(gce->Disposal()) : 0;
     const QRect area = QRect(frame.Left(), frame.Top(), frame.Width(), frame.Height()) & canvas_.rect();
     if (disposal == dmPrevious)
         previous_ = canvas_.copy();

@@ -8,13 +8,23 @@
 
 #include "gif_image.h"
 
+// What a frame keeps of its rendering, each part made when first asked for. Drawing needs only
+// the full-colour picture; the indexed bitmap and the mask are made for their callers.
 struct GifRenderCache {
-    QImage bitmap;             // Format_Indexed8
+    QImage bitmap;             // Format_Indexed8; null until GetBitmap
     QImage mask;               // Format_Mono, 1 = transparent; null when no pixel is
-    QImage drawable;           // ARGB32 with transparent pixels cleared, for masked drawing
+    bool maskBuilt = false;
+    QImage drawable;           // ARGB32_Premultiplied as drawn; null until drawn
+    bool drawableMasked = false;  // transparent pixels cleared in `drawable`
     std::vector<GifRgb> palette;
-    bool built = false;  // bitmap, mask and palette are current
+    bool paletteBuilt = false;
+    uint64_t lastUse = 0;
 };
+size_t GifRenderCacheBytes(const GifRenderCache& cache);
+
+// A full-colour picture of w x h: "Image too large" past kMaxGifArea, "Out of system resources"
+// when it cannot be had.
+QImage GifPicture(int w, int h, QImage::Format format = QImage::Format_ARGB32_Premultiplied);
 
 // The colour of an index in a table as drawn: an index outside the table uses entry 0, and a
 // frame without any table draws black.
@@ -24,7 +34,8 @@ GifRgb GifDrawColor(const TGIFColorMap& map, int index);
 // frame, after that frame is drawn over what the earlier frames' disposal methods left.
 // Pixels no frame has covered are transparent; "restore to background" clears the frame's area
 // to transparent; "restore to previous" puts back what was there before the frame. Reserved
-// disposal values (4..7) keep the frame like "do not dispose". Frames are clipped to the screen.
+// disposal values (4..7) keep the frame like "do not dispose" (DisposalAsPlayed). Frames are
+// clipped to the screen.
 class GifCompositor {
 public:
     explicit GifCompositor(const GifDocument& document);

@@ -45,9 +45,9 @@ void TGIFSubImage::SetBounds(int left, int top, int width, int height)
     if (left < 0 || top < 0 || width < 0 || height < 0 || left > 65535 || top > 65535 ||
         width > 65535 || height > 65535)
         throw GIFException("Invalid image dimensions");
-    if (static_cast<long long>(width) * height > kMaxGifArea)
+    if (static_cast<long long>(width) * height > kMaxGifTotalArea)
         throw GIFException("Image too large: " + std::to_string(width) + " x " + std::to_string(height) +
-                           " pixels exceeds the limit of " + std::to_string(kMaxGifArea) + " pixels");
+                           " pixels exceeds the limit of " + std::to_string(kMaxGifTotalArea) + " pixels");
     if (width != width_ || height != height_) {
         DropRenderCache();
         data_.assign(size_t(width) * size_t(height), 0);
@@ -176,11 +176,12 @@ void TGIFSubImage::LoadFromStream(GifReader& reader)
         height_ = image_->Header.Height;
         Warning(1, "Image exceeds Logical Screen size");
     }
+    // Frames count against the whole image's limit (AddLoadedArea); a lone frame too.
     const long long area = static_cast<long long>(width_) * height_;
-    if (area > kMaxGifArea)
+    if (area > kMaxGifTotalArea)
         throw GIFException("Image too large: frame of " + std::to_string(width_) + " x " +
                            std::to_string(height_) + " pixels exceeds the limit of " +
-                           std::to_string(kMaxGifArea) + " pixels");
+                           std::to_string(kMaxGifTotalArea) + " pixels");
     if (image_) {
         image_->AddLoadedArea(area);
         const TGIFHeader& header = image_->Header;
