@@ -49,7 +49,6 @@
 #include "windows/browser/browser_control.h"
 
 TmForm* mForm = nullptr;
-MainHookTable MainHooks;
 
 namespace {
 

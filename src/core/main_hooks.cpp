@@ -1,0 +1,3 @@
+#include "core/main_hooks.h"
+
+MainHookTable MainHooks;
