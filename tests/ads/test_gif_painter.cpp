@@ -390,9 +390,9 @@ TEST_F(GifPainterTest, ReservedDisposalsAndDoubledControlBlocksPlayAsComposed)
                           .disposal = disposal});
     frames.push_back({.left = 0, .top = 4, .width = 8, .height = 4, .fill = 3, .delay = 3});
     MakeAnimation(gif, frames);
-    auto second = std::make_unique<TGIFGraphicControlExtension>(&gif.Images[4]);
+    auto second = std::make_unique<TGIFGraphicControlExtension>(&gif.Images[0]);
     second->SetDisposal(dmBackground);
-    gif.Images[4].AddExtension(std::move(second));
+    gif.Images[0].AddExtension(std::move(second));
     const std::vector<QImage> played = PlayedFrames(gif, doLoop);
     ASSERT_EQ(played.size(), 5u);
     // Every frame stays: the last picture shows all four strips and the lower half.
