@@ -44,10 +44,21 @@ double PeriodDays(const ChartSettings& s) {
   }
 }
 
-bool Widens(const std::string& name, const ChartSettings& s, int slot) {
-  if (name == "SMA" || name == "Bollinger High" || name == "Bollinger Low") return true;
-  if (name == "Horiz. Line") return std::trunc(s.IndParam[1][slot]) == 1;
+bool Widens(SlotKind k, const ChartSettings& s, int slot) {
+  if (k == SlotKind::Sma || k == SlotKind::BollHigh || k == SlotKind::BollLow) return true;
+  if (k == SlotKind::HorizLine) return std::trunc(s.IndParam[1][slot]) == 1;
   return false;  // EMA and PV Trend are recomputed whole and widen then
+}
+
+// True when any of last, bid and ask moved by fraction or more from a to b. A zero last in a
+// counts as no reference; an unquoted bid or ask on either side does not count, so a source
+// without them never freezes the chart.
+bool Jumped(const ValueRec& a, const ValueRec& b, double fraction) {
+  if (a.Last == 0) return false;
+  const double cl = (double(b.Last) - a.Last) / a.Last;
+  const double cb = (a.Bid >= Missing && b.Bid >= Missing) ? (double(b.Bid) - a.Bid) / a.Bid : 0.0;
+  const double ca = (a.Ask >= Missing && b.Ask >= Missing) ? (double(b.Ask) - a.Ask) / a.Ask : 0.0;
+  return std::fabs(cl) >= fraction || std::fabs(cb) >= fraction || std::fabs(ca) >= fraction;
 }
 
 // The price of a bid or ask for the chart: a gap where the source gave none.
@@ -60,6 +71,40 @@ void Widen(double& lo, double& hi, double v) {
 }
 
 }  // namespace
+
+bool SpikeFilter::Reject(ValueRec& rec, double fraction) {
+  if (!Jumped(ref_, rec, fraction)) {
+    ref_ = rec;
+    run_ = 0;
+    return false;
+  }
+  // A zero price is never a level of its own.
+  if (rec.Last <= 0) {
+    run_ = 0;
+  } else {
+    run_ = run_ > 0 && !Jumped(prev_, rec, fraction) ? run_ + 1 : 1;
+    prev_ = rec;
+  }
+  if (run_ >= ConfirmCount) {
+    ref_ = rec;
+    run_ = 0;
+    return false;
+  }
+  rec.Last = ref_.Last;
+  rec.Bid = ref_.Bid;
+  rec.Ask = ref_.Ask;
+  return true;
+}
+
+SlotKind SlotKindOf(const std::string& name) {
+  if (name == "SMA") return SlotKind::Sma;
+  if (name == "EMA") return SlotKind::Ema;
+  if (name == "PV Trend") return SlotKind::Pvt;
+  if (name == "Bollinger High") return SlotKind::BollHigh;
+  if (name == "Bollinger Low") return SlotKind::BollLow;
+  if (name == "Horiz. Line") return SlotKind::HorizLine;
+  return SlotKind::None;
+}
 
 double PriceIncrement(double raw, bool fractions) {
   if (fractions) {
@@ -101,8 +146,9 @@ RedrawResult ChartRedraw::AddToChart(bool full, SnapshotSource* source, const Ch
   mark_ = "Mark 2";
   try {
     int count = 0;
-    double start = 0;
+    ValueRec lastRaw{};
     {
+      // Only the copy is made under the list's lock; everything is built from it afterwards.
       SourceLock lock(source, "CHTH1");
       if (!lock.Ok()) {
         r.Skipped = true;
@@ -110,42 +156,58 @@ RedrawResult ChartRedraw::AddToChart(bool full, SnapshotSource* source, const Ch
       }
       const Snaps snaps = source->View();
       count = static_cast<int>(snaps.size());
-      // A shortened list, a snapshot stored at or before the last plotted one, or the last
-      // plotted one replaced in place: start over.
+      // A shortened list, a snapshot stored at or before the last plotted one, the last plotted
+      // one replaced in place, or a copy out of step (an earlier redraw failed): start over.
       const bool rewritten = LastIndex >= 0 && LastIndex < count && !SameSnapshot(snaps[LastIndex], lastWalked_);
       if (count - 1 < LastIndex || source->LastStored() < LastIndex || rewritten) {
         full = true;
         source->SetLastStored(count - 1);
       }
+      if (static_cast<int>(clean_.size()) != LastIndex + 1) full = true;
       if (!full && DrawnCount == count) {
         r.Skipped = r.Unchanged = true;
         return r;
       }
-      mark_ = "Mark 4";
-      if (count >= 1) {
-        const double days = PeriodDays(s);
-        start = days > 0 ? snaps[count - 1].Time - days : 0;
-      }
-      if (full) {
-        r.WasFull = r.RebuildLegends = true;
-        for (PlotSeries* p : price_) p->Clear();
-        for (PlotSeries* p : bottom_) p->Clear();
-        LastIndex = -1;
-        refLast_ = refBid_ = refAsk_ = 0;
-        for (auto& sp : samplers_) sp.reset();
-      }
-      mark_ = "Mark 6";
-      while (price_[0]->Count() > 0 && price_[0]->X(0) < start) {
-        for (int k = 0; k < 3; ++k)
-          if (price_[k]->Count() > 0) price_[k]->RemoveFirst();
-      }
-      for (int k = 3; k < 8; ++k)
-        while (price_[k]->Count() > 0 && price_[k]->X(0) < start) price_[k]->RemoveFirst();
-      for (PlotSeries* p : bottom_)
-        while (p->Count() > 0 && p->X(0) < start) p->RemoveFirst();
+      if (full) clean_.clear();
+      clean_.insert(clean_.end(), snaps.begin() + static_cast<std::ptrdiff_t>(clean_.size()), snaps.end());
+      if (count > 0) lastRaw = snaps[count - 1];
     }
 
+    mark_ = "Mark 4";
+    double start = 0;
+    if (count >= 1) {
+      const double days = PeriodDays(s);
+      start = days > 0 ? clean_[static_cast<size_t>(count - 1)].Time - days : 0;
+    }
+    if (full) {
+      r.WasFull = r.RebuildLegends = true;
+      for (PlotSeries* p : price_) p->Clear();
+      for (PlotSeries* p : bottom_) p->Clear();
+      LastIndex = -1;
+      filter_.Reset();
+      for (auto& sp : samplers_) sp.reset();
+    }
+    // Index and portfolio charts are never filtered.
+    const int from = LastIndex + 1;
+    std::vector<uint8_t> rejected(static_cast<size_t>(std::max(count - from, 0)), 0);
+    if (!noVolume) {
+      const double f = std::max(env.FilterPercent, 2) / 100.0;
+      for (int i = from; i < count; ++i) rejected[static_cast<size_t>(i - from)] = filter_.Reject(clean_[static_cast<size_t>(i)], f);
+    }
+
+    mark_ = "Mark 6";
+    while (price_[0]->Count() > 0 && price_[0]->X(0) < start) {
+      for (int k = 0; k < 3; ++k)
+        if (price_[k]->Count() > 0) price_[k]->RemoveFirst();
+    }
+    for (int k = 3; k < 8; ++k)
+      while (price_[k]->Count() > 0 && price_[k]->X(0) < start) price_[k]->RemoveFirst();
+    for (PlotSeries* p : bottom_)
+      while (p->Count() > 0 && p->X(0) < start) p->RemoveFirst();
+
     mark_ = "Mark 7";
+    SlotKinds kind{};
+    for (int slot = 1; slot <= 5; ++slot) kind[static_cast<size_t>(slot)] = SlotKindOf(s.IndName[slot]);
     PriceMin = VolMin = TimeMin = RangeLow;
     PriceMax = VolMax = TimeMax = RangeHigh;
     if (count == 0) {
@@ -163,53 +225,37 @@ RedrawResult ChartRedraw::AddToChart(bool full, SnapshotSource* source, const Ch
         for (int i = 0; i < price_[k]->Count(); ++i) Widen(PriceMin, PriceMax, price_[k]->Y(i));
     if (s.IndicatorsOn)
       for (int slot = 1; slot <= 5; ++slot)
-        if (Widens(s.IndName[slot], s, slot))
+        if (Widens(kind[static_cast<size_t>(slot)], s, slot))
           for (int i = 0; i < price_[slot + 2]->Count(); ++i) Widen(PriceMin, PriceMax, price_[slot + 2]->Y(i));
 
     mark_ = "Mark 9";
-    int walked = 0;
-    {
-      SourceLock lock(source, "CHPLT");
-      if (!lock.Ok()) {
-        // The next pulse tries again from the same place.
-        DrawnCount = -1;
-        r.Skipped = true;
-        Finish(r, s, noVolume, env);
-        return r;
-      }
-      const Snaps snaps = source->View();
-      walked = static_cast<int>(snaps.size());
-      if (LastIndex < 0)
-        for (PlotSeries* p : price_)
-          p->Reserve(walked);
-      Walk(snaps, LastIndex + 1, start, s, noVolume, env);
-      if (walked > 0) lastWalked_ = snaps[walked - 1];
-    }
+    if (LastIndex < 0)
+      for (PlotSeries* p : price_) p->Reserve(count);
+    Walk(from, rejected, start, kind, s, noVolume);
 
     mark_ = "Mark 13";
+    const Snaps clean(clean_.data(), clean_.size());
     if (s.IndicatorsOn) {
       for (int slot = 1; slot <= 5; ++slot) {
-        const std::string& name = s.IndName[slot];
-        if (name != "EMA" && name != "PV Trend") continue;
+        const SlotKind k = kind[static_cast<size_t>(slot)];
         try {
-          SourceLock lock(source, name == "EMA" ? "EMA" : "PVT");
-          if (!lock.Ok()) continue;
-          if (name == "EMA")
-            FillEmaSeries(source->View(), *price_[0], *price_[slot + 2], s.IndParam[0][slot], PriceMin, PriceMax);
-          else
-            FillPvtSeries(source->View(), *price_[0], *price_[slot + 2], PriceMin, PriceMax);
+          if (k == SlotKind::Ema)
+            FillEmaSeries(clean, *price_[0], *price_[slot + 2], s.IndParam[0][slot], PriceMin, PriceMax);
+          else if (k == SlotKind::Pvt)
+            FillPvtSeries(clean, *price_[0], *price_[slot + 2], PriceMin, PriceMax);
         } catch (const std::exception& e) {
           // One failing indicator leaves the others drawn.
-          WriteLog("Chart indicator " + name + " error: " + e.what());
+          WriteLog("Chart indicator " + s.IndName[slot] + " error: " + e.what());
         }
       }
     }
     mark_ = "Mark 14";
-    Bottom(source, s);
+    Bottom(s);
 
     mark_ = "Mark 17";
-    LastIndex = walked - 1;
-    DrawnCount = walked;
+    LastIndex = count - 1;
+    DrawnCount = count;
+    lastWalked_ = lastRaw;
   } catch (const std::exception& e) {
     r.Error = e.what();
     r.ErrorPosition = "AddToChart Error - " + mark_ + " please report";
@@ -218,16 +264,16 @@ RedrawResult ChartRedraw::AddToChart(bool full, SnapshotSource* source, const Ch
   return r;
 }
 
-void ChartRedraw::Walk(Snaps snaps, int from, double start, const ChartSettings& s, bool noVolume,
-                       const RedrawEnv& env) {
-  const double f = std::max(env.FilterPercent, 2) / 100.0;
+void ChartRedraw::Walk(int from, const std::vector<uint8_t>& rejected, double start, const SlotKinds& kind,
+                       const ChartSettings& s, bool noVolume) {
   const bool bidAsk = !noVolume && s.ShowBidAsk;
+  const Snaps snaps(clean_.data(), clean_.size());
   // Slots sampling alike share one sampler.
   std::array<int, 6> owner{};
   for (int slot = 1; slot <= 5; ++slot) {
-    const std::string& name = s.IndName[slot];
+    const SlotKind k = kind[static_cast<size_t>(slot)];
     owner[slot] = 0;
-    if (name != "SMA" && name != "Bollinger High" && name != "Bollinger Low") continue;
+    if (k != SlotKind::Sma && k != SlotKind::BollHigh && k != SlotKind::BollLow) continue;
     const double period = s.IndParam[0][slot];
     const int n = OverlaySampleCount(period);
     for (int o = 1; o < slot && !owner[slot]; ++o)
@@ -240,66 +286,47 @@ void ChartRedraw::Walk(Snaps snaps, int from, double start, const ChartSettings&
   }
   std::array<int, 6> sampledAt{-1, -1, -1, -1, -1, -1};
   std::array<bool, 6> sampleOk{};
-  auto overlay = [&](int slot, int i, double& value) {
+  auto overlay = [&](int slot, int i, SlotKind k, double& value) {
     const int o = owner[slot];
     if (sampledAt[o] != i) {
       sampleOk[o] = samplers_[o]->Sample(snaps, i);
       sampledAt[o] = i;
     }
     if (!sampleOk[o]) return false;
-    const std::string& name = s.IndName[slot];
-    value = name == "SMA" ? samplers_[o]->Mean() : samplers_[o]->Band(name == "Bollinger High");
+    value = k == SlotKind::Sma ? samplers_[o]->Mean() : samplers_[o]->Band(k == SlotKind::BollHigh);
     return value > NoValue;
   };
 
   const int count = static_cast<int>(snaps.size());
   for (int i = std::max(from, 0); i < count; ++i) {
     const ValueRec& rec = snaps[i];
-    const double last = rec.Last, bid = rec.Bid, ask = rec.Ask;
-    bool spike = false;
-    if (!noVolume && refLast_ != 0) {
-      // Changes against the last snapshot that passed; an unquoted bid or ask on either side
-      // does not count, so a source without them never freezes the chart.
-      const double cl = (last - refLast_) / refLast_;
-      const double cb = (refBid_ >= Missing && bid >= Missing) ? (bid - refBid_) / refBid_ : 0.0;
-      const double ca = (refAsk_ >= Missing && ask >= Missing) ? (ask - refAsk_) / refAsk_ : 0.0;
-      spike = std::fabs(cl) >= f || std::fabs(cb) >= f || std::fabs(ca) >= f;
-    }
-    const bool inWindow = rec.Time >= start;
-    if (!spike) {
-      refLast_ = last;
-      refBid_ = bid;
-      refAsk_ = ask;
-    }
-    if (!inWindow) continue;
-    const double t = rec.Time;
+    if (rec.Time < start) continue;
+    // A rejected snapshot already carries the accepted prices: it is drawn flat.
+    const bool spike = rejected[static_cast<size_t>(i - from)] != 0;
+    const double t = rec.Time, last = rec.Last;
     Widen(TimeMin, TimeMax, t);
+    price_[0]->Append(t, last);
+    price_[2]->Append(t, Quoted(rec.Ask));
+    price_[1]->Append(t, Quoted(rec.Bid));
     if (!spike) {
-      price_[0]->Append(t, last);
       Widen(PriceMin, PriceMax, last);
       LastPrice = last;
-      price_[2]->Append(t, Quoted(ask));
-      price_[1]->Append(t, Quoted(bid));
       if (bidAsk) {
-        Widen(PriceMin, PriceMax, Quoted(bid));
-        Widen(PriceMin, PriceMax, Quoted(ask));
+        Widen(PriceMin, PriceMax, Quoted(rec.Bid));
+        Widen(PriceMin, PriceMax, Quoted(rec.Ask));
       }
-    } else {
-      price_[0]->Append(t, refLast_);
-      price_[2]->Append(t, Quoted(refAsk_));
-      price_[1]->Append(t, Quoted(refBid_));
     }
     for (int slot = 1; slot <= 5; ++slot) {
-      const std::string& name = s.IndName[slot];
+      const SlotKind k = kind[static_cast<size_t>(slot)];
       PlotSeries* out = price_[slot + 2];
       double v = 0;
-      if (name == "SMA" || ((name == "Bollinger High" || name == "Bollinger Low") && !spike)) {
+      if (k == SlotKind::Sma || ((k == SlotKind::BollHigh || k == SlotKind::BollLow) && !spike)) {
         if (spike && !s.IndicatorsOn) continue;
-        if (overlay(slot, i, v)) {
+        if (overlay(slot, i, k, v)) {
           out->Append(t, v);
           if (s.IndicatorsOn) Widen(PriceMin, PriceMax, v);
         }
-      } else if (name == "Horiz. Line" && !spike) {
+      } else if (k == SlotKind::HorizLine && !spike) {
         v = s.IndParam[0][slot];
         out->Append(t, v);
         if (s.IndicatorsOn && std::trunc(s.IndParam[1][slot]) == 1) Widen(PriceMin, PriceMax, v);
@@ -308,24 +335,20 @@ void ChartRedraw::Walk(Snaps snaps, int from, double start, const ChartSettings&
   }
 }
 
-void ChartRedraw::Bottom(SnapshotSource* source, const ChartSettings& s) {
+void ChartRedraw::Bottom(const ChartSettings& s) {
   const std::string& name = s.IndName[6];
   const double p0 = s.IndParam[0][6], p1 = s.IndParam[1][6], p2 = s.IndParam[2][6];
   try {
-    const char* owner = name == "RSI" ? "RSI" : name == "MACD" ? "MACD" : name == "Volume" ? "VOL" : "STOCH";
-    SourceLock lock(source, owner);
-    if (lock.Ok()) {
-      const Snaps snaps = source->View();
-      if (name == "RSI") {
-        FillRsiSeries(snaps, *price_[0], *bottom_[1], *bottom_[2], p0, VolMin, VolMax);
-      } else if (name == "MACD") {
-        FillMacdSeries(snaps, *price_[0], *bottom_[1], *bottom_[2], p0, p1, p2, VolMin, VolMax);
-      } else if (name == "Volume") {
-        FillVolumeSeries(snaps, *price_[0], *bottom_[0], VolMin, VolMax);
-      } else if (name == "Fast Stoch." || name == "Slow Stoch.") {
-        const bool slow = name == "Slow Stoch.";
-        FillStochSeries(slow, snaps, *price_[0], *bottom_[1], *bottom_[2], p0, p1, slow ? p2 : 0);
-      }
+    const Snaps snaps(clean_.data(), clean_.size());
+    if (name == "RSI") {
+      FillRsiSeries(snaps, *price_[0], *bottom_[1], *bottom_[2], p0, VolMin, VolMax);
+    } else if (name == "MACD") {
+      FillMacdSeries(snaps, *price_[0], *bottom_[1], *bottom_[2], p0, p1, p2, VolMin, VolMax);
+    } else if (name == "Volume") {
+      FillVolumeSeries(snaps, *price_[0], *bottom_[0], VolMin, VolMax);
+    } else if (name == "Fast Stoch." || name == "Slow Stoch.") {
+      const bool slow = name == "Slow Stoch.";
+      FillStochSeries(slow, snaps, *price_[0], *bottom_[1], *bottom_[2], p0, p1, slow ? p2 : 0);
     }
   } catch (const std::exception& e) {
     // The axis below is still set, so the chart stays drawable.
@@ -351,8 +374,8 @@ void ChartRedraw::Bottom(SnapshotSource* source, const ChartSettings& s) {
 }
 
 void ChartRedraw::Finish(RedrawResult& r, const ChartSettings& s, bool noVolume, const RedrawEnv& env) {
-  if (r.Error.empty() && !r.Skipped) {
-    // Price axis.
+  const bool ok = r.Error.empty() && !r.Skipped;
+  if (ok) {
     if (PriceMin > 99999999) {
       PriceMin = 0;
       PriceMax = 1;
@@ -360,6 +383,42 @@ void ChartRedraw::Finish(RedrawResult& r, const ChartSettings& s, bool noVolume,
       VolMin = 0;
     }
     if (PriceMin >= PriceMax) PriceMin = PriceMax - 0.1;
+    if (!(VolMax > VolMin) || VolMax > 99999999) {
+      // Nothing to scale by (a flat or empty indicator): a unit range keeps the axis drawable.
+      const bool macd = s.IndName[6] == "MACD";
+      if (VolMin > 99999999 || VolMin < -99999999) VolMin = 0;
+      if (macd) VolMin = -1;
+      VolMax = VolMin + (macd ? 2 : 1);
+    }
+    scaled_ = true;
+  }
+  // Steps that run in every case.
+  r.NoData = price_[0]->Count() < 2;
+  if (!(TimeMax >= TimeMin) || TimeMin > 99999999) {
+    TimeMin = 0;
+    TimeMax = 1;
+  }
+  Axes(r, s, noVolume, env, ok);
+  for (int slot = 1; slot <= 5; ++slot) r.PriceActive[slot + 2] = s.IndName[slot] != IndNone && s.IndicatorsOn;
+  r.PriceActive[0] = true;
+  r.PriceActive[1] = r.PriceActive[2] = !noVolume && s.ShowBidAsk;
+  const std::string& b = s.IndName[6];
+  r.BottomActive[0] = b == "Volume";
+  r.BottomActive[1] = r.BottomActive[2] = b != "Volume";
+}
+
+std::optional<RedrawResult> ChartRedraw::Rescale(const ChartSettings& s, bool noVolume, const RedrawEnv& env) const {
+  if (!scaled_) return std::nullopt;
+  RedrawResult r;
+  r.NoData = price_[0]->Count() < 2;
+  Axes(r, s, noVolume, env, true);
+  return r;
+}
+
+void ChartRedraw::Axes(RedrawResult& r, const ChartSettings& s, bool noVolume, const RedrawEnv& env,
+                       bool scaled) const {
+  if (scaled) {
+    // Price axis: the margins and the step depend on the chart's size in pixels.
     r.SmallPriceFormat = std::fabs(PriceMin) < 0.1 && std::fabs(PriceMax) < 0.1;
     const int height = std::max(env.PriceHeight, 1);
     const double margin = (PriceMax - PriceMin) * 4 / height;
@@ -371,12 +430,6 @@ void ChartRedraw::Finish(RedrawResult& r, const ChartSettings& s, bool noVolume,
 
     // Bottom axis.
     const std::string& b = s.IndName[6];
-    if (!(VolMax > VolMin) || VolMax > 99999999) {
-      // Nothing to scale by (a flat or empty indicator): a unit range keeps the axis drawable.
-      if (VolMin > 99999999 || VolMin < -99999999) VolMin = 0;
-      if (b == "MACD") VolMin = -1;
-      VolMax = VolMin + (b == "MACD" ? 2 : 1);
-    }
     const double p0 = s.IndParam[0][6], p1 = s.IndParam[1][6], p2 = s.IndParam[2][6];
     if (b == "Volume") {
       r.BottomAxisMin = 0;
@@ -407,20 +460,8 @@ void ChartRedraw::Finish(RedrawResult& r, const ChartSettings& s, bool noVolume,
     r.PriceAxisMin = PriceMin;
     r.PriceAxisMax = PriceMax;
   }
-
-  // Steps that run in every case.
-  r.NoData = price_[0]->Count() < 2;
-  if (!(TimeMax >= TimeMin) || TimeMin > 99999999) {
-    TimeMin = 0;
-    TimeMax = 1;
-  }
+  // The right side keeps a gap after the last point, in pixels.
   const double tm = (TimeMax - TimeMin) * 7 / std::max(env.PriceWidth, 1);
   r.TimeAxisMin = TimeMin;
   r.TimeAxisMax = TimeMax + (tm > 0 ? tm : 1.0 / 1440);
-  for (int slot = 1; slot <= 5; ++slot) r.PriceActive[slot + 2] = s.IndName[slot] != IndNone && s.IndicatorsOn;
-  r.PriceActive[0] = true;
-  r.PriceActive[1] = r.PriceActive[2] = !noVolume && s.ShowBidAsk;
-  const std::string& b = s.IndName[6];
-  r.BottomActive[0] = b == "Volume";
-  r.BottomActive[1] = r.BottomActive[2] = b != "Volume";
 }

@@ -2,9 +2,12 @@
 // The intraday chart's redraw without a display: brings the price and bottom series up to date
 // with a symbol's snapshots, incrementally or in full, and works out the axes.
 #include <array>
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "charts/chart_params.h"
 #include "charts/chart_series.h"
@@ -65,6 +68,28 @@ struct RedrawResult {
   std::array<bool, 3> BottomActive{};
 };
 
+// The spike filter of a stock chart. A snapshot whose last, bid or ask moved by the filter's
+// fraction or more against the last accepted snapshot is rejected and takes the accepted
+// prices. A real move is accepted once ConfirmCount rejected snapshots in a row agree with each
+// other (each within the fraction of the one before): the last of them is the new level. Two
+// bad ticks in a row never move the chart; a step that holds does after three snapshots.
+class SpikeFilter {
+public:
+  static constexpr int ConfirmCount = 3;
+  void Reset() { *this = SpikeFilter(); }
+  // True when rec is rejected; its prices are then replaced by the accepted ones.
+  bool Reject(ValueRec& rec, double fraction);
+
+private:
+  ValueRec ref_{};   // the last accepted snapshot
+  ValueRec prev_{};  // the last rejected one of the current run
+  int run_ = 0;      // rejected snapshots in a row that agree
+};
+
+// What a price-chart slot draws, resolved from its name once per redraw.
+enum class SlotKind : uint8_t { None, Sma, Ema, Pvt, BollHigh, BollLow, HorizLine };
+SlotKind SlotKindOf(const std::string& name);
+
 // The price table of the axis step; the fraction table for a stock while fractions are shown.
 double PriceIncrement(double raw, bool fractions);
 // The bottom axis step: 0.00001 .. 0.0005, then the decimal price table.
@@ -77,6 +102,9 @@ public:
 
   RedrawResult AddToChart(bool full, SnapshotSource* source, const ChartSettings& s, bool noVolume,
                           const RedrawEnv& env);
+  // The axes of the last redraw worked out again for another chart size (a resize); nullopt
+  // before the first complete redraw.
+  std::optional<RedrawResult> Rescale(const ChartSettings& s, bool noVolume, const RedrawEnv& env) const;
 
   double PriceMin = -1000.0, PriceMax = -1000.0, TimeMin = -1000.0, TimeMax = -1000.0;
   double VolMin = -1000.0, VolMax = -1000.0;
@@ -85,15 +113,21 @@ public:
   int DrawnCount = -1;
 
 private:
-  void Walk(Snaps snaps, int from, double start, const ChartSettings& s, bool noVolume, const RedrawEnv& env);
-  void Bottom(SnapshotSource* source, const ChartSettings& s);
+  using SlotKinds = std::array<SlotKind, 6>;  // [1..5]
+  void Walk(int from, const std::vector<uint8_t>& rejected, double start, const SlotKinds& kind,
+            const ChartSettings& s, bool noVolume);
+  void Bottom(const ChartSettings& s);
   void Finish(RedrawResult& r, const ChartSettings& s, bool noVolume, const RedrawEnv& env);
+  void Axes(RedrawResult& r, const ChartSettings& s, bool noVolume, const RedrawEnv& env, bool scaled) const;
 
   std::array<PlotSeries*, 8> price_;
   std::array<PlotSeries*, 3> bottom_;
-  // The spike filter's reference: the last snapshot that passed it.
-  double refLast_ = 0, refBid_ = 0, refAsk_ = 0;
-  ValueRec lastWalked_{};  // the snapshot at LastIndex as it was plotted
+  // The snapshots copied out of the list, a rejected snapshot carrying the accepted prices:
+  // the line, the overlays and the indicators all read this, never the list itself.
+  std::vector<ValueRec> clean_;
+  SpikeFilter filter_;
+  ValueRec lastWalked_{};  // the list's snapshot at LastIndex as it was copied
+  bool scaled_ = false;    // a redraw completed: the ranges can be rescaled
   std::array<std::unique_ptr<OverlaySampler>, IndSlots> samplers_;  // per price slot 1-5 ([0] unused)
   std::string mark_;
 };

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <optional>
 #include <vector>
 
 #include "core/circ_buf.h"
@@ -25,7 +26,22 @@ public:
   virtual std::array<double, 2> Current() const = 0;
   virtual bool UsesVolume() const { return false; }
   virtual bool EdgePoints() const { return true; }  // start point at x0 and end point at xN
+  // The end point from the quantity v at xN, taken `minutes` after the last grid minute;
+  // nullopt for the shared rule (extrapolated from the last two stored points).
+  virtual std::optional<std::array<double, 2>> EndAt(double /*v*/, double /*minutes*/) const { return std::nullopt; }
+  // An extrapolated end value kept within what the quantity can be.
+  virtual std::array<double, 2> Bound(std::array<double, 2> v) const { return v; }
 };
+
+// The interpolated quantity at time t: between the last snapshot at or before t and the next.
+double QuantityAt(Snaps snaps, double t, bool volume) {
+  const auto it = std::upper_bound(snaps.begin(), snaps.end(), t, [](double x, const ValueRec& r) { return x < r.Time; });
+  auto value = [volume](const ValueRec& r) { return volume ? double(r.Volume) : double(r.Last); };
+  if (it == snaps.begin()) return value(snaps.front());
+  const ValueRec& a = *(it - 1);
+  if (it == snaps.end() || !(it->Time > a.Time)) return value(a);
+  return value(a) + (t - a.Time) * (value(*it) - value(a)) / (it->Time - a.Time);
+}
 
 // The shared minute-grid walk. Returns false when a check failed (outputs are to be cleared).
 bool MinuteGridWalk(Snaps snaps, const IndSeries& base, GridState& st, std::vector<GridPoint>& stored) {
@@ -80,13 +96,16 @@ bool MinuteGridWalk(Snaps snaps, const IndSeries& base, GridState& st, std::vect
   }
   if (st.EdgePoints()) {
     const size_t n = stored.size();
-    if (n >= 2 && xN > prevT) {
+    const auto end = xN > prevT ? st.EndAt(QuantityAt(snaps, xN, volume), (xN - prevT) / MinuteDays) : std::nullopt;
+    if (end) {
+      stored.push_back({xN, *end});
+    } else if (n >= 2 && xN > prevT) {
       const GridPoint& l = stored[n - 1];
       const GridPoint& p = stored[n - 2];
       if (l.t != p.t) {
         std::array<double, 2> y{};
         for (int k = 0; k < st.Values(); ++k) y[k] = l.v[k] + (xN - l.t) * (l.v[k] - p.v[k]) / (l.t - p.t);
-        stored.push_back({xN, y});
+        stored.push_back({xN, st.Bound(y)});
       }
     } else {
       stored.push_back({xN, st.Current()});
@@ -102,6 +121,14 @@ public:
   void Seed(const ValueRec& s0) override { e_ = s0.Last; }
   void Update(double v, Snaps, int) override { e_ += (v - e_) * alpha_; }
   std::array<double, 2> Current() const override { return {e_, 0}; }
+  // Extrapolating the last minute's slope can carry an average outside the prices it averages
+  // (far outside when the last two points are seconds apart). The end point instead takes the
+  // price at xN with the weight a part of a minute gives it, so it stays between the average
+  // and that price, and an EMA(1) ends on the price itself.
+  std::optional<std::array<double, 2>> EndAt(double v, double minutes) const override {
+    const double keep = std::pow(std::clamp(1.0 - alpha_, 0.0, 1.0), std::max(minutes, 0.0));
+    return std::array<double, 2>{e_ + (v - e_) * (1.0 - keep), 0};
+  }
 
 private:
   double alpha_, e_ = 0;
@@ -140,6 +167,7 @@ public:
     r_ = RsiOf(g_, l_);
   }
   std::array<double, 2> Current() const override { return {r_, 0}; }
+  std::array<double, 2> Bound(std::array<double, 2> v) const override { return {std::clamp(v[0], 0.0, 100.0), 0}; }
   // Only gains reads 100 and no movement at all reads 50.
   static double RsiOf(double gain, double loss) {
     if (loss == 0) return gain > 0 ? 100.0 : 50.0;

@@ -385,3 +385,36 @@ TEST(Overlays, PriceVolumeTrendScalesIntoTheBand) {
   FillPvtSeries(dup, SeriesPoints(), out, 0, 15);
   EXPECT_EQ(out.Count(), 0);
 }
+
+TEST(MinuteGrid, AnAverageEndsWithinThePricesItAverages) {
+  // A sharp rise in the last grid minute, then flat: extrapolating that minute's slope to the
+  // last snapshot would carry EMA(1) to almost 120.
+  const std::vector<ValueRec> v = {Snap(At(10, 0), 100), Snap(At(10, 1), 110), Snap(At(10, 1, 58), 110)};
+  SeriesPoints ema;
+  double lo = 1e8, hi = -1e8;
+  FillEmaSeries(v, BaseOf(v), ema, 1, lo, hi);
+  EXPECT_NEAR(ema.Y(ema.Count() - 1), 110, 1e-9);  // EMA(1) is the price itself
+  EXPECT_LE(hi, 110 + 1e-9);
+
+  // Random lists, shown periods starting anywhere: every EMA's last point lies within the
+  // prices (grid minutes within the bracket tolerance of a snapshot may pass them by a hair).
+  std::mt19937 rng(5);
+  for (int round = 0; round < 60; ++round) {
+    const auto data = RandomWalk(rng, 30 + round, At(9, 30, round), 150);
+    const SeriesPoints base = BaseOf(data, data.size() * (round % 4) / 5);
+    float pmin = 1e9f, pmax = -1e9f;
+    for (const ValueRec& r : data) pmin = std::min(pmin, r.Last), pmax = std::max(pmax, r.Last);
+    for (double period : {1.0, 2.0, 5.0}) {
+      SeriesPoints out;
+      double a = 1e8, b = -1e8;
+      FillEmaSeries(data, base, out, period, a, b);
+      ASSERT_GT(out.Count(), 0);
+      const double end = out.Y(out.Count() - 1);
+      EXPECT_TRUE(end >= pmin - 1e-6 && end <= pmax + 1e-6) << round << " " << period << ": " << end;
+    }
+    SeriesPoints mid, rsi;
+    double vmin, vmax;
+    FillRsiSeries(data, base, mid, rsi, 2, vmin, vmax);
+    for (int i = 0; i < rsi.Count(); ++i) ASSERT_TRUE(rsi.Y(i) >= 0 && rsi.Y(i) <= 100) << round << " " << i;
+  }
+}

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <initializer_list>
+#include <memory>
 #include <random>
 
 #include "chart_test_data.h"
@@ -242,4 +244,152 @@ TEST(Redraw, AxisSteps) {
   s.IndParam[1][1] = 1;
   r = c.redraw.AddToChart(true, &src, s, false, env);
   EXPECT_GT(r.PriceAxisMax, 50);
+}
+
+namespace {
+
+// Redraws after every snapshot and once in full; both must agree. Returns the full chart.
+std::unique_ptr<Chart> IncrementalAndFull(const std::vector<ValueRec>& all, const ChartSettings& s, int filter,
+                                          RedrawResult& full) {
+  RedrawEnv env;
+  env.FilterPercent = filter;
+  VectorSource src;
+  Chart inc;
+  for (const ValueRec& r : all) {
+    src.Append(r);
+    inc.redraw.AddToChart(false, &src, s, false, env);
+  }
+  auto c = std::make_unique<Chart>();
+  full = c->redraw.AddToChart(true, &src, s, false, env);
+  for (int k = 0; k < 8; ++k) ExpectSameSeries(inc.price[k], c->price[k], "price");
+  for (int k = 0; k < 3; ++k) ExpectSameSeries(inc.bottom[k], c->bottom[k], "bottom");
+  EXPECT_EQ(inc.redraw.LastPrice, c->redraw.LastPrice);
+  return c;
+}
+
+std::vector<ValueRec> Prices(std::initializer_list<float> prices) {
+  std::vector<ValueRec> v;
+  int k = 0;
+  for (float p : prices) {
+    v.push_back(Snap(At(10, 0, 10.0 * k), p, p - 0.05f, p + 0.05f, 100.0f * k));
+    ++k;
+  }
+  return v;
+}
+
+}  // namespace
+
+TEST(Redraw, AMoveThatHoldsIsTakenAfterThreeAgreeingSnapshots) {
+  ChartSettings s;
+  // +40 % and -35 % with Filter 30, -6 % with Filter 5: the line, the caption's price and the
+  // scale follow the new level from the third snapshot at it.
+  for (const auto& [filter, factor] : {std::pair{30, 1.40f}, std::pair{30, 0.65f}, std::pair{5, 0.94f}}) {
+    std::vector<ValueRec> all;
+    for (int k = 0; k < 20; ++k) {
+      const float p = k < 10 ? 100.0f : 100.0f * factor + 0.01f * (k % 2);
+      all.push_back(Snap(At(10, k), p, p - 0.05f, p + 0.05f, 100.0f * k));
+    }
+    RedrawResult r;
+    const auto c = IncrementalAndFull(all, s, filter, r);
+    SCOPED_TRACE(testing::Message() << "filter " << filter << " factor " << factor);
+    EXPECT_EQ(c->price[0].Y(10), 100);  // the first two at the new level are held ...
+    EXPECT_EQ(c->price[0].Y(11), 100);
+    EXPECT_FLOAT_EQ(c->price[0].Y(12), all[12].Last);  // ... the third takes it
+    EXPECT_FLOAT_EQ(c->price[0].Y(19), all[19].Last);
+    EXPECT_FLOAT_EQ(c->redraw.LastPrice, all[19].Last);
+    EXPECT_FLOAT_EQ(c->price[1].Y(19), all[19].Bid);
+    EXPECT_LE(r.PriceAxisMin, std::min(100.0f, all[19].Last));
+    EXPECT_GE(r.PriceAxisMax, std::max(100.0f, all[19].Last));
+  }
+}
+
+TEST(Redraw, OneOrTwoBadTicksNeverMoveTheLine) {
+  ChartSettings s;
+  RedrawResult r;
+  // A single bad tick, two that agree with each other, and two that do not.
+  const auto one = Prices({50, 50.1f, 80, 50.2f, 50.1f});
+  const auto c1 = IncrementalAndFull(one, s, 30, r);
+  EXPECT_FLOAT_EQ(c1->price[0].Y(2), 50.1f);
+  EXPECT_LT(r.PriceAxisMax, 51);
+  const auto two = Prices({50, 50.1f, 80, 80.5f, 50.2f, 50.1f});
+  const auto c2 = IncrementalAndFull(two, s, 30, r);
+  EXPECT_FLOAT_EQ(c2->price[0].Y(2), 50.1f);
+  EXPECT_FLOAT_EQ(c2->price[0].Y(3), 50.1f);
+  EXPECT_FLOAT_EQ(c2->price[0].Y(4), 50.2f);
+  EXPECT_LT(r.PriceAxisMax, 51);
+  // A run that breaks up starts over: 80, 20, 80 never agree, so nothing is taken.
+  const auto mixed = Prices({50, 80, 20, 80, 20, 50.3f});
+  const auto c3 = IncrementalAndFull(mixed, s, 30, r);
+  for (int i = 1; i <= 4; ++i) EXPECT_FLOAT_EQ(c3->price[0].Y(i), 50) << i;
+  EXPECT_FLOAT_EQ(c3->redraw.LastPrice, 50.3f);
+  // Zero prices never become a level, however many come in a row.
+  const auto zeros = Prices({50, 0, 0, 0, 0});
+  const auto c4 = IncrementalAndFull(zeros, s, 30, r);
+  EXPECT_FLOAT_EQ(c4->price[0].Y(4), 50);
+}
+
+TEST(Redraw, ARejectedTickMovesNeitherOverlaysNorIndicatorsNorTheScale) {
+  // A stock trading between 46 and 50, with one bad tick at 75.
+  std::vector<ValueRec> good;
+  for (int k = 0; k < 240; ++k) {
+    const float p = 48.0f + 2.0f * static_cast<float>(std::sin(k / 9.0));
+    good.push_back(Snap(At(9, 30, 30.0 * k), p, p - 0.05f, p + 0.05f, 1000.0f * k));
+  }
+  std::vector<ValueRec> bad = good;
+  bad[150].Last = 75;
+  bad[150].Bid = 74.9f;
+  bad[150].Ask = 75.1f;
+  // What the chart should show: the bad tick carrying the last accepted prices.
+  good[150].Last = good[149].Last;
+  good[150].Bid = good[149].Bid;
+  good[150].Ask = good[149].Ask;
+  for (const char* bottom : {"RSI", "MACD", "Slow Stoch.", "Volume"}) {
+    ChartSettings s;
+    s.IndName[1] = "SMA";
+    s.IndName[2] = "Bollinger High";
+    s.IndName[3] = "Bollinger Low";
+    s.IndName[4] = "EMA";
+    s.IndName[5] = "PV Trend";
+    s.IndName[6] = bottom;
+    RedrawResult rb, rg;
+    const auto cb = IncrementalAndFull(bad, s, 30, rb);
+    const auto cg = IncrementalAndFull(good, s, 30, rg);
+    SCOPED_TRACE(bottom);
+    // The bands get no point at a rejected snapshot; everything else is as if it never came.
+    for (int k : {4, 5}) {
+      SeriesPoints without;
+      for (int i = 0; i < cg->price[k].Count(); ++i)
+        if (cg->price[k].X(i) != bad[150].Time) without.Append(cg->price[k].X(i), cg->price[k].Y(i));
+      ExpectSameSeries(cb->price[k], without, "band");
+      cg->price[k] = without;
+    }
+    for (int k = 0; k < 8; ++k) ExpectSameSeries(cb->price[k], cg->price[k], "price");
+    for (int k = 0; k < 3; ++k) ExpectSameSeries(cb->bottom[k], cg->bottom[k], "bottom");
+    EXPECT_EQ(rb.PriceAxisMax, rg.PriceAxisMax);
+    EXPECT_LT(rb.PriceAxisMax, 51);
+  }
+}
+
+TEST(Redraw, ResizeRescalesTheAxesForTheNewSize) {
+  VectorSource src;
+  for (int m = 0; m < 90; ++m) src.Append(Snap(At(10, m), 20.0f + (m % 10) * 0.1f, 0, 0));
+  ChartSettings s;
+  Chart c;
+  EXPECT_FALSE(c.redraw.Rescale(s, false, RedrawEnv()).has_value());  // nothing drawn yet
+  RedrawEnv tiny;
+  tiny.PriceHeight = 8;
+  tiny.PriceWidth = 14;
+  c.redraw.AddToChart(false, &src, s, false, tiny);
+  RedrawEnv big;
+  big.PriceHeight = 400;
+  big.PriceWidth = 700;
+  const auto rescaled = c.redraw.Rescale(s, false, big);
+  Chart fresh;
+  const RedrawResult want = fresh.redraw.AddToChart(false, &src, s, false, big);
+  ASSERT_TRUE(rescaled.has_value());
+  EXPECT_EQ(rescaled->PriceAxisMin, want.PriceAxisMin);
+  EXPECT_EQ(rescaled->PriceAxisMax, want.PriceAxisMax);
+  EXPECT_EQ(rescaled->PriceIncrement, want.PriceIncrement);
+  EXPECT_EQ(rescaled->TimeAxisMax, want.TimeAxisMax);
+  EXPECT_LT(rescaled->TimeAxisMax - At(11, 29), 2 * MinuteDays);  // not far into the future
 }
