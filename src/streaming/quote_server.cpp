@@ -1,11 +1,13 @@
 #include "streaming/quote_server.h"
 
 #include <algorithm>
-#include <chrono>
 #include <charconv>
 #include <cmath>
 #include <mutex>
 #include <stdexcept>
+
+#include "platform/clock.h"
+#include "platform/messages.h"
 
 #include "core/add_snap.h"
 #include "core/indices.h"
@@ -26,10 +28,40 @@ constexpr const char* kSection = "VNServer";
 constexpr const char* kOwner = "VNSRV";
 constexpr const char* kCrLf = "\r\n";
 
-// A data lock that could not be obtained fails the request instead of serving a guess.
-[[noreturn]] void LockFailed(const MyCriticalSection& cs) {
-  throw std::runtime_error("lock " + cs.Name() + " not obtained");
+// A request from outside waits for shared data only briefly and never raises the deadlock
+// report: data held longer than this (all the waits of one reply together) gets the busy
+// reply, which the peer can retry.
+constexpr int kLockWaitMs = 500;
+
+// Tries take until deadline (a TickMs value), at the named locks' own pace; gives up at once
+// on shut-down.
+template <typename Take>
+bool TakeBy(int64_t deadline, Take take) {
+  for (;;) {
+    if (take()) return true;
+    if (ShuttingDown.load() || TickMs() >= deadline) return false;
+    SleepMs(MyCriticalSection::RoundMs);
+  }
 }
+
+// Holds a named lock for a scope when it was obtained by the deadline.
+class BoundedHold {
+public:
+  BoundedHold(MyCriticalSection& cs, std::string_view owner, int64_t deadline)
+      : cs_(cs), ok_(TakeBy(deadline, [&] { return cs.TryEnterNow(owner); })) {}
+  ~BoundedHold() {
+    if (ok_) cs_.Leave();
+  }
+  BoundedHold(const BoundedHold&) = delete;
+  BoundedHold& operator=(const BoundedHold&) = delete;
+  explicit operator bool() const { return ok_; }
+
+private:
+  MyCriticalSection& cs_;
+  bool ok_;
+};
+
+int64_t LockDeadline() { return TickMs() + kLockWaitMs; }
 
 void AppendInt(std::string& out, int64_t value) {
   char buf[24];
@@ -60,16 +92,15 @@ void AppendEscaped(std::string& out, std::string_view text) {
 
 // Readers of the quote fields take turns here, so that they do not collide on AddSnapLock,
 // whose waits sleep for milliseconds; only the writers then contend with one reader. A reader
-// that cannot get its turn within the limit fails its request rather than queue without end.
-std::timed_mutex QuoteReaderGate;
-constexpr std::chrono::seconds kReaderGateWait{2};
+// that cannot get its turn within its wait gets the busy reply rather than queue without end.
+std::mutex QuoteReaderGate;
 
-// Table keys that pass the filter, comma-separated, read under the table's lock.
+// Table keys that pass the filter, comma-separated.
 template <typename Filter>
 std::string ListSymbols(Filter filter) {
-  // Try-only: a held lock fails this request instead of raising the deadlock report.
-  LockHold hold(StockListLock, "LSTS", true);
-  if (!hold) LockFailed(StockListLock);
+  // Try-only, and the walk runs even without the lock: the table is made to be read beside
+  // the adding of symbols.
+  BoundedHold hold(StockListLock, "LSTS", LockDeadline());
   std::string out;
   const int count = StockTable.Count();
   for (int i = 0; i < count; ++i) {
@@ -130,6 +161,8 @@ VNServer::VNServer() {
   // A web page must not read the portfolios through the user's browser: a request that
   // names another host (a rebound DNS name) is refused.
   listener_.HostCheck = [](const std::string& host) { return vn::net::IsLoopbackHost(host); };
+  // GETLASTQUOTE may name a few thousand symbols.
+  listener_.LongQueryDocument = "/REQ";
   vn::net::SetNetLogHandler([](const std::string& line) { WriteLog(line); });
   listener_.OnCommandGet = [this](vn::net::TWinshoeServerThread* thread, vn::net::THTTPRequestInfo& rq,
                                   vn::net::THTTPResponseInfo& rs) { VNServerCommandGet(thread, rq, rs); };
@@ -193,6 +226,15 @@ void VNServer::VNServerCommandGet(vn::net::TWinshoeServerThread*, vn::net::THTTP
     if (!params[i].empty() && params[i][0] == SplitEndMark) params.SetString(i, params[i].substr(1));
   const std::string command = params.Empty() ? std::string("**none**") : UpperCase(params[0]);
 
+  try {
+    Dispatch(command, params, request, response);
+  } catch (const ServerBusy&) {
+    SendServerReply(response, BusyText);
+  }
+}
+
+void VNServer::Dispatch(const std::string& command, StringList& params, vn::net::THTTPRequestInfo& request,
+                        vn::net::THTTPResponseInfo& response) {
   // Data goes after "OK"; an empty result or an error is sent on its own.
   auto answer = [&](const std::string& data, const char* whenEmpty) {
     if (data.empty())
@@ -206,6 +248,8 @@ void VNServer::VNServerCommandGet(vn::net::TWinshoeServerThread*, vn::net::THTTP
     std::string data;
     try {
       data = ListPortfolios();
+    } catch (const ServerBusy&) {
+      throw;
     } catch (const std::exception& e) {
       SendServerReply(response, std::string("Error: ") + e.what());
       return;
@@ -217,7 +261,11 @@ void VNServer::VNServerCommandGet(vn::net::TWinshoeServerThread*, vn::net::THTTP
       return;
     }
     std::string data;
-    GetPortSymbols(params[1], data);
+    {
+      BoundedHold hold(PortLock, "PORTSYMS", LockDeadline());
+      if (!hold) throw ServerBusy();
+      GetPortSymbolsLocked(params[1], data);
+    }
     if (data.empty())
       SendServerReply(response, "Error: no such portfolio " + quoted(params[1]));
     else
@@ -275,8 +323,9 @@ void VNServer::ReplyCache::Store(const std::string& key, uint64_t generation,
 }
 
 std::string VNServer::ListPortfolios() {
-  LockHold hold(PortLock, "ENUM", true);
-  if (!hold) LockFailed(PortLock);
+  // Unlike the symbol table, the portfolios may be replaced as a whole: never walked unlocked.
+  BoundedHold hold(PortLock, "ENUM", LockDeadline());
+  if (!hold) throw ServerBusy();
   std::string out;
   for (const PortType& p : PortList) {
     out += p.Id;
@@ -300,16 +349,13 @@ std::string VNServer::ListIndexSymbols() {
 }
 
 void VNServer::ExpandAllSymbols(StringList& params) {
-  // Keys stay in place for the table's life; they are stored upper-cased, so byte order is
-  // the list's case-blind order.
+  // Read without the table's lock: the table is made to be read beside the adding of
+  // symbols. Keys stay in place for the table's life; they are stored upper-cased, so byte
+  // order is the list's case-blind order.
   std::vector<const std::string*> keys;
-  {
-    LockHold hold(StockListLock, "LSTS", true);
-    if (!hold) LockFailed(StockListLock);
-    const int count = StockTable.Count();
-    keys.reserve(static_cast<size_t>(count));
-    for (int i = 0; i < count; ++i) keys.push_back(&StockTable.Strings(i));
-  }
+  const int count = StockTable.Count();
+  keys.reserve(static_cast<size_t>(count));
+  for (int i = 0; i < count; ++i) keys.push_back(&StockTable.Strings(i));
   std::sort(keys.begin(), keys.end(), [](const std::string* a, const std::string* b) { return *a < *b; });
   params.Clear();
   params.Add(std::string(2, '\x01'));  // the placeholder sorts before every symbol
@@ -331,13 +377,15 @@ std::string VNServer::BuildLastQuotes(const StringList& params) {
   // The fields are copied first and formatted after every lock is released.
   std::vector<StockQuote> quotes(static_cast<size_t>(count));
   {
-    std::unique_lock gate(QuoteReaderGate, kReaderGateWait);
-    if (!gate) throw std::runtime_error("quote readers busy");
+    // One wait for the whole walk, however many symbols it holds.
+    const int64_t deadline = LockDeadline();
+    std::unique_lock gate(QuoteReaderGate, std::defer_lock);
+    if (!TakeBy(deadline, [&] { return gate.try_lock(); })) throw ServerBusy();
     for (size_t k = 0; k < records.size(); ++k) {
       if (k + 4 < records.size() && records[k + 4]) __builtin_prefetch(&records[k + 4]->Quote);
       // Once per symbol, so that quote updates can run between them.
-      LockHold hold(AddSnapLock, kOwner, true);
-      if (!hold) LockFailed(AddSnapLock);
+      BoundedHold hold(AddSnapLock, kOwner, deadline);
+      if (!hold) throw ServerBusy();
       if (special[k])
         GetStockQuote(symbolAt(static_cast<int>(k) + 1), quotes[k], 0);
       else if (records[k])
@@ -371,7 +419,7 @@ bool VNServer::CollectTimeSales(StockInfoType& rec, double start, double end, st
   constexpr double slack = 0.5 / MSecsPerDay;
   const double first = start - slack, last = end + slack;
   ValueList& list = rec.Values;
-  LockHold hold(list.Cs(), kOwner);
+  BoundedHold hold(list.Cs(), kOwner, LockDeadline());
   if (!hold) return false;
   double previous = 0;
   const ValueRec* v = list.Data();
@@ -395,7 +443,7 @@ std::string VNServer::BuildTimeSales(const StringList& params) {
   // Lines are formatted after the list's lock is released, so that AddSnap waits only for
   // the copy.
   std::vector<TimeSalesRow> rows;
-  if (!CollectTimeSales(*rec, start, end, rows)) LockFailed(rec->Values.Cs());
+  if (!CollectTimeSales(*rec, start, end, rows)) throw ServerBusy();
   out.reserve(rows.size() * 40);
   for (const TimeSalesRow& r : rows) {
     AppendTime(out, r.Time);

@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <exception>
 #include <string_view>
 #include <vector>
 
@@ -46,8 +47,15 @@ public:
   void VNServerCommandGet(vn::net::TWinshoeServerThread* thread, vn::net::THTTPRequestInfo& request,
                           vn::net::THTTPResponseInfo& response);
 
-  // The reply builders: the data text, empty when there is nothing. They throw when a lock
-  // guarding their data could not be obtained.
+  // The one reply to a request whose data stayed locked longer than a request may wait.
+  static constexpr const char* BusyText = "Error: busy, try again";
+  // What a reply builder throws when its data stayed locked.
+  struct ServerBusy : std::exception {
+    const char* what() const noexcept override { return BusyText; }
+  };
+
+  // The reply builders: the data text, empty when there is nothing. They throw ServerBusy
+  // when a lock guarding their data could not be obtained.
   static std::string ListPortfolios();
   static std::string ListAllSymbols();
   static std::string ListEquitySymbols();
@@ -84,6 +92,8 @@ private:
     std::vector<Entry> entries_;  // most recently stored last
   };
 
+  void Dispatch(const std::string& command, StringList& params, vn::net::THTTPRequestInfo& request,
+                vn::net::THTTPResponseInfo& response);
   // Sends "<PRE>" + text + data + "</PRE>" as the whole reply.
   static void SendServerReply(vn::net::THTTPResponseInfo& response, std::string_view text,
                               std::string_view data = {});

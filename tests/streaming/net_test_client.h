@@ -1,8 +1,7 @@
 #pragma once
-// Small blocking HTTP client and process probes for the listener tests.
+// Small blocking HTTP client and a wait helper for the listener tests.
 
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -65,16 +64,6 @@ inline std::string Exchange(int port, const std::string& request) {
 inline std::string Body(const std::string& reply) {
   const size_t p = reply.find("\r\n\r\n");
   return p == std::string::npos ? std::string() : reply.substr(p + 4);
-}
-
-inline int ProcessThreadCount() {
-  int n = 0;
-  if (DIR* d = ::opendir("/proc/self/task")) {
-    while (dirent* e = ::readdir(d))
-      if (e->d_name[0] != '.') ++n;
-    ::closedir(d);
-  }
-  return n;
 }
 
 inline bool WaitUntil(const std::function<bool()>& condition,

@@ -32,12 +32,13 @@ std::string ErrorPage(int code, const std::string& detail) {
 
 constexpr std::chrono::milliseconds kLingerTime{1000};
 constexpr size_t kLingerBytes = 1 << 20;
-constexpr size_t kRefuseDrainBytes = 64 * 1024;
 
 }  // namespace
 
 TWinshoeHTTPListener::TWinshoeHTTPListener() {
   Port = 80;
+  // A request marks itself received (BeginServing), so a client still owing one can give way.
+  IdleGivesWay = true;
 }
 
 TWinshoeHTTPListener::~TWinshoeHTTPListener() {
@@ -51,12 +52,47 @@ bool TWinshoeHTTPListener::HandleConnection(TWinshoeServerThread* thread) {
   return true;
 }
 
+bool TWinshoeHTTPListener::TakesLongQuery(std::string_view target) const {
+  return !LongQueryDocument.empty() &&
+         SameTextAscii(target.substr(0, target.find_first_of("? ")), LongQueryDocument);
+}
+
+std::string TWinshoeHTTPListener::ReadRequestLine(TWinshoeSocket& connection) {
+  try {
+    return connection.ReadLn(MaxRequestLine);
+  } catch (const EWinshoeLineTooLong&) {
+    // The longer limit only once the line shows its document; the buffer still grows only
+    // as the bytes arrive.
+    const std::string_view head = connection.Unread();
+    const size_t blank = head.find(' ');
+    if (blank == std::string_view::npos) throw;
+    const std::string_view target = head.substr(blank + 1);
+    if (target.find_first_of("? ") == std::string_view::npos || !TakesLongQuery(target)) throw;
+    return connection.ReadLn(MaxLongQueryLine);
+  }
+}
+
 void TWinshoeHTTPListener::ReadRequest(TWinshoeSocket& connection, THTTPRequestInfo& request) {
   // Headers, then the query for POST (first body line) or from the document.
   connection.CaptureHeader(request.Headers, MaxHeaderLines, MaxHeaderBytes);
+  // Requests that peers and proxies could read two ways are refused: a name with blanks
+  // before its colon ("Host :" would escape the Host check), a second Host, lengths that
+  // disagree.
+  size_t hosts = 0;
+  std::string length;
+  for (const auto& [name, value] : request.Headers) {
+    if (name.empty() || name.find_first_of(" \t") != std::string::npos)
+      throw EBadRequest("Error in parsing header.");
+    if (SameTextAscii(name, "Host") && ++hosts > 1) throw EBadRequest("More than one Host header.");
+    if (SameTextAscii(name, "Content-Length")) {
+      if (!length.empty() && TrimAscii(value) != length) throw EBadRequest("Conflicting Content-Length.");
+      length = TrimAscii(value);
+    }
+  }
 
   std::string path = request.Document;
   std::string query;
+  const size_t queryLimit = TakesLongQuery(path) ? MaxLongQueryLine : MaxRequestLine;
   if (request.Command == "POST") {
     if (request.Headers.Has("Content-Length")) {
       const std::string text = TrimAscii(request.Headers.Values("Content-Length"));
@@ -64,12 +100,12 @@ void TWinshoeHTTPListener::ReadRequest(TWinshoeSocket& connection, THTTPRequestI
       const auto res = std::from_chars(text.data(), text.data() + text.size(), length);
       if (text.empty() || res.ec != std::errc() || res.ptr != text.data() + text.size())
         throw EBadRequest("Invalid Content-Length.");
-      if (length > MaxRequestLine) throw EBadRequest("Request body is too long.");
+      if (length > queryLimit) throw EBadRequest("Request body is too long.");
       if (length > 0) query = connection.ReadBuffer(length);
       const size_t eol = query.find("\r\n");
       if (eol != std::string::npos) query.resize(eol);
     } else {
-      query = connection.ReadLn(MaxRequestLine);
+      query = connection.ReadLn(queryLimit);
     }
   } else {
     const size_t q = path.find('?');
@@ -108,14 +144,19 @@ void TWinshoeHTTPListener::ServeRequest(TWinshoeSocket& connection,
     lingering = true;
   };
 
-  const auto timeout = RequestTimeout;
-  connection.SetDeadline(TWinshoeSocket::Clock::now() + timeout);
+  // One deadline for the whole head, so a peer cannot stretch it byte by byte.
+  connection.SetDeadline(TWinshoeSocket::Clock::now() + RequestTimeout);
+  // False when the connection gave way to a new one while its request was still owed.
+  auto beginServing = [&] {
+    if (thread && !thread->Connection().BeginServing())
+      throw EWinshoeClosedSocket("The connection gave way to a new one.");
+  };
   try {
     THTTPRequestInfo request;
     bool handlerRunning = false;
     std::unique_ptr<THTTPResponseInfo> response;
     try {
-      std::string line = connection.ReadLn(MaxRequestLine);
+      std::string line = ReadRequestLine(connection);
       // The version follows the last blank; before it, the command and the document.
       const int last = RPos(" ", line);
       if (last == 0) throw EBadRequest("Error in parsing command.");
@@ -128,6 +169,7 @@ void TWinshoeHTTPListener::ServeRequest(TWinshoeSocket& connection,
                          (request.Command == "HEAD" && OnCommandGet);
       if (!known) {
         if (OnCommandOther) {
+          beginServing();
           connection.ClearDeadline();
           OnCommandOther(thread, request.Command, request.Version, request.Document);
           lingering = true;
@@ -136,12 +178,13 @@ void TWinshoeHTTPListener::ServeRequest(TWinshoeSocket& connection,
         }
       } else {
         ReadRequest(connection, request);
+        beginServing();
         if (HostCheck && request.Headers.Has("Host") && !HostCheck(request.Headers.Values("Host"))) {
           reply(403, "The host \"" + request.Headers.Values("Host") + "\" is not served here.");
         } else {
           response = std::make_unique<THTTPResponseInfo>(&connection);
           if (!ServerSoftware.empty()) response->ServerSoftware = ServerSoftware;
-          connection.SetDeadline(TWinshoeSocket::Clock::now() + timeout);
+          connection.SetDeadline(TWinshoeSocket::Clock::now() + ReplyTimeout);
           handlerRunning = true;
           if (OnCommandGet) OnCommandGet(thread, request, *response);
           handlerRunning = false;
@@ -177,23 +220,6 @@ void TWinshoeHTTPListener::ServeRequest(TWinshoeSocket& connection,
     connection.LingeringClose(kLingerTime, kLingerBytes);
   else
     connection.Disconnect();
-}
-
-void TWinshoeHTTPListener::RefuseConnection(int fd) {
-  std::string text = "HTTP/1.0 503 Service Unavailable\r\n";
-  if (!ServerSoftware.empty()) text += "Server: " + ServerSoftware + "\r\n";
-  text += "Content-Type: text/html\r\nContent-Length: 0\r\n\r\n";
-  // Never block the accept thread: a peer that cannot take these few bytes gets nothing.
-  [[maybe_unused]] ssize_t n = ::send(fd, text.data(), text.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-  ::shutdown(fd, SHUT_WR);
-  // Drop what has already arrived so the close is not a reset, but never more than a bounded
-  // amount: a peer that keeps sending must not hold the accept thread.
-  char sink[4096];
-  size_t drained = 0;
-  ssize_t got;
-  while (drained < kRefuseDrainBytes && (got = ::recv(fd, sink, sizeof sink, MSG_DONTWAIT)) > 0)
-    drained += static_cast<size_t>(got);
-  ::close(fd);
 }
 
 }  // namespace vn::net

@@ -25,9 +25,15 @@ class TWinshoeHTTPListener : public TWinshoeListener {
   // Called with the Host header when the request has one; false refuses it with 403.
   std::function<bool(const std::string& host)> HostCheck;
 
-  // The request head must arrive, and the reply be taken, within this time each.
-  std::chrono::milliseconds RequestTimeout{30000};
+  // The request head must arrive within RequestTimeout of the connection; the handler's reply
+  // must then be taken within ReplyTimeout.
+  std::chrono::milliseconds RequestTimeout{10000};
+  std::chrono::milliseconds ReplyTimeout{30000};
   size_t MaxRequestLine = 8192;
+  // A query to this document (any case; empty = none) may be up to MaxLongQueryLine long, in
+  // the request line or as a POST body line: it can name thousands of symbols.
+  std::string LongQueryDocument;
+  size_t MaxLongQueryLine = 256 * 1024;
   size_t MaxHeaderLines = 100;
   size_t MaxHeaderBytes = 65536;
 
@@ -37,11 +43,11 @@ class TWinshoeHTTPListener : public TWinshoeListener {
   // thread is passed to the events and may be null.
   void ServeRequest(TWinshoeSocket& connection, TWinshoeServerThread* thread);
 
- protected:
-  void RefuseConnection(int fd) override;
-
  private:
   void ReadRequest(TWinshoeSocket& connection, THTTPRequestInfo& request);
+  // target: the document and what follows it; true when its path is LongQueryDocument.
+  bool TakesLongQuery(std::string_view target) const;
+  std::string ReadRequestLine(TWinshoeSocket& connection);
 };
 
 }  // namespace vn::net

@@ -34,6 +34,11 @@ void TWinshoeServer::Touch() {
   SetLastActivity(Listener->Now());
 }
 
+bool TWinshoeServer::BeginServing() {
+  int expected = kAwaiting;
+  return fPhase.compare_exchange_strong(expected, kServing) || expected == kServing;
+}
+
 void TWinshoeServer::Disconnect() {
   TWinshoeSocket::Disconnect();
   PeerPort = 0;
@@ -67,7 +72,7 @@ void TWinshoeServerThread::ServeConnection() {
   }
   // A failed connection is closed at once rather than left open until the listener goes.
   fConnection->Disconnect();
-  fListener->ConnectionClosed();
+  fListener->ConnectionClosed(*fConnection);
   try {
     AfterRun();
   } catch (...) {
@@ -181,6 +186,8 @@ std::list<std::unique_ptr<TWinshoeServerThread>> TWinshoeListener::StopThreads(b
 bool TWinshoeListener::ParkThread(TWinshoeServerThread* thread) {
   std::unique_ptr<TWinshoeServer> ended;  // freed after the lock is released
   std::unique_lock lock(fThreadsMutex);
+  // A sweep may be asking OnSessionTimeout about this connection: it stays until that ends.
+  fSweepDone.wait(lock, [&] { return !thread->fConnection->Busy; });
   ended = std::move(thread->fConnection);
   if (thread->fStopping || !thread->fReusable || !fActive) return false;
   fIdle.push_back(thread);
@@ -224,6 +231,41 @@ size_t TWinshoeListener::ThreadCount() const {
   return BusyThreadsLocked();
 }
 
+size_t TWinshoeListener::StartedThreadCount() const {
+  std::lock_guard lock(fThreadsMutex);
+  // The accept thread runs exactly while the listener is active.
+  return fThreads.size() + (fActive ? 1 : 0);
+}
+
+void TWinshoeListener::ConnectionClosed(TWinshoeServer& connection) {
+  // A connection that gave way had its slot released by the accept thread already.
+  if (connection.fPhase.exchange(TWinshoeServer::kClosed) == TWinshoeServer::kGaveWay) return;
+  // The accept thread may be waiting for this slot.
+  if (fOpenConnections.fetch_sub(1, std::memory_order_relaxed) >= MaxConnections) SignalWake();
+}
+
+bool TWinshoeListener::MakeRoom() {
+  if (fOpenConnections.load(std::memory_order_relaxed) < MaxConnections) return true;
+  if (!IdleGivesWay) return false;
+  const auto now = Now();
+  std::lock_guard lock(fThreadsMutex);
+  TWinshoeServer* slowest = nullptr;
+  for (const auto& t : fThreads) {
+    if (!t->HasConnection() || t->Finished()) continue;
+    TWinshoeServer& conn = t->Connection();
+    if (!conn.AwaitingRequest() || conn.Busy || now - conn.AcceptedAt < GiveWayAfter) continue;
+    if (!slowest || conn.LastActivity() < slowest->LastActivity()) slowest = &conn;
+  }
+  if (!slowest) return false;
+  int expected = TWinshoeServer::kAwaiting;
+  // Lost only to the connection starting to serve its request just now: no room this time.
+  if (!slowest->fPhase.compare_exchange_strong(expected, TWinshoeServer::kGaveWay)) return false;
+  fOpenConnections.fetch_sub(1, std::memory_order_relaxed);
+  // Its thread, blocked reading, wakes to a closed connection; the socket is its to close.
+  slowest->WakeUp();
+  return true;
+}
+
 void TWinshoeListener::SignalWake() {
   const uint64_t one = 1;
   [[maybe_unused]] ssize_t n = ::write(fWakeFd, &one, sizeof one);
@@ -254,33 +296,43 @@ void TWinshoeListener::SweepIdleConnections() {
   if (fSessionTimeout <= 0) return;
   const auto limit = std::chrono::minutes(fSessionTimeout.load());
   const auto now = Now();
-  std::vector<TWinshoeServerThread*> expired;
+  std::vector<TWinshoeServerThread*> idle;
   {
     std::lock_guard lock(fThreadsMutex);
     for (auto it = fThreads.rbegin(); it != fThreads.rend(); ++it) {
       TWinshoeServerThread* t = it->get();
       if (!t->HasConnection() || t->Finished() || t->Terminated()) continue;
       TWinshoeServer& conn = t->Connection();
-      if (conn.Busy) continue;
-      if (now - conn.LastActivity() < limit) continue;
-      bool keep = false;
-      if (OnSessionTimeout) {
-        conn.Busy = true;
-        try {
-          OnSessionTimeout(t, keep);
-        } catch (...) {
-          NetLog("OnSessionTimeout raised an exception");
-        }
-        conn.Busy = false;
+      if (conn.Busy || now - conn.LastActivity() < limit) continue;
+      // Busy keeps the thread and its connection in place until the flag clears below.
+      conn.Busy = true;
+      idle.push_back(t);
+    }
+  }
+  // The handler runs without the list lock: it may ask the listener anything.
+  std::vector<char> keep(idle.size(), 0);
+  if (OnSessionTimeout)
+    for (size_t i = 0; i < idle.size(); ++i) {
+      bool k = false;
+      try {
+        OnSessionTimeout(idle[i], k);
+      } catch (...) {
+        NetLog("OnSessionTimeout raised an exception");
       }
-      if (keep)
+      keep[i] = k;
+    }
+  {
+    std::lock_guard lock(fThreadsMutex);
+    for (size_t i = 0; i < idle.size(); ++i) {
+      TWinshoeServer& conn = idle[i]->Connection();
+      if (keep[i])
         conn.SetLastActivity(now);
       else
-        expired.push_back(t);
+        idle[i]->Terminate();  // only wakes it: it ends its connection and waits for the next
+      conn.Busy = false;
     }
-    // Only wakes the thread: it ends its connection itself and waits for the next one.
-    for (TWinshoeServerThread* t : expired) t->Terminate();
   }
+  fSweepDone.notify_all();
 }
 
 int TWinshoeListener::NextPollTimeout() {
@@ -294,8 +346,15 @@ int TWinshoeListener::NextPollTimeout() {
 }
 
 void TWinshoeListener::AcceptConnections() {
-  pollfd fds[2] = {{Handle(), POLLIN, 0}, {fWakeFd, POLLIN, 0}};
-  const int rc = ::poll(fds, 2, NextPollTimeout());
+  // While full with nobody able to give way, waiting clients stay in the kernel's queue; the
+  // accept thread looks again when a slot frees (a wake-up) or a connection grows old enough.
+  constexpr int kRoomRecheckMs = 50;
+  const bool waitingForRoom = fWaitingForRoom;
+  fWaitingForRoom = false;
+  pollfd fds[2] = {{waitingForRoom ? -1 : Handle(), POLLIN, 0}, {fWakeFd, POLLIN, 0}};
+  int timeout = NextPollTimeout();
+  if (waitingForRoom && (timeout < 0 || timeout > kRoomRecheckMs)) timeout = kRoomRecheckMs;
+  const int rc = ::poll(fds, 2, timeout);
   if (rc < 0 && errno != EINTR) throw EWinshoeSocketError(WinsockErrorFromErrno(errno));
   if (fds[1].revents) {
     DrainWake();
@@ -310,6 +369,15 @@ void TWinshoeListener::AcceptConnections() {
 
   // Take what the backlog holds, a bounded number at a time.
   for (int i = 0; i < 32; ++i) {
+    // Only a client that is already waiting makes an idle connection give way.
+    if (i > 0 && fOpenConnections.load(std::memory_order_relaxed) >= MaxConnections) {
+      pollfd pending{Handle(), POLLIN, 0};
+      if (::poll(&pending, 1, 0) <= 0) return;
+    }
+    if (!MakeRoom()) {
+      fWaitingForRoom = true;
+      return;
+    }
     sockaddr_in peer{};
     socklen_t len = sizeof peer;
     const int fd = ::accept4(Handle(), reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC);
@@ -332,6 +400,7 @@ void TWinshoeListener::AcceptConnections() {
         case ENOBUFS:
         case ENOMEM: {
           // Out of resources for now: log, pause briefly (waking on stop) and go on.
+          fAcceptResourceFailures.fetch_add(1);
           NetLog("Accept failed: " + SocketErrorText(WinsockErrorFromErrno(err)));
           pollfd wake{fWakeFd, POLLIN, 0};
           ::poll(&wake, 1, 100);
@@ -352,11 +421,8 @@ void TWinshoeListener::StartConnection(int fd, const std::string& peerAddress, i
   const int one = 1;
   ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
 
-  // The limit counts open connections, not threads still finishing a closed one.
-  if (fOpenConnections.load(std::memory_order_relaxed) >= MaxConnections) {
-    RefuseConnection(fd);
-    return;
-  }
+  // The limit counts open connections, not threads still finishing a closed one; MakeRoom
+  // has made sure there is a slot.
   fOpenConnections.fetch_add(1, std::memory_order_relaxed);
   std::unique_lock lock(fThreadsMutex);
   auto conn = std::make_unique<TWinshoeServer>(this);
@@ -365,7 +431,8 @@ void TWinshoeListener::StartConnection(int fd, const std::string& peerAddress, i
   conn->Port = Port;
   conn->PeerAddress = peerAddress;
   conn->PeerPort = peerPort;
-  conn->SetLastActivity(Now());
+  conn->AcceptedAt = Now();
+  conn->SetLastActivity(conn->AcceptedAt);
   if (!OnCreateThread && !fIdle.empty()) {
     // A parked thread takes it: no thread start for this connection.
     TWinshoeServerThread* t = fIdle.back();
@@ -397,10 +464,6 @@ void TWinshoeListener::StartConnection(int fd, const std::string& peerAddress, i
     fOpenConnections.fetch_sub(1, std::memory_order_relaxed);
     NetLog(std::string("Cannot serve connection: ") + e.what());
   }
-}
-
-void TWinshoeListener::RefuseConnection(int fd) {
-  ::close(fd);
 }
 
 }  // namespace vn::net

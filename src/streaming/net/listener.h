@@ -27,6 +27,12 @@ class TWinshoeServer : public TWinshoeSocket {
   std::string PeerAddress;  // dotted text
   int PeerPort = 0;
   std::atomic<bool> Busy{false};  // set while OnSessionTimeout runs for this connection
+  Clock::time_point AcceptedAt;
+
+  // Whether the peer still owes its request. The protocol marks the request received with
+  // BeginServing, which is false when the connection has already given way to a new one.
+  bool AwaitingRequest() const { return fPhase.load() == kAwaiting; }
+  bool BeginServing();
 
   Clock::time_point LastActivity() const;
   void SetLastActivity(Clock::time_point t);
@@ -36,6 +42,11 @@ class TWinshoeServer : public TWinshoeSocket {
   void Touch() override;
 
  private:
+  friend class TWinshoeListener;
+  static constexpr int kAwaiting = 0, kServing = 1, kGaveWay = 2, kClosed = 3;
+  // Moves away from kAwaiting only by compare-exchange, so that giving way and starting to
+  // serve never both happen, and the slot is released exactly once.
+  std::atomic<int> fPhase{kAwaiting};
   std::atomic<Clock::rep> fLastActivity{0};
 };
 
@@ -104,11 +115,17 @@ class TWinshoeListener : public TWinshoe {
   // Minutes of idleness after which a connection is dropped; 0 = never.
   void SetSessionTimeout(int minutes);
 
-  // Connections served at once; further ones are refused.
-  int MaxConnections = 64;
-  // Pending connections the kernel queues for accept. Deeper than the classic 5 so that a
-  // burst of clients is not stalled by dropped handshakes.
-  int ListenBacklog = 64;
+  // Connections served at once. Further clients wait in the kernel's accept queue until a
+  // slot frees (a blocked thread costs little); none is refused for being one too many.
+  int MaxConnections = 256;
+  // Pending connections the kernel queues for accept: a burst waits there for a slot.
+  int ListenBacklog = 1024;
+  // When every slot is taken and a client waits, the connection that still owes its request,
+  // has been connected for GiveWayAfter and has been silent longest is closed to make room:
+  // slow or idle clients cannot starve the others. Protocols that mark requests received
+  // (BeginServing) switch it on.
+  bool IdleGivesWay = false;
+  std::chrono::milliseconds GiveWayAfter{500};
   // How long a connection thread waits for the next connection before it ends.
   std::chrono::milliseconds ThreadIdleTime{2000};
   // How often idle connections are swept while SessionTimeout is set.
@@ -135,13 +152,15 @@ class TWinshoeListener : public TWinshoe {
 
   // Connection threads serving a connection now.
   size_t ThreadCount() const;
+  // Threads this listener started and has not yet joined, the accept thread included.
+  size_t StartedThreadCount() const;
+  // Accepts that failed for want of descriptors or memory (the listener went on).
+  int AcceptResourceFailures() const { return fAcceptResourceFailures.load(); }
 
  protected:
   // Switches off and stops and joins every connection thread. A derived listener calls it
   // first in its destructor, so that no thread runs into its half-destroyed parts.
   void Shutdown();
-  // Answers a connection over the limit; the base class only closes it.
-  virtual void RefuseConnection(int fd);
 
  private:
   friend class TWinshoeServerThread;
@@ -156,7 +175,9 @@ class TWinshoeListener : public TWinshoe {
   std::list<std::unique_ptr<TWinshoeServerThread>> StopThreads(bool idleOnly);
   size_t BusyThreadsLocked() const;
   // A served connection's socket has closed (its thread may still be finishing).
-  void ConnectionClosed() { fOpenConnections.fetch_sub(1, std::memory_order_relaxed); }
+  void ConnectionClosed(TWinshoeServer& connection);
+  // True when a new connection may be accepted, after making room if one may give way.
+  bool MakeRoom();
   void SignalWake();
   void DrainWake();
   int NextPollTimeout();
@@ -165,12 +186,15 @@ class TWinshoeListener : public TWinshoe {
   std::atomic<bool> fActive{false};
   std::atomic<int> fOpenConnections{0};  // accepted and not yet closed: what the limit counts
   std::atomic<int> fSessionTimeout{0};
+  std::atomic<int> fAcceptResourceFailures{0};
+  bool fWaitingForRoom = false;  // accept thread only: full, nobody could give way
   int fWakeFd = -1;
   std::atomic<Clock::rep> fNextSweep{0};
   std::unique_ptr<TWinshoeListenerThread> fListenerThread;
   mutable std::mutex fThreadsMutex;
   std::list<std::unique_ptr<TWinshoeServerThread>> fThreads;  // every thread not yet joined
   std::vector<TWinshoeServerThread*> fIdle;                    // parked, waiting for work
+  std::condition_variable fSweepDone;  // a connection's Busy flag was cleared
 };
 
 }  // namespace vn::net

@@ -1,12 +1,27 @@
 #include "net_log.h"
 
 #include <mutex>
+#include <string_view>
 
 namespace vn::net {
 
 namespace {
 std::mutex gLogMutex;
 std::function<void(const std::string&)> gLogHandler;
+
+std::string OneLogLine(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c != '\r' && c != '\n') {
+      out += c;
+    } else if (!(c == '\n' && i > 0 && text[i - 1] == '\r')) {
+      out += ' ';  // CR LF together become one blank
+    }
+  }
+  return out;
+}
 }  // namespace
 
 void SetNetLogHandler(std::function<void(const std::string&)> handler) {
@@ -14,7 +29,9 @@ void SetNetLogHandler(std::function<void(const std::string&)> handler) {
   gLogHandler = std::move(handler);
 }
 
-void NetLog(const std::string& line) {
+void NetLog(const std::string& text) {
+  // Error texts carry CR LF; a log line must stay one line.
+  const std::string line = OneLogLine(text);
   std::function<void(const std::string&)> handler;
   {
     std::lock_guard lock(gLogMutex);

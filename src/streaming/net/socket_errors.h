@@ -35,6 +35,11 @@ class EWinshoeSilentException : public EWinshoeException {
 class EWinshoeConnClosedGraceful : public EWinshoeException {
   using EWinshoeException::EWinshoeException;
 };
+// A line passed the reader's limit; the bytes read so far stay unread.
+class EWinshoeLineTooLong : public EWinshoeException {
+ public:
+  EWinshoeLineTooLong() : EWinshoeException("Line is too long.") {}
+};
 
 // Winsock error numbers used by the library by name.
 inline constexpr int WSAEINTR = 10004;

@@ -165,7 +165,7 @@ std::string TWinshoeSocket::ReadLn(size_t maxLength) {
     const size_t pos = fBuffer.find("\r\n", from);
     if (pos != std::string::npos) {
       const size_t len = pos - fStart;
-      if (len > maxLength) throw EWinshoeException("Line is too long.");
+      if (len > maxLength) throw EWinshoeLineTooLong();
       std::string line = fBuffer.substr(fStart, len);
       fStart = pos + 2;
       fScanned = 0;
@@ -178,7 +178,7 @@ std::string TWinshoeSocket::ReadLn(size_t maxLength) {
     const size_t avail = fBuffer.size() - fStart;
     // A CR at the very end may still be followed by its LF.
     fScanned = avail > 0 ? avail - 1 : 0;
-    if (fScanned > maxLength) throw EWinshoeException("Line is too long.");
+    if (fScanned > maxLength) throw EWinshoeLineTooLong();
     ReadFromStack();
   }
 }

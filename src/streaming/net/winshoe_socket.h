@@ -75,8 +75,11 @@ class TWinshoeSocket : public TWinshoe {
   virtual void SetHandle(int fd);
 
   // Reads one CRLF-terminated line and returns it without CRLF. A line longer than
-  // maxLength raises EWinshoeException("Line is too long.").
+  // maxLength raises EWinshoeLineTooLong and leaves what was read unread, so that a caller
+  // who sees from Unread() that the line may be longer can read on with a larger limit.
   std::string ReadLn(size_t maxLength = std::numeric_limits<size_t>::max());
+  // The received bytes not yet read.
+  std::string_view Unread() const { return std::string_view(fBuffer).substr(fStart); }
   // Returns exactly count bytes; count 0 receives once and returns an empty text.
   virtual std::string ReadBuffer(size_t count);
 
