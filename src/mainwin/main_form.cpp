@@ -329,6 +329,8 @@ void TmForm::LoadSettings() {
   FillPortfolioBox();
   ShowCurrentPortfolio();
   RefreshTimer->start(RefreshSeconds * 1000);
+  // The first pass comes at once, not one interval after the start.
+  QTimer::singleShot(0, this, [this] { pbRefreshClick(); });
   SetStatus(CurSite ? "Quote site: " + CurSite->Name : "No quote site is installed");
   if (!Switches.HtmlFile.empty()) WriteLog("HTML file " + Switches.HtmlFile);
   if (!NewsSourceFile().empty()) {
