@@ -1,5 +1,8 @@
 #include "core/indices.h"
 
+#include <algorithm>
+
+#include "core/add_snap.h"
 #include "core/locks.h"
 #include "platform/string_list.h"
 
@@ -25,4 +28,31 @@ std::string GetIndexName(std::string_view symbol) {
 
 bool IsIndexSymbol(std::string_view symbol) {
   return !symbol.empty() && (symbol[0] == '$' || symbol[0] == '@' || symbol[0] == '^');
+}
+
+bool UpdateIndexList(const std::vector<std::string>& symbols) {
+  std::vector<IndexSnapType> found;
+  {
+    LockHold hold(AddSnapLock, "IDXUPD", true);
+    if (!hold) return false;
+    for (const std::string& symbol : symbols) {
+      if (!IsIndexSymbol(symbol)) continue;
+      StockQuote q;
+      if (GetStockQuote(symbol, q) < 0 || q.UpdateTime == 0) continue;
+      found.push_back({symbol, "", q.Last, q.Change});
+    }
+  }
+  if (found.empty()) return true;
+  LockHold hold(IdxListLock, "IDXUPD", true);
+  if (!hold) return false;
+  for (IndexSnapType& f : found) {
+    auto it = std::find_if(IndexList.begin(), IndexList.end(), [&](const IndexSnapType& e) { return SameText(e.Symbol, f.Symbol); });
+    if (it == IndexList.end()) {
+      IndexList.push_back(std::move(f));
+    } else {
+      it->Value = f.Value;
+      it->Change = f.Change;
+    }
+  }
+  return true;
 }

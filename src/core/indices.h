@@ -19,3 +19,8 @@ void GetIndexName(std::string_view symbol, std::string& name);
 std::string GetIndexName(std::string_view symbol);
 // True when the first character is '$', '@' or '^'.
 bool IsIndexSymbol(std::string_view symbol);
+
+// Takes the index symbols among the given ones from the symbol table into IndexList (the last
+// quote's value and change), adding the missing ones; other entries stay. False when a lock
+// was busy (the next pass tries again).
+bool UpdateIndexList(const std::vector<std::string>& symbols);

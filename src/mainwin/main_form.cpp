@@ -22,6 +22,7 @@
 #include "core/chart_cache.h"
 #include "core/url_launch.h"
 #include "core/dumps.h"
+#include "core/indices.h"
 #include "core/locks.h"
 #include "core/log.h"
 #include "core/market_clock.h"
@@ -425,6 +426,14 @@ void TmForm::FetchDone(const FetchOutcome& o) {
   // The site rejected the stored login: the housekeeping timer asks for another.
   if (o.FailStatus == "BADPASS") loginNeeded_ = true;
   Grid->ShowStocks();
+  // Index quotes fetched with the portfolio feed the index strip.
+  std::string symbols;
+  Grid->GetPort(symbols);
+  StringList list;
+  list.SetCommaText(symbols);
+  std::vector<std::string> fetched;
+  for (int i = 0; i < list.Count(); ++i) fetched.push_back(list[i]);
+  UpdateIndexList(fetched);
 }
 
 void TmForm::CheckClock() {

@@ -11,7 +11,11 @@
 #include <thread>
 
 #include "core/ad_locations.h"
+#include "core/add_snap.h"
 #include "core/checksum.h"
+#include "core/indices.h"
+#include "core/locks.h"
+#include "core/market_clock.h"
 #include "core/program_state.h"
 #include "core/url_launch.h"
 #include "platform/messages.h"
@@ -191,4 +195,24 @@ TEST(ProgramFolder, OurBinariesComeWithANewFolderOnly) {
   EXPECT_FALSE(fs::exists(base / "home" / "librirudid.so"));
   EXPECT_TRUE((fs::status(base / "home" / "vnupdexe").permissions() & fs::perms::owner_exec) != fs::perms::none);
   fs::remove_all(base);
+}
+
+TEST(IndexStrip, FetchedIndexQuotesFillTheIndexList) {
+  for (auto [symbol, last] : {std::pair{"$IDXA", 1234.5f}, std::pair{"ZZIDX", 10.0f}}) {
+    SnapData s;
+    s.Symbol = symbol;
+    s.Last = last;
+    s.PrevClose = last - 4.5f;
+    s.MarketDate = s.QuoteTime = MarketNow();
+    ASSERT_GE(AddSnap(s), 0);
+  }
+  ASSERT_TRUE(UpdateIndexList({"ZZIDX", "$IDXA", "$NOQUOTE"}));
+  ASSERT_TRUE(UpdateIndexList({"$IDXA"}));  // a second pass updates, never duplicates
+  LockHold hold(IdxListLock, "TEST");
+  ASSERT_TRUE(hold);
+  ASSERT_EQ(IndexList.size(), 1u);
+  EXPECT_EQ(IndexList[0].Symbol, "$IDXA");
+  EXPECT_DOUBLE_EQ(IndexList[0].Value, 1234.5);
+  EXPECT_DOUBLE_EQ(IndexList[0].Change, 4.5);
+  IndexList.clear();
 }
