@@ -502,7 +502,8 @@ TEST_F(GifPainterTest, APassWithNothingToShowWaitsOrEnds)
 TEST_F(GifPainterTest, FrameCacheAndSurfacesStayWithinTheBudget)
 {
     // 40 frames of 1 Mpx, each 4 MB when drawn: far past the 64 MB budget of this screen
-    // size. Playing them keeps the cache and the painter's surfaces within it.
+    // size. Playing them keeps the cache, the painter's surfaces and the paint buffer within
+    // it, and the frames kept are the early ones, which the next pass needs first.
     TestClock clock(0);
     ScopedClock scoped(clock);
     TAnimGif gif;
@@ -526,7 +527,9 @@ TEST_F(GifPainterTest, FrameCacheAndSurfacesStayWithinTheBudget)
     gif.OnFrameDone = [&](TGIFPainter*) {
         ++frames;
         std::lock_guard lock(gif.FrameLock());
-        most = std::max(most, gif.RenderCacheBytes() + size_t(gif.SurfaceBytes()->load()));
+        std::lock_guard buffer(gif.BufferLock());
+        most = std::max(most, gif.RenderCacheBytes() + size_t(gif.SurfaceBytes()->load()) +
+                                  size_t(gif.PaintBuffer().sizeInBytes()));
     };
     QImage target = FilledImage(1024, 1024, kBlack);
     {
@@ -538,6 +541,7 @@ TEST_F(GifPainterTest, FrameCacheAndSurfacesStayWithinTheBudget)
     EXPECT_LE(most, budget);
     EXPECT_GT(most, budget / 2);  // and it does cache
     EXPECT_EQ(gif.SurfaceBytes()->load(), 0);
+    EXPECT_NE(gif.Images[0].CachedRender(), nullptr);
 
     // A small banner stays cached whole: every frame is drawn from memory on the next pass.
     TAnimGif banner;

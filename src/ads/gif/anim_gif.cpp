@@ -139,7 +139,7 @@ void TAnimGif::PaletteChanged() { hasPalette_ = false; }
 size_t TAnimGif::RenderCacheBudget() const
 {
     const size_t budget = GifDocument::RenderCacheBudget();
-    const int64_t surfaces = surfaceBytes_->load();
+    const int64_t surfaces = surfaceBytes_->load() + bufferBytes_.load();
     return surfaces <= 0 ? budget : budget - std::min(budget, size_t(surfaces));
 }
 
@@ -153,6 +153,7 @@ void TAnimGif::FreeBuffer()
 {
     std::lock_guard lock(bufferMutex_);
     buffer_ = QImage();
+    bufferBytes_ = 0;
 }
 
 // ---------------------------------------------------------------- content
@@ -472,6 +473,7 @@ void TAnimGif::Draw(QPainter& canvas, const QRect& rect)
         }
         std::lock_guard bufferLock(bufferMutex_);
         buffer_ = buffer;
+        bufferBytes_ = int64_t(buffer_.sizeInBytes());
     }
 
     const bool threaded = (options & doThreaded) && QCoreApplication::instance();

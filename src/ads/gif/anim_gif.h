@@ -136,8 +136,8 @@ public:
     void NotifyChanged();
     // Bytes of the painters' work surfaces; they count against the render budget.
     std::shared_ptr<std::atomic<int64_t>> SurfaceBytes() const { return surfaceBytes_; }
-    // The frame cache and the painters' surfaces together stay within the document's budget;
-    // the paint buffer is the one screen beyond it.
+    // The frame cache, the painters' surfaces and the paint buffer together stay within the
+    // document's budget.
     size_t RenderCacheBudget() const override;
 
     void DoNotify(TGIFItem* sender, int severity, const std::string& message) override;
@@ -171,6 +171,7 @@ private:
 
     std::shared_ptr<Link> link_;
     std::shared_ptr<std::atomic<int64_t>> surfaceBytes_ = std::make_shared<std::atomic<int64_t>>(0);
+    std::atomic<int64_t> bufferBytes_{0};
     bool drawing_ = false;
     bool buildingPalette_ = false;
 };

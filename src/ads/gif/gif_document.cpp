@@ -141,8 +141,9 @@ void GifDocument::ReserveRenderCache(const TGIFSubImage* keep, size_t bytes)
     const size_t budget = RenderCacheBudget();
     if (total <= budget)
         return;
-    // Least recently used first.
-    std::sort(cached.begin(), cached.end(), [](const Entry& a, const Entry& b) { return a.lastUse < b.lastUse; });
+    // Most recently used first: frames are played in a cycle, so the one shown last is the one
+    // needed again latest, while the ones kept stay hits on every pass.
+    std::sort(cached.begin(), cached.end(), [](const Entry& a, const Entry& b) { return a.lastUse > b.lastUse; });
     for (const Entry& entry : cached) {
         if (total <= budget)
             break;

@@ -417,7 +417,8 @@ public:
     // Rendered frames are cached up to RenderCacheBudget() bytes for the whole image:
     // kGifRenderCacheFloor or four full-colour screens, whichever is larger.
     virtual size_t RenderCacheBudget() const;
-    // Drops the least recently used caches of frames other than `keep` until `bytes` more fit.
+    // Drops caches of frames other than `keep`, the most recently used first, until `bytes`
+    // more fit.
     void ReserveRenderCache(const TGIFSubImage* keep, size_t bytes);
     size_t RenderCacheBytes() const;
     uint64_t NextRenderUse() { return ++renderUse_; }
