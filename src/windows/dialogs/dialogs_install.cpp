@@ -1,3 +1,27 @@
 #include "windows/dialogs/dialogs_install.h"
 
-void InstallDialogs(QWidget*) {}
+#include <QPointer>
+#include <QWidget>
+
+#include "core/main_hooks.h"
+#include "core/program_state.h"
+#include "windows/dialogs/about_dialog.h"
+#include "windows/dialogs/login_dialog.h"
+
+namespace {
+// Runs a dialog modally over the main window, counted in ModalDepth.
+template <typename Dialog>
+int RunModal(QWidget* owner) {
+  Dialog dlg(owner);
+  ++ModalDepth;
+  const int result = dlg.exec();
+  --ModalDepth;
+  return result;
+}
+}  // namespace
+
+void InstallDialogs(QWidget* mainWindow) {
+  QPointer<QWidget> owner = mainWindow;
+  MainHooks.ShowLoginDialog = [owner] { ShowSiteLoginDialog(owner); };
+  MainHooks.OpenAbout = [owner] { RunModal<TdlgABout>(owner); };
+}
