@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "anim_image_control.h"
 #include "anim_test_util.h"
 #include "gif_render.h"
 #include "platform/clock.h"
@@ -577,6 +578,19 @@ TEST_F(GifPainterTest, AScreenTooLargeToComposeIsAClearError)
     }
     EXPECT_EQ(gif.PainterCount(), 0);
     EXPECT_TRUE(gif.PaintBuffer().isNull());
+
+    // An image control showing it stays blank and reports the error once, however often it
+    // repaints (an exception must not leave a paint event).
+    std::vector<std::string> warnings;
+    gif.OnGifWarning = [&](TGIFItem*, int, const std::string& message) { warnings.push_back(message); };
+    TGifImageControl control;
+    control.resize(8, 8);
+    control.SetPicture(&gif);
+    control.grab();
+    control.grab();
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_NE(warnings[0].find("limit"), std::string::npos);
+    EXPECT_EQ(gif.PainterCount(), 0);
 }
 
 }  // namespace

@@ -366,9 +366,12 @@ void TAnimGif::SetDrawOptions(TGIFDrawOptions options)
     {
         std::lock_guard frames(frameMutex_);
         drawOptions_ = options;
-        if (Header.ColorMap.Count() == 0 && Images.Count() == 1 && Images[0].ColorMap().Count() > 0) {
-            Header.ColorMap.ImportPalette(Images[0].ColorMap().ExportPalette());
-            Images[0].ColorMap().Clear();
+        if (Header.ColorMap.Count() == 0 && FrameCount() == 1) {
+            TGIFLocalColorMap& local = Images[NextFrame(0)].ColorMap();
+            if (local.Count() > 0) {
+                Header.ColorMap.ImportPalette(local.ExportPalette());
+                local.Clear();
+            }
         }
         for (const auto& frame : Images)
             frame->DropRenderCache();
