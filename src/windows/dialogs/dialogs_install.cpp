@@ -3,10 +3,12 @@
 #include <QPointer>
 #include <QWidget>
 
+#include "core/button_form.h"
 #include "core/main_hooks.h"
 #include "core/program_state.h"
 #include "windows/dialogs/about_dialog.h"
 #include "windows/dialogs/login_dialog.h"
+#include "windows/dialogs/lookup_dialog.h"
 
 namespace {
 // Runs a dialog modally over the main window, counted in ModalDepth.
@@ -24,4 +26,11 @@ void InstallDialogs(QWidget* mainWindow) {
   QPointer<QWidget> owner = mainWindow;
   MainHooks.ShowLoginDialog = [owner] { ShowSiteLoginDialog(owner); };
   MainHooks.OpenAbout = [owner] { RunModal<TdlgABout>(owner); };
+  OpenSymbolLookup = [](QWidget* parent) {
+    TdlgLookup dlg(parent);
+    ++ModalDepth;
+    const bool chosen = dlg.exec() == QDialog::Accepted;
+    --ModalDepth;
+    return chosen ? dlg.ChosenSymbol : std::string();
+  };
 }
