@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/settings_file.h"
+#include "core/text_helpers.h"
 #include "platform/string_list.h"
 
 namespace {
@@ -76,6 +77,34 @@ double ClampIndParam(const std::string& type, int row, double value) {
   }
   if (type == "Fast Stoch." || type == "Slow Stoch.") return std::clamp(value, 1.0, 1000.0);
   return std::clamp(value, 1.0, MaxPeriod);
+}
+
+std::optional<double> ReadIndParamText(const std::string& type, int row, const std::string& text,
+                                       std::string& message) {
+  const std::string_view t = TrimView(text);
+  if (type == "Horiz. Line") {
+    if (row != 0) {
+      // The "Adjust Scale" flag, set by its check box.
+      if (const auto v = ReadFloat(t)) return *v;
+      message = "Adjust Scale must be 0 or 1.";
+      return std::nullopt;
+    }
+    message = "Level: a price above 0, such as 25.5.";
+    // Only what a decimal or fraction is made of: the price reader would blank anything else.
+    if (t.empty() || t.find_first_not_of("0123456789./ ") != std::string_view::npos) return std::nullopt;
+    try {
+      const double v = ParsePrice(t);
+      if (!(v > 0) || !std::isfinite(v) || v > MaxPeriod * 1000) return std::nullopt;
+      return v;
+    } catch (const EConvertError&) {
+      return std::nullopt;
+    }
+  }
+  const int max = (type == "Fast Stoch." || type == "Slow Stoch.") ? 1000 : 1440;
+  message = "Period: a whole number from 1 to " + std::to_string(max) + ".";
+  const auto v = ReadInt(t);
+  if (!v || *v < 1 || *v > max) return std::nullopt;
+  return *v;
 }
 
 void ChartSettings::SetIndicatorDefaults(bool noVolume) {

@@ -2,6 +2,7 @@
 // A chart window's settings and the comma-separated line that keeps them per symbol in the
 // settings file (section "Charts", and "ChartsDefault"/"DEF" for new charts).
 #include <array>
+#include <optional>
 #include <string>
 
 #include "platform/datetime.h"
@@ -53,6 +54,13 @@ bool IsVolumeIndicator(const std::string& name);
 // 1..1e6, stochastic periods 1..1000, a horizontal-line level above 0 (else 10), its flag
 // rows -1e6..1e6. A value that is not finite becomes 10.
 double ClampIndParam(const std::string& type, int row, double value);
+
+// A parameter as the user typed it for an indicator type and row (0..2), checked before it is
+// taken: periods are whole numbers of 1 to 1440 (stochastic periods 1 to 1000), a horizontal
+// line's level a price above 0 (decimal or fraction). nullopt with the message to show when
+// the text is refused.
+std::optional<double> ReadIndParamText(const std::string& type, int row, const std::string& text,
+                                       std::string& message);
 
 // Limits every field to what the window can use: split ratio 0.1..0.9, custom minutes
 // 1..1440, a known period, periods at least 1, stochastic periods 1..1000, a horizontal-line

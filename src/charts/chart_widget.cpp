@@ -146,7 +146,7 @@ int TChart::VertAxisWidth(const ChartAxis& axis, const QFontMetrics& fm, int plo
 QRect TChart::PlotRect(const QRect& rect, const QFontMetrics& fm) const {
   const int bottomH =
       BottomAxis.Visible ? fm.height() + TickLen + 4 + (BottomAxis.Title.empty() ? 0 : fm.height()) : 4;
-  const int top = fm.height() / 2 + 2;
+  const int top = std::max(TopMargin, 0) + fm.height() / 2 + 2;
   const int plotH = std::max(1, rect.height() - bottomH - top);
   const int left = VertAxisWidth(LeftAxis, fm, plotH);
   const int right = VertAxisWidth(RightAxis, fm, plotH);
@@ -170,6 +170,17 @@ void TChart::Render(QPainter& p, const QRect& rect) const {
   RenderVertAxis(p, LeftAxis, plot, true, fm);
   RenderVertAxis(p, RightAxis, plot, false, fm);
   RenderBottomAxis(p, plot, fm);
+  std::vector<AxisLabel> labels;
+  VertLabels(LeftAxis, rect, plot, true, fm, labels);
+  VertLabels(RightAxis, rect, plot, false, fm, labels);
+  for (const AxisLabel& l : labels) {
+    p.setPen((l.Box.left() < plot.left() ? LeftAxis : RightAxis).LabelColor);
+    p.drawText(l.Box.left(), l.Box.top() + fm.ascent(), l.Text);
+  }
+  labels.clear();
+  BottomLabels(rect, plot, fm, labels);
+  p.setPen(BottomAxis.LabelColor);
+  for (const AxisLabel& l : labels) p.drawText(l.Box.left(), l.Box.top() + fm.ascent(), l.Text);
   RenderSeries(p, plot);
   p.setClipRect(rect);
   p.setPen(FrameColor);
@@ -193,11 +204,6 @@ void TChart::RenderVertAxis(QPainter& p, const ChartAxis& axis, const QRect& plo
     }
     p.setPen(axis.AxisColor);
     p.drawLine(left ? x - TickLen : x, y, left ? x : x + TickLen, y);
-    const QString text = QString::fromStdString(axis.LabelText(v));
-    p.setPen(axis.LabelColor);
-    const int w = fm.horizontalAdvance(text);
-    const int tx = left ? x - TickLen - 2 - w : x + TickLen + 2;
-    p.drawText(tx, y + fm.ascent() / 2 - 1, text);
   }
   p.setPen(axis.AxisColor);
   p.drawLine(x, plot.top(), x, plot.bottom());
@@ -234,15 +240,55 @@ void TChart::RenderBottomAxis(QPainter& p, const QRect& plot, const QFontMetrics
     }
     p.setPen(a.AxisColor);
     p.drawLine(x, plot.bottom(), x, plot.bottom() + TickLen);
-    const QString text = QString::fromStdString(a.LabelText(v));
-    p.setPen(a.LabelColor);
-    p.drawText(x - fm.horizontalAdvance(text) / 2, plot.bottom() + TickLen + 2 + fm.ascent(), text);
   }
   if (!a.Title.empty()) {
     const QString t = QString::fromStdString(a.Title);
     p.setPen(a.LabelColor);
     p.drawText(plot.left() + (plot.width() - fm.horizontalAdvance(t)) / 2,
                plot.bottom() + TickLen + 2 + fm.height() + fm.ascent(), t);
+  }
+}
+
+std::vector<TChart::AxisLabel> TChart::Labels(const QRect& rect, const QFontMetrics& fm) const {
+  std::vector<AxisLabel> out;
+  const QRect plot = PlotRect(rect, fm);
+  VertLabels(LeftAxis, rect, plot, true, fm, out);
+  VertLabels(RightAxis, rect, plot, false, fm, out);
+  BottomLabels(rect, plot, fm, out);
+  return out;
+}
+
+void TChart::VertLabels(const ChartAxis& axis, const QRect& rect, const QRect& plot, bool left,
+                        const QFontMetrics& fm, std::vector<AxisLabel>& out) const {
+  if (!axis.Visible) return;
+  const double span = axis.Max - axis.Min;
+  if (!(span > 0) || !std::isfinite(span)) return;
+  const int x = left ? plot.left() : plot.right();
+  for (double v : axis.Ticks(VertStep(axis, plot.height(), fm), MaxTicks)) {
+    const int y = static_cast<int>(std::lround(plot.bottom() - (v - axis.Min) * (plot.height() - 1) / span));
+    const QString text = QString::fromStdString(axis.LabelText(v));
+    const int w = fm.horizontalAdvance(text);
+    const int tx = left ? x - TickLen - 2 - w : x + TickLen + 2;
+    // Centred on its tick, but never cut by the chart's top or bottom edge.
+    const int top = std::clamp(y - fm.height() / 2, rect.top(), rect.bottom() + 1 - fm.height());
+    out.push_back({QRect(tx, top, w, fm.height()), text, false});
+  }
+}
+
+void TChart::BottomLabels(const QRect& rect, const QRect& plot, const QFontMetrics& fm,
+                          std::vector<AxisLabel>& out) const {
+  const ChartAxis& a = BottomAxis;
+  if (!a.Visible) return;
+  const double span = a.Max - a.Min;
+  if (!(span > 0) || !std::isfinite(span)) return;
+  for (double v : a.Ticks(BottomStep(plot.width(), fm), MaxTicks)) {
+    const int x = static_cast<int>(std::lround(plot.left() + (v - a.Min) * (plot.width() - 1) / span));
+    const QString text = QString::fromStdString(a.LabelText(v));
+    const int w = fm.horizontalAdvance(text);
+    // Centred under its tick, but a label near either edge is moved inside the chart rather
+    // than cut (the first time label lost its hour).
+    const int left = std::clamp(x - w / 2, rect.left(), std::max(rect.left(), rect.right() + 1 - w));
+    out.push_back({QRect(left, plot.bottom() + TickLen + 2, w, fm.height()), text, true});
   }
 }
 

@@ -64,6 +64,8 @@ public:
 
   ChartAxis LeftAxis, RightAxis, BottomAxis;
 
+  // Room kept free above the plot (in pixels), e.g. for buttons over the chart's top edge.
+  int TopMargin = 0;
   bool Gradient = true;
   QColor GradientStart = QColor(0, 0, 64);
   QColor GradientEnd = Qt::black;
@@ -77,6 +79,14 @@ public:
   // Paints only the series into a plot rectangle (the axes' ranges map the points).
   void RenderSeries(QPainter& p, const QRect& plot) const;
 
+  // Where Render puts each axis label for a given outer rectangle: every label lies inside it.
+  struct AxisLabel {
+    QRect Box;
+    QString Text;
+    bool Bottom;  // a time label; else a value label of the visible side axis
+  };
+  std::vector<AxisLabel> Labels(const QRect& rect, const QFontMetrics& fm) const;
+
 protected:
   void paintEvent(QPaintEvent* event) override;
 
@@ -84,6 +94,9 @@ private:
   void RenderVertAxis(QPainter& p, const ChartAxis& axis, const QRect& plot, bool left,
                       const QFontMetrics& fm) const;
   void RenderBottomAxis(QPainter& p, const QRect& plot, const QFontMetrics& fm) const;
+  void VertLabels(const ChartAxis& axis, const QRect& rect, const QRect& plot, bool left, const QFontMetrics& fm,
+                  std::vector<AxisLabel>& out) const;
+  void BottomLabels(const QRect& rect, const QRect& plot, const QFontMetrics& fm, std::vector<AxisLabel>& out) const;
   int VertAxisWidth(const ChartAxis& axis, const QFontMetrics& fm, int plotHeight) const;
   double VertStep(const ChartAxis& axis, int plotHeight, const QFontMetrics& fm) const;
   double BottomStep(int plotWidth, const QFontMetrics& fm) const;

@@ -5,18 +5,23 @@
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QFontMetrics>
+#include <QApplication>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
+#include <QMainWindow>
 #include <QMessageBox>
+#include <QPrintDialog>
 #include <QPainter>
 #include <QPrinter>
 #include <QPointer>
 #include <QPrinterInfo>
 #include <QScreen>
 #include <QSplitter>
+#include <QToolButton>
 #include <QToolTip>
 #include <QUrl>
+#include <QWindow>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -67,8 +72,16 @@ bool IsPortfolioSymbol(const std::string& s) { return !s.empty() && std::isdigit
 
 }  // namespace
 
+QPoint CascadePosition(int n, const QSize& size, const QRect& available) {
+  constexpr int Step = 24;
+  const int room = std::min(available.width() - size.width(), available.height() - size.height());
+  const int places = std::max(room / Step, 0) + 1;
+  const int k = std::max(n, 0) % places;
+  return available.topLeft() + QPoint(k * Step, k * Step);
+}
+
 TdlgChart::TdlgChart(const std::string& symbol, QWidget* parent)
-    : TButtonForm(parent, Qt::Window | Qt::WindowStaysOnTopHint),
+    : TButtonForm(parent, Qt::Window),
       Symbol(symbol),
       redraw_({}, {}) {
   setWindowTitle("Intraday Chart");
@@ -78,6 +91,8 @@ TdlgChart::TdlgChart(const std::string& symbol, QWidget* parent)
   LookupButtonDown = false;
   ShowHelpButton = true;
   HelpButtonDown = false;
+  LookupButton()->setToolTip("Look up a symbol");
+  HelpButton()->setToolTip("Help");
   resize(Settings.Width, Settings.Height);
 
   auto* outer = new QVBoxLayout(this);
@@ -218,6 +233,7 @@ void TdlgChart::BuildMenu() {
   Pop->addSeparator()->setVisible(false);
   PrinterSetup1 = item("Printer Setup...", 0);
   PrinterSetup1->setVisible(false);
+  QObject::connect(PrinterSetup1, &QAction::triggered, this, [this] { PrinterSetup1Click(); });
   PrintChart1 = item("Print Chart", 0);
   PrintChart1->setVisible(false);
   QObject::connect(PrintChart1, &QAction::triggered, this, [this] { PrintChart1Click(); });
@@ -253,16 +269,25 @@ void TdlgChart::FormShow() {
   Settings.Top = y();
   Settings.Width = width();
   Settings.Height = height();
+  bool ownLine = false;
   if (IniFile_) {
     const std::string def = Ini().ReadString("ChartsDefault", "DEF", "");
     const std::string line = Ini().ReadString("Charts", Symbol, def);
-    ParseChartParams(line, line != def, NoVolume, Settings);
+    ownLine = line != def;
+    ParseChartParams(line, ownLine, NoVolume, Settings);
   }
   ClampChartSettings(Settings, NoVolume);
   if (const QScreen* sc = screen()) {
     const QRect avail = sc->availableGeometry();
     Settings.Width = std::min(Settings.Width, avail.width());
     Settings.Height = std::min(Settings.Height, avail.height());
+    // A chart without a place of its own opens cascaded from the others, not on top of them.
+    if (!ownLine) {
+      const int others = static_cast<int>(OpenChartWindows().size()) - 1;
+      const QPoint at = CascadePosition(others, QSize(Settings.Width, Settings.Height), avail);
+      Settings.Left = at.x();
+      Settings.Top = at.y();
+    }
   }
   setGeometry(Settings.Left, Settings.Top, Settings.Width, Settings.Height);
   VolChart->setVisible(Settings.ShowBottom);
@@ -273,6 +298,7 @@ void TdlgChart::FormShow() {
   EnsureOnScreen(this);
   UpdateMenus();
   ApplySettings();
+  RefreshCaptionButtons();
   Panel1->hide();
   FormResize();
   PostUpdate();
@@ -321,9 +347,7 @@ void TdlgChart::msgRedraw(bool full) {
   }
 }
 
-void TdlgChart::AddToChart(bool full) {
-  ++redrawCount_;
-  StockInfoType* rec = StockTable.FindRecord(Symbol);
+RedrawEnv TdlgChart::CurrentEnv() const {
   RedrawEnv env;
   env.FilterPercent = LiveSettings.Filter;
   env.ShowFractions = ShowFractions;
@@ -332,9 +356,15 @@ void TdlgChart::AddToChart(bool full) {
   env.PriceHeight = plot.height();
   env.PriceWidth = plot.width();
   env.TextHeight = fm.height();
+  return env;
+}
+
+void TdlgChart::AddToChart(bool full) {
+  ++redrawCount_;
+  StockInfoType* rec = StockTable.FindRecord(Symbol);
   std::optional<StockSnapshotSource> src;
   if (rec) src.emplace(rec);
-  const RedrawResult r = redraw_.AddToChart(full, src ? &*src : nullptr, Settings, NoVolume, env);
+  const RedrawResult r = redraw_.AddToChart(full, src ? &*src : nullptr, Settings, NoVolume, CurrentEnv());
   if (r.Skipped) return;
   ApplyRedraw(r);
   if (!r.Error.empty()) {
@@ -350,6 +380,17 @@ void TdlgChart::AddToChart(bool full) {
 void TdlgChart::ApplyRedraw(const RedrawResult& r) {
   if (r.RebuildLegends) UpdateLegends();
   UpdateMenus();
+  ApplyAxes(r);
+  for (int i = 0; i < 8; ++i) PriceChart->Series(i).Active = r.PriceActive[static_cast<size_t>(i)];
+  for (int i = 0; i < 3; ++i) VolChart->Series(i).Active = r.BottomActive[static_cast<size_t>(i)];
+  if (r.Error.empty()) UpdateCaptionAndHint();
+  panNoData->setVisible(r.NoData);
+  panNoData->raise();
+  Panel1->show();
+  PriceChart->show();
+}
+
+void TdlgChart::ApplyAxes(const RedrawResult& r) {
   for (ChartAxis* a : {&PriceChart->LeftAxis, &PriceChart->RightAxis}) {
     a->SetMinMax(r.PriceAxisMin, r.PriceAxisMax);
     a->Increment = r.PriceIncrement;
@@ -363,13 +404,6 @@ void TdlgChart::ApplyRedraw(const RedrawResult& r) {
   }
   PriceChart->BottomAxis.SetMinMax(r.TimeAxisMin, r.TimeAxisMax);
   VolChart->BottomAxis.SetMinMax(r.TimeAxisMin, r.TimeAxisMax);
-  for (int i = 0; i < 8; ++i) PriceChart->Series(i).Active = r.PriceActive[static_cast<size_t>(i)];
-  for (int i = 0; i < 3; ++i) VolChart->Series(i).Active = r.BottomActive[static_cast<size_t>(i)];
-  if (r.Error.empty()) UpdateCaptionAndHint();
-  panNoData->setVisible(r.NoData);
-  panNoData->raise();
-  Panel1->show();
-  PriceChart->show();
   PriceChart->update();
   VolChart->update();
 }
@@ -488,8 +522,8 @@ void TdlgChart::ApplySettings() {
   PriceChart->Series(0).PenWidth = g.PriceThick;
   for (int i = 1; i <= 2; ++i) PriceChart->Series(i).PenWidth = g.BidThick;
   for (int i = 3; i < 8; ++i) PriceChart->Series(i).PenWidth = g.IndThick;
-  ApplyChartColors(PriceChart, g.AxL, g.Gradient, g.GradStart, g.GradStart, g.GradEnd, g.PriceClr, g.AxisClr, g.TextClr);
-  ApplyChartColors(VolChart, g.AxL, g.Gradient, g.GradStart, g.GradEnd, g.GradStart, g.VolClr, g.AxisClr, g.TextClr);
+  ApplyChartColors(PriceChart, g.AxL, g.Gradient, g.BackClr, g.GradStart, g.GradEnd, g.PriceClr, g.AxisClr, g.TextClr);
+  ApplyChartColors(VolChart, g.AxL, g.Gradient, g.BackClr, g.GradEnd, g.GradStart, g.VolClr, g.AxisClr, g.TextClr);
   const VertAxisSide side = g.AxL ? VertAxisSide::Left : VertAxisSide::Right;
   for (TChart* c : {PriceChart, VolChart})
     for (int i = 0; i < c->SeriesCount(); ++i) c->Series(i).Axis = side;
@@ -516,7 +550,14 @@ void TdlgChart::FormResize() {
   }
   panNoData->adjustSize();
   panNoData->move((MainPan->width() - panNoData->width()) / 2, (h - panNoData->height()) / 2);
+  // The caption buttons sit over the price chart's top edge: its plot starts below them.
+  int top = 0;
+  for (const QToolButton* b : {LookupButton(), HelpButton()})
+    if (b && !b->isHidden()) top = std::max(top, b->geometry().bottom() + 1);
+  PriceChart->TopMargin = top;
   UpdateLegends();
+  // Margins and steps are in pixels: a new size gets its own axes at once.
+  if (const std::optional<RedrawResult> r = redraw_.Rescale(Settings, NoVolume, CurrentEnv())) ApplyAxes(*r);
   PriceChart->update();
 }
 
@@ -728,9 +769,21 @@ void TdlgChart::PrintTo(QPainter& p, const QRect& page) const {
   if (vh > 0) VolChart->Render(p, QRect(page.left(), top + priceBand, page.width(), avail - priceBand));
 }
 
+void TdlgChart::PrinterSetup1Click() {
+  if (!printer_) printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
+  // The printer and its options, kept for "Print Chart" (the page set-up dialog refuses a
+  // machine without a native printer; this one offers printing to a file there).
+  QPrintDialog dlg(printer_.get(), this);
+  dlg.setWindowTitle("Printer Setup");
+  ++ModalDepth;
+  dlg.exec();
+  --ModalDepth;
+}
+
 void TdlgChart::PrintChart1Click() {
-  QPrinter printer(QPrinter::HighResolution);
-  if (QPrinterInfo::defaultPrinter().isNull()) {
+  if (!printer_) printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
+  QPrinter& printer = *printer_;
+  if (QPrinterInfo::defaultPrinter().isNull() && printer.outputFileName().isEmpty()) {
     printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setOutputFileName(QString::fromStdString(ProgDir + "chart.pdf"));
   }
@@ -784,6 +837,14 @@ TdlgChart* OpenChart(const std::string& symbol) {
   {
     std::lock_guard<std::mutex> g(chartsMutex);
     openCharts.push_back(c);
+  }
+  // Above the main window but not above every program: a dialog opened later comes above the
+  // chart. The main window is not the chart's owner, so closing it never frees a chart unsaved.
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    if (!w->inherits("QMainWindow") || !w->isVisible()) continue;
+    c->winId();
+    if (c->windowHandle() && w->windowHandle()) c->windowHandle()->setTransientParent(w->windowHandle());
+    break;
   }
   c->show();
   return c;

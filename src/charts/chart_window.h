@@ -5,6 +5,7 @@
 
 #include <array>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -19,6 +20,7 @@ class QAction;
 class QLabel;
 class QMenu;
 class QPainter;
+class QPrinter;
 class QSplitter;
 class TChart;
 
@@ -43,6 +45,10 @@ struct ChartHookTable {
   std::function<std::optional<int>(QWidget* parent, int minutes)> AskCustomMinutes;
   std::function<bool(QWidget* parent, const std::string& caption)> RunIndicatorPicker;
 };
+
+// Where the n-th new chart (0 = first) of a given size opens: each one step down and right of
+// the one before, starting over at the top left of the available area before it would leave it.
+QPoint CascadePosition(int n, const QSize& size, const QRect& available);
 extern ChartHookTable ChartHooks;
 
 // "CHRT": held by every walk over the open chart windows.
@@ -76,6 +82,7 @@ public:
   void ResearchClick();
   void popSelectIndClick();
   void ExportChartData1Click();
+  void PrinterSetup1Click();
   void PrintChart1Click();
   // Paints the heading and both charts into a page rectangle.
   void PrintTo(QPainter& p, const QRect& page) const;
@@ -114,6 +121,8 @@ private:
   void ClearChartData();
   void SyncAll();
   void ApplyRedraw(const RedrawResult& r);
+  void ApplyAxes(const RedrawResult& r);
+  RedrawEnv CurrentEnv() const;
   std::string HintText() const;
 
   ChartRedraw redraw_;
@@ -124,6 +133,7 @@ private:
   std::string reportedError_;
   int redrawCount_ = 0;
   bool adjustingSplit_ = false;
+  std::unique_ptr<QPrinter> printer_;  // set up by "Printer Setup...", used by "Print Chart"
 };
 
 // The open chart windows (main thread).

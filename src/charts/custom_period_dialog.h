@@ -4,16 +4,23 @@
 
 #include <optional>
 
+class QLabel;
 class QLineEdit;
 
 class TdlgCustTP : public QDialog {
 public:
   explicit TdlgCustTP(QWidget* parent = nullptr);
-  // Shows the dialog with the current minutes; the new minutes on OK (1..1440), nothing on
-  // Cancel or when the text is no whole number.
+  // Shows the dialog with the current minutes; the new minutes on OK, nothing on Cancel.
   std::optional<int> Ask(int minutes);
-  // The minutes that OK takes from a text.
+  // The minutes a text gives: a whole number from 1 to 1440, else nothing.
   static std::optional<int> MinutesFromText(const QString& text);
+  // OK: takes the minutes, or says in the dialog why the text was refused and stays open.
+  void pbOKClick();
+  std::optional<int> Minutes() const { return minutes_; }
 
   QLineEdit* dfMin = nullptr;
+  QLabel* lbError = nullptr;
+
+private:
+  std::optional<int> minutes_;
 };

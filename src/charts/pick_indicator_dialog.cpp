@@ -3,12 +3,14 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFrame>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 
 #include "charts/chart_params.h"
+#include "core/button_form.h"
 #include "core/settings.h"
 #include "core/text_helpers.h"
 
@@ -45,7 +47,8 @@ void SetSwatch(QFrame* f, TColor c) {
 
 }  // namespace
 
-TdlgPickInd::TdlgPickInd(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::WindowStaysOnTopHint) {
+// Modal over its chart, and so above it, without covering other programs.
+TdlgPickInd::TdlgPickInd(QWidget* parent) : QDialog(parent, Qt::Dialog) {
   setFixedSize(417, 274);
   auto bold = [this](const char* text, int x, int y) {
     auto* l = new QLabel(text, this);
@@ -76,11 +79,14 @@ TdlgPickInd::TdlgPickInd(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::Win
       Field[static_cast<size_t>(tag)] = e;
       QObject::connect(e, &QLineEdit::editingFinished, this, [this, e] { Edit1Change(e); });
       QLabel* l = new QLabel(this);
-      l->setGeometry(colX[row] - 8, y + 3, 46, 16);
       if (slot <= 5) {
+        l->setGeometry(colX[row] - 8, y + 3, 46, 16);
         l->setObjectName(LabelNames[slot][row]);
         Caption[static_cast<size_t>(tag)] = l;
       } else {
+        // Over its field: "%K Slow" and "Smooth" do not fit beside it.
+        l->setGeometry(colX[row] + 20, y - 16, 76, 16);
+        l->setAlignment(Qt::AlignHCenter | Qt::AlignBottom);
         l->setObjectName(QString("BotIndPar%1").arg(row + 1));
         BotIndPar[static_cast<size_t>(row)] = l;
       }
@@ -105,6 +111,11 @@ TdlgPickInd::TdlgPickInd(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::Win
   Swatch[0] = sw2;
   cmbType = TypeBox[1];
   cmbBottom = TypeBox[6];
+  lbError = new QLabel(this);
+  lbError->setObjectName("lbError");
+  lbError->setGeometry(128, 182, 282, 16);
+  lbError->setStyleSheet("color: #c00000;");
+  lbError->hide();
   rbShow = new QRadioButton("Show Indicators", this);
   rbShow->setObjectName("rbShow");
   rbShow->move(8, 246);
@@ -173,16 +184,29 @@ void TdlgPickInd::Edit1Change(QLineEdit* field) {
   const int tag = TagOf(field);
   if (tag <= 0) return;
   const int slot = tag % 10;
-  double v;
-  try {
-    v = ParsePrice(field->text().toStdString());
-  } catch (const EConvertError&) {
-    v = 10;
-  }
   const QString type = TypeOfSlot(slot);
+  std::string message;
+  const std::optional<double> v = ReadIndParamText(type.toStdString(), tag / 10, field->text().toStdString(), message);
+  if (!v) {
+    // Refused, not replaced: the text stays for the user to correct.
+    MarkField(field, message);
+    return;
+  }
+  MarkField(field, "");
   const bool horiz = type.toUpper().contains("HORIZ");
-  v = ClampIndParam(type.toStdString(), tag / 10, v);
-  field->setText(QString::fromStdString(horiz ? FormatPriceFraction(v) : FormatPrice(v)));
+  field->setText(QString::fromStdString(horiz ? FormatPriceFraction(*v) : FormatPrice(*v)));
+}
+
+void TdlgPickInd::MarkField(QLineEdit* field, const std::string& message) {
+  if (message.empty()) {
+    refused_.erase(field);
+    field->setStyleSheet(QString());
+  } else {
+    refused_.insert(field);
+    field->setStyleSheet("border: 1px solid #c00000;");
+    lbError->setText(QString::fromStdString(message));
+  }
+  lbError->setVisible(!refused_.empty());
 }
 
 void TdlgPickInd::VisLabels(std::initializer_list<int> tags, bool visible) {
@@ -217,9 +241,11 @@ void TdlgPickInd::VisCheckBoxes(std::initializer_list<int> tags, int labelTag, b
 void TdlgPickInd::cmbTypeClick(int t) {
   const QString type = TypeOfSlot(t);
   auto field = [this, t](int row) { return Field[static_cast<size_t>(t + 10 * row)]; };
+  // A field is checked as it is shown; a hidden one is not the user's to correct.
   auto show = [&](int row, bool visible, bool validate) {
-    if (validate) Edit1Change(field(row));
     field(row)->setVisible(visible);
+    if (validate && visible) Edit1Change(field(row));
+    if (!visible) MarkField(field(row), "");
   };
   auto bottomCaptions = [this](const char* a, const char* b, const char* c) {
     BotIndPar[0]->setText(a);
@@ -290,6 +316,27 @@ void TdlgPickInd::FormClose() {
 }
 
 void TdlgPickInd::done(int r) {
+  if (r == QDialog::Accepted) {
+    for (QLineEdit* f : Field)
+      if (f && !f->isHidden()) Edit1Change(f);
+    if (!refused_.empty()) {
+      (*refused_.begin())->setFocus();
+      return;
+    }
+  }
   FormClose();
   QDialog::done(r);
+}
+
+void TdlgPickInd::keyPressEvent(QKeyEvent* e) {
+  // F1 opens the program's help here as in every other window.
+  if (e->key() == Qt::Key_F1) {
+    int key = e->key();
+    HandleGlobalHotKey(key, e->modifiers());
+    if (key == 0) {
+      e->accept();
+      return;
+    }
+  }
+  QDialog::keyPressEvent(e);
 }

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <initializer_list>
+#include <set>
 #include <string>
 
 class QCheckBox;
@@ -47,14 +48,19 @@ public:
   QComboBox* cmbBottom = nullptr;
   QRadioButton* rbShow = nullptr;
   QRadioButton* rbHide = nullptr;
+  QLabel* lbError = nullptr;  // why a typed value was refused
 
+  // OK closes only when every shown field holds a value its indicator can take.
   void done(int r) override;
 
 protected:
   void showEvent(QShowEvent* e) override;
+  void keyPressEvent(QKeyEvent* e) override;
 
 private:
   int TagOf(QLineEdit* field) const;
   QString TypeOfSlot(int slot) const;
+  void MarkField(QLineEdit* field, const std::string& message);
   bool shown_ = false;
+  std::set<QLineEdit*> refused_;
 };

@@ -23,7 +23,7 @@ struct GlobVars {
   int PriceThick = 2;
   int BidThick = 1;
   int IndThick = 1;
-  std::array<TColor, 5> Ind{clFuchsia, clAqua, clLime, RGBColor(255, 128, 0), clWhite};
+  std::array<TColor, 5> Ind{clFuchsia, clAqua, RGBColor(128, 128, 255), RGBColor(255, 128, 0), clWhite};
   int Filter = 30;          // spike filter, percent, at least 2
   bool AxL = false;         // axes on the left
   std::string PortChart;    // "%" = portfolio charts in percent

@@ -8,8 +8,14 @@
 #include <QLabel>
 #include <QMenu>
 #include <QAction>
+#include <QKeyEvent>
 #include <QLineEdit>
+#include <QMainWindow>
 #include <QPainter>
+#include <QScreen>
+#include <QTimer>
+#include <QToolButton>
+#include <QWindow>
 
 #include <cmath>
 #include <filesystem>
@@ -20,6 +26,7 @@
 #include "charts/custom_period_dialog.h"
 #include "charts/pick_indicator_dialog.h"
 #include "core/add_snap.h"
+#include "core/button_form.h"
 #include "core/settings.h"
 #include "core/settings_file.h"
 #include "core/stock_table.h"
@@ -82,8 +89,7 @@ TEST(ChartWindow, SymbolKindsPeriodsCaptionsAndClear) {
   EXPECT_TRUE(stock->windowTitle().endsWith("(1h30m)"));
   EXPECT_EQ(TdlgChart::PeriodText(PeriodCustom, 60), "1h");
   EXPECT_EQ(TdlgChart::PeriodText(PeriodCustom, 45), "45m");
-  EXPECT_EQ(TdlgCustTP::MinutesFromText(" 2000 "), 1440);
-  EXPECT_FALSE(TdlgCustTP::MinutesFromText("1.5"));
+  EXPECT_EQ(TdlgCustTP::MinutesFromText(" 90 "), 90);
 
   stock->wmHandleMessages(WmSysCommand, 1000);
   EXPECT_FALSE(stock->Settings.ShowBottom);
@@ -139,7 +145,7 @@ TEST(ChartWindow, ResearchAddressIsEncodedAndWebOnly) {
   EXPECT_EQ(TdlgChart::ResearchAddress("RESEARCH......", "A"), "");
 }
 
-TEST(PickIndicator, FieldsFollowTheTypeAndValuesAreCheckedOnClose) {
+TEST(PickIndicator, FieldsFollowTheTypeAndBadValuesAreRefusedWithAMessage) {
   PickIndOn = true;
   PickAllowVolume = false;
   for (int s = 1; s <= 6; ++s) {
@@ -149,6 +155,7 @@ TEST(PickIndicator, FieldsFollowTheTypeAndValuesAreCheckedOnClose) {
   PickIndName[2] = "Horiz. Line";
   PickIndParam[0][2] = 25.5;
   PickIndParam[1][2] = 1;
+  PickIndName[4] = "Bollinger High";
   PickIndName[6] = "Volume";  // not offered without volume
   ShowFractions = true;
   TdlgPickInd dlg;
@@ -160,32 +167,85 @@ TEST(PickIndicator, FieldsFollowTheTypeAndValuesAreCheckedOnClose) {
   EXPECT_TRUE(dlg.Field[12]->isHidden());
   EXPECT_EQ(dlg.Field[2]->text(), "25 1/2");
   EXPECT_EQ(dlg.Caption[2]->text(), "Value");
+  EXPECT_TRUE(dlg.lbError->isHidden());
 
   dlg.CheckBox[2]->setChecked(false);
   dlg.CheckBox1Click(2);
   EXPECT_EQ(dlg.Field[12]->text(), "0");
   dlg.Field[2]->setText("0.5");  // a level below 1 is fine
   dlg.Edit1Change(dlg.Field[2]);
+  EXPECT_TRUE(dlg.lbError->isHidden());
   dlg.TypeBox[1]->setCurrentText("SMA");
   dlg.cmbTypeClick(1);
-  dlg.Field[1]->setText("-3");
+  // Each bad period is refused as the field is left and again on OK: the text stays, the
+  // dialog says why and stays open.
+  for (const char* bad : {"abc", "2.5", "", "0", "-5", "99999", "1.2.3", "12abc"}) {
+    dlg.Field[1]->setText(bad);
+    dlg.Edit1Change(dlg.Field[1]);
+    EXPECT_EQ(dlg.Field[1]->text(), bad);
+    EXPECT_TRUE(dlg.lbError->isVisible()) << bad;
+    EXPECT_EQ(dlg.lbError->text(), "Period: a whole number from 1 to 1440.");
+    EXPECT_LE(dlg.lbError->sizeHint().width(), dlg.lbError->width());
+    dlg.accept();
+    EXPECT_TRUE(dlg.isVisible()) << bad;
+  }
+  dlg.Field[1]->setText("20");
   dlg.Edit1Change(dlg.Field[1]);
-  EXPECT_EQ(dlg.Field[1]->text(), "1");
-  dlg.Field[1]->setText("1.2.3");
-  dlg.Edit1Change(dlg.Field[1]);
-  EXPECT_EQ(dlg.Field[1]->text(), "10");
+  EXPECT_TRUE(dlg.lbError->isHidden());
+  // A Bollinger period of 99999 is refused even if the field was never left.
+  dlg.Field[4]->setText("99999");
+  dlg.accept();
+  EXPECT_TRUE(dlg.isVisible());
+  EXPECT_TRUE(dlg.lbError->isVisible());
+  dlg.Field[4]->setText("30");
+  // A bad level, and the bottom type's fields.
+  dlg.Field[2]->setText("-3");
+  dlg.Edit1Change(dlg.Field[2]);
+  EXPECT_TRUE(dlg.lbError->text().contains("price above 0"));
+  EXPECT_LE(dlg.lbError->sizeHint().width(), dlg.lbError->width());
+  dlg.Field[2]->setText("25 1/2");
   dlg.cmbBottom->setCurrentText("Slow Stoch.");
   dlg.cmbTypeClick(6);
-  dlg.Field[6]->setText("0");  // never left: checked on close
+  dlg.Field[6]->setText("0");  // never left: refused on OK
   dlg.accept();
+  EXPECT_TRUE(dlg.isVisible());
+  dlg.Field[6]->setText("14");
+  dlg.accept();
+  EXPECT_FALSE(dlg.isVisible());
+  EXPECT_EQ(dlg.result(), QDialog::Accepted);
   EXPECT_EQ(PickIndName[1], "SMA");
-  EXPECT_EQ(PickIndParam[0][2], 0.5);
+  EXPECT_EQ(PickIndParam[0][1], 20);
+  EXPECT_EQ(PickIndParam[0][4], 30);
+  EXPECT_EQ(PickIndParam[0][2], 25.5);
   EXPECT_EQ(PickIndParam[1][2], 0);
-  EXPECT_EQ(PickIndParam[0][6], 1);
+  EXPECT_EQ(PickIndParam[0][6], 14);
   ShowFractions = false;
 }
 
-TEST(ChartWidget, SkipsNonFiniteAndRendersOntoAnyPainter) {
+namespace {
+
+// True when a pixel of colour c lies within 2 px of (x, y).
+bool ColourNear(const QImage& img, int x, int y, QColor c) {
+  for (int dy = -2; dy <= 2; ++dy)
+    for (int dx = -2; dx <= 2; ++dx) {
+      const QPoint p(x + dx, y + dy);
+      if (img.rect().contains(p) && QColor(img.pixel(p)) == c) return true;
+    }
+  return false;
+}
+
+// Where a point of a series on the right axis is painted.
+QPoint Mapped(const TChart& chart, const QRect& rect, double x, double y) {
+  const QRect plot = chart.PlotRect(rect, QFontMetrics(chart.font()));
+  const ChartAxis& b = chart.BottomAxis;
+  const ChartAxis& v = chart.RightAxis;
+  return QPoint(static_cast<int>(std::lround(plot.left() + (x - b.Min) * (plot.width() - 1) / (b.Max - b.Min))),
+                static_cast<int>(std::lround(plot.bottom() - (y - v.Min) * (plot.height() - 1) / (v.Max - v.Min))));
+}
+
+}  // namespace
+
+TEST(ChartWidget, DrawsPointsWhereTheAxesPutThemAndLabelsInside) {
   TChart chart;
   chart.resize(300, 200);
   ChartLineSeries* s = chart.AddSeries();
@@ -206,10 +266,170 @@ TEST(ChartWidget, SkipsNonFiniteAndRendersOntoAnyPainter) {
   QPainter p(&img);
   chart.Render(p, img.rect());
   p.end();
-  int yellow = 0;
-  for (int y = 0; y < img.height(); ++y)
-    for (int x = 0; x < img.width(); ++x) yellow += QColor(img.pixel(x, y)) == QColor(Qt::yellow);
-  EXPECT_GT(yellow, 50);
+  // The line passes through its points, and a gap (NaN at 955) leaves the segment around it out.
+  for (int x : {921, 940, 981}) EXPECT_TRUE(ColourNear(img, Mapped(chart, img.rect(), x, x % 50).x(), Mapped(chart, img.rect(), x, x % 50).y(), Qt::yellow)) << x;
+  const QPoint gap = Mapped(chart, img.rect(), 955, 5.5);
+  EXPECT_FALSE(ColourNear(img, gap.x(), gap.y(), Qt::yellow));
+  for (const TChart::AxisLabel& l : chart.Labels(img.rect(), QFontMetrics(chart.font())))
+    EXPECT_TRUE(img.rect().contains(l.Box)) << l.Text.toStdString();
+}
+
+TEST(ChartWindow, CascadeStaysWithinTheScreen) {
+  const QRect avail(0, 30, 1280, 770);
+  const QSize size(500, 360);
+  EXPECT_EQ(CascadePosition(0, size, avail), QPoint(0, 30));
+  EXPECT_EQ(CascadePosition(1, size, avail), QPoint(24, 54));
+  for (int n = 0; n < 60; ++n) EXPECT_TRUE(avail.contains(QRect(CascadePosition(n, size, avail), size))) << n;
+  EXPECT_EQ(CascadePosition(3, QSize(2000, 2000), avail), avail.topLeft());  // larger than the screen
+  // Two new charts without places of their own open one step apart.
+  ASSERT_TRUE(OpenChartWindows().empty());
+  TdlgChart* a = OpenChart("CASA");
+  TdlgChart* b = OpenChart("CASB");
+  Pump();
+  // (The window system may nudge the first one by its frame.)
+  const QPoint step = b->geometry().topLeft() - a->geometry().topLeft();
+  EXPECT_GE(step.x(), 20);
+  EXPECT_GE(step.y(), 20);
+  for (TdlgChart* w : {a, b}) EXPECT_TRUE(w->screen()->availableGeometry().contains(w->frameGeometry()));
+  CloseAllCharts();
+  Pump();
+  QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+TEST(ChartWindow, DialogsComeAboveAndBadMinutesAreRefused) {
+  QMainWindow main;
+  main.resize(400, 300);
+  main.show();
+  Pump();
+  Feed("DLGS", 30, 20);
+  TdlgChart* c = OpenChart("DLGS");
+  ASSERT_TRUE(c);
+  Pump();
+  // Kept above the main window, not above every window of every program.
+  EXPECT_FALSE(c->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+  ASSERT_TRUE(c->windowHandle());
+  EXPECT_EQ(c->windowHandle()->transientParent(), main.windowHandle());
+  {
+    TdlgPickInd dlg(c);
+    EXPECT_FALSE(dlg.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+  }
+  EXPECT_FALSE(c->LookupButton()->toolTip().isEmpty());
+  EXPECT_FALSE(c->HelpButton()->toolTip().isEmpty());
+
+  // F1 opens the program's help from the chart and from the picker.
+  int helps = 0;
+  GlobalHotKeys.Help = [&] { ++helps; };
+  QKeyEvent f1(QEvent::KeyPress, Qt::Key_F1, Qt::NoModifier);
+  QApplication::sendEvent(c->PriceChart, &f1);
+  EXPECT_EQ(helps, 1);
+  {
+    TdlgPickInd dlg(c);
+    dlg.show();
+    Pump();
+    QKeyEvent f1b(QEvent::KeyPress, Qt::Key_F1, Qt::NoModifier);
+    QApplication::sendEvent(dlg.Field[1], &f1b);
+    EXPECT_EQ(helps, 2);
+    EXPECT_TRUE(dlg.isVisible());
+    // "%K Slow" fits its label, which covers no field.
+    dlg.cmbBottom->setCurrentText("Slow Stoch.");
+    dlg.cmbTypeClick(6);
+    for (QLabel* l : dlg.BotIndPar) {
+      EXPECT_LE(l->sizeHint().width(), l->width()) << l->text().toStdString();
+      for (QLineEdit* f : dlg.Field) {
+        if (!f) continue;
+        EXPECT_FALSE(l->geometry().intersects(f->geometry())) << l->text().toStdString();
+      }
+    }
+    EXPECT_EQ(dlg.BotIndPar[2]->text(), "%K Slow");
+    dlg.reject();
+  }
+  GlobalHotKeys.Help = nullptr;
+
+  // The hidden "Printer Setup..." item opens the printer dialog.
+  bool setupShown = false;
+  QTimer::singleShot(0, [&] {
+    QWidget* m = QApplication::activeModalWidget();
+    setupShown = m && m->inherits("QPrintDialog");
+    if (auto* d = qobject_cast<QDialog*>(m)) d->reject();
+  });
+  c->PrinterSetup1->trigger();
+  EXPECT_TRUE(setupShown);
+
+  // The custom period: letters, decimals, nothing, 0 and negatives are refused in the dialog.
+  {
+    TdlgCustTP tp(c);
+    tp.show();
+    for (const char* bad : {"abc", "1.5", "", "0", "-5"}) {
+      tp.dfMin->setText(bad);
+      tp.pbOKClick();
+      EXPECT_TRUE(tp.isVisible()) << bad;
+      EXPECT_TRUE(tp.lbError->isVisible()) << bad;
+      EXPECT_EQ(tp.lbError->text(), "Enter a whole number of minutes from 1 to 1440.");
+    }
+    tp.dfMin->setText("90");
+    tp.pbOKClick();
+    EXPECT_FALSE(tp.isVisible());
+    EXPECT_EQ(tp.Minutes(), 90);
+  }
+  c->close();
+  Pump();
+  QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+TEST(ChartWindow, PlainBackgroundResizeAndLabelsClearOfTheButtons) {
+  // The slot-3 indicator colour is no longer the ask line's.
+  const GlobVars defaults;
+  EXPECT_NE(defaults.Ind[2], defaults.AskClr);
+  EXPECT_NE(defaults.Ind[2], defaults.BidClr);
+  EXPECT_NE(defaults.Ind[2], defaults.PriceClr);
+
+  const GlobVars saved = LiveSettings;
+  LiveSettings.Gradient = false;
+  LiveSettings.BackClr = RGBColor(20, 70, 20);
+  LiveSettings.GradStart = RGBColor(90, 0, 0);
+  Feed("SIZE", 200, 30);
+  TdlgChart* c = OpenChart("SIZE");
+  ASSERT_TRUE(c);
+  // Sized tiny, updated, then enlarged.
+  c->resize(120, 90);
+  Pump();
+  c->msgRedraw(true);
+  Pump();
+  c->resize(800, 560);
+  Pump();
+  const double lastTime = At(9, 30) + 199 * MinuteDays;
+  const ChartAxis& t = c->PriceChart->BottomAxis;
+  EXPECT_LT(t.Max - lastTime, 2 * MinuteDays);  // no long empty stretch into the future
+  EXPECT_LT(t.Min, At(9, 31));
+  const QRect pr = c->PriceChart->rect();
+  const QFontMetrics fm(c->PriceChart->font());
+  int priceLabels = 0;
+  for (const TChart::AxisLabel& l : c->PriceChart->Labels(pr, fm)) {
+    EXPECT_TRUE(pr.contains(l.Box)) << l.Text.toStdString();
+    if (l.Bottom) continue;
+    ++priceLabels;
+    // No caption button covers a price label.
+    for (const QToolButton* b : {c->LookupButton(), c->HelpButton()}) {
+      ASSERT_FALSE(b->isHidden());
+      const QRect br(c->PriceChart->mapFrom(c, b->geometry().topLeft()), b->size());
+      EXPECT_FALSE(br.intersects(l.Box)) << l.Text.toStdString();
+    }
+  }
+  EXPECT_GE(priceLabels, 4);
+  // Nor could it: a label at the very top of the plot starts below them.
+  const int highestLabel = c->PriceChart->PlotRect(pr, fm).top() - fm.height() / 2;
+  for (const QToolButton* b : {c->LookupButton(), c->HelpButton()})
+    EXPECT_GT(highestLabel, c->PriceChart->mapFrom(c, b->geometry().bottomLeft()).y());
+  const QRect vr = c->VolChart->rect();
+  for (const TChart::AxisLabel& l : c->VolChart->Labels(vr, QFontMetrics(c->VolChart->font())))
+    EXPECT_TRUE(vr.contains(l.Box)) << l.Text.toStdString();
+  // With the gradient off the chart is the back colour.
+  const QImage img = c->PriceChart->grab().toImage();
+  EXPECT_EQ(QColor(img.pixel(1, img.height() / 2)), ToQColor(LiveSettings.BackClr));
+  c->close();
+  Pump();
+  QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  LiveSettings = saved;
 }
 
 TEST(ChartWindow, ScreenshotWithOverlaysAndMacd) {
@@ -228,10 +448,37 @@ TEST(ChartWindow, ScreenshotWithOverlaysAndMacd) {
   Pump();
   EXPECT_GT(c->PriceChart->Series(3).Count(), 100);
   EXPECT_GT(c->VolChart->Series(2).Count(), 100);
+  // The legend names the slots in their colours, inside the window.
   EXPECT_TRUE(c->lbLegend[1]->isVisible());
+  EXPECT_EQ(c->lbLegend[1]->text(), "SMA(20)");
+  EXPECT_EQ(c->lbLegend[2]->text(), "BHi(10)");
+  EXPECT_TRUE(c->MainPan->rect().contains(c->lbLegend[3]->geometry()));
+  EXPECT_FALSE(c->lbLegend[1]->geometry().intersects(c->lbLegend[2]->geometry()));
+  // The price line reaches the last price at the height the axis gives it.
+  const ChartLineSeries& line = c->PriceChart->Series(0);
+  const QImage img = c->PriceChart->grab().toImage();
+  const int last = line.Count() - 1;
+  const QPoint at = Mapped(*c->PriceChart, c->PriceChart->rect(), line.X(last), line.Y(last));
+  EXPECT_TRUE(ColourNear(img, at.x(), at.y(), line.Color)) << at.x() << "," << at.y();
+  EXPECT_TRUE(c->windowTitle().startsWith("SHOT: "));
+  for (TChart* chart : {c->PriceChart, c->VolChart})
+    for (const TChart::AxisLabel& l : chart->Labels(chart->rect(), QFontMetrics(chart->font())))
+      EXPECT_TRUE(chart->rect().contains(l.Box)) << l.Text.toStdString();
   const std::string dir = VN_BINARY_DIR "/screenshots";
   std::filesystem::create_directories(dir);
   EXPECT_TRUE(c->grab().save(QString::fromStdString(dir + "/intraday_chart.png")));
+  {
+    PickIndName = c->Settings.IndName;
+    PickIndParam = c->Settings.IndParam;
+    PickIndName[6] = "Slow Stoch.";
+    TdlgPickInd dlg(c);
+    dlg.show();
+    Pump();
+    dlg.Field[2]->setText("99999");  // shown refused
+    dlg.Edit1Change(dlg.Field[2]);
+    EXPECT_TRUE(dlg.grab().save(QString::fromStdString(dir + "/indicator_picker.png")));
+    dlg.reject();
+  }
   c->close();
   Pump();
   QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
