@@ -16,6 +16,7 @@
 #include "core/gif_hooks.h"
 #include "gif_render.h"
 #include "platform/clock.h"
+#include "platform/messages.h"
 
 namespace {
 
@@ -299,6 +300,105 @@ TEST_F(AnimGifTest, ImageControlShowsTheAnimationBothWays)
         EXPECT_FALSE(gif.OnChange);  // the control let go of the image
     }
     EXPECT_EQ(shots[0], shots[1]);
+}
+
+TEST_F(AnimGifTest, ProgressOfLoadingRenderingAndConverting)
+{
+    std::vector<std::string> events;
+    TAnimGif gif;
+    gif.OnProgress = [&](TAnimGif*, TProgressStage stage, int percent, const std::string& message) {
+        EXPECT_TRUE(IsMainThread());
+        events.push_back(message + std::to_string(stage) + ":" + std::to_string(percent));
+    };
+    auto dropUntil = [&](const std::string& last) {
+        const auto it = std::find(events.begin(), events.end(), last);
+        std::vector<std::string> taken(events.begin(), it == events.end() ? it : it + 1);
+        events.erase(events.begin(), it == events.end() ? it : it + 1);
+        return taken;
+    };
+
+    // Loading: one running stage per frame read, by the share of the file read.
+    TAnimGif source;
+    MakeMixedAnimation(source);
+    const std::vector<uint8_t> bytes = source.SaveToMemory();
+    gif.LoadFromMemory(bytes.data(), bytes.size());
+    const auto loading = dropUntil("Loading...2:100");
+    ASSERT_EQ(loading.size(), 5u);
+    EXPECT_EQ(loading.front(), "Loading...0:0");
+    for (size_t i = 1; i < 4; ++i)
+        EXPECT_EQ(loading[i].rfind("Loading...1:", 0), 0u) << loading[i];
+    EXPECT_EQ(loading[3], "Loading...1:99");  // the trailer byte is still to come
+
+    // Rendering a frame: every 32 rows.
+    TAnimGif tall;
+    MakeAnimation(tall, {{.width = 4, .height = 70, .delay = 3}});
+    tall.OnProgress = gif.OnProgress;
+    tall.Images[0].GetBitmap();
+    EXPECT_EQ(events, (std::vector<std::string>{"Rendering...0:0", "Rendering...1:0", "Rendering...1:45",
+                                                 "Rendering...1:91", "Rendering...2:100"}));
+    events.clear();
+
+    // A painter renders on its own thread: the start and the end of each frame's rendering
+    // reach the GUI thread.
+    TestClock clock(0);
+    ScopedClock scoped(clock);
+    gif.SetDrawOptions(TGIFDrawOptions(GifDefaultDrawOptions & ~doLoop));
+    QImage target = FilledImage(8, 8, kWhite);
+    {
+        QPainter canvas(&target);
+        gif.Draw(canvas, target.rect());
+    }
+    ASSERT_TRUE(PumpUntil([&] { return gif.PainterCount() == 0; }));
+    PumpFor(50);
+    EXPECT_EQ(std::count(events.begin(), events.end(), "Rendering...0:0"), 3);
+    EXPECT_EQ(std::count(events.begin(), events.end(), "Rendering...2:100"), 3);
+    events.clear();
+
+    // Converting a picture into a frame.
+    QImage picture(3, 40, QImage::Format_RGB32);
+    picture.fill(Qt::blue);
+    gif.Assign(picture);
+    const auto converting = dropUntil("Converting...2:100");
+    EXPECT_EQ(converting, (std::vector<std::string>{"Converting...0:0", "Converting...1:0", "Converting...1:80",
+                                                     "Converting...2:100"}));
+}
+
+TEST_F(AnimGifTest, AFramesOwnPalette)
+{
+    TAnimGif gif;
+    MakeAnimation(gif, {{.fill = 2, .delay = 3}, {.fill = 1, .delay = 3}});
+    gif.SetDrawOptions(TGIFDrawOptions(GifDefaultDrawOptions & ~doAnimate));
+    int changes = 0;
+    gif.OnChange = [&](TAnimGif*) { ++changes; };
+    TGIFSubImage& frame = gif.Images[0];
+    auto drawn = [&] {
+        QImage target = FilledImage(8, 8, kBlack);
+        QPainter canvas(&target);
+        gif.Draw(canvas, target.rect());
+        canvas.end();
+        return target.pixel(3, 3);
+    };
+    EXPECT_EQ(drawn(), kRed);
+
+    // A palette of its own replaces the table's colours in drawing, and tells the control.
+    frame.SetPalette({kBlack, kWhite, kGreen, kRed});
+    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(frame.GetPalette(), (std::vector<GifRgb>{kBlack, kWhite, kGreen, kRed}));
+    EXPECT_EQ(drawn(), kGreen);
+    frame.SetPalette({kBlack, kWhite, kGreen, kRed});
+    EXPECT_EQ(changes, 1);  // the same one changes nothing
+
+    // It outlives the render cache (which the budget may drop) but not a change of the
+    // frame's own table; an empty one goes back to the table.
+    frame.DropRenderCache();
+    EXPECT_EQ(drawn(), kGreen);
+    frame.SetPalette({});
+    EXPECT_EQ(drawn(), kRed);
+    frame.SetPalette({kBlack, kWhite, kGreen, kRed});
+    frame.ColorMap().ImportPalette({kBlack, kWhite, kWhite, kWhite});
+    frame.ColorMap().Changed();
+    EXPECT_FALSE(frame.HasOwnPalette());
+    EXPECT_EQ(drawn(), kWhite);
 }
 
 }  // namespace

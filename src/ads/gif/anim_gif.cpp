@@ -100,8 +100,17 @@ TAnimGif::~TAnimGif()
 
 void TAnimGif::Progress(TProgressStage stage, int percent, const std::string& message) const
 {
-    if (OnProgress)
-        OnProgress(const_cast<TAnimGif*>(this), stage, percent, message);
+    if (!QCoreApplication::instance() || IsMainThread()) {
+        if (OnProgress)
+            OnProgress(const_cast<TAnimGif*>(this), stage, percent, message);
+        return;
+    }
+    if (stage == psRunning)
+        return;
+    PostToMainThread([link = link_, stage, percent, message] {
+        if (link->image && link->image->OnProgress)
+            link->image->OnProgress(link->image, stage, percent, message);
+    });
 }
 
 void TAnimGif::DoNotify(TGIFItem* sender, int severity, const std::string& message)

@@ -46,7 +46,6 @@ inline constexpr uint32_t GifNoBackground = 0x1FFFFFFF;
 inline constexpr const char* GifClipboardFormat = "GIF Image";
 inline constexpr const char* GifBitmapClipboardFormat = "application/x-qt-image";
 
-enum TProgressStage { psStarting, psRunning, psEnding };
 class TAnimGif;
 using TGIFProgressEvent =
     std::function<void(TAnimGif* sender, TProgressStage stage, int percent, const std::string& message)>;
@@ -147,7 +146,9 @@ public:
 
 private:
     struct Link;
-    void Progress(TProgressStage stage, int percent, const std::string& message) const;
+    // Runs OnProgress on the GUI thread. From another thread (a painter rendering a frame) only
+    // the starting and ending stages are posted there: running stages would arrive stale.
+    void Progress(TProgressStage stage, int percent, const std::string& message) const override;
     void FreeBuffer();
     void DrawBuffer(QPainter& canvas, const QRect& rect);
     // Ends `painter`'s life: off the lists, joined, freed. GUI thread.

@@ -24,6 +24,8 @@ class QRect;
 
 using GifRgb = uint32_t;  // 0xAARRGGBB, the layout of QRgb
 
+enum TProgressStage { psStarting, psRunning, psEnding };
+
 struct TGIFColor {
     uint8_t Red = 0, Green = 0, Blue = 0;
     bool operator==(const TGIFColor&) const = default;
@@ -299,7 +301,14 @@ public:
     void SetBitmap(const QImage& bitmap);
     bool HasMask();
     QImage Mask();
+    // The palette drawn with: the web-safe one when dithered, else one set by SetPalette, else
+    // the active colour table. Setting one that differs drops what was rendered and runs the
+    // image's change notification; an empty one goes back to the table. A change of the
+    // local table drops a set palette.
     std::vector<GifRgb> GetPalette();
+    void SetPalette(const std::vector<GifRgb>& palette);
+    bool HasOwnPalette() const { return hasPalette_; }
+    const std::vector<GifRgb>& OwnPalette() const { return palette_; }
     // Makes the picture Draw needs now, so that the drawing itself is quick.
     void PrepareDrawing(bool transparent);
     // The frame's own rectangle mapped into `rect` by the document's logical size.
@@ -329,6 +338,9 @@ private:
     TGIFGraphicControlExtension* gce_ = nullptr;
     bool transparent_ = false;
     std::unique_ptr<GifRenderCache> render_;
+    // Kept apart from the render cache, which the budget may drop at any time.
+    std::vector<GifRgb> palette_;
+    bool hasPalette_ = false;
 };
 
 class TGIFImageList {
@@ -399,6 +411,9 @@ public:
 
     // The first loop extension in frame order, or none.
     const TGIFAppExtNSLoop* LoopExtension() const;
+
+    // Progress of loading, saving, copying, rendering and converting; the default reports nothing.
+    virtual void Progress(TProgressStage, int /*percent*/, const std::string& /*message*/) const {}
 
     // Non-fatal problems; the default passes them to the module's warning handler.
     virtual void DoNotify(TGIFItem* sender, int severity, const std::string& message);

@@ -69,17 +69,21 @@ void TGIFSubImage::Assign(const QImage& picture)
         }
     }
 
+    GifRowProgress progress(image_, "Converting...", h);
     if (source.format() == QImage::Format_Indexed8) {
         std::vector<GifRgb> palette;
         for (QRgb c : source.colorTable())
             palette.push_back(c | 0xFF000000u);
         ColorMap().ImportPalette(palette);
-        for (int y = 0; y < h; ++y)
+        for (int y = 0; y < h; ++y) {
+            progress.Row(y);
             std::memcpy(pixels.data() + size_t(y) * size_t(w), source.constScanLine(y), size_t(w));
+        }
     } else {
         // No reduction: collect the colours as they come ("Color table overflow" past 256).
         const QImage rgb = source.convertToFormat(QImage::Format_RGB32);
         for (int y = 0; y < h; ++y) {
+            progress.Row(y);
             const auto* row = reinterpret_cast<const QRgb*>(rgb.constScanLine(y));
             for (int x = 0; x < w; ++x) {
                 const size_t i = size_t(y) * size_t(w) + size_t(x);
@@ -87,6 +91,7 @@ void TGIFSubImage::Assign(const QImage& picture)
             }
         }
     }
+    progress.Done();
 
     if (!anyHidden || ColorMap().Count() == 0)
         return;

@@ -30,6 +30,33 @@ int MulDiv(int a, int b, int c)
     return int(product >= 0 ? (product + half) / c : (product - half) / c);
 }
 
+}  // namespace
+
+GifRowProgress::GifRowProgress(const GifDocument* image, const char* message, int rows)
+    : image_(image), message_(message), rows_(rows > 0 ? rows : 1)
+{
+    if (image_)
+        image_->Progress(psStarting, 0, message_);
+}
+
+void GifRowProgress::Row(int y)
+{
+    if (image_ && y % 32 == 0)
+        image_->Progress(psRunning, int(static_cast<long long>(y) * 100 / rows_), message_);
+}
+
+GifRowProgress::~GifRowProgress()
+{
+    try {
+        if (image_)
+            image_->Progress(psEnding, done_ ? 100 : 0, message_);
+    } catch (...) {
+        // A failing handler must not end the program from here.
+    }
+}
+
+namespace {
+
 // Calls fn(y, row) with each row of colour indices as drawn: the frame's own pixels, or
 // dithered to the web-safe palette, where transparent pixels keep one fill index.
 template <typename Fn>
@@ -37,9 +64,13 @@ void IndexRows(const TGIFSubImage& frame, bool dithered, Fn&& fn)
 {
     const int w = frame.Width(), h = frame.Height();
     const uint8_t* pixels = frame.Data().data();
+    GifRowProgress progress(frame.Image(), "Rendering...", h);
     if (!dithered) {
-        for (int y = 0; y < h; ++y)
+        for (int y = 0; y < h; ++y) {
+            progress.Row(y);
             fn(y, pixels + size_t(y) * size_t(w));
+        }
+        progress.Done();
         return;
     }
     const TGIFColorMap& map = frame.ActiveColorMap();
@@ -67,8 +98,10 @@ void IndexRows(const TGIFSubImage& frame, bool dithered, Fn&& fn)
             out[size_t(x)] = uint8_t(ditherer.Dither(qRed(c), qGreen(c), qBlue(c), chosen));
         }
         ditherer.NextLine();
+        progress.Row(y);
         fn(y, out.data());
     }
+    progress.Done();
 }
 
 bool Dithered(const TGIFSubImage& frame) { return frame.Image() && frame.Image()->RenderDithered(); }
@@ -81,6 +114,10 @@ QList<QRgb> DrawTable(const TGIFSubImage& frame, bool dithered)
         const Palette webSafe = NetscapePalette();
         for (size_t i = 0; i < webSafe.size() && i < 256; ++i)
             table[qsizetype(i)] = webSafe[i];
+    } else if (frame.HasOwnPalette()) {
+        const std::vector<GifRgb>& own = frame.OwnPalette();
+        for (int i = 0; i < 256; ++i)
+            table[i] = (size_t(i) < own.size() ? own[size_t(i)] : own[0]) | 0xFF000000u;
     } else {
         const TGIFColorMap& map = frame.ActiveColorMap();
         for (int i = 0; i < 256; ++i)
@@ -108,6 +145,8 @@ void BuildPalette(TGIFSubImage& frame, GifRenderCache& cache)
     if (Dithered(frame)) {
         const Palette webSafe = NetscapePalette();
         cache.palette.assign(webSafe.begin(), webSafe.end());
+    } else if (frame.HasOwnPalette()) {
+        cache.palette = frame.OwnPalette();
     } else {
         cache.palette = frame.ActiveColorMap().ExportPalette();
     }

@@ -22,6 +22,24 @@ struct GifRenderCache {
 };
 size_t GifRenderCacheBytes(const GifRenderCache& cache);
 
+// Reports a row-by-row operation of `image` ("Rendering...", "Converting..."): the starting
+// stage, a running stage every 32 rows, and the ending stage with 100 once Done, else 0.
+class GifRowProgress {
+public:
+    GifRowProgress(const GifDocument* image, const char* message, int rows);
+    ~GifRowProgress();
+    GifRowProgress(const GifRowProgress&) = delete;
+    GifRowProgress& operator=(const GifRowProgress&) = delete;
+    void Row(int y);
+    void Done() { done_ = true; }
+
+private:
+    const GifDocument* image_;
+    const char* message_;
+    int rows_;
+    bool done_ = false;
+};
+
 // A full-colour picture of w x h: "Image too large" past kMaxGifArea, "Out of system resources"
 // when it cannot be had.
 QImage GifPicture(int w, int h, QImage::Format format = QImage::Format_ARGB32_Premultiplied);

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 void TGIFItem::Warning(int severity, const std::string& message)
 {
@@ -289,11 +290,24 @@ void TGIFSubImage::DropRenderCache() { render_.reset(); }
 
 void TGIFSubImage::PaletteChanged()
 {
-    if (render_) {
+    const bool hadPalette = std::exchange(hasPalette_, false);
+    palette_.clear();
+    if (render_ || hadPalette) {
         render_.reset();
         if (image_)
             image_->Changed();
     }
+}
+
+void TGIFSubImage::SetPalette(const std::vector<GifRgb>& palette)
+{
+    if (palette == palette_ && hasPalette_ == !palette.empty())
+        return;
+    palette_ = palette;
+    hasPalette_ = !palette.empty();
+    DropRenderCache();
+    if (image_)
+        image_->Changed();
 }
 
 // ---------------------------------------------------------------- list
@@ -326,6 +340,7 @@ void TGIFImageList::LoadFromStream(GifReader& reader)
         auto frame = std::make_unique<TGIFSubImage>(image_);
         frame->LoadFromStream(reader);
         Add(std::move(frame));
+        image_->Progress(psRunning, int(reader.Position() * 100 / std::max<size_t>(1, reader.Size())), "Loading...");
     }
 }
 
