@@ -3,7 +3,13 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QLibraryInfo>
+#include <QNetworkCookie>
 #include <QThread>
+#include <QWebEngineCookieStore>
+#include <QWebEngineProfile>
+
+#include <map>
+#include <tuple>
 
 #include "windows/browser/web_engine_browser_control.h"
 
@@ -19,7 +25,58 @@ bool EngineHelperPresent() {
          QFileInfo(QCoreApplication::applicationDirPath() + name).isExecutable();
 }
 
+using CookieKey = std::tuple<std::string, std::string, std::string>;  // domain, path, name
+
+std::map<CookieKey, BrowserCookie>& CookieJar() {
+  static std::map<CookieKey, BrowserCookie> jar;
+  return jar;
+}
+
+std::function<void(const BrowserCookie&)>& CookieHandler() {
+  static std::function<void(const BrowserCookie&)> handler;
+  return handler;
+}
+
+BrowserCookie FromNetworkCookie(const QNetworkCookie& c) {
+  BrowserCookie out;
+  out.Domain = c.domain().toStdString();
+  out.Path = c.path().isEmpty() ? "/" : c.path().toStdString();
+  out.Name = c.name().toStdString();
+  out.Value = c.value().toStdString();
+  out.Secure = c.isSecure();
+  out.HttpOnly = c.isHttpOnly();
+  out.Expires = c.isSessionCookie() ? 0 : c.expirationDate().toSecsSinceEpoch();
+  return out;
+}
+
+// The engine tells of cookies only as they change; the jar mirrors them from the first control on.
+void WatchCookies() {
+  static bool watching = false;
+  if (watching) return;
+  watching = true;
+  QWebEngineCookieStore* store = QWebEngineProfile::defaultProfile()->cookieStore();
+  QObject::connect(store, &QWebEngineCookieStore::cookieAdded, store, [](const QNetworkCookie& c) {
+    BrowserCookie cookie = FromNetworkCookie(c);
+    CookieJar()[{cookie.Domain, cookie.Path, cookie.Name}] = cookie;
+    if (auto handler = CookieHandler()) handler(cookie);
+  });
+  QObject::connect(store, &QWebEngineCookieStore::cookieRemoved, store, [](const QNetworkCookie& c) {
+    BrowserCookie cookie = FromNetworkCookie(c);
+    CookieJar().erase({cookie.Domain, cookie.Path, cookie.Name});
+  });
+}
+
 }  // namespace
+
+std::vector<BrowserCookie> BrowserCookies() {
+  std::vector<BrowserCookie> out;
+  for (const auto& [key, cookie] : CookieJar()) out.push_back(cookie);
+  return out;
+}
+
+void SetBrowserCookieHandler(std::function<void(const BrowserCookie& cookie)> handler) {
+  CookieHandler() = std::move(handler);
+}
 
 bool BrowserControlAvailable() {
   if (qEnvironmentVariableIsSet("VANTORA_NO_BROWSER")) return false;
@@ -32,5 +89,6 @@ BrowserControl* CreateBrowserControl(QWidget* parent) {
   if (!BrowserControlAvailable() || QThread::currentThread() != QCoreApplication::instance()->thread()) {
     return nullptr;
   }
+  WatchCookies();
   return new WebEngineBrowserControl(parent);
 }

@@ -4,6 +4,15 @@
 #include <QEventLoop>
 #include <QTimer>
 
+#include <QDir>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <vector>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -12,6 +21,7 @@
 #include "common/fake_site.h"
 #include "windows/browser/browser_control.h"
 #include "windows/browser/browser_environment.h"
+#include "windows/browser/browser_nav_bar.h"
 
 namespace {
 
@@ -44,6 +54,32 @@ LoadEnd NavigateAndWait(BrowserControl& control, const std::string& url) {
   if (!end.ended) loop.exec();
   control.OnNavigateComplete2 = nullptr;
   return end;
+}
+
+// Runs the event loop until done() holds or the deadline passes.
+bool SpinUntil(const std::function<bool()>& done) {
+  QEventLoop loop;
+  QTimer poll, deadline;
+  deadline.setSingleShot(true);
+  QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+    if (done()) loop.quit();
+  });
+  QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+  poll.start(5);
+  deadline.start(kLoadDeadlineMs);
+  if (!done()) loop.exec();
+  return done();
+}
+
+std::string RunCommand(const std::string& command) {
+  std::string out;
+  if (FILE* p = popen(command.c_str(), "r")) {
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    pclose(p);
+  }
+  return out;
 }
 
 class BrowserControlTest : public ::testing::Test {
@@ -111,6 +147,142 @@ TEST_F(BrowserControlTest, FailedAndReplacedLoadsEndCleanly) {
 
   control_->Navigate("  ");
   EXPECT_FALSE(control_->Busy());
+}
+
+TEST_F(BrowserControlTest, BackAndForwardFollowHistoryAndReportTheirState) {
+  std::vector<std::pair<int, bool>> states;
+  control_->OnCommandStateChange = [&](int command, bool enable) { states.emplace_back(command, enable); };
+  ASSERT_TRUE(NavigateAndWait(*control_, site_->Url("/linked1.html")).ok);
+  EXPECT_FALSE(control_->CanGoBack());
+  ASSERT_TRUE(NavigateAndWait(*control_, site_->Url("/linked2.html")).ok);
+  EXPECT_TRUE(control_->CanGoBack());
+  EXPECT_NE(std::find(states.begin(), states.end(), std::make_pair(BrowserControl::CommandBack, true)), states.end());
+
+  // Back through the bar; forward becomes possible and the bar's buttons follow the events.
+  TBrowserNavBar bar(host_.get());
+  bar.Attach(control_);
+  LoadEnd end;
+  control_->OnNavigateComplete2 = [&](const std::string& at, bool ok) {
+    end.ended = true;
+    end.ok = ok;
+    end.url = at;
+  };
+  bar.pbNavLeftClick();
+  ASSERT_TRUE(SpinUntil([&] { return end.ended; }));
+  EXPECT_EQ(end.url, site_->Url("/linked1.html"));
+  EXPECT_TRUE(SpinUntil([&] { return bar.pbNavRight->isEnabled(); })) << "no forward state after going back";
+  EXPECT_FALSE(bar.pbNavLeft->isEnabled());
+  end = {};
+  bar.pbNavRightClick();
+  ASSERT_TRUE(SpinUntil([&] { return end.ended; }));
+  EXPECT_EQ(end.url, site_->Url("/linked2.html"));
+  EXPECT_TRUE(SpinUntil([&] { return !bar.pbNavRight->isEnabled() && bar.pbNavLeft->isEnabled(); }));
+  control_->OnNavigateComplete2 = nullptr;
+
+  // Home goes where the host says; an empty address makes Go do nothing.
+  control_->HomeUrl = site_->Url("/page.html");
+  bar.dfAddress->clear();
+  bar.pbGoClick();
+  EXPECT_FALSE(control_->Busy());
+  control_->OnNavigateComplete2 = [&](const std::string& at, bool) {
+    end.ended = true;
+    end.url = at;
+  };
+  end = {};
+  bar.pbNavHomeClick();
+  ASSERT_TRUE(SpinUntil([&] { return end.ended; }));
+  EXPECT_EQ(end.url, site_->Url("/page.html"));
+  control_->OnNavigateComplete2 = nullptr;
+  control_->OnCommandStateChange = nullptr;
+}
+
+TEST_F(BrowserControlTest, StopEndsAStalledLoad) {
+  LoadEnd end;
+  control_->OnNavigateComplete2 = [&](const std::string&, bool ok) {
+    end.ended = true;
+    end.ok = ok;
+  };
+  control_->Navigate(site_->Url("/stall"));
+  EXPECT_TRUE(control_->Busy());
+  // Stop only once the engine has the request under way, else there is nothing to stop yet.
+  QTimer::singleShot(300, control_, [this] { control_->Stop(); });
+  ASSERT_TRUE(SpinUntil([&] { return end.ended; }));
+  EXPECT_FALSE(end.ok);
+  EXPECT_FALSE(control_->Busy());
+  control_->OnNavigateComplete2 = nullptr;
+}
+
+TEST_F(BrowserControlTest, PrintsToPdfFindsTextAndGivesTheDocument) {
+  EXPECT_FALSE(control_->HasDocument());
+  bool found = true, called = false;
+  control_->Find("Quotes", false, [&](bool f) { found = f, called = true; });
+  EXPECT_TRUE(called && !found) << "nothing to search before a document";
+  ASSERT_TRUE(NavigateAndWait(*control_, site_->Url("/page.html")).ok);
+  EXPECT_TRUE(control_->HasDocument());
+
+  std::string text, html;
+  bool gotText = false, gotHtml = false;
+  control_->DocumentText([&](const std::string& t) { text = t, gotText = true; });
+  control_->DocumentHtml([&](const std::string& h) { html = h, gotHtml = true; });
+  ASSERT_TRUE(SpinUntil([&] { return gotText && gotHtml; }));
+  EXPECT_NE(text.find("Quotes at a glance"), std::string::npos);
+  EXPECT_NE(html.find("<p id=\"symbol\">VNTR</p>"), std::string::npos);
+
+  called = false;
+  control_->Find("glance", false, [&](bool f) { found = f, called = true; });
+  ASSERT_TRUE(SpinUntil([&] { return called; }));
+  EXPECT_TRUE(found);
+  called = false;
+  control_->Find("no such words", false, [&](bool f) { found = f, called = true; });
+  ASSERT_TRUE(SpinUntil([&] { return called; }));
+  EXPECT_FALSE(found);
+
+  QTemporaryDir dir;
+  const std::string pdf = QDir(dir.path()).filePath("page.pdf").toStdString();
+  bool printed = false, ok = false, second = true;
+  control_->PrintToPdf(pdf, [&](bool r) { ok = r, printed = true; });
+  // A second job while one runs is refused at once, not lost.
+  control_->PrintToPdf(pdf + ".2", [&](bool r) { second = r; });
+  EXPECT_FALSE(second);
+  ASSERT_TRUE(SpinUntil([&] { return printed; }));
+  ASSERT_TRUE(ok);
+  const std::string pdfText = RunCommand("pdftotext '" + pdf + "' -");
+  EXPECT_NE(pdfText.find("Quotes at a glance"), std::string::npos) << pdfText;
+}
+
+TEST_F(BrowserControlTest, PagesLeadOnlyToWebAddressesAndTheHostMayRefuse) {
+  // A local file opens only when the user typed it.
+  QTemporaryDir dir;
+  const QString file = QDir(dir.path()).filePath("local.html");
+  FILE* f = fopen(file.toStdString().c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  fputs("<html><title>local</title><body>local file</body></html>", f);
+  fclose(f);
+  control_->Navigate(file.toStdString());
+  EXPECT_FALSE(control_->Busy()) << "a local path from a page or a link must not load";
+  control_->Navigate("file://" + file.toStdString());
+  EXPECT_FALSE(control_->Busy());
+
+  bool typedDone = false;
+  control_->OnNavigateComplete2 = [&](const std::string&, bool) { typedDone = true; };
+  control_->Navigate(file.toStdString(), true);
+  ASSERT_TRUE(SpinUntil([&] { return typedDone; }));
+  EXPECT_EQ(control_->LocationName(), "local");
+  control_->OnNavigateComplete2 = nullptr;
+
+  // The host's before-navigate handler sees every main-document move and can refuse it.
+  std::vector<std::string> asked;
+  control_->OnBeforeNavigate2 = [&](const std::string& url) {
+    asked.push_back(url);
+    return url.find("linked") == std::string::npos;
+  };
+  EXPECT_TRUE(NavigateAndWait(*control_, site_->Url("/page.html")).ok);
+  control_->Navigate(site_->Url("/linked1.html"));
+  ASSERT_TRUE(SpinUntil([&] { return !control_->Busy(); }));
+  EXPECT_EQ(control_->LocationURL(), site_->Url("/page.html"));
+  ASSERT_GE(asked.size(), 2u);
+  EXPECT_EQ(asked.back(), site_->Url("/linked1.html"));
+  control_->OnBeforeNavigate2 = nullptr;
 }
 
 TEST(BrowserControlAvailability, SwitchedOffMeansNoControl) {
