@@ -25,11 +25,11 @@ void AppendLine(const std::string& path, std::string_view line) {
 }
 }  // namespace
 
-void StartLog() {
+void StartLog(bool fresh) {
   if (!LogOn) return;
   std::lock_guard lock(logMutex);
   std::string path = ProgDir + "stocks.log";
-  std::remove(path.c_str());
+  if (fresh) std::remove(path.c_str());
   AppendLine(path, "Log File Start");
 }
 

@@ -7,8 +7,9 @@
 // Lines at or below this level are written (levels in use: 0 and 99).
 extern int LogThreshold;
 
-// Deletes an old stocks.log and starts a new one with "Log File Start" (when LogOn).
-void StartLog();
+// Deletes an old stocks.log (only when fresh: not while another copy writes it) and starts a new
+// one with "Log File Start" (when LogOn).
+void StartLog(bool fresh = true);
 // One line "hh:mm:ss.zzz message" to stocks.log in the program folder, when LogOn.
 void WriteLog(std::string_view message, int level = 0);
 

@@ -2,13 +2,16 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 
 #include "core/locks.h"
 #include "core/log.h"
 #include "core/program_state.h"
 #include "core/symbols.h"
+#include "core/user_notices.h"
 
 StringList PortDefs;
+std::vector<UnreadPortLine> PortUnreadLines;
 std::vector<PortType> PortList;
 int CurPortIndex = 1;
 
@@ -89,6 +92,25 @@ bool ParseNumber(std::string_view s, double& v) {
   return ec == std::errc() && p == s.data() + s.size() && std::isfinite(v);
 }
 
+// Text this program wrote: UTF-8 without control bytes (line breaks are escaped). Anything
+// else is a damaged line, such as random bytes that happen to hold a "|".
+bool IsPlainText(std::string_view s) {
+  for (size_t i = 0; i < s.size();) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    if (c < 0x80) {
+      if ((c < 0x20 && c != '\t') || c == 0x7F) return false;
+      ++i;
+      continue;
+    }
+    size_t len = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c < 0xE0 ? 2 : 0;
+    if (len == 0 || c > 0xF4 || i + len > s.size()) return false;
+    for (size_t k = 1; k < len; ++k)
+      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+    i += len;
+  }
+  return true;
+}
+
 bool ParseRow(std::string_view raw, PortRowRec& row) {
   const auto parts = SplitRaw(raw, RowSep);
   if (parts.size() < 7) return false;
@@ -133,6 +155,7 @@ std::string FormatPortLine(const PortType& port) {
 
 bool ParsePortLine(std::string_view line, PortType& out) {
   out = PortType{};
+  if (!IsPlainText(line)) return false;
   const auto fields = SplitRaw(line, FieldSep);
   if (fields.size() < 2) return false;
   if (!Unescape(fields[0], out.Name) || out.Name.empty()) return false;
@@ -154,15 +177,18 @@ std::string PortDefName(std::string_view line) {
   return name;
 }
 
-int ParsePortText(std::string_view text, std::vector<PortType>& ports) {
+int ParsePortText(std::string_view text, std::vector<PortType>& ports, std::vector<UnreadPortLine>* unread) {
   ports.clear();
+  if (unread) unread->clear();
   int damaged = 0;
+  int lineNumber = 0;
   size_t pos = 0;
   while (pos < text.size()) {
     size_t end = text.find('\n', pos);
     if (end == std::string_view::npos) end = text.size();
     std::string_view line = text.substr(pos, end - pos);
     pos = end + 1;
+    ++lineNumber;
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (line.empty()) continue;
     PortType p;
@@ -170,32 +196,56 @@ int ParsePortText(std::string_view text, std::vector<PortType>& ports) {
       ports.push_back(std::move(p));
     } else {
       ++damaged;
-      WriteLog("PORT.DAT: damaged line skipped: " + std::string(line.substr(0, 80)));
+      if (unread) unread->push_back({ports.size(), lineNumber, std::string(line)});
+      WriteLog("PORT.DAT: line " + std::to_string(lineNumber) + " could not be read and is kept as it is");
     }
   }
   return damaged;
 }
 
-std::string FormatPortText(const std::vector<PortType>& ports) {
+std::string FormatPortText(const std::vector<PortType>& ports, const std::vector<UnreadPortLine>* unread) {
   std::string text;
-  for (const PortType& p : ports) {
-    text += FormatPortLine(p);
+  size_t next = 0;
+  auto unreadUpTo = [&](size_t count) {
+    for (; unread && next < unread->size() && (*unread)[next].After <= count; ++next) {
+      text += (*unread)[next].Text;
+      text += "\r\n";
+    }
+  };
+  for (size_t i = 0; i < ports.size(); ++i) {
+    unreadUpTo(i);
+    text += FormatPortLine(ports[i]);
     text += "\r\n";
   }
+  unreadUpTo(SIZE_MAX);
   return text;
 }
 
 bool LoadPortfolios() {
-  std::string text;
-  if (!ReadWholeFile(ProgDir + "PORT.DAT", text) && !ReadWholeFile(ProgDir + "PORT.DA_", text)) return false;
+  std::string text, name = "PORT.DAT";
+  if (!ReadWholeFile(ProgDir + name, text)) {
+    name = "PORT.DA_";
+    if (!ReadWholeFile(ProgDir + name, text)) return false;
+  }
   std::vector<PortType> ports;
-  ParsePortText(text, ports);
+  std::vector<UnreadPortLine> unread;
+  ParsePortText(text, ports, &unread);
   LockHold hold(PortLock, "PORTLOAD");
   if (!hold) return false;
   PortList = std::move(ports);
+  PortUnreadLines = std::move(unread);
   PortDefs.Clear();
   for (const PortType& p : PortList) PortDefs.Add(FormatPortLine(p));
   if (CurPortIndex < 1 || CurPortIndex > PortCount()) CurPortIndex = 1;
+  if (!PortUnreadLines.empty()) {
+    std::string lines;
+    for (size_t i = 0; i < PortUnreadLines.size() && i < 20; ++i)
+      lines += (i ? ", " : "") + std::to_string(PortUnreadLines[i].LineNumber);
+    if (PortUnreadLines.size() > 20) lines += ", ...";
+    AddUserNotice("The portfolio file " + name + " has " + std::to_string(PortUnreadLines.size()) +
+                  " line(s) that could not be read (line " + lines +
+                  "). They are not shown and are kept in the file unchanged.");
+  }
   return true;
 }
 
@@ -203,9 +253,13 @@ bool SavePortfolios() {
   LockHold hold(PortLock, "PORTSAVE");
   if (!hold) return false;
   const std::string path = ProgDir + "PORT.DAT";
+  const std::string text = FormatPortText(PortList, &PortUnreadLines);
   std::string previous;
-  if (ReadWholeFile(path, previous) && !WriteFileAtomic(ProgDir + "PORT.DA_", previous)) return false;
-  if (!WriteFileAtomic(path, FormatPortText(PortList))) return false;
+  const bool hadFile = ReadWholeFile(path, previous);
+  if (!hadFile || previous != text) {
+    if (hadFile && !WriteFileAtomic(ProgDir + "PORT.DA_", previous)) return false;
+    if (!WriteFileAtomic(path, text)) return false;
+  }
   PortDefs.Clear();
   for (const PortType& p : PortList) PortDefs.Add(FormatPortLine(p));
   return true;

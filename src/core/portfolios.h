@@ -42,14 +42,28 @@ bool ParsePortLine(std::string_view line, PortType& out);
 // The portfolio's name from a definition line.
 std::string PortDefName(std::string_view line);
 
-// Parses a whole file's text; damaged lines are skipped. Returns how many were skipped.
-int ParsePortText(std::string_view text, std::vector<PortType>& ports);
-std::string FormatPortText(const std::vector<PortType>& ports);
+// A line of PORT.DAT that could not be read. It is kept as it stood and written back after
+// the After-th readable portfolio (at the end when fewer are left), so no save loses it.
+struct UnreadPortLine {
+  size_t After = 0;
+  int LineNumber = 0;  // from 1, in the file it was read from
+  std::string Text;
+};
+// Under PortLock: the unread lines of the file last loaded.
+extern std::vector<UnreadPortLine> PortUnreadLines;
 
-// Loads PORT.DAT (PORT.DA_ when PORT.DAT is missing) into PortList and PortDefs.
+// Parses a whole file's text; damaged lines are left out of ports and, when unread is given,
+// kept there. Returns how many were damaged.
+int ParsePortText(std::string_view text, std::vector<PortType>& ports, std::vector<UnreadPortLine>* unread = nullptr);
+std::string FormatPortText(const std::vector<PortType>& ports, const std::vector<UnreadPortLine>* unread = nullptr);
+
+// Loads PORT.DAT (PORT.DA_ when PORT.DAT is missing) into PortList and PortDefs; lines that
+// cannot be read go to PortUnreadLines and the user is told which (a user notice).
 // False when neither could be read or the lock was not obtained.
 bool LoadPortfolios();
-// Writes PortList to PORT.DAT, keeping the previous file as PORT.DA_, and refreshes PortDefs.
+// Writes PortList and the unread lines to PORT.DAT, keeping the previous file as PORT.DA_,
+// and refreshes PortDefs. A save that would not change the file writes nothing, so the
+// backup keeps the version before it.
 bool SavePortfolios();
 
 // The distinct symbols, in row order, of every portfolio whose identifier equals id exactly,

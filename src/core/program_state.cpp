@@ -38,6 +38,10 @@ std::string ResolveProgDir() {
   } else {
     dir = "/tmp/vantora";
   }
+  // Absolute, so the folder and the single-copy guard do not depend on the working folder.
+  std::error_code ec;
+  fs::path abs = fs::weakly_canonical(fs::absolute(dir, ec), ec);
+  if (!ec && !abs.empty()) dir = abs.string();
   if (dir.back() != '/') dir += '/';
   return dir;
 }

@@ -1,11 +1,17 @@
 #include "core/settings_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <ctime>
 #include <filesystem>
 #include <stdexcept>
 
 #include "core/locks.h"
 #include "core/log.h"
 #include "core/program_state.h"
+#include "core/user_notices.h"
 
 std::unique_ptr<TMyIniFile> IniFile_;
 
@@ -14,11 +20,58 @@ TMyIniFile& Ini() {
   return *IniFile_;
 }
 
-void OpenSettingsFile() {
-  std::string path = ProgDir + "STOCKS.INI";
+bool MakeFilePrivate(const std::string& path) {
+  // Created 0600 when missing; later atomic rewrites keep the mode.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  const bool ok = ::fchmod(fd, 0600) == 0;
+  ::close(fd);
+  return ok;
+}
+
+std::string KeepFileAside(const std::string& path) {
+  char stamp[32];
+  const std::time_t now = std::time(nullptr);
+  std::tm tm{};
+  ::localtime_r(&now, &tm);
+  std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &tm);
   std::error_code ec;
-  if (std::filesystem::exists(path, ec))
-    std::filesystem::copy_file(path, ProgDir + "STOCKS.IN_", std::filesystem::copy_options::overwrite_existing, ec);
+  for (int n = 0; n < 100; ++n) {
+    std::string aside = path + ".damaged-" + stamp + (n ? "-" + std::to_string(n) : std::string());
+    if (std::filesystem::exists(aside, ec)) continue;
+    std::filesystem::rename(path, aside, ec);
+    return ec ? std::string() : aside;
+  }
+  return {};
+}
+
+void OpenSettingsFile() {
+  const std::string path = ProgDir + "STOCKS.INI", backup = ProgDir + "STOCKS.IN_";
+  std::string text;
+  if (ReadWholeFile(path, text)) {
+    if (IniFile::LooksLikeSettingsText(text)) {
+      // Only a file that reads as settings replaces the backup.
+      if (!MakeFilePrivate(backup) || !WriteFileAtomic(backup, text))
+        WriteLog("The settings backup STOCKS.IN_ could not be written", 0);
+    } else {
+      const std::string aside = KeepFileAside(path);
+      std::string saved;
+      const bool haveBackup = ReadWholeFile(backup, saved) && IniFile::LooksLikeSettingsText(saved);
+      if (aside.empty()) {
+        // Nothing is overwritten while the damaged file could not be moved; its lines are kept.
+        AddUserNotice("The settings file STOCKS.INI could not be read and could not be kept aside; "
+                      "the program uses what it can read of it.");
+      } else if (haveBackup && MakeFilePrivate(path) && WriteFileAtomic(path, saved)) {
+        AddUserNotice("The settings file STOCKS.INI could not be read. It was kept as " +
+                      std::filesystem::path(aside).filename().string() + " and the backup STOCKS.IN_ is used.");
+      } else {
+        AddUserNotice("The settings file STOCKS.INI could not be read. It was kept as " +
+                      std::filesystem::path(aside).filename().string() + "; the program starts with default settings.");
+      }
+    }
+  }
+  // It holds scrambled site passwords: readable by the user only.
+  if (!MakeFilePrivate(path)) WriteLog("The settings file could not be made private", 0);
   IniFile_ = std::make_unique<TMyIniFile>(path);
 }
 

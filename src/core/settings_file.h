@@ -37,5 +37,12 @@ private:
 // The one settings-file object, on STOCKS.INI in the program folder (null before start-up).
 extern std::unique_ptr<TMyIniFile> IniFile_;
 TMyIniFile& Ini();
-// Opens STOCKS.INI in ProgDir after copying it to the backup "STOCKS.IN_".
+// Opens STOCKS.INI in ProgDir. A file that reads as settings (IniFile::LooksLikeSettingsText)
+// is first copied to the backup "STOCKS.IN_"; one that does not is renamed aside
+// ("STOCKS.INI.damaged-<date>-<time>") and the backup takes its place, with a user notice.
+// Both files are made readable by the user only.
 void OpenSettingsFile();
+// Creates the file when missing and makes it readable and writable by the user only.
+bool MakeFilePrivate(const std::string& path);
+// Renames the file to "<path>.damaged-<date>-<time>"; the new path, empty when it failed.
+std::string KeepFileAside(const std::string& path);

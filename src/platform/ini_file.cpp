@@ -2,72 +2,121 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 
 IniFile::IniFile(std::string path) : path_(std::move(path)) { Reload(); }
 
 void IniFile::Reload() {
   std::lock_guard lock(mutex_);
+  preamble_.clear();
   sections_.clear();
+  sectionIndex_.clear();
   std::string bytes;
   if (ReadWholeFile(path_, bytes)) Parse(bytes);
+}
+
+namespace {
+// The parts of one line: a section header, a key line, or neither.
+enum class LineKind { Blank, Comment, Section, Key, Other };
+
+LineKind ClassifyLine(std::string_view trimmed, std::string* name = nullptr, std::string* value = nullptr) {
+  if (trimmed.empty()) return LineKind::Blank;
+  if (trimmed[0] == ';') return LineKind::Comment;
+  if (trimmed[0] == '[') {
+    const size_t end = trimmed.find(']');
+    if (name) *name = Trim(trimmed.substr(1, end == std::string_view::npos ? std::string_view::npos : end - 1));
+    return end == std::string_view::npos ? LineKind::Other : LineKind::Section;
+  }
+  const size_t eq = trimmed.find('=');
+  if (eq == std::string_view::npos) return LineKind::Other;
+  std::string key = Trim(trimmed.substr(0, eq));
+  if (key.empty()) return LineKind::Other;
+  if (name) *name = std::move(key);
+  if (value) *value = Trim(trimmed.substr(eq + 1));
+  return LineKind::Key;
+}
+}  // namespace
+
+bool IniFile::LooksLikeSettingsText(std::string_view text) {
+  if (text.find('\0') != std::string_view::npos) return false;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find('\n', pos);
+    if (end == std::string_view::npos) end = text.size();
+    const LineKind kind = ClassifyLine(Trim(text.substr(pos, end - pos)));
+    if (kind == LineKind::Other) return false;
+    pos = end + 1;
+  }
+  return true;
+}
+
+void IniFile::Section::Reindex() {
+  index.clear();
+  for (size_t i = 0; i < entries.size(); ++i)
+    if (entries[i].raw.empty()) index.emplace(UpperCase(entries[i].key), i);
+}
+
+void IniFile::ReindexSections() {
+  sectionIndex_.clear();
+  for (size_t i = 0; i < sections_.size(); ++i) sectionIndex_.emplace(UpperCase(sections_[i].name), i);
+}
+
+IniFile::Section& IniFile::AddSection(const std::string& name) {
+  sectionIndex_.emplace(UpperCase(name), sections_.size());
+  sections_.push_back({name, {}, {}});
+  return sections_.back();
 }
 
 void IniFile::Parse(std::string_view text) {
   StringList lines;
   lines.SetText(text);
-  Section* current = nullptr;
+  size_t current = SIZE_MAX;
   for (int i = 0; i < lines.Count(); ++i) {
-    std::string line = Trim(lines[i]);
-    if (line.empty() || line[0] == ';') continue;
-    if (line[0] == '[') {
-      size_t end = line.find(']');
-      std::string name = Trim(line.substr(1, end == std::string::npos ? std::string::npos : end - 1));
-      current = FindSection(name);
-      if (!current) {
-        sections_.push_back({name, {}});
-        current = &sections_.back();
+    const std::string& original = lines[i];
+    std::string name, value;
+    const LineKind kind = ClassifyLine(Trim(original), &name, &value);
+    if (kind == LineKind::Blank) continue;
+    if (kind == LineKind::Section) {
+      auto it = sectionIndex_.find(UpperCase(name));
+      if (it != sectionIndex_.end()) {
+        current = it->second;
+      } else {
+        AddSection(name);
+        current = sections_.size() - 1;
       }
       continue;
     }
-    if (!current) continue;
-    size_t eq = line.find('=');
-    if (eq == std::string::npos) continue;
-    std::string key = Trim(std::string_view(line).substr(0, eq));
-    std::string value = Trim(std::string_view(line).substr(eq + 1));
-    if (key.empty()) continue;
-    bool found = false;
-    for (auto& e : current->entries)
-      if (SameText(e.key, key)) {
-        found = true;  // the first line of a key wins, as on reading
-        break;
-      }
-    if (!found) current->entries.push_back({key, value});
+    if (current == SIZE_MAX) {
+      preamble_.push_back(original);
+      continue;
+    }
+    Section& s = sections_[current];
+    // The first line of a key wins, as on reading; a repeated one is kept as it stood.
+    if (kind == LineKind::Key && s.index.emplace(UpperCase(name), s.entries.size()).second)
+      s.entries.push_back({std::move(name), std::move(value), {}});
+    else
+      s.entries.push_back({{}, {}, original});
   }
 }
 
 IniFile::Section* IniFile::FindSection(std::string_view name) {
-  for (auto& s : sections_)
-    if (SameText(s.name, name)) return &s;
-  return nullptr;
+  auto it = sectionIndex_.find(UpperCase(name));
+  return it == sectionIndex_.end() ? nullptr : &sections_[it->second];
 }
 
 const IniFile::Section* IniFile::FindSection(std::string_view name) const {
-  for (auto& s : sections_)
-    if (SameText(s.name, name)) return &s;
-  return nullptr;
+  auto it = sectionIndex_.find(UpperCase(name));
+  return it == sectionIndex_.end() ? nullptr : &sections_[it->second];
 }
 
 bool IniFile::Lookup(std::string_view section, std::string_view key, std::string& value) const {
   const Section* s = FindSection(Trim(section));
   if (!s) return false;
-  std::string k = Trim(key);
-  for (const auto& e : s->entries)
-    if (SameText(e.key, k)) {
-      value = e.value;
-      return true;
-    }
-  return false;
+  auto it = s->index.find(UpperCase(Trim(key)));
+  if (it == s->index.end()) return false;
+  value = s->entries[it->second].value;
+  return true;
 }
 
 bool IniFile::IsSafeKey(std::string_view key) {
@@ -95,19 +144,15 @@ bool IniFile::WriteString(std::string_view section, std::string_view key, std::s
   std::lock_guard lock(mutex_);
   std::string sec = Trim(section), k = Trim(key), v = Trim(value);
   Section* s = FindSection(sec);
-  if (!s) {
-    sections_.push_back({sec, {}});
-    s = &sections_.back();
+  if (!s) s = &AddSection(sec);
+  auto [it, added] = s->index.emplace(UpperCase(k), s->entries.size());
+  if (added) {
+    s->entries.push_back({k, v, {}});
+  } else {
+    Entry& e = s->entries[it->second];
+    if (e.value == v) return true;
+    e.value = v;
   }
-  bool found = false;
-  for (auto& e : s->entries)
-    if (SameText(e.key, k)) {
-      if (e.value == v) return true;
-      e.value = v;
-      found = true;
-      break;
-    }
-  if (!found) s->entries.push_back({k, v});
   Flush();
   return lastWriteOk_;
 }
@@ -163,7 +208,8 @@ void IniFile::ReadSection(std::string_view section, StringList& keys) const {
   std::lock_guard lock(mutex_);
   keys.Clear();
   if (const Section* s = FindSection(Trim(section)))
-    for (const auto& e : s->entries) keys.Add(e.key);
+    for (const auto& e : s->entries)
+      if (e.raw.empty()) keys.Add(e.key);
 }
 
 void IniFile::ReadSections(StringList& sections) const {
@@ -176,7 +222,8 @@ void IniFile::ReadSectionValues(std::string_view section, StringList& lines) con
   std::lock_guard lock(mutex_);
   lines.Clear();
   if (const Section* s = FindSection(Trim(section)))
-    for (const auto& e : s->entries) lines.Add(e.key + "=" + e.value);
+    for (const auto& e : s->entries)
+      if (e.raw.empty()) lines.Add(e.key + "=" + e.value);
 }
 
 bool IniFile::SectionExists(std::string_view section) const {
@@ -192,26 +239,22 @@ bool IniFile::ValueExists(std::string_view section, std::string_view key) const 
 
 void IniFile::EraseSection(std::string_view section) {
   std::lock_guard lock(mutex_);
-  std::string sec = Trim(section);
-  for (auto it = sections_.begin(); it != sections_.end(); ++it)
-    if (SameText(it->name, sec)) {
-      sections_.erase(it);
-      Flush();
-      return;
-    }
+  auto it = sectionIndex_.find(UpperCase(Trim(section)));
+  if (it == sectionIndex_.end()) return;
+  sections_.erase(sections_.begin() + static_cast<std::ptrdiff_t>(it->second));
+  ReindexSections();
+  Flush();
 }
 
 void IniFile::DeleteKey(std::string_view section, std::string_view key) {
   std::lock_guard lock(mutex_);
   Section* s = FindSection(Trim(section));
   if (!s) return;
-  std::string k = Trim(key);
-  for (auto it = s->entries.begin(); it != s->entries.end(); ++it)
-    if (SameText(it->key, k)) {
-      s->entries.erase(it);
-      Flush();
-      return;
-    }
+  auto it = s->index.find(UpperCase(Trim(key)));
+  if (it == s->index.end()) return;
+  s->entries.erase(s->entries.begin() + static_cast<std::ptrdiff_t>(it->second));
+  s->Reindex();
+  Flush();
 }
 
 void IniFile::BeginBatch() {
@@ -231,9 +274,10 @@ void IniFile::Flush() {
   }
   dirty_ = false;
   std::string out;
+  for (const auto& line : preamble_) out += line + "\r\n";
   for (const auto& s : sections_) {
     out += "[" + s.name + "]\r\n";
-    for (const auto& e : s.entries) out += e.key + "=" + e.value + "\r\n";
+    for (const auto& e : s.entries) out += (e.raw.empty() ? e.key + "=" + e.value : e.raw) + "\r\n";
     out += "\r\n";
   }
   lastWriteOk_ = WriteFileAtomic(path_, out);

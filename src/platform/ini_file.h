@@ -1,10 +1,13 @@
 #pragma once
 // A settings file of [sections] and key=value lines. Sections and keys compare without
 // regard to case and keep the spelling they were first written with. Every write goes
-// through to the file at once, written to a temporary file and renamed into place.
+// through to the file at once, written to a temporary file and renamed into place. Lines that
+// are not sections or keys (comments, repeated keys, stray text) are kept and written back as
+// they stood.
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/string_list.h"
@@ -46,23 +49,33 @@ public:
 
   static bool IsSafeKey(std::string_view key);
   static bool IsSafeValue(std::string_view value);
+  // Whether the bytes read as a settings file: no NUL byte, and every non-blank line is a
+  // "[section]" header, a "key=value" line with a key, or a comment starting with ";".
+  static bool LooksLikeSettingsText(std::string_view text);
 
 private:
   struct Entry {
     std::string key, value;
+    std::string raw;  // a line kept as it stood (key empty): never read, written back
   };
   struct Section {
     std::string name;
     std::vector<Entry> entries;
+    std::unordered_map<std::string, size_t> index;  // upper-cased key -> entry
+    void Reindex();
   };
   Section* FindSection(std::string_view name);
   const Section* FindSection(std::string_view name) const;
+  Section& AddSection(const std::string& name);
+  void ReindexSections();
   bool Lookup(std::string_view section, std::string_view key, std::string& value) const;
   void Parse(std::string_view text);
   void Flush();
 
   std::string path_;
+  std::vector<std::string> preamble_;  // lines before the first section, kept as they stood
   std::vector<Section> sections_;
+  std::unordered_map<std::string, size_t> sectionIndex_;  // upper-cased name -> section
   mutable std::recursive_mutex mutex_;
   int batch_ = 0;
   bool dirty_ = false;

@@ -5,6 +5,8 @@
 #include "core/locks.h"
 #include "core/portfolios.h"
 #include "core/program_state.h"
+#include "core/user_notices.h"
+#include "platform/string_list.h"
 
 namespace {
 PortRowRec Row(const char* sym, double shares = 0, const char* note = "") {
@@ -88,6 +90,64 @@ TEST(PortFile, DamagedLineLosesOnlyItself) {
   ASSERT_EQ(ports.size(), 2u);
   ExpectSame(ports[0], a);
   ExpectSame(ports[1], b);
+}
+
+TEST(PortFile, UnreadLinesAreWrittenBackWhereTheyStood) {
+  PortType b;
+  b.Name = "Second";
+  b.Id = "PORT2";
+  b.Rows = {Row("AAPL", 10)};
+  const std::string good1 = FormatPortLine(Awkward()), good2 = FormatPortLine(b);
+  const std::string broken = "Broken|PORT9|x|IBM;ten;1;1;1;1;n", noise = "\x01\xff\xfe|junk|\x7f";
+  const std::string text = broken + "\r\n" + good1 + "\r\n" + noise + "\r\n" + good2 + "\r\nOnlyName\r\n";
+  std::vector<PortType> ports;
+  std::vector<UnreadPortLine> unread;
+  EXPECT_EQ(ParsePortText(text, ports, &unread), 3);
+  ASSERT_EQ(ports.size(), 2u);
+  ASSERT_EQ(unread.size(), 3u);
+  EXPECT_EQ(unread[1].LineNumber, 3);
+  EXPECT_EQ(unread[1].Text, noise);
+  EXPECT_EQ(FormatPortText(ports, &unread), text);
+  // Portfolios removed meanwhile: the lines that followed them still go out, at the end.
+  ports.clear();
+  EXPECT_EQ(FormatPortText(ports, &unread), broken + "\r\n" + noise + "\r\nOnlyName\r\n");
+
+  // Random bytes are not read as portfolios, however many "|" they hold.
+  std::string bytes;
+  uint32_t seed = 12345;
+  for (int i = 0; i < 4000; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    const char c = static_cast<char>(seed >> 16);
+    bytes += i % 7 == 0 ? '|' : c;
+  }
+  EXPECT_GT(ParsePortText(bytes, ports, &unread), 0);
+  EXPECT_TRUE(ports.empty());
+}
+
+TEST(PortFile, DamagedFileSurvivesLoadsAndSavesAndTheBackupStays) {
+  const std::string dat = ProgDir + "PORT.DAT", bak = ProgDir + "PORT.DA_";
+  const std::string backup = FormatPortLine(Awkward()) + "\r\n";
+  ASSERT_TRUE(WriteFileAtomic(bak, backup));
+  const std::string text = FormatPortLine(Awkward()) + "\r\nhalf a line|PORT3||IBM;1\r\n";
+  ASSERT_TRUE(WriteFileAtomic(dat, text));
+  TakeUserNotices();
+  for (int round = 0; round < 2; ++round) {
+    ASSERT_TRUE(LoadPortfolios());
+    EXPECT_EQ(PortCount(), 1);
+    ASSERT_TRUE(SavePortfolios());
+    std::string now, kept;
+    ASSERT_TRUE(ReadWholeFile(dat, now));
+    EXPECT_EQ(now, text) << round;
+    ASSERT_TRUE(ReadWholeFile(bak, kept));
+    EXPECT_EQ(kept, backup) << "a save that changed nothing must not replace the backup";
+  }
+  // The user hears which line, once per load.
+  const auto notices = TakeUserNotices();
+  ASSERT_EQ(notices.size(), 2u);
+  EXPECT_NE(notices[0].find("line 2"), std::string::npos) << notices[0];
+  LockHold h(PortLock, "TEST");
+  PortList.clear();
+  PortUnreadLines.clear();
 }
 
 TEST(PortFile, SaveKeepsBackupAndLoadFallsBack) {

@@ -8,6 +8,8 @@
 #include "core/program_state.h"
 #include "core/settings.h"
 #include "core/settings_file.h"
+#include "core/user_notices.h"
+#include "platform/ini_file.h"
 
 TEST(Settings, GlobVarsRoundTripAndClampOnRead) {
   GlobVars g;
@@ -103,4 +105,83 @@ TEST(Settings, StoredEasternOffsetStaysInForceInLaterRuns) {
   Ini().DeleteKey("Stocks", "ETOFFSET");
   ClockSynced = false;
   EtOffsetCache = 0;
+}
+
+namespace {
+// Runs OpenSettingsFile on a folder of its own, then goes back to the tests' settings file.
+struct OtherSettingsFolder {
+  std::string saved = ProgDir;
+  explicit OtherSettingsFolder(const std::string& name) {
+    ProgDir = saved + name + "/";
+    std::filesystem::remove_all(ProgDir);
+    std::filesystem::create_directories(ProgDir);
+  }
+  ~OtherSettingsFolder() {
+    ProgDir = saved;
+    OpenSettingsFile();
+  }
+};
+
+std::filesystem::perms Mode(const std::string& path) {
+  return std::filesystem::status(path).permissions() & std::filesystem::perms::all;
+}
+}  // namespace
+
+TEST(SettingsFile, WhatReadsAsASettingsFile) {
+  EXPECT_TRUE(IniFile::LooksLikeSettingsText(""));
+  EXPECT_TRUE(IniFile::LooksLikeSettingsText("; note\r\n\r\n[Stocks]\r\nSiteFile = a.SDF\r\n  \r\n[Empty]\n"));
+  EXPECT_FALSE(IniFile::LooksLikeSettingsText(std::string("[Stocks]\r\nA=1\0\r\n", 14)));
+  EXPECT_FALSE(IniFile::LooksLikeSettingsText("[Stocks]\r\njust words\r\n"));
+  EXPECT_FALSE(IniFile::LooksLikeSettingsText("[Stocks\r\nA=1\r\n"));
+  EXPECT_FALSE(IniFile::LooksLikeSettingsText("[Stocks]\r\n=no key\r\n"));
+}
+
+TEST(SettingsFile, DamagedFileIsKeptAsideAndTheBackupUsedEveryStart) {
+  namespace fs = std::filesystem;
+  OtherSettingsFolder folder("damaged-ini");
+  const std::string ini = ProgDir + "STOCKS.INI", bak = ProgDir + "STOCKS.IN_";
+  const std::string good = "[Stocks]\r\nCurPort=3\r\n\r\n";
+  std::string damaged = "[Stocks]\r\nCurPort=3\r\n";
+  damaged += std::string("\0\0\x89PNG garbage\r\n", 16);
+  ASSERT_TRUE(WriteFileAtomic(ini, good));
+  OpenSettingsFile();  // a good file becomes the backup, private
+  EXPECT_EQ(Mode(ini), fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(Mode(bak), fs::perms::owner_read | fs::perms::owner_write);
+
+  TakeUserNotices();
+  for (int start = 0; start < 2; ++start) {
+    ASSERT_TRUE(WriteFileAtomic(ini, damaged));
+    OpenSettingsFile();
+    std::string kept;
+    ASSERT_TRUE(ReadWholeFile(bak, kept));
+    EXPECT_EQ(kept, good) << "a damaged file must not replace its backup";
+    EXPECT_EQ(Ini().ReadInteger("Stocks", "CurPort", 0), 3);
+    const auto notices = TakeUserNotices();
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_NE(notices[0].find("backup STOCKS.IN_ is used"), std::string::npos) << notices[0];
+  }
+  // Each damaged file is kept, byte for byte.
+  int aside = 0;
+  for (const auto& e : fs::directory_iterator(ProgDir)) {
+    if (e.path().filename().string().rfind("STOCKS.INI.damaged-", 0) != 0) continue;
+    std::string bytes;
+    ReadWholeFile(e.path().string(), bytes);
+    EXPECT_EQ(bytes, damaged);
+    ++aside;
+  }
+  EXPECT_EQ(aside, 2);
+}
+
+TEST(SettingsFile, CommentsAndRepeatedKeysSurviveARewrite) {
+  OtherSettingsFolder folder("comments-ini");
+  ASSERT_TRUE(WriteFileAtomic(ProgDir + "STOCKS.INI",
+                              "; my notes\r\n[Stocks]\r\n; keep this\r\nA=1\r\na=2\r\n[Misc]\r\nB=3\r\n"));
+  OpenSettingsFile();
+  ASSERT_TRUE(Ini().WriteString("Stocks", "A", "5"));
+  std::string text;
+  ASSERT_TRUE(ReadWholeFile(ProgDir + "STOCKS.INI", text));
+  EXPECT_EQ(text, "; my notes\r\n[Stocks]\r\n; keep this\r\nA=5\r\na=2\r\n\r\n[Misc]\r\nB=3\r\n\r\n");
+  StringList keys;
+  Ini().ReadSection("Stocks", keys);
+  EXPECT_EQ(keys.CommaText(), "A");
 }

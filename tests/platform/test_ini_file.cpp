@@ -6,8 +6,17 @@
 #include "platform/ini_file.h"
 
 namespace {
+// One folder for the run, removed when the test program ends.
+struct TempFolder {
+  std::filesystem::path dir = std::filesystem::temp_directory_path() / ("vn_ini_" + std::to_string(::getpid()));
+  ~TempFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+  }
+} tempFolder;
+
 std::string TempFile(const char* name, const std::string& content) {
-  auto dir = std::filesystem::temp_directory_path() / ("vn_ini_" + std::to_string(::getpid()));
+  const auto& dir = tempFolder.dir;
   std::filesystem::create_directories(dir);
   auto path = (dir / name).string();
   std::ofstream(path, std::ios::binary) << content;
