@@ -5,6 +5,7 @@
 #include <cmath>
 #include <mutex>
 #include <stdexcept>
+#include <thread>
 
 #include "platform/clock.h"
 #include "platform/messages.h"
@@ -33,14 +34,17 @@ constexpr const char* kCrLf = "\r\n";
 // reply, which the peer can retry.
 constexpr int kLockWaitMs = 500;
 
-// Tries take until deadline (a TickMs value), at the named locks' own pace; gives up at once
-// on shut-down.
+// Tries take until deadline (a TickMs value); gives up at once on shut-down. Writers hold
+// these locks for microseconds, so a few yields come before sleeping at the locks' own pace.
 template <typename Take>
 bool TakeBy(int64_t deadline, Take take) {
-  for (;;) {
+  for (int round = 0;; ++round) {
     if (take()) return true;
     if (ShuttingDown.load() || TickMs() >= deadline) return false;
-    SleepMs(MyCriticalSection::RoundMs);
+    if (round < 64)
+      std::this_thread::yield();
+    else
+      SleepMs(MyCriticalSection::RoundMs);
   }
 }
 
@@ -63,32 +67,119 @@ private:
 
 int64_t LockDeadline() { return TickMs() + kLockWaitMs; }
 
-void AppendInt(std::string& out, int64_t value) {
-  char buf[24];
-  const auto res = std::to_chars(buf, buf + sizeof buf, value);
-  out.append(buf, res.ptr);
-}
-
-void AppendTwo(std::string& out, int value) {
-  out += static_cast<char>('0' + value / 10 % 10);
-  out += static_cast<char>('0' + value % 10);
+char* PutTwo(char* p, int value) {
+  *p++ = static_cast<char>('0' + value / 10 % 10);
+  *p++ = static_cast<char>('0' + value % 10);
+  return p;
 }
 
 // "hh:mm:ss" of the time of day.
-void AppendTime(std::string& out, TDateTime t) {
+char* PutTime(char* p, TDateTime t) {
   int h, m, s, ms;
   DecodeTime(t, h, m, s, ms);
-  AppendTwo(out, h);
-  out += ':';
-  AppendTwo(out, m);
-  out += ':';
-  AppendTwo(out, s);
+  p = PutTwo(p, h);
+  *p++ = ':';
+  p = PutTwo(p, m);
+  *p++ = ':';
+  return PutTwo(p, s);
+}
+
+// FormatPrice(value) at p when the quick integer rounding is exact; returns the end, or null
+// for the few values that take the exact path. Writes at most kMaxQuickPrice characters.
+constexpr size_t kMaxQuickPrice = 16;
+char* PutQuickPrice(char* p, double value) {
+  const double magnitude = std::fabs(value);
+  const int decimals = magnitude < 10 ? 4 : magnitude < 1000 ? 3 : magnitude <= 10000 ? 2 : 1;
+  static constexpr double kScale[] = {1, 10, 100, 1000, 10000};
+  const double scaled = magnitude * kScale[decimals];
+  const double whole = std::floor(scaled);
+  // Integer rounding agrees with the exact decimal rounding unless the product lies next to
+  // a half (or is too large for the margin).
+  if (!(scaled < 1e9) || std::fabs(scaled - whole - 0.5) < 1e-6) return nullptr;
+  int64_t units = static_cast<int64_t>(whole) + (scaled - whole > 0.5 ? 1 : 0);
+  if (units == 0) {
+    *p++ = '0';
+    return p;
+  }
+  int shown = decimals;
+  while (shown > 0 && units % 10 == 0) {
+    units /= 10;
+    --shown;
+  }
+  char digits[12];
+  char* end = std::to_chars(digits, digits + sizeof digits, units).ptr;
+  const int length = static_cast<int>(end - digits);
+  if (value < 0) *p++ = '-';
+  if (length <= shown) {
+    *p++ = '0';
+    *p++ = '.';
+    for (int i = length; i < shown; ++i) *p++ = '0';
+    return std::copy(digits, end, p);
+  }
+  p = std::copy(digits, end - shown, p);
+  if (shown > 0) {
+    *p++ = '.';
+    p = std::copy(end - shown, end, p);
+  }
+  return p;
 }
 
 void AppendEscaped(std::string& out, std::string_view text) {
   if (text.find_first_of("&<>\"'") == std::string_view::npos) out += text;
   else out += vn::net::HtmlEscape(text);
 }
+
+// Builds reply lines in a stack buffer and appends them to out in pieces, not by character.
+class LineWriter {
+public:
+  explicit LineWriter(std::string& out) : out_(out) {}
+  ~LineWriter() { Flush(); }
+  LineWriter(const LineWriter&) = delete;
+  LineWriter& operator=(const LineWriter&) = delete;
+
+  void Char(char c) {
+    Room(1);
+    *p_++ = c;
+  }
+  void Time(TDateTime t) {
+    Room(8);
+    p_ = PutTime(p_, t);
+  }
+  void Price(double value) {
+    Room(kMaxQuickPrice);
+    if (char* end = PutQuickPrice(p_, value)) {
+      p_ = end;
+    } else {
+      Flush();
+      out_ += FormatPrice(value);
+    }
+  }
+  void Int(int64_t value) {
+    Room(20);
+    p_ = std::to_chars(p_, buf_ + sizeof buf_, value).ptr;
+  }
+  void Escaped(std::string_view text) {
+    if (text.size() <= 64 && text.find_first_of("&<>\"'") == std::string_view::npos) {
+      Room(text.size());
+      p_ = std::copy(text.begin(), text.end(), p_);
+      return;
+    }
+    Flush();
+    AppendEscaped(out_, text);
+  }
+  void Flush() {
+    out_.append(buf_, static_cast<size_t>(p_ - buf_));
+    p_ = buf_;
+  }
+
+private:
+  void Room(size_t n) {
+    if (static_cast<size_t>(buf_ + sizeof buf_ - p_) < n) Flush();
+  }
+  std::string& out_;
+  char buf_[512];
+  char* p_ = buf_;
+};
 
 // Readers of the quote fields take turns here, so that they do not collide on AddSnapLock,
 // whose waits sleep for milliseconds; only the writers then contend with one reader. A reader
@@ -116,42 +207,11 @@ std::string ListSymbols(Filter filter) {
 }  // namespace
 
 void AppendPriceText(std::string& out, double value) {
-  const double magnitude = std::fabs(value);
-  const int decimals = magnitude < 10 ? 4 : magnitude < 1000 ? 3 : magnitude <= 10000 ? 2 : 1;
-  static constexpr double kScale[] = {1, 10, 100, 1000, 10000};
-  const double scaled = magnitude * kScale[decimals];
-  const double whole = std::floor(scaled);
-  // Integer rounding agrees with the exact decimal rounding unless the product lies next to
-  // a half (or is too large for the margin); those few take the exact path.
-  if (!(scaled < 1e9) || std::fabs(scaled - whole - 0.5) < 1e-6) {
+  char buf[kMaxQuickPrice];
+  if (const char* end = PutQuickPrice(buf, value))
+    out.append(buf, static_cast<size_t>(end - buf));
+  else
     out += FormatPrice(value);
-    return;
-  }
-  int64_t units = static_cast<int64_t>(whole) + (scaled - whole > 0.5 ? 1 : 0);
-  if (units == 0) {
-    out += '0';
-    return;
-  }
-  int shown = decimals;
-  while (shown > 0 && units % 10 == 0) {
-    units /= 10;
-    --shown;
-  }
-  char digits[24];
-  const auto res = std::to_chars(digits, digits + sizeof digits, units);
-  const int length = static_cast<int>(res.ptr - digits);
-  if (value < 0) out += '-';
-  if (length <= shown) {
-    out += "0.";
-    out.append(static_cast<size_t>(shown - length), '0');
-    out.append(digits, res.ptr);
-  } else {
-    out.append(digits, static_cast<size_t>(length - shown));
-    if (shown > 0) {
-      out += '.';
-      out.append(digits + length - shown, static_cast<size_t>(shown));
-    }
-  }
 }
 
 VNServer::VNServer() {
@@ -394,20 +454,26 @@ std::string VNServer::BuildLastQuotes(const StringList& params) {
   }
   std::string out;
   out.reserve(static_cast<size_t>(count) * 80);
-  for (int i = 1; i <= count; ++i) {
-    const StockQuote& q = quotes[static_cast<size_t>(i - 1)];
-    AppendEscaped(out, symbolAt(i));
-    out += ',';
-    AppendTime(out, q.UpdateTime);
-    for (double price : {q.Last, q.Bid, q.Ask, q.Open, q.Low, q.High}) {
-      out += ',';
-      AppendPriceText(out, price);
+  {
+    LineWriter line(out);
+    for (int i = 1; i <= count; ++i) {
+      const StockQuote& q = quotes[static_cast<size_t>(i - 1)];
+      line.Escaped(symbolAt(i));
+      line.Char(',');
+      line.Time(q.UpdateTime);
+      for (double price : {q.Last, q.Bid, q.Ask, q.Open, q.Low, q.High}) {
+        line.Char(',');
+        line.Price(price);
+      }
+      for (int64_t n : {q.Volume, int64_t{q.BidSize}, int64_t{q.AskSize}, int64_t{q.LastSize}, int64_t{q.TradeCount}}) {
+        line.Char(',');
+        line.Int(n);
+      }
+      if (i < count) {
+        line.Char('\r');
+        line.Char('\n');
+      }
     }
-    for (int64_t n : {q.Volume, int64_t{q.BidSize}, int64_t{q.AskSize}, int64_t{q.LastSize}, int64_t{q.TradeCount}}) {
-      out += ',';
-      AppendInt(out, n);
-    }
-    if (i < count) out += kCrLf;
   }
   return out;
 }
@@ -445,17 +511,17 @@ std::string VNServer::BuildTimeSales(const StringList& params) {
   std::vector<TimeSalesRow> rows;
   if (!CollectTimeSales(*rec, start, end, rows)) throw ServerBusy();
   out.reserve(rows.size() * 40);
-  for (const TimeSalesRow& r : rows) {
-    AppendTime(out, r.Time);
-    out += ',';
-    AppendPriceText(out, r.Last);
-    out += ',';
-    AppendPriceText(out, r.Ask);
-    out += ',';
-    AppendPriceText(out, r.Bid);
-    out += ',';
-    AppendPriceText(out, r.VolumeChange);
-    out += kCrLf;
+  {
+    LineWriter line(out);
+    for (const TimeSalesRow& r : rows) {
+      line.Time(r.Time);
+      for (double value : {double{r.Last}, double{r.Ask}, double{r.Bid}, r.VolumeChange}) {
+        line.Char(',');
+        line.Price(value);
+      }
+      line.Char('\r');
+      line.Char('\n');
+    }
   }
   if (!out.empty()) out.resize(out.size() - 2);
   return out;
