@@ -1,0 +1,66 @@
+#include "ads/banner/ad_banner.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <mutex>
+
+#include "ads/gif/anim_gif.h"
+#include "ads/gif/anim_image_control.h"
+#include "core/ad_locations.h"
+#include "core/gif_hooks.h"
+#include "core/url_launch.h"
+
+AdBanner::AdBanner(int kind, int location, QWidget* parent) : QWidget(parent), location_(location) {
+  (void)kind;
+  gif_ = std::make_unique<TAnimGif>();
+  SetGifDithering(gif_.get());
+  auto* lay = new QHBoxLayout(this);
+  lay->setContentsMargins(0, 0, 0, 0);
+  image_ = new TGifImageControl(this);
+  image_->hide();
+  lay->addWidget(image_);
+  flags_ = new QTimer(this);
+  connect(flags_, &QTimer::timeout, this, [this] { UpdateAdLocationFlags(location_, this); });
+  flags_->start(500);
+  std::lock_guard lock(AdLock);
+  AdLocImage[location_] = image_;
+  AdLocGif[location_] = gif_.get();
+  AdLocHost[location_] = this;
+}
+
+AdBanner::~AdBanner() {
+  // The location goes first, so the ad thread no longer reaches the image.
+  UnregisterAdLocation(location_);
+  if (image_) image_->SetPicture(nullptr);
+  gif_->StopPainters();
+}
+
+void AdBanner::mousePressEvent(QMouseEvent* e) {
+  if (e->button() != Qt::LeftButton) return;
+  if (BeforeClick) BeforeClick();
+  OpenAdLink(location_);
+}
+
+AdBanner* CreateAdBanner(int kind, QWidget* parent, int width, int height, bool blurbs) {
+  if (!HasAdsForLocation(kind)) return nullptr;
+  const int location = RegisterAdLocation(kind);
+  if (!location) return nullptr;
+  auto* banner = new AdBanner(kind, location, parent);
+  banner->setFixedSize(width, height);
+  if (blurbs) {
+    auto* b1 = new QLabel(banner);
+    auto* b2 = new QLabel(banner);
+    b1->setTextFormat(Qt::PlainText);
+    b2->setTextFormat(Qt::PlainText);
+    banner->layout()->addWidget(b1);
+    banner->layout()->addWidget(b2);
+    std::lock_guard lock(AdLock);
+    AdLocBlurb1[location] = b1;
+    AdLocBlurb2[location] = b2;
+  }
+  return banner;
+}
