@@ -4,9 +4,6 @@
 // more byte every second, never finishing it; then times REQUESTS sequential requests for
 // PATH (one connection each) and prints "answered median_ms p90_ms max_ms". Bounded: the slow
 // clients live only while the requests run, each request waits at most 5 s.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -19,46 +16,23 @@
 #include <thread>
 #include <vector>
 
+#include "../../tests/streaming/net_test_client.h"
+
+using namespace vn::net::testing;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-int Connect(int port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return -1;
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-// One request; true when a 200 reply arrived whole within the limit.
+// One request; true when a 200 reply arrived whole, each wait for it bounded by 5 s.
 bool Request(int port, const std::string& path) {
-  const int fd = Connect(port);
+  const int fd = ConnectLoopback(port, 5000);
   if (fd < 0) return false;
-  const std::string text = "GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
-  bool ok = ::send(fd, text.data(), text.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(text.size());
-  std::string reply;
-  const auto end = Clock::now() + std::chrono::seconds(5);
-  char buf[16384];
-  while (ok) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
-    pollfd p{fd, POLLIN, 0};
-    if (left <= 0 || ::poll(&p, 1, static_cast<int>(left)) <= 0) {
-      ok = false;
-      break;
-    }
-    const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-    if (n <= 0) break;
-    reply.append(buf, static_cast<size_t>(n));
-  }
+  const bool sent = SendAll(fd, "GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
+  const std::string reply = sent ? ReadToEnd(fd) : std::string();
   ::close(fd);
-  return ok && reply.starts_with("HTTP/1.") && reply.find(" 200 ") == 8;
+  return reply.starts_with("HTTP/1.") && reply.find(" 200 ") == 8 && !reply.ends_with("<timeout>") &&
+         !reply.ends_with("<reset>");
 }
 
 }  // namespace
@@ -75,7 +49,7 @@ int main(int argc, char** argv) {
 
   std::vector<int> slow;
   for (int i = 0; i < slowCount; ++i) {
-    const int fd = Connect(port);
+    const int fd = ConnectLoopback(port);
     if (fd < 0) break;
     ::send(fd, "GET /REQ?ENUM", 13, MSG_NOSIGNAL);
     slow.push_back(fd);
