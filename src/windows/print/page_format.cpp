@@ -75,8 +75,10 @@ std::string NormalTableFormat(std::string_view text, char separator) {
   return RewriteFormat(text, separator, [](double w) { return w; });
 }
 
-std::string ScaleTableFormat(std::string_view text, char separator, double factor) {
-  return RewriteFormat(text, separator, [factor](double w) { return w * factor; });
+double ConvertLength(double length, bool toMillimetres) { return toMillimetres ? length * 25.4 : length / 25.4; }
+
+std::string ConvertTableFormat(std::string_view text, char separator, bool toMillimetres) {
+  return RewriteFormat(text, separator, [toMillimetres](double w) { return ConvertLength(w, toMillimetres); });
 }
 
 std::string ShortestDecimal(double value) {

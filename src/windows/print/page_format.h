@@ -26,8 +26,10 @@ std::vector<CellFormat> ParseTableFormat(std::string_view text, char separator, 
 // The normal form: each cell as its alignment character and the shortest decimal form of its
 // width (a cell without a width keeps none), joined by the separator.
 std::string NormalTableFormat(std::string_view text, char separator);
-// The same with every given width multiplied by factor (a change of measure unit).
-std::string ScaleTableFormat(std::string_view text, char separator, double factor);
+// The same with every given width converted between inches and millimetres.
+std::string ConvertTableFormat(std::string_view text, char separator, bool toMillimetres);
+// A length converted between inches and millimetres.
+double ConvertLength(double length, bool toMillimetres);
 // The shortest decimal text that reads back as the same double ("8.27", "25.4", "-1.5").
 std::string ShortestDecimal(double value);
 

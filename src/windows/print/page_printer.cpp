@@ -202,14 +202,14 @@ void TPagePrinter::ClampMargins() {
 
 void TPagePrinter::SetMeasureUnit(TMeasureUnit unit) {
   if (unit == unit_) return;
-  const double f = unit == muMillimeters ? 25.4 : 1 / 25.4;
-  for (double& m : margins_) m *= f;
-  PageBorderOffset *= f;
-  DefaultColWidth *= f;
-  PadCellX *= f;
-  tableFormat_ = ScaleTableFormat(tableFormat_, TokenSeparator, f);
-  headerFormat_ = ScaleTableFormat(headerFormat_, TokenSeparator, f);
-  footerFormat_ = ScaleTableFormat(footerFormat_, TokenSeparator, f);
+  const bool mm = unit == muMillimeters;
+  for (double& m : margins_) m = ConvertLength(m, mm);
+  PageBorderOffset = ConvertLength(PageBorderOffset, mm);
+  DefaultColWidth = ConvertLength(DefaultColWidth, mm);
+  PadCellX = ConvertLength(PadCellX, mm);
+  tableFormat_ = ConvertTableFormat(tableFormat_, TokenSeparator, mm);
+  headerFormat_ = ConvertTableFormat(headerFormat_, TokenSeparator, mm);
+  footerFormat_ = ConvertTableFormat(footerFormat_, TokenSeparator, mm);
   unit_ = unit;
   ClampMargins();
   RebuildFriendly();

@@ -30,7 +30,8 @@ TEST(PageFormat, FormatLanguageReadsAlignmentsWidthsAndDefaults) {
 
 TEST(PageFormat, NormalFormAndUnitChangeRewriteEveryWidth) {
   EXPECT_EQ(NormalTableFormat("1|>2.50|^|-1.5", '|'), "<1|>2.5|^|<-1.5");
-  EXPECT_EQ(ScaleTableFormat("<1|>2|^", '|', 25.4), "<25.4|>50.8|^");
+  EXPECT_EQ(ConvertTableFormat("<1|>2|^", '|', true), "<25.4|>50.8|^");
+  EXPECT_EQ(ConvertTableFormat("<25.4|>12.7", '|', false), "<1|>0.5");
   EXPECT_EQ(ShortestDecimal(8.27), "8.27");
   EXPECT_EQ(ShortestDecimal(0.1 + 0.2), "0.30000000000000004");
   EXPECT_EQ(ShortestDecimal(-0.0), "0");
