@@ -185,6 +185,7 @@ RedrawResult ChartRedraw::AddToChart(bool full, SnapshotSource* source, const Ch
       for (PlotSeries* p : bottom_) p->Clear();
       LastIndex = -1;
       filter_.Reset();
+      track_.Clear();
       for (auto& sp : samplers_) sp.reset();
     }
     // Index and portfolio charts are never filtered.
@@ -194,6 +195,8 @@ RedrawResult ChartRedraw::AddToChart(bool full, SnapshotSource* source, const Ch
       const double f = std::max(env.FilterPercent, 2) / 100.0;
       for (int i = from; i < count; ++i) rejected[static_cast<size_t>(i - from)] = filter_.Reject(clean_[static_cast<size_t>(i)], f);
     }
+    if (track_.Size() != from) track_.Clear();
+    track_.Append(Snaps(clean_.data() + track_.Size(), clean_.size() - static_cast<size_t>(track_.Size())));
 
     mark_ = "Mark 6";
     while (price_[0]->Count() > 0 && price_[0]->X(0) < start) {
@@ -289,7 +292,7 @@ void ChartRedraw::Walk(int from, const std::vector<uint8_t>& rejected, double st
   auto overlay = [&](int slot, int i, SlotKind k, double& value) {
     const int o = owner[slot];
     if (sampledAt[o] != i) {
-      sampleOk[o] = samplers_[o]->Sample(snaps, i);
+      sampleOk[o] = samplers_[o]->Sample(track_, i);
       sampledAt[o] = i;
     }
     if (!sampleOk[o]) return false;

@@ -125,6 +125,7 @@ private:
   // The snapshots copied out of the list, a rejected snapshot carrying the accepted prices:
   // the line, the overlays and the indicators all read this, never the list itself.
   std::vector<ValueRec> clean_;
+  PriceTrack track_;  // clean_'s times and prices for the samplers
   SpikeFilter filter_;
   ValueRec lastWalked_{};  // the list's snapshot at LastIndex as it was copied
   bool scaled_ = false;    // a redraw completed: the ranges can be rescaled

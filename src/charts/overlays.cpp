@@ -7,12 +7,46 @@ namespace {
 
 constexpr double SearchEps = 0.000000001;
 
-// The price at time t, given j: the last snapshot at or before it.
+// The slope from price a at ta to b at tb; 0 for equal times (the earlier price holds).
+inline double SlopeOf(double ta, double a, double tb, double b) { return tb == ta ? 0.0 : (b - a) / (tb - ta); }
+
+// The price at time t, given j: the last snapshot at or before it. Interpolated with the
+// slope, as PriceTrack holds it, so both ways agree to the last bit.
 inline double SampleAt(Snaps s, int j, double t) {
-  const double tj = s[j].Time, tk = s[j + 1].Time;
-  const double a = s[j].Last, b = s[j + 1].Last;
-  if (tk == tj) return a;
-  return a + (t - tj) * (b - a) / (tk - tj);
+  const double tj = s[j].Time;
+  return s[j].Last + (t - tj) * SlopeOf(tj, s[j].Last, s[j + 1].Time, s[j + 1].Last);
+}
+
+// The time of the sample `back` steps before a snapshot at t. Computed, not stepped down one
+// by one, so that the samples do not wait on each other.
+inline double SampleTime(double t, int back, double step) { return t - back * step; }
+
+// Sums in four lanes so that the adds do not wait on each other; SmaAt and the sampler both
+// use these and agree to the last bit.
+inline double SumOf(const double* x, int n) {
+  double a = 0, b = 0, c = 0, d = 0;
+  int k = 0;
+  for (; k + 4 <= n; k += 4) {
+    a += x[k];
+    b += x[k + 1];
+    c += x[k + 2];
+    d += x[k + 3];
+  }
+  for (; k < n; ++k) a += x[k];
+  return (a + b) + (c + d);
+}
+
+inline double SquaresAbout(const double* x, int n, double mean) {
+  double a = 0, b = 0, c = 0, d = 0;
+  int k = 0;
+  for (; k + 4 <= n; k += 4) {
+    a += (x[k] - mean) * (x[k] - mean);
+    b += (x[k + 1] - mean) * (x[k + 1] - mean);
+    c += (x[k + 2] - mean) * (x[k + 2] - mean);
+    d += (x[k + 3] - mean) * (x[k + 3] - mean);
+  }
+  for (; k < n; ++k) a += (x[k] - mean) * (x[k] - mean);
+  return (a + b) + (c + d);
 }
 
 // Fills the samples of snapshot rec by the backward search; false when one falls before the
@@ -23,10 +57,9 @@ bool Samples(Snaps s, int rec, int n, double period, std::vector<double>& out) {
   if (!(step > 0) || !std::isfinite(step)) return false;
   out.assign(static_cast<size_t>(n), 0.0);
   out[static_cast<size_t>(n - 1)] = s[rec].Last;
-  double t = s[rec].Time;
   int j = rec;
   for (int k = n - 2; k >= 0; --k) {
-    t -= step;
+    const double t = SampleTime(s[rec].Time, n - 1 - k, step);
     // Times ascend, so the backward search is a binary search over 0..j.
     const auto first = s.begin();
     const auto it = std::partition_point(first, first + (j + 1), [t](const ValueRec& r) { return r.Time + SearchEps <= t; });
@@ -38,15 +71,11 @@ bool Samples(Snaps s, int rec, int n, double period, std::vector<double>& out) {
 }
 
 double MeanOf(const std::vector<double>& v) {
-  double sum = 0;
-  for (double x : v) sum += x;
-  return sum / static_cast<double>(v.size());
+  return SumOf(v.data(), static_cast<int>(v.size())) / static_cast<double>(v.size());
 }
 
 double BandOf(const std::vector<double>& v, double mean, bool high) {
-  double sq = 0;
-  for (double x : v) sq += (x - mean) * (x - mean);
-  const double sd = std::sqrt(sq / static_cast<double>(v.size()));
+  const double sd = std::sqrt(SquaresAbout(v.data(), static_cast<int>(v.size()), mean) / static_cast<double>(v.size()));
   return high ? mean + 2 * sd : mean - 2 * sd;
 }
 
@@ -77,31 +106,54 @@ OverlaySampler::OverlaySampler(int n, double period)
       cursor_(static_cast<size_t>(std::max(n, 1)), -1),
       samples_(static_cast<size_t>(std::max(n, 1)), 0.0) {}
 
-bool OverlaySampler::Sample(Snaps s, int rec) {
-  if (rec < 0 || rec >= static_cast<int>(s.size())) return false;
+void PriceTrack::Clear() {
+  T.clear();
+  P.clear();
+  Slope.clear();
+}
+
+void PriceTrack::Append(Snaps snaps) {
+  if (snaps.empty()) return;
+  const size_t from = T.size();
+  T.reserve(from + snaps.size());
+  P.reserve(from + snaps.size());
+  Slope.reserve(from + snaps.size());
+  for (const ValueRec& r : snaps) {
+    T.push_back(r.Time);
+    P.push_back(r.Last);
+    Slope.push_back(0.0);
+  }
+  for (size_t j = from == 0 ? 0 : from - 1; j + 1 < T.size(); ++j) Slope[j] = SlopeOf(T[j], P[j], T[j + 1], P[j + 1]);
+}
+
+bool OverlaySampler::Sample(const PriceTrack& track, int rec) {
+  if (rec < 0 || rec >= track.Size()) return false;
   if (!(step_ > 0) || !std::isfinite(step_)) return false;
   if (rec < lastRec_) std::fill(cursor_.begin(), cursor_.end(), -1);  // visited out of order: restart
   lastRec_ = rec;
-  samples_[static_cast<size_t>(n_ - 1)] = s[rec].Last;
-  double t = s[rec].Time;
+  const double* T = track.T.data();
+  const double* P = track.P.data();
+  const double* S = track.Slope.data();
+  double* out = samples_.data();
+  int* cursor = cursor_.data();
+  out[n_ - 1] = P[rec];
   int limit = rec;  // a sample's snapshot is at or before the next later sample's one
   for (int k = n_ - 2; k >= 0; --k) {
-    t -= step_;
-    int& j = cursor_[static_cast<size_t>(k)];
+    const double t = SampleTime(T[rec], n_ - 1 - k, step_);
+    int j = cursor[k];
     // A cursor carried from an earlier snapshot is at or before its answer now (times ascend),
     // so it only moves forward; the backward step only matters for disordered times.
     if (j > limit) j = limit;
-    while (j + 1 <= limit && s[j + 1].Time + SearchEps <= t) ++j;
-    while (j >= 0 && s[j].Time + SearchEps > t) --j;
+    while (j + 1 <= limit && T[j + 1] + SearchEps <= t) ++j;
+    while (j >= 0 && T[j] + SearchEps > t) --j;
+    cursor[k] = j;
     if (j < 0) return false;
-    samples_[static_cast<size_t>(k)] = SampleAt(s, j, t);
+    out[k] = P[j] + (t - T[j]) * S[j];
     limit = j;
   }
-  mean_ = MeanOf(samples_);
+  mean_ = SumOf(out, n_) / static_cast<double>(n_);
   // The same arithmetic as BandOf, done once for both bands.
-  double sq = 0;
-  for (double x : samples_) sq += (x - mean_) * (x - mean_);
-  sd_ = std::sqrt(sq / static_cast<double>(samples_.size()));
+  sd_ = std::sqrt(SquaresAbout(out, n_, mean_) / static_cast<double>(n_));
   return true;
 }
 

@@ -18,13 +18,27 @@ double SmaAt(Snaps snaps, int recIndex, int n, double time, double period);
 // The same samples' mean plus (high) or minus twice their population deviation.
 double BollingerAt(Snaps snaps, int recIndex, int n, double time, double period, bool high);
 
+// The snapshots' times and prices in contiguous arrays, with the slope from each to the next,
+// for the samplers: a redraw samples every snapshot some 20 times.
+class PriceTrack {
+public:
+  PriceTrack() = default;
+  explicit PriceTrack(Snaps snaps) { Append(snaps); }
+  void Clear();
+  // Adds snapshots after the ones held.
+  void Append(Snaps snaps);
+  int Size() const { return static_cast<int>(T.size()); }
+  std::vector<double> T, P;
+  std::vector<double> Slope;  // from j to j + 1; 0 for equal times and for the last one
+};
+
 // Gives the same samples as SmaAt for snapshots visited in rising order, with search cursors
 // that only move forward, so that a whole redraw costs O(snapshots * n).
 class OverlaySampler {
 public:
   OverlaySampler(int n, double period);
   // Fills the samples of snapshot recIndex; false for the no-value case.
-  bool Sample(Snaps snaps, int recIndex);
+  bool Sample(const PriceTrack& track, int recIndex);
   double Mean() const { return mean_; }
   double Band(bool high) const { return high ? mean_ + 2 * sd_ : mean_ - 2 * sd_; }
   int N() const { return n_; }

@@ -355,9 +355,10 @@ TEST(Overlays, ForwardSamplerEqualsTheBackwardSearch) {
     for (double period : {3.0, 10.0, 37.0}) {
       const int n = OverlaySampleCount(period);
       OverlaySampler sampler(n, period);
+      const PriceTrack track(data);
       for (int i = 0; i < static_cast<int>(data.size()); i += 1 + round % 3) {
         const double sma = SmaAt(data, i, n, 0, period);
-        const bool ok = sampler.Sample(data, i);
+        const bool ok = sampler.Sample(track, i);
         ASSERT_EQ(ok, sma > NoValue) << i;
         if (!ok) continue;
         ASSERT_EQ(sampler.Mean(), sma) << i;
