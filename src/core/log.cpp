@@ -8,13 +8,13 @@
 #include "platform/datetime.h"
 
 int LogThreshold = 99;
-bool DebugToFile = false;
-bool DebugScrollStopped = false;
-std::function<void(const std::string&)> DebugWindowSink;
+std::atomic<bool> DebugToFile{false};
+std::atomic<bool> DebugScrollStopped{false};
 
 namespace {
 std::mutex logMutex;
 std::mutex debugMutex;
+std::function<void(const std::string&)> DebugWindowSink;  // under debugMutex
 
 void AppendLine(const std::string& path, std::string_view line) {
   if (FILE* f = std::fopen(path.c_str(), "ab")) {
@@ -43,4 +43,9 @@ void WriteDebugLog(std::string_view line) {
   std::lock_guard lock(debugMutex);
   if (DebugWindowSink) DebugWindowSink(std::string(line));
   if (DebugToFile && !ProgDir.empty()) AppendLine(ProgDir + "d.log", line);
+}
+
+void SetDebugWindowSink(std::function<void(const std::string&)> sink) {
+  std::lock_guard lock(debugMutex);
+  DebugWindowSink = std::move(sink);
 }

@@ -32,6 +32,7 @@ struct Request {
   std::thread thread;
   HttpCancel cancel;
   std::atomic<bool> done{false};
+  std::string shown;  // method and address for the debug window, without credentials
 };
 
 // Never destroyed: request threads that nobody collected may still run while the program exits.
@@ -380,6 +381,7 @@ void GetHttp(std::shared_ptr<HTTPSite> site, int kind, int siteIndex, int result
 
   auto request = std::make_shared<Request>();
   request->kind = kind;
+  request->shown = job.Method + " " + HttpAddressForDisplay(job.Url);
   Request* raw = request.get();
   std::string startError;
   {
@@ -474,4 +476,24 @@ void ShutdownHttp() {
   for (auto& [name, r] : all) r->cancel.Abort();
   for (auto& [name, r] : all)
     if (r->thread.joinable()) r->thread.join();
+}
+
+std::string HttpAddressForDisplay(const std::string& url) {
+  const size_t scheme = url.find("://");
+  const size_t hostFrom = scheme == std::string::npos ? 0 : scheme + 3;
+  size_t hostEnd = url.find_first_of("/?#", hostFrom);
+  if (hostEnd == std::string::npos) hostEnd = url.size();
+  std::string authority = url.substr(hostFrom, hostEnd - hostFrom);
+  if (const size_t at = authority.rfind('@'); at != std::string::npos) authority.erase(0, at + 1);
+  size_t pathEnd = url.find_first_of("?#", hostEnd);
+  if (pathEnd == std::string::npos) pathEnd = url.size();
+  return url.substr(0, hostFrom) + authority + url.substr(hostEnd, pathEnd - hostEnd);
+}
+
+std::vector<std::string> RunningHttpRequestList() {
+  std::lock_guard lock(registryMutex);
+  std::vector<std::string> lines;
+  lines.reserve(requests.size());
+  for (const auto& [name, r] : requests) lines.push_back(name + " " + r->shown);
+  return lines;
 }

@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 struct HTTPSite;
 
@@ -125,3 +126,11 @@ struct HttpResult {
 HttpResult PerformHttp(const HttpJob& job, HttpCancel* cancel);
 // "scheme://host:port" + path from the engine's host rules (see GetHttp).
 std::string BuildHttpUrl(const std::string& host, int port, const std::string& path);
+
+// --- the debug window's list of running requests ---
+
+// The address as the list shows it: scheme, host, port and path; no user, password, query or
+// fragment, so that no credentials show.
+std::string HttpAddressForDisplay(const std::string& url);
+// One line per request started and not yet collected: its name, method and address for display.
+std::vector<std::string> RunningHttpRequestList();
