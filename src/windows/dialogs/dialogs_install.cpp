@@ -6,9 +6,11 @@
 #include "core/button_form.h"
 #include "core/main_hooks.h"
 #include "core/program_state.h"
+#include "prefs/prefs_dialog.h"
 #include "windows/dialogs/about_dialog.h"
 #include "windows/dialogs/login_dialog.h"
 #include "windows/dialogs/lookup_dialog.h"
+#include "windows/dialogs/time_sync_dialog.h"
 
 namespace {
 // Runs a dialog modally over the main window, counted in ModalDepth.
@@ -32,5 +34,10 @@ void InstallDialogs(QWidget* mainWindow) {
     const bool chosen = dlg.exec() == QDialog::Accepted;
     --ModalDepth;
     return chosen ? dlg.ChosenSymbol : std::string();
+  };
+  // The preferences count the dialog in ModalDepth themselves.
+  PrefsHooks.OpenTimeSync = [](QWidget* parent) {
+    TftmSync dlg(parent);
+    dlg.exec();
   };
 }
