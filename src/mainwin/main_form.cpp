@@ -17,6 +17,7 @@
 #include <map>
 
 #include "charts/chart_window.h"
+#include "core/ad_locations.h"
 #include "core/branding.h"
 #include "core/button_form.h"
 #include "core/chart_cache.h"
@@ -133,6 +134,11 @@ TmForm::TmForm() {
         return true;
       }
     return false;
+  };
+  // A click on the main banner first brings the quote pane forward and redraws the index strip.
+  MainBannerClickSteps = [this] {
+    Grid->setFocus();
+    Strip->update();
   };
   GridHooks.OpenChart = [this](const std::string& s) { OpenChart(s); };
   GridHooks.SelectNewsSymbol = [this](const std::string& s) {
