@@ -410,16 +410,31 @@ std::string VNServer::ListIndexSymbols() {
 
 void VNServer::ExpandAllSymbols(StringList& params) {
   // Read without the table's lock: the table is made to be read beside the adding of
-  // symbols. Keys stay in place for the table's life; they are stored upper-cased, so byte
-  // order is the list's case-blind order.
-  std::vector<const std::string*> keys;
+  // symbols. Keys and records stay in place for the table's life; keys are stored
+  // upper-cased, so byte order is the list's case-blind order.
+  struct Entry {
+    uint64_t head[2];  // the key's first 16 bytes, big-endian, so that they compare as words
+    const std::string* key;
+    StockInfoType* record;
+  };
+  std::vector<Entry> entries;
   const int count = StockTable.Count();
-  keys.reserve(static_cast<size_t>(count));
-  for (int i = 0; i < count; ++i) keys.push_back(&StockTable.Strings(i));
-  std::sort(keys.begin(), keys.end(), [](const std::string* a, const std::string* b) { return *a < *b; });
+  entries.reserve(static_cast<size_t>(count));
+  for (int i = 0; i < count; ++i) {
+    Entry e{{0, 0}, &StockTable.Strings(i), StockTable.Objects(i)};
+    for (size_t k = 0; k < 16 && k < e.key->size(); ++k)
+      e.head[k / 8] |= uint64_t{static_cast<unsigned char>((*e.key)[k])} << (56 - 8 * (k % 8));
+    entries.push_back(e);
+  }
+  std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+    if (a.head[0] != b.head[0]) return a.head[0] < b.head[0];
+    if (a.head[1] != b.head[1]) return a.head[1] < b.head[1];
+    return *a.key < *b.key;
+  });
   params.Clear();
   params.Add(std::string(2, '\x01'));  // the placeholder sorts before every symbol
-  for (const std::string* key : keys) params.Add(*key);
+  // Each symbol carries its record, so that BuildLastQuotes need not look it up again.
+  for (const Entry& e : entries) params.Add(*e.key, e.record);
 }
 
 std::string VNServer::BuildLastQuotes(const StringList& params) {
@@ -432,7 +447,8 @@ std::string VNServer::BuildLastQuotes(const StringList& params) {
   for (int i = 1; i <= count; ++i) {
     const std::string_view symbol = symbolAt(i);
     special[static_cast<size_t>(i - 1)] = symbol.size() == 5 && SameText(symbol, "$CASH");
-    records[static_cast<size_t>(i - 1)] = StockTable.FindRecord(symbol);
+    void* known = params.Objects(i);
+    records[static_cast<size_t>(i - 1)] = known ? static_cast<StockInfoType*>(known) : StockTable.FindRecord(symbol);
   }
   // The fields are copied first and formatted after every lock is released.
   std::vector<StockQuote> quotes(static_cast<size_t>(count));

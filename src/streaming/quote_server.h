@@ -60,9 +60,11 @@ public:
   static std::string ListAllSymbols();
   static std::string ListEquitySymbols();
   static std::string ListIndexSymbols();
-  // params: item 0 the command, items 1.. the symbols.
+  // params: item 0 the command, items 1.. the symbols (an item's object, when set, is its
+  // record).
   static std::string BuildLastQuotes(const StringList& params);
-  // Replaces the arguments by a placeholder and every symbol of the table, in ascending order.
+  // Replaces the arguments by a placeholder and every symbol of the table, in ascending order,
+  // each with its record as the item's object.
   static void ExpandAllSymbols(StringList& params);
   // params: command, symbol, start time, end time.
   static std::string BuildTimeSales(const StringList& params);
