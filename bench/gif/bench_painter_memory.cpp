@@ -23,6 +23,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -96,22 +97,43 @@ double CpuSeconds()
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-QImage Display(int w, int h)
+QImage Display(QSize size)
 {
-    QImage display(std::min(w, 512), std::min(h, 512), QImage::Format_ARGB32_Premultiplied);
+    QImage display(std::min(size.width(), 512), std::min(size.height(), 512), QImage::Format_ARGB32_Premultiplied);
     display.fill(Qt::white);
     return display;
 }
 
-Result PlayOurs(const std::vector<uint8_t>& bytes)
+// Measures from its creation: CPU time of all threads, and the peak resident size over what
+// the process held then.
+class Measure {
+public:
+    // Runs the event loop for kPlayMs, then `stop`.
+    Result Play(int& frames, const std::function<void()>& stop)
+    {
+        QTimer::singleShot(kPlayMs, [] { QCoreApplication::quit(); });
+        QCoreApplication::exec();
+        stop();
+        Result result;
+        result.cpuS = CpuSeconds() - cpu0_;
+        result.peakMb = double(StatusKb("VmHWM") - baseKb_) / 1024.0;
+        result.frames = frames;
+        return result;
+    }
+
+private:
+    long baseKb_ = StatusKb("VmRSS");
+    double cpu0_ = CpuSeconds();
+};
+
+Result PlayOurs(const std::vector<uint8_t>& bytes, QSize size)
 {
-    Result result;
     TAnimGif gif;
     gif.LoadFromMemory(bytes.data(), bytes.size());
-    QImage display = Display(gif.Width(), gif.Height());
-    const long baseKb = StatusKb("VmRSS");
-    const double cpu0 = CpuSeconds();
-    gif.OnFrameDone = [&](TGIFPainter*) { ++result.frames; };
+    QImage display = Display(size);
+    Measure measure;
+    int frames = 0;
+    gif.OnFrameDone = [&](TGIFPainter*) { ++frames; };
     // The control's repaint: the paint buffer scaled onto the display.
     gif.OnChange = [&](TAnimGif* image) {
         QPainter painter(&display);
@@ -121,41 +143,29 @@ Result PlayOurs(const std::vector<uint8_t>& bytes)
         QPainter painter(&display);
         gif.Draw(painter, display.rect());
     }
-    QTimer::singleShot(kPlayMs, [] { QCoreApplication::quit(); });
-    QCoreApplication::exec();
-    gif.StopPainters();
-    result.cpuS = CpuSeconds() - cpu0;
-    result.peakMb = double(StatusKb("VmHWM") - baseKb) / 1024.0;
-    return result;
+    return measure.Play(frames, [&] { gif.StopPainters(); });
 }
 
-Result PlayQMovie(const std::vector<uint8_t>& bytes)
+Result PlayQMovie(const std::vector<uint8_t>& bytes, QSize size)
 {
-    Result result;
     QByteArray data(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
     QBuffer buffer(&data);
     buffer.open(QIODevice::ReadOnly);
     QMovie movie(&buffer);
-    const QSize size = movie.frameRect().size().isEmpty() ? QSize(512, 512) : movie.frameRect().size();
-    QImage display = Display(size.width(), size.height());
-    const long baseKb = StatusKb("VmRSS");
-    const double cpu0 = CpuSeconds();
+    QImage display = Display(size);
+    Measure measure;
+    int frames = 0;
     QObject::connect(&movie, &QMovie::frameChanged, [&](int) {
-        ++result.frames;
+        ++frames;
         QPainter painter(&display);
         painter.drawImage(display.rect(), movie.currentImage());
     });
     movie.start();
-    QTimer::singleShot(kPlayMs, [] { QCoreApplication::quit(); });
-    QCoreApplication::exec();
-    movie.stop();
-    result.cpuS = CpuSeconds() - cpu0;
-    result.peakMb = double(StatusKb("VmHWM") - baseKb) / 1024.0;
-    return result;
+    return measure.Play(frames, [&] { movie.stop(); });
 }
 
 // Runs one player in a child process and reads its result back.
-Result InChild(Result (*play)(const std::vector<uint8_t>&), const std::vector<uint8_t>& bytes)
+Result InChild(Result (*play)(const std::vector<uint8_t>&, QSize), const std::vector<uint8_t>& bytes, QSize size)
 {
     int fds[2];
     if (pipe(fds) != 0)
@@ -167,7 +177,7 @@ Result InChild(Result (*play)(const std::vector<uint8_t>&), const std::vector<ui
         static char name[] = "bench_painter_memory";
         static char* argv[] = {name, nullptr};
         QGuiApplication app(argc, argv);
-        const Result result = play(bytes);
+        const Result result = play(bytes, size);
         if (write(fds[1], &result, sizeof result) != ssize_t(sizeof result))
             _exit(1);
         _exit(0);
@@ -187,13 +197,13 @@ Result InChild(Result (*play)(const std::vector<uint8_t>&), const std::vector<ui
 
 void Report(const char* label, const std::vector<uint8_t>& bytes, int w, int h)
 {
-    const Result ours = InChild(PlayOurs, bytes);
-    const Result theirs = InChild(PlayQMovie, bytes);
+    const Result ours = InChild(PlayOurs, bytes, QSize(w, h));
+    const Result theirs = InChild(PlayQMovie, bytes, QSize(w, h));
     const double screenMb = double(w) * h * 4 / (1024.0 * 1024.0);
     const double budgetMb = std::max(double(kGifRenderCacheFloor) / (1024.0 * 1024.0), 4 * screenMb);
     std::printf("%s (%zu bytes, %d x %d), played %d s:\n", label, bytes.size(), w, h, kPlayMs / 1000);
     std::printf("  peak memory growth over the loaded file: ours %.1f MB, QMovie %.1f MB, ratio %.2f"
-                " (goal: ours <= budget %.0f MB + one screen %.0f MB = %.0f MB)\n",
+                " (goal: ours <= budget %.1f MB + one screen %.1f MB = %.1f MB)\n",
                 ours.peakMb, theirs.peakMb, theirs.peakMb > 0 ? ours.peakMb / theirs.peakMb : 0.0, budgetMb,
                 screenMb, budgetMb + screenMb);
     std::printf("  CPU time while playing (all threads): ours %.2f s for %d frames, QMovie %.2f s for %d frames,"

@@ -352,9 +352,10 @@ std::vector<GifRgb> TAnimGif::GetPalette()
         hasPalette_ = true;
         return palette_;
     }
-    if (!Images.Count())
+    const int first = NextFrame(0);
+    if (first >= Images.Count())
         return {};
-    return Images[0].GetPalette();
+    return Images[first].GetPalette();
 }
 
 void TAnimGif::SetPalette(const std::vector<GifRgb>& palette)
