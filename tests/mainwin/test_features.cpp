@@ -7,7 +7,17 @@
 #include <string>
 #include <vector>
 
+#include <QApplication>
+#include <QDir>
+#include <QMouseEvent>
+
+#include "ads/banner/ad_banner.h"
+#include "ads/banner/ad_params.h"
 #include "ads/gif/anim_gif.h"
+#include "ads/gif/anim_image_control.h"
+#include "common/fake_site.h"
+#include "core/ad_locations.h"
+#include "core/url_launch.h"
 #include "core/gif_hooks.h"
 #include "core/log.h"
 #include "core/program_state.h"
@@ -124,4 +134,55 @@ TEST(Features, FundamentalsThreadRunsFromTheSettingsLoadToTheClose) {
   EXPECT_FALSE(FundHooks.Usage);  // the window's close emptied the hooks it had filled
   ShuttingDown = false;
   LogOn = false;
+}
+
+TEST(Features, MainWindowRotatesBannersFromTheAdServer) {
+  FakeSite ads("ads");
+  ASSERT_TRUE(ads.Running());
+  const std::string host = ads.Host();
+  ASSERT_TRUE(WriteFileAtomic(ProgDir + "reklama.par",
+                              "AD1SORC1=" + host + "/banner1.gif\r\nAD1HREF1=http://" + host + "/click/1\r\n"
+                              "ADTIMR1=5\r\nADWGHT1=1\r\nADLOCT1=1\r\nADREDIR1=N\r\n"
+                              "AD1SORC2=" + host + "/panel2.gif\r\nAD1HREF2=http://" + host + "/click/2\r\n"
+                              "ADTIMR2=5,5\r\nADWGHT2=1,1\r\nADLOCT2=40,41\r\nADREDIR2=N\r\n"
+                              "BLURB1=Local banner|on 127.0.0.1\r\n"));
+  std::vector<int> clicks;
+  {
+    TmForm form;
+    form.resize(900, 600);
+    form.show();
+    UrlHooks.OpenAdLink = [&](int loc) { clicks.push_back(loc); };
+    // No meta-object of its own: found by type among the window's widgets.
+    std::vector<AdBanner*> banners;
+    for (QWidget* w : form.findChildren<QWidget*>())
+      if (auto* b = dynamic_cast<AdBanner*>(w)) banners.push_back(b);
+    AdBanner* main = nullptr;
+    for (AdBanner* b : banners)
+      if (b->Image()->width() > 200) main = b;
+    ASSERT_NE(main, nullptr);
+    EXPECT_EQ(banners.size(), 3u);  // the main banner and two panels
+    auto shown = [&] {
+      std::lock_guard lock(AdLock);
+      for (AdBanner* b : banners)
+        if (AdLocLink[b->Location()].empty()) return false;
+      return true;
+    };
+    Pump(shown, 1500);
+    ASSERT_TRUE(shown());
+    EXPECT_EQ(main->Gif()->FrameCount(), 4);
+    WaitAndPump(300);
+    const std::string dir = std::string(VN_BINARY_DIR) + "/screenshots";
+    QDir().mkpath(QString::fromStdString(dir));
+    EXPECT_TRUE(form.grab().save(QString::fromStdString(dir + "/main_window_banner.png")));
+    // A click goes to the launcher with the banner's location.
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(10, 10), main->mapToGlobal(QPointF(10, 10)), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(main, &press);
+    EXPECT_EQ(clicks, std::vector<int>{main->Location()});
+    form.close();
+  }
+  std::remove((ProgDir + "reklama.par").c_str());
+  ReadAdParams(StringList());
+  ClearAdLocations();
+  ShuttingDown = false;
 }

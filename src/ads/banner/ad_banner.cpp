@@ -50,14 +50,18 @@ AdBanner* CreateAdBanner(int kind, QWidget* parent, int width, int height, bool 
   const int location = RegisterAdLocation(kind);
   if (!location) return nullptr;
   auto* banner = new AdBanner(kind, location, parent);
-  banner->setFixedSize(width, height);
+  banner->Image()->setFixedSize(width, height);
+  banner->setFixedHeight(height);
   if (blurbs) {
     auto* b1 = new QLabel(banner);
     auto* b2 = new QLabel(banner);
     b1->setTextFormat(Qt::PlainText);
     b2->setTextFormat(Qt::PlainText);
-    banner->layout()->addWidget(b1);
-    banner->layout()->addWidget(b2);
+    auto* texts = new QVBoxLayout;
+    texts->addWidget(b1);
+    texts->addWidget(b2);
+    static_cast<QHBoxLayout*>(banner->layout())->addSpacing(8);
+    static_cast<QHBoxLayout*>(banner->layout())->addLayout(texts);
     std::lock_guard lock(AdLock);
     AdLocBlurb1[location] = b1;
     AdLocBlurb2[location] = b2;
