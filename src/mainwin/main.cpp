@@ -57,13 +57,16 @@ int main(int argc, char** argv) {
     return 1;
   }
   const bool allowDups = SameText(ParamValue(ParamList, "ALLOWDUPS", "NO"), "YES") || AllowDupSwitch;
-  // Looked for before the log is started anew, so a second copy keeps the first one's log.
+  // Decided before the log is started anew, so a second copy keeps the first one's log. The
+  // guard is taken at once: two copies started together cannot both pass it.
   SingleInstance guard("Vantrx", ProgDir);
-  if (!allowDups && guard.AnotherIsRunning()) {
+  if (!allowDups && !guard.TryLock()) {
+    // The running copy may still be starting: knock until it answers, then leave.
+    if (!guard.KnockHolder(15000)) WriteLog("The running copy did not answer", 0);
     WriteLog("dup found! terminating", 0);
     return 0;
   }
-  InitFoundation();
+  InitFoundation(guard.EnterPresence());
 
   TApplication app(argc, argv);
   app.setApplicationName(QString::fromStdString(Branding.ProgShortName));
@@ -73,10 +76,11 @@ int main(int argc, char** argv) {
 
   TmForm form;
   mForm = &form;
+  // Without the socket this copy still holds the guard; later starts only cannot hand over.
   if (!allowDups && !guard.Claim([] {
         if (mForm) mForm->BringToFront();
       }))
-    WriteLog("Could not claim the single-copy guard " + guard.Name(), 0);
+    WriteLog("Could not open the hand-over socket " + guard.Name(), 0);
   CloseOnSignals(&app);
   form.show();
   int rc = app.exec();

@@ -7,6 +7,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTimer>
@@ -34,6 +35,7 @@
 #include "core/settings_file.h"
 #include "core/symbols.h"
 #include "core/text_helpers.h"
+#include "core/user_notices.h"
 #include "grid/grid_columns.h"
 #include "grid/grid_views.h"
 #include "grid/stock_grid.h"
@@ -347,6 +349,22 @@ void TmForm::LoadSettings() {
   // The usage step, the quiet update run and the survey hang on its hooks.
   fund_ = std::make_unique<GetFundThread>();
   fund_->Start();
+  ShowUserNotices();
+}
+
+void TmForm::ShowUserNotices() {
+  const std::vector<std::string> notices = TakeUserNotices();
+  if (notices.empty()) return;
+  std::string text;
+  for (const std::string& n : notices) text += (text.empty() ? "" : "\n\n") + n;
+  lastNotice_ = text;
+  SetStatus(notices.back());
+  // Not modal: the window stays usable and closes normally while the box is open.
+  auto* box = new QMessageBox(QMessageBox::Warning, QString::fromStdString(Branding.ProgFullName),
+                              QString::fromStdString(text), QMessageBox::Ok, this);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setModal(false);
+  box->show();
 }
 
 void TmForm::SaveSettings() {

@@ -92,6 +92,10 @@ public:
   void SetStatus(const std::string& text);
   // The fundamentals thread, from the settings load to shut-down.
   Thread* FundThread() const { return fund_.get(); }
+  // Shows the queued user notices (damaged files found at start) in one box that does not
+  // block; the last text shown, for the status line and tests.
+  void ShowUserNotices();
+  const std::string& LastNotice() const { return lastNotice_; }
 
 protected:
   bool event(QEvent* e) override;
@@ -112,6 +116,7 @@ private:
   bool closed_ = false;
   bool loginNeeded_ = false;
   std::string status_;
+  std::string lastNotice_;
   int64_t lastUtc_ = 0, lastTick_ = 0;
   std::unique_ptr<FetchThread> fetch_;
   std::unique_ptr<ChartThread> chart_;

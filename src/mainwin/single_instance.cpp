@@ -3,10 +3,14 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <functional>
+#include <thread>
 
 namespace {
 
@@ -14,8 +18,12 @@ namespace {
 // folder. Never a shared folder such as /tmp, where another user could take the name first.
 std::string GuardFolder(const std::string& progDir) {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime && *runtime && ::access(runtime, W_OK | X_OK) == 0) return runtime;
+  if (runtime && *runtime && runtime[0] == '/' && ::access(runtime, W_OK | X_OK) == 0) return runtime;
   return progDir;
+}
+
+int OpenLockFile(const std::string& path) {
+  return ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
 }
 
 }  // namespace
@@ -27,7 +35,42 @@ SingleInstance::SingleInstance(const std::string& name, const std::string& progD
   name_ = dir + name + "-" + std::to_string(::getuid()) + "-" + std::to_string(std::hash<std::string>{}(progDir));
 }
 
-SingleInstance::~SingleInstance() = default;
+SingleInstance::~SingleInstance() {
+  server_.reset();
+  if (lockFd_ >= 0) ::close(lockFd_);
+  if (presenceFd_ >= 0) ::close(presenceFd_);
+}
+
+bool SingleInstance::EnterPresence() {
+  if (presenceFd_ < 0) presenceFd_ = OpenLockFile(name_ + ".run");
+  if (presenceFd_ < 0) return true;
+  // Alone when nobody else holds it shared; then held shared like every other copy.
+  const bool alone = ::flock(presenceFd_, LOCK_EX | LOCK_NB) == 0;
+  ::flock(presenceFd_, LOCK_SH);
+  return alone;
+}
+
+bool SingleInstance::TryLock() {
+  if (lockFd_ >= 0) return true;
+  const int fd = OpenLockFile(name_ + ".lock");
+  // A guard that cannot even be opened cannot tell two copies apart: treat it as taken.
+  if (fd < 0) return false;
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    ::close(fd);
+    return false;
+  }
+  lockFd_ = fd;
+  return true;
+}
+
+bool SingleInstance::KnockHolder(int waitMs) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+  for (;;) {
+    if (AnotherIsRunning()) return true;
+    if (std::chrono::steady_clock::now() >= end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+}
 
 bool SingleInstance::AnotherIsRunning() {
   QLocalSocket socket;
@@ -40,11 +83,10 @@ bool SingleInstance::AnotherIsRunning() {
 }
 
 bool SingleInstance::Claim(std::function<void()> onActivate) {
-  // A copy started since our first look answers now; its socket must not be removed.
-  if (AnotherIsRunning()) return false;
+  if (lockFd_ < 0) return false;
   server_ = std::make_unique<QLocalServer>();
   server_->setSocketOptions(QLocalServer::UserAccessOption);
-  // A copy that crashed leaves its socket behind; nobody answered on it, so take it over.
+  // Only the guard's holder gets here: a socket left behind is a crashed copy's.
   QLocalServer::removeServer(QString::fromStdString(name_));
   if (!server_->listen(QString::fromStdString(name_))) {
     server_.reset();

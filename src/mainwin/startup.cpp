@@ -44,8 +44,8 @@ bool PrepareProgramFolder(int argc, const char* const* argv, const std::string& 
   return true;
 }
 
-void InitFoundation() {
-  StartLog();
+void InitFoundation(bool alone) {
+  StartLog(alone);
   WriteLog("START", 0);
   OpenSettingsFile();
   LoadBranding();

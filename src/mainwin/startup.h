@@ -19,7 +19,9 @@ std::string DefaultDataDir(const std::string& exeDir);
 // The early switches, the program folder (made and seeded) and params.par.
 // False when the program folder cannot be made.
 bool PrepareProgramFolder(int argc, const char* const* argv, const std::string& exeDir);
-// The rest of the foundation's start: a new log, the settings file, branding, settings.
-void InitFoundation();
+// The rest of the foundation's start: the log (a new one when this copy runs alone, else
+// appended to, so a copy running beside another keeps its lines), the settings file,
+// branding, settings.
+void InitFoundation(bool alone = true);
 // The closing log line (the main window writes the settings at its close).
 void FinishFoundation();
