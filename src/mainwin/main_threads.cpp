@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <optional>
 
 #include "core/add_snap.h"
 #include "core/indices.h"
@@ -14,6 +15,7 @@
 #include "core/symbols.h"
 #include "core/text_helpers.h"
 #include "platform/clock.h"
+#include "platform/messages.h"
 #include "retrieval/http_engine.h"
 #include "retrieval/site_script.h"
 
@@ -237,56 +239,113 @@ void FetchThread::Execute() {
   busy_ = false;
 }
 
+namespace {
+bool IsFailStatus(const std::string& page) {
+  return page == "ERR" || page == "CFAIL" || page == "SERVERDOWN" || page == "BADPASS";
+}
+}  // namespace
+
 FetchOutcome FetchThread::RunPass(const std::shared_ptr<HTTPSite>& site, const std::string& portId) {
   FetchOutcome out;
   if (!site) return out;
   std::string symbols;
   GetPortSymbols(portId, symbols);
-  for (const std::string& group : GroupSymbols(symbols, site->SymbolLimit)) {
-    for (const SiteRequest& req : site->Requests) {
-      if (cancel_ || Terminated()) {
-        out.Cancelled = true;
-        return out;
-      }
-      const int slot = AllocHRes('F');
-      if (!slot) {
-        ++out.Failed;
-        out.FailStatus = "ERR";
+  struct Job {
+    std::string Group;
+    const SiteRequest* Req = nullptr;
+    int Slot = 0;
+    std::string Name;
+  };
+  std::vector<Job> jobs;
+  for (const std::string& group : GroupSymbols(symbols, site->SymbolLimit))
+    for (const SiteRequest& req : site->Requests) jobs.push_back({group, &req, 0, {}});
+
+  const int timeoutSeconds = std::max(1, TimeoutSeconds.load());
+  // The whole pass gets the site's time-out (and a second to collect), however many groups.
+  const int64_t deadline = TickMs() + timeoutSeconds * 1000 + 1000;
+  std::vector<Job*> running;
+  auto fail = [&out](const std::string& status) {
+    ++out.Failed;
+    out.FailStatus = status;
+  };
+  auto start = [&](Job& job) {
+    job.Slot = AllocHRes('F');
+    if (!job.Slot) {
+      fail("ERR");
+      return;
+    }
+    int requestSlot = 0;
+    const std::string path = FillRequestTemplate(job.Req->Path, job.Group);
+    const std::string data = FillRequestTemplate(job.Req->PostData, job.Group);
+    const bool post = SameText(site->Method, "POST") || !data.empty();
+    GetHttp(site, 0, 0, job.Slot, post ? "POST" : "GET", site->Host, path,
+            post ? "Content-Type: application/x-www-form-urlencoded" : "", data, "", "", site->Port, false, false,
+            false, timeoutSeconds, requestSlot, site->UserAgent.empty() ? "***" : site->UserAgent, false, false, 0,
+            job.Name);
+    ++out.Requests;
+    running.push_back(&job);
+  };
+  // Ends the request (by force when it still runs) and hands its page on; nullopt: no page.
+  auto collect = [&](Job& job) -> std::optional<std::string> {
+    CollectHttp(job.Name, -1);
+    const bool done = HResDone(job.Slot);
+    std::string page = GetHRes(job.Slot);
+    FreeHRes(job.Slot);
+    if (!done) return std::nullopt;
+    return page;
+  };
+  auto process = [&](Job& job, const std::string& page) {
+    if (IsFailStatus(page)) {
+      fail(page);
+      return;
+    }
+    StringList list;
+    list.SetCommaText(job.Group);
+    TDateTime quoteTime = 0;
+    std::string extra, status;
+    RunSiteScript(*site, &list, page, quoteTime, extra, &cancel_, status);
+    // Each group's page tends to carry the same notice; it is shown once.
+    if (!extra.empty() && out.Messages.find(extra) == std::string::npos) out.Messages += extra;
+    if (status != "OK") fail(status);
+  };
+
+  size_t next = 0;
+  while (next < jobs.size() || !running.empty()) {
+    if (cancel_ || Terminated() || ShuttingDown) {
+      for (Job* job : running) collect(*job);
+      out.Cancelled = true;
+      return out;
+    }
+    const int64_t now = TickMs();
+    if (next < jobs.size() && now >= deadline) {
+      // Not started within the pass's time: failed, so the report says so.
+      for (; next < jobs.size(); ++next) fail("ERR");
+    }
+    if (next < jobs.size() && running.size() < MaxPassRequests) {
+      start(jobs[next++]);
+      continue;
+    }
+    if (running.empty()) continue;
+    const int left = static_cast<int>(std::max<int64_t>(0, deadline - now));
+    const WaitResult waited = WaitUntil(
+        [&running] {
+          for (const Job* job : running)
+            if (HResDone(job->Slot)) return true;
+          return false;
+        },
+        &cancel_, left, 2);
+    if (waited == WaitResult::Cancelled || waited == WaitResult::ShuttingDown) continue;
+    const bool timedOut = waited == WaitResult::TimedOut;
+    for (auto it = running.begin(); it != running.end();) {
+      Job& job = **it;
+      if (!timedOut && !HResDone(job.Slot)) {
+        ++it;
         continue;
       }
-      std::string name;
-      int requestSlot = 0;
-      const std::string path = FillRequestTemplate(req.Path, group);
-      const std::string data = FillRequestTemplate(req.PostData, group);
-      const bool post = SameText(site->Method, "POST") || !data.empty();
-      GetHttp(site, 0, 0, slot, post ? "POST" : "GET", site->Host, path,
-              post ? "Content-Type: application/x-www-form-urlencoded" : "", data, "", "", site->Port, false, false,
-              false, 60, requestSlot, site->UserAgent.empty() ? "***" : site->UserAgent, false, false, 0, name);
-      ++out.Requests;
-      WaitForSlot(slot, &cancel_, 61000);
-      CollectHttp(name, -1);
-      std::string page = GetHRes(slot);
-      FreeHRes(slot);
-      if (cancel_) {
-        out.Cancelled = true;
-        return out;
-      }
-      if (page == "ERR" || page == "CFAIL" || page == "SERVERDOWN" || page == "BADPASS") {
-        ++out.Failed;
-        out.FailStatus = page;
-        continue;
-      }
-      StringList list;
-      list.SetCommaText(group);
-      TDateTime quoteTime = 0;
-      std::string extra, status;
-      RunSiteScript(*site, &list, page, quoteTime, extra, &cancel_, status);
-      // Each group's page tends to carry the same notice; it is shown once.
-      if (!extra.empty() && out.Messages.find(extra) == std::string::npos) out.Messages += extra;
-      if (status != "OK") {
-        ++out.Failed;
-        out.FailStatus = status;
-      }
+      it = running.erase(it);
+      if (std::optional<std::string> page = collect(job)) process(job, *page);
+      else fail("ERR");
+      if (cancel_) break;
     }
   }
   RecomputePortfolios();

@@ -65,9 +65,14 @@ struct FetchOutcome {
 };
 
 // The persistent fetch worker: parks on its gate, runs one pass over the current portfolio's
-// symbols when the main window resumes it, and hands the outcome to the main thread.
+// symbols when the main window resumes it, and hands the outcome to the main thread. A pass
+// starts one request per group of the site's symbols-per-request count, up to
+// MaxPassRequests at once, and collects them as they end; the pass as a whole is bounded by
+// the request time-out.
 class FetchThread : public Thread {
 public:
+  static constexpr size_t MaxPassRequests = 8;
+  std::atomic<int> TimeoutSeconds{60};
   FetchThread();
   ~FetchThread() override;
   // Starts a pass for the portfolio identifier on the site; false while one is running.

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "common/fake_site.h"
+#include "core/locks.h"
 #include "core/portfolios.h"
 #include "core/program_state.h"
 #include "core/settings_file.h"
@@ -11,9 +12,11 @@
 #include "grid/grid_columns.h"
 #include "grid/stock_grid.h"
 #include "mainwin/main_form.h"
+#include "platform/clock.h"
 #include "platform/messages.h"
 #include "platform/string_list.h"
 #include "retrieval/http_engine.h"
+#include "retrieval/site_files.h"
 
 TEST(RefreshCycle, RefreshButtonFetchesTheCurrentPortfolioIntoTheGrid) {
   FakeSite site;
@@ -57,4 +60,71 @@ TEST(RefreshCycle, RefreshButtonFetchesTheCurrentPortfolioIntoTheGrid) {
   CurSite.reset();
   Ini().DeleteKey("Stocks", "SiteFile");
   std::remove((ProgDir + "refresh.SDF").c_str());
+}
+
+namespace {
+// A site record whose every request the fake site answers after ms milliseconds.
+std::shared_ptr<HTTPSite> SlowSite(const FakeSite& site, int ms, int perRequest) {
+  std::string sdf = SiteFixtureText("fake.SDF", site.Port());
+  ReplaceAll(sdf, "PATH=/quotes?s=##STOCKS##", "PATH=/slow?ms=" + std::to_string(ms) + "&s=##STOCKS##", false);
+  ReplaceAll(sdf, "SYMBOLLIMIT=25", "SYMBOLLIMIT=" + std::to_string(perRequest), false);
+  EXPECT_TRUE(WriteFileAtomic(ProgDir + "slow.SDF", sdf));
+  auto s = std::make_shared<HTTPSite>();
+  std::string error;
+  LoadSiteFile("slow.SDF", *s, nullptr, error);
+  EXPECT_EQ(error, "");
+  return s;
+}
+
+void SetPortfolio(const std::string& id, int symbols) {
+  std::vector<PortType> ports(1);
+  ports[0].Name = "Many";
+  ports[0].Id = id;
+  for (int i = 0; i < symbols; ++i) ports[0].Rows.push_back({"S" + std::to_string(i), 0, 0, 0, 0, 0, "", {}});
+  LockHold hold(PortLock, "TEST");
+  PortList = ports;
+}
+
+// One pass of the fetch worker; the outcome and how long it took.
+FetchOutcome RunOnePass(FetchThread& fetch, std::shared_ptr<HTTPSite> site, int64_t& tookMs) {
+  FetchOutcome outcome;
+  const int before = fetch.Passes.load();
+  bool done = false;
+  fetch.OnDone = [&](const FetchOutcome& o) {
+    outcome = o;
+    done = true;
+  };
+  const int64_t started = TickMs();
+  EXPECT_TRUE(fetch.StartPass(std::move(site), "PORTM"));
+  for (int i = 0; i < 6000 && !done; ++i) WaitAndPump(10);
+  tookMs = TickMs() - started;
+  EXPECT_TRUE(done);
+  EXPECT_EQ(fetch.Passes.load(), before + 1);
+  return outcome;
+}
+}  // namespace
+
+TEST(RefreshCycle, GroupsAreFetchedSideBySideWithinTheTimeOut) {
+  FakeSite site;
+  ASSERT_TRUE(site.Running());
+  SetPortfolio("PORTM", 200);
+  FetchThread fetch;
+  fetch.Start(true);
+  int64_t took = 0;
+  // 20 groups of 10, each answered after a second: eight at a time, not one after another.
+  FetchOutcome o = RunOnePass(fetch, SlowSite(site, 1000, 10), took);
+  EXPECT_EQ(o.Requests, 20);
+  EXPECT_FALSE(o.Cancelled);
+  EXPECT_LT(took, 4000);
+
+  // A site slower than the time-out: the pass ends with the time-out, every group failed.
+  fetch.TimeoutSeconds = 1;
+  o = RunOnePass(fetch, SlowSite(site, 8000, 10), took);
+  EXPECT_EQ(o.Failed, 20);
+  EXPECT_EQ(o.FailStatus, "ERR");
+  EXPECT_LT(took, 8000);
+
+  LockHold hold(PortLock, "TEST");
+  PortList.clear();
+  std::remove((ProgDir + "slow.SDF").c_str());
 }
