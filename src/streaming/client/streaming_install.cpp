@@ -1,3 +1,119 @@
 #include "streaming/client/streaming_install.h"
 
-void InstallStreaming(QWidget*) {}
+#include <memory>
+#include <string>
+
+#include <QWidget>
+
+#include "charts/chart_window.h"
+#include "core/locks.h"
+#include "core/log.h"
+#include "core/main_hooks.h"
+#include "core/portfolios.h"
+#include "core/program_state.h"
+#include "core/settings_file.h"
+#include "core/sites.h"
+#include "core/streamer_control.h"
+#include "streaming/client/book_window.h"
+#include "streaming/client/http_streamer.h"
+#include "streaming/client/zeruv_streamer.h"
+
+namespace {
+
+// The main window's streaming object and what it was last started with.
+struct MainStreaming {
+  std::unique_ptr<TZeruvStreamer> Streamer;
+  std::string AppliedKey;  // site file, symbols and login of the last start ("" = stopped)
+  std::string LoadedFile;
+  bool LoginAsked = false;
+};
+MainStreaming* mainStreaming = nullptr;
+
+// The symbols of the portfolio the main window shows, "+"-separated.
+std::string ShownSymbols() {
+  std::string id;
+  {
+    LockHold hold(PortLock, "STREAMSYM", true);
+    if (!hold) return {};
+    if (const PortType* p = PortAt(CurPortIndex)) id = p->Id;
+  }
+  std::string symbols;
+  if (!id.empty()) GetPortSymbols(id, symbols);
+  for (char& c : symbols)
+    if (c == ',') c = '+';
+  return symbols;
+}
+
+void UpdateMainStreaming(bool start) {
+  MainStreaming& m = *mainStreaming;
+  const std::string file = start && IniFile_ ? Trim(Ini().ReadString("Stocks", "StreamFile", "")) : std::string();
+  std::string key;
+  std::string symbols;
+  if (!file.empty()) {
+    symbols = ShownSymbols();
+    key = file + "|" + symbols;
+    if (CurSite) key += "|" + CurSite->EnteredLogin + "|" + CurSite->EnteredPassword;
+  }
+  if (key == m.AppliedKey) return;  // nothing changed: the notice of our own Start ends here
+  m.AppliedKey = key;
+  m.LoginAsked = false;
+  if (key.empty()) {
+    m.Streamer->Stop();
+    return;
+  }
+  if (file != m.LoadedFile) {
+    m.LoadedFile = file;
+    m.Streamer->LoadSite(file);
+  }
+  m.Streamer->Start(symbols);
+}
+
+void CheckMainStreaming() {
+  MainStreaming& m = *mainStreaming;
+  m.Streamer->CheckTimeouts();
+  // A refused password stops streaming and asks the user once; a changed login restarts it.
+  if (m.Streamer->badPassword && !m.LoginAsked && ModalDepth == 0 && !PassDlgExists) {
+    m.LoginAsked = true;
+    m.Streamer->Stop();
+    WriteLog("Streaming: the password was refused");
+    if (MainHooks.ShowLoginDialog) MainHooks.ShowLoginDialog();
+  }
+  if (!m.AppliedKey.empty() && !ShuttingDown) UpdateMainStreaming(true);
+}
+
+std::string PanelText() {
+  if (!mainStreaming || mainStreaming->Streamer->ThreadCount() == 0) return {};
+  int running = 0;
+  for (int i = 1; i <= mainStreaming->Streamer->ThreadCount(); ++i)
+    if (!mainStreaming->Streamer->ThreadAt(i)->idle) ++running;
+  return "Streaming: " + std::to_string(running) + " running, " + BandwidthText();
+}
+
+}  // namespace
+
+void InstallStreaming(QWidget* mainWindow) {
+  delete mainStreaming;
+  mainStreaming = new MainStreaming;
+  mainStreaming->Streamer = std::make_unique<TZeruvStreamer>();
+  mainStreaming->Streamer->window = mainWindow;
+  // The streaming object goes with the main window.
+  QObject::connect(mainWindow, &QObject::destroyed, [] {
+    delete mainStreaming;
+    mainStreaming = nullptr;
+  });
+
+  MainHooks.UpdateStreaming = [](bool start) {
+    if (mainStreaming) UpdateMainStreaming(start);
+  };
+  MainHooks.StreamingActive = [] { return mainStreaming && mainStreaming->Streamer->ThreadCount() > 0; };
+  MainHooks.StreamingTimeoutCheck = [] {
+    if (mainStreaming) CheckMainStreaming();
+  };
+  MainHooks.StreamingPanelText = PanelText;
+  MainHooks.OpenIsland = [mainWindow](const std::string& symbol) { OpenBookWindow(mainWindow, symbol); };
+  ChartHooks.RestartSymbol = [](const std::string& symbol) {
+    if (mainStreaming) mainStreaming->Streamer->RestartSymbol(symbol);
+  };
+  StreamerHooks.Suspend = SuspendAllStreamers;
+  StreamerHooks.Resume = ResumeAllStreamers;
+}

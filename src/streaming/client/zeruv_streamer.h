@@ -1,0 +1,140 @@
+#pragma once
+// TZeruvStreamer: one streaming object. It loads a streaming site file, checks the login,
+// spreads the symbols over up to 12 TStreamer threads, and each thread keeps one streaming
+// request open and dispatches its records: quotes to AddSnap, book fields to the window.
+// Every state change goes to the window as the "VNCallback" message (CallbackMsg).
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "core/sites.h"
+#include "platform/thread.h"
+#include "streaming/client/http_streamer.h"
+#include "streaming/client/stream_symbols.h"
+
+class QObject;
+class TZeruvStreamer;
+
+// Notice colours (lParam of "VNCallback" with a thread number in wParam).
+namespace StreamNotice {
+constexpr intptr_t Started = 32768;
+constexpr intptr_t LoggingIn = 65535;
+constexpr intptr_t Data = 65280;
+constexpr intptr_t Stopped = 255;
+constexpr intptr_t Message = 16777215;
+constexpr intptr_t Ended = 8421504;
+}  // namespace StreamNotice
+
+// Bounds of the streaming threads, in milliseconds (tests shorten them).
+struct StreamerTimingTable {
+  int SuspendedRetryMs = 10000;  // a stopped thread is woken again after this
+  int StallMs = 30000;           // no record for this long while receiving: reconnect
+  int RequestTimeoutSeconds = 60;
+  int LoginCheckMs = 65000;
+  int StopBoundMs = 5000;
+};
+extern StreamerTimingTable StreamerTiming;
+
+class TStreamer : public Thread {
+public:
+  TStreamer(TZeruvStreamer* streamer, int number, const std::string& symbols);
+  ~TStreamer() override;
+
+  // Releases the queue's readers, ends the request and joins the thread.
+  void StopThread();
+
+  const int number;
+  const std::string symbols;
+  THTTPStreamer queue;
+
+  std::atomic<bool> reconnect{true};
+  std::atomic<bool> stopRequest{false};
+  std::atomic<bool> messageRetry{false};
+  std::atomic<bool> idle{true};
+  std::atomic<bool> receiving{false};
+  std::atomic<bool> parked{false};     // stopped, waiting for CheckTimeouts or Stop
+  std::atomic<int64_t> lastData{0};    // tick of the last record
+  std::atomic<int64_t> suspendedAt{0};  // tick when it stopped itself
+  std::atomic<int> retries{0};
+  std::atomic<int64_t> records{0};
+
+  std::string Message() const;
+
+protected:
+  void Execute() override;
+
+private:
+  void Pass(int& mark);
+  void EndRequest();
+  void StartRequest();
+  void RequestEnded();
+  void HandleRecord(const std::string& kind);
+  void HandleFatal(const std::string& text);
+  void Post(intptr_t wParam, intptr_t lParam);
+  void PostData();
+  void Activity();
+  void SetMessage(const std::string& text);
+
+  TZeruvStreamer* streamer_;
+  int resultSlot_ = 0;
+  std::string requestName_;
+  intptr_t lastNotice_ = -1;
+  mutable std::mutex messageMutex_;
+  std::string message_;
+};
+
+class TZeruvStreamer {
+public:
+  TZeruvStreamer();
+  ~TZeruvStreamer();
+  TZeruvStreamer(const TZeruvStreamer&) = delete;
+  TZeruvStreamer& operator=(const TZeruvStreamer&) = delete;
+
+  // Loads the streaming site file from the program folder (stopping first). False when it
+  // could not be loaded or names no usable channels.
+  bool LoadSite(const std::string& fileName);
+  // Starts streaming the "+"-separated symbols; false when nothing streams.
+  bool Start(const std::string& symbols);
+  void Stop();
+  // From the owner's timer: wakes stopped threads after 10 s, reconnects stalled ones.
+  void CheckTimeouts();
+  int FindSymbolThread(const std::string& symbol) const;
+  void RestartSymbol(const std::string& symbol);
+
+  // The window that receives the notices (set by the owner; posted to, never sent).
+  std::atomic<QObject*> window{nullptr};
+  std::atomic<bool> badPassword{false};
+  std::atomic<bool> cancelLogin{false};
+  std::atomic<bool> restart{false};
+  std::string lastSymbols;
+  const std::string displayName = "Rededuva Revuror v1.9.9.3";
+  bool busy = false;
+
+  int ThreadCount() const { return threadCount_; }
+  TStreamer* ThreadAt(int number) const;  // 1 .. ThreadCount
+  const ChannelTable& Channels() const { return channels_; }
+  std::shared_ptr<HTTPSite> Site() const { return site_; }
+  // The login name and password copied at Start (the login dialog may change the site's).
+  std::string LoginName() const { return loginName_; }
+  std::string LoginPassword() const { return loginPassword_; }
+  // Records handled by every thread since Start.
+  int64_t RecordCount() const;
+
+private:
+  std::shared_ptr<HTTPSite> site_;
+  ChannelTable channels_;
+  std::array<std::unique_ptr<TStreamer>, MaxStreamThreads + 1> threads_;
+  int threadCount_ = 0;
+  std::string loginName_, loginPassword_;
+};
+
+// Every streaming object of the program (under StreamerListMutex).
+extern std::mutex StreamerListMutex;
+// Stops every streaming object, remembering which ran, and unloads the library; Resume starts
+// those again. Used while the program replaces its own files.
+void SuspendAllStreamers();
+void ResumeAllStreamers();
+bool StreamersSuspended();

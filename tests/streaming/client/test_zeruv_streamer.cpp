@@ -1,0 +1,173 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "common/fake_site.h"
+#include "core/add_snap.h"
+#include "core/locks.h"
+#include "core/pending.h"
+#include "core/program_state.h"
+#include "core/sites.h"
+#include "platform/messages.h"
+#include "stream_test_util.h"
+#include "streaming/client/streamer_dll.h"
+#include "streaming/client/streamer_messages.h"
+#include "streaming/client/zeruv_streamer.h"
+
+namespace {
+
+class StreamerTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    ASSERT_TRUE(StreamSite().Running());
+    CallbackMsg = RegisterWindowMessage("VNCallback");
+    CurSite = std::make_shared<HTTPSite>();
+    CurSite->EnteredLogin = "trader";
+    CurSite->EnteredPassword = "secret";
+    StreamerTiming = {};
+    StreamerTiming.StopBoundMs = 5000;
+    messages.clear();
+    StreamerMessageHook = [this](const std::string& text, const std::string&) { messages.push_back(text); };
+    streamer.window = &window;
+  }
+  void TearDown() override {
+    streamer.Stop();
+    CurSite.reset();
+  }
+  // Starts streaming the symbols with a site whose request path is the given query.
+  bool StartWith(const std::string& query, const std::string& symbols, bool login = false) {
+    WriteStreamSite("Test.Par", "/stream?s=##STOCKS##&name=##NAME##&pwd=##CRYPTPWD##&" + query, login);
+    EXPECT_TRUE(streamer.LoadSite("Test.Par"));
+    return streamer.Start(symbols);
+  }
+  static double Last(const std::string& symbol) {
+    StockQuote q;
+    LockHold hold(AddSnapLock, "TEST");
+    return hold && GetStockQuote(symbol, q) >= 0 ? q.Last : 0;
+  }
+  TStreamer* First() { return streamer.ThreadAt(1); }
+
+  NoticeWindow window;
+  TZeruvStreamer streamer;
+  std::vector<std::string> messages;
+};
+
+}  // namespace
+
+TEST_F(StreamerTest, QuotesReachTheTableInOrderAndStopEndsEveryThread) {
+  TakePendingSymbols(1);
+  // Every byte on its own, the password checked by the service.
+  ASSERT_TRUE(StartWith("pw=1&split=1&tag=q", "STQA+STQB+STQA+BAD SYM+"));
+  EXPECT_EQ(streamer.ThreadCount(), 1);
+  EXPECT_EQ(First()->symbols, "STQA+STQB");
+  ASSERT_TRUE(WaitFor([&] { return Last("STQA") >= 20.75 && Last("STQB") >= 20.75; }));
+  StockQuote q;
+  {
+    LockHold hold(AddSnapLock, "TEST");
+    ASSERT_GE(GetStockQuote("STQB", q), 0);
+  }
+  EXPECT_DOUBLE_EQ(q.Bid, q.Last - 0.25);
+  EXPECT_DOUBLE_EQ(q.PrevClose, 20.25);
+  EXPECT_NE(TakePendingSymbols(1).find("|STQA|"), std::string::npos);
+  EXPECT_GE(First()->records.load(), 2);
+  EXPECT_NE(First()->Message().find("Welcome"), std::string::npos);
+
+  ASSERT_TRUE(WaitFor([&] { return window.For(1).size() >= 3; }));
+  std::vector<intptr_t> t1 = window.For(1);
+  EXPECT_EQ(t1[0], StreamNotice::Started);
+  EXPECT_EQ(t1[1], StreamNotice::LoggingIn);
+  EXPECT_EQ(std::count(t1.begin(), t1.end(), StreamNotice::Data), 1);  // posted on the change only
+  EXPECT_EQ(window.For(0).back(), 1);
+
+  streamer.Stop();
+  EXPECT_EQ(streamer.ThreadCount(), 0);
+  ASSERT_TRUE(WaitFor([&] { return window.For(1).back() == StreamNotice::Ended; }));
+}
+
+TEST_F(StreamerTest, RefusedPasswordStopsWithoutRetrying) {
+  // The login check refuses: nothing starts.
+  CurSite->EnteredPassword = "wrong";
+  EXPECT_FALSE(StartWith("tag=lc", "STPA", true));
+  EXPECT_TRUE(streamer.badPassword);
+  EXPECT_EQ(streamer.ThreadCount(), 0);
+  EXPECT_EQ(StreamCount("lc"), 0);
+
+  // The service itself refuses: the thread stops for good, and says so once.
+  EXPECT_TRUE(StartWith("pw=1&tag=pw", "STPA"));
+  ASSERT_TRUE(WaitFor([&] { return streamer.badPassword && First()->parked; }));
+  EXPECT_TRUE(First()->idle);
+  StreamerTiming.SuspendedRetryMs = 0;
+  streamer.CheckTimeouts();
+  EXPECT_TRUE(First()->parked);
+  EXPECT_EQ(StreamCount("pw"), 1);
+
+  // The right password passes both.
+  CurSite->EnteredPassword = "secret";
+  EXPECT_TRUE(StartWith("pw=1&tag=ok", "STPB", true));
+  EXPECT_FALSE(streamer.badPassword);
+  EXPECT_TRUE(WaitFor([&] { return Last("STPB") > 0; }));
+}
+
+TEST_F(StreamerTest, DroppedStreamsRetryThreeTimesThenWaitForTheTimer) {
+  ASSERT_TRUE(StartWith("rounds=1&tag=drop", "STDA"));
+  ASSERT_TRUE(WaitFor([&] { return First()->parked.load(); }));
+  EXPECT_EQ(StreamCount("drop"), 4);
+  std::vector<intptr_t> t1 = window.For(1);
+  EXPECT_EQ(std::count(t1.begin(), t1.end(), StreamNotice::LoggingIn), 4);
+  // The housekeeping timer wakes it again after its wait.
+  StreamerTiming.SuspendedRetryMs = 0;
+  streamer.CheckTimeouts();
+  EXPECT_TRUE(WaitFor([&] { return StreamCount("drop") >= 5; }));
+}
+
+TEST_F(StreamerTest, TemporaryUnavailabilityRetriesThenStops) {
+  ASSERT_TRUE(StartWith("fatal=Service%20TEMPORARILY%20UNAVAILABLE&tag=tu", "STTU"));
+  ASSERT_TRUE(WaitFor([&] { return First()->parked && First()->idle; }));
+  EXPECT_EQ(StreamCount("tu"), 4);
+  EXPECT_NE(First()->Message().find("TEMPORARILY"), std::string::npos);
+}
+
+TEST_F(StreamerTest, StalledStreamReconnects) {
+  StreamerTiming.StallMs = 300;
+  ASSERT_TRUE(StartWith("stall=60000&tag=stall", "STST"));
+  ASSERT_TRUE(WaitFor([&] { return First()->receiving.load(); }));
+  ASSERT_TRUE(WaitFor([&] {
+    streamer.CheckTimeouts();
+    return StreamCount("stall") >= 2;
+  }));
+  EXPECT_FALSE(First()->idle);
+}
+
+TEST_F(StreamerTest, CutRecordsAreDroppedAndNotFoundStops) {
+  ASSERT_TRUE(StartWith("cut=1&tag=cut", "STCUT"));
+  ASSERT_TRUE(WaitFor([&] { return StreamCount("cut") >= 2 && Last("STCUT") > 0; }));
+  EXPECT_GE(Last("STCUT"), 20.5);  // never a record of zeros
+
+  ASSERT_TRUE(StartWith("notfound=1&tag=nf", "STNF"));
+  ASSERT_TRUE(WaitFor([&] { return First()->parked && First()->idle; }));
+  EXPECT_EQ(StreamCount("nf"), 1);
+}
+
+TEST_F(StreamerTest, SuspendStopsEveryStreamerAndResumeStartsThemAgain) {
+  ASSERT_TRUE(StartWith("tag=susp", "STSA+STSB+STSC"));
+  SuspendAllStreamers();
+  EXPECT_EQ(streamer.ThreadCount(), 0);
+  EXPECT_FALSE(StreamerDllLoaded());
+  EXPECT_FALSE(streamer.Start("STSA"));  // refused while suspended, remembered
+  ResumeAllStreamers();
+  EXPECT_EQ(streamer.ThreadCount(), 1);
+  EXPECT_EQ(First()->symbols, "STSA");
+  EXPECT_TRUE(StreamerDllLoaded());
+}
+
+TEST_F(StreamerTest, SymbolLimitTrimsAndSays) {
+  std::string many;
+  for (int i = 0; i < 30; ++i) many += "LIM" + std::to_string(100 + i) + "+";
+  ASSERT_TRUE(StartWith("tag=lim", many));
+  // A limit of 24 over 2 threads: 12 symbols each.
+  EXPECT_EQ(streamer.ThreadCount(), 2);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_NE(messages[0].find("does not track more than 24 symbols"), std::string::npos);
+  EXPECT_EQ(streamer.FindSymbolThread("lim123"), 2);
+  EXPECT_EQ(streamer.FindSymbolThread("LIM12"), 0);
+}
