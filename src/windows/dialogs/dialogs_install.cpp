@@ -1,5 +1,6 @@
 #include "windows/dialogs/dialogs_install.h"
 
+#include <QCoreApplication>
 #include <QPointer>
 #include <QWidget>
 
@@ -8,6 +9,7 @@
 #include "core/program_state.h"
 #include "prefs/prefs_dialog.h"
 #include "windows/dialogs/about_dialog.h"
+#include "windows/dialogs/debug_window.h"
 #include "windows/dialogs/login_dialog.h"
 #include "windows/dialogs/lookup_dialog.h"
 #include "windows/dialogs/time_sync_dialog.h"
@@ -40,4 +42,9 @@ void InstallDialogs(QWidget* mainWindow) {
     TftmSync dlg(parent);
     dlg.exec();
   };
+  MainHooks.CreateDebugWindow = [owner] { CreateDebugWindow(owner); };
+  MainHooks.ShowDebugWindow = [] { ShowDebugWindow(); };
+  // The "DEBUG" switch opens the window at start.
+  if (DebugOn || (QCoreApplication::instance() && HasDebugSwitch(QCoreApplication::arguments())))
+    CreateDebugWindow(mainWindow);
 }
