@@ -183,6 +183,13 @@ public:
     std::lock_guard lock(m_);
     return pending_.has_value();
   }
+  // The fills given up since the last call, merged into one (empty symbols: all rows).
+  std::optional<std::vector<std::string>> TakeDropped() {
+    std::lock_guard lock(m_);
+    std::optional<std::vector<std::string>> out;
+    out.swap(dropped_);
+    return out;
+  }
 
 protected:
   void Execute() override {
@@ -214,7 +221,17 @@ private:
       return;
     // A partial fill still collects every row: the TOTAL row sums them all.
     std::vector<GridRowData> data;
-    if (!CollectRows(req.Rows, data, true)) return;  // quotes busy: the next fill redraws
+    if (!CollectRows(req.Rows, data, true)) {
+      // Quotes busy: asked again on the next housekeeping tick, so the grid does not stay stale.
+      std::lock_guard lock(m_);
+      if (req.All || (dropped_ && dropped_->empty())) {
+        dropped_ = std::vector<std::string>();
+      } else {
+        if (!dropped_) dropped_.emplace();
+        for (const std::string& sym : req.Symbols) AddUniqueSymbol(*dropped_, sym);
+      }
+      return;
+    }
     if (!req.All) {
       std::erase_if(data, [&](const GridRowData& r) {
         return !r.IsTotal &&
@@ -245,6 +262,7 @@ private:
   std::mutex m_;
   std::condition_variable cv_;
   std::optional<TStockGrid::FillRequest> pending_;
+  std::optional<std::vector<std::string>> dropped_;
 };
 
 TStockGrid::TStockGrid(QWidget* owner) : QTableView(owner), Layout(&LiveSettings) {
@@ -381,6 +399,15 @@ void TStockGrid::ShowStocks(const std::string& symbols) {
 
 bool TStockGrid::Busy() const { return Filling.load() || thread_->HasPending(); }
 
+bool TStockGrid::RetryDroppedFill() {
+  const std::optional<std::vector<std::string>> dropped = thread_->TakeDropped();
+  if (!dropped) return false;
+  std::string symbols;
+  for (const std::string& s : *dropped) symbols += "|" + s + "|";
+  ShowStocks(symbols);
+  return true;
+}
+
 void TStockGrid::SortByColumn(int column, bool force, bool click) {
   const int kind = column < 0 ? -1 : KindAt(column);
   if (kind < 0) {
@@ -395,6 +422,7 @@ void TStockGrid::SortByColumn(int column, bool force, bool click) {
 void TStockGrid::ApplyFill(const FillRequest& req, FillResult& res) {
   // A layout change since the request made these texts stale; the next fill brings new ones.
   if (req.Cols != GridCol) return;
+  ++FillsApplied;
   if (req.All && res.Texts.size() != model_->Texts.size()) {
     model_->Reset([&] {
       model_->Texts = std::move(res.Texts);

@@ -69,6 +69,10 @@ public:
   std::string CurrentSymbol() const;
   // Fills requested and not yet shown.
   bool Busy() const;
+  // Asks again for a fill that was given up because the quotes were being written; the
+  // housekeeping timer calls it. True when one was waiting.
+  bool RetryDroppedFill();
+  std::atomic<int> FillsApplied{0};  // fills handed over to the view
 
 protected:
   void mouseDoubleClickEvent(QMouseEvent* e) override;

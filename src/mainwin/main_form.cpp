@@ -480,6 +480,7 @@ void TmForm::Timer1Timer() {
     CheckClock();
     if (MenuReloadRequested.exchange(false)) ReloadMenus();
     ShowPendingSymbols(1);
+    if (Grid) Grid->RetryDroppedFill();
     if (MainHooks.StreamingTimeoutCheck) MainHooks.StreamingTimeoutCheck();
     if (MainHooks.FireAlertActions) MainHooks.FireAlertActions();
     if (loginNeeded_ && ModalDepth == 0 && !PassDlgExists) {

@@ -3,6 +3,9 @@
 #include <QApplication>
 #include <QHeaderView>
 
+#include <chrono>
+#include <thread>
+
 #include "core/add_snap.h"
 #include "core/locks.h"
 #include "core/market_clock.h"
@@ -123,7 +126,10 @@ TEST(GridCells, CollectingGivesUpAtOnceWhileQuotesAreBeingWritten) {
   {
     LockHold writer(AddSnapLock, "TEST");
     ASSERT_TRUE(writer);
+    // At once, not after a try-only wait of its own (1.6 s).
+    const int64_t started = TickMs();
     EXPECT_FALSE(CollectRows({Row("HELD", 5, 8)}, rows));
+    EXPECT_LT(TickMs() - started, 500);
   }
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0].Symbol, "UNTOUCHED");
@@ -325,4 +331,66 @@ TEST(StockGrid, DraggedColumnMovesInTheLayoutAndTheView) {
   EXPECT_EQ(grid.Cells(1, 0), "Change");
   EXPECT_EQ(grid.Cells(2, 0), "Volume");
   EXPECT_EQ(grid.horizontalHeader()->visualIndex(0), 0);
+}
+
+namespace {
+// A hidden grid on the default view over its own portfolio.
+struct TestGrid {
+  GlobVars layout;
+  TStockGrid grid;
+  TestGrid(const char* id, std::vector<PortRowRec> rows) {
+    grid.Layout = &layout;
+    grid.PortNumber = AddPortfolio(id, id, std::move(rows));
+    std::string symbols;
+    grid.GetPort(symbols);
+    ApplyView("Default", layout);
+    grid.ApplyLayout(false);
+    grid.ShowStocks();
+    Settle(grid);
+  }
+  ~TestGrid() {
+    LockHold hold(PortLock, "TEST");
+    PortList.clear();
+  }
+};
+}  // namespace
+
+TEST(StockGrid, FillsRequestedDuringAFillMergeIntoOneFollowUp) {
+  Seed("MRGA", 1.0f, 1.0f, 10.0f);
+  Seed("MRGB", 2.0f, 2.0f, 10.0f);
+  Seed("MRGC", 3.0f, 3.0f, 10.0f);
+  TestGrid t("MERGE1", {Row("MRGA"), Row("MRGB"), Row("MRGC")});
+  TStockGrid& grid = t.grid;
+  const int before = grid.FillsApplied.load();
+  Seed("MRGB", 2.5f, 2.0f, 10.0f);
+  Seed("MRGC", 3.5f, 3.0f, 10.0f);
+  grid.ShowStocks("|MRGA|");
+  // That fill hands its texts over on this thread, so it is still running meanwhile.
+  for (int i = 0; i < 5000 && !grid.Filling; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_TRUE(grid.Filling.load());
+  grid.ShowStocks("|MRGB|");
+  grid.ShowStocks("|MRGC|");
+  Settle(grid);
+  EXPECT_EQ(grid.FillsApplied.load() - before, 2);
+  EXPECT_EQ(Cell(grid, LastCol, "MRGB"), "2.5");
+  EXPECT_EQ(Cell(grid, LastCol, "MRGC"), "3.5");
+}
+
+TEST(StockGrid, FillGivenUpWhileQuotesAreWrittenIsAskedForAgain) {
+  Seed("RTRY", 10.0f, 9.0f, 100.0f);
+  TestGrid t("RETRY1", {Row("RTRY"), Row("RTRZ")});
+  TStockGrid& grid = t.grid;
+  EXPECT_EQ(Cell(grid, LastCol, "RTRY"), "10");
+  EXPECT_FALSE(grid.RetryDroppedFill());
+  Seed("RTRY", 11.0f, 9.0f, 100.0f);
+  {
+    LockHold writer(AddSnapLock, "TEST");
+    grid.ShowStocks("|RTRY|");
+    Settle(grid);
+  }
+  EXPECT_EQ(Cell(grid, LastCol, "RTRY"), "10");
+  EXPECT_TRUE(grid.RetryDroppedFill());
+  Settle(grid);
+  EXPECT_EQ(Cell(grid, LastCol, "RTRY"), "11");
+  EXPECT_FALSE(grid.RetryDroppedFill());
 }

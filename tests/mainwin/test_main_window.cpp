@@ -293,3 +293,32 @@ TEST(MainWindow, SettingsFromThePreferencesReachTheGridAndOpenCharts) {
   Ini().EraseSection("Views");
   ShuttingDown = false;
 }
+
+TEST(MainWindow, HousekeepingRedrawsAGridFillGivenUpUnderLoad) {
+  WritePortfolios();
+  {
+    TmForm form;
+    form.show();
+    PumpUntil([&] { return form.SettingsLoaded(); });
+    PumpUntil([&] { return !form.Grid->Busy() && form.Grid->RowCount() == 3; });
+    SnapData s;
+    s.Symbol = "QQQ";
+    s.Last = 390.25f;
+    s.PrevClose = 382.0f;
+    s.MarketDate = s.QuoteTime = MarketNow();
+    ASSERT_GE(AddSnap(s), 0);
+    {
+      // The streaming thread is writing: the fill gives up.
+      LockHold writer(AddSnapLock, "TEST");
+      form.Grid->ShowStocks();
+      PumpUntil([&] { return !form.Grid->Busy(); });
+    }
+    auto last = [&] { return form.Grid->Cells(form.Grid->GridCol[LastCol], 2); };
+    EXPECT_NE(last(), "390.25");
+    form.Timer1Timer();
+    PumpUntil([&] { return !form.Grid->Busy() && last() == "390.25"; });
+    EXPECT_EQ(last(), "390.25");
+    form.close();
+  }
+  ShuttingDown = false;
+}
