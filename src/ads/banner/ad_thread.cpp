@@ -57,9 +57,14 @@ std::string FetchAdOverHttp(const std::string& source, const std::atomic<bool>& 
   GetHttp(nullptr, 0, -1, slot, "GET", source.substr(0, slash), source.substr(slash), "Content-Type: image/gif", "",
           "", "", 80, false, false, false, 100, requestSlot, "***", true, false, 0, name);
   WaitForSlot(slot, &stop, 110000);
+  if (LogOn) {
+    const std::string redirected = HttpSlotRedirect(requestSlot);
+    if (!redirected.empty()) WriteLog("AD Redirected to: " + redirected);
+  }
   CollectHttp(name, -1);
   std::string body = GetHRes(slot);
   FreeHRes(slot);
+  if (LogOn) WriteLog("AD received: " + body.substr(0, 100));
   return body;
 }
 
