@@ -8,10 +8,12 @@
 #include "core/main_hooks.h"
 #include "core/program_state.h"
 #include "prefs/prefs_dialog.h"
+#include "retrieval/fund_thread.h"
 #include "windows/dialogs/about_dialog.h"
 #include "windows/dialogs/debug_window.h"
 #include "windows/dialogs/login_dialog.h"
 #include "windows/dialogs/lookup_dialog.h"
+#include "windows/dialogs/survey_dialog.h"
 #include "windows/dialogs/time_sync_dialog.h"
 
 namespace {
@@ -44,6 +46,9 @@ void InstallDialogs(QWidget* mainWindow) {
   };
   MainHooks.CreateDebugWindow = [owner] { CreateDebugWindow(owner); };
   MainHooks.ShowDebugWindow = [] { ShowDebugWindow(); };
+  MainHooks.Commands["SURVEY"] = [owner](const std::string&) { OpenSurveyDialog(owner); };
+  MainHooks.SurveyReminder = [owner] { SurveyReminderStep(owner); };
+  FundHooks.SendSurvey = [](const std::string& query) { return SendSurveyAnswer(query); };
   // The "DEBUG" switch opens the window at start.
   if (DebugOn || (QCoreApplication::instance() && HasDebugSwitch(QCoreApplication::arguments())))
     CreateDebugWindow(mainWindow);
