@@ -76,7 +76,7 @@ TPagePrinter::TPagePrinter(QWidget* parent, QPrinter* printer) : QScrollArea(par
   printer_ = printer;
   ShadowColor = palette().color(QPalette::Dark);
   BackColor = palette().color(QPalette::Window);
-  metrics_ = MetricsOf(*printer_);
+  metrics_ = ::MetricsOf(*printer_);
   // The margins start at the printer's unprintable offsets.
   margins_[0] = margins_[1] = PixelsToUnitY(metrics_.OffsetY);
   margins_[2] = margins_[3] = PixelsToUnitX(metrics_.OffsetX);
@@ -99,7 +99,7 @@ TPagePrinter::~TPagePrinter() {
 }
 
 void TPagePrinter::RefreshMetrics() {
-  metrics_ = MetricsOf(*printer_);
+  metrics_ = ::MetricsOf(*printer_);
   ClampMargins();
   SetCanvasFont(font_);
   RebuildFriendly();
@@ -124,14 +124,21 @@ void TPagePrinter::SetFont(const QFont& font) {
 void TPagePrinter::SetCanvasFont(const QFont& font) {
   // Fonts are recorded in printer pixels and measured with the printer's metrics, so text
   // and grid lines keep their places on every replay.
-  canvasFont_ = font;
-  const double points = font.pointSizeF() > 0 ? font.pointSizeF() : font.pixelSize() * 72.0 / 96.0;
-  canvasFont_.setPixelSize(std::max(1, static_cast<int>(std::lround(points * metrics_.DpiY / 72.0))));
-  canvasFont_.setHintingPreference(QFont::PreferNoHinting);
+  canvasFont_ = CanvasFontOf(font);
   fm_ = std::make_unique<QFontMetricsF>(canvasFont_, printer_);
   curFont_ = -1;
   RecomputeLineHeight();
 }
+
+QFont TPagePrinter::CanvasFontOf(const QFont& font) const {
+  QFont f = font;
+  const double points = font.pointSizeF() > 0 ? font.pointSizeF() : font.pixelSize() * 72.0 / 96.0;
+  f.setPixelSize(std::max(1, static_cast<int>(std::lround(points * metrics_.DpiY / 72.0))));
+  f.setHintingPreference(QFont::PreferNoHinting);
+  return f;
+}
+
+QFontMetricsF TPagePrinter::MetricsOf(const QFont& font) const { return QFontMetricsF(CanvasFontOf(font), printer_); }
 
 void TPagePrinter::RecomputeLineHeight() {
   const int h = std::max(1, static_cast<int>(std::ceil(fm_->height())));

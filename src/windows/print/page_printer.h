@@ -175,6 +175,9 @@ public:
   double PrintableHeightUnits() const { return PixelsToUnitY(PrintableHeight()); }
   // Width of a text in the current canvas font, device pixels.
   double TextWidth(const QString& text) const;
+  // The font as it is recorded (sized in printer pixels) and its metrics on the printer.
+  QFont CanvasFontOf(const QFont& font) const;
+  QFontMetricsF MetricsOf(const QFont& font) const;
 
   // ---- Pages and preview ----
   int PageNumber() const { return pageNumber_; }

@@ -1,0 +1,81 @@
+#pragma once
+// The portfolio report: per ticked portfolio a centred title block and one table in the
+// columns of the chosen view, filled from a hidden quote grid and recorded on a page printer.
+//
+// The report's own column names and the grid kinds they are:
+//   ValCol = ValueCol, LastVolCol = LastSizeCol, NumTradesCol = TradesCol; EarnCol, PECol,
+//   MktCapCol, DvndCol and YieldCol are the numeric fundamentals Fund1Col..Fund7Col (which
+//   value sits where is the fundamentals site's choice, so all seven are right-aligned);
+//   AvgTradeCol, AvgVolCol, VolPCol and ExchCol have no grid column and never appear.
+#include <atomic>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "windows/print/page_printer.h"
+
+class TStockGrid;
+
+// What the print dialog hands to the report.
+struct ReportChoices {
+  std::vector<std::string> Portfolios;  // the ticked names, in list order
+  std::string View = "Default";
+  std::string SortTitle = "--None--";
+  bool SortUp = true;  // the first direction button ("Up") is down
+  int FontSize = 9;
+  int PadX = 4, PadY = 4;
+  int MarTop = 10, MarLeft = 10, MarRight = 10, MarBottom = 10;
+  bool NewPage = true;
+};
+
+// Kinds printed right-aligned in data rows.
+bool IsRightAlignedKind(int kind);
+// The kind whose text is the second value of a split column: "Gain" with "% Gain", "Value
+// Change" with "% Change"; -1 for a kind that is not split.
+int SplitPartnerKind(int kind);
+// A margin up-down's position in inches (10 gives 0.5833).
+double MarginInches(int position);
+
+// One portfolio's table as the grid shows it, ready to be measured.
+struct ReportInput {
+  std::string PortName;
+  std::vector<int> Kinds;                          // printed columns, in grid order
+  std::vector<std::vector<std::string>> Cells;     // per data row, per printed column
+  std::vector<std::vector<std::string>> Partners;  // the same for the second value of split kinds
+};
+struct ReportTable {
+  std::vector<TableCell> Header;
+  std::string HeaderFormat;
+  std::vector<std::vector<TableCell>> Rows;
+  std::vector<std::string> RowFormats;
+};
+// Lays out the header and data rows: widths from measure(text, bold) in the measure unit,
+// pad added to every column and to both parts of split columns, sepWidth for gap columns.
+ReportTable BuildReportTable(const ReportInput& input, const std::function<double(const std::string&, bool)>& measure,
+                             double pad, double sepWidth);
+
+class TPortfolioReport {
+public:
+  TPortfolioReport(TPagePrinter& printer, TStockGrid& grid) : pp_(printer), grid_(grid) {}
+  // Records every ticked portfolio (or the "Pick portfolio(s) to print." page) and shows page 1.
+  // Throws what recording throws; the recording is ended either way. False when a report was
+  // running already (the event processing of its waits let a second one in).
+  bool GeneratePreview(const ReportChoices& choices);
+  // Appends one portfolio; false when no portfolio has that name (nothing is printed).
+  bool PrintPortfolio(const std::string& name, const ReportChoices& choices);
+  // Applies the view to the grid's layout record and places its columns; the kinds shown.
+  std::vector<int> LayoutView(const std::string& view);
+  bool Running() const { return running_; }
+
+  const std::atomic<bool>* Cancel = nullptr;  // ends the grid wait
+  int FillTimeoutMs = 25000;
+
+  // The number of the portfolio with exactly this name and its row count; 0 when none.
+  static int FindPortfolio(const std::string& name, size_t& rows);
+
+private:
+  void FillGrid(int portNumber, size_t expectedRows);
+  TPagePrinter& pp_;
+  TStockGrid& grid_;
+  bool running_ = false;
+};

@@ -1,0 +1,165 @@
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <algorithm>
+
+#include "grid/grid_columns.h"
+#include "grid/stock_grid.h"
+#include "print_test_util.h"
+#include "report_test_data.h"
+#include "windows/print/portfolio_report.h"
+
+namespace {
+
+double Chars(const std::string& s, bool bold) { return static_cast<double>(s.size()) + (bold ? 0.5 : 0); }
+
+std::vector<std::string> Texts(const std::vector<TableCell>& cells) {
+  std::vector<std::string> out;
+  for (const auto& c : cells) out.push_back(c.Text);
+  return out;
+}
+
+std::vector<QString> PageTexts(const TPagePrinter& pp, int page) {
+  auto dev = ReplayPage(pp, page);
+  std::vector<QString> out;
+  for (const auto& t : dev->Engine().Texts) out.push_back(t.Text);
+  return out;
+}
+
+bool Has(const std::vector<QString>& texts, const QString& t) { return std::find(texts.begin(), texts.end(), t) != texts.end(); }
+
+}  // namespace
+
+TEST(PortfolioReport, TableSplitsGainsKeepsCellTextsAndMarksChartsTicksAndSeparators) {
+  ReportInput in;
+  in.PortName = "Tech";
+  in.Kinds = {SymCol, GainCol, SepCol, ChartCol, TickCol, VolCol, NoteCol};
+  in.Cells = {{"IBM", "+2,550.00", "", "", "U", "1.23M", "<a|b {$PAGE} ##x **UP**"},
+              {"-----", "", "", "", "", "", "note"},
+              {"TOTAL", "-1", "", "", "", "", ""}};
+  in.Partners = {{"", "+25.50%", "", "", "", "", ""}, {}, {"", "-0.01%", "", "", "", "", ""}};
+  const ReportTable t = BuildReportTable(in, Chars, 1, 0.5);
+  // One title per column; the split pair shares a title; the chart's title is empty.
+  EXPECT_EQ(Texts(t.Header), (std::vector<std::string>{"Symbol", "Gain", "", "", "Tick", "Volume", "Note"}));
+  EXPECT_EQ(t.HeaderFormat, "^7.5|^18|^1.5|^7|^5.5|^7.5|^23");
+  ASSERT_EQ(t.Rows.size(), 3u);
+  // Gain's value left, its percentage right, in two cells whose widths add up to the title's.
+  EXPECT_EQ(t.RowFormats[0], "<7.5|<10|>8|<1.5|<7|<5.5|>7.5|<23");
+  EXPECT_EQ(Texts(t.Rows[0]), (std::vector<std::string>{"IBM", "+2,550.00", "+25.50%", "", "##IBM", "**UP**", "1.23M",
+                                                        "a|b {$PAGE} ##x **UP**"}));
+  // Markers are the report's own; a cell's text is printed as it stands.
+  EXPECT_FALSE(t.Rows[0][4].Literal);
+  EXPECT_FALSE(t.Rows[0][5].Literal);
+  EXPECT_TRUE(t.Rows[0][7].Literal);
+  // A separator row prints empty cells; the TOTAL row charts the portfolio.
+  for (const auto& c : t.Rows[1]) EXPECT_EQ(c.Text, "");
+  EXPECT_EQ(t.Rows[2][4].Text, "##Tech");
+  EXPECT_EQ(t.Rows[2][5].Text, "");
+  EXPECT_EQ(t.Rows[2][1].Text, "-1");
+  EXPECT_EQ(t.Rows[2][2].Text, "-0.01%");
+
+  // Split values narrower than their title are widened in proportion; none at all share it.
+  in.Kinds = {GainCol, VChangeCol};
+  in.Cells = {{"1", ""}};
+  in.Partners = {{"1", ""}};
+  const ReportTable narrow = BuildReportTable(in, Chars, 0, 0);
+  EXPECT_EQ(narrow.HeaderFormat, "^4.5|^12.5");
+  EXPECT_EQ(narrow.RowFormats[0], "<2.25|>2.25|<6.25|>6.25");
+  EXPECT_EQ(SplitPartnerKind(GainCol), PctGainCol);
+  EXPECT_EQ(SplitPartnerKind(VChangeCol), PctChangeCol);
+  EXPECT_TRUE(IsRightAlignedKind(LastSizeCol));
+  EXPECT_TRUE(IsRightAlignedKind(Fund3Col));
+  EXPECT_FALSE(IsRightAlignedKind(LastCol));
+  EXPECT_NEAR(MarginInches(10), 0.5833, 1e-4);
+}
+
+TEST(PortfolioReport, TickedPortfoliosPrintFromTheHiddenGridUnknownNamesAreSkipped) {
+  SeedReportData();
+  auto printer = MakeTestPrinter();
+  TPagePrinter pp(nullptr, printer.get());
+  pp.TableGrid = true;
+  pp.SetFriendlyHeader("&r Page: &p");
+  TStockGrid grid;
+  TPortfolioReport report(pp, grid);
+  ReportChoices c;
+  c.View = "Report";
+  c.Portfolios = {"Tech", "No Such Portfolio", "Other"};
+  ASSERT_TRUE(report.GeneratePreview(c));
+  EXPECT_FALSE(pp.Recording());
+  ASSERT_EQ(pp.PageCount(), 2);
+  const auto page1 = PageTexts(pp, 1);
+  EXPECT_TRUE(Has(page1, " Page: 1"));
+  EXPECT_TRUE(Has(page1, "Portfolio: \"Tech\""));
+  EXPECT_TRUE(std::any_of(page1.begin(), page1.end(), [](const QString& t) {
+    return t.startsWith("Printed on: ") && t.endsWith(" Eastern Standard Time");
+  }));
+  for (const char* t : {"Symbol", "Gain", "Value Change", "Volume", "IBM", "MSFT", "TOTAL", "+2,550.00", "+25.50%",
+                        "a|b {$PAGE} ##x **UP**"})
+    EXPECT_TRUE(Has(page1, t)) << t;
+  EXPECT_FALSE(Has(page1, "ODD"));
+  const auto page2 = PageTexts(pp, 2);
+  EXPECT_TRUE(Has(page2, "Portfolio: \"Other\""));
+  EXPECT_TRUE(Has(page2, "ODD"));
+  EXPECT_FALSE(Has(page2, "IBM"));
+  // Tick arrows (eight-point outlines): IBM up, MSFT down.
+  const auto dev = ReplayPage(pp, 1);
+  const auto& polygons = dev->Engine().Polygons;
+  EXPECT_EQ(std::count_if(polygons.begin(), polygons.end(), [](const QPolygonF& p) { return p.size() == 8; }), 2);
+
+  // Sorted by "Symbol", largest first: MSFT before IBM.
+  c.Portfolios = {"Tech"};
+  c.SortTitle = "Symbol";
+  c.SortUp = false;
+  c.NewPage = false;
+  ASSERT_TRUE(report.GeneratePreview(c));
+  auto texts = PageTexts(pp, 1);
+  EXPECT_LT(std::find(texts.begin(), texts.end(), "MSFT"), std::find(texts.begin(), texts.end(), "IBM"));
+  // Without "Print Each on New Page" the next portfolio follows on the same page.
+  c.Portfolios = {"Tech", "Other"};
+  ASSERT_TRUE(report.GeneratePreview(c));
+  EXPECT_EQ(pp.PageCount(), 1);
+  texts = PageTexts(pp, 1);
+  EXPECT_TRUE(Has(texts, "Portfolio: \"Other\""));
+}
+
+TEST(PortfolioReport, NothingTickedGivesThePickPageAndAPdfCarriesTheTitleBlock) {
+  SeedReportData();
+  auto printer = MakeTestPrinter();
+  TPagePrinter pp(nullptr, printer.get());
+  pp.SetFriendlyHeader("&r Page: &p");
+  TStockGrid grid;
+  TPortfolioReport report(pp, grid);
+  ReportChoices c;
+  ASSERT_TRUE(report.GeneratePreview(c));
+  ASSERT_EQ(pp.PageCount(), 1);
+  auto dev = ReplayPage(pp, 1);
+  // The only big bold text; in a monospaced font it may take two lines.
+  QString pick;
+  double top = 1e9;
+  for (const auto& t : dev->Engine().Texts) {
+    if (!t.Bold || t.PixelSize != 35 * 600 / 72 + 1) continue;
+    pick += (pick.isEmpty() ? "" : " ") + t.Text.trimmed();
+    top = std::min(top, t.Pos.y());
+  }
+  EXPECT_EQ(pick, "Pick portfolio(s) to print.");
+  // Four empty lines above it.
+  EXPECT_EQ(static_cast<int>(top) - pp.MarginTopPixels(), 4 * pp.LineHeight() + static_cast<int>(pp.MetricsOf(pp.Font()).ascent()));
+
+  c.View = "Report";
+  c.Portfolios = {"Tech"};
+  ASSERT_TRUE(report.GeneratePreview(c));
+  QTemporaryDir dir;
+  printer->setOutputFileName(dir.filePath("report.pdf"));
+  pp.ShowProgress = false;
+  pp.PrintPages();
+  QProcess p;
+  p.start("pdftotext", {"-layout", dir.filePath("report.pdf"), "-"});
+  ASSERT_TRUE(p.waitForFinished(30000));
+  const QString text = QString::fromUtf8(p.readAllStandardOutput());
+  EXPECT_TRUE(text.contains("Page: 1"));
+  EXPECT_TRUE(text.contains("Portfolio: \"Tech\""));
+  EXPECT_TRUE(text.contains("Eastern Standard Time"));
+  EXPECT_TRUE(text.contains("MSFT"));
+}
