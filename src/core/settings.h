@@ -40,7 +40,7 @@ struct GlobVars {
   // News and web.
   bool NewsTwoPanes = false;
   bool NewsBrowserOff = false;
-  char WebDefault = 'Y';  // 'Y' built-in browser, 'W' system browser, 'N' none
+  char WebDefault = 'Y';  // first way to open an address: 'Y' the desktop's handler, 'W' the system's browser, 'N' the user's DefBrowser command
 
   GlobVars();
 };

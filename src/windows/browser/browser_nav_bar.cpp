@@ -20,6 +20,8 @@ TBrowserNavBar::TBrowserNavBar(QWidget* parent) : QWidget(parent) {
     auto* b = new QPushButton(QString::fromUtf8(text), this);
     b->setToolTip(QString::fromUtf8(hint));
     b->setAutoDefault(false);
+    // As wide as the text: the bar must fit small windows beside a long address.
+    b->setMaximumWidth(b->fontMetrics().horizontalAdvance(b->text().remove('&')) + 20);
     row->addWidget(b);
     return b;
   };

@@ -1,3 +1,7 @@
 #include "windows/news/web_news_install.h"
 
-void InstallWebAndNews(QWidget*) {}
+#include "windows/web/web_install.h"
+
+void InstallWebAndNews(QWidget* mainWindow) {
+  InstallWeb(mainWindow);
+}
