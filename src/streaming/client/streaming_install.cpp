@@ -29,19 +29,16 @@ struct MainStreaming {
 };
 MainStreaming* mainStreaming = nullptr;
 
-// The symbols of the portfolio the main window shows, "+"-separated.
-std::string ShownSymbols() {
-  std::string id;
-  {
-    LockHold hold(PortLock, "STREAMSYM", true);
-    if (!hold) return {};
-    if (const PortType* p = PortAt(CurPortIndex)) id = p->Id;
-  }
-  std::string symbols;
-  if (!id.empty()) GetPortSymbols(id, symbols);
+// The symbols of the portfolio the main window shows, "+"-separated; false when the
+// portfolios could not be read now (nothing is to change then).
+bool ShownSymbols(std::string& symbols) {
+  symbols.clear();
+  LockHold hold(PortLock, "STREAMSYM", true);
+  if (!hold) return false;
+  if (const PortType* p = PortAt(CurPortIndex)) GetPortSymbolsLocked(p->Id, symbols);
   for (char& c : symbols)
     if (c == ',') c = '+';
-  return symbols;
+  return true;
 }
 
 void UpdateMainStreaming(bool start) {
@@ -50,7 +47,7 @@ void UpdateMainStreaming(bool start) {
   std::string key;
   std::string symbols;
   if (!file.empty()) {
-    symbols = ShownSymbols();
+    if (!ShownSymbols(symbols)) return;
     key = file + "|" + symbols;
     if (CurSite) key += "|" + CurSite->EnteredLogin + "|" + CurSite->EnteredPassword;
   }
@@ -78,27 +75,31 @@ void CheckMainStreaming() {
     WriteLog("Streaming: the password was refused");
     if (MainHooks.ShowLoginDialog) MainHooks.ShowLoginDialog();
   }
-  if (!m.AppliedKey.empty() && !ShuttingDown) UpdateMainStreaming(true);
+  // Streaming follows the settings, the portfolio shown and the login, from the first tick on.
+  if (!ShuttingDown) UpdateMainStreaming(true);
 }
 
 std::string PanelText() {
   if (!mainStreaming || mainStreaming->Streamer->ThreadCount() == 0) return {};
   int running = 0;
   for (int i = 1; i <= mainStreaming->Streamer->ThreadCount(); ++i)
-    if (!mainStreaming->Streamer->ThreadAt(i)->idle) ++running;
+    if (!mainStreaming->Streamer->ThreadAt(i)->parked) ++running;
   return "Streaming: " + std::to_string(running) + " running, " + BandwidthText();
 }
 
 }  // namespace
 
 void InstallStreaming(QWidget* mainWindow) {
+  if (mainStreaming) mainStreaming->Streamer->window = nullptr;
   delete mainStreaming;
-  mainStreaming = new MainStreaming;
-  mainStreaming->Streamer = std::make_unique<TZeruvStreamer>();
-  mainStreaming->Streamer->window = mainWindow;
-  // The streaming object goes with the main window.
-  QObject::connect(mainWindow, &QObject::destroyed, [] {
-    delete mainStreaming;
+  MainStreaming* mine = mainStreaming = new MainStreaming;
+  mine->Streamer = std::make_unique<TZeruvStreamer>();
+  mine->Streamer->window = mainWindow;
+  // The streaming object goes with its main window, posting nothing to it on the way.
+  QObject::connect(mainWindow, &QObject::destroyed, [mine] {
+    if (mainStreaming != mine) return;
+    mine->Streamer->window = nullptr;
+    delete mine;
     mainStreaming = nullptr;
   });
 
