@@ -265,12 +265,11 @@ void VNServer::SendServerReply(vn::net::THTTPResponseInfo& response, std::string
   SendServerBody(response, body);
 }
 
-void VNServer::SendServerBody(vn::net::THTTPResponseInfo& response, const std::string& body) {
-  if (&body != &response.ContentText) response.ContentText = body;
+void VNServer::SendServerBody(vn::net::THTTPResponseInfo& response, std::string_view body) {
   response.ContentLength = static_cast<int64_t>(body.size());
   // Header and body leave together: a separate small body write could wait for the peer's
-  // delayed acknowledgement.
-  response.WriteContent();
+  // delayed acknowledgement. A kept reply is sent from the cache, not copied.
+  response.WriteContent(body);
   response.ContentText.clear();
 }
 

@@ -100,7 +100,7 @@ private:
   static void SendServerReply(vn::net::THTTPResponseInfo& response, std::string_view text,
                               std::string_view data = {});
   // Sends a ready body as the whole reply.
-  static void SendServerBody(vn::net::THTTPResponseInfo& response, const std::string& body);
+  static void SendServerBody(vn::net::THTTPResponseInfo& response, std::string_view body);
 
   // Declared before the listener: its connection threads use the cache until the listener's
   // destructor has joined them.

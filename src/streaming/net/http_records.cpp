@@ -82,23 +82,27 @@ void THTTPResponseInfo::WriteHeader() {
 }
 
 void THTTPResponseInfo::WriteContent() {
+  if (ContentStream) {
+    if (!fHeaderWritten) Connection->Write(BuildHeader());
+    if (fResponseNo >= 200 && fResponseNo <= 499) Connection->WriteStream(*ContentStream);
+    return;
+  }
+  WriteContent(ContentText);
+}
+
+void THTTPResponseInfo::WriteContent(std::string_view text) {
   std::string out;
   if (!fHeaderWritten) out = BuildHeader();
-  const bool withContent = fResponseNo >= 200 && fResponseNo <= 499;
-  if (withContent && !ContentStream) {
-    // Header and text go out together: joined when small, else the header is held back
-    // for the text instead of copying the text.
-    if (ContentText.size() <= 16384) {
-      out += ContentText;
-    } else {
-      Connection->Write(out, true);
-      out.clear();
-      Connection->Write(ContentText);
-      return;
-    }
+  if (fResponseNo < 200 || fResponseNo > 499) text = {};
+  // Header and text go out together: joined when small, else the header is held back for
+  // the text instead of copying the text.
+  if (text.size() <= 16384) {
+    out += text;
+    Connection->Write(out);
+  } else {
+    Connection->Write(out, true);
+    Connection->Write(text);
   }
-  Connection->Write(out);
-  if (withContent && ContentStream) Connection->WriteStream(*ContentStream);
 }
 
 }  // namespace vn::net

@@ -4,6 +4,7 @@
 #include <istream>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "header_list.h"
@@ -51,6 +52,8 @@ class THTTPResponseInfo {
   void WriteHeader();
   // The header when not yet written, then the stream or text for codes 200 to 499.
   void WriteContent();
+  // The same with this text in place of ContentText (no stream), sent from where it lies.
+  void WriteContent(std::string_view text);
 
  private:
   std::string BuildHeader();
