@@ -43,7 +43,7 @@ public:
   void SpeedButton1Click();
 
   // Moves waiting lines into the trace box (GUI thread), for at most about budgetMs.
-  void DrainQueue(int budgetMs = 15);
+  void DrainQueue(int budgetMs = 12);
   // Fills the side list from the request engine.
   void RefreshRequestList();
   const DebugLineQueue& Queue() const { return *queue_; }
