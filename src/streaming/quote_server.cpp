@@ -86,7 +86,7 @@ char* PutTime(char* p, TDateTime t) {
 
 // FormatPrice(value) at p when the quick integer rounding is exact; returns the end, or null
 // for the few values that take the exact path. Writes at most kMaxQuickPrice characters.
-constexpr size_t kMaxQuickPrice = 16;
+constexpr size_t kMaxQuickPrice = 24;
 char* PutQuickPrice(char* p, double value) {
   const double magnitude = std::fabs(value);
   const int decimals = magnitude < 10 ? 4 : magnitude < 1000 ? 3 : magnitude <= 10000 ? 2 : 1;
@@ -106,22 +106,26 @@ char* PutQuickPrice(char* p, double value) {
     units /= 10;
     --shown;
   }
-  char digits[12];
-  char* end = std::to_chars(digits, digits + sizeof digits, units).ptr;
-  const int length = static_cast<int>(end - digits);
+  // The digits are written in place and moved by at most four places, in loops of fixed
+  // length, so that no library call or stalled wide load is spent per number.
   if (value < 0) *p++ = '-';
+  const int length = static_cast<int>(std::to_chars(p, p + 16, units).ptr - p);
   if (length <= shown) {
-    *p++ = '0';
-    *p++ = '.';
-    for (int i = length; i < shown; ++i) *p++ = '0';
-    return std::copy(digits, end, p);
+    // "0." and zeros before the digits.
+    const int pad = 2 + shown - length;
+    for (int i = 3; i >= 0; --i)
+      if (i < length) p[i + pad] = p[i];
+    p[0] = '0';
+    p[1] = '.';
+    for (int i = 0; i < 4; ++i)
+      if (i < shown - length) p[2 + i] = '0';
+    return p + pad + length;
   }
-  p = std::copy(digits, end - shown, p);
-  if (shown > 0) {
-    *p++ = '.';
-    p = std::copy(end - shown, end, p);
-  }
-  return p;
+  for (int i = 0; i < 4; ++i)
+    if (i < shown) p[length - i] = p[length - i - 1];
+  if (shown == 0) return p + length;
+  p[length - shown] = '.';
+  return p + length + 1;
 }
 
 void AppendEscaped(std::string& out, std::string_view text) {
