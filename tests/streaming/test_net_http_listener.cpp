@@ -8,6 +8,7 @@
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <atomic>
 #include <future>
 #include <memory>
@@ -212,11 +213,10 @@ TEST(HttpListener, SilentClientIsDroppedAfterTheRequestTimeout) {
   SetNetLogHandler({});
   // The time-out is logged on one line, though its text carries a line break.
   std::lock_guard lock(logMutex);
-  ASSERT_FALSE(log.empty());
-  for (const std::string& line : log) {
-    EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos) << line;
-    EXPECT_NE(line.find("Socket Error #10060 "), std::string::npos) << line;
-  }
+  for (const std::string& line : log) EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos) << line;
+  EXPECT_TRUE(std::any_of(log.begin(), log.end(), [](const std::string& line) {
+    return line.find("Socket Error #10060 Connection timed out.") != std::string::npos;
+  }));
 }
 
 // At the limit, clients wait for a slot instead of being refused, a connection still owing
