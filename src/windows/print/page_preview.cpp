@@ -77,9 +77,10 @@ QRect TPagePrinter::PageRectOnScreen(const QRect& box) const {
 }
 
 void TPagePrinter::UpdatePreviewSize() {
+  // The box fills the view and grows past it (scroll bars) only when the page needs it.
   if (!box_) return;
   const QRect page = PageRectOnScreen(QRect());
-  const int border = 2 * (FitBorder + shadowOffset_);
+  const int border = 2 * shadowOffset_ + 2;
   const QSize want(std::max(viewport()->width(), page.width() + border), std::max(viewport()->height(), page.height() + border));
   if (box_->size() != want) box_->resize(want);
 }
@@ -109,6 +110,8 @@ void TPagePrinter::resizeEvent(QResizeEvent* e) {
 }
 
 bool TPagePrinter::eventFilter(QObject* watched, QEvent* e) {
+  // Scroll bars coming or going resize the view: the box follows it.
+  if (watched == viewport() && e->type() == QEvent::Resize) UpdatePreviewSize();
   if (watched == box_ && e->type() == QEvent::Paint) {
     QPainter painter(box_);
     PaintPage(painter, box_->rect());

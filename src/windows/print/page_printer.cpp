@@ -88,6 +88,7 @@ TPagePrinter::TPagePrinter(QWidget* parent, QPrinter* printer) : QScrollArea(par
   box_ = new QWidget;
   setWidget(box_);
   setWidgetResizable(false);
+  viewport()->installEventFilter(this);
   setAlignment(Qt::AlignCenter);
   box_->installEventFilter(this);
   UpdatePreviewSize();

@@ -42,7 +42,7 @@ constexpr const char* NoSort = "--None--";
 QSpinBox* UpDown(QWidget* parent, int lo, int hi) {
   auto* s = new QSpinBox(parent);
   s->setRange(lo, hi);
-  s->setMinimumWidth(56);
+  s->setFixedWidth(50);
   return s;
 }
 
@@ -68,6 +68,7 @@ TdlgPrintPort::TdlgPrintPort(QWidget* mainWindow)
 
   // Left column: what to print.
   auto* left = new QVBoxLayout;
+  left->setSpacing(4);
   left->addWidget(new QLabel(QStringLiteral("Portfolio(s) to print"), this));
   lbPorts = new QListWidget(this);
   left->addWidget(lbPorts, 1);
@@ -133,19 +134,21 @@ TdlgPrintPort::TdlgPrintPort(QWidget* mainWindow)
   udMarLeft = UpDown(detailedBox_, 0, 20);
   udMarRight = UpDown(detailedBox_, 0, 20);
   udMarBottom = UpDown(detailedBox_, 0, 20);
-  det->addWidget(new QLabel(QStringLiteral("Pad Cells: X"), detailedBox_), 0, 0);
-  det->addWidget(udPadX, 0, 1);
-  det->addWidget(new QLabel(QStringLiteral("Y"), detailedBox_), 0, 2, Qt::AlignRight);
-  det->addWidget(udPadY, 0, 3);
-  det->addWidget(new QLabel(QStringLiteral("Margins"), detailedBox_), 1, 0, 1, 4);
-  det->addWidget(new QLabel(QStringLiteral("Top"), detailedBox_), 2, 0);
-  det->addWidget(udMarTop, 2, 1);
-  det->addWidget(new QLabel(QStringLiteral("Left"), detailedBox_), 2, 2, Qt::AlignRight);
-  det->addWidget(udMarLeft, 2, 3);
-  det->addWidget(new QLabel(QStringLiteral("Right"), detailedBox_), 3, 0);
-  det->addWidget(udMarRight, 3, 1);
-  det->addWidget(new QLabel(QStringLiteral("Bottom"), detailedBox_), 3, 2, Qt::AlignRight);
-  det->addWidget(udMarBottom, 3, 3);
+  det->addWidget(new QLabel(QStringLiteral("Pad Cells:"), detailedBox_), 0, 0, 1, 4);
+  det->addWidget(new QLabel(QStringLiteral("X"), detailedBox_), 1, 0);
+  det->addWidget(udPadX, 1, 1);
+  det->addWidget(new QLabel(QStringLiteral("Y"), detailedBox_), 1, 2, Qt::AlignRight);
+  det->addWidget(udPadY, 1, 3);
+  det->addWidget(new QLabel(QStringLiteral("Margins"), detailedBox_), 2, 0, 1, 4);
+  det->addWidget(new QLabel(QStringLiteral("Top"), detailedBox_), 3, 0);
+  det->addWidget(udMarTop, 3, 1);
+  det->addWidget(new QLabel(QStringLiteral("Left"), detailedBox_), 3, 2, Qt::AlignRight);
+  det->addWidget(udMarLeft, 3, 3);
+  det->addWidget(new QLabel(QStringLiteral("Right"), detailedBox_), 4, 0);
+  det->addWidget(udMarRight, 4, 1);
+  det->addWidget(new QLabel(QStringLiteral("Bottom"), detailedBox_), 4, 2, Qt::AlignRight);
+  det->addWidget(udMarBottom, 4, 3);
+  det->setColumnStretch(4, 1);
   left->addWidget(detailedBox_);
 
   // Right: the preview with its zoom bar and page buttons.
@@ -177,32 +180,32 @@ TdlgPrintPort::TdlgPrintPort(QWidget* mainWindow)
   for (int i = 0; i < 5; ++i)
     zoomCol->addWidget(new QLabel(QString::fromUtf8(marks[i]), this), i, 1, i == 0 ? Qt::AlignTop : i == 4 ? Qt::AlignBottom : Qt::AlignVCenter);
   lbZoom = new QLabel(this);
-  auto* fitBox = new QVBoxLayout;
-  fitBox->addWidget(lbZoom);
-  fitBox->addWidget(new QLabel(QStringLiteral("Best Fit"), this));
+  lbZoom->setMinimumWidth(lbZoom->fontMetrics().horizontalAdvance(QStringLiteral("Zoom = 400%")) + 4);
   pbBestFit = new QPushButton(QStringLiteral("Page"), this);
   pbUDfit = new QPushButton(QStringLiteral("Height"), this);
   pbRLfit = new QPushButton(QStringLiteral("Width"), this);
   pbBestFit->setToolTip(QStringLiteral("Fit the whole page"));
   pbUDfit->setToolTip(QStringLiteral("Fit the page height"));
   pbRLfit->setToolTip(QStringLiteral("Fit the page width"));
-  for (QPushButton* b : {pbBestFit, pbUDfit, pbRLfit}) {
-    b->setAutoDefault(false);
-    fitBox->addWidget(b);
-  }
-  fitBox->addStretch();
-  auto* zoomSide = new QVBoxLayout;
-  zoomSide->addLayout(zoomCol, 1);
-  zoomSide->addLayout(fitBox);
 
-  auto* pageRow = new QHBoxLayout;
   pbLeft = new QPushButton(QStringLiteral("<"), this);
   pbRight = new QPushButton(QStringLiteral(">"), this);
   pbLeft->setToolTip(QStringLiteral("Previous page (Ctrl+Left)"));
   pbRight->setToolTip(QStringLiteral("Next page (Ctrl+Right)"));
   lbPage = new QLabel(this);
   lbPage->setAlignment(Qt::AlignCenter);
-  lbPage->setMinimumWidth(110);
+  lbPage->setMinimumWidth(lbPage->fontMetrics().horizontalAdvance(QStringLiteral("Page 888 of 888")) + 8);
+  for (QPushButton* b : {pbBestFit, pbUDfit, pbRLfit, pbLeft, pbRight}) b->setAutoDefault(false);
+  auto* fitBox = new QVBoxLayout;
+  fitBox->addWidget(lbZoom);
+  fitBox->addWidget(new QLabel(QStringLiteral("Best Fit"), this));
+  fitBox->addWidget(pbBestFit);
+  fitBox->addWidget(pbUDfit);
+  fitBox->addWidget(pbRLfit);
+  zoomCol->addLayout(fitBox, 5, 0, 1, 2);
+  for (int row = 0; row < 5; ++row) zoomCol->setRowStretch(row, 1);
+  for (QPushButton* b : {pbLeft, pbRight}) b->setFixedWidth(b->fontMetrics().horizontalAdvance(QStringLiteral("<<")) + 24);
+  auto* pageRow = new QHBoxLayout;
   pageRow->addStretch();
   pageRow->addWidget(pbLeft);
   pageRow->addWidget(lbPage);
@@ -212,19 +215,25 @@ TdlgPrintPort::TdlgPrintPort(QWidget* mainWindow)
   auto* previewCol = new QVBoxLayout;
   auto* previewRow = new QHBoxLayout;
   previewRow->addWidget(PP, 1);
-  previewRow->addLayout(zoomSide);
+  previewRow->addLayout(zoomCol);
   previewCol->addLayout(previewRow, 1);
   previewCol->addLayout(pageRow);
 
+  lbNoPrinter = new QLabel(QStringLiteral("No printer is installed: Print It saves the pages as a PDF file."), this);
+  lbNoPrinter->setWordWrap(true);
+  lbNoPrinter->setVisible(NoPrinterInstalled());
+  left->addWidget(lbNoPrinter);
+  auto* leftBox = new QWidget(this);
+  leftBox->setLayout(left);
+  left->setContentsMargins(0, 0, 0, 0);
+  leftBox->setFixedWidth(225);
   auto* top = new QHBoxLayout;
-  top->addLayout(left);
+  top->addWidget(leftBox);
   top->addLayout(previewCol, 1);
 
   // Bottom: banners and the buttons.
   lbProcess = Banner(this, "   Generating Preview...   ", "lime");
   lbPrinting = Banner(this, "Printing...", "yellow");
-  lbNoPrinter = new QLabel(QStringLiteral("No printer is installed: Print It saves the pages as a PDF file."), this);
-  lbNoPrinter->setVisible(NoPrinterInstalled());
   pbPreview = new QPushButton(QStringLiteral("Previe&w"), this);
   pbPrintSetup = new QPushButton(NoPrinterInstalled() ? QStringLiteral("Page &Setup") : QStringLiteral("Printer &Setup"), this);
   pbPrintIt = new QPushButton(QStringLiteral("&Print It"), this);
@@ -233,7 +242,6 @@ TdlgPrintPort::TdlgPrintPort(QWidget* mainWindow)
   auto* bottom = new QHBoxLayout;
   bottom->addWidget(lbProcess);
   bottom->addWidget(lbPrinting);
-  bottom->addWidget(lbNoPrinter);
   bottom->addStretch();
   for (QPushButton* b : {pbPreview, pbPrintSetup, pbPrintIt, pbClose}) bottom->addWidget(b);
 
