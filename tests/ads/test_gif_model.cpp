@@ -86,11 +86,11 @@ TEST(GifModel, ApplicationExtensions)
     EXPECT_EQ(gif.LoopExtension()->BufferSize, 1024u);
 
     // Sub-blocks too short for their field are skipped with a warning; the image loads and a
-    // later valid sub-block still counts.
+    // later valid sub-block still counts, its extra bytes skipped.
     {
         WarningCapture warnings;
         Load(gif, OneFrameFile(Bytes({0x21, 0xFF, 11, 'N', 'E', 'T', 'S', 'C', 'A', 'P', 'E', '2', '.', '0',
-                                      2, 1, 4, 3, 2, 1, 2, 3, 1, 7, 0, 0})));
+                                      2, 1, 4, 3, 2, 1, 2, 5, 1, 7, 0, 8, 8, 0})));
         EXPECT_TRUE(warnings.Has("Invalid GIF data"));
         ASSERT_EQ(gif.Images.Count(), 1);
         EXPECT_FALSE(gif.Images[0].Empty());
