@@ -129,21 +129,23 @@ void THTTPStreamer::Write(const char* data, size_t size) {
 }
 
 bool THTTPStreamer::WaitLocked(std::unique_lock<std::mutex>& lock, size_t count, int64_t deadlineTick) {
+  // The end is looked at when the wait begins and after each quiet slice, not on every write.
+  bool probe = true;
   while (queued_ < count) {
     if (terminated_) return false;
+    if (probe && endProbe_) {
+      std::function<bool()> ended = endProbe_;
+      lock.unlock();
+      const bool over = ended();
+      lock.lock();
+      // Every byte of an ended request is in by now.
+      if (over && queued_ < count) return false;
+      if (queued_ >= count) break;
+    }
     const int64_t left = deadlineTick - TickMs();
     if (left <= 0) return false;
-    const int64_t slice = endProbe_ ? std::min<int64_t>(left, EndProbeSliceMs) : std::min<int64_t>(left, 60000);
-    const size_t before = queued_;
-    changed_.wait_for(lock, std::chrono::milliseconds(slice));
-    if (queued_ < count && queued_ == before && endProbe_) {
-      std::function<bool()> probe = endProbe_;
-      lock.unlock();
-      const bool ended = probe();
-      lock.lock();
-      // Bytes written just before the end are still taken.
-      if (ended && queued_ < count) return false;
-    }
+    const int64_t slice = std::min<int64_t>(left, endProbe_ ? EndProbeSliceMs : 60000);
+    probe = changed_.wait_for(lock, std::chrono::milliseconds(slice)) == std::cv_status::timeout;
   }
   return true;
 }

@@ -1,0 +1,61 @@
+// Streaming records from outside bytes: each input is a reply body, read record by record as a
+// streaming thread reads it (one-byte codes), with book fields fed to the book model.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "rirudid/rirudid.h"
+#include "streaming/client/book_model.h"
+#include "streaming/client/http_streamer.h"
+
+namespace {
+
+int RByte(void* q) {
+  uint8_t b;
+  return static_cast<THTTPStreamer*>(q)->ReadByte(b) ? b : -1;
+}
+int32_t RInt24(void* q) {
+  int32_t v;
+  return static_cast<THTTPStreamer*>(q)->ReadInt24(v) ? v : -1;
+}
+int RBytes(void* q, void* b, int n) {
+  return n >= 0 && static_cast<THTTPStreamer*>(q)->ReadBytes(b, static_cast<size_t>(n)) ? n : -1;
+}
+
+void ToBook(void* book, int, intptr_t code, intptr_t value) {
+  static_cast<BookModel*>(book)->Field(static_cast<int>(code), static_cast<int32_t>(value));
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  THTTPStreamer q("fuzz", true);
+  q.Write(reinterpret_cast<const char*>(data), size);
+  q.SetEndProbe([] { return true; });  // the request has ended: a short record gives up at once
+  RirudidReader r{&q, RByte, RInt24, RBytes};
+  BookModel book;
+  uint8_t code;
+  std::string text;
+  while (q.Read(&code, 1)) {
+    switch (code) {
+      case 'Q': {
+        RirudidQuote quote;
+        ReadVals(&r, &quote);
+        break;
+      }
+      case 'I': ReadIslandVal(&r, 0, &book, ToBook); break;
+      case 'J': {
+        int32_t n;
+        if (q.ReadInt24(n)) book.Field(2, n);
+        break;
+      }
+      case 'F':
+      case 'P': q.ReadWordStr(text); break;
+      case 'M':
+        if (q.ReadByte(code)) q.ReadShortStr(text) && q.ReadShortStr(text);
+        break;
+      default: break;
+    }
+  }
+  return 0;
+}
