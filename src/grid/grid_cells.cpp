@@ -43,8 +43,12 @@ std::string Number(double v) {
 
 std::string Whole(long long v) { return v != 0 ? std::to_string(v) : std::string(); }
 
-double Cost(const GridRowData& r) { return r.Row.Shares * r.Row.BasePrice + r.Row.Commission; }
-double Value(const GridRowData& r) { return r.Row.Shares * r.Quote.Last; }
+// Cash is worth its amount and cost as much: it never shows a gain.
+bool IsCash(const GridRowData& r) { return SameText(r.Symbol, "$CASH"); }
+double Cost(const GridRowData& r) {
+  return IsCash(r) ? r.Row.Shares : r.Row.Shares * r.Row.BasePrice + r.Row.Commission;
+}
+double Value(const GridRowData& r) { return IsCash(r) ? r.Row.Shares : r.Row.Shares * r.Quote.Last; }
 bool Holds(const GridRowData& r) { return r.HasRow && r.Row.Shares != 0 && !r.Separator; }
 
 }  // namespace

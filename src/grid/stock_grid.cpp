@@ -293,6 +293,12 @@ TStockGrid::TStockGrid(QWidget* owner) : QTableView(owner), Layout(&LiveSettings
       ShowStocks();
     }
   });
+  // A column the user widens keeps its width in the layout record, and so in the settings.
+  connect(horizontalHeader(), &QHeaderView::sectionResized, this, [this](int logical, int, int size) {
+    const int kind = KindAt(logical);
+    if (layingOut_ || kind < 0 || kind == SepCol) return;
+    Layout->ColWidth[static_cast<size_t>(kind)] = std::clamp(size, 8, 2000);
+  });
   Label = new QLabel(this);
   Label->hide();
   thread_ = std::make_unique<GridRowThread>(this);
@@ -330,6 +336,7 @@ void TStockGrid::ApplyLayout(bool resort) {
   PlaceColumns();
   int count = 0;
   for (int c : GridCol) count = std::max(count, c + 1);
+  layingOut_ = true;
   model_->Reset([&] {
     model_->Titles.assign(static_cast<size_t>(count), std::string());
     model_->Kinds.assign(static_cast<size_t>(count), -1);
@@ -351,12 +358,19 @@ void TStockGrid::ApplyLayout(bool resort) {
   setFont(f);
   Label->setFont(f);
   verticalHeader()->setDefaultSectionSize(Layout->RowHeight);
+  layingOut_ = false;
+  ApplyColumnWidths();
+  if (SortCol >= 0 && GridCol[static_cast<size_t>(SortCol)] < 0) SortCol = -1;
+  if (resort) ShowStocks();
+}
+
+void TStockGrid::ApplyColumnWidths() {
+  layingOut_ = true;
   for (int k = 0; k < ColKindCount; ++k) {
     const int c = GridCol[static_cast<size_t>(k)];
     if (c >= 0) setColumnWidth(c, k == SepCol ? 8 : Layout->ColWidth[static_cast<size_t>(k)]);
   }
-  if (SortCol >= 0 && GridCol[static_cast<size_t>(SortCol)] < 0) SortCol = -1;
-  if (resort) ShowStocks();
+  layingOut_ = false;
 }
 
 void TStockGrid::GetPort(std::string& symbols) {
@@ -424,6 +438,7 @@ void TStockGrid::ApplyFill(const FillRequest& req, FillResult& res) {
   if (req.Cols != GridCol) return;
   ++FillsApplied;
   if (req.All && res.Texts.size() != model_->Texts.size()) {
+    layingOut_ = true;
     model_->Reset([&] {
       model_->Texts = std::move(res.Texts);
       model_->Signs = std::move(res.Signs);
@@ -431,6 +446,8 @@ void TStockGrid::ApplyFill(const FillRequest& req, FillResult& res) {
       model_->NewNews = std::move(res.News);
       model_->Symbols = std::move(res.Symbols);
     });
+    // A reset model may bring default widths back.
+    ApplyColumnWidths();
     return;
   }
   // Same rows (or only the queued symbols' rows): repaint the cells whose text changed, and

@@ -83,9 +83,12 @@ private:
   struct FillRequest;
   struct FillResult;
   void ApplyFill(const FillRequest& req, FillResult& result);
+  // Sets the grid's column widths from the layout record.
+  void ApplyColumnWidths();
   std::string SymbolAt(int row) const;
 
   GridModel* model_ = nullptr;
+  bool layingOut_ = false;  // widths set by the grid itself are not the user's
   std::unique_ptr<GridRowThread> thread_;
   std::mutex rowsMutex_;
   std::vector<PortRowRec> rows_;  // the grid's list of symbols, under rowsMutex_

@@ -70,7 +70,7 @@ int main(int argc, char** argv) {
 
   TApplication app(argc, argv);
   app.setApplicationName(QString::fromStdString(Branding.ProgShortName));
-  app.setApplicationDisplayName(QString::fromStdString(Branding.ProgFullName));
+  // No display name: the platform would add it to captions that already carry the product name.
   InstallInputActivityFilter();
   Switches = ParseStartupSwitches(argc, argv);
 

@@ -14,6 +14,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 
@@ -95,6 +96,7 @@ TmForm::TmForm() {
   setWindowTitle(QString::fromStdString(Branding.ProgFullName));
   CallbackMsg = RegisterWindowMessage("VNCallback");
   BuildWindow();
+  RestorePlacement();
   ReloadMenus();
   FillHotKeys();
 
@@ -219,6 +221,26 @@ void TmForm::BuildWindow() {
   resize(900, 560);
 }
 
+void TmForm::RestorePlacement() {
+  if (!IniFile_) return;
+  auto& ini = Ini();
+  const int w = ini.ReadInteger("MainForm", "Width", 0), h = ini.ReadInteger("MainForm", "Height", 0);
+  if (w >= 200 && h >= 150 && w <= 20000 && h <= 20000)
+    setGeometry(ini.ReadInteger("MainForm", "Left", x()), ini.ReadInteger("MainForm", "Top", y()), w, h);
+  if (ini.ReadYesNo("MainForm", "Maximized", false)) setWindowState(windowState() | Qt::WindowMaximized);
+}
+
+void TmForm::SavePlacement() {
+  auto& ini = Ini();
+  const QRect r = isMaximized() || isMinimized() ? normalGeometry() : geometry();
+  if (r.width() <= 0 || r.height() <= 0) return;
+  ini.WriteInteger("MainForm", "Left", r.x());
+  ini.WriteInteger("MainForm", "Top", r.y());
+  ini.WriteInteger("MainForm", "Width", r.width());
+  ini.WriteInteger("MainForm", "Height", r.height());
+  ini.WriteYesNo("MainForm", "Maximized", isMaximized());
+}
+
 void TmForm::FillHotKeys() {
   GlobalHotKeys.PortfolioBox = [this] {
     cmbPortfolio->setFocus();
@@ -335,6 +357,9 @@ void TmForm::LoadSettings() {
   if (QuoteServer) QuoteServer->LoadSettings();
   if (MainHooks.ResetAdTimers) MainHooks.ResetAdTimers();
 
+  Grid->SortCol = std::clamp(ini.ReadInteger("Stocks", "SortCol", -1), -1, ColKindCount - 1);
+  Grid->SortDown = ini.ReadYesNo("Stocks", "SortDown", false);
+  EnsureOnScreen(this);
   FillPortfolioBox();
   ShowCurrentPortfolio();
   RefreshTimer->start(RefreshSeconds * 1000);
@@ -375,6 +400,9 @@ void TmForm::SaveSettings() {
     ini.WriteInteger("Stocks", "CurPort", CurPortIndex);
     ini.WriteInteger("Stocks", "RefreshSecs", RefreshSeconds);
     if (!SiteFile.empty()) ini.WriteString("Stocks", "SiteFile", SiteFile);
+    ini.WriteInteger("Stocks", "SortCol", Grid->SortCol);
+    ini.WriteYesNo("Stocks", "SortDown", Grid->SortDown);
+    SavePlacement();
   }
   ini.EndBatch();
   SaveGlobVars(LiveSettings);
@@ -443,9 +471,18 @@ void TmForm::RefreshTimerTimer() { pbRefreshClick(); }
 
 void TmForm::FetchDone(const FetchOutcome& o) {
   if (closed_) return;
-  setWindowTitle(QString::fromStdString(Branding.ProgFullName + " - Last Update: " +
-                                        FormatDateTime("hh:nn:ss", LocalNow())));
-  if (o.Failed) SetStatus("Quote fetch failed: " + o.FailStatus);
+  // The caption tells when quotes last came; a pass that brought none leaves it alone.
+  const bool brought = o.Requests > o.Failed && !o.Cancelled;
+  const TDateTime now = LocalNow();
+  if (brought) {
+    failingSince_ = 0;
+    setWindowTitle(QString::fromStdString(Branding.ProgFullName + " - Last Update: " + FormatDateTime("hh:nn:ss", now)));
+  } else if (o.Failed && failingSince_ == 0) {
+    failingSince_ = now;
+  }
+  if (o.Failed && !brought)
+    SetStatus("Quote fetch failing since " + FormatDateTime("hh:nn:ss", failingSince_) + ": " + o.FailStatus);
+  else if (o.Failed) SetStatus("Quote fetch failed: " + o.FailStatus);
   else SetStatus(o.Messages.empty() ? "Quotes updated" : Trim(o.Messages));
   // The site rejected the stored login: the housekeeping timer asks for another.
   if (o.FailStatus == "BADPASS") loginNeeded_ = true;

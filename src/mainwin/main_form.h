@@ -104,6 +104,9 @@ protected:
 
 private:
   void BuildWindow();
+  // The window's size and position, kept in section "MainForm" of the settings.
+  void RestorePlacement();
+  void SavePlacement();
   void FillPortfolioBox();
   void ShowCurrentPortfolio();
   void NotAvailable(const std::string& what);
@@ -117,6 +120,7 @@ private:
   bool loginNeeded_ = false;
   std::string status_;
   std::string lastNotice_;
+  double failingSince_ = 0;  // when passes began to bring no quotes (local time); 0: they do
   int64_t lastUtc_ = 0, lastTick_ = 0;
   std::unique_ptr<FetchThread> fetch_;
   std::unique_ptr<ChartThread> chart_;

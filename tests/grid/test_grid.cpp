@@ -394,3 +394,19 @@ TEST(StockGrid, FillGivenUpWhileQuotesAreWrittenIsAskedForAgain) {
   EXPECT_EQ(Cell(grid, LastCol, "RTRY"), "11");
   EXPECT_FALSE(grid.RetryDroppedFill());
 }
+
+TEST(GridCells, CashIsWorthItsAmountAndNeverAGain) {
+  Seed("CSHX", 12.0f, 11.0f, 100.0f);
+  std::vector<GridRowData> rows;
+  ASSERT_TRUE(CollectRows({Row("CSHX", 10, 10), Row("$CASH", 2500)}, rows));
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(CellText(CostCol, rows[1]), "2,500.00");
+  EXPECT_EQ(CellText(ValueCol, rows[1]), "2,500.00");
+  EXPECT_EQ(CellText(GainCol, rows[1]), "0.00");
+  EXPECT_EQ(CellSign(GainCol, rows[1]), 0);
+  // The total holds the cash at cost and value, and only the stock's gain.
+  EXPECT_EQ(CellText(CostCol, rows[2]), "2,600.00");
+  EXPECT_EQ(CellText(ValueCol, rows[2]), "2,620.00");
+  EXPECT_EQ(CellText(GainCol, rows[2]), "+20.00");
+  EXPECT_EQ(CellText(PctGainCol, rows[2]), "+0.77%");
+}

@@ -2,6 +2,7 @@
 
 #include <QComboBox>
 #include <QDir>
+#include <QHeaderView>
 #include <QImage>
 
 #include <chrono>
@@ -17,6 +18,7 @@
 #include "core/market_clock.h"
 #include "core/portfolios.h"
 #include "core/program_state.h"
+#include "core/settings.h"
 #include "core/settings_file.h"
 #include "grid/grid_columns.h"
 #include "grid/grid_views.h"
@@ -321,4 +323,45 @@ TEST(MainWindow, HousekeepingRedrawsAGridFillGivenUpUnderLoad) {
     form.close();
   }
   ShuttingDown = false;
+}
+
+TEST(MainWindow, SizePlaceColumnWidthsAndSortOutliveARestart) {
+  WritePortfolios();
+  {
+    TmForm form;
+    form.show();
+    PumpUntil([&] { return form.SettingsLoaded(); });
+    PumpUntil([&] { return !form.Grid->Busy(); });
+    form.setGeometry(40, 50, 777, 555);
+    TStockGrid& g = *form.Grid;
+    g.horizontalHeader()->resizeSection(g.GridCol[LastCol], 151);
+    g.SortByColumn(g.GridCol[VolCol], false, true);
+    g.SortByColumn(g.GridCol[VolCol], false, true);  // the other way round
+    PumpUntil([&] { return !g.Busy(); });
+    // The preferences' OK lays the grid out anew from the settings record.
+    PostWindowMessage(&form, MsgReapplySettings, 0, 0);
+    WaitAndPump(50);
+    PumpUntil([&] { return !g.Busy(); });
+    EXPECT_EQ(g.columnWidth(g.GridCol[LastCol]), 151);
+    form.close();
+  }
+  ShuttingDown = false;
+  {
+    TmForm form;
+    form.show();
+    PumpUntil([&] { return form.SettingsLoaded(); });
+    PumpUntil([&] { return !form.Grid->Busy(); });
+    EXPECT_EQ(form.geometry().size(), QSize(777, 555));
+    EXPECT_EQ(form.geometry().topLeft(), QPoint(40, 50));
+    TStockGrid& g = *form.Grid;
+    EXPECT_EQ(g.columnWidth(g.GridCol[LastCol]), 151);
+    EXPECT_EQ(g.SortCol, VolCol);
+    EXPECT_TRUE(g.SortDown);
+    form.close();
+  }
+  ShuttingDown = false;
+  Ini().EraseSection("MainForm");
+  Ini().DeleteKey("Stocks", "SortCol");
+  LiveSettings = GlobVars();
+  LoadGlobVars(LiveSettings);
 }

@@ -128,3 +128,43 @@ TEST(RefreshCycle, GroupsAreFetchedSideBySideWithinTheTimeOut) {
   PortList.clear();
   std::remove((ProgDir + "slow.SDF").c_str());
 }
+
+TEST(RefreshCycle, ASiteThatIsDownLeavesTheLastUpdateAndSaysSinceWhen) {
+  int port = 0;
+  {
+    FakeSite gone;  // its port, closed again
+    ASSERT_TRUE(gone.Running());
+    port = gone.Port();
+  }
+  std::string sdf = SiteFixtureText("fake.SDF", port);
+  ReplaceAll(sdf, "ACTIVEHOURS=09:30-16:00", "", false);
+  ReplaceAll(sdf, "ACTIVEDAYS=12345", "", false);
+  ASSERT_TRUE(WriteFileAtomic(ProgDir + "down.SDF", sdf));
+  Ini().WriteString("Stocks", "SiteFile", "down.SDF");
+  std::vector<PortType> ports(1);
+  ports[0].Name = "Down";
+  ports[0].Id = "PORT8";
+  ports[0].Rows.push_back({"ABC", 0, 0, 0, 0, 0, "", {}});
+  ASSERT_TRUE(WriteFileAtomic(ProgDir + "PORT.DAT", FormatPortText(ports)));
+  Ini().WriteInteger("Stocks", "CurPort", 1);
+  {
+    TmForm form;
+    form.show();
+    for (int i = 0; i < 500 && !form.SettingsLoaded(); ++i) WaitAndPump(10);
+    ASSERT_TRUE(CurSite);
+    for (int pass = 0; pass < 2; ++pass) {
+      const int before = form.Fetcher()->Passes.load();
+      form.pbRefreshClick();
+      for (int i = 0; i < 3000 && form.Fetcher()->Passes.load() == before; ++i) WaitAndPump(10);
+      for (int i = 0; i < 100 && form.StatusText().find("failing") == std::string::npos; ++i) WaitAndPump(10);
+      EXPECT_EQ(form.StatusText().rfind("Quote fetch failing since ", 0), 0u) << form.StatusText();
+      EXPECT_FALSE(form.windowTitle().contains("Last Update")) << form.windowTitle().toStdString();
+    }
+    form.close();
+  }
+  ShutdownHttp();
+  ShuttingDown = false;
+  CurSite.reset();
+  Ini().DeleteKey("Stocks", "SiteFile");
+  std::remove((ProgDir + "down.SDF").c_str());
+}
