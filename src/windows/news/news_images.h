@@ -1,0 +1,28 @@
+#pragma once
+// The news window's own pictures: the default banner shown until an ad arrives, the arrows
+// beside the banner's labels, and the spinner that runs while an article loads.
+#include <QImage>
+#include <QWidget>
+
+class QTimer;
+
+// The default banner, 468 x 60.
+QImage DefaultBannerImage();
+// A 16 x 15 arrow pointing right (or left) at the banner.
+QImage BannerArrowImage(bool pointsRight);
+
+// A chain of links moving left to right while animated (102 x 19).
+class ChainSpinner : public QWidget {
+public:
+  explicit ChainSpinner(QWidget* parent);
+  // On: the links move; off: they stand still.
+  void SetAnimate(bool on);
+  bool Animating() const;
+
+protected:
+  void paintEvent(QPaintEvent* event) override;
+
+private:
+  QTimer* timer_;
+  int phase_ = 0;
+};

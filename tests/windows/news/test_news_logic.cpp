@@ -1,0 +1,81 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "platform/datetime.h"
+#include "windows/news/news_logic.h"
+
+namespace {
+
+TEST(NewsLayout, SplitAndPaneHeightsStayWithinTheirBounds) {
+  EXPECT_EQ(ClampSplitPercent(-20), 5);
+  EXPECT_EQ(ClampSplitPercent(0), 5);
+  EXPECT_EQ(ClampSplitPercent(100), 95);
+  EXPECT_EQ(ClampSplitPercent(42.5), 42.5);
+  EXPECT_EQ(ClampSplitPercent(std::nan("")), 50);
+
+  EXPECT_EQ(HeadlinePaneHeight(400, 50, 5, true), 200);
+  EXPECT_EQ(HeadlinePaneHeight(400, 95, 5, true), 380);
+  EXPECT_EQ(HeadlinePaneHeight(100, 95, 5, true), 91);  // splitter and 4 pixels stay below
+  EXPECT_EQ(HeadlinePaneHeight(400, 5, 5, true), 62);    // never lower than 62
+  EXPECT_EQ(HeadlinePaneHeight(400, 5, 5, false), 400);
+
+  EXPECT_EQ(HeadingColumnWidth(500, 20, 120, 100, 15, true), 500 - 20 - 2 - 120 - 2 - 100 - 6);
+  EXPECT_EQ(HeadingColumnWidth(500, 20, 120, 100, 15, false), 500 - 20 - 2 - 120 - 2 - 100 - 6 - 15);
+}
+
+TEST(NewsLayout, BannerPartsDropInTheirOrder) {
+  BannerRowWidths w;
+  w.Banner = 468;
+  w.Labels = 172;
+  w.LeftPair = 88;
+  w.Place3 = 120;
+  w.Place4 = 120;
+  w.RightPair = 88;
+  BannerRowShown s = FitBannerRow(w, 2000);
+  EXPECT_TRUE(s.Labels && s.LeftPair && s.Place3 && s.Place4 && s.RightPair);
+  s = FitBannerRow(w, 468 + 88 + 120 + 120 + 88 + 4 * 4);
+  EXPECT_TRUE(!s.Labels && s.LeftPair && s.Place3 && s.Place4 && s.RightPair);
+  s = FitBannerRow(w, 468 + 88 + 120 + 120 + 3 * 4);
+  EXPECT_TRUE(!s.Labels && !s.RightPair && s.LeftPair && s.Place3 && s.Place4);
+  s = FitBannerRow(w, 468 + 120 + 4);
+  EXPECT_TRUE(!s.Labels && !s.RightPair && !s.LeftPair && !s.Place4 && s.Place3);
+  s = FitBannerRow(w, 300);
+  EXPECT_FALSE(s.Labels || s.RightPair || s.LeftPair || s.Place4 || s.Place3);
+  // Places without ads take no part.
+  w.Place3 = w.LeftPair = 0;
+  s = FitBannerRow(w, 2000);
+  EXPECT_FALSE(s.Place3 || s.LeftPair);
+}
+
+TEST(NewsForce, WholeSymbolsOnlyAndNoDuplicates) {
+  std::string list;
+  EXPECT_TRUE(PrependForceSymbol(list, "IBM"));
+  EXPECT_EQ(list, "IBM");
+  // "IBMX" and "XIBM" hold "IBM" as text but are other symbols.
+  list = "IBMX XIBM ";
+  EXPECT_TRUE(PrependForceSymbol(list, "IBM"));
+  EXPECT_EQ(list, "IBM IBMX XIBM");
+  EXPECT_FALSE(PrependForceSymbol(list, "IBM"));
+  EXPECT_FALSE(PrependForceSymbol(list, "XIBM"));
+  EXPECT_EQ(list, "IBM IBMX XIBM");
+  EXPECT_FALSE(PrependForceSymbol(list, "  "));
+
+  EXPECT_EQ(HandOverSymbols("|IBM||MSFT||IBM|"), (std::vector<std::string>{"IBM", "MSFT"}));
+  EXPECT_TRUE(HandOverSymbols("").empty());
+  EXPECT_TRUE(HandOverSymbols("||").empty());
+}
+
+TEST(NewsCaptionText, LaterOfTheTwoTimesOrNeverChecked) {
+  EXPECT_EQ(NewsCaption("", 0, 0), "News");
+  EXPECT_EQ(NewsCaption("IBM", 0, 0), "News for IBM - never checked yet");
+  const TDateTime checked = EncodeDate(2024, 6, 11) + (10 * 60 + 31) / 1440.0;
+  const TDateTime unread = EncodeDate(2024, 6, 10);
+  EXPECT_EQ(NewsCaption("IBM", checked, unread), "News for IBM last checked on Jun 11, 2024 at 10:31 Eastern Time");
+  EXPECT_EQ(NewsCaption("IBM", unread, checked), "News for IBM last checked on Jun 11, 2024 at 10:31 Eastern Time");
+  EXPECT_EQ(NewsCaption("IBM", EncodeDate(1989, 12, 31), 0), "News for IBM - never checked yet");
+}
+
+}  // namespace

@@ -1,0 +1,340 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSplitter>
+#include <QTableWidget>
+#include <QTimer>
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/fake_site.h"
+#include "core/locks.h"
+#include "core/news.h"
+#include "core/pending.h"
+#include "core/program_state.h"
+#include "core/settings.h"
+#include "core/settings_file.h"
+#include "core/stock_table.h"
+#include "core/url_launch.h"
+#include "platform/datetime.h"
+#include "retrieval/news_thread.h"
+#include "windows/browser/browser_control.h"
+#include "windows/browser/browser_nav_bar.h"
+#include "windows/news/news_window.h"
+#include "windows/web/browser_window.h"
+
+namespace {
+
+bool SpinUntil(const std::function<bool()>& done, int deadlineMs = 60000) {
+  QEventLoop loop;
+  QTimer poll, deadline;
+  deadline.setSingleShot(true);
+  QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+    if (done()) loop.quit();
+  });
+  QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+  poll.start(5);
+  deadline.start(deadlineMs);
+  if (!done()) loop.exec();
+  return done();
+}
+
+void AddSymbol(const std::string& s) {
+  LockHold w(AddSnapLock, "TEST");
+  LockHold t(StockListLock, "TEST");
+  StockTable.Add(s);
+}
+
+int AddHeadline(const std::string& symbol, const std::string& title, const std::string& link, const std::string& source,
+                int day) {
+  NewsRec rec;
+  rec.Time = EncodeDate(2024, 6, day) + 0.44;
+  rec.Title = title;
+  rec.Link = link;
+  rec.Source = source;
+  return AddNewsItem(symbol, rec);
+}
+
+std::string Screenshots() {
+  const std::string dir = std::string(VN_BINARY_DIR) + "/screenshots/";
+  QDir().mkpath(QString::fromStdString(dir));
+  return dir;
+}
+
+// Runs the timer's every-fifth-tick work once.
+void HandOverTick(TfrmNews& w) {
+  for (int i = 0; i < 5; ++i) w.Timer1Timer();
+}
+
+class NewsWindowTest : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    site_ = new FakeSite("news");
+    HaveIE4 = BrowserControlAvailable();
+    for (const char* s : {"AAA", "BBB", "TOTAL", "IBM", "MSFT", "-----"}) AddSymbol(s);
+    AddHeadline("AAA", "AAA beats estimates", site_->Url("/article/AAA/1"), "Wire 1", 10);
+    AddHeadline("AAA", "", site_->Url("/article/AAA/2"), "Wire 2", 11);  // no title: not listed
+    AddHeadline("AAA", "AAA opens a plant", site_->Url("/article/AAA/3"), "Wire 3", 12);
+    AddHeadline("AAA", "AAA without a source", site_->Url("/article/AAA/4"), "", 12);
+    AddHeadline("MSFT", "MSFT ships", site_->Url("/article/MSFT/1"), "Wire 1", 12);
+    SetNewsFlag("MSFT", 1);
+  }
+  static void TearDownTestSuite() {
+    delete site_;
+    site_ = nullptr;
+  }
+  void SetUp() override {
+    ASSERT_TRUE(site_->Running());
+    LiveSettings.NewsTwoPanes = false;
+    LiveSettings.NewsBrowserOff = false;
+    UrlHooks.OpenURL = [this](const std::string& url) { opened.push_back(url); };
+  }
+  void TearDown() override {
+    UrlHooks = {};
+    if (frmNews) delete frmNews.data();
+    if (frmIE) delete frmIE.data();
+  }
+  std::vector<std::string> opened;
+  static FakeSite* site_;
+};
+FakeSite* NewsWindowTest::site_ = nullptr;
+
+TEST_F(NewsWindowTest, SelectionListsHeadlinesAndReadMarksSurviveARereading) {
+  OpenNewsWindow("msft");
+  ASSERT_TRUE(frmNews);
+  TfrmNews& w = *frmNews;
+  // Valid symbols only, sorted; bulbs from the records' flags.
+  std::vector<std::string> listed;
+  for (int i = 0; i < w.lbSymb->count(); ++i) listed.push_back(w.lbSymb->item(i)->text().toStdString());
+  EXPECT_EQ(listed, (std::vector<std::string>{"AAA", "BBB", "IBM", "MSFT"}));
+  EXPECT_EQ(w.CurrentSymbol, "MSFT");
+  EXPECT_EQ(w.Titles.Count(), 1);
+  // Looking at a symbol clears its bulb.
+  TDateTime lastCheck, unread;
+  EXPECT_EQ(GetNewsInfo("MSFT", lastCheck, unread), 0);
+  EXPECT_FALSE(w.HasNewNews(TfrmNews::ItemObject(w.lbSymb->currentItem())));
+
+  w.SelectSymbol(" aaa ");
+  EXPECT_EQ(w.CurrentSymbol, "AAA");
+  ASSERT_EQ(w.Titles.Count(), 2) << "a headline without a title or a source is not listed";
+  EXPECT_EQ(w.Titles[0], "AAA opens a plant");  // the last stored first
+  EXPECT_EQ(w.tbNews->rowCount(), 2);
+  EXPECT_EQ(w.tbNews->item(1, 2)->text().toStdString(), "AAA beats estimates");
+  EXPECT_EQ(w.tbNews->item(0, 1)->text().toStdString(), "Jun 12,2024, 10:33");
+  EXPECT_EQ(w.tbNews->item(0, 3)->text().toStdString(), "Wire 3");
+  EXPECT_EQ(w.windowTitle().toStdString(), "News for AAA last checked on Jun 12, 2024 at 10:33 Eastern Time");
+  EXPECT_FALSE(w.txtNoNews->isVisible());
+  EXPECT_TRUE(w.pbMarkRead->isVisible());
+
+  // Mark the second headline read; the mark is in the store, so a re-read keeps it.
+  w.tbNews->selectRow(1);
+  w.pbMarkReadClick();
+  EXPECT_EQ(w.ReadMarks[1], "Y");
+  EXPECT_EQ(w.ReadMarks[0], "N");
+  const std::string keptId = w.Ids[1];
+  w.lbSymbClick();  // clicking the item again re-reads and keeps the chosen headline
+  EXPECT_EQ(w.ReadMarks[1], "Y");
+  EXPECT_EQ(w.Ids[w.CurrentEntry()], keptId);
+  w.pbSelAllClick();
+  w.pbMarkNotReadClick();
+  w.lbSymbClick();
+  EXPECT_EQ(w.ReadMarks[0], "N");
+  EXPECT_EQ(w.ReadMarks[1], "N");
+  w.popMarkReadClick();
+  w.lbSymbClick();
+  EXPECT_EQ(w.ReadMarks[0], "Y");
+  EXPECT_EQ(w.ReadMarks[1], "Y");
+
+  // The same symbol again through SelectSymbol does not reload.
+  w.ReadMarks.SetString(0, "X");
+  w.SelectSymbol("AAA");
+  EXPECT_EQ(w.ReadMarks[0], "X");
+
+  // A symbol without headlines: the notice over an empty grid, the row actions do nothing.
+  w.SelectSymbol("BBB");
+  EXPECT_EQ(w.Titles.Count(), 0);
+  EXPECT_TRUE(w.txtNoNews->isVisible());
+  EXPECT_FALSE(w.pbMarkRead->isVisible());
+  w.tbNews->selectAll();
+  w.pbMarkReadClick();
+  w.popMarkReadClick();
+  w.pbDetailClick(w.pbDetail);
+  w.pbDetailClick(nullptr);
+  w.popCopyAddressClick();
+  EXPECT_EQ(w.ReadMarks.Count(), 0);
+  EXPECT_TRUE(opened.empty());
+
+  // A symbol that is not listed: no selection, the caption "News".
+  w.SelectSymbol("ZZZZ");
+  EXPECT_EQ(w.CurrentSymbol, "");
+  EXPECT_EQ(w.windowTitle().toStdString(), "News");
+  EXPECT_FALSE(w.txtNoNews->isVisible());
+}
+
+TEST_F(NewsWindowTest, HandOverLightsBulbsAndRelistsTheCurrentSymbol) {
+  OpenNewsWindow("IBM");
+  TfrmNews& w = *frmNews;
+  EXPECT_EQ(w.Titles.Count(), 0);
+  QListWidgetItem* aaa = w.lbSymb->findItems("AAA", Qt::MatchExactly).value(0);
+  ASSERT_NE(aaa, nullptr);
+
+  // The news thread stores headlines and names the symbols in the hand-over list.
+  AddHeadline("IBM", "IBM news", site_->Url("/article/IBM/1"), "Wire 1", 12);
+  SetNewsFlag("IBM", 1);
+  SetNewsFlag("AAA", 1);
+  AddHandOver(NewsHandOver, "IBM");
+  AddHandOver(NewsHandOver, "AAA");
+  AddHandOver(NewsHandOver, "NOTLISTED");
+  HandOverTick(w);
+  EXPECT_EQ(w.HandOverRepaints(), 2);
+  EXPECT_TRUE(w.HasNewNews(TfrmNews::ItemObject(aaa)));
+  EXPECT_GT(w.NewestUnread(TfrmNews::ItemObject(aaa)), 0);
+  // The current symbol with new news is listed again (and its bulb goes).
+  EXPECT_EQ(w.Titles.Count(), 1);
+  TDateTime lastCheck, unread;
+  EXPECT_EQ(GetNewsInfo("IBM", lastCheck, unread), 0);
+
+  // While another thread holds the hand-over's lock, the tick skips and leaves the list alone.
+  AddHandOver(NewsHandOver, "AAA");
+  std::atomic<bool> held{false}, release{false};
+  std::thread holder([&] {
+    LockHold hold(RefreshLock, "HOLDER");
+    held = true;
+    while (!release) std::this_thread::yield();
+  });
+  while (!held) std::this_thread::yield();
+  const int before = w.HandOverRepaints();
+  HandOverTick(w);
+  EXPECT_EQ(w.HandOverRepaints(), before);
+  release = true;
+  holder.join();
+  HandOverTick(w);
+  EXPECT_EQ(w.HandOverRepaints(), before + 1);
+
+  // Clearing every bulb asks first.
+  bool asked = false;
+  w.ConfirmClearBulbs = [&](QWidget*) { return asked = true; };
+  w.pbNoBulbClick();
+  EXPECT_TRUE(asked);
+  EXPECT_EQ(GetNewsInfo("AAA", lastCheck, unread), 0);
+}
+
+TEST_F(NewsWindowTest, RefreshQueuesWholeSymbolsOnce) {
+  {
+    LockHold hold(NfrcLock, "TEST");
+    NewsForceList = "IBMX";
+  }
+  OpenNewsWindow("IBM");
+  TfrmNews& w = *frmNews;
+  w.pbForceClick(w.pbForce);
+  w.pbForceClick(w.pbForce);
+  EXPECT_TRUE(w.pbForce->isEnabled());
+  {
+    LockHold hold(NfrcLock, "TEST");
+    EXPECT_EQ(NewsForceList, "IBM IBMX");
+  }
+  w.pbForceClick(w.pbForceAll);
+  {
+    LockHold hold(NfrcLock, "TEST");
+    EXPECT_EQ(NewsForceList, "MSFT BBB AAA IBM IBMX");
+    NewsForceList.clear();
+  }
+}
+
+TEST_F(NewsWindowTest, TheSymbolTableIsReadOnlyUnderItsLock) {
+  std::atomic<bool> held{false}, release{false};
+  std::thread holder([&] {
+    LockHold hold(StockListLock, "HOLDER");
+    held = true;
+    while (!release) std::this_thread::yield();
+  });
+  while (!held) std::this_thread::yield();
+  frmNews = new TfrmNews(nullptr);
+  frmNews->show();
+  EXPECT_TRUE(frmNews->SymbolListPending());
+  EXPECT_EQ(frmNews->lbSymb->count(), 0);
+  release = true;
+  holder.join();
+  HandOverTick(*frmNews);
+  EXPECT_FALSE(frmNews->SymbolListPending());
+  EXPECT_EQ(frmNews->lbSymb->count(), 4);
+}
+
+TEST_F(NewsWindowTest, ArticlesOpenInThePaneTheBrowserWindowOrOutside) {
+  OpenNewsWindow("AAA");
+  TfrmNews& w = *frmNews;
+  w.resize(760, 560);
+  ASSERT_EQ(w.Titles.Count(), 2);
+  w.tbNews->setCurrentCell(0, 0);
+  if (w.WB) {
+    EXPECT_FALSE(w.NoBrowserPane);
+    w.pbDetailClick(w.pbDetail);
+    EXPECT_TRUE(w.PanTop->isVisible());
+    EXPECT_TRUE(SpinUntil([&] { return w.NavPan->dfAddress->text().toStdString() == w.Links[0]; }));
+    EXPECT_FALSE(w.PanTop->isVisible());
+    EXPECT_EQ(w.ReadMarks[0], "Y");
+    // Wait for the engine's first paint of the article before the picture.
+    const QImage blank = w.WB->grab().toImage();
+    SpinUntil([&] { return w.WB->grab().toImage() != blank; }, 10000);
+  }
+  w.grab().save(QString::fromStdString(Screenshots() + "news_window.png"));
+
+  // "Open in New Window" always goes outside.
+  w.pbDetailClick(nullptr);
+  EXPECT_EQ(opened, (std::vector<std::string>{w.Links[0]}));
+
+  // Splitter at the very top or bottom keeps 5 % or 95 %; the headlines keep 62 pixels.
+  w.Splitter1Moved(0);
+  EXPECT_EQ(w.SplitPercent, 5);
+  EXPECT_GE(w.panNews->height(), 62);
+  w.Splitter1Moved(100000);
+  EXPECT_EQ(w.SplitPercent, 95);
+  w.Splitter1Moved(w.PanSplit->height() * 40 / 100);
+
+  // The two-pane layout: the detail goes to the browser window, reused for the next one.
+  LiveSettings.NewsTwoPanes = true;
+  w.ApplyPaneLayout();
+  w.FormResize();
+  EXPECT_TRUE(w.NoBrowserPane);
+  EXPECT_FALSE(w.lowerPane->isVisible());
+  w.PopupMenu1Popup();
+  EXPECT_FALSE(w.popShowDetailInIE->isVisible());
+  w.tbNews->setCurrentCell(1, 0);
+  w.pbDetailClick(w.pbDetail);
+  ASSERT_TRUE(frmIE);
+  QPointer<TfrmIE> first = frmIE;
+  w.tbNews->setCurrentCell(0, 0);
+  w.pbDetailClick(w.pbDetail);
+  EXPECT_EQ(frmIE, first);
+  w.grab().save(QString::fromStdString(Screenshots() + "news_window_two_panes.png"));
+
+  // With the built-in browser off, even the detail goes outside.
+  LiveSettings.NewsBrowserOff = true;
+  opened.clear();
+  w.pbDetailClick(w.pbDetail);
+  EXPECT_EQ(opened, (std::vector<std::string>{w.Links[0]}));
+  LiveSettings.NewsTwoPanes = false;
+  LiveSettings.NewsBrowserOff = false;
+  w.ApplyPaneLayout();
+  const double split = w.SplitPercent;
+  w.close();
+  ASSERT_TRUE(SpinUntil([] { return frmNews.isNull(); }));
+  EXPECT_NEAR(Ini().ReadFloat("News", "NSPLIT", 0), split, 0.01);
+  EXPECT_EQ(Ini().ReadInteger("News", "NWINW", 0), 760);
+
+  // Reopening restores the splitter.
+  OpenNewsWindow("AAA");
+  EXPECT_NEAR(frmNews->SplitPercent, split, 0.01);
+}
+
+}  // namespace
