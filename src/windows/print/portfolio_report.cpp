@@ -189,9 +189,9 @@ bool TPortfolioReport::PrintPortfolio(const std::string& name, const ReportChoic
   grid_.GetPort(symbols);
   int sortKind = -1;
   for (int k = 0; k < ColKindCount; ++k)
-    if (choices.SortTitle == ColTitles[static_cast<size_t>(k)] && grid_.GridCol[static_cast<size_t>(k)] >= 0) sortKind = k;
+    if (choices.Options.SortBy == ColTitles[static_cast<size_t>(k)] && grid_.GridCol[static_cast<size_t>(k)] >= 0) sortKind = k;
   grid_.SortCol = sortKind;
-  grid_.SortDown = !choices.SortUp;  // "Up" lists the smallest first
+  grid_.SortDown = !choices.Options.SortUp;  // "Up" lists the smallest first
   FillGrid(number, rowCount);
 
   // Title block.
@@ -207,7 +207,7 @@ bool TPortfolioReport::PrintPortfolio(const std::string& name, const ReportChoic
   pp_.WriteLineAligned(2, "Printed on: " + FormatDateTime("dddd, mmmm d, yyyy", now) + " at " +
                               FormatDateTime("h:mm:ss am/pm", now) + " Eastern Standard Time");
   pp_.WriteLine("");
-  font.setPointSize(std::clamp(choices.FontSize, 4, 30));
+  font.setPointSize(std::clamp(choices.Options.PortFont, 4, 30));
   font.setBold(false);
   pp_.SetFont(font);
 
@@ -231,9 +231,9 @@ bool TPortfolioReport::PrintPortfolio(const std::string& name, const ReportChoic
     if (text.empty()) return 0.0;
     return pp_.PixelsToUnitX((isBold ? boldMetrics : normalMetrics).horizontalAdvance(QString::fromStdString(text)));
   };
-  const ReportTable table = BuildReportTable(in, measure, pp_.PixelsToUnitX(choices.PadX * 6), pp_.PixelsToUnitX(4));
+  const ReportTable table = BuildReportTable(in, measure, pp_.PixelsToUnitX(choices.Options.PadX * 6), pp_.PixelsToUnitX(4));
   pp_.PadCellX = 0;
-  pp_.PadCellY = choices.PadY * 6;
+  pp_.PadCellY = choices.Options.PadY * 6;
   pp_.SetFont(bold);
   pp_.SetTableFormat(table.HeaderFormat);
   pp_.WriteTableCells(table.Header);
@@ -252,10 +252,10 @@ bool TPortfolioReport::GeneratePreview(const ReportChoices& choices) {
     bool& flag;
     ~Done() { flag = false; }
   } done{running_};
-  pp_.SetMarginTop(MarginInches(choices.MarTop));
-  pp_.SetMarginLeft(MarginInches(choices.MarLeft));
-  pp_.SetMarginRight(MarginInches(choices.MarRight));
-  pp_.SetMarginBottom(MarginInches(choices.MarBottom));
+  pp_.SetMarginTop(MarginInches(choices.Options.MarTop));
+  pp_.SetMarginLeft(MarginInches(choices.Options.MarLeft));
+  pp_.SetMarginRight(MarginInches(choices.Options.MarRight));
+  pp_.SetMarginBottom(MarginInches(choices.Options.MarBottom));
   pp_.Title = Branding.ProgFullName + " Printout";
   pp_.BeginDoc();
   try {
@@ -264,7 +264,7 @@ bool TPortfolioReport::GeneratePreview(const ReportChoices& choices) {
       size_t rows = 0;
       if (!FindPortfolio(name, rows)) continue;  // a name no portfolio has prints nothing
       // A page break goes between two printed portfolios.
-      if (printed && choices.NewPage) pp_.NewPage();
+      if (printed && choices.Options.NewPage) pp_.NewPage();
       printed = PrintPortfolio(name, choices) || printed;
     }
     if (choices.Portfolios.empty()) {

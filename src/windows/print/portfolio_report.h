@@ -13,19 +13,16 @@
 #include <vector>
 
 #include "windows/print/page_printer.h"
+#include "windows/print/print_settings.h"
 
 class TStockGrid;
 
-// What the print dialog hands to the report.
+// What the print dialog hands to the report: the ticked names in list order, the view and the
+// dialog's settings (sort title and direction, font size, cell spacing, margins, new page).
 struct ReportChoices {
-  std::vector<std::string> Portfolios;  // the ticked names, in list order
+  std::vector<std::string> Portfolios;
   std::string View = "Default";
-  std::string SortTitle = "--None--";
-  bool SortUp = true;  // the first direction button ("Up") is down
-  int FontSize = 9;
-  int PadX = 4, PadY = 4;
-  int MarTop = 10, MarLeft = 10, MarRight = 10, MarBottom = 10;
-  bool NewPage = true;
+  PrintDialogSettings Options;
 };
 
 // Kinds printed right-aligned in data rows.

@@ -385,16 +385,7 @@ ReportChoices TdlgPrintPort::Choices() const {
   for (int i = 0; i < lbPorts->count(); ++i)
     if (lbPorts->item(i)->checkState() == Qt::Checked) c.Portfolios.push_back(lbPorts->item(i)->text().toStdString());
   c.View = cmbViews->currentText().toStdString();
-  c.SortTitle = cmbSortCol->currentText().toStdString();
-  c.SortUp = !sbDesc->isChecked();
-  c.FontSize = udFont->value();
-  c.PadX = udPadX->value();
-  c.PadY = udPadY->value();
-  c.MarTop = udMarTop->value();
-  c.MarLeft = udMarLeft->value();
-  c.MarRight = udMarRight->value();
-  c.MarBottom = udMarBottom->value();
-  c.NewPage = cbNewPage->isChecked();
+  c.Options = CurrentSettings();
   return c;
 }
 

@@ -110,9 +110,9 @@ TEST(PortfolioReport, TickedPortfoliosPrintFromTheHiddenGridUnknownNamesAreSkipp
 
   // Sorted by "Symbol", largest first: MSFT before IBM.
   c.Portfolios = {"Tech"};
-  c.SortTitle = "Symbol";
-  c.SortUp = false;
-  c.NewPage = false;
+  c.Options.SortBy = "Symbol";
+  c.Options.SortUp = false;
+  c.Options.NewPage = false;
   ASSERT_TRUE(report.GeneratePreview(c));
   auto texts = PageTexts(pp, 1);
   EXPECT_LT(std::find(texts.begin(), texts.end(), "MSFT"), std::find(texts.begin(), texts.end(), "IBM"));
