@@ -10,18 +10,6 @@
 
 namespace {
 
-int RByte(void* q) {
-  uint8_t b;
-  return static_cast<THTTPStreamer*>(q)->ReadByte(b) ? b : -1;
-}
-int32_t RInt24(void* q) {
-  int32_t v;
-  return static_cast<THTTPStreamer*>(q)->ReadInt24(v) ? v : -1;
-}
-int RBytes(void* q, void* b, int n) {
-  return n >= 0 && static_cast<THTTPStreamer*>(q)->ReadBytes(b, static_cast<size_t>(n)) ? n : -1;
-}
-
 void ToBook(void* book, int, intptr_t code, intptr_t value) {
   static_cast<BookModel*>(book)->Field(static_cast<int>(code), static_cast<int32_t>(value));
 }
@@ -32,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   THTTPStreamer q("fuzz", true);
   q.Write(reinterpret_cast<const char*>(data), size);
   q.SetEndProbe([] { return true; });  // the request has ended: a short record gives up at once
-  RirudidReader r{&q, RByte, RInt24, RBytes};
+  const RirudidReader r = QueueReader(q);
   BookModel book;
   uint8_t code;
   std::string text;

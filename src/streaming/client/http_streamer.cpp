@@ -203,6 +203,24 @@ bool THTTPStreamer::ReadWordStr(std::string& out) {
   return true;
 }
 
+namespace {
+
+int QueueReadByte(void* q) {
+  uint8_t b;
+  return static_cast<THTTPStreamer*>(q)->ReadByte(b) ? b : -1;
+}
+int32_t QueueReadInt24(void* q) {
+  int32_t v;
+  return static_cast<THTTPStreamer*>(q)->ReadInt24(v) ? v : -1;
+}
+int QueueReadBytes(void* q, void* buffer, int count) {
+  return count >= 0 && static_cast<THTTPStreamer*>(q)->ReadBytes(buffer, static_cast<size_t>(count)) ? count : -1;
+}
+
+}  // namespace
+
+RirudidReader QueueReader(THTTPStreamer& queue) { return {&queue, QueueReadByte, QueueReadInt24, QueueReadBytes}; }
+
 // --- the bandwidth meter ---
 
 std::atomic<int64_t> BandwidthBytes{0};

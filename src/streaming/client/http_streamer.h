@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "retrieval/http_engine.h"
+#include "rirudid/rirudid.h"
 
 class QObject;
 
@@ -98,3 +99,6 @@ extern std::atomic<int64_t> BandwidthBytes;
 void MeterBandwidth(int64_t bytes);
 // The main window's streaming panel text: the bandwidth of the last 30 seconds.
 std::string BandwidthText();
+
+// The queue's blocking readers as the support library takes them (-1 for a record cut short).
+RirudidReader QueueReader(THTTPStreamer& queue);

@@ -30,19 +30,6 @@ void Log(const std::string& line) {
   if (LogOn) WriteLog(line);
 }
 
-// The C library reads through these.
-int ReaderByte(void* q) {
-  uint8_t b;
-  return static_cast<THTTPStreamer*>(q)->ReadByte(b) ? b : -1;
-}
-int32_t ReaderInt24(void* q) {
-  int32_t v;
-  return static_cast<THTTPStreamer*>(q)->ReadInt24(v) ? v : -1;
-}
-int ReaderBytes(void* q, void* buffer, int count) {
-  if (count < 0) return -1;
-  return static_cast<THTTPStreamer*>(q)->ReadBytes(buffer, static_cast<size_t>(count)) ? count : -1;
-}
 void PostField(void* window, int message, intptr_t wParam, intptr_t lParam) {
   if (window) PostWindowMessage(static_cast<QObject*>(window), message, wParam, lParam);
 }
@@ -229,7 +216,7 @@ void TStreamer::Pass(int& mark) {
 
 void TStreamer::HandleRecord(const std::string& kind) {
   ++records;
-  RirudidReader reader{&queue, ReaderByte, ReaderInt24, ReaderBytes};
+  const RirudidReader reader = QueueReader(queue);
   const StreamerDllCalls& dll = StreamerDll();
   if (kind == "STOCKINFO") {
     RirudidQuote q;

@@ -11,16 +11,6 @@
 
 namespace {
 
-int RByte(void* q) {
-  uint8_t b;
-  return static_cast<THTTPStreamer*>(q)->ReadByte(b) ? b : -1;
-}
-int32_t RInt24(void* q) {
-  int32_t v;
-  return static_cast<THTTPStreamer*>(q)->ReadInt24(v) ? v : -1;
-}
-int RBytes(void* q, void* b, int n) { return static_cast<THTTPStreamer*>(q)->ReadBytes(b, n) ? n : -1; }
-
 std::string Short(const std::string& s) { return std::string(1, static_cast<char>(s.size())) + s; }
 std::string Dbl(double d) {
   std::string out(8, '\0');
@@ -52,7 +42,7 @@ TEST(Rirudid, LoadsAndReadsRecords) {
   EXPECT_EQ(StreamerSHAEncode(std::string(100, 'a')), "7f9000257a4918d7072655ea468540cdcbd42e0c");
 
   THTTPStreamer q("dll");
-  RirudidReader r{&q, RByte, RInt24, RBytes};
+  const RirudidReader r = QueueReader(q);
   const std::string body = QuoteBody("IBM", 20.5, 36000);
   q.Write(body.data(), body.size());
   RirudidQuote quote;
