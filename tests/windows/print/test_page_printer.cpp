@@ -93,6 +93,21 @@ TEST(PagePrinter, TablesAreCentredGriddedAndWrappedInsideTheirCells) {
   EXPECT_DOUBLE_EQ(e.Lines.front().Width, 4);
 }
 
+TEST(PagePrinter, PageBordersStandOutsideTheMarginsByTheirOffset) {
+  Fixture f;
+  f.pp.PageBorders = pbTop | pbLeft | pbRight | pbBottom;
+  f.pp.PageBorderOffset = 0.1;
+  f.pp.BeginDoc();
+  f.pp.EndDoc();
+  auto dev = ReplayPage(f.pp, 1);
+  const auto& lines = dev->Engine().Lines;
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[0].Line, QLineF(240, 240, 4860, 240));   // top
+  EXPECT_EQ(lines[1].Line, QLineF(240, 6360, 4860, 6360)); // bottom
+  EXPECT_EQ(lines[2].Line, QLineF(240, 240, 240, 6360));   // left
+  EXPECT_EQ(lines[3].Line, QLineF(4860, 240, 4860, 6360)); // right
+}
+
 TEST(PagePrinter, WideTablesStartAtTheMarginAndCellsBeyondThePageAreNotDrawn) {
   Fixture f;
   f.pp.BeginDoc();

@@ -113,6 +113,24 @@ TEST(PdfOutput, CancelOrFailureLeavesNoFileAndTheProgressBoxCloses) {
   EXPECT_FALSE(pp.Printing());
   EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files).isEmpty());
 
+  // A new recording cannot start while the pages are being printed; the print goes on whole.
+  const QString whole = dir.filePath("whole.pdf");
+  printer->setOutputFileName(whole);
+  pp.SetCopies(1);
+  bool refused = false;
+  pp.OnPagePrinted = [&](int page, int) {
+    if (page != 1) return;
+    try {
+      pp.BeginDoc();
+    } catch (const EPagePrinter&) {
+      refused = true;
+    }
+  };
+  pp.PrintPages();
+  EXPECT_TRUE(refused);
+  EXPECT_EQ(PdfPages(whole), 3);
+  QFile::remove(whole);
+
   // A PDF that cannot be created is reported, not taken as printed.
   pp.OnPagePrinted = nullptr;
   printer->setOutputFileName(dir.filePath("missing/folder/out.pdf"));

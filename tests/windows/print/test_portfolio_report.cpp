@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "grid/grid_columns.h"
+#include "platform/messages.h"
 #include "grid/stock_grid.h"
 #include "print_test_util.h"
 #include "report_test_data.h"
@@ -108,6 +109,10 @@ TEST(PortfolioReport, TickedPortfoliosPrintFromTheHiddenGridUnknownNamesAreSkipp
   const auto& polygons = dev->Engine().Polygons;
   EXPECT_EQ(std::count_if(polygons.begin(), polygons.end(), [](const QPolygonF& p) { return p.size() == 8; }), 2);
 
+  // Each chart cell holds a recorded mini chart: IBM, MSFT and the TOTAL row's portfolio chart.
+  const auto& ops = pp.Pages()->front().Ops;
+  EXPECT_EQ(std::count_if(ops.begin(), ops.end(), [](const PageOp& op) { return op.Op == PageOp::Picture; }), 3);
+
   // Sorted by "Symbol", largest first: MSFT before IBM.
   c.Portfolios = {"Tech"};
   c.Options.SortBy = "Symbol";
@@ -162,4 +167,41 @@ TEST(PortfolioReport, NothingTickedGivesThePickPageAndAPdfCarriesTheTitleBlock) 
   EXPECT_TRUE(text.contains("Portfolio: \"Tech\""));
   EXPECT_TRUE(text.contains("Eastern Standard Time"));
   EXPECT_TRUE(text.contains("MSFT"));
+}
+
+TEST(PortfolioReport, ASecondReportOrARefusedWaitNeverLeavesRecordingOn) {
+  SeedReportData();
+  auto printer = MakeTestPrinter();
+  TPagePrinter pp(nullptr, printer.get());
+  TStockGrid grid;
+  TPortfolioReport report(pp, grid);
+  ReportChoices c;
+  c.View = "Report";
+  c.Portfolios = {"Tech"};
+  ASSERT_TRUE(report.GeneratePreview(c));
+  const auto pages = pp.Pages();
+  // While a document is being recorded no report starts.
+  pp.BeginDoc();
+  EXPECT_FALSE(report.GeneratePreview(c));
+  pp.AbortDoc();
+  // Inside another wait of the main thread, the report's own wait is refused: an error, and
+  // the recording is ended.
+  std::string error;
+  WaitUntil(
+      [&] {
+        try {
+          report.GeneratePreview(c);
+        } catch (const std::exception& e) {
+          error = e.what();
+        }
+        return true;
+      },
+      nullptr, 1000);
+  EXPECT_NE(error.find("another wait"), std::string::npos) << error;
+  EXPECT_FALSE(pp.Recording());
+  EXPECT_FALSE(report.Running());
+  ASSERT_TRUE(report.GeneratePreview(c));
+  // Whoever held the earlier pages (a print, a repaint) still has them whole.
+  EXPECT_EQ(pages->size(), 1u);
+  EXPECT_GT(pages->front().Ops.size(), 10u);
 }
