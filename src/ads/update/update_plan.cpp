@@ -31,6 +31,11 @@ UpdateFolderView ProgFolderView() {
     return GetSiteFileVersion(FindNameNoCase(ProgDir, name), check);
   };
   v.TrailerVersion = [](const std::string& name) { return ReadTrailerVersion(ProgDir + FindNameNoCase(ProgDir, name)); };
+  v.NotPlainFile = [](const std::string& name) {
+    const std::string n = FindNameNoCase(ProgDir, name);
+    std::error_code ec;
+    return !n.empty() && !fs::is_regular_file(fs::symlink_status(ProgDir + n, ec));
+  };
   return v;
 }
 
@@ -78,6 +83,10 @@ bool Allowed(const std::string& name, const PlanInput& in) {
   return IsSafeLocalName(name) && !IsProtectedName(name, in.ExeDefault, in.RunningExeName);
 }
 
+bool Allowed(const std::string& name, const PlanInput& in, const UpdateFolderView& folder) {
+  return Allowed(name, in) && !(folder.NotPlainFile && folder.NotPlainFile(name));
+}
+
 }  // namespace
 
 UpdatePlan PlanUpdate(std::string_view listText, const PlanInput& in, const UpdateFolderView& folder,
@@ -121,7 +130,7 @@ UpdatePlan PlanUpdate(std::string_view listText, const PlanInput& in, const Upda
       case UpdateLineKind::Delete: {
         const std::string& name = ul.Fields[1];
         if (!ParseVersionRange(ul.Fields[2]).Holds(in.ProgVersion)) break;
-        if (!Allowed(name, in)) {
+        if (!Allowed(name, in, folder)) {
           plan.Refused.push_back(line);
           break;
         }
@@ -133,7 +142,7 @@ UpdatePlan PlanUpdate(std::string_view listText, const PlanInput& in, const Upda
       case UpdateLineKind::Rename: {
         const std::string &from = ul.Fields[1], &to = ul.Fields[2];
         if (!ParseVersionRange(ul.Fields[3]).Holds(in.ProgVersion)) break;
-        if (!Allowed(from, in) || !Allowed(to, in)) {
+        if (!Allowed(from, in, folder) || !Allowed(to, in, folder)) {
           plan.Refused.push_back(line);
           break;
         }
@@ -148,7 +157,7 @@ UpdatePlan PlanUpdate(std::string_view listText, const PlanInput& in, const Upda
         FileEntry e;
         if (!ReadFileEntry(ul.Fields, e)) goto done;  // an unreadable entry ends the list
         if (!e.Range.Holds(in.ProgVersion)) break;
-        if (!Allowed(e.Local, in) || !IsSafeRemoteName(e.Remote)) {
+        if (!Allowed(e.Local, in, folder) || !IsSafeRemoteName(e.Remote)) {
           plan.Refused.push_back(line);
           break;
         }

@@ -18,6 +18,8 @@ struct UpdateFolderView {
   std::function<bool(const std::string& name)> Exists;
   std::function<double(const std::string& name, bool check)> SiteFileVersion;
   std::function<double(const std::string& name)> TrailerVersion;
+  // True when the name stands for a link or anything but a plain file: never touched.
+  std::function<bool(const std::string& name)> NotPlainFile;
 };
 // The view over the program folder (ProgDir).
 UpdateFolderView ProgFolderView();
