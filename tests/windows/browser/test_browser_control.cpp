@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include "common/fake_site.h"
+#include "windows/browser/event_wait.h"
 #include "windows/browser/browser_control.h"
 #include "windows/browser/browser_environment.h"
 #include "windows/browser/browser_nav_bar.h"
@@ -54,21 +55,6 @@ LoadEnd NavigateAndWait(BrowserControl& control, const std::string& url) {
   if (!end.ended) loop.exec();
   control.OnNavigateComplete2 = nullptr;
   return end;
-}
-
-// Runs the event loop until done() holds or the deadline passes.
-bool SpinUntil(const std::function<bool()>& done) {
-  QEventLoop loop;
-  QTimer poll, deadline;
-  deadline.setSingleShot(true);
-  QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-    if (done()) loop.quit();
-  });
-  QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
-  poll.start(5);
-  deadline.start(kLoadDeadlineMs);
-  if (!done()) loop.exec();
-  return done();
 }
 
 std::string RunCommand(const std::string& command) {

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "common/fake_site.h"
+#include "windows/browser/event_wait.h"
 #include "core/locks.h"
 #include "core/news.h"
 #include "core/pending.h"
@@ -34,20 +35,6 @@
 #include "windows/web/browser_window.h"
 
 namespace {
-
-bool SpinUntil(const std::function<bool()>& done, int deadlineMs = 60000) {
-  QEventLoop loop;
-  QTimer poll, deadline;
-  deadline.setSingleShot(true);
-  QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-    if (done()) loop.quit();
-  });
-  QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
-  poll.start(5);
-  deadline.start(deadlineMs);
-  if (!done()) loop.exec();
-  return done();
-}
 
 void AddSymbol(const std::string& s) {
   LockHold w(AddSnapLock, "TEST");

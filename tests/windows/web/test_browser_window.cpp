@@ -13,6 +13,7 @@
 #include <string>
 
 #include "common/fake_site.h"
+#include "windows/browser/event_wait.h"
 #include "core/sites.h"
 #include "core/settings_file.h"
 #include "core/text_helpers.h"
@@ -23,21 +24,6 @@
 
 namespace {
 
-constexpr int kDeadlineMs = 60000;
-
-bool SpinUntil(const std::function<bool()>& done, int deadlineMs = kDeadlineMs) {
-  QEventLoop loop;
-  QTimer poll, deadline;
-  deadline.setSingleShot(true);
-  QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-    if (done()) loop.quit();
-  });
-  QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
-  poll.start(5);
-  deadline.start(deadlineMs);
-  if (!done()) loop.exec();
-  return done();
-}
 
 bool Loaded(TfrmIE& w, const std::string& url) {
   return w.WB && !w.WB->Busy() && w.WB->HasDocument() && w.WB->LocationURL() == url &&
