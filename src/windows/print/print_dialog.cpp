@@ -286,6 +286,7 @@ TdlgPrintPort::TdlgPrintPort(QWidget* mainWindow)
         .toStdString();
   };
   LayOutMode();
+  for (QWidget* w : findChildren<QWidget*>()) w->installEventFilter(this);
 }
 
 TdlgPrintPort::~TdlgPrintPort() {
@@ -604,44 +605,59 @@ void TdlgPrintPort::LayOutMode() {
   setUpdatesEnabled(true);
 }
 
-void TdlgPrintPort::keyPressEvent(QKeyEvent* e) {
+bool TdlgPrintPort::HandleKey(QKeyEvent* e) {
   const auto mods = e->modifiers();
   const bool ctrl = mods & Qt::ControlModifier, alt = mods & Qt::AltModifier;
   switch (e->key()) {
     case Qt::Key_A:
-      if (ctrl) return pbSelAllClick();
-      break;
+      if (!ctrl) return false;
+      pbSelAllClick();
+      return true;
     case Qt::Key_P:
-      if (ctrl) return pbPrintItClick();
-      break;
+      if (!ctrl) return false;
+      pbPrintItClick();
+      return true;
     case Qt::Key_D:
-      if ((ctrl || alt) && pbDetailed->isVisible()) return pbDetailedClick();
-      break;
+      if (!(ctrl || alt) || !pbDetailed->isVisible()) return false;
+      pbDetailedClick();
+      return true;
     case Qt::Key_B:
-      if ((ctrl || alt) && pbBasic->isVisible()) return pbDetailedClick();
-      break;
+      if (!(ctrl || alt) || !pbBasic->isVisible()) return false;
+      pbDetailedClick();
+      return true;
     case Qt::Key_V:
-      if (alt) return cmbViews->setFocus();
-      break;
+      if (!alt) return false;
+      cmbViews->setFocus();
+      return true;
     case Qt::Key_R:
-      if (alt) return cmbSortCol->setFocus();
-      break;
+      if (!alt) return false;
+      cmbSortCol->setFocus();
+      return true;
     case Qt::Key_Right:
-      if (ctrl) {
-        if (pbRight->isEnabled()) pbRightClick();
-        return;
-      }
-      break;
+      if (!ctrl) return false;
+      if (pbRight->isEnabled()) pbRightClick();
+      return true;
     case Qt::Key_Left:
-      if (ctrl) {
-        if (pbLeft->isEnabled()) pbLeftClick();
-        return;
-      }
-      break;
-    default: break;
+      if (!ctrl) return false;
+      if (pbLeft->isEnabled()) pbLeftClick();
+      return true;
+    default:
+      return false;
   }
+}
+
+bool TdlgPrintPort::eventFilter(QObject* watched, QEvent* e) {
+  // The dialog sees its keys before its controls do (Ctrl+A in the list selects portfolios).
+  if (e->type() == QEvent::KeyPress && watched->isWidgetType() && isAncestorOf(static_cast<QWidget*>(watched)) &&
+      HandleKey(static_cast<QKeyEvent*>(e)))
+    return true;
+  return QDialog::eventFilter(watched, e);
+}
+
+void TdlgPrintPort::keyPressEvent(QKeyEvent* e) {
+  if (HandleKey(e)) return;
   int key = e->key();
-  HandleGlobalHotKey(key, mods);
+  HandleGlobalHotKey(key, e->modifiers());
   if (key != 0) QDialog::keyPressEvent(e);
 }
 

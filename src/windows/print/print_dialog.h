@@ -80,10 +80,13 @@ protected:
   void showEvent(QShowEvent* e) override;
   void closeEvent(QCloseEvent* e) override;
   void keyPressEvent(QKeyEvent* e) override;
+  bool eventFilter(QObject* watched, QEvent* e) override;
   bool event(QEvent* e) override;
   void reject() override;
 
 private:
+  // The dialog's own keys; true when the key was one of them.
+  bool HandleKey(QKeyEvent* e);
   void ShowZoom();
   void ShowPage();
   void LayOutMode();

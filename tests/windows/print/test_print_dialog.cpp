@@ -101,7 +101,7 @@ TEST(PrintDialog, FirstOpeningUsesDefaultsShowsThePreviewAndKeepsTheChoices) {
   EXPECT_EQ(dlg.cmbSortCol->currentText(), "--None--");
 
   // Both portfolios, each on its own page; Ctrl+Right turns the page and stops at the last.
-  Key(&dlg, Qt::Key_A, Qt::ControlModifier);
+  Key(dlg.lbPorts, Qt::Key_A, Qt::ControlModifier);  // the dialog sees it before the list
   EXPECT_EQ(dlg.lbPorts->item(1)->checkState(), Qt::Checked);
   dlg.pbPreviewClick();
   EXPECT_EQ(dlg.lbPage->text(), "Page 1 of 2");
