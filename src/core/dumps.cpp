@@ -3,6 +3,7 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <vector>
 
 #include "core/add_snap.h"
@@ -277,6 +278,14 @@ bool SaveDumps() {
 void LoadDumps() {
   const int quotes = LoadQuoteDump(ProgDir + "SDATA.DMP");
   const int news = LoadNewsDump(ProgDir + "SNEWS.DMP");
-  if (LogOn) WriteLog("Dumps loaded: " + std::to_string(quotes) + " quote records, " + std::to_string(news) + " news records");
+  if (LogOn) {
+    auto count = [](int n, const char* file, const char* what) {
+      std::error_code ec;
+      if (n >= 0) return std::to_string(n) + " " + what;
+      return std::filesystem::exists(ProgDir + file, ec) ? std::string(file) + " unreadable" : "no " + std::string(file);
+    };
+    WriteLog("Dumps loaded: " + count(quotes, "SDATA.DMP", "quote records") + ", " +
+             count(news, "SNEWS.DMP", "news records"));
+  }
   DumpLoadTime.store(MarketNow());
 }

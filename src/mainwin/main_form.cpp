@@ -1,5 +1,6 @@
 #include "mainwin/main_form.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -149,9 +150,7 @@ TmForm::TmForm() {
     PopupSymbol = s;
     PopSeeNewsClick();
   };
-  GridHooks.Popup = [this](const std::string&, const QPoint& at) {
-    if (PopMenu) PopMenu->popup(at);
-  };
+  GridHooks.Popup = [this](const std::string& symbol, const QPoint& at) { ShowPopMenu(symbol, at); };
   SetPendingHandler(1, [this](const std::string& symbols) {
     if (Grid && !symbols.empty()) Grid->ShowStocks(symbols);
   });
@@ -282,7 +281,8 @@ void TmForm::ReloadMenus() {
       continue;
     }
     const std::string cmd = e.Command;
-    PopMenu->addAction(QString::fromStdString(e.Caption), this, [this, cmd] { RunCommand(cmd); });
+    QAction* a = PopMenu->addAction(QString::fromStdString(e.Caption), this, [this, cmd] { RunCommand(cmd); });
+    a->setData(CommandNeedsSymbol(cmd));
   }
   menuBar()->clear();
   std::map<std::string, QMenu*> menus;
@@ -296,6 +296,15 @@ void TmForm::ReloadMenus() {
     const std::string cmd = e.Command;
     m->addAction(QString::fromStdString(e.Caption), this, [this, cmd] { RunCommand(cmd); });
   }
+}
+
+void TmForm::ShowPopMenu(const std::string& symbol, const QPoint& at) {
+  if (!PopMenu) return;
+  // A row without a symbol of its own offers only the commands that need none.
+  const bool hasSymbol = IsChartSymbol(symbol);
+  for (QAction* a : PopMenu->actions())
+    if (!a->isSeparator()) a->setEnabled(hasSymbol || !a->data().toBool());
+  PopMenu->popup(at);
 }
 
 void TmForm::BringToFront() {

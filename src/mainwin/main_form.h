@@ -68,6 +68,8 @@ public:
   // Runs a command text of the menu files.
   void RunCommand(const std::string& command);
   void ReloadMenus();
+  // The grid's pop-up menu for a row's symbol.
+  void ShowPopMenu(const std::string& symbol, const QPoint& at);
   // PopupSymbol, else the grid's current symbol; PopupSymbol is used once.
   std::string TakeCommandSymbol();
 

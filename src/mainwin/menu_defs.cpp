@@ -65,3 +65,10 @@ std::string MakeCommand(std::string_view keyword, std::string_view argument) {
   cmd += argument;
   return cmd;
 }
+
+bool CommandNeedsSymbol(std::string_view command) {
+  const std::string key = CommandKeyword(command);
+  if (key == "URL") return CommandArgument(command).find("##STOCKS##") != std::string::npos;
+  return key == "CHART" || key == "NEWS" || key == "HISTORY" || key == "PROPHET" || key == "ISLAND" ||
+         key == "RESEARCH";
+}

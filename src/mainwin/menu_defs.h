@@ -25,6 +25,9 @@ std::vector<MenuEntry> ParseMainMenu(std::string_view text);
 // case) and its argument (the rest).
 std::string CommandKeyword(std::string_view command);
 std::string CommandArgument(std::string_view command);
+// Whether the command acts on a symbol (the grid's or the pop-up symbol): disabled on rows
+// that hold none (a separator, "$CASH", "TOTAL", an empty row).
+bool CommandNeedsSymbol(std::string_view command);
 // A command text from a keyword and an argument.
 std::string MakeCommand(std::string_view keyword, std::string_view argument = {});
 

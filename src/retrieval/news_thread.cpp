@@ -1,5 +1,6 @@
 #include "retrieval/news_thread.h"
 
+#include <set>
 #include <vector>
 
 #include "core/indices.h"
@@ -136,7 +137,9 @@ void NewsThreadType::Execute() {
   } catch (...) {
   }
   int64_t nextRound = TickMs();
+  int64_t nextNewLook = 0;
   std::vector<std::string> round;
+  std::set<std::string> seen;  // symbols fetched (or tried) at least once in this run
   while (!Terminated()) {
     if (!EnsureSource()) {
       Sleep(1000);
@@ -148,6 +151,7 @@ void NewsThreadType::Execute() {
       round.pop_back();
     }
     if (!symbol.empty()) {
+      seen.insert(symbol);
       Fetch(symbol);
       continue;
     }
@@ -156,8 +160,19 @@ void NewsThreadType::Execute() {
       for (int i = StockTable.Count() - 1; i >= 0; --i) {
         const std::string& s = StockTable.Strings(i);
         if (IsValidSymbol(s) && !IsIndexSymbol(s)) round.push_back(s);
+        seen.insert(s);
       }
       continue;
+    }
+    // A symbol new to the table (the first refresh of a fresh folder brings them all) gets its
+    // news at once, not a whole interval later.
+    if (interval > 0 && TickMs() >= nextNewLook) {
+      nextNewLook = TickMs() + 2000;
+      for (int i = StockTable.Count() - 1; i >= 0; --i) {
+        const std::string s = StockTable.Strings(i);
+        if (IsValidSymbol(s) && !IsIndexSymbol(s) && !seen.count(s)) round.push_back(s);
+      }
+      if (!round.empty()) continue;
     }
     Sleep(250);
   }

@@ -3,8 +3,11 @@
 #include <QImage>
 #include <QPainter>
 
+#include <filesystem>
+
 #include "core/add_snap.h"
 #include "core/dumps.h"
+#include "core/log.h"
 #include "core/locks.h"
 #include "core/mini_chart.h"
 #include "core/news.h"
@@ -146,4 +149,19 @@ TEST(MiniChart, DrawsCollectedValuesAndNothingWithout) {
   };
   EXPECT_GT(render("MINI", 1), 40);
   EXPECT_EQ(render("NOMINI", 1), 0);
+}
+
+TEST(Dumps, LoadLogSaysWhatWasFound) {
+  namespace fs = std::filesystem;
+  LogOn = true;
+  StartLog();
+  fs::remove(ProgDir + "SDATA.DMP");
+  ASSERT_TRUE(WriteFileAtomic(ProgDir + "SNEWS.DMP", "not a dump"));
+  LoadDumps();
+  std::string log;
+  ASSERT_TRUE(ReadWholeFile(ProgDir + "stocks.log", log));
+  EXPECT_NE(log.find("Dumps loaded: no SDATA.DMP, SNEWS.DMP unreadable"), std::string::npos) << log;
+  EXPECT_EQ(log.find("-1"), std::string::npos);
+  fs::remove(ProgDir + "SNEWS.DMP");
+  LogOn = false;
 }

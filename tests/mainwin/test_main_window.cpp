@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QComboBox>
+#include <QMenu>
 #include <QDir>
 #include <QHeaderView>
 #include <QImage>
@@ -364,4 +366,32 @@ TEST(MainWindow, SizePlaceColumnWidthsAndSortOutliveARestart) {
   Ini().DeleteKey("Stocks", "SortCol");
   LiveSettings = GlobVars();
   LoadGlobVars(LiveSettings);
+}
+
+TEST(MainWindow, PopupCommandsNeedARowWithASymbol) {
+  EXPECT_TRUE(CommandNeedsSymbol("CHART........."));
+  EXPECT_TRUE(CommandNeedsSymbol("RESEARCH......http://h/?s=##STOCKS##"));
+  EXPECT_FALSE(CommandNeedsSymbol("URL...........http://h/"));
+  EXPECT_FALSE(CommandNeedsSymbol("REFRESH"));
+  ASSERT_TRUE(WriteFileAtomic(ProgDir + "popmenu.par", "Chart|CHART\n-|\nNews|NEWS\nRefresh|REFRESH\n"));
+  {
+    TmForm form;
+    auto enabled = [&] {
+      std::string out;
+      for (QAction* a : form.PopMenu->actions())
+        if (!a->isSeparator()) out += a->isEnabled() ? "Y" : "N";
+      return out;
+    };
+    for (const char* none : {"", "-----", "$CASH", "TOTAL", "total"}) {
+      GridHooks.Popup(none, QPoint(10, 10));
+      EXPECT_EQ(enabled(), "NNY") << none;
+      form.PopMenu->hide();
+    }
+    GridHooks.Popup("IBM", QPoint(10, 10));
+    EXPECT_EQ(enabled(), "YYY");
+    form.PopMenu->hide();
+    form.close();
+  }
+  std::filesystem::remove(ProgDir + "popmenu.par");
+  ShuttingDown = false;
 }

@@ -1,6 +1,7 @@
 // The news thread against the fake site, and the fundamentals thread's update and survey steps.
 #include <gtest/gtest.h>
 
+#include "core/add_snap.h"
 #include "core/market_clock.h"
 #include "core/news.h"
 #include "core/program_state.h"
@@ -45,6 +46,30 @@ TEST(NewsThread, FetchesTheForcedSymbolsAndLoadsItsSource) {
     LockHold hold(NfrcLock, "TEST");
     EXPECT_EQ(NewsForceList, "");
   }
+  ParamList = saved;
+}
+
+TEST(NewsThread, ASymbolNewToTheTableGetsItsNewsWithoutWaitingAnInterval) {
+  ASSERT_TRUE(TheFakeSite().Running());
+  InstallSiteFixture("fake.NWS", TheFakeSite().Port());
+  StringList saved = ParamList;
+  ParamList.Clear();
+  ParamList.Add("NEWSFILE=fake.nws");
+  ParamList.Add("NEWSINTERVAL=15");
+  ForgetNewsSource();
+  SnapData snap;
+  snap.Symbol = "NTOLD";
+  snap.Last = 5.0f;
+  snap.MarketDate = snap.QuoteTime = MarketNow();
+  ASSERT_GE(AddSnap(snap), 0);
+  NewsThreadType thread;
+  thread.Start();
+  // The round at start is over; the first refresh brings the next symbols only now.
+  ASSERT_EQ(WaitUntil([] { return Headlines("NTOLD") == 3; }, nullptr, 20000), WaitResult::Done);
+  snap.Symbol = "NTNEW";
+  ASSERT_GE(AddSnap(snap), 0);
+  EXPECT_EQ(WaitUntil([] { return Headlines("NTNEW") == 3; }, nullptr, 20000), WaitResult::Done);
+  EXPECT_TRUE(thread.Stop(20000));
   ParamList = saved;
 }
 
