@@ -322,7 +322,7 @@ void TdlgPrintPort::FormShow() {
       for (int i = 0; i < PortDefs.Count(); ++i) {
         auto* item = new QListWidgetItem(QString::fromStdString(PortDefName(PortDefs[i])), lbPorts);
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
-        item->setCheckState(i == CurPortIndex ? Qt::Checked : Qt::Unchecked);
+        item->setCheckState(i + 1 == CurPortIndex ? Qt::Checked : Qt::Unchecked);  // numbered from 1
       }
     }
   }

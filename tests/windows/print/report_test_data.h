@@ -37,7 +37,7 @@ inline void SetPortfolios(std::vector<PortType> ports) {
   {
     LockHold hold(PortLock, "TEST");
     PortList = std::move(ports);
-    CurPortIndex = 0;
+    CurPortIndex = 1;  // the main window shows the first
   }
   SavePortfolios();
 }
