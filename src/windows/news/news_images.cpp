@@ -1,6 +1,5 @@
 #include "windows/news/news_images.h"
 
-#include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
 #include <QTimer>
@@ -11,10 +10,8 @@ QImage DefaultBannerImage() {
   QImage image(468, 60, QImage::Format_RGB32);
   QPainter p(&image);
   p.setRenderHint(QPainter::Antialiasing);
-  QLinearGradient back(0, 0, 468, 0);
-  back.setColorAt(0, QColor(0, 0, 96));
-  back.setColorAt(1, QColor(0, 64, 128));
-  p.fillRect(image.rect(), back);
+  // Flat colours: the banner becomes a 256-colour image, where a gradient would band.
+  p.fillRect(image.rect(), QColor(0, 0, 112));
   // A rising quote line behind the name.
   QPainterPath line;
   line.moveTo(0, 50);

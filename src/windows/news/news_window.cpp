@@ -888,7 +888,7 @@ void TfrmNews::keyPressEvent(QKeyEvent* event) {
 }
 
 bool TfrmNews::eventFilter(QObject* object, QEvent* event) {
-  if (object == lbSymb && event->type() == QEvent::Wheel) {
+  if (object == lbSymb && event->type() == QEvent::Wheel && lbSymb->hasFocus()) {
     const int delta = static_cast<QWheelEvent*>(event)->angleDelta().y();
     const int row = lbSymb->currentRow();
     const int next = delta > 0 ? row - 1 : row + 1;

@@ -7,6 +7,7 @@
 
 #include "core/main_hooks.h"
 #include "core/url_launch.h"
+#include "retrieval/login_script.h"
 #include "windows/web/browser_window.h"
 #include "windows/web/url_launcher.h"
 #include "windows/web/web_login.h"
@@ -54,5 +55,8 @@ void InstallWeb(QWidget* mainWindow) {
   WhenMainWindowCloses(mainWindow, [] {
     if (frmIE) frmIE->close();
     ForgetLoginCookieHosts();
+    std::lock_guard lock(WebLoginMutex);
+    WebLoginUrl.clear();
+    WebLoginPage.clear();
   });
 }

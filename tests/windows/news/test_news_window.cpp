@@ -19,6 +19,7 @@
 
 #include "common/fake_site.h"
 #include "windows/browser/event_wait.h"
+#include "core/ad_locations.h"
 #include "core/locks.h"
 #include "core/news.h"
 #include "core/pending.h"
@@ -322,6 +323,59 @@ TEST_F(NewsWindowTest, ArticlesOpenInThePaneTheBrowserWindowOrOutside) {
   // Reopening restores the splitter.
   OpenNewsWindow("AAA");
   EXPECT_NEAR(frmNews->SplitPercent, split, 0.01);
+}
+
+TEST_F(NewsWindowTest, BannerRowWithAdsAndNoneWithout) {
+  OpenNewsWindow("AAA");
+  const int gridWithout = frmNews->tbNews->height();
+  EXPECT_FALSE(frmNews->SideAdsWanted);
+  EXPECT_FALSE(frmNews->panAd->isVisible());
+  delete frmNews.data();
+
+  const bool savedShowAds = ShowAds;
+  ShowAds = true;
+  {
+    std::lock_guard lock(AdLock);
+    for (int kind : {2, 48, 49, 50, 51, 52, 53}) {
+      AdTable[kind].Source = "127.0.0.1/banner.gif";
+      AdTable[kind].Location = kind;
+    }
+  }
+  OpenNewsWindow("AAA");
+  TfrmNews& w = *frmNews;
+  QCoreApplication::processEvents();
+  if (w.SideAdsWanted) {  // the screen is wide enough
+    EXPECT_TRUE(w.panAd->isVisible());
+    EXPECT_EQ(w.minimumSize(), QSize(555, 185));
+    EXPECT_EQ(w.tbNews->height(), gridWithout - 64);
+    int used = 0;
+    {
+      std::lock_guard lock(AdLock);
+      for (int i = 1; i <= AdLocationCount; ++i) used += AdLocUsed[i] ? 1 : 0;
+    }
+    EXPECT_EQ(used, 7);
+    // Every part shown stays inside the pane and clear of the others.
+    std::vector<QRect> parts;
+    for (QWidget* child : w.panNews->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+      if (child->isVisible() && child->geometry().top() >= w.panNews->height() - 66) parts.push_back(child->geometry());
+    for (size_t i = 0; i < parts.size(); ++i) {
+      EXPECT_TRUE(w.panNews->rect().contains(parts[i]));
+      for (size_t j = i + 1; j < parts.size(); ++j) EXPECT_FALSE(parts[i].intersects(parts[j]));
+    }
+    w.resize(1100, 560);
+    QCoreApplication::processEvents();
+    w.grab().save(QString::fromStdString(Screenshots() + "news_window_banners.png"));
+  }
+  w.close();
+  ASSERT_TRUE(SpinUntil([] { return frmNews.isNull(); }));
+  {
+    std::lock_guard lock(AdLock);
+    int used = 0;
+    for (int i = 1; i <= AdLocationCount; ++i) used += AdLocUsed[i] ? 1 : 0;
+    EXPECT_EQ(used, 0) << "closing gives every banner location back";
+    for (int kind : {2, 48, 49, 50, 51, 52, 53}) AdTable[kind] = GIFAdRec{};
+  }
+  ShowAds = savedShowAds;
 }
 
 }  // namespace

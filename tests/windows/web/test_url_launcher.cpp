@@ -15,6 +15,7 @@
 #include "core/settings_file.h"
 #include "core/text_helpers.h"
 #include "core/url_launch.h"
+#include "platform/messages.h"
 #include "platform/registry.h"
 #include "windows/web/url_launcher.h"
 #include "windows/web/web_install.h"
@@ -230,6 +231,22 @@ TEST_F(LaunchTest, RedirectsResolveToTheirFirstTarget) {
   EXPECT_EQ(resolved, site.Url("/missing"));
   ResolveRedirect("file:///etc/passwd", resolved);
   EXPECT_EQ(resolved, "file:///etc/passwd");
+
+  // Inside another wait of the main thread the platform refuses a second one: that is a
+  // failure, never a resolved address.
+  std::string nested = "unset";
+  bool ran = false;
+  WaitUntil(
+      [&] {
+        if (!ran) {
+          ran = true;
+          ResolveRedirect(site.Url("/redirect"), nested);
+        }
+        return true;
+      },
+      nullptr, 1000);
+  EXPECT_TRUE(ran);
+  EXPECT_EQ(nested, site.Url("/redirect"));
 
   // An ad that asks for it is resolved before the "DEFAULT" way opens it.
   {
