@@ -79,15 +79,27 @@ TEST(MyCriticalSection, ShutDownEndsWaitsWithoutTheReportAndTryNowNeverWaits) {
 TEST(MyCriticalSection, WaiterGetsTheLockOnceFreed) {
   MyCriticalSection cs("X");
   ASSERT_TRUE(cs.Enter("a"));
-  std::atomic<bool> got{false};
+  std::atomic<bool> started{false}, released{false}, got{false}, gotWhileHeld{false};
   std::thread t([&] {
+    started = true;
     LockHold hold(cs, "b");
+    gotWhileHeld = hold.Ok() && !released;
     got = hold.Ok();
   });
-  SleepMs(20);
+  while (!started) std::this_thread::yield();
+  // The waiter is inside Enter meanwhile; it must not get the lock while "a" holds it.
+  bool early = false;
+  for (const int64_t until = TickMs() + 50; TickMs() < until && !early;) {
+    early = got.load();
+    std::this_thread::yield();
+  }
+  EXPECT_FALSE(early);
+  EXPECT_EQ(cs.Owner(), "a");
+  released = true;
   cs.Leave();
   t.join();
   EXPECT_TRUE(got);
+  EXPECT_FALSE(gotWhileHeld);
   EXPECT_FALSE(cs.Busy());
 }
 

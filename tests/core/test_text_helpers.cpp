@@ -132,7 +132,9 @@ TEST(StreamToString, ReadsFromPositionAndRewinds) {
 
 TEST(VersionText, DigitsLetterAndPoints) {
   const std::pair<double, const char*> cases[] = {{2.501, "2.5.0a"}, {2.509, "2.5.0i"}, {2.5, "2.5.0"},
-                                                  {2.51, "2.5.1"},   {2.499, "2.4.9i"}, {3, "3.0.0"}};
+                                                  {2.51, "2.5.1"},   {2.499, "2.4.9i"}, {3, "3.0.0"},
+                                                  // Not exact in binary: 1.001 * 1000 is just below 1001.
+                                                  {1.001, "1.0.0a"}, {2.006, "2.0.0f"},  {4.012, "4.0.1b"}};
   for (const auto& [version, text] : cases) EXPECT_EQ(VersionText(version), text) << version;
 }
 

@@ -129,6 +129,28 @@ TEST(RefreshCycle, GroupsAreFetchedSideBySideWithinTheTimeOut) {
   std::remove((ProgDir + "slow.SDF").c_str());
 }
 
+TEST(RefreshCycle, ANoticeOnEveryGroupsPageIsShownOnce) {
+  FakeSite site;
+  ASSERT_TRUE(site.Running());
+  SetPortfolio("PORTM", 3);
+  std::string sdf = SiteFixtureText("fake.SDF", site.Port());
+  ReplaceAll(sdf, "SYMBOLLIMIT=25", "SYMBOLLIMIT=1", false);
+  ASSERT_TRUE(WriteFileAtomic(ProgDir + "notice.SDF", sdf));
+  auto s = std::make_shared<HTTPSite>();
+  std::string error;
+  LoadSiteFile("notice.SDF", *s, nullptr, error);
+  ASSERT_EQ(error, "");
+  FetchThread fetch;
+  fetch.Start(true);
+  int64_t took = 0;
+  const FetchOutcome o = RunOnePass(fetch, s, took);
+  EXPECT_EQ(o.Requests, 3);
+  EXPECT_EQ(Trim(o.Messages), "Site says: Quotes delayed 20 minutes");
+  LockHold hold(PortLock, "TEST");
+  PortList.clear();
+  std::remove((ProgDir + "notice.SDF").c_str());
+}
+
 TEST(RefreshCycle, ASiteThatIsDownLeavesTheLastUpdateAndSaysSinceWhen) {
   int port = 0;
   {
