@@ -190,9 +190,13 @@ TEST_F(BrowserControlTest, StopEndsAStalledLoad) {
   };
   control_->Navigate(site_->Url("/stall"));
   EXPECT_TRUE(control_->Busy());
-  // Stop only once the engine has the request under way, else there is nothing to stop yet.
-  QTimer::singleShot(300, control_, [this] { control_->Stop(); });
+  // A stop that comes before the engine has the request under way finds nothing to stop, so
+  // stop again until the load reports its end.
+  QTimer stopper;
+  QObject::connect(&stopper, &QTimer::timeout, control_, [this] { control_->Stop(); });
+  stopper.start(200);
   ASSERT_TRUE(SpinUntil([&] { return end.ended; }));
+  stopper.stop();
   EXPECT_FALSE(end.ok);
   EXPECT_FALSE(control_->Busy());
   control_->OnNavigateComplete2 = nullptr;
