@@ -915,6 +915,8 @@ bool TfrmNews::eventFilter(QObject* object, QEvent* event) {
 void TfrmNews::closeEvent(QCloseEvent* event) {
   FormClose();
   event->accept();
+  // Gone for the openers at once: a news command before the deferred delete makes a new window.
+  if (frmNews == this) frmNews = nullptr;
   deleteLater();
 }
 

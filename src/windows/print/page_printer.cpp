@@ -1,5 +1,6 @@
 #include "windows/print/page_printer.h"
 
+#include <QPaintEngine>
 #include <QPainter>
 #include <QPageLayout>
 #include <QPrinter>
@@ -44,16 +45,71 @@ void TRecordedPage::Replay(QPainter& painter) const {
         painter.drawPolygon(op.Points);
         painter.setBrush(Qt::NoBrush);
         break;
-      case PageOp::Picture:
-        painter.save();
-        op.Drawing->play(&painter);
-        painter.restore();
+      case PageOp::Polyline:
+        painter.setPen(QPen(op.Color, op.PenWidth, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        painter.drawPolyline(op.Points);
         break;
     }
   }
 }
 
 namespace {
+
+// Collects the lines a mini chart draws, so that they are recorded as page operations.
+class ChartCollector : public QPaintEngine {
+public:
+  ChartCollector() : QPaintEngine(QPaintEngine::AllFeatures) {}
+  bool begin(QPaintDevice*) override { return true; }
+  bool end() override { return true; }
+  void updateState(const QPaintEngineState& state) override {
+    if (state.state() & DirtyPen) pen_ = state.pen();
+    if (state.state() & DirtyTransform) transform_ = state.transform();
+  }
+  void drawPolygon(const QPointF* points, int count, PolygonDrawMode mode) override {
+    QPolygonF p;
+    for (int i = 0; i < count; ++i) p << transform_.map(points[i]);
+    if (mode != PolylineMode && count > 0) p << p.front();  // an outline closes
+    Lines.push_back({p, pen_.color()});
+  }
+  void drawLines(const QLineF* lines, int count) override {
+    for (int i = 0; i < count; ++i) Lines.push_back({QPolygonF{transform_.map(lines[i].p1()), transform_.map(lines[i].p2())}, pen_.color()});
+  }
+  void drawPixmap(const QRectF&, const QPixmap&, const QRectF&) override {}
+  Type type() const override { return QPaintEngine::User; }
+  std::vector<std::pair<QPolygonF, QColor>> Lines;
+
+private:
+  QPen pen_;
+  QTransform transform_;
+};
+
+class ChartDevice : public QPaintDevice {
+public:
+  explicit ChartDevice(const PrinterMetrics& m) : m_(m) {}
+  QPaintEngine* paintEngine() const override { return &engine_; }
+  ChartCollector& Collector() const { return engine_; }
+
+protected:
+  int metric(PaintDeviceMetric metric) const override {
+    switch (metric) {
+      case PdmWidth: return m_.PageWidth;
+      case PdmHeight: return m_.PageHeight;
+      case PdmDpiX: case PdmPhysicalDpiX: return m_.DpiX;
+      case PdmDpiY: case PdmPhysicalDpiY: return m_.DpiY;
+      case PdmWidthMM: return m_.PageWidth * 254 / m_.DpiX / 10;
+      case PdmHeightMM: return m_.PageHeight * 254 / m_.DpiY / 10;
+      case PdmDepth: return 32;
+      case PdmNumColors: return 1 << 24;
+      case PdmDevicePixelRatio: return 1;
+      case PdmDevicePixelRatioScaled: return static_cast<int>(QPaintDevice::devicePixelRatioFScale());
+      default: return 0;
+    }
+  }
+
+private:
+  PrinterMetrics m_;
+  mutable ChartCollector engine_;
+};
 
 // A printer of our own: the default printer, or a PDF printer on a machine without one.
 std::unique_ptr<QPrinter> MakeOwnPrinter() {
@@ -661,7 +717,7 @@ void TPagePrinter::DrawArrow(bool up, int cellX, int cellW, int pad, int cellTop
   const int L = cellX + cellW / 2 + pad - 2 * q, R = L + 4 * q;
   const int height = std::max(1, static_cast<int>(std::ceil(fm_->height())) - 4);
   const int T = (cellTop + cellBottom) / 2 - height / 2, B = T + height;
-  QPolygon p;
+  QPolygonF p;
   if (up)
     p << QPoint(L, T + 2 * q) << QPoint(L + 2 * q, T) << QPoint(R, T + 2 * q) << QPoint(R - q, T + 2 * q)
       << QPoint(R - q, B) << QPoint(L + q, B) << QPoint(L + q, T + 2 * q) << QPoint(L, T + 2 * q);
@@ -676,14 +732,19 @@ void TPagePrinter::DrawArrow(bool up, int cellX, int cellW, int pad, int cellTop
 }
 
 void TPagePrinter::DrawChart(const std::string& symbol, const QRect& rect) {
-  // Recorded as it is now, so the preview and every copy show the same chart.
-  auto pic = std::make_shared<QPicture>();
+  // Recorded as it is now, so the preview and every copy show the same chart; its line gets a
+  // width that shows on paper (a hundred-and-fiftieth of an inch).
+  ChartDevice device(metrics_);
   {
-    QPainter p(pic.get());
+    QPainter p(&device);
     DrawMiniChart(symbol, p, rect, 1);
   }
-  PageOp op;
-  op.Op = PageOp::Picture;
-  op.Drawing = std::move(pic);
-  Page().Ops.push_back(std::move(op));
+  for (auto& [points, color] : device.Collector().Lines) {
+    PageOp op;
+    op.Op = PageOp::Polyline;
+    op.Points = std::move(points);
+    op.Color = color;
+    op.PenWidth = std::max(1, metrics_.DpiY / 150);
+    Page().Ops.push_back(std::move(op));
+  }
 }

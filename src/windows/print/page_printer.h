@@ -5,7 +5,6 @@
 #include <QColor>
 #include <QFont>
 #include <QFontMetricsF>
-#include <QPicture>
 #include <QPolygon>
 #include <QScrollArea>
 
@@ -49,15 +48,14 @@ PrinterMetrics MetricsOf(QPrinter& printer);
 
 // One recorded drawing operation, in printer pixels from the printer's origin.
 struct PageOp {
-  enum Kind : unsigned char { Text, Line, Polygon, Picture } Op = Text;
+  enum Kind : unsigned char { Text, Line, Polygon, Polyline } Op = Text;
   int Font = -1;     // Text: index into the page's fonts
-  int PenWidth = 0;  // Line
+  int PenWidth = 0;  // Line, Polyline
   QPointF Pos;       // Text: baseline start; Line: first end
   QPointF End;       // Line: second end
   QColor Color;
   QString String;    // Text
-  QPolygon Points;   // Polygon
-  std::shared_ptr<QPicture> Drawing;  // Picture (a mini chart)
+  QPolygonF Points;  // Polygon (filled), Polyline (a mini chart's line)
 };
 
 class TRecordedPage {

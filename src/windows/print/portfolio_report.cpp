@@ -257,6 +257,9 @@ bool TPortfolioReport::GeneratePreview(const ReportChoices& choices) {
   pp_.SetMarginRight(MarginInches(choices.Options.MarRight));
   pp_.SetMarginBottom(MarginInches(choices.Options.MarBottom));
   pp_.Title = Branding.ProgFullName + " Printout";
+  // Every report starts from the same font, so its first page header never takes the size the
+  // previous report ended with (the 35-point notice, say).
+  pp_.SetFont(baseFont_);
   pp_.BeginDoc();
   try {
     bool printed = false;

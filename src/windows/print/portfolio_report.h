@@ -53,7 +53,8 @@ ReportTable BuildReportTable(const ReportInput& input, const std::function<doubl
 
 class TPortfolioReport {
 public:
-  TPortfolioReport(TPagePrinter& printer, TStockGrid& grid) : pp_(printer), grid_(grid) {}
+  // The printer's font now is the one every report starts from.
+  TPortfolioReport(TPagePrinter& printer, TStockGrid& grid) : pp_(printer), grid_(grid), baseFont_(printer.Font()) {}
   // Records every ticked portfolio (or the "Pick portfolio(s) to print." page) and shows page 1.
   // Throws what recording throws; the recording is ended either way. False when a report was
   // running already (the event processing of its waits let a second one in).
@@ -74,5 +75,6 @@ private:
   void FillGrid(int portNumber, size_t expectedRows);
   TPagePrinter& pp_;
   TStockGrid& grid_;
+  QFont baseFont_;
   bool running_ = false;
 };

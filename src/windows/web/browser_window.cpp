@@ -61,6 +61,8 @@ TfrmIE::TfrmIE(QWidget* owner) : QDialog(owner) {
     layout->addWidget(NoBrowserLabel, 1);
   }
   NavPan->Attach(WB);
+  // Without a browser there is nothing to log in at.
+  pbLoggedIn->setEnabled(WB != nullptr);
 
   Timer1 = new QTimer(this);
   Timer1->setInterval(1000);
@@ -177,7 +179,11 @@ bool TfrmIE::WBBeforeNavigate2(const std::string&) {
 void TfrmIE::done(int result) {
   FormClose();
   QDialog::done(result);
-  if (FreeOnClose) deleteLater();
+  if (FreeOnClose) {
+    // Gone for the openers at once: an article opened before the deferred delete gets a new window.
+    if (frmIE == this) frmIE = nullptr;
+    deleteLater();
+  }
 }
 
 void TfrmIE::FormClose() {

@@ -316,6 +316,7 @@ TEST_F(NewsWindowTest, ArticlesOpenInThePaneTheBrowserWindowOrOutside) {
   w.ApplyPaneLayout();
   const double split = w.SplitPercent;
   w.close();
+  EXPECT_TRUE(frmNews.isNull()) << "a closed window must not be reused before it is freed";
   ASSERT_TRUE(SpinUntil([] { return frmNews.isNull(); }));
   EXPECT_NEAR(Ini().ReadFloat("News", "NSPLIT", 0), split, 0.01);
   EXPECT_EQ(Ini().ReadInteger("News", "NWINW", 0), 760);

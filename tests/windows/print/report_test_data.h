@@ -10,7 +10,8 @@
 #include "core/settings_file.h"
 #include "grid/grid_views.h"
 
-inline void SeedQuote(const char* symbol, float last, float prev, float volume, const char* tick = "") {
+// A quote at the market clock's time, seconds later.
+inline void SeedQuote(const char* symbol, float last, float prev, float volume, const char* tick = "", int seconds = 0) {
   SnapData s;
   s.Symbol = symbol;
   s.Last = last;
@@ -19,7 +20,7 @@ inline void SeedQuote(const char* symbol, float last, float prev, float volume, 
   s.Bid = last - 0.05f;
   s.Ask = last + 0.05f;
   s.TickMark = tick;
-  s.MarketDate = s.QuoteTime = MarketNow();
+  s.MarketDate = s.QuoteTime = MarketNow() + seconds / 86400.0;
   AddSnap(s);
 }
 
@@ -52,7 +53,11 @@ inline PortType MakePort(const char* name, const char* id, std::vector<PortRowRe
 
 // Two portfolios and a view with the split, chart, tick and gap columns.
 inline void SeedReportData() {
+  SeedQuote("IBM", 123.0f, 120.0f, 1200000.0f, "D", -30);
+  SeedQuote("IBM", 124.0f, 120.0f, 1210000.0f, "U", -20);
+  SeedQuote("IBM", 122.5f, 120.0f, 1220000.0f, "D", -10);
   SeedQuote("IBM", 125.5f, 120.0f, 1234567.0f, "U");
+  SeedQuote("MSFT", 303.0f, 305.0f, 21000000.0f, "U", -30);
   SeedQuote("MSFT", 301.25f, 305.0f, 22000000.0f, "D");
   SeedQuote("ODD", 10.0f, 10.0f, 5.0f);
   SetPortfolios({MakePort("Tech", "TECH1", {Holding("IBM", 100, 100, "a|b {$PAGE} ##x **UP**"), Holding("-----"), Holding("MSFT", 10, 310)}),

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -109,9 +110,19 @@ TEST(PortfolioReport, TickedPortfoliosPrintFromTheHiddenGridUnknownNamesAreSkipp
   const auto& polygons = dev->Engine().Polygons;
   EXPECT_EQ(std::count_if(polygons.begin(), polygons.end(), [](const QPolygonF& p) { return p.size() == 8; }), 2);
 
-  // Each chart cell holds a recorded mini chart: IBM, MSFT and the TOTAL row's portfolio chart.
-  const auto& ops = pp.Pages()->front().Ops;
-  EXPECT_EQ(std::count_if(ops.begin(), ops.end(), [](const PageOp& op) { return op.Op == PageOp::Picture; }), 3);
+  // The chart cells hold their symbols' lines (IBM's four quotes, MSFT's two; the TOTAL row's
+  // portfolio has no collected values), inside the chart column and a visible width on paper.
+  std::vector<QPolygonF> charts;
+  for (const PageOp& op : pp.Pages()->front().Ops)
+    if (op.Op == PageOp::Polyline) {
+      charts.push_back(op.Points);
+      EXPECT_EQ(op.PenWidth, 4);
+    }
+  ASSERT_EQ(charts.size(), 2u);
+  EXPECT_EQ(charts[0].size(), 4);
+  EXPECT_EQ(charts[1].size(), 2);
+  EXPECT_LT(charts[0].boundingRect().width(), 1000);
+  EXPECT_GT(charts[0].boundingRect().left(), pp.MarginLeftPixels());
 
   // Sorted by "Symbol", largest first: MSFT before IBM.
   c.Portfolios = {"Tech"};
@@ -155,6 +166,11 @@ TEST(PortfolioReport, NothingTickedGivesThePickPageAndAPdfCarriesTheTitleBlock) 
   c.View = "Report";
   c.Portfolios = {"Tech"};
   ASSERT_TRUE(report.GeneratePreview(c));
+  // The next report's page header is back in the starting font, not the notice's 35 points.
+  const auto next = ReplayPage(pp, 1);
+  ASSERT_FALSE(next->Engine().Texts.empty());
+  EXPECT_EQ(next->Engine().Texts.front().Text, " Page: 1");
+  EXPECT_EQ(next->Engine().Texts.front().PixelSize, 83);  // 10 points at 600 dpi
   QTemporaryDir dir;
   printer->setOutputFileName(dir.filePath("report.pdf"));
   pp.ShowProgress = false;
@@ -167,6 +183,11 @@ TEST(PortfolioReport, NothingTickedGivesThePickPageAndAPdfCarriesTheTitleBlock) 
   EXPECT_TRUE(text.contains("Portfolio: \"Tech\""));
   EXPECT_TRUE(text.contains("Eastern Standard Time"));
   EXPECT_TRUE(text.contains("MSFT"));
+  // The first page as a picture, to look at.
+  const std::string shots = std::string(VN_BINARY_DIR) + "/screenshots";
+  QDir().mkpath(QString::fromStdString(shots));
+  QProcess::execute("pdftoppm", {"-png", "-r", "100", "-f", "1", "-l", "1", "-singlefile", dir.filePath("report.pdf"),
+                                 QString::fromStdString(shots + "/print_report_pdf_preview")});
 }
 
 TEST(PortfolioReport, ASecondReportOrARefusedWaitNeverLeavesRecordingOn) {

@@ -167,8 +167,8 @@ TEST_F(BrowserWindowTest, ArticlesReuseTheOneWindowAndClosingKeepsTheLastPage) {
   window->move(40, 50);
   const QRect placed = window->geometry();
   window->close();
+  EXPECT_TRUE(frmIE.isNull()) << "a closed window must not be reused before it is freed";
   ASSERT_TRUE(SpinUntil([&] { return window.isNull(); }));
-  EXPECT_TRUE(frmIE.isNull());
   {
     std::lock_guard lock(WebLoginMutex);
     EXPECT_NE(WebLoginPage.find("The full story of MSFT 2"), std::string::npos);
@@ -185,6 +185,7 @@ TEST(BrowserWindowNoEngine, OpensAndSaysWhatIsMissing) {
     EXPECT_EQ(window.WB, nullptr);
     ASSERT_NE(window.NoBrowserLabel, nullptr);
     EXPECT_NE(window.NoBrowserLabel->text().indexOf("not available"), -1);
+    EXPECT_FALSE(window.pbLoggedIn->isEnabled());
     window.StartUrl = "http://127.0.0.1:1/";
     window.show();
     EXPECT_FALSE(window.NavPan->pbNavStop->isEnabled());
