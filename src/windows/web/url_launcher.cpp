@@ -68,7 +68,11 @@ std::string DefaultSystemBrowserCommand() {
 
 LauncherPlatform Launcher{
     [](const std::string& url) { return DesktopOpenUrl && DesktopOpenUrl(url); },
-    DefaultSystemBrowserCommand,
+    [] {
+      // Looked up once: the desktop's answer can take a while, and the click waits for it.
+      static const std::string command = DefaultSystemBrowserCommand();
+      return command;
+    },
     [] { return Trim(RegistryStore::CurrentUser().ReadString(RegKeyPath, "DefBrowser")); },
     [](const std::string& program, const std::vector<std::string>& args) {
       QStringList list;
