@@ -68,7 +68,7 @@ void KeepBest(Result& r, double t0, double t1, double t2) {
 std::unique_ptr<QPrinter> PdfPrinter(const QString& file) {
   auto p = std::make_unique<QPrinter>(QPrinter::HighResolution);
   p->setOutputFormat(QPrinter::PdfFormat);
-  p->setResolution(600);
+  p->setResolution(300);  // as the program's own PDF printer
   p->setPageSize(QPageSize(QPageSize::Letter));
   p->setPageMargins(QMarginsF(0, 0, 0, 0), QPageLayout::Millimeter);
   p->setOutputFileName(file);
