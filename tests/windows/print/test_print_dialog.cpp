@@ -13,6 +13,7 @@
 #include <QSlider>
 #include <QSpinBox>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QToolButton>
 
 #include "core/main_hooks.h"
@@ -146,6 +147,24 @@ TEST(PrintDialog, FirstOpeningUsesDefaultsShowsThePreviewAndKeepsTheChoices) {
   dlg.AskPdfFileName = [](const std::string&) { return std::string(); };
   dlg.pbPrintItClick();
   EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"portfolios.pdf"});
+
+  // Edit Views opens the preferences on their Views page; closing them rebuilds the preview.
+  QWidget* seen = nullptr;
+  QTimer closer;
+  QObject::connect(&closer, &QTimer::timeout, [&] {
+    if (QWidget* w = QApplication::activeModalWidget(); w && w != &dlg) {
+      seen = w;
+      w->close();
+    }
+  });
+  closer.start(20);
+  dlg.ChoiceChanged();
+  dlg.pbEditViewsClick();
+  closer.stop();
+  EXPECT_NE(seen, nullptr);
+  EXPECT_FALSE(dlg.pbPreview->isEnabled());
+  EXPECT_EQ(dlg.cmbViews->currentText(), "Report");
+  EXPECT_EQ(dlg.PP->PageCount(), 2);
 
   // Closing keeps every choice in section "Print".
   dlg.udFont->setValue(12);
