@@ -12,13 +12,12 @@
 
 #include "core/log.h"
 #include "core/program_state.h"
-#include "core/result_slots.h"
 #include "core/settings_file.h"
 #include "core/sites.h"
-#include "retrieval/http_engine.h"
 #include "retrieval/param_files.h"
 #include "retrieval/site_files.h"
 #include "retrieval/site_script.h"
+#include "windows/dialogs/dialog_fetch.h"
 #include "windows/dialogs/lookup_search.h"
 #include "windows/dialogs/quit_watch.h"
 
@@ -29,7 +28,6 @@ std::string TdlgLookup::LastLookupPage;
 
 namespace {
 QString Q(const std::string& s) { return QString::fromStdString(s); }
-constexpr int LookupWaitMs = 61000;  // the request's own time-out is 60 s
 }  // namespace
 
 bool LoadLookupSource() {
@@ -211,18 +209,8 @@ void TdlgLookup::pbSearchClick() {
 
   const LookupRequest req = BuildLookupRequest(LookupParams, terms);
   std::string page;
-  bool failed = true;
-  if (const int slot = AllocHRes('P')) {
-    std::string name;
-    int requestSlot = 0;
-    GetHttp(nullptr, 0, -1, slot, req.Method, req.Host, req.Path, req.ExtraHeader, req.PostData, "", "", 80, false,
-            false, false, 60, requestSlot, "***", false, false, 0, name);
-    const WaitResult waited = WaitForSlot(slot, &LookupCancelled, LookupWaitMs);
-    CollectHttp(name, -1);
-    page = GetHRes(slot);
-    failed = waited != WaitResult::Done || page == "ERR";
-    FreeHRes(slot);
-  }
+  const bool failed = !FetchDialogPage('P', req.Method, req.Host, req.Path, req.ExtraHeader, req.PostData,
+                                       &LookupCancelled, page);
   searching_ = false;
   if (!isVisible()) return;  // closed meanwhile: nothing left to show
   pbCancelLookup->hide();

@@ -21,11 +21,10 @@
 #include "core/log.h"
 #include "core/market_clock.h"
 #include "core/program_state.h"
-#include "core/result_slots.h"
 #include "retrieval/fund_thread.h"
-#include "retrieval/http_engine.h"
 #include "retrieval/param_files.h"
 #include "platform/registry.h"
+#include "windows/dialogs/dialog_fetch.h"
 #include "windows/dialogs/dialog_messages.h"
 #include "windows/dialogs/quit_watch.h"
 
@@ -42,7 +41,6 @@ void Fill(QComboBox* box, const std::vector<std::string>& items) {
 
 constexpr int CheckTags[] = {11, 12, 21, 22, 31, 32, 33};
 constexpr const char* CheckTexts[] = {"Yes", "No", "Yes", "No", "Work", "Home", "School"};
-constexpr int SendWaitMs = 61000;  // the request's own time-out is 60 s
 }  // namespace
 
 TdlgSurvey::TdlgSurvey(QWidget* parent) : QDialog(parent) {
@@ -300,19 +298,10 @@ bool SendSurveyAnswer(const std::string& query) {
     WriteLog("No SURVEYURL in params.par: the survey answer stays unsent");
     return false;
   }
-  const int slot = AllocHRes('S');
-  if (!slot) return false;
-  std::string name;
-  int requestSlot = 0;
   const std::string full = url + (url.find('?') == std::string::npos ? "?" : "&") + query;
   const size_t pathAt = full.find('/', full.find("://") == std::string::npos ? 0 : full.find("://") + 3);
   const std::string host = pathAt == std::string::npos ? full : full.substr(0, pathAt);
   const std::string path = pathAt == std::string::npos ? "/" : full.substr(pathAt);
-  GetHttp(nullptr, 0, -1, slot, "GET", host, path, "", "", "", "", 80, false, false, false, 60, requestSlot, "***", false,
-          false, 0, name);
-  const WaitResult waited = WaitForSlot(slot, nullptr, SendWaitMs);
-  CollectHttp(name, -1);
-  const std::string reply = GetHRes(slot);
-  FreeHRes(slot);
-  return waited == WaitResult::Done && reply != "ERR";
+  std::string reply;
+  return FetchDialogPage('S', "GET", host, path, "", "", nullptr, reply);
 }

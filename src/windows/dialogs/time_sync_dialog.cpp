@@ -14,16 +14,14 @@
 #include "core/log.h"
 #include "core/market_clock.h"
 #include "core/program_state.h"
-#include "core/result_slots.h"
 #include "core/settings_file.h"
-#include "retrieval/http_engine.h"
+#include "windows/dialogs/dialog_fetch.h"
 #include "windows/dialogs/quit_watch.h"
 #include "windows/dialogs/time_sync.h"
 
 namespace {
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 constexpr const char* Shown = "mmm d, yyyy hh:mm:ss";
-constexpr int ClockWaitMs = 61000;  // the request's own time-out is 60 s
 constexpr size_t StatusPageChars = 80;
 
 QLabel* ValueLabel(QWidget* parent) {
@@ -138,20 +136,10 @@ void TftmSync::SetStatus(const std::string& text) {
 }
 
 bool TftmSync::FetchClockPage(const std::string& host, const char* path, std::string& page, TDateTime& received) {
-  page.clear();
-  const int slot = AllocHRes('Y');
-  if (!slot) return false;
-  std::string name;
-  int requestSlot = 0;
   FetchStart = LocalNow();
-  GetHttp(nullptr, 0, -1, slot, "GET", host, path, "Content-type: html/text", "", "", "", 80, false, false, false, 60,
-          requestSlot, "***", false, false, 0, name);
-  const WaitResult waited = WaitForSlot(slot, &SyncCancelled, ClockWaitMs);
+  const bool ok = FetchDialogPage('Y', "GET", host, path, "Content-type: html/text", "", &SyncCancelled, page);
   received = LocalNow();
-  CollectHttp(name, -1);
-  page = GetHRes(slot);
-  FreeHRes(slot);
-  return waited == WaitResult::Done && page != "ERR";
+  return ok;
 }
 
 void TftmSync::TraceReading(const MasterReading& r) {
