@@ -27,6 +27,22 @@ PrinterMetrics MetricsOf(QPrinter& printer) {
   return m;
 }
 
+int PageDeviceMetric(QPaintDevice::PaintDeviceMetric metric, const PrinterMetrics& m) {
+  switch (metric) {
+    case QPaintDevice::PdmWidth: return m.PageWidth;
+    case QPaintDevice::PdmHeight: return m.PageHeight;
+    case QPaintDevice::PdmDpiX: case QPaintDevice::PdmPhysicalDpiX: return m.DpiX;
+    case QPaintDevice::PdmDpiY: case QPaintDevice::PdmPhysicalDpiY: return m.DpiY;
+    case QPaintDevice::PdmWidthMM: return m.PageWidth * 254 / m.DpiX / 10;
+    case QPaintDevice::PdmHeightMM: return m.PageHeight * 254 / m.DpiY / 10;
+    case QPaintDevice::PdmDepth: return 32;
+    case QPaintDevice::PdmNumColors: return 1 << 24;
+    case QPaintDevice::PdmDevicePixelRatio: return 1;
+    case QPaintDevice::PdmDevicePixelRatioScaled: return static_cast<int>(QPaintDevice::devicePixelRatioFScale());
+    default: return 0;
+  }
+}
+
 void TRecordedPage::Replay(QPainter& painter) const {
   for (const PageOp& op : Ops) {
     switch (op.Op) {
@@ -90,21 +106,7 @@ public:
   ChartCollector& Collector() const { return engine_; }
 
 protected:
-  int metric(PaintDeviceMetric metric) const override {
-    switch (metric) {
-      case PdmWidth: return m_.PageWidth;
-      case PdmHeight: return m_.PageHeight;
-      case PdmDpiX: case PdmPhysicalDpiX: return m_.DpiX;
-      case PdmDpiY: case PdmPhysicalDpiY: return m_.DpiY;
-      case PdmWidthMM: return m_.PageWidth * 254 / m_.DpiX / 10;
-      case PdmHeightMM: return m_.PageHeight * 254 / m_.DpiY / 10;
-      case PdmDepth: return 32;
-      case PdmNumColors: return 1 << 24;
-      case PdmDevicePixelRatio: return 1;
-      case PdmDevicePixelRatioScaled: return static_cast<int>(QPaintDevice::devicePixelRatioFScale());
-      default: return 0;
-    }
-  }
+  int metric(PaintDeviceMetric metric) const override { return PageDeviceMetric(metric, m_); }
 
 private:
   PrinterMetrics m_;

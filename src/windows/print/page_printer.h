@@ -5,6 +5,7 @@
 #include <QColor>
 #include <QFont>
 #include <QFontMetricsF>
+#include <QPaintDevice>
 #include <QPolygon>
 #include <QScrollArea>
 
@@ -45,6 +46,8 @@ struct PrinterMetrics {
   int OffsetX = 0, OffsetY = 0;             // the unprintable offsets (the printer's origin)
 };
 PrinterMetrics MetricsOf(QPrinter& printer);
+// What a paint device of a page of that printer reports (for devices that collect drawing).
+int PageDeviceMetric(QPaintDevice::PaintDeviceMetric metric, const PrinterMetrics& m);
 
 // One recorded drawing operation, in printer pixels from the printer's origin.
 struct PageOp {

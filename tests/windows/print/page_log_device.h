@@ -7,6 +7,8 @@
 
 #include <vector>
 
+#include "windows/print/page_printer.h"
+
 struct LoggedText {
   QPointF Pos;
   QString Text;
@@ -66,18 +68,11 @@ public:
 
 protected:
   int metric(PaintDeviceMetric m) const override {
-    switch (m) {
-      case PdmWidth: return size_.width();
-      case PdmHeight: return size_.height();
-      case PdmDpiX: case PdmDpiY: case PdmPhysicalDpiX: case PdmPhysicalDpiY: return dpi_;
-      case PdmDepth: return 32;
-      case PdmWidthMM: return size_.width() * 254 / dpi_ / 10;
-      case PdmHeightMM: return size_.height() * 254 / dpi_ / 10;
-      case PdmNumColors: return 1 << 24;
-      case PdmDevicePixelRatio: return 1;
-      case PdmDevicePixelRatioScaled: return static_cast<int>(QPaintDevice::devicePixelRatioFScale());
-      default: return 0;
-    }
+    PrinterMetrics page;
+    page.DpiX = page.DpiY = dpi_;
+    page.PageWidth = size_.width();
+    page.PageHeight = size_.height();
+    return PageDeviceMetric(m, page);
   }
 
 private:
