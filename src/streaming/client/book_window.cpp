@@ -142,7 +142,7 @@ TfrmIStream::TfrmIStream(QWidget* parent) : QWidget(parent, Qt::Window) {
   }
   resize(std::clamp(w, 200, 4000), std::clamp(h, 150, 4000));
 
-  streamer_ = std::make_unique<TZeruvStreamer>();
+  streamer_ = std::make_shared<TZeruvStreamer>();
   streamer_->window = this;
   streamer_->LoadSite("IsldStr.Par");
   openBooks.emplace_back(this);
@@ -204,8 +204,13 @@ void TfrmIStream::pbStartClick() {
   if (!streamer_) return;
   if (pbStart->text() == "Start") {
     streamer_->Stop();
+    // The login check processes events: the window may close meanwhile, the streamer stays.
+    std::shared_ptr<TZeruvStreamer> keep = streamer_;
+    QPointer<TfrmIStream> self(this);
+    const bool started = !symbol_.empty() && keep->Start(symbol_);
+    if (!self || closed_) return;
     // A start that failed leaves the button at "Start".
-    if (!symbol_.empty() && streamer_->Start(symbol_)) pbStart->setText("Stop");
+    if (started) pbStart->setText("Stop");
   } else {
     streamer_->Stop();
     pbStart->setText("Start");

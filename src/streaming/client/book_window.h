@@ -58,7 +58,7 @@ private:
   void SetLight(QFrame* light, TColor color);
   void Shutdown();
 
-  std::unique_ptr<TZeruvStreamer> streamer_;
+  std::shared_ptr<TZeruvStreamer> streamer_;
   BookModel book_;
   std::string symbol_;
   int32_t highlighted_ = -1;

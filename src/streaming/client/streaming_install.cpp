@@ -22,7 +22,7 @@ namespace {
 
 // The main window's streaming object and what it was last started with.
 struct MainStreaming {
-  std::unique_ptr<TZeruvStreamer> Streamer;
+  std::shared_ptr<TZeruvStreamer> Streamer;
   std::string AppliedKey;  // site file, symbols and login of the last start ("" = stopped)
   std::string LoadedFile;
   bool LoginAsked = false;
@@ -62,7 +62,9 @@ void UpdateMainStreaming(bool start) {
     m.LoadedFile = file;
     m.Streamer->LoadSite(file);
   }
-  m.Streamer->Start(symbols);
+  // The login check processes events: the main window may go meanwhile, the streamer stays.
+  std::shared_ptr<TZeruvStreamer> keep = m.Streamer;
+  keep->Start(symbols);
 }
 
 void CheckMainStreaming() {
@@ -93,7 +95,7 @@ void InstallStreaming(QWidget* mainWindow) {
   if (mainStreaming) mainStreaming->Streamer->window = nullptr;
   delete mainStreaming;
   MainStreaming* mine = mainStreaming = new MainStreaming;
-  mine->Streamer = std::make_unique<TZeruvStreamer>();
+  mine->Streamer = std::make_shared<TZeruvStreamer>();
   mine->Streamer->window = mainWindow;
   // The streaming object goes with its main window, posting nothing to it on the way.
   QObject::connect(mainWindow, &QObject::destroyed, [mine] {

@@ -367,7 +367,7 @@ bool TZeruvStreamer::Start(const std::string& symbols) {
   if (busy) return false;  // a Start waiting for its login check is under way
   busy = true;
   cancelLogin = false;
-  Stop();
+  StopThreads();
 
   // The name and password are taken now: the login dialog may change the site's meanwhile.
   if (CurSite) {
@@ -394,7 +394,7 @@ bool TZeruvStreamer::Start(const std::string& symbols) {
     CollectHttp(request, -1);
     answer = w == WaitResult::Done ? GetHRes(slot) : std::string("ERR");
     FreeHRes(slot);
-    if (w != WaitResult::Done) {
+    if (w != WaitResult::Done || cancelLogin) {
       WriteLog("Streaming login check ended without an answer");
       busy = false;
       return false;
@@ -430,6 +430,12 @@ bool TZeruvStreamer::Start(const std::string& symbols) {
 }
 
 void TZeruvStreamer::Stop() {
+  cancelLogin = true;
+  StopThreads();
+  if (QObject* w = window.load(); w && CallbackMsg) PostWindowMessage(w, CallbackMsg, 0, 1);
+}
+
+void TZeruvStreamer::StopThreads() {
   // Every thread is told first, so that they end their requests side by side.
   for (int i = 1; i <= threadCount_; ++i) {
     TStreamer* t = threads_[static_cast<size_t>(i)].get();
@@ -438,7 +444,6 @@ void TZeruvStreamer::Stop() {
   }
   for (int i = 1; i <= threadCount_; ++i) threads_[static_cast<size_t>(i)].reset();
   threadCount_ = 0;
-  if (QObject* w = window.load(); w && CallbackMsg) PostWindowMessage(w, CallbackMsg, 0, 1);
 }
 
 void TZeruvStreamer::CheckTimeouts() {

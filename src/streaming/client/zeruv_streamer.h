@@ -96,8 +96,11 @@ public:
   // Loads the streaming site file from the program folder (stopping first). False when it
   // could not be loaded or names no usable channels.
   bool LoadSite(const std::string& fileName);
-  // Starts streaming the "+"-separated symbols; false when nothing streams.
+  // Starts streaming the "+"-separated symbols; false when nothing streams. It may wait for the
+  // login check with events processed: an owner that can go meanwhile holds the streamer by a
+  // shared pointer across the call.
   bool Start(const std::string& symbols);
+  // Stops every thread (and a login check under way) and posts (0, 1).
   void Stop();
   // From the owner's timer: wakes stopped threads after 10 s, reconnects stalled ones.
   void CheckTimeouts();
@@ -124,6 +127,8 @@ public:
   int64_t RecordCount() const;
 
 private:
+  void StopThreads();
+
   std::shared_ptr<HTTPSite> site_;
   ChannelTable channels_;
   std::array<std::unique_ptr<TStreamer>, MaxStreamThreads + 1> threads_;

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QHeaderView>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTimer>
@@ -130,4 +131,23 @@ TEST(BookWindow, FailedStartLeavesStart) {
   w->pbStartClick();  // no symbol yet
   EXPECT_EQ(w->pbStart->text(), "Start");
   w->close();
+}
+
+// Closing the window while its login check waits ends the check; nothing of the window or its
+// streamer is used afterwards.
+TEST(BookWindow, ClosedDuringTheLoginCheck) {
+  CallbackMsg = RegisterWindowMessage("VNCallback");
+  StreamerMessageHook = [](const std::string&, const std::string&) {};
+  WriteStreamSite("IsldStr.Par", "/stream?book=1&s=##STOCKS##&tag=slow", true);
+  CurSite = std::make_shared<HTTPSite>();
+  CurSite->EnteredLogin = "slow";
+  QPointer<TfrmIStream> w = new TfrmIStream;
+  w->show();
+  w->SetSymbol("SLOW");
+  QTimer::singleShot(100, w, [w] { w->close(); });
+  w->pbStartClick();
+  WaitAndPump(20);
+  EXPECT_TRUE(!w || w->isHidden());
+  EXPECT_EQ(StreamCount("slow"), 0);
+  CurSite.reset();
 }
