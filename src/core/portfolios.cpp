@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <unordered_set>
 
 #include "core/locks.h"
 #include "core/log.h"
@@ -274,14 +275,12 @@ void GetPortSymbols(std::string_view id, std::string& out) {
 void GetPortSymbolsLocked(std::string_view id, std::string& out) {
   out.clear();
   id = id.substr(0, 255);
-  StringList seen;
-  seen.SetCaseSensitive(true);
+  std::unordered_set<std::string_view> seen;  // a large portfolio is walked once
   for (const PortType& p : PortList) {
     if (p.Id != id) continue;
     for (const PortRowRec& r : p.Rows) {
       if (IsDashesOnly(r.Symbol) || SameText(r.Symbol, "$CASH")) continue;
-      if (seen.IndexOf(r.Symbol) >= 0) continue;
-      seen.Add(r.Symbol);
+      if (!seen.insert(r.Symbol).second) continue;
       if (!out.empty()) out += ',';
       out += r.Symbol;
     }

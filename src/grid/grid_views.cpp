@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <charconv>
+#include <unordered_set>
 
 #include "core/log.h"
 #include "core/settings_file.h"
@@ -56,6 +57,8 @@ void LoadViews() {
   ViewColumnSets.push_back(ParseViewColumns(DefaultViewText));
   StringList lines;
   if (IniFile_) Ini().ReadSectionValues("Views", lines);
+  // Names seen so far, upper-cased: a long section loads in one pass.
+  std::unordered_set<std::string> seen{"DEFAULT"};
   for (int i = 0; i < lines.Count(); ++i) {
     std::string name = Trim(lines.Names(i));
     if (name.empty()) continue;
@@ -64,7 +67,7 @@ void LoadViews() {
       if (!cols.empty()) ViewColumnSets[0] = std::move(cols);
       continue;
     }
-    if (ViewNames.IndexOf(name) >= 0) continue;
+    if (!seen.insert(UpperCase(name)).second) continue;
     ViewNames.Add(name);
     ViewColumnSets.push_back(std::move(cols));
   }

@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <condition_variable>
 #include <optional>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "core/branding.h"
 #include "core/locks.h"
@@ -215,9 +217,10 @@ protected:
 
 private:
   void Fill(const TStockGrid::FillRequest& req) {
-    if (!req.All && std::none_of(req.Rows.begin(), req.Rows.end(), [&](const PortRowRec& r) {
-          return std::any_of(req.Symbols.begin(), req.Symbols.end(), [&](const std::string& s) { return SameText(r.Symbol, s); });
-        }))
+    std::unordered_set<std::string> wanted;  // upper-cased symbols of a partial fill
+    for (const std::string& sym : req.Symbols) wanted.insert(UpperCase(sym));
+    auto isWanted = [&](const std::string& sym) { return wanted.count(UpperCase(sym)) > 0; };
+    if (!req.All && std::none_of(req.Rows.begin(), req.Rows.end(), [&](const PortRowRec& r) { return isWanted(r.Symbol); }))
       return;
     // A partial fill still collects every row: the TOTAL row sums them all.
     std::vector<GridRowData> data;
@@ -233,10 +236,7 @@ private:
       return;
     }
     if (!req.All) {
-      std::erase_if(data, [&](const GridRowData& r) {
-        return !r.IsTotal &&
-               std::none_of(req.Symbols.begin(), req.Symbols.end(), [&](const std::string& s) { return SameText(r.Symbol, s); });
-      });
+      std::erase_if(data, [&](const GridRowData& r) { return !r.IsTotal && !isWanted(r.Symbol); });
     }
     if (req.All && req.SortKind >= 0) SortRows(data, req.SortKind, req.Down);
     TStockGrid::FillResult res;
@@ -381,10 +381,10 @@ void TStockGrid::GetPort(std::string& symbols) {
       if (const PortType* p = PortAt(PortNumber)) rows = p->Rows;
     }
   }
-  std::vector<std::string> seen;
+  std::unordered_set<std::string> seen;  // upper-cased: a large portfolio is walked once
   symbols.clear();
   for (const PortRowRec& r : rows) {
-    if (!IsChartSymbol(r.Symbol) || !AddUniqueSymbol(seen, r.Symbol)) continue;
+    if (!IsChartSymbol(r.Symbol) || !seen.insert(UpperCase(r.Symbol)).second) continue;
     if (!symbols.empty()) symbols += ',';
     symbols += r.Symbol;
   }
@@ -452,10 +452,16 @@ void TStockGrid::ApplyFill(const FillRequest& req, FillResult& res) {
   }
   // Same rows (or only the queued symbols' rows): repaint the cells whose text changed, and
   // the pictures, which change without a text.
+  // Many queued symbols: their rows are looked up once, not by a walk per symbol.
+  std::unordered_map<std::string, std::vector<size_t>> rowsOf;
+  if (!req.All && res.Texts.size() > 16)
+    for (size_t r = 0; r < model_->Symbols.size(); ++r) rowsOf[UpperCase(model_->Symbols[r])].push_back(r);
   for (size_t i = 0; i < res.Texts.size(); ++i) {
     std::vector<size_t> targets;
     if (req.All) {
       targets.push_back(i);
+    } else if (!rowsOf.empty()) {
+      if (auto it = rowsOf.find(UpperCase(res.Symbols[i])); it != rowsOf.end()) targets = it->second;
     } else {
       for (size_t r = 0; r < model_->Symbols.size(); ++r)
         if (SameText(model_->Symbols[r], res.Symbols[i])) targets.push_back(r);
