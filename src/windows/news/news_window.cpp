@@ -405,7 +405,10 @@ void TfrmNews::showEvent(QShowEvent* event) {
 }
 
 void TfrmNews::FormShow() {
-  bannerGif_->Assign(DefaultBannerImage());
+  if (!bannerLoaded_) {
+    bannerLoaded_ = true;
+    bannerGif_->Assign(DefaultBannerImage());
+  }
   BuildSymbolList();
   ShowHeadlines();
   FormResize();
@@ -431,24 +434,30 @@ void TfrmNews::BuildSymbolList() {
   TakeHandOver(NewsHandOver, ignored, true);  // only changes after this moment are handed over
   newestUnread_.assign(std::min<size_t>(symbols.size(), SymbolBitCount), 0.0);
   SymbolBits[NewsSymbolBits].reset();
+  for (size_t n = 0; n < symbols.size() && n < SymbolBitCount; ++n) {
+    TDateTime lastCheck = 0, unread = 0;
+    const int flag = GetNewsInfo(symbols[n], lastCheck, unread);
+    newestUnread_[n] = unread;
+    SymbolBits[NewsSymbolBits][n] = flag != 0;
+  }
+  // Items keep their number in the table's order; they are added in sorted order, which the
+  // list's sorting then keeps.
+  std::vector<int> order(symbols.size());
+  for (size_t n = 0; n < order.size(); ++n) order[n] = static_cast<int>(n);
+  std::sort(order.begin(), order.end(), [&](int a, int b) { return symbols[a] < symbols[b]; });
+  lbSymb->setUpdatesEnabled(false);
   lbSymb->setSortingEnabled(false);
   lbSymb->clear();
   items_.clear();
   lastRepainted_ = nullptr;
-  for (size_t n = 0; n < symbols.size(); ++n) {
-    auto* item = new QListWidgetItem(QString::fromStdString(symbols[n]));
-    item->setData(kObjectRole, static_cast<int>(n));
+  for (int n : order) {
+    auto* item = new QListWidgetItem(QString::fromStdString(symbols[static_cast<size_t>(n)]));
+    item->setData(kObjectRole, n);
     lbSymb->addItem(item);
-    items_[symbols[n]] = item;
-    if (n < SymbolBitCount) {
-      TDateTime lastCheck = 0, unread = 0;
-      const int flag = GetNewsInfo(symbols[n], lastCheck, unread);
-      newestUnread_[n] = unread;
-      SymbolBits[NewsSymbolBits][n] = flag != 0;
-    }
+    items_[symbols[static_cast<size_t>(n)]] = item;
   }
   lbSymb->setSortingEnabled(true);
-  lbSymb->sortItems();
+  lbSymb->setUpdatesEnabled(true);
   if (!CurrentSymbol.empty()) {
     auto it = items_.find(CurrentSymbol);
     if (it != items_.end()) lbSymb->setCurrentItem(it->second);

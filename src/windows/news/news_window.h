@@ -134,6 +134,7 @@ private:
   bool shown_ = false;
   bool closed_ = false;
   bool listPending_ = false;
+  bool bannerLoaded_ = false;
   int tick_ = 0;
   int resizeCount_ = 0;
   int handOverRepaints_ = 0;
