@@ -69,7 +69,7 @@ protected:
   static void SetUpTestSuite() {
     site_ = new FakeSite("news");
     HaveIE4 = BrowserControlAvailable();
-    for (const char* s : {"AAA", "BBB", "TOTAL", "IBM", "MSFT", "-----"}) AddSymbol(s);
+    for (const char* s : {"AAA", "BBB", "TOTAL", "IBM", "MSFT", "-----", "AAB"}) AddSymbol(s);
     AddHeadline("AAA", "AAA beats estimates", site_->Url("/article/AAA/1"), "Wire 1", 10);
     AddHeadline("AAA", "", site_->Url("/article/AAA/2"), "Wire 2", 11);  // no title: not listed
     AddHeadline("AAA", "AAA opens a plant", site_->Url("/article/AAA/3"), "Wire 3", 12);
@@ -104,7 +104,10 @@ TEST_F(NewsWindowTest, SelectionListsHeadlinesAndReadMarksSurviveARereading) {
   // Valid symbols only, sorted; bulbs from the records' flags.
   std::vector<std::string> listed;
   for (int i = 0; i < w.lbSymb->count(); ++i) listed.push_back(w.lbSymb->item(i)->text().toStdString());
-  EXPECT_EQ(listed, (std::vector<std::string>{"AAA", "BBB", "IBM", "MSFT"}));
+  EXPECT_EQ(listed, (std::vector<std::string>{"AAA", "AAB", "BBB", "IBM", "MSFT"}));
+  // Each item keeps its number from the table's order: the bulbs' arrays are indexed by it.
+  EXPECT_EQ(TfrmNews::ItemObject(w.lbSymb->item(1)), 4);
+  EXPECT_EQ(TfrmNews::ItemObject(w.lbSymb->item(4)), 3);
   EXPECT_EQ(w.CurrentSymbol, "MSFT");
   EXPECT_EQ(w.Titles.Count(), 1);
   // Looking at a symbol clears its bulb.
@@ -234,7 +237,7 @@ TEST_F(NewsWindowTest, RefreshQueuesWholeSymbolsOnce) {
   w.pbForceClick(w.pbForceAll);
   {
     LockHold hold(NfrcLock, "TEST");
-    EXPECT_EQ(NewsForceList, "MSFT BBB AAA IBM IBMX");
+    EXPECT_EQ(NewsForceList, "MSFT BBB AAB AAA IBM IBMX");
     NewsForceList.clear();
   }
 }
@@ -255,7 +258,7 @@ TEST_F(NewsWindowTest, TheSymbolTableIsReadOnlyUnderItsLock) {
   holder.join();
   HandOverTick(*frmNews);
   EXPECT_FALSE(frmNews->SymbolListPending());
-  EXPECT_EQ(frmNews->lbSymb->count(), 4);
+  EXPECT_EQ(frmNews->lbSymb->count(), 5);
 }
 
 TEST_F(NewsWindowTest, ArticlesOpenInThePaneTheBrowserWindowOrOutside) {
