@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QEventLoop>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -240,6 +241,23 @@ TEST_F(NewsWindowTest, RefreshQueuesWholeSymbolsOnce) {
     EXPECT_EQ(NewsForceList, "MSFT BBB AAB AAA IBM IBMX");
     NewsForceList.clear();
   }
+}
+
+TEST_F(NewsWindowTest, KeysSelectAllHeadlinesAndRefreshTheSymbol) {
+  OpenNewsWindow("AAA");
+  TfrmNews& w = *frmNews;
+  QKeyEvent ctrlA(QEvent::KeyPress, Qt::Key_A, Qt::ControlModifier, "a");
+  QCoreApplication::sendEvent(&w, &ctrlA);
+  EXPECT_EQ(w.tbNews->selectionModel()->selectedRows().size(), 2);
+  {
+    LockHold hold(NfrcLock, "TEST");
+    NewsForceList.clear();
+  }
+  QKeyEvent f4(QEvent::KeyPress, Qt::Key_F4, Qt::NoModifier);
+  QCoreApplication::sendEvent(&w, &f4);
+  LockHold hold(NfrcLock, "TEST");
+  EXPECT_EQ(NewsForceList, "AAA");
+  NewsForceList.clear();
 }
 
 TEST_F(NewsWindowTest, TheSymbolTableIsReadOnlyUnderItsLock) {
