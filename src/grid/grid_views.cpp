@@ -82,6 +82,17 @@ void SaveViews() {
   ini.EndBatch();
 }
 
+namespace {
+const ViewColumns& DefaultViewColumns() {
+  static const ViewColumns cols = ParseViewColumns(DefaultViewText);
+  return cols;
+}
+}  // namespace
+
+std::string ViewColumnsProblem(const ViewColumns& cols) {
+  return cols.empty() ? "A view needs at least one column: tick the columns it shows." : std::string();
+}
+
 bool IsUsableViewName(std::string_view name, const StringList& names, int self) {
   std::string n = Trim(name);
   if (n.empty() || n.size() > 255 || n != name) return false;
@@ -97,7 +108,13 @@ int ApplyView(std::string_view name, GlobVars& layout) {
   layout.CurView = ViewNames[at];
   layout.ColPos.fill(-1);
   layout.ColStyle.fill(0);
-  const ViewColumns& cols = ViewColumnSets[static_cast<size_t>(at)];
+  const ViewColumns* chosen = &ViewColumnSets[static_cast<size_t>(at)];
+  if (chosen->empty()) {
+    WriteLog("View " + layout.CurView + " has no columns; the Default view's are shown");
+    chosen = &ViewColumnSets[0];
+    if (chosen->empty()) chosen = &DefaultViewColumns();
+  }
+  const ViewColumns& cols = *chosen;
   int pos = 0;
   for (const ViewColumn& c : cols) {
     layout.ColPos[static_cast<size_t>(c.Kind)] = pos++;

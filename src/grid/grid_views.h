@@ -36,9 +36,13 @@ void SaveViews();
 // and not already used in names by another view (other than the one at index self).
 bool IsUsableViewName(std::string_view name, const StringList& names, int self = -1);
 
+// Why a view's columns cannot be kept (a message for the user), empty when they can: a view
+// shows at least one column.
+std::string ViewColumnsProblem(const ViewColumns& cols);
 // Looks the view up by name (any case; a name not found gives the first view), stores its
 // name in the layout record and sets the position and style of each column it names; every
-// other column is hidden. Returns the number of columns shown.
+// other column is hidden. A view stored without columns shows the Default view's, so the grid
+// never goes blank. Returns the number of columns shown.
 int ApplyView(std::string_view name, GlobVars& layout);
 
 // Moves column kind `kind` to where kind `before` stands in the layout (a dragged column), and

@@ -410,3 +410,22 @@ TEST(GridCells, CashIsWorthItsAmountAndNeverAGain) {
   EXPECT_EQ(CellText(GainCol, rows[2]), "+20.00");
   EXPECT_EQ(CellText(PctGainCol, rows[2]), "+0.77%");
 }
+
+TEST(GridViews, AViewWithoutColumnsIsRefusedAndNeverBlanksTheGrid) {
+  EXPECT_FALSE(ViewColumnsProblem({}).empty());
+  EXPECT_EQ(ViewColumnsProblem(ParseViewColumns("SymCol")), "");
+  // Stored so before (or by hand): after a restart the grid still has columns and a header.
+  Ini().EraseSection("Views");
+  Ini().WriteString("Views", "Blank", "");
+  Ini().WriteString("Views", "Junk", "NoSuchCol,AlsoNot");
+  LoadViews();
+  GlobVars layout;
+  const int defaultColumns = ApplyView("Default", layout);
+  for (const char* name : {"Blank", "Junk"}) {
+    EXPECT_EQ(ApplyView(name, layout), defaultColumns) << name;
+    EXPECT_EQ(layout.CurView, name);
+    EXPECT_EQ(layout.ColPos[SymCol], 0) << name;
+  }
+  Ini().EraseSection("Views");
+  LoadViews();
+}
