@@ -146,10 +146,13 @@ void TStreamer::StartRequest() {
   std::string path = site->Requests[0].Path, post = site->Requests[0].PostData;
   const std::string name = UrlEncodeParam(streamer_->LoginName());
   const std::string pwd = StreamerSHAEncode(streamer_->LoginPassword());
+  // Each symbol URL-encoded, so that none can add to the query; "+" still separates them.
+  std::string stocks;
+  for (const std::string& s : CleanStreamSymbols(symbols)) stocks += (stocks.empty() ? "" : "+") + UrlEncodeParam(s);
   for (std::string* t : {&path, &post}) {
     ReplaceAll(*t, "##NAME##", name, false);
     ReplaceAll(*t, "##CRYPTPWD##", pwd, false);
-    ReplaceAll(*t, "##STOCKS##", symbols, false);
+    ReplaceAll(*t, "##STOCKS##", stocks, false);
   }
   const std::string host = site->Host.empty() ? FirstServer(site->Servers) : site->Host;
   int slotOut = 0;
