@@ -145,6 +145,19 @@ private:
   TfrmNews* form_;
 };
 
+// Hands a taken banner location its controls; false when no location was taken.
+bool AttachBannerControls(int location, QWidget* image, TAnimGif* gif, QWidget* host, QLabel* blurb1,
+                          QLabel* blurb2) {
+  if (location <= 0) return false;
+  std::lock_guard lock(AdLock);
+  AdLocImage[location] = image;
+  AdLocGif[location] = gif;
+  AdLocHost[location] = host;
+  AdLocBlurb1[location] = blurb1;
+  AdLocBlurb2[location] = blurb2;
+  return true;
+}
+
 QPushButton* Button(QWidget* parent, const char* text, const char* hint = nullptr) {
   auto* b = new QPushButton(QString::fromUtf8(text), parent);
   if (hint) b->setToolTip(hint);
@@ -262,14 +275,7 @@ TfrmNews::TfrmNews(QWidget* owner) : QWidget(owner, Qt::Window | Qt::WindowStays
   BannerAd->SetPicture(bannerGif_);
   if (HasAdsForLocation(2)) {
     bannerLocation_ = RegisterAdLocation(2);
-    if (bannerLocation_ > 0) {
-      std::lock_guard lock(AdLock);
-      AdLocImage[bannerLocation_] = BannerAd;
-      AdLocGif[bannerLocation_] = bannerGif_;
-      AdLocBlurb1[bannerLocation_] = ClickLabL;
-      AdLocBlurb2[bannerLocation_] = ClickLabR;
-      AdLocHost[bannerLocation_] = panAd;
-    }
+    AttachBannerControls(bannerLocation_, BannerAd, bannerGif_, panAd, ClickLabL, ClickLabR);
   }
   const QScreen* screen = QGuiApplication::primaryScreen();
   SideAdsWanted = ShowAds && screen && screen->geometry().width() >= 800;
@@ -286,13 +292,8 @@ TfrmNews::TfrmNews(QWidget* owner) : QWidget(owner, Qt::Window | Qt::WindowStays
     image->SetPicture(s.Gif);
     s.Image = image;
     s.Location = RegisterAdLocation(47 + i);
-    if (s.Location > 0) {
+    if (AttachBannerControls(s.Location, image, s.Gif, s.Panel, ClickLabL, ClickLabR)) {
       std::lock_guard lock(AdLock);
-      AdLocImage[s.Location] = image;
-      AdLocHost[s.Location] = s.Panel;
-      AdLocGif[s.Location] = s.Gif;
-      AdLocBlurb1[s.Location] = ClickLabL;
-      AdLocBlurb2[s.Location] = ClickLabR;
       AdLocBlocked[s.Location] = false;
       AdLocShowTime[s.Location] = 0;
     }
@@ -933,13 +934,7 @@ void TfrmNews::ReleaseBanners() {
   auto release = [](int& location, TAnimGif*& gif, TGifImageControl* image, QWidget* panel) {
     if (panel) panel->hide();
     if (location > 0) {
-      std::lock_guard lock(AdLock);
-      AdLocImage[location] = nullptr;
-      AdLocBlurb1[location] = nullptr;
-      AdLocBlurb2[location] = nullptr;
-      AdLocHost[location] = nullptr;
-      AdLocGif[location] = nullptr;
-      UnregisterAdLocation(location);
+      UnregisterAdLocation(location);  // forgets the controls under the ad lock
       location = 0;
     }
     if (image) image->SetPicture(nullptr);
