@@ -54,6 +54,7 @@ TEST(LoginDialog, NamesTheSiteByItsShortNameOrTheNameBeforeTheParenthesis) {
 }
 
 TEST(LoginDialog, OkSavesScrambledCancelLeavesEverything) {
+  Ini().EraseSection("MEMBER.SDF");
   auto site = MakeSite("Member Site");
   site->LoginNameCaption = "Member ID";
   site->PasswordCaption = "PIN";
