@@ -511,5 +511,3 @@ void ResumeAllStreamers() {
   for (TZeruvStreamer* s : list)
     if (s->restart.exchange(false)) s->Start(s->lastSymbols);
 }
-
-bool StreamersSuspended() { return suspended; }

@@ -142,4 +142,3 @@ extern std::mutex StreamerListMutex;
 // those again. Used while the program replaces its own files.
 void SuspendAllStreamers();
 void ResumeAllStreamers();
-bool StreamersSuspended();

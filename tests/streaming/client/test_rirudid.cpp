@@ -8,6 +8,7 @@
 #include "core/program_state.h"
 #include "streaming/client/http_streamer.h"
 #include "streaming/client/streamer_dll.h"
+#include "streaming/client/streamer_messages.h"
 
 namespace {
 
@@ -75,4 +76,32 @@ TEST(Rirudid, LoadsAndReadsRecords) {
   EXPECT_EQ(dll.ReadIslandVal(&r, 1234, nullptr, Collect), RIRUDID_CUT);
   EXPECT_TRUE(posted.empty());
   UnloadStreamerDll();
+}
+
+// A library lacking a call is no library; an old one is reported and used. The real one is
+// put back afterwards.
+TEST(Rirudid, LacksACallOrIsOld) {
+  namespace fs = std::filesystem;
+  const fs::path installed = ProgDir + StreamerDllName, kept = ProgDir + "librirudid.so.kept";
+  ASSERT_TRUE(fs::exists(installed));
+  UnloadStreamerDll();
+  fs::rename(installed, kept);
+  std::vector<std::string> said;
+  StreamerMessageHook = [&](const std::string& text, const std::string& caption) { said.push_back(caption + ": " + text); };
+
+  EXPECT_FALSE(LoadStreamerDll());  // none at all
+  fs::copy_file(VN_RIRUDID_PARTIAL, installed, fs::copy_options::overwrite_existing);
+  EXPECT_FALSE(LoadStreamerDll());
+  EXPECT_FALSE(StreamerDllLoaded());
+  EXPECT_TRUE(said.empty());
+
+  fs::copy_file(VN_RIRUDID_OLD, installed, fs::copy_options::overwrite_existing);
+  EXPECT_TRUE(LoadStreamerDll());
+  ASSERT_EQ(said.size(), 1u);
+  EXPECT_EQ(said[0], "Bad DLL Version: RIRUDID.DLL is not up to date. Please update it.");
+  UnloadStreamerDll();
+
+  fs::remove(installed);
+  fs::rename(kept, installed);
+  StreamerMessageHook = nullptr;
 }
