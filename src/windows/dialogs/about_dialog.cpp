@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QStyle>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -75,7 +76,7 @@ TdlgABout::TdlgABout(QWidget* parent) : QDialog(parent) {
 
 void TdlgABout::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
-  FormShow();
+  if (!event->spontaneous()) FormShow();  // not again when the window manager shows it back
 }
 
 void TdlgABout::FormShow() {

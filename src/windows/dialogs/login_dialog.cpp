@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -82,7 +83,7 @@ TdlgPass::~TdlgPass() { PassDlgExists = false; }
 
 void TdlgPass::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
-  FormShow();
+  if (!event->spontaneous()) FormShow();  // not again when the window manager shows it back
 }
 
 void TdlgPass::FormShow() {
