@@ -243,27 +243,33 @@ int CompareCellTexts(std::string_view a, std::string_view b) {
   return c < 0 ? -1 : c > 0 ? 1 : 0;
 }
 
-void SortRows(std::vector<GridRowData>& rows, int kind, bool down) {
-  if (kind < 0 || kind >= ColKindCount) return;
-  struct Keyed {
-    std::string Text;
-    size_t Index;
-    bool Total;
-  };
-  std::vector<Keyed> keys;
-  keys.reserve(rows.size());
-  for (size_t i = 0; i < rows.size(); ++i) {
-    const bool total = rows[i].IsTotal || SameText(rows[i].Symbol, "TOTAL");
-    keys.push_back({total ? std::string() : CellText(kind, rows[i]), i, total});
-  }
-  std::stable_sort(keys.begin(), keys.end(), [down](const Keyed& a, const Keyed& b) {
-    if (a.Total != b.Total) return b.Total;
-    if (a.Text.empty() != b.Text.empty()) return b.Text.empty();
-    int c = CompareCellTexts(a.Text, b.Text);
+std::vector<size_t> SortOrder(const std::vector<std::string>& texts, const std::vector<char>& total, bool down) {
+  std::vector<size_t> order(texts.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  auto isTotal = [&](size_t i) { return i < total.size() && total[i]; };
+  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+    if (isTotal(a) != isTotal(b)) return isTotal(b);
+    const std::string& ta = texts[a];
+    const std::string& tb = texts[b];
+    if (ta.empty() != tb.empty()) return tb.empty();
+    int c = CompareCellTexts(ta, tb);
     return down ? c > 0 : c < 0;
   });
+  return order;
+}
+
+void SortRows(std::vector<GridRowData>& rows, int kind, bool down) {
+  if (kind < 0 || kind >= ColKindCount) return;
+  std::vector<std::string> texts;
+  std::vector<char> total;
+  texts.reserve(rows.size());
+  total.reserve(rows.size());
+  for (const GridRowData& r : rows) {
+    total.push_back(r.IsTotal || SameText(r.Symbol, "TOTAL"));
+    texts.push_back(total.back() ? std::string() : CellText(kind, r));
+  }
   std::vector<GridRowData> sorted;
   sorted.reserve(rows.size());
-  for (const Keyed& k : keys) sorted.push_back(std::move(rows[k.Index]));
+  for (size_t i : SortOrder(texts, total, down)) sorted.push_back(std::move(rows[i]));
   rows = std::move(sorted);
 }

@@ -50,3 +50,6 @@ int CompareCellTexts(std::string_view a, std::string_view b);
 // Orders rows by the column kind, from the largest down when down is set. Rows with an empty
 // text follow the others and the "TOTAL" row stays last; equal rows keep their order.
 void SortRows(std::vector<GridRowData>& rows, int kind, bool down);
+// The same order for rows given by their texts of the sorted kind (total: the row is the
+// "TOTAL" row): the row indexes in their new order.
+std::vector<size_t> SortOrder(const std::vector<std::string>& texts, const std::vector<char>& total, bool down);

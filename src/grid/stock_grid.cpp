@@ -31,9 +31,34 @@
 GridHookTable GridHooks;
 std::string PopupSymbol;
 
+namespace {
+// A row's cells in one string, each cell its sign mark ('+', '-' or ' ') and its text ended by
+// '\x1f': a grid of a million rows costs one allocation per row, not one per cell.
+constexpr char CellEnd = '\x1f';
+
+void AppendCell(std::string& row, std::string_view text, int sign) {
+  row += sign > 0 ? '+' : sign < 0 ? '-' : ' ';
+  row += text;
+  row += CellEnd;
+}
+
+// The cell's text and sign; empty and 0 past the row's cells.
+std::string_view CellOf(std::string_view row, size_t col, int* sign = nullptr) {
+  size_t start = 0;
+  for (size_t c = 0; c < col; ++c) {
+    const size_t end = row.find(CellEnd, start);
+    if (end == std::string_view::npos) return {};
+    start = end + 1;
+  }
+  const size_t end = row.find(CellEnd, start);
+  if (start >= row.size() || end == std::string_view::npos) return {};
+  if (sign) *sign = row[start] == '+' ? 1 : row[start] == '-' ? -1 : 0;
+  return row.substr(start + 1, end - start - 1);
+}
+}  // namespace
+
 struct TStockGrid::FillResult {
-  std::vector<std::vector<std::string>> Texts;
-  std::vector<std::vector<int>> Signs;
+  std::vector<std::string> Rows;  // cells as CellOf reads them
   std::vector<double> Ages;
   std::vector<int> News;
   std::vector<std::string> Symbols;
@@ -42,7 +67,7 @@ struct TStockGrid::FillResult {
 struct TStockGrid::FillRequest {
   bool All = true;
   std::vector<std::string> Symbols;  // when not All
-  std::vector<PortRowRec> Rows;
+  std::shared_ptr<const std::vector<PortRowRec>> Rows;
   int SortKind = -1;
   bool Down = false;
   std::array<int, ColKindCount> Cols{};
@@ -56,23 +81,25 @@ public:
   std::vector<std::string> Titles;
   std::vector<int> Kinds;   // per grid column
   std::vector<int> Styles;  // per grid column
-  std::vector<std::vector<std::string>> Texts;  // [row][col]
-  std::vector<std::vector<int>> Signs;
+  std::vector<std::string> Rows;  // per row its cells (CellOf)
   std::vector<std::string> Symbols;
   std::vector<double> NewsAges;
   std::vector<int> NewNews;
 
   int rowCount(const QModelIndex& parent = {}) const override {
-    return parent.isValid() ? 0 : static_cast<int>(Texts.size());
+    return parent.isValid() ? 0 : static_cast<int>(Rows.size());
   }
   int columnCount(const QModelIndex& parent = {}) const override {
     return parent.isValid() ? 0 : static_cast<int>(Titles.size());
   }
   QVariant data(const QModelIndex& index, int role) const override {
     const auto r = static_cast<size_t>(index.row()), c = static_cast<size_t>(index.column());
-    if (r >= Texts.size() || c >= Titles.size()) return {};
+    if (r >= Rows.size() || c >= Titles.size()) return {};
     switch (role) {
-      case Qt::DisplayRole: return c < Texts[r].size() ? QString::fromStdString(Texts[r][c]) : QString();
+      case Qt::DisplayRole: {
+        const std::string_view text = CellOf(Rows[r], c);
+        return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+      }
       case Qt::TextAlignmentRole: {
         const int k = Kinds[c];
         const bool left = k == SymCol || k == NameCol || k == NoteCol || k == TickCol || k == FundText1Col ||
@@ -80,8 +107,9 @@ public:
         return QVariant::fromValue(Qt::AlignVCenter | (left ? Qt::AlignLeft : Qt::AlignRight));
       }
       case Qt::ForegroundRole: {
-        if (!(Styles[c] & StyleSignColors) || c >= Signs[r].size()) return {};
-        const int s = Signs[r][c];
+        int s = 0;
+        if (!(Styles[c] & StyleSignColors)) return {};
+        CellOf(Rows[r], c, &s);
         if (s > 0) return QColor(0, 128, 0);
         if (s < 0) return QColor(192, 0, 0);
         return {};
@@ -217,43 +245,78 @@ protected:
 
 private:
   void Fill(const TStockGrid::FillRequest& req) {
+    static const std::vector<PortRowRec> noRows;
+    const std::vector<PortRowRec>& rows = req.Rows ? *req.Rows : noRows;
     std::unordered_set<std::string> wanted;  // upper-cased symbols of a partial fill
     for (const std::string& sym : req.Symbols) wanted.insert(UpperCase(sym));
     auto isWanted = [&](const std::string& sym) { return wanted.count(UpperCase(sym)) > 0; };
-    if (!req.All && std::none_of(req.Rows.begin(), req.Rows.end(), [&](const PortRowRec& r) { return isWanted(r.Symbol); }))
+    if (!req.All && std::none_of(rows.begin(), rows.end(), [&](const PortRowRec& r) { return isWanted(r.Symbol); }))
       return;
-    // A partial fill still collects every row: the TOTAL row sums them all.
-    std::vector<GridRowData> data;
-    if (!CollectRows(req.Rows, data, true)) {
-      // Quotes busy: asked again on the next housekeeping tick, so the grid does not stay stale.
-      std::lock_guard lock(m_);
-      if (req.All || (dropped_ && dropped_->empty())) {
-        dropped_ = std::vector<std::string>();
-      } else {
-        if (!dropped_) dropped_.emplace();
-        for (const std::string& sym : req.Symbols) AddUniqueSymbol(*dropped_, sym);
-      }
-      return;
+    std::vector<int> kindOf(static_cast<size_t>(std::max(0, req.ColCount)), -1);
+    for (int k = 0; k < ColKindCount; ++k) {
+      const int col = req.Cols[static_cast<size_t>(k)];
+      if (col >= 0 && col < req.ColCount) kindOf[static_cast<size_t>(col)] = k;
     }
-    if (!req.All) {
-      std::erase_if(data, [&](const GridRowData& r) { return !r.IsTotal && !isWanted(r.Symbol); });
-    }
-    if (req.All && req.SortKind >= 0) SortRows(data, req.SortKind, req.Down);
+    const bool sorting = req.All && req.SortKind >= 0;
     TStockGrid::FillResult res;
-    res.Texts.resize(data.size());
-    res.Signs.resize(data.size());
-    for (size_t i = 0; i < data.size(); ++i) {
-      res.Texts[i].assign(static_cast<size_t>(req.ColCount), std::string());
-      res.Signs[i].assign(static_cast<size_t>(req.ColCount), 0);
-      for (int k = 0; k < ColKindCount; ++k) {
-        const int col = req.Cols[static_cast<size_t>(k)];
-        if (col < 0 || col >= req.ColCount) continue;
-        res.Texts[i][static_cast<size_t>(col)] = CellText(k, data[i]);
-        res.Signs[i][static_cast<size_t>(col)] = CellSign(k, data[i]);
+    std::vector<std::string> sortTexts;
+    std::vector<char> sortTotal;
+    auto add = [&](const GridRowData& r) {
+      std::string cells;
+      for (int kind : kindOf) AppendCell(cells, kind >= 0 ? CellText(kind, r) : std::string(), kind >= 0 ? CellSign(kind, r) : 0);
+      res.Rows.push_back(std::move(cells));
+      res.Ages.push_back(r.NewsAgeDays);
+      res.News.push_back(r.NewNews);
+      res.Symbols.push_back(r.Symbol);
+      if (sorting) {
+        sortTotal.push_back(r.IsTotal || SameText(r.Symbol, "TOTAL"));
+        sortTexts.push_back(sortTotal.back() ? std::string() : CellText(req.SortKind, r));
       }
-      res.Ages.push_back(data[i].NewsAgeDays);
-      res.News.push_back(data[i].NewNews);
-      res.Symbols.push_back(data[i].Symbol);
+    };
+    // In slices, so a large portfolio never holds every row's quote data at once; the TOTAL
+    // row sums every row, also in a partial fill.
+    constexpr size_t Slice = 4096;
+    GridRowData total;
+    total.Symbol = "TOTAL";
+    total.IsTotal = true;
+    bool held = false;
+    std::vector<PortRowRec> slice;
+    std::vector<GridRowData> data;
+    for (size_t from = 0; from < rows.size(); from += Slice) {
+      slice.assign(rows.begin() + static_cast<std::ptrdiff_t>(from),
+                   rows.begin() + static_cast<std::ptrdiff_t>(std::min(rows.size(), from + Slice)));
+      if (!CollectRows(slice, data, true)) {
+        // Quotes busy: asked again on the next housekeeping tick, so the grid does not stay stale.
+        std::lock_guard lock(m_);
+        if (req.All || (dropped_ && dropped_->empty())) {
+          dropped_ = std::vector<std::string>();
+        } else {
+          if (!dropped_) dropped_.emplace();
+          for (const std::string& sym : req.Symbols) AddUniqueSymbol(*dropped_, sym);
+        }
+        return;
+      }
+      if (!data.empty() && data.back().IsTotal) {
+        held = true;
+        total.TotalCost += data.back().TotalCost;
+        total.TotalValue += data.back().TotalValue;
+        total.TotalVChange += data.back().TotalVChange;
+        data.pop_back();
+      }
+      for (const GridRowData& r : data)
+        if (req.All || isWanted(r.Symbol)) add(r);
+    }
+    if (held) add(total);
+    if (sorting) {
+      const std::vector<size_t> order = SortOrder(sortTexts, sortTotal, req.Down);
+      TStockGrid::FillResult sorted;
+      for (size_t i : order) {
+        sorted.Rows.push_back(std::move(res.Rows[i]));
+        sorted.Ages.push_back(res.Ages[i]);
+        sorted.News.push_back(res.News[i]);
+        sorted.Symbols.push_back(std::move(res.Symbols[i]));
+      }
+      res = std::move(sorted);
     }
     Synchronize([&] { grid_->ApplyFill(req, res); });
   }
@@ -318,8 +381,7 @@ int TStockGrid::RowCount() const { return model_->rowCount() + 1; }
 std::string TStockGrid::Cells(int col, int row) const {
   if (col < 0 || col >= ColCount() || row < 0 || row >= RowCount()) return {};
   if (row == 0) return model_->Titles[static_cast<size_t>(col)];
-  const auto& r = model_->Texts[static_cast<size_t>(row - 1)];
-  return static_cast<size_t>(col) < r.size() ? r[static_cast<size_t>(col)] : std::string();
+  return std::string(CellOf(model_->Rows[static_cast<size_t>(row - 1)], static_cast<size_t>(col)));
 }
 
 int TStockGrid::KindAt(int col) const {
@@ -349,8 +411,7 @@ void TStockGrid::ApplyLayout(bool resort) {
       model_->Styles[static_cast<size_t>(c)] = Layout->ColStyle[static_cast<size_t>(k)];
     }
     // Texts of the old columns no longer fit; the next fill brings them.
-    for (auto& r : model_->Texts) r.assign(static_cast<size_t>(count), std::string());
-    for (auto& r : model_->Signs) r.assign(static_cast<size_t>(count), 0);
+    for (auto& r : model_->Rows) r.clear();
   });
   QFont f(QString::fromStdString(Layout->FontName), Layout->FontSize);
   f.setBold(Layout->FontStyle & 1);
@@ -392,8 +453,9 @@ void TStockGrid::GetPort(std::string& symbols) {
 }
 
 void TStockGrid::SetRows(std::vector<PortRowRec> rows) {
+  auto shared = std::make_shared<const std::vector<PortRowRec>>(std::move(rows));
   std::lock_guard lock(rowsMutex_);
-  rows_ = std::move(rows);
+  rows_ = std::move(shared);
 }
 
 void TStockGrid::ShowStocks(const std::string& symbols) {
@@ -437,11 +499,10 @@ void TStockGrid::ApplyFill(const FillRequest& req, FillResult& res) {
   // A layout change since the request made these texts stale; the next fill brings new ones.
   if (req.Cols != GridCol) return;
   ++FillsApplied;
-  if (req.All && res.Texts.size() != model_->Texts.size()) {
+  if (req.All && res.Rows.size() != model_->Rows.size()) {
     layingOut_ = true;
     model_->Reset([&] {
-      model_->Texts = std::move(res.Texts);
-      model_->Signs = std::move(res.Signs);
+      model_->Rows = std::move(res.Rows);
       model_->NewsAges = std::move(res.Ages);
       model_->NewNews = std::move(res.News);
       model_->Symbols = std::move(res.Symbols);
@@ -454,9 +515,9 @@ void TStockGrid::ApplyFill(const FillRequest& req, FillResult& res) {
   // the pictures, which change without a text.
   // Many queued symbols: their rows are looked up once, not by a walk per symbol.
   std::unordered_map<std::string, std::vector<size_t>> rowsOf;
-  if (!req.All && res.Texts.size() > 16)
+  if (!req.All && res.Rows.size() > 16)
     for (size_t r = 0; r < model_->Symbols.size(); ++r) rowsOf[UpperCase(model_->Symbols[r])].push_back(r);
-  for (size_t i = 0; i < res.Texts.size(); ++i) {
+  for (size_t i = 0; i < res.Rows.size(); ++i) {
     std::vector<size_t> targets;
     if (req.All) {
       targets.push_back(i);
@@ -467,22 +528,20 @@ void TStockGrid::ApplyFill(const FillRequest& req, FillResult& res) {
         if (SameText(model_->Symbols[r], res.Symbols[i])) targets.push_back(r);
     }
     for (size_t r : targets) {
-      auto& old = model_->Texts[r];
-      const auto& now = res.Texts[i];
-      old.resize(now.size());
-      model_->Signs[r] = res.Signs[i];
+      const std::string old = std::move(model_->Rows[r]);
+      const std::string& now = res.Rows[i];
+      model_->Rows[r] = now;
       const bool newsChanged = model_->NewNews[r] != res.News[i] || model_->NewsAges[r] != res.Ages[i];
       model_->NewNews[r] = res.News[i];
       model_->NewsAges[r] = res.Ages[i];
       const bool symChanged = model_->Symbols[r] != res.Symbols[i];
       model_->Symbols[r] = res.Symbols[i];
-      for (size_t c = 0; c < now.size(); ++c) {
+      for (size_t c = 0; c < model_->Titles.size(); ++c) {
         const int kind = c < model_->Kinds.size() ? model_->Kinds[c] : -1;
         const bool picture = kind == ChartCol || (kind == NewsCol && newsChanged);
-        if (old[c] != now[c] || picture || symChanged) {
-          old[c] = now[c];
-          model_->Changed(static_cast<int>(r), static_cast<int>(c));
-        }
+        int oldSign = 0, newSign = 0;
+        const bool textChanged = CellOf(old, c, &oldSign) != CellOf(now, c, &newSign) || oldSign != newSign;
+        if (textChanged || picture || symChanged) model_->Changed(static_cast<int>(r), static_cast<int>(c));
       }
     }
   }

@@ -91,5 +91,6 @@ private:
   bool layingOut_ = false;  // widths set by the grid itself are not the user's
   std::unique_ptr<GridRowThread> thread_;
   std::mutex rowsMutex_;
-  std::vector<PortRowRec> rows_;  // the grid's list of symbols, under rowsMutex_
+  // The grid's list of symbols, under rowsMutex_; shared with the fills that use it.
+  std::shared_ptr<const std::vector<PortRowRec>> rows_;
 };
