@@ -357,7 +357,7 @@ TEST_F(QuoteServerTest, RepeatedRepliesFollowEveryNewQuoteAndSymbol) {
   EXPECT_TRUE(later.starts_with(cashAt())) << later;
 }
 
-// A lock held elsewhere (a stuck writer) never raises the deadlock report: what the Part
+// A lock held elsewhere (a stuck writer) never raises the deadlock report: what the server
 // reads without the lock (the symbol table) is served, the rest answers the busy text with
 // status 200, and the data is served again once the lock is free.
 TEST_F(QuoteServerTest, HeldLocksGiveTheBusyReplyWithoutTheDeadlockReport) {
