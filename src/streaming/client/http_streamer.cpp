@@ -124,6 +124,7 @@ void THTTPStreamer::Write(const char* data, size_t size) {
     queued_ += n;
     data += n;
     size -= n;
+    deadline = 0;  // the reader is taking bytes: a new wait gets a new deadline
     changed_.notify_all();
   }
 }
@@ -156,12 +157,19 @@ bool THTTPStreamer::WaitForBytes(size_t count, int timeoutMs) {
 }
 
 bool THTTPStreamer::ReadBytes(void* buffer, size_t count) {
-  {
-    std::unique_lock lock(mutex_);
-    if (!WaitLocked(lock, count, INT64_MAX)) return false;
-    if (count) CopyOut(buffer, count, true);
+  char* out = static_cast<char*>(buffer);
+  while (count) {
+    {
+      std::unique_lock lock(mutex_);
+      // A value longer than the queue may hold comes in parts, so the writer never waits on it.
+      const size_t part = std::min(count, maxCapacity_);
+      if (!WaitLocked(lock, part, INT64_MAX)) return false;
+      CopyOut(out, part, true);
+      out += part;
+      count -= part;
+    }
+    changed_.notify_all();
   }
-  changed_.notify_all();
   return true;
 }
 

@@ -122,6 +122,20 @@ TEST(HttpStreamer, BlockedReadersAndWritersGiveUp) {
   EXPECT_FALSE(e.ReadShortStr(s));
   t2.join();
 
+  // A value longer than the cap still comes through.
+  THTTPStreamer small("small");
+  small.SetMaxCapacity(500);
+  std::string sent(3000, '\0');
+  for (size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<char>(i % 199);
+  std::thread t3([&] {
+    const std::string head{static_cast<char>(sent.size() >> 8), static_cast<char>(sent.size() & 255)};
+    small.Write(head.data(), 2);
+    small.Write(sent.data(), sent.size());
+  });
+  ASSERT_TRUE(small.ReadWordStr(s));
+  t3.join();
+  EXPECT_EQ(s, sent);
+
   // A writer at the cap fails rather than drop bytes: at its deadline, and when stopped.
   THTTPStreamer f("cap");
   f.SetMaxCapacity(500);
