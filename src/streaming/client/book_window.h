@@ -39,6 +39,11 @@ public:
   int FadeStep() const { return fadeStep_; }
   TZeruvStreamer* Streamer() const { return streamer_.get(); }
 
+  QWidget* Pan = nullptr;
+  QLabel* Label1 = nullptr;
+  QLabel* Lab1 = nullptr;
+  QGroupBox *Bx1 = nullptr, *Bx2 = nullptr;
+  QFrame* ColorPan = nullptr;
   QLineEdit* dfSymb = nullptr;
   QPushButton* pbStart = nullptr;
   QFrame* Ind = nullptr;
