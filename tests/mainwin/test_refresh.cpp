@@ -18,23 +18,30 @@
 #include "retrieval/http_engine.h"
 #include "retrieval/site_files.h"
 
+namespace {
+// The fake quote site's definition on that port as the current site, any hour of any day, and
+// one portfolio of these symbols as the current one.
+void InstallSiteAndPortfolio(const std::string& file, int port, const std::string& id,
+                             const std::vector<std::string>& symbols) {
+  std::string sdf = SiteFixtureText("fake.SDF", port);
+  ReplaceAll(sdf, "ACTIVEHOURS=09:30-16:00", "", false);
+  ReplaceAll(sdf, "ACTIVEDAYS=12345", "", false);
+  ASSERT_TRUE(WriteFileAtomic(ProgDir + file, sdf));
+  Ini().WriteString("Stocks", "SiteFile", file);
+  std::vector<PortType> ports(1);
+  ports[0].Name = id;
+  ports[0].Id = id;
+  for (const std::string& sym : symbols) ports[0].Rows.push_back({sym, 0, 0, 0, 0, 0, "", {}});
+  ASSERT_TRUE(WriteFileAtomic(ProgDir + "PORT.DAT", FormatPortText(ports)));
+  Ini().WriteInteger("Stocks", "CurPort", 1);
+}
+}  // namespace
+
 TEST(RefreshCycle, RefreshButtonFetchesTheCurrentPortfolioIntoTheGrid) {
   FakeSite site;
   ASSERT_TRUE(site.Running());
-  std::string sdf = SiteFixtureText("fake.SDF", site.Port());
-  // Both symbols in one comma-joined request; any hour of any day.
-  ReplaceAll(sdf, "ACTIVEHOURS=09:30-16:00", "", false);
-  ReplaceAll(sdf, "ACTIVEDAYS=12345", "", false);
-  ASSERT_TRUE(WriteFileAtomic(ProgDir + "refresh.SDF", sdf));
-  Ini().WriteString("Stocks", "SiteFile", "refresh.SDF");
-
-  std::vector<PortType> ports(1);
-  ports[0].Name = "Fetched";
-  ports[0].Id = "PORT9";
-  ports[0].Rows.push_back({"ABC", 0, 0, 0, 0, 0, "", {}});
-  ports[0].Rows.push_back({"DEFG", 0, 0, 0, 0, 0, "", {}});
-  ASSERT_TRUE(WriteFileAtomic(ProgDir + "PORT.DAT", FormatPortText(ports)));
-  Ini().WriteInteger("Stocks", "CurPort", 1);
+  // Both symbols in one comma-joined request.
+  InstallSiteAndPortfolio("refresh.SDF", site.Port(), "PORT9", {"ABC", "DEFG"});
 
   {
     TmForm form;
@@ -158,17 +165,7 @@ TEST(RefreshCycle, ASiteThatIsDownLeavesTheLastUpdateAndSaysSinceWhen) {
     ASSERT_TRUE(gone.Running());
     port = gone.Port();
   }
-  std::string sdf = SiteFixtureText("fake.SDF", port);
-  ReplaceAll(sdf, "ACTIVEHOURS=09:30-16:00", "", false);
-  ReplaceAll(sdf, "ACTIVEDAYS=12345", "", false);
-  ASSERT_TRUE(WriteFileAtomic(ProgDir + "down.SDF", sdf));
-  Ini().WriteString("Stocks", "SiteFile", "down.SDF");
-  std::vector<PortType> ports(1);
-  ports[0].Name = "Down";
-  ports[0].Id = "PORT8";
-  ports[0].Rows.push_back({"ABC", 0, 0, 0, 0, 0, "", {}});
-  ASSERT_TRUE(WriteFileAtomic(ProgDir + "PORT.DAT", FormatPortText(ports)));
-  Ini().WriteInteger("Stocks", "CurPort", 1);
+  InstallSiteAndPortfolio("down.SDF", port, "PORT8", {"ABC"});
   {
     TmForm form;
     form.show();

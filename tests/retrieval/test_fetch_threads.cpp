@@ -21,14 +21,23 @@ int Headlines(const char* symbol) {
   return titles.Count();
 }
 
+// The fake site's news source with that round interval in minutes (0: forced symbols only);
+// the parameters are put back when it goes.
+struct NewsSourceSetUp {
+  StringList saved = ParamList;
+  explicit NewsSourceSetUp(int interval) {
+    InstallSiteFixture("fake.NWS", TheFakeSite().Port());
+    ParamList.Clear();
+    ParamList.Add("NEWSFILE=fake.nws");
+    ParamList.Add("NEWSINTERVAL=" + std::to_string(interval));
+    ForgetNewsSource();
+  }
+  ~NewsSourceSetUp() { ParamList = saved; }
+};
+
 TEST(NewsThread, FetchesTheForcedSymbolsAndLoadsItsSource) {
   ASSERT_TRUE(TheFakeSite().Running());
-  InstallSiteFixture("fake.NWS", TheFakeSite().Port());
-  StringList saved = ParamList;
-  ParamList.Clear();
-  ParamList.Add("NEWSFILE=fake.nws");
-  ParamList.Add("NEWSINTERVAL=0");
-  ForgetNewsSource();
+  NewsSourceSetUp source(0);
   {
     LockHold hold(NfrcLock, "TEST");
     NewsForceList = "NTA NTB";
@@ -46,17 +55,11 @@ TEST(NewsThread, FetchesTheForcedSymbolsAndLoadsItsSource) {
     LockHold hold(NfrcLock, "TEST");
     EXPECT_EQ(NewsForceList, "");
   }
-  ParamList = saved;
 }
 
 TEST(NewsThread, ASymbolNewToTheTableGetsItsNewsWithoutWaitingAnInterval) {
   ASSERT_TRUE(TheFakeSite().Running());
-  InstallSiteFixture("fake.NWS", TheFakeSite().Port());
-  StringList saved = ParamList;
-  ParamList.Clear();
-  ParamList.Add("NEWSFILE=fake.nws");
-  ParamList.Add("NEWSINTERVAL=15");
-  ForgetNewsSource();
+  NewsSourceSetUp source(15);
   SnapData snap;
   snap.Symbol = "NTOLD";
   snap.Last = 5.0f;
@@ -70,7 +73,6 @@ TEST(NewsThread, ASymbolNewToTheTableGetsItsNewsWithoutWaitingAnInterval) {
   ASSERT_GE(AddSnap(snap), 0);
   EXPECT_EQ(WaitUntil([] { return Headlines("NTNEW") == 3; }, nullptr, 20000), WaitResult::Done);
   EXPECT_TRUE(thread.Stop(20000));
-  ParamList = saved;
 }
 
 TEST(FundThread, SurveyIsSentOnceAndRetriedWhenUndelivered) {
