@@ -7,6 +7,7 @@
 #include "core/locks.h"
 #include "core/pending.h"
 #include "core/program_state.h"
+#include "core/settings_file.h"
 #include "core/sites.h"
 #include "platform/messages.h"
 #include "stream_test_util.h"
@@ -173,4 +174,13 @@ TEST_F(StreamerTest, SymbolLimitTrimsAndSays) {
   EXPECT_NE(messages[0].find("does not track more than 24 symbols"), std::string::npos);
   EXPECT_EQ(streamer.FindSymbolThread("lim123"), 2);
   EXPECT_EQ(streamer.FindSymbolThread("LIM12"), 0);
+
+  // MAXSTREAM raises the limit: all 30 stream, 12 a thread.
+  Ini().WriteString("Stocks", "MAXSTREAM", "YES");
+  messages.clear();
+  EXPECT_TRUE(streamer.Start(many));
+  Ini().WriteString("Stocks", "MAXSTREAM", "NO");
+  EXPECT_TRUE(messages.empty());
+  EXPECT_EQ(streamer.ThreadCount(), 3);
+  EXPECT_EQ(streamer.FindSymbolThread("LIM129"), 3);
 }
