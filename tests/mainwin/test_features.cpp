@@ -63,7 +63,7 @@ const std::vector<FeatureCommand>& Commands() {
 
 // The commands whose feature has landed: their installer must have filled the hook. Each
 // feature adds its commands here.
-const std::vector<std::string> InstalledFeatureCommands = {"PRINT", "NEWS"};
+const std::vector<std::string> InstalledFeatureCommands = {"PRINT", "NEWS", "ISLAND"};
 
 }  // namespace
 
