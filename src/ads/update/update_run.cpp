@@ -375,6 +375,11 @@ void RunWebUpdate(bool quiet, UpdateUi* owner, bool& done, std::string& exeFile,
         if (IsExecutableName(name, Branding.ExeDefault)) exeFile = path;
       }
       if (!r.Errors.empty()) done = false;
+      if (owner && owner->Installed && !r.Installed.empty()) {
+        std::vector<std::string> names;
+        for (const std::string& path : r.Installed) names.push_back(path.substr(ProgDir.size()));
+        owner->Installed(names);
+      }
     }
 
     status("Updating lists and site info");

@@ -24,6 +24,8 @@ struct UpdateUi {
   std::function<void(const std::string& caption, const std::string& text)> Message;
   // The file picker: clears Picked of the files left out; false when cancelled.
   std::function<bool(UpdatePlan& plan)> PickFiles;
+  // The local names the run installed.
+  std::function<void(const std::vector<std::string>& names)> Installed;
 };
 
 // Request time-outs in seconds; tests shorten them. The run's own wait for a reply ends a few
