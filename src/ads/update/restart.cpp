@@ -6,23 +6,9 @@
 #include <QStringList>
 
 #include <cerrno>
-#include <filesystem>
 
 #include "core/program_state.h"
 #include "core/text_helpers.h"
-
-namespace fs = std::filesystem;
-
-bool CanSwapExecutable(const std::string& path) {
-  std::error_code ec;
-  const fs::path p = fs::weakly_canonical(fs::path(path), ec);
-  if (ec || !fs::is_regular_file(p, ec)) return false;
-  const std::string s = p.string();
-  for (const char* prefix : {"/usr/", "/bin/", "/sbin/", "/lib/", "/lib32/", "/lib64/", "/libx32/", "/opt/", "/etc/",
-                             "/boot/", "/snap/", "/nix/", "/var/lib/", "/app/"})
-    if (s.rfind(prefix, 0) == 0) return false;
-  return ::access(s.c_str(), W_OK) == 0 && ::access(p.parent_path().c_str(), W_OK | X_OK) == 0;
-}
 
 std::vector<std::string> UpdaterArguments(const std::string& newExe, const std::string& runningExe, double version) {
   return {newExe, runningExe, VersionText(version)};

@@ -4,12 +4,11 @@
 #include <string>
 #include <vector>
 
+#include "updater/updater_core.h"  // CanSwapExecutable: the program and the updater agree
+
 // The updater's file name in the program folder.
 inline constexpr const char* UpdaterName = "vnupdexe";
 
-// True when the executable may be replaced in place: a plain file the user can write, in a
-// folder the user can write, outside the system's prefixes (/usr, /bin, /opt, ...).
-bool CanSwapExecutable(const std::string& path);
 // The updater's arguments: the new executable, the running one, the version text.
 std::vector<std::string> UpdaterArguments(const std::string& newExe, const std::string& runningExe,
                                           double version);

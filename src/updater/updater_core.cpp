@@ -1,0 +1,211 @@
+#include "updater/updater_core.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+void Nap() { std::this_thread::sleep_for(std::chrono::milliseconds(50)); }
+
+std::string Errno(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+
+bool CopyFile(const std::string& from, const std::string& to) {
+  const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return false;
+  const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0700);
+  if (out < 0) {
+    ::close(in);
+    return false;
+  }
+  char buf[65536];
+  bool ok = true;
+  for (;;) {
+    const ssize_t n = ::read(in, buf, sizeof buf);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ok = false;
+      break;
+    }
+    for (ssize_t done = 0; done < n;) {
+      const ssize_t w = ::write(out, buf + done, size_t(n - done));
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) {
+        ok = false;
+        break;
+      }
+      done += w;
+    }
+    if (!ok) break;
+  }
+  if (ok && (::fchmod(out, 0755) != 0 || ::fsync(out) != 0)) ok = false;
+  if (::close(out) != 0) ok = false;
+  ::close(in);
+  if (!ok) ::unlink(to.c_str());
+  return ok;
+}
+
+}  // namespace
+
+// The same name and place as the program's own guard (mainwin's SingleInstance).
+std::string GuardLockPath(const std::string& progDir) {
+  std::string dir = progDir;
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (runtime && *runtime && runtime[0] == '/' && ::access(runtime, W_OK | X_OK) == 0) dir = runtime;
+  if (!dir.empty() && dir.back() != '/') dir += '/';
+  return dir + "Vantrx-" + std::to_string(::getuid()) + "-" + std::to_string(std::hash<std::string>{}(progDir)) +
+         ".lock";
+}
+
+bool GuardHeld(const std::string& progDir) {
+  const int fd = ::open(GuardLockPath(progDir).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return false;  // never made: nobody holds it
+  const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  ::close(fd);  // also lets go of the lock if this took it
+  return held;
+}
+
+bool WaitForGuardRelease(const std::string& progDir, int timeoutMs) {
+  const int64_t end = NowMs() + timeoutMs;
+  while (GuardHeld(progDir)) {
+    if (NowMs() >= end) return false;
+    Nap();
+  }
+  return true;
+}
+
+bool CanSwapExecutable(const std::string& path) {
+  std::error_code ec;
+  const fs::path p = fs::weakly_canonical(fs::path(path), ec);
+  if (ec || !fs::is_regular_file(p, ec)) return false;
+  const std::string s = p.string();
+  for (const char* prefix : {"/usr/", "/bin/", "/sbin/", "/lib/", "/lib32/", "/lib64/", "/libx32/", "/opt/", "/etc/",
+                             "/boot/", "/snap/", "/nix/", "/var/lib/", "/app/"})
+    if (s.rfind(prefix, 0) == 0) return false;
+  return ::access(s.c_str(), W_OK) == 0 && ::access(p.parent_path().c_str(), W_OK | X_OK) == 0;
+}
+
+std::string BackupPath(const std::string& exe) { return exe + ".bak"; }
+
+std::string SwapExecutable(const std::string& newExe, const std::string& exe) {
+  const std::string tmp = exe + ".vnupd-new";
+  ::unlink(tmp.c_str());
+  if (!CopyFile(newExe, tmp)) return Errno("cannot copy the new executable");
+  const std::string backup = BackupPath(exe);
+  ::unlink(backup.c_str());
+  if (::link(exe.c_str(), backup.c_str()) != 0) {
+    const std::string e = Errno("cannot keep a backup");
+    ::unlink(tmp.c_str());
+    return e;
+  }
+  // One rename: the executable is always either the old or the new file, never half written.
+  if (::rename(tmp.c_str(), exe.c_str()) != 0) {
+    const std::string e = Errno("cannot put the new executable in place");
+    ::unlink(tmp.c_str());
+    return e;
+  }
+  return {};
+}
+
+std::string RestoreBackup(const std::string& exe) {
+  if (::rename(BackupPath(exe).c_str(), exe.c_str()) != 0) return Errno("cannot restore the backup");
+  return {};
+}
+
+pid_t StartProgram(const std::string& exe) {
+  const pid_t pid = ::fork();
+  if (pid != 0) return pid;
+  ::setsid();
+  const char* argv[] = {exe.c_str(), nullptr};
+  ::execv(exe.c_str(), const_cast<char* const*>(argv));
+  ::_exit(127);
+}
+
+ClaimResult WaitForClaim(const std::string& progDir, pid_t pid, int timeoutMs) {
+  const int64_t end = NowMs() + timeoutMs;
+  for (;;) {
+    if (GuardHeld(progDir)) return ClaimResult::Claimed;
+    int status = 0;
+    if (::waitpid(pid, &status, WNOHANG) == pid) return ClaimResult::Exited;
+    if (NowMs() >= end) return ClaimResult::TimedOut;
+    Nap();
+  }
+}
+
+void EndProgram(pid_t pid) {
+  if (::kill(pid, SIGTERM) != 0) {
+    ::waitpid(pid, nullptr, WNOHANG);
+    return;
+  }
+  const int64_t end = NowMs() + 3000;
+  while (NowMs() < end) {
+    if (::waitpid(pid, nullptr, WNOHANG) == pid) return;
+    Nap();
+  }
+  ::kill(pid, SIGKILL);
+  ::waitpid(pid, nullptr, 0);
+}
+
+int RunUpdater(int argc, const char* const* argv, const UpdaterTimes& times, void (*log)(const std::string&)) {
+  if (argc != 4 || argv[1][0] != '/' || argv[2][0] != '/') {
+    log("usage: vnupdexe NEW-EXECUTABLE RUNNING-EXECUTABLE VERSION (absolute paths)");
+    return 1;
+  }
+  const std::string newExe = argv[1], exe = argv[2];
+  std::error_code ec;
+  if (!fs::is_regular_file(newExe, ec) || !fs::is_regular_file(exe, ec)) {
+    log("not a file: " + (fs::is_regular_file(newExe, ec) ? exe : newExe));
+    return 1;
+  }
+  std::string progDir = fs::weakly_canonical(fs::path(newExe).parent_path(), ec).string();
+  if (progDir.empty() || progDir.back() != '/') progDir += '/';
+  log("updating " + exe + " from " + newExe + " (version " + argv[3] + " running)");
+  if (!WaitForGuardRelease(progDir, times.ReleaseMs)) {
+    log("the program did not end; nothing changed");
+    return 2;
+  }
+  if (!CanSwapExecutable(exe)) {
+    log(exe + " cannot be replaced here; the new file stays at " + newExe);
+    return 3;
+  }
+  if (const std::string e = SwapExecutable(newExe, exe); !e.empty()) {
+    log(e);
+    StartProgram(exe);
+    return 5;
+  }
+  const pid_t pid = StartProgram(exe);
+  const ClaimResult claim = pid > 0 ? WaitForClaim(progDir, pid, times.ClaimMs) : ClaimResult::Exited;
+  if (claim == ClaimResult::Claimed) {
+    ::unlink(newExe.c_str());
+    log("the new program runs; the old one is kept as " + BackupPath(exe));
+    return 0;
+  }
+  log(claim == ClaimResult::Exited ? "the new program ended before it started up" : "the new program did not start up in time");
+  if (pid > 0 && claim == ClaimResult::TimedOut) EndProgram(pid);
+  if (const std::string e = RestoreBackup(exe); !e.empty()) {
+    log(e);
+    return 5;
+  }
+  StartProgram(exe);
+  log("the old program was put back and started again");
+  return 4;
+}
