@@ -57,13 +57,15 @@ const std::vector<FeatureCommand>& Commands() {
       {"PRINT", [] { return bool(MainHooks.OpenPrintDialog); }, "Portfolio printing is not available yet"},
       {"ABOUT", [] { return bool(MainHooks.OpenAbout); }, "The about box is not available yet"},
       {"UPDATE", [] { return bool(MainHooks.OpenUpdate); }, "The update window is not available yet"},
+      // A keyword of a feature's own: without it the command is only logged as unknown.
+      {"SURVEY", [] { return MainHooks.Commands.count("SURVEY") > 0; }, ""},
   };
   return list;
 }
 
 // The commands whose feature has landed: their installer must have filled the hook. Each
 // feature adds its commands here.
-const std::vector<std::string> InstalledFeatureCommands = {"PRINT", "NEWS", "ISLAND"};
+const std::vector<std::string> InstalledFeatureCommands = {"PRINT", "NEWS", "ISLAND", "ABOUT", "SURVEY"};
 
 }  // namespace
 
