@@ -46,6 +46,23 @@ std::string RandomQuery() { return std::to_string(LockedRandom(100000, true)); }
 
 enum class FetchEnd { Ok, Cancelled, Failed };
 
+// Binary files may be larger than the engine keeps for a page: they arrive through a sink, up
+// to the largest file a payload header can announce.
+constexpr size_t MaxUpdateFileBytes = 100u * 1024u * 1024u + 4096u;
+
+class BodySink : public ByteSink {
+public:
+  void Write(const char* data, size_t size) override {
+    if (Overflow || Body.size() + size > MaxUpdateFileBytes) {
+      Overflow = true;
+      return;
+    }
+    Body.append(data, size);
+  }
+  std::string Body;
+  bool Overflow = false;
+};
+
 // One request through the engine and a result slot; the slot and the request are always freed.
 // tick runs about every 2 s while the reply is awaited.
 FetchEnd FetchFrom(const UpdateServer& server, const std::string& path, const std::string& header, char tag,
@@ -56,8 +73,9 @@ FetchEnd FetchFrom(const UpdateServer& server, const std::string& path, const st
   if (slot == 0) return FetchEnd::Failed;
   std::string requestName;
   int httpSlot = 0;
+  BodySink sink;  // outlives the request: CollectHttp below ends it first
   GetHttp(nullptr, 0, -1, slot, "GET", server.Host, path, header, "", "", "", 80, false, false, binary, timeoutS,
-          httpSlot, "***", false, false, 0, requestName);
+          httpSlot, "***", false, false, 0, requestName, binary ? &sink : nullptr);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutS + 5);
   FetchEnd end = FetchEnd::Failed;
   for (;;) {
@@ -66,6 +84,10 @@ FetchEnd FetchFrom(const UpdateServer& server, const std::string& path, const st
     const WaitResult w = WaitForSlot(slot, cancel, int(std::min<long long>(2000, left.count())));
     if (w == WaitResult::Done) {
       GetHRes(slot, body);
+      if (binary) {
+        if (body == StreamEndText && !sink.Overflow) body.swap(sink.Body);
+        else body = "ERR";
+      }
       end = FetchEnd::Ok;
       break;
     }

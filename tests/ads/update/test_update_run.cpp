@@ -316,3 +316,16 @@ TEST_F(UpdateRun, QuietRunOnItsThread) {
   StopWebUpdateThread();
   EXPECT_FALSE(WebUpdateRunning());
 }
+
+TEST_F(UpdateRun, FileLargerThanAPage) {
+  PointAt("/webupdate/big.txt");
+  Recorder rec;
+  UpdateUi ui = rec.Ui();
+  bool done = false;
+  std::string exe;
+  RunWebUpdate(false, &ui, done, exe);
+  EXPECT_TRUE(done);
+  EXPECT_EQ(fs::file_size(ProgDir + "big.dat"), (17u << 20) + 8u);
+  EXPECT_TRUE(rec.Saw("Fetching big.dat " + std::to_string((17u << 20) + 8u + 12u) + " bytes"));
+  fs::remove(ProgDir + "big.dat");
+}
