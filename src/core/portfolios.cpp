@@ -243,9 +243,12 @@ bool LoadPortfolios() {
     for (size_t i = 0; i < PortUnreadLines.size() && i < 20; ++i)
       lines += (i ? ", " : "") + std::to_string(PortUnreadLines[i].LineNumber);
     if (PortUnreadLines.size() > 20) lines += ", ...";
-    AddUserNotice("The portfolio file " + name + " has " + std::to_string(PortUnreadLines.size()) +
-                  " line(s) that could not be read (line " + lines +
-                  "). They are not shown and are kept in the file unchanged.");
+    const bool one = PortUnreadLines.size() == 1;
+    AddUserNotice("The portfolio file " + name + " has " +
+                  (one ? std::string("a line") : std::to_string(PortUnreadLines.size()) + " lines") +
+                  " that could not be read (" + (one ? "line " : "lines ") + lines + "). " +
+                  (one ? "It is not shown and is kept" : "They are not shown and are kept") +
+                  " in the file unchanged.");
   }
   return true;
 }

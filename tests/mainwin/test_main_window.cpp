@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QMenu>
 #include <QDir>
 #include <QHeaderView>
 #include <QImage>
+#include <QMessageBox>
 
 #include <chrono>
 #include <condition_variable>
@@ -393,5 +395,28 @@ TEST(MainWindow, PopupCommandsNeedARowWithASymbol) {
     form.close();
   }
   std::filesystem::remove(ProgDir + "popmenu.par");
+  ShuttingDown = false;
+}
+
+TEST(MainWindow, DamagedPortfolioLinesAreToldInABoxThatDoesNotBlock) {
+  ASSERT_TRUE(WriteFileAtomic(ProgDir + "PORT.DAT", "Mine|PORT1||IBM;1;2;0;0;0;\r\nBroken|PORT2||IBM;ten\r\n"));
+  {
+    TmForm form;
+    form.show();
+    PumpUntil([&] { return form.SettingsLoaded(); });
+    EXPECT_NE(form.LastNotice().find("could not be read (line 2)"), std::string::npos) << form.LastNotice();
+    QMessageBox* box = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (auto* b = qobject_cast<QMessageBox*>(w); b && b->isVisible()) box = b;
+    ASSERT_NE(box, nullptr);
+    EXPECT_FALSE(box->isModal());
+    const std::string dir = std::string(VN_BINARY_DIR) + "/screenshots";
+    QDir().mkpath(QString::fromStdString(dir));
+    EXPECT_TRUE(box->grab().save(QString::fromStdString(dir + "/damaged_portfolio_notice.png")));
+    form.close();  // closes with the box still open
+  }
+  std::string kept;
+  ASSERT_TRUE(ReadWholeFile(ProgDir + "PORT.DAT", kept));
+  EXPECT_NE(kept.find("Broken|PORT2||IBM;ten"), std::string::npos);
   ShuttingDown = false;
 }
