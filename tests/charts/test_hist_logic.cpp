@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "charts/hist_ad.h"
 #include "charts/hist_cache.h"
 #include "charts/hist_lines.h"
 #include "charts/hist_query.h"
@@ -319,4 +320,39 @@ TEST(HistTrendLines, DrawGrabDragDeleteAndLimits) {
   EXPECT_EQ(t.LineCount(), 0);
   EXPECT_EQ(t.SelectedLine(), 0);
   EXPECT_FALSE(t.DeleteSelected());
+}
+
+TEST(HistSiteAd, LinksAndImagesOfTheAdPage) {
+  SiteAd ad;
+  std::string why;
+  ASSERT_TRUE(ParseSiteAdPage("<A HREF=/click/3 target=x><IMG SRC=\"/img/3.gif\" width=468>", "ads.local", "img.local",
+                              ad, why));
+  EXPECT_EQ(ad.Link, "http://ads.local/click/3");
+  EXPECT_EQ(ad.ImageHost, "img.local");  // the fixed image server, not the ad server
+  EXPECT_EQ(ad.ImagePath, "/img/3.gif");
+
+  ASSERT_TRUE(ParseSiteAdPage("<a href=\"https://x.test/c?1\"><img src=\"https://cdn.test:8443/b.gif\"></a>", "a", "i",
+                              ad, why));
+  EXPECT_EQ(ad.Link, "https://x.test/c?1");
+  EXPECT_EQ(ad.ImageHost, "https://cdn.test:8443");
+  EXPECT_EQ(ad.ImagePath, "/b.gif");
+
+  // The no-script part wins over the script block.
+  ASSERT_TRUE(ParseSiteAdPage("<script>w('<a href=\"http://bad/\"><img src=\"http://bad/x\">')</script>"
+                              "<noscript><a href=\"http://good/\"><img src=\"http://good/y.gif\"></a></noscript>",
+                              "a", "i", ad, why));
+  EXPECT_EQ(ad.Link, "http://good/");
+  EXPECT_EQ(ad.ImageHost, "good");
+
+  // Not a web link, no image, an address only somewhere inside the text.
+  EXPECT_FALSE(ParseSiteAdPage("<a href=\"javascript:go()\"><img src=\"/a.gif\">", "a", "i", ad, why));
+  EXPECT_EQ(why, "No HREF");
+  EXPECT_FALSE(ParseSiteAdPage("<p>no link</p>", "a", "i", ad, why));
+  EXPECT_EQ(why, "No HREF");
+  EXPECT_FALSE(ParseSiteAdPage("<a href=\"/c\">text</a>", "a", "i", ad, why));
+  EXPECT_EQ(why, "No SRC");
+  EXPECT_FALSE(ParseSiteAdPage("<a href=\"/c\"><img src=\"ftp://x/http://y/z.gif\">", "a", "i", ad, why));
+  ASSERT_TRUE(ParseSiteAdPage("<a href=\"/c\"><img src=\"http://hostonly\">", "a", "i", ad, why));
+  EXPECT_EQ(ad.ImageHost, "hostonly");
+  EXPECT_EQ(ad.ImagePath, "/");
 }

@@ -1,0 +1,218 @@
+#include "charts/hist_form.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "charts/hist_cache.h"
+#include "charts/hist_chart_view.h"
+#include "charts/hist_query.h"
+#include "charts/hist_thread.h"
+#include "core/market_clock.h"
+#include "core/program_state.h"
+#include "platform/string_list.h"
+
+TDateTime HistStampForPeriod(const std::string& periodCode) {
+  const TDateTime now = MarketNow();
+  const HistSiteParams h = ReadHistParams(ParamList);
+  const PropSiteParams p = ReadPropParams(ParamList);
+  // Names carry the code as a name part, so compare in that form.
+  for (int i = 0; i < h.PeriodCode.Count(); ++i)
+    if (h.IsShortPeriod(h.PeriodCode[i]) && HistNamePart(h.PeriodCode[i]) == periodCode) return HistIntradayStamp(now);
+  for (int i = 0; i < p.PeriodCode.Count() && i < p.PeriodShort; ++i)
+    if (HistNamePart(p.PeriodCode[i]) == periodCode) return HistIntradayStamp(now);
+  return HistDailyStamp(now);
+}
+
+HistChartForm::HistChartForm(char threadTag, QWidget* parent)
+    : TButtonForm(parent, Qt::Window | Qt::WindowStaysOnTopHint), thread_(std::make_unique<THistThread>(threadTag)) {
+  setAttribute(Qt::WA_DeleteOnClose);
+  Panel1 = new QWidget(this);
+  Panel1->setObjectName("Panel1");
+  Image1 = new HistChartView(Panel1);
+  Image1->OnLinesChanged = [this] { LinesChanged(); };
+  panFetching = new QLabel(Panel1);
+  panFetching->setAlignment(Qt::AlignCenter);
+  panFetching->setAutoFillBackground(true);
+  QFont bold = panFetching->font();
+  bold.setBold(true);
+  panFetching->setFont(bold);
+  panFetching->hide();
+  pbPanelBut = new QPushButton("&Cancel", Panel1);
+  pbPanelBut->hide();
+  QObject::connect(pbPanelBut, &QPushButton::clicked, this, [this] { pbPanelButClick(); });
+  pbClearLines = new QPushButton("Clear Lines", Panel1);
+  pbClearLines->hide();
+  QObject::connect(pbClearLines, &QPushButton::clicked, this, [this] { pbClearLinesClick(); });
+  dfName = new QLineEdit(this);
+  dfName->setMaxLength(10);
+  dfName->setStyleSheet("QLineEdit { background: yellow; color: black; font-weight: bold; }");
+  pbGet = new QPushButton("&Draw Chart", this);
+  Panel1->installEventFilter(this);
+
+  QPointer<HistChartForm> self(this);
+  thread_->OnDone = [self](int serial) {
+    if (self) self->FetchDone(serial);
+  };
+  thread_->Start(true);
+}
+
+HistChartForm::~HistChartForm() {
+  ShutdownFetch();
+}
+
+void HistChartForm::ShutdownFetch() {
+  if (thread_) thread_->Shutdown();
+  pending_ = nullptr;
+  queued_.reset();
+}
+
+void HistChartForm::ShowNotice(const std::string& text, bool error, const std::string& button) {
+  panFetching->setText(QString::fromStdString(text));
+  QPalette pal = panFetching->palette();
+  pal.setColor(QPalette::Window, error ? QColor(255, 0, 0) : QColor(0, 128, 0));
+  pal.setColor(QPalette::WindowText, Qt::white);
+  panFetching->setPalette(pal);
+  panFetching->show();
+  panFetching->raise();
+  pbPanelBut->setText(QString::fromStdString(button));
+  pbPanelBut->setVisible(!button.empty());
+  pbPanelBut->raise();
+  PlacePanelControls();
+}
+
+void HistChartForm::HideNotices() {
+  panFetching->hide();
+  pbPanelBut->hide();
+}
+
+std::string HistChartForm::NoticeText() const { return panFetching->text().toStdString(); }
+bool HistChartForm::NoticeShown() const { return !panFetching->isHidden(); }
+
+void HistChartForm::PlacePanelControls() {
+  const QSize size = Panel1->size();
+  const QSize notice(std::min(size.width() - 20, 300), 30);
+  panFetching->setGeometry((size.width() - notice.width()) / 2, size.height() / 2 - 40, notice.width(), notice.height());
+  const QSize but = pbPanelBut->sizeHint().expandedTo(QSize(90, 0));
+  pbPanelBut->setGeometry((size.width() - but.width()) / 2, size.height() / 2, but.width(), but.height());
+  const QSize clear = pbClearLines->sizeHint();
+  pbClearLines->setGeometry(size.width() - clear.width() - 4, 4, clear.width(), clear.height());
+}
+
+bool HistChartForm::DrawChart(const std::string& gif) {
+  if (!Image1->ShowGif(gif)) return false;
+  GifText = gif;
+  return true;
+}
+
+bool HistChartForm::DrawCachedChart(const std::string& name) {
+  std::string data;
+  if (!ReadCachedChart(name, data) || !DrawChart(data)) return false;
+  ShownFile = HistCachePath(name);
+  return true;
+}
+
+void HistChartForm::StoreInCache(const std::string& data) {
+  ::StoreInCache(CacheName, data, [](const std::string& period) { return HistStampForPeriod(period); });
+}
+
+void HistChartForm::Fetch(const std::string& host, int port, const std::string& path, const std::string& header,
+                          std::function<void(const std::string&, bool)> then) {
+  pending_ = std::move(then);
+  pendingSerial_ = 0;
+  queued_ = std::make_unique<Queued>(Queued{host, path, header, port});
+  StartQueued();
+}
+
+void HistChartForm::StartQueued() {
+  if (!queued_ || !pending_) return;
+  int serial = 0;
+  if (!thread_->Request(queued_->host, queued_->port, queued_->path, queued_->header, serial)) return;  // after the running one
+  pendingSerial_ = serial;
+  queued_.reset();
+}
+
+void HistChartForm::FetchDone(int serial) {
+  std::string body;
+  bool cancelled = false;
+  thread_->TakeResult(body, cancelled);
+  if (serial == pendingSerial_ && pending_) {
+    auto then = std::move(pending_);
+    pending_ = nullptr;
+    pendingSerial_ = 0;
+    if (!cancelled && body.empty()) body = "ERR";
+    then(body, cancelled);
+  }
+  StartQueued();
+}
+
+void HistChartForm::pbPanelButClick() {
+  const std::string caption = pbPanelBut->text().toStdString();
+  if (caption.find("ancel") != std::string::npos) {
+    // The wait ends now; the thread's late answer is dropped.
+    thread_->Cancel();
+    queued_.reset();
+    if (auto then = std::move(pending_)) {
+      pending_ = nullptr;
+      pendingSerial_ = -1;
+      then(std::string(), true);
+    }
+  } else if (caption.find("etry") != std::string::npos) {
+    RetryClick();
+  } else if (caption.find("Again") != std::string::npos) {
+    TryAgainClick();
+  }
+}
+
+void HistChartForm::pbClearLinesClick() { Image1->ClearLines(); }
+
+void HistChartForm::LinesChanged() {
+  pbClearLines->setVisible(Image1->Lines().LineCount() >= 1);
+  pbClearLines->raise();
+}
+
+void HistChartForm::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Delete) {
+    FormKeyDown(Qt::Key_Delete);
+    return;
+  }
+  TButtonForm::keyPressEvent(event);
+}
+
+void HistChartForm::FormKeyDown(int key) {
+  if (key != Qt::Key_Delete) return;
+  // An edit field takes Delete itself; the lines stay.
+  if (qobject_cast<QLineEdit*>(QApplication::focusWidget())) return;
+  Image1->DeleteSelectedLine();
+}
+
+void FillHistCombo(QComboBox* combo, const StringList& names) {
+  combo->clear();
+  for (int i = 0; i < names.Count(); ++i) combo->addItem(QString::fromStdString(names[i]));
+}
+
+void SelectHistCode(QComboBox* combo, const StringList& codes, const std::string& code) {
+  const int i = codes.IndexOf(code);
+  combo->setCurrentIndex(i >= 0 && i < combo->count() ? i : (combo->count() > 0 ? 0 : -1));
+}
+
+std::string HistCodeOf(const QComboBox* combo, const StringList& codes) {
+  const int i = combo->currentIndex();
+  return i >= 0 && i < codes.Count() ? codes[i] : "-1";
+}
+
+void SelectHistText(QComboBox* combo, const QString& text) {
+  const int i = combo->findText(text);
+  combo->setCurrentIndex(i >= 0 ? i : (combo->count() > 0 ? 0 : -1));
+}
+
+bool HistChartForm::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == Panel1 && event->type() == QEvent::Resize) {
+    PanelResized();
+    PlacePanelControls();
+  }
+  return TButtonForm::eventFilter(watched, event);
+}

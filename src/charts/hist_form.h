@@ -1,0 +1,104 @@
+#pragma once
+// What the two historical chart windows share: the chart image with its trend lines, the
+// progress notice with its Cancel / Retry / Try Again button, the fetch thread and the
+// fetch-then-continue flow, the chart cache and the Delete key.
+#include <QPointer>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "core/button_form.h"
+#include "platform/datetime.h"
+#include "platform/string_list.h"
+
+class HistChartView;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class THistThread;
+
+// The stamp that a chart of the period code can be as new as, on the market clock; intraday
+// codes of either site use the intraday rule.
+TDateTime HistStampForPeriod(const std::string& periodCode);
+
+class HistChartForm : public TButtonForm {
+public:
+  HistChartForm(char threadTag, QWidget* parent);
+  ~HistChartForm() override;
+
+  std::string Symbol;
+  std::string GifText;    // the chart now shown
+  std::string ShownFile;  // the cache file now shown; empty when it came from the site
+  std::string CacheName;  // the name of the chart being fetched
+  bool FirstActivate = true;
+
+  HistChartView* Image1 = nullptr;
+  QWidget* Panel1 = nullptr;
+  QLabel* panFetching = nullptr;
+  QPushButton* pbPanelBut = nullptr;
+  QPushButton* pbClearLines = nullptr;
+  QLineEdit* dfName = nullptr;
+  QPushButton* pbGet = nullptr;
+
+  // True while a fetch or look-up is under way.
+  bool Fetching() const { return static_cast<bool>(pending_); }
+  // The notice: green progress, red error; button caption empty hides the button.
+  void ShowNotice(const std::string& text, bool error, const std::string& button);
+  void HideNotices();
+  std::string NoticeText() const;
+  bool NoticeShown() const;
+
+  // Shows the GIF bytes and keeps them in GifText; false when they do not decode.
+  bool DrawChart(const std::string& gif);
+  // Draws the cached chart of that name when there is one; its path becomes ShownFile.
+  bool DrawCachedChart(const std::string& name);
+  void StoreInCache(const std::string& data);
+
+  void pbPanelButClick();
+  void pbClearLinesClick();
+  // Delete removes the selected trend line unless an edit field has the focus.
+  void FormKeyDown(int key);
+
+protected:
+  // Fetches in the background and calls then(body, cancelled) on the main thread; the body is
+  // "ERR" for a failure. A request while one runs waits for it.
+  void Fetch(const std::string& host, int port, const std::string& path, const std::string& header,
+             std::function<void(const std::string& body, bool cancelled)> then);
+  // The answers of the notice button.
+  virtual void RetryClick() {}
+  virtual void TryAgainClick() {}
+  // The notice and its button centred in the chart panel, Clear Lines at its top right.
+  void PlacePanelControls();
+  void ShutdownFetch();
+  void keyPressEvent(QKeyEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  // The chart panel changed size.
+  virtual void PanelResized() {}
+  void LinesChanged();
+
+private:
+  void FetchDone(int serial);
+  void StartQueued();
+  std::unique_ptr<THistThread> thread_;
+  std::function<void(const std::string&, bool)> pending_;
+  int pendingSerial_ = 0;
+  struct Queued {
+    std::string host, path, header;
+    int port = 80;
+  };
+  std::unique_ptr<Queued> queued_;
+};
+
+// "no chart site configured": the notice of a window whose site host is not set.
+inline constexpr const char* NoChartSiteText = "no chart site configured";
+
+class QComboBox;
+// The list's items := the names.
+void FillHistCombo(QComboBox* combo, const StringList& names);
+// Selects the entry whose code equals code (the first entry when none does).
+void SelectHistCode(QComboBox* combo, const StringList& codes, const std::string& code);
+// The code of the chosen entry; "-1" when nothing is chosen.
+std::string HistCodeOf(const QComboBox* combo, const StringList& codes);
+// Selects the item with that text, else the first.
+void SelectHistText(QComboBox* combo, const QString& text);

@@ -1,0 +1,267 @@
+// Both historical chart windows offscreen against the fake chart site: look-up, fetch, cache,
+// cancel, close during a fetch, errors, trend lines with the mouse, the site banner, and
+// screenshots.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPushButton>
+
+#include <filesystem>
+
+#include "charts/hist_ad.h"
+#include "charts/hist_cache.h"
+#include "charts/hist_chart_view.h"
+#include "charts/hist_install.h"
+#include "charts/hist_new_window.h"
+#include "charts/hist_window.h"
+#include "core/chart_cache.h"
+#include "core/main_hooks.h"
+#include "core/settings_file.h"
+#include "hist_test_site.h"
+
+namespace fs = std::filesystem;
+using namespace histtest;
+
+namespace {
+
+void EmptyCache() {
+  std::error_code ec;
+  fs::remove_all(ChartCacheDir(), ec);
+  fs::create_directories(ChartCacheDir(), ec);
+  ChartCacheBytes = 0;
+}
+
+void Mouse(QWidget* w, QEvent::Type type, int x, int y) {
+  const Qt::MouseButtons buttons = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
+  QMouseEvent e(type, QPointF(x, y), w->mapToGlobal(QPointF(x, y)), Qt::LeftButton, buttons, Qt::NoModifier);
+  QApplication::sendEvent(w, &e);
+}
+
+void Drag(QWidget* w, int x0, int y0, int x1, int y1) {
+  Mouse(w, QEvent::MouseButtonPress, x0, y0);
+  Mouse(w, QEvent::MouseMove, (x0 + x1) / 2, (y0 + y1) / 2);
+  Mouse(w, QEvent::MouseMove, x1, y1);
+  Mouse(w, QEvent::MouseButtonRelease, x1, y1);
+}
+
+void Screenshot(QWidget* w, const std::string& name) {
+  const std::string dir = std::string(VN_BINARY_DIR) + "/screenshots";
+  QDir().mkpath(QString::fromStdString(dir));
+  w->grab().save(QString::fromStdString(dir + "/" + name));
+}
+
+template <typename W>
+void CloseAndFlush(W*& w) {
+  if (w) w->close();
+  w = nullptr;
+  for (int i = 0; i < 3; ++i) QApplication::processEvents();
+  QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+}  // namespace
+
+TEST(HistWindow, LooksUpFetchesCachesRefetchesAndDrawsLines) {
+  ASSERT_TRUE(SetUpChartSite());
+  EmptyCache();
+  InstallHistCharts(nullptr);
+  ASSERT_TRUE(MainHooks.OpenHistory);
+  MainHooks.OpenHistory("aapl");
+  TfrmHist* w = FindHistWindow("AAPL");
+  ASSERT_NE(w, nullptr);
+  EXPECT_EQ(w->windowTitle().toStdString(), "History Graphs for AAPL");
+  // The look-up runs after the first activation; its identifier goes to symbols.dat.
+  ASSERT_TRUE(WaitFor([&] { return w->SidParam.rfind("sid=", 0) == 0; }));
+  std::string dat;
+  ReadWholeFile(ProgDir + "symbols.dat", dat);
+  EXPECT_NE(dat.find("|AAPL|"), std::string::npos) << dat;
+  EXPECT_NE(dat.find("|MSFT|"), std::string::npos) << dat;
+  EXPECT_TRUE(w->pbGet->isEnabled());
+
+  // A second open of the symbol brings the same window forward.
+  OpenHistoryWindow("AAPL");
+  EXPECT_EQ(HistWindows.Count(), 1);
+
+  const int before = SiteCount("/chart.asp");
+  w->dfStock->setText("ibm");
+  w->pbGetClick();
+  EXPECT_TRUE(w->NoticeShown());
+  ASSERT_TRUE(WaitFor([&] { return !w->Fetching() && !w->GifText.empty(); }));
+  EXPECT_FALSE(w->NoticeShown());
+  EXPECT_EQ(w->GifText.compare(0, 3, "GIF"), 0);
+  EXPECT_NE(w->LastQuery.find("symb=AAPL&sid="), std::string::npos) << w->LastQuery;
+  EXPECT_NE(w->LastQuery.find("comp=IBM%3A"), std::string::npos) << w->LastQuery;
+  EXPECT_EQ(SiteCount("/chart.asp"), before + 1);
+  TDateTime stamp;
+  const std::string name = w->GetCacheName(stamp);
+  EXPECT_TRUE(fs::exists(HistCachePath(name)));
+
+  // The same choices again: fetched anew. Other choices cached earlier: from the cache.
+  w->pbGetClick();
+  ASSERT_TRUE(WaitFor([&] { return !w->Fetching(); }));
+  EXPECT_EQ(SiteCount("/chart.asp"), before + 2);
+  const int style = w->cmbBack->currentIndex();
+  w->cmbBack->setCurrentIndex(style == 0 ? 1 : 0);
+  w->pbGetClick();
+  ASSERT_TRUE(WaitFor([&] { return !w->Fetching(); }));
+  EXPECT_EQ(SiteCount("/chart.asp"), before + 3);
+  w->cmbBack->setCurrentIndex(style);
+  w->pbGetClick();
+  EXPECT_FALSE(w->Fetching());  // straight from the cache
+  EXPECT_EQ(SiteCount("/chart.asp"), before + 3);
+  EXPECT_TRUE(SameText(w->ShownFile, HistCachePath(name)));
+
+  // Trend lines with the mouse; Delete in an edit field leaves them alone.
+  HistChartView* view = w->Image1;
+  Drag(view, 40, 250, 300, 80);
+  Drag(view, 60, 200, 480, 200);
+  ASSERT_EQ(view->Lines().LineCount(), 2);
+  EXPECT_TRUE(w->pbClearLines->isVisible());
+  Screenshot(w, "hist_site1_chart_lines.png");
+  w->dfVal->setFocus();
+  w->FormKeyDown(Qt::Key_Delete);
+  EXPECT_EQ(view->Lines().LineCount(), 2);
+  w->pbGet->setFocus();
+  Mouse(view, QEvent::MouseButtonPress, 200, 200);  // the second line's body
+  Mouse(view, QEvent::MouseButtonRelease, 200, 200);
+  EXPECT_EQ(view->Lines().SelectedLine(), 2);
+  w->FormKeyDown(Qt::Key_Delete);
+  EXPECT_EQ(view->Lines().LineCount(), 1);
+  w->pbClearLinesClick();
+  EXPECT_EQ(view->Lines().LineCount(), 0);
+  EXPECT_FALSE(w->pbClearLines->isVisible());
+
+  // The state is kept per symbol.
+  CloseAndFlush(w);
+  EXPECT_EQ(HistWindows.Count(), 0);
+  const std::string state = Ini().ReadString("History", "AAPL", "");
+  EXPECT_NE(state.find("|ibm|"), std::string::npos) << state;  // as typed
+  MainHooks.OpenHistory = nullptr;
+  MainHooks.OpenProphet = nullptr;
+}
+
+TEST(HistWindow, ErrorsCancelCloseDuringFetchAndUnconfiguredSite) {
+  ASSERT_TRUE(SetUpChartSite());
+  EmptyCache();
+  // No identifier on the look-up page.
+  auto* w = new TfrmHist("NOSID");
+  w->show();
+  ASSERT_TRUE(WaitFor([&] { return !w->FirstActivate && !w->Fetching(); }));
+  EXPECT_EQ(w->NoticeText(), "Error getting stock info.");
+  EXPECT_EQ(w->pbPanelBut->text().toStdString(), "&Retry");
+  EXPECT_EQ(w->SidParam, "ERR");
+  Screenshot(w, "hist_site1_lookup_error.png");
+  CloseAndFlush(w);
+
+  // A chart page that is no GIF: an error, nothing cached.
+  w = new TfrmHist("BADCHART");
+  w->show();
+  ASSERT_TRUE(WaitFor([&] { return w->SidParam.rfind("sid=", 0) == 0; }));
+  w->pbGetClick();
+  ASSERT_TRUE(WaitFor([&] { return !w->Fetching(); }));
+  EXPECT_EQ(w->NoticeText(), "Error Fetching Chart");
+  EXPECT_EQ(w->pbPanelBut->text().toStdString(), "&Try Again");
+  EXPECT_EQ(GetGifCacheSize(), 0);
+
+  // An invalid typed compare stock is refused before anything is sent.
+  w->dfStock->setText("A&B");
+  w->pbGetClick();
+  EXPECT_FALSE(w->Fetching());
+  EXPECT_EQ(w->NoticeText(), "\"A&B\" is not a valid symbol");
+  w->dfStock->clear();
+
+  // Renaming to a slow chart; Cancel ends the wait at once.
+  w->dfName->setText("slow");
+  w->dfNameExit();
+  EXPECT_EQ(w->Symbol, "SLOW");
+  ASSERT_TRUE(WaitFor([&] { return w->SidParam.rfind("sid=", 0) == 0 && !w->Fetching(); }));
+  w->pbGetClick();
+  ASSERT_TRUE(w->Fetching());
+  w->pbPanelButClick();
+  EXPECT_FALSE(w->Fetching());
+  EXPECT_FALSE(w->NoticeShown());
+  // A new request after the cancel runs once the thread is free; closing during it is safe.
+  w->pbGetClick();
+  EXPECT_TRUE(w->Fetching());
+  CloseAndFlush(w);
+  EXPECT_TRUE(WaitFor([] { return RunningHttpRequests() == 0; }));
+
+  // No host configured: the window says so and guesses nothing.
+  ReadParamsFile("no-such-file.par", ParamList);
+  w = new TfrmHist("ZZZ");
+  w->show();
+  ASSERT_TRUE(WaitFor([&] { return !w->FirstActivate; }));
+  EXPECT_EQ(w->NoticeText(), NoChartSiteText);
+  w->pbGetClick();
+  EXPECT_EQ(w->NoticeText(), NoChartSiteText);
+  EXPECT_FALSE(w->Fetching());
+  CloseAndFlush(w);
+}
+
+TEST(HistWindow, SiteBannerAndWipeOrder) {
+  ASSERT_TRUE(SetUpChartSite("HISTINITADPATH=/adf/abs/\n"));
+  EmptyCache();
+  // A wipe order never carried out empties the look-up cache, even without the settings key.
+  Ini().DeleteKey("Stocks", "HISTWIPECACHE");
+  ParamList.Insert(0, "HISTWIPECACHE=12/01/2026 10:00");
+  auto* w = new TfrmHist("MSFT");
+  w->show();
+  EXPECT_EQ(Ini().ReadString("Stocks", "HISTWIPECACHE", ""), "12/01/2026 10:00");
+  EXPECT_EQ(SiteIdCache.find("MSFT"), std::string::npos);
+  EXPECT_FALSE(w->OurAds);
+  // The non-quiet look-up starts the site's banner; its link comes only with its image.
+  ASSERT_TRUE(WaitFor([&] { return !w->AdLink.empty(); }));
+  EXPECT_EQ(w->AdLink.rfind("http://" + ChartSite().Host() + "/click/", 0), 0u) << w->AdLink;
+  EXPECT_EQ(w->AdImage.rfind("/adimg/", 0), 0u);
+  EXPECT_NE(SiteIdCache.find("|MSFT|"), std::string::npos);
+  w->pbGetClick();
+  ASSERT_TRUE(WaitFor([&] { return !w->Fetching() && !w->GifText.empty(); }));
+  Screenshot(w, "hist_site1_site_banner.png");
+  CloseAndFlush(w);
+}
+
+TEST(HistNewWindow, FetchesToTheWindowSizeAndCachesBySize) {
+  ASSERT_TRUE(SetUpChartSite());
+  EmptyCache();
+  auto* w = new TFrmHistNew("MSFT");
+  w->show();
+  EXPECT_EQ(w->windowTitle().toStdString(), "Prophet Graphs for MSFT");
+  EXPECT_EQ(HistNewWindows.IndexOf("MSFT"), 0);
+  // The built-in state: two EMA values, flags "06" and "2".
+  EXPECT_EQ(w->BottomFlags, "06");
+  EXPECT_EQ(w->TopFlags, "2");
+  w->UpperPop("Envelopes");
+  w->UpperPop("Bollinger Bands");
+  EXPECT_EQ(w->TopFlags, "123");
+  w->dfStock->setText("ibm  ge,");
+  w->pbGetClick();
+  ASSERT_TRUE(WaitFor([&] { return !w->Fetching() && !w->GifText.empty(); }));
+  const std::string query = w->Edit1->text().toStdString();
+  const std::string size = "width=" + std::to_string(w->Image1->width()) + "&height=" + std::to_string(w->Image1->height());
+  EXPECT_NE(query.find(size), std::string::npos) << query;
+  EXPECT_NE(query.find("compare=IBM,GE&"), std::string::npos) << query;
+  EXPECT_NE(query.find("symbol=MSFT&duration=6m&"), std::string::npos) << query;
+  EXPECT_NE(query.find("&bb=20&sar=1&env=5"), std::string::npos) << query;
+  TDateTime stamp;
+  const std::string before = w->GetCacheName(stamp);
+  EXPECT_TRUE(fs::exists(HistCachePath(before)));
+  Drag(w->Image1, 30, 60, 400, 200);
+  Screenshot(w, "hist_site2_chart.png");
+
+  // A new size asks the site for that size, under another name.
+  w->resize(w->width() + 120, w->height() + 60);
+  QApplication::processEvents();
+  EXPECT_NE(w->GetCacheName(stamp), before);
+  w->pbGetClick();
+  ASSERT_TRUE(WaitFor([&] { return !w->Fetching(); }));
+  EXPECT_NE(w->Edit1->text().toStdString().find("width=" + std::to_string(w->Image1->width())), std::string::npos);
+  EXPECT_EQ(w->Image1->Lines().LineCount(), 1);  // lines stay across images
+  Screenshot(w, "hist_site2_resized.png");
+  CloseAndFlush(w);
+  const auto f = SplitStateFields(Ini().ReadString("Prophet", "MSFT", ""));
+  ASSERT_EQ(f.size(), 14u);
+  EXPECT_EQ(f[9], "123");
+}
