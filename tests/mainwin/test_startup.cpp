@@ -76,6 +76,20 @@ std::string GuardSocket(const fs::path& dir) {
   return {};
 }
 
+// A fresh program folder for one test, removed when the test ends, also when it fails.
+struct TempHome {
+  fs::path path;
+  explicit TempHome(const std::string& name)
+      : path(fs::temp_directory_path() / ("vn_" + name + "_" + std::to_string(::getpid()))) {
+    fs::remove_all(path);
+    fs::create_directories(path);
+  }
+  ~TempHome() {
+    std::error_code ec;
+    fs::remove_all(path, ec);
+  }
+};
+
 std::string Slurp(const std::string& path) {
   std::string s;
   ReadWholeFile(path, s);
@@ -92,9 +106,8 @@ TEST(Startup, SwitchesAreReadInAnyCase) {
 }
 
 TEST(Startup, SecondCopyHandsOverAndTheFirstClosesCleanly) {
-  fs::path home = fs::temp_directory_path() / ("vn_start_" + std::to_string(::getpid()));
-  fs::remove_all(home);
-  fs::create_directories(home);
+  TempHome temp("start");
+  const fs::path& home = temp.path;
   std::string dir = home.string() + "/";
 
   ChildGuard first{StartProgram(dir, {"LOG"})};
@@ -129,17 +142,10 @@ TEST(Startup, SecondCopyHandsOverAndTheFirstClosesCleanly) {
   std::string log = Slurp(dir + "stocks.log");
   EXPECT_NE(log.find("START"), std::string::npos);
   EXPECT_NE(log.find("Final"), std::string::npos);
-  fs::remove_all(home);
 }
 
 namespace {
 
-fs::path FreshHome(const std::string& name) {
-  fs::path home = fs::temp_directory_path() / ("vn_" + name + "_" + std::to_string(::getpid()));
-  fs::remove_all(home);
-  fs::create_directories(home);
-  return home;
-}
 
 // Waits until the file holds the text; false when the process ended or the deadline passed.
 bool WaitForLogLine(pid_t pid, const std::string& log, const std::string& text, int count = 1, int timeoutMs = 30000) {
@@ -163,7 +169,8 @@ int Count(const std::string& s, const std::string& what) {
 }  // namespace
 
 TEST(Startup, DamagedPortfolioAndSettingsFilesSurviveTwoRuns) {
-  fs::path home = FreshHome("damaged");
+  TempHome temp("damaged");
+  const fs::path& home = temp.path;
   const std::string dir = home.string() + "/";
   const std::string port = "Mine|PORT1||IBM;100;123.45;0;0;0;bought in May\r\n"
                            "Broken|PORT2||IBM;ten;1;1;1;1;n\r\n"
@@ -204,13 +211,13 @@ TEST(Startup, DamagedPortfolioAndSettingsFilesSurviveTwoRuns) {
   EXPECT_EQ(aside, 1);
   for (const char* f : {"STOCKS.INI", "STOCKS.IN_"})
     EXPECT_EQ(fs::status(dir + f).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write) << f;
-  fs::remove_all(home);
 }
 
 TEST(Startup, CopiesStartedTogetherLeaveOneRunning) {
   // The last round: a relative program folder and no runtime folder.
   for (int round = 0; round < 3; ++round) {
-    fs::path home = FreshHome("together" + std::to_string(round));
+    TempHome temp("together" + std::to_string(round));
+    const fs::path& home = temp.path;
     const std::string dir = home.string() + "/";
     std::vector<std::string> env = {"VANTORA_HOME=" + dir, "HOME=" + dir, "XDG_RUNTIME_DIR=" + dir};
     std::string cwd;
@@ -238,12 +245,12 @@ TEST(Startup, CopiesStartedTogetherLeaveOneRunning) {
     kill(winner.pid, SIGTERM);
     EXPECT_EQ(WaitExit(winner.pid, 20000), 0);
     winner.pid = -1;
-    fs::remove_all(home);
-  }
+    }
 }
 
 TEST(Startup, ACopyAllowedBesideAnotherAppendsToItsLog) {
-  fs::path home = FreshHome("allowdup");
+  TempHome temp("allowdup");
+  const fs::path& home = temp.path;
   const std::string dir = home.string() + "/", log = dir + "stocks.log";
   ChildGuard first{StartProgram(dir, {"LOG"})};
   ASSERT_GT(first.pid, 0);
@@ -261,5 +268,4 @@ TEST(Startup, ACopyAllowedBesideAnotherAppendsToItsLog) {
   EXPECT_EQ(WaitExit(second.pid, 20000), 0);
   EXPECT_EQ(WaitExit(first.pid, 20000), 0);
   second.pid = first.pid = -1;
-  fs::remove_all(home);
 }
