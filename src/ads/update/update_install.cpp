@@ -26,6 +26,7 @@ void InstallSelfUpdate(QWidget* mainWindow) {
         if (ShuttingDown || !owner) return;
         auto* box = new QMessageBox(QMessageBox::Information, QString::fromStdString(caption),
                                     QString::fromStdString(text), QMessageBox::Ok, owner);
+        box->setTextFormat(Qt::PlainText);
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->setModal(false);
         box->show();

@@ -222,7 +222,8 @@ void RunWebUpdate(bool quiet, UpdateUi* owner, bool& done, std::string& exeFile,
       done = false;
       return;
     }
-    const std::string notice = Trim(SplitListLines(reply).front());
+    // The notice is a date; a longer first line is cut, so the settings keep a short text.
+    const std::string notice = Trim(SplitListLines(reply).front().substr(0, 100));
     // The reminder compares the latest notice with the one last taken in.
     if (quiet) PostToMainThread([notice] { LastWUNotify = notice; });
 

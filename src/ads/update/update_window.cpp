@@ -32,6 +32,7 @@ void ShowBox(QWidget* parent, const std::string& caption, const std::string& tex
   }
   QMessageBox box(icon == "warning" ? QMessageBox::Warning : QMessageBox::Information, QString::fromStdString(caption),
                   QString::fromStdString(text), QMessageBox::Ok, parent);
+  box.setTextFormat(Qt::PlainText);  // the site's messages are shown as they are, never as markup
   ++ModalDepth;
   box.exec();
   --ModalDepth;
