@@ -2,13 +2,18 @@
 
 #include <QCryptographicHash>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <vector>
 
-#include "ads/gif/anim_gif.h"
+#include "ads/gif/gif_image.h"
 #include "core/chart_cache.h"
 #include "platform/string_list.h"
 
@@ -87,7 +92,7 @@ std::string HistCachePath(const std::string& name) {
 bool DecodesAsGif(std::string_view data) {
   if (data.size() < 6 || data.substr(0, 3) != "GIF") return false;
   try {
-    TAnimGif gif;
+    GifDocument gif;
     gif.LoadFromMemory(reinterpret_cast<const uint8_t*>(data.data()), data.size());
     return !gif.Empty() && gif.Width() > 0 && gif.Height() > 0;
   } catch (...) {
@@ -141,12 +146,34 @@ bool ParseStampAndPeriod(const std::string& name, double& stamp, std::string& pe
   return true;
 }
 
+// A temporary file renamed into place. No fsync: a chart lost in a crash is fetched again, and
+// an empty or broken file is never shown (it does not decode) and is overwritten.
+bool WriteCacheFile(const std::string& path, std::string_view data) {
+  const std::string tmp = path + ".tmp";
+  const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  size_t done = 0;
+  while (done < data.size()) {
+    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  const bool ok = ::close(fd) == 0 && done == data.size();
+  if (!ok || std::rename(tmp.c_str(), path.c_str()) != 0) {
+    std::remove(tmp.c_str());
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
-StoreResult StoreInCache(const std::string& name, std::string_view data, const HistStampFor& stampFor) {
+StoreResult StoreInCache(const std::string& name, std::string_view data, const HistStampFor& stampFor,
+                         bool decodedAlready) {
   const std::string path = HistCachePath(name);
   if (path.empty()) return StoreResult::BadName;
-  if (!DecodesAsGif(data)) return StoreResult::NotGif;
+  if (!decodedAlready && !DecodesAsGif(data)) return StoreResult::NotGif;
   std::error_code ec;
   fs::create_directories(ChartCacheDir(), ec);
   if (fs::is_regular_file(path, ec) && fs::file_size(path, ec) > 0 && !ec) return StoreResult::AlreadyCached;
@@ -166,7 +193,7 @@ StoreResult StoreInCache(const std::string& name, std::string_view data, const H
       if (!e.done) DeleteEntry(e);
     }
   }
-  if (!WriteFileAtomic(path, data)) return StoreResult::WriteFailed;
+  if (!WriteCacheFile(path, data)) return StoreResult::WriteFailed;
   ChartCacheBytes += length;
   return StoreResult::Stored;
 }

@@ -39,7 +39,9 @@ using HistStampFor = std::function<TDateTime(const std::string& periodCode)>;
 enum class StoreResult { Stored, AlreadyCached, NotGif, BadName, WriteFailed };
 // Stores a chart under its name. Over the limit, images older than their period's current
 // stamp go first, then other "*.gif" files (any case) in listing order until the new one fits.
-// The file is written atomically; ChartCacheBytes follows every delete and write.
-StoreResult StoreInCache(const std::string& name, std::string_view data, const HistStampFor& stampFor);
+// The file is written atomically; ChartCacheBytes follows every delete and write. Bytes not
+// already shown as a picture (decodedAlready) are decoded first: what is no GIF is not stored.
+StoreResult StoreInCache(const std::string& name, std::string_view data, const HistStampFor& stampFor,
+                         bool decodedAlready = false);
 // The bytes of a cached chart; false when there is none (or it is empty).
 bool ReadCachedChart(const std::string& name, std::string& data);

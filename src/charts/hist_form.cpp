@@ -7,6 +7,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <algorithm>
+#include <vector>
+
 #include "charts/hist_cache.h"
 #include "charts/hist_chart_view.h"
 #include "charts/hist_query.h"
@@ -15,16 +18,20 @@
 #include "core/program_state.h"
 #include "platform/string_list.h"
 
-TDateTime HistStampForPeriod(const std::string& periodCode) {
+HistStampFor MakeHistStampFor() {
+  // Read once: the stale pass asks for every file of the cache.
   const TDateTime now = MarketNow();
   const HistSiteParams h = ReadHistParams(ParamList);
   const PropSiteParams p = ReadPropParams(ParamList);
+  std::vector<std::string> intraday;
   // Names carry the code as a name part, so compare in that form.
   for (int i = 0; i < h.PeriodCode.Count(); ++i)
-    if (h.IsShortPeriod(h.PeriodCode[i]) && HistNamePart(h.PeriodCode[i]) == periodCode) return HistIntradayStamp(now);
-  for (int i = 0; i < p.PeriodCode.Count() && i < p.PeriodShort; ++i)
-    if (HistNamePart(p.PeriodCode[i]) == periodCode) return HistIntradayStamp(now);
-  return HistDailyStamp(now);
+    if (h.IsShortPeriod(h.PeriodCode[i])) intraday.push_back(HistNamePart(h.PeriodCode[i]));
+  for (int i = 0; i < p.PeriodCode.Count() && i < p.PeriodShort; ++i) intraday.push_back(HistNamePart(p.PeriodCode[i]));
+  return [now, intraday](const std::string& period) {
+    const bool isIntraday = std::find(intraday.begin(), intraday.end(), period) != intraday.end();
+    return isIntraday ? HistIntradayStamp(now) : HistDailyStamp(now);
+  };
 }
 
 HistChartForm::HistChartForm(char threadTag, QWidget* parent)
@@ -116,7 +123,8 @@ bool HistChartForm::DrawCachedChart(const std::string& name) {
 }
 
 void HistChartForm::StoreInCache(const std::string& data) {
-  ::StoreInCache(CacheName, data, [](const std::string& period) { return HistStampForPeriod(period); });
+  // Only charts that DrawChart showed come here, so they decoded already.
+  ::StoreInCache(CacheName, data, MakeHistStampFor(), true);
 }
 
 void HistChartForm::Fetch(const std::string& host, int port, const std::string& path, const std::string& header,

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "core/button_form.h"
+#include "charts/hist_cache.h"
 #include "platform/datetime.h"
 #include "platform/string_list.h"
 
@@ -18,9 +19,9 @@ class QLineEdit;
 class QPushButton;
 class THistThread;
 
-// The stamp that a chart of the period code can be as new as, on the market clock; intraday
-// codes of either site use the intraday rule.
-TDateTime HistStampForPeriod(const std::string& periodCode);
+// The stamp that a chart of a period (as named in the cache) can be as new as, on the market
+// clock now; intraday periods of either site use the intraday rule.
+HistStampFor MakeHistStampFor();
 
 class HistChartForm : public TButtonForm {
 public:
