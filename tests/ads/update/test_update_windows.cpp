@@ -10,15 +10,19 @@
 #include <filesystem>
 #include <fstream>
 
+#include "ads/update/update_install.h"
 #include "ads/update/update_window.h"
 #include "common/fake_site.h"
 #include "core/branding.h"
+#include "core/main_hooks.h"
 #include "core/market_clock.h"
 #include "core/program_state.h"
 #include "core/settings_file.h"
 #include "platform/clock.h"
 #include "platform/datetime.h"
 #include "platform/string_list.h"
+#include "prefs/prefs_dialog.h"
+#include "retrieval/fund_thread.h"
 
 namespace fs = std::filesystem;
 
@@ -204,4 +208,26 @@ TEST(UpdateWindows, ReminderTimes) {
   EXPECT_EQ(Ini().ReadString("Stocks", "LastWUNotify", ""), "12/01/26");
   EXPECT_FALSE(UpdateReminderDue(LocalNow() + 1));
   SetClock(nullptr);
+}
+
+TEST(UpdateWindows, InstallerFillsTheHooks) {
+  QWidget main;
+  InstallSelfUpdate(&main);
+  EXPECT_TRUE(MainHooks.OpenUpdate);
+  EXPECT_TRUE(MainHooks.UpdateReminder);
+  EXPECT_TRUE(PrefsHooks.OpenUpdate);
+  ASSERT_TRUE(FundHooks.UpdateBlocked);
+  EXPECT_TRUE(FundHooks.StartUpdate);
+  UpdateCancelled = false;
+  UpdateFormShowing = false;
+  EXPECT_FALSE(FundHooks.UpdateBlocked());
+  UpdateFormShowing = true;  // the fundamentals thread starts no quiet run now
+  EXPECT_TRUE(FundHooks.UpdateBlocked());
+  UpdateFormShowing = false;
+  UpdateCancelled = true;  // nor after the window's Cancel
+  EXPECT_TRUE(FundHooks.UpdateBlocked());
+  UpdateCancelled = false;
+  MainHooks = {};
+  PrefsHooks.OpenUpdate = nullptr;
+  FundHooks = {};
 }
