@@ -5,9 +5,12 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 
 #include <algorithm>
+#include <filesystem>
 #include <vector>
 
 #include "charts/hist_cache.h"
@@ -223,4 +226,102 @@ bool HistChartForm::eventFilter(QObject* watched, QEvent* event) {
     PlacePanelControls();
   }
   return TButtonForm::eventFilter(watched, event);
+}
+
+std::string HistStateField(const std::vector<std::string>& fields, size_t i, const char* fallback) {
+  return i < fields.size() ? fields[i] : fallback;
+}
+
+HistChartForm* FindHistChartForm(const StringList& windows, const std::string& symbol) {
+  const int i = windows.IndexOf(symbol);
+  return i >= 0 ? static_cast<HistChartForm*>(windows.Objects(i)) : nullptr;
+}
+
+void BringForward(QWidget* window) {
+  window->show();
+  window->raise();
+  window->activateWindow();
+}
+
+void OpenHistChartForm(const std::string& symbolIn, const char* title, const StringList& windows,
+                       const std::function<HistChartForm*(const std::string&)>& create) {
+  const std::string symbol = UpperCase(Trim(symbolIn));
+  if (!IsValidChartSymbol(symbol)) {
+    QMessageBox::warning(QApplication::activeWindow(), title,
+                         QString::fromStdString(symbol.empty() ? std::string("Select a stock first.")
+                                                               : "\"" + symbol + "\" is not a valid symbol."));
+    return;
+  }
+  if (HistChartForm* open = FindHistChartForm(windows, symbol)) {
+    BringForward(open);
+    return;
+  }
+  create(symbol)->show();
+}
+
+bool HistChartForm::ShowCachedInstead(const std::string& name) {
+  const std::string path = HistCachePath(name);
+  std::error_code ec;
+  if (path.empty() || !std::filesystem::exists(path, ec) || SameText(path, ShownFile) || !DrawCachedChart(name))
+    return false;
+  HideNotices();
+  return true;
+}
+
+bool HistChartForm::TakeChartBody(const std::string& body, bool cancelled) {
+  unsetCursor();
+  if (cancelled) {
+    HideNotices();
+    return false;
+  }
+  if (body.compare(0, 3, "GIF") != 0 || !DrawChart(body)) {
+    ShowNotice("Error Fetching Chart", true, "&Try Again");
+    return false;
+  }
+  StoreInCache(body);
+  // The chart shown is now the cached file: pressing again fetches it anew.
+  ShownFile = HistCachePath(CacheName);
+  HideNotices();
+  return true;
+}
+
+bool HistChartForm::SwitchSymbol(StringList& windows) {
+  const std::string text = UpperCase(Trim(dfName->text().toStdString()));
+  dfName->setText(QString::fromStdString(Symbol));
+  if (text.empty() || text == Symbol || Fetching()) return false;
+  if (!IsValidChartSymbol(text)) {
+    ShowNotice("\"" + text + "\" is not a valid symbol", true, "");
+    return false;
+  }
+  if (HistChartForm* other = FindHistChartForm(windows, text); other && other != this) {
+    BringForward(other);
+    return false;
+  }
+  SaveWindowState();
+  const int i = windows.IndexOf(Symbol);
+  if (i >= 0) windows.Delete(i);
+  Symbol = text;
+  windows.Add(Symbol, this);
+  dfName->setText(QString::fromStdString(Symbol));
+  Image1->ClearChart();
+  GifText.clear();
+  ShownFile.clear();
+  HideNotices();
+  return true;
+}
+
+void HistChartForm::PopMenuLoop(QMenu* menu, QPushButton* button, const std::function<void(QAction*)>& toggle,
+                                const std::function<void()>& refresh) {
+  const QPoint at = button->mapToGlobal(QPoint(0, button->height()));
+  for (;;) {
+    refresh();
+    QAction* a = menu->exec(at);
+    if (!a || Closing) break;
+    toggle(a);
+  }
+}
+
+void HistChartForm::SymbolLookedUp(const std::string& symbol) {
+  dfName->setText(QString::fromStdString(symbol));
+  dfNameExit();
 }

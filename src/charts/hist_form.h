@@ -3,10 +3,12 @@
 // progress notice with its Cancel / Retry / Try Again button, the fetch thread and the
 // fetch-then-continue flow, the chart cache and the Delete key.
 #include <QPointer>
+#include <QMouseEvent>
 
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/button_form.h"
 #include "charts/hist_cache.h"
@@ -56,12 +58,31 @@ public:
   bool DrawCachedChart(const std::string& name);
   void StoreInCache(const std::string& data);
 
+  // Writes the window's choices under its symbol.
+  virtual void SaveWindowState() = 0;
+  // The symbol typed into dfName takes effect.
+  virtual void dfNameExit() = 0;
+  // The look-up caption button's symbol: as if typed into dfName.
+  void SymbolLookedUp(const std::string& symbol) override;
+
   void pbPanelButClick();
   void pbClearLinesClick();
   // Delete removes the selected trend line unless an edit field has the focus.
   void FormKeyDown(int key);
 
 protected:
+  // The cached chart of that name instead of a fetch, when it is not the file shown already.
+  bool ShowCachedInstead(const std::string& name);
+  // A fetched chart's body: shown, stored and true; an error notice for what is not a GIF.
+  bool TakeChartBody(const std::string& body, bool cancelled);
+  // The common part of a typed symbol: false when nothing changes (unchanged, refused, or the
+  // open window of that symbol brought forward); else the state is saved, the symbol replaced
+  // in windows and the chart cleared.
+  bool SwitchSymbol(StringList& windows);
+  // Pops the menu below the button; each click goes to toggle and the menu pops again.
+  void PopMenuLoop(QMenu* menu, QPushButton* button, const std::function<void(QAction*)>& toggle,
+                   const std::function<void()>& refresh);
+  bool Closing = false;
   // Fetches in the background and calls then(body, cancelled) on the main thread; the body is
   // "ERR" for a failure. A request while one runs waits for it.
   void Fetch(const std::string& host, int port, const std::string& path, const std::string& header,
@@ -95,6 +116,31 @@ private:
 inline constexpr const char* NoChartSiteText = "no chart site configured";
 
 class QComboBox;
+class QMenu;
+class QAction;
+
+// A widget that reports a mouse press (logos, the site's banner image).
+template <typename Base>
+class HistClickable : public Base {
+public:
+  using Base::Base;
+  std::function<void()> OnClick;
+
+protected:
+  void mousePressEvent(QMouseEvent*) override {
+    if (OnClick) OnClick();
+  }
+};
+
+// Field i of a window-state line, or the fallback when the line has fewer.
+std::string HistStateField(const std::vector<std::string>& fields, size_t i, const char* fallback);
+// The window of the symbol in the list of open windows, or null.
+HistChartForm* FindHistChartForm(const StringList& windows, const std::string& symbol);
+void BringForward(QWidget* window);
+// Opens the window of a typed or chosen symbol, or brings its open window forward; a symbol
+// that is not valid is refused with a message under the title.
+void OpenHistChartForm(const std::string& symbol, const char* title, const StringList& windows,
+                       const std::function<HistChartForm*(const std::string&)>& create);
 // The list's items := the names.
 void FillHistCombo(QComboBox* combo, const StringList& names);
 // Selects the entry whose code equals code (the first entry when none does).

@@ -25,46 +25,12 @@
 
 StringList HistNewWindows;
 
-namespace {
-
-std::string Field(const std::vector<std::string>& f, size_t i, const char* fallback) {
-  return i < f.size() ? f[i] : fallback;
-}
-
-class ClickLabel : public QLabel {
-public:
-  using QLabel::QLabel;
-  std::function<void()> OnClick;
-
-protected:
-  void mousePressEvent(QMouseEvent*) override {
-    if (OnClick) OnClick();
-  }
-};
-
-}  // namespace
-
 TFrmHistNew* FindProphetWindow(const std::string& symbol) {
-  const int i = HistNewWindows.IndexOf(symbol);
-  return i >= 0 ? static_cast<TFrmHistNew*>(HistNewWindows.Objects(i)) : nullptr;
+  return static_cast<TFrmHistNew*>(FindHistChartForm(HistNewWindows, symbol));
 }
 
-void OpenProphetWindow(const std::string& symbolIn) {
-  const std::string symbol = UpperCase(Trim(symbolIn));
-  if (!IsValidChartSymbol(symbol)) {
-    QMessageBox::warning(QApplication::activeWindow(), "Prophet Graphs",
-                         QString::fromStdString(symbol.empty() ? std::string("Select a stock first.")
-                                                               : "\"" + symbol + "\" is not a valid symbol."));
-    return;
-  }
-  if (TFrmHistNew* open = FindProphetWindow(symbol)) {
-    open->show();
-    open->raise();
-    open->activateWindow();
-    return;
-  }
-  auto* w = new TFrmHistNew(symbol);
-  w->show();
+void OpenProphetWindow(const std::string& symbol) {
+  OpenHistChartForm(symbol, "Prophet Graphs", HistNewWindows, [](const std::string& s) { return new TFrmHistNew(s); });
 }
 
 TFrmHistNew::TFrmHistNew(const std::string& symbol, QWidget* parent) : HistChartForm('$', parent) {
@@ -83,7 +49,7 @@ TFrmHistNew::~TFrmHistNew() {
 }
 
 void TFrmHistNew::BuildControls() {
-  auto* logo = new ClickLabel("Prophet\nCharts", this);
+  auto* logo = new HistClickable<QLabel>("Prophet\nCharts", this);
   logo->OnClick = [this] { ProphetPicClick(); };
   ProphetPic = logo;
   ProphetPic->setFixedSize(86, 61);
@@ -130,6 +96,7 @@ void TFrmHistNew::BuildControls() {
         h->addWidget(w);
       }
     }
+    h->addStretch(1);
     return h;
   };
   auto label = [this](const char* text) { return new QLabel(text, this); };
@@ -198,14 +165,13 @@ void TFrmHistNew::BottomPop(const std::string& caption) {
 }
 
 void TFrmHistNew::PopMenu(QMenu* menu, QPushButton* button, bool top) {
-  const QPoint at = button->mapToGlobal(QPoint(0, button->height()));
-  for (;;) {
-    RefreshMenus();
-    QAction* a = menu->exec(at);
-    if (!a || closing_) break;
-    if (top) UpperPop(a->text().toStdString());
-    else BottomPop(a->text().toStdString());
-  }
+  PopMenuLoop(
+      menu, button,
+      [this, top](QAction* a) {
+        if (top) UpperPop(a->text().toStdString());
+        else BottomPop(a->text().toStdString());
+      },
+      [this] { RefreshMenus(); });
 }
 
 void TFrmHistNew::showEvent(QShowEvent* event) {
@@ -247,18 +213,18 @@ void TFrmHistNew::FormShow() {
   int left = 0, topPos = 0, width = 0, height = 0;
   if (number(0, left) && number(1, topPos)) move(left, topPos);
   if (number(12, width) && number(13, height)) resize(std::max(width, minimumWidth()), std::max(height, 200));
-  SelectHistCode(cmbPrice, Params.PriceCode, Field(f, 2, "1"));
-  SelectHistCode(cmbBack, Params.StyleCode, Field(f, 3, "10"));
-  SelectHistCode(cmbMovAve, Params.MovAveCode, Field(f, 4, "0"));
-  SelectHistCode(cmbPeriod, Params.PeriodCode, Field(f, 5, "9"));
-  dfStock->setText(QString::fromStdString(Field(f, 7, "")));
-  BottomFlags = Trim(Field(f, 8, "0"));
-  TopFlags = Trim(Field(f, 9, "0"));
-  dfVal->setText(QString::fromStdString(Field(f, 10, "9")));
-  ckLog->setChecked(Field(f, 11, "N") == "Y");
+  SelectHistCode(cmbPrice, Params.PriceCode, HistStateField(f, 2, "1"));
+  SelectHistCode(cmbBack, Params.StyleCode, HistStateField(f, 3, "10"));
+  SelectHistCode(cmbMovAve, Params.MovAveCode, HistStateField(f, 4, "0"));
+  SelectHistCode(cmbPeriod, Params.PeriodCode, HistStateField(f, 5, "9"));
+  dfStock->setText(QString::fromStdString(HistStateField(f, 7, "")));
+  BottomFlags = Trim(HistStateField(f, 8, "0"));
+  TopFlags = Trim(HistStateField(f, 9, "0"));
+  dfVal->setText(QString::fromStdString(HistStateField(f, 10, "9")));
+  ckLog->setChecked(HistStateField(f, 11, "N") == "Y");
   RefreshMenus();
   cmbPeriodClick();
-  const int freq = FreqCodes.IndexOf(Field(f, 6, "1"));
+  const int freq = FreqCodes.IndexOf(HistStateField(f, 6, "1"));
   cmbFreq->setCurrentIndex(freq >= 0 && freq < cmbFreq->count() ? freq : (cmbFreq->count() ? 0 : -1));
   ShownFile.clear();
   Image1->setGeometry(0, 0, Panel1->width(), Panel1->height());
@@ -316,14 +282,8 @@ void TFrmHistNew::pbGetClick() {
   const double timeOfDay = MarketNow() - std::floor(MarketNow());
   const bool intraday = cmbPeriod->currentIndex() >= 0 && cmbPeriod->currentIndex() < Params.PeriodShort;
   const bool marketHours = timeOfDay >= 0.375 && timeOfDay < 0.6875;
-  const std::string path = HistCachePath(name);
-  std::error_code ec;
-  if (!(intraday && marketHours) && !path.empty() && std::filesystem::exists(path, ec) && !SameText(path, ShownFile)) {
-    if (DrawCachedChart(name)) {
-      HideNotices();
-      return;
-    }
-  }
+  // During market hours an intraday chart always comes from the site.
+  if (!(intraday && marketHours) && ShowCachedInstead(name)) return;
   dfName->setText(QString::fromStdString(Symbol));
   if (Params.Site.empty()) {
     ShowNotice(NoChartSiteText, true, "");
@@ -350,50 +310,15 @@ void TFrmHistNew::pbGetClick() {
   setCursor(Qt::BusyCursor);
   QPointer<TFrmHistNew> self(this);
   Fetch(Params.Site, Params.Port, query, "Content-type: image/gif", [self](const std::string& body, bool cancelled) {
-    if (!self || self->closing_) return;
-    self->unsetCursor();
+    if (!self || self->Closing) return;
     if (DebugOn.load()) WriteDebugLog("Prophet chart: " + std::to_string(body.size()) + " bytes");
-    if (cancelled) {
-      self->HideNotices();
-    } else if (body.compare(0, 3, "GIF") != 0 || !self->DrawChart(body)) {
-      self->ShowNotice("Error Fetching Chart", true, "&Try Again");
-    } else {
-      self->StoreInCache(body);
-      self->ShownFile = HistCachePath(self->CacheName);
-      self->HideNotices();
-    }
+    self->TakeChartBody(body, cancelled);
     self->pbGet->setEnabled(true);
   });
 }
 
 void TFrmHistNew::dfNameExit() {
-  const std::string text = UpperCase(Trim(dfName->text().toStdString()));
-  if (text.empty() || text == Symbol || Fetching()) {
-    dfName->setText(QString::fromStdString(Symbol));
-    return;
-  }
-  if (!IsValidChartSymbol(text)) {
-    dfName->setText(QString::fromStdString(Symbol));
-    ShowNotice("\"" + text + "\" is not a valid symbol", true, "");
-    return;
-  }
-  if (TFrmHistNew* other = FindProphetWindow(text); other && other != this) {
-    dfName->setText(QString::fromStdString(Symbol));
-    other->show();
-    other->raise();
-    other->activateWindow();
-    return;
-  }
-  SaveWindowState();
-  const int i = HistNewWindows.IndexOf(Symbol);
-  if (i >= 0) HistNewWindows.Delete(i);
-  Symbol = text;
-  HistNewWindows.Add(Symbol, this);
-  dfName->setText(QString::fromStdString(Symbol));
-  Image1->ClearChart();
-  GifText.clear();
-  ShownFile.clear();
-  HideNotices();
+  if (!SwitchSymbol(HistNewWindows)) return;
   setWindowTitle(QString::fromStdString("Prophet Graphs for " + Symbol));
   RefreshCaptionButtons();
   TDateTime stamp;
@@ -428,7 +353,7 @@ void TFrmHistNew::ProphetPicClick() {
 }
 
 void TFrmHistNew::closeEvent(QCloseEvent* event) {
-  closing_ = true;
+  Closing = true;
   setWindowTitle("TERMINATING");
   ShutdownFetch();
   SaveWindowState();

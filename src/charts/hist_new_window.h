@@ -36,8 +36,8 @@ public:
   void pbGetClick();
   void cmbPeriodClick();
   void dfValExit();
-  void dfNameExit();
-  void SaveWindowState();
+  void dfNameExit() override;
+  void SaveWindowState() override;
   std::string GetCacheName(TDateTime& stamp) const;
   PropChoices CurrentChoices() const;
   // A click on a menu item of the upper (top) or lower indicators, by its caption.
@@ -56,7 +56,6 @@ private:
   void BuildControls();
   void PopMenu(QMenu* menu, QPushButton* button, bool top);
   bool shown_ = false;
-  bool closing_ = false;
 };
 
 void OpenProphetWindow(const std::string& symbol);

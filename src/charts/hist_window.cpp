@@ -61,58 +61,16 @@ uint32_t ParseFlags(const std::string& text) {
   }
 }
 
-std::string Field(const std::vector<std::string>& f, size_t i, const char* fallback) {
-  return i < f.size() ? f[i] : fallback;
-}
-
-// The site banner's image: a click opens its link.
-class SiteAdImage : public TGifImageControl {
-public:
-  using TGifImageControl::TGifImageControl;
-  std::function<void()> OnClick;
-
-protected:
-  void mousePressEvent(QMouseEvent*) override {
-    if (OnClick) OnClick();
-  }
-};
-
-class ClickLabel : public QLabel {
-public:
-  using QLabel::QLabel;
-  std::function<void()> OnClick;
-
-protected:
-  void mousePressEvent(QMouseEvent*) override {
-    if (OnClick) OnClick();
-  }
-};
-
 std::string SymbolsDatPath() { return ProgDir + "symbols.dat"; }
 
 }  // namespace
 
 TfrmHist* FindHistWindow(const std::string& symbol) {
-  const int i = HistWindows.IndexOf(symbol);
-  return i >= 0 ? static_cast<TfrmHist*>(HistWindows.Objects(i)) : nullptr;
+  return static_cast<TfrmHist*>(FindHistChartForm(HistWindows, symbol));
 }
 
-void OpenHistoryWindow(const std::string& symbolIn) {
-  const std::string symbol = UpperCase(Trim(symbolIn));
-  if (!IsValidChartSymbol(symbol)) {
-    QMessageBox::warning(QApplication::activeWindow(), "History Graphs",
-                         QString::fromStdString(symbol.empty() ? std::string("Select a stock first.")
-                                                               : "\"" + symbol + "\" is not a valid symbol."));
-    return;
-  }
-  if (TfrmHist* open = FindHistWindow(symbol)) {
-    open->show();
-    open->raise();
-    open->activateWindow();
-    return;
-  }
-  auto* w = new TfrmHist(symbol);
-  w->show();
+void OpenHistoryWindow(const std::string& symbol) {
+  OpenHistChartForm(symbol, "History Graphs", HistWindows, [](const std::string& s) { return new TfrmHist(s); });
 }
 
 TfrmHist::TfrmHist(const std::string& symbol, QWidget* parent) : HistChartForm('#', parent) {
@@ -151,7 +109,7 @@ TfrmHist::~TfrmHist() {
 void TfrmHist::BuildControls() {
   auto* top = new QHBoxLayout;
   top->setSpacing(2);
-  auto* logo = new ClickLabel("Charts", this);
+  auto* logo = new HistClickable<QLabel>("Charts", this);
   logo->OnClick = [this] { BCImageClick(); };
   BCImage = logo;
   BCImage->setFixedSize(60, 65);
@@ -165,7 +123,7 @@ void TfrmHist::BuildControls() {
     Banner = CreateAdBanner(3, AdPanel, 468, 60, false);
     if (Banner) Banner->move(1, 1);
   } else {
-    auto* pic = new SiteAdImage(AdPanel);
+    auto* pic = new HistClickable<TGifImageControl>(AdPanel);
     pic->OnClick = [this] { AdImageClick(); };
     pic->setGeometry(1, 1, 468, 60);
     pic->setCursor(Qt::PointingHandCursor);
@@ -287,16 +245,14 @@ void TfrmHist::ToggleBottomFlag(uint32_t bit) {
 }
 
 void TfrmHist::PopMenu(QMenu* menu, QPushButton* button, bool top) {
-  // Each click toggles one indicator and pops the menu again at the same place.
-  const QPoint at = button->mapToGlobal(QPoint(0, button->height()));
-  for (;;) {
-    RefreshMenus();
-    QAction* a = menu->exec(at);
-    if (!a || closing_) break;
-    const auto bit = static_cast<uint32_t>(a->data().toLongLong());
-    if (top) ToggleTopFlag(bit);
-    else ToggleBottomFlag(bit);
-  }
+  PopMenuLoop(
+      menu, button,
+      [this, top](QAction* a) {
+        const auto bit = static_cast<uint32_t>(a->data().toLongLong());
+        if (top) ToggleTopFlag(bit);
+        else ToggleBottomFlag(bit);
+      },
+      [this] { RefreshMenus(); });
 }
 
 void TfrmHist::showEvent(QShowEvent* event) {
@@ -347,17 +303,17 @@ void TfrmHist::FormShow() {
     } catch (...) {
     }
   }
-  SelectHistCode(cmbPrice, Params.PriceCode, Field(f, 2, "1"));
-  SelectHistCode(cmbBack, Params.StyleCode, Field(f, 3, "10"));
-  SelectHistCode(cmbMovAve, Params.MovAveCode, Field(f, 4, "0"));
-  SelectHistCode(cmbPeriod, Params.PeriodCode, Field(f, 5, "9"));
-  SelectHistCode(cmbIndex, Params.IndCode, Field(f, 7, "aaaaa:0"));
-  dfStock->setText(QString::fromStdString(Field(f, 8, "")));
-  BottomFlags = ParseFlags(Field(f, 9, "0"));
-  TopFlags = ParseFlags(Field(f, 10, "0"));
-  dfVal->setText(QString::fromStdString(Field(f, 11, "9")));
+  SelectHistCode(cmbPrice, Params.PriceCode, HistStateField(f, 2, "1"));
+  SelectHistCode(cmbBack, Params.StyleCode, HistStateField(f, 3, "10"));
+  SelectHistCode(cmbMovAve, Params.MovAveCode, HistStateField(f, 4, "0"));
+  SelectHistCode(cmbPeriod, Params.PeriodCode, HistStateField(f, 5, "9"));
+  SelectHistCode(cmbIndex, Params.IndCode, HistStateField(f, 7, "aaaaa:0"));
+  dfStock->setText(QString::fromStdString(HistStateField(f, 8, "")));
+  BottomFlags = ParseFlags(HistStateField(f, 9, "0"));
+  TopFlags = ParseFlags(HistStateField(f, 10, "0"));
+  dfVal->setText(QString::fromStdString(HistStateField(f, 11, "9")));
   cmbPeriodClick();
-  const int freq = Params.FreqCode.IndexOf(Field(f, 6, "1"));
+  const int freq = Params.FreqCode.IndexOf(HistStateField(f, 6, "1"));
   cmbFreq->setCurrentIndex(freq >= 0 && freq < cmbFreq->count() ? freq : (cmbFreq->count() ? 0 : -1));
   ShownFile.clear();
   TDateTime stamp;
@@ -367,12 +323,12 @@ void TfrmHist::FormShow() {
 }
 
 void TfrmHist::FormActivate() {
-  if (!FirstActivate || closing_) return;
+  if (!FirstActivate || Closing) return;
   FirstActivate = false;
   pbGet->setEnabled(false);
   QPointer<TfrmHist> self(this);
   LookupSiteId(Symbol, "Getting Stock Info...", false, [self](const std::string& id) {
-    if (!self || self->closing_) return;
+    if (!self || self->Closing) return;
     if (id.empty()) {
       self->close();  // cancelled
       return;
@@ -409,7 +365,7 @@ void TfrmHist::LookupSiteId(std::string symbol, const std::string& statusText, b
   QPointer<TfrmHist> self(this);
   Fetch(host, 80, "/quickchart/quickchart.asp?symb=" + UrlEncodeParam(symbol), "Content-type: text/html",
         [self, symbol, quiet, then](const std::string& page, bool cancelled) {
-          if (!self || self->closing_) return;
+          if (!self || self->Closing) return;
           self->unsetCursor();
           if (cancelled) {
             then("");
@@ -478,15 +434,9 @@ void TfrmHist::dfValExit() {
 void TfrmHist::pbGetClick() {
   if (Fetching()) return;
   TDateTime stamp;
-  const std::string name = GetCacheName(stamp);
-  const std::string path = HistCachePath(name);
-  std::error_code ec;
-  if (!path.empty() && std::filesystem::exists(path, ec) && !SameText(path, ShownFile)) {
-    if (DrawCachedChart(name)) {
-      HideNotices();
-      ResumeBanner();
-      return;
-    }
+  if (ShowCachedInstead(GetCacheName(stamp))) {
+    ResumeBanner();
+    return;
   }
   dfName->setText(QString::fromStdString(Symbol));
   if (Params.Site.empty()) {
@@ -505,7 +455,7 @@ void TfrmHist::pbGetClick() {
   }
   QPointer<TfrmHist> self(this);
   LookupSiteId(stock, "Getting Stock Info...", true, [self](const std::string& id) {
-    if (!self || self->closing_) return;
+    if (!self || self->Closing) return;
     if (id.empty()) {  // cancelled
       self->HideNotices();
       self->UpdateDrawButton();
@@ -525,20 +475,9 @@ void TfrmHist::FetchChart(const std::string& compareId) {
   setCursor(Qt::BusyCursor);
   QPointer<TfrmHist> self(this);
   Fetch(Params.Site, 80, LastQuery, "Content-type: image/gif", [self](const std::string& body, bool cancelled) {
-    if (!self || self->closing_) return;
-    self->unsetCursor();
+    if (!self || self->Closing) return;
     if (DebugOn.load()) WriteDebugLog("History chart: " + std::to_string(body.size()) + " bytes");
-    if (cancelled) {
-      self->HideNotices();
-    } else if (body.compare(0, 3, "GIF") != 0 || !self->DrawChart(body)) {
-      self->ShowNotice("Error Fetching Chart", true, "&Try Again");
-    } else {
-      self->StoreInCache(body);
-      // The chart shown is now the cached file: pressing again fetches it anew.
-      self->ShownFile = HistCachePath(self->CacheName);
-      self->ResumeBanner();
-      self->HideNotices();
-    }
+    if (self->TakeChartBody(body, cancelled)) self->ResumeBanner();
     self->UpdateDrawButton();
   });
   pbGet->setEnabled(false);
@@ -552,32 +491,7 @@ void TfrmHist::RetryClick() {
 void TfrmHist::TryAgainClick() { pbGetClick(); }
 
 void TfrmHist::dfNameExit() {
-  const std::string text = UpperCase(Trim(dfName->text().toStdString()));
-  dfName->setText(QString::fromStdString(text));
-  if (text.empty() || text == Symbol || Fetching()) {
-    dfName->setText(QString::fromStdString(Symbol));
-    return;
-  }
-  if (!IsValidChartSymbol(text)) {
-    dfName->setText(QString::fromStdString(Symbol));
-    ShowNotice("\"" + text + "\" is not a valid symbol", true, "");
-    return;
-  }
-  if (TfrmHist* other = FindHistWindow(text); other && other != this) {
-    dfName->setText(QString::fromStdString(Symbol));
-    other->show();
-    other->raise();
-    other->activateWindow();
-    return;
-  }
-  SaveWindowState();
-  const int i = HistWindows.IndexOf(Symbol);
-  if (i >= 0) HistWindows.Delete(i);
-  Symbol = text;
-  HistWindows.Add(Symbol, this);
-  Image1->ClearChart();
-  GifText.clear();
-  ShownFile.clear();
+  if (!SwitchSymbol(HistWindows)) return;
   setWindowTitle(QString::fromStdString("History Graphs for " + Symbol));
   RefreshCaptionButtons();
   FirstActivate = true;
@@ -610,7 +524,7 @@ void TfrmHist::ResumeBanner() {
 }
 
 void TfrmHist::ApplySiteAd(const std::string& link, const std::string& image, const std::string& gif) {
-  if (!adGif_ || closing_) return;
+  if (!adGif_ || Closing) return;
   try {
     adGif_->LoadFromMemory(reinterpret_cast<const uint8_t*>(gif.data()), gif.size());
   } catch (...) {
@@ -635,7 +549,7 @@ void TfrmHist::BCImageClick() {
 }
 
 void TfrmHist::closeEvent(QCloseEvent* event) {
-  closing_ = true;
+  Closing = true;
   setWindowTitle("TERMINATING");
   if (AdPic) AdPic->hide();
   if (adThread_) adThread_->Shutdown();

@@ -53,8 +53,8 @@ public:
   void pbGetClick();
   void cmbPeriodClick();
   void dfValExit();
-  void dfNameExit();
-  void SaveWindowState();
+  void dfNameExit() override;
+  void SaveWindowState() override;
   void UpdateDrawButton();
   // The chart site's identifier of the symbol (the part before a "."): from the cache, or
   // looked up; then(id) gets it, "ERR" when the page has none, empty when cancelled.
@@ -87,7 +87,6 @@ private:
   std::unique_ptr<TAnimGif> adGif_;
   std::unique_ptr<TAdThread> adThread_;
   bool shown_ = false;
-  bool closing_ = false;
 };
 
 // Opens the window of the symbol, or brings its open one forward. A symbol that is not valid
