@@ -45,8 +45,7 @@ TdlgPref::TdlgPref(QWidget* owner) : QDialog(owner) {
   tags_ = {PrefsTabViews, PrefsTabCharts, PrefsTabNews, PrefsTabMisc};
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   connect(buttons, &QDialogButtonBox::accepted, this, [this] {
-    pbOKClick();
-    accept();
+    if (pbOKClick()) accept();
   });
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   auto* lay = new QVBoxLayout(this);
@@ -98,7 +97,24 @@ QWidget* TdlgPref::ViewsPage() {
   return page;
 }
 
+bool TdlgPref::ColumnsAcceptable() {
+  if (selected_ < 0 || selected_ >= Views.Count()) return true;
+  ViewColumns cols;
+  for (int i = 0; i < lbColumns->count(); ++i)
+    if (lbColumns->item(i)->checkState() == Qt::Checked) cols.push_back({lbColumns->item(i)->data(Qt::UserRole).toInt(), 0});
+  const std::string problem = ViewColumnsProblem(cols);
+  if (problem.empty()) return true;
+  Notice(problem);
+  return false;
+}
+
 void TdlgPref::SelectView(int index) {
+  // A view left with no column ticked is refused before another is shown.
+  if (selected_ >= 0 && index != selected_ && !ColumnsAcceptable()) {
+    QSignalBlocker block(lbViews);
+    lbViews->setCurrentRow(selected_);
+    return;
+  }
   if (selected_ >= 0) StoreColumns();
   if (index < 0 || index >= Views.Count()) index = 0;
   selected_ = index;
@@ -138,6 +154,7 @@ void TdlgPref::StoreColumns() {
 }
 
 void TdlgPref::AddViewClick() {
+  if (!ColumnsAcceptable()) return;
   StoreColumns();
   const std::string name = dfViewName->text().toStdString();
   const int at = Views.Add(name, selected_);
@@ -295,13 +312,15 @@ void TdlgPref::SymbolLookupClick() {
   if (!symbol.empty()) dfSymbol->setText(QString::fromStdString(symbol));
 }
 
-void TdlgPref::pbOKClick() {
+bool TdlgPref::pbOKClick() {
+  if (!ColumnsAcceptable()) return false;
   StoreColumns();
   Views.Commit(WorkSettings);
   LiveSettings = WorkSettings;
   SaveGlobVars(LiveSettings);
   ApplyChartCache();
   WriteLog("Preferences saved");
+  return true;
 }
 
 void ApplyChartCache() {

@@ -65,6 +65,8 @@ public:
   void SelectView(int index);
   // Takes the column list's checks and order into the selected view.
   void StoreColumns();
+  // False, with a message to the user, when the listed view's ticked columns cannot be kept.
+  bool ColumnsAcceptable();
   void AddViewClick();
   void DeleteViewClick();
   void MoveColumn(int delta);
@@ -72,7 +74,8 @@ public:
   void SymbolLookupClick();
   // Saves: the views, the edited settings into LiveSettings and the settings file, the chart
   // cache on again.
-  void pbOKClick();
+  // False when something the user entered was refused (the dialog stays open).
+  bool pbOKClick();
 
 private:
   QWidget* ViewsPage();

@@ -117,3 +117,31 @@ TEST(PreferencesDialog, OpensAtItsPageEditsAndSaves) {
   EXPECT_EQ(lean.front(), def[2]);
   PrefsHooks = {};
 }
+
+TEST(PreferencesDialog, AViewWithNoColumnIsRefusedWithAMessage) {
+  Ini().EraseSection("Views");
+  LoadViews();
+  LiveSettings = GlobVars();
+  std::vector<std::string> notices;
+  PrefsHooks.Notice = [&](QWidget*, const std::string& t) { notices.push_back(t); };
+  CurPrefsTab = PrefsTabViews;
+  TdlgPref dlg(nullptr);
+  dlg.dfViewName->setText("Empty");
+  dlg.AddViewClick();
+  const int emptyRow = dlg.lbViews->currentRow();
+  for (int i = 0; i < dlg.lbColumns->count(); ++i) dlg.lbColumns->item(i)->setCheckState(Qt::Unchecked);
+  // Neither OK, nor a new view, nor another view takes it.
+  EXPECT_FALSE(dlg.pbOKClick());
+  dlg.dfViewName->setText("Other");
+  dlg.AddViewClick();
+  dlg.SelectView(0);
+  ASSERT_EQ(notices.size(), 3u);
+  for (const std::string& n : notices) EXPECT_FALSE(n.empty());
+  EXPECT_EQ(dlg.lbViews->currentRow(), emptyRow);
+  EXPECT_NE(LiveSettings.CurView, "Empty");
+  // Ticking one column again lets it through.
+  dlg.lbColumns->item(0)->setCheckState(Qt::Checked);
+  EXPECT_TRUE(dlg.pbOKClick());
+  EXPECT_EQ(LiveSettings.CurView, "Empty");
+  PrefsHooks.Notice = nullptr;
+}
