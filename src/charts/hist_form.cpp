@@ -149,8 +149,7 @@ void HistChartForm::StartQueued() {
 void HistChartForm::FetchDone(int serial) {
   std::string body;
   bool cancelled = false;
-  thread_->TakeResult(body, cancelled);
-  if (serial == pendingSerial_ && pending_) {
+  if (serial == pendingSerial_ && pending_ && thread_->TakeResult(serial, body, cancelled)) {
     auto then = std::move(pending_);
     pending_ = nullptr;
     pendingSerial_ = 0;

@@ -59,11 +59,14 @@ bool THistThread::Request(const std::string& host, int port, const std::string& 
   return true;
 }
 
-void THistThread::TakeResult(std::string& body, bool& cancelled) {
+bool THistThread::TakeResult(int serial, std::string& body, bool& cancelled) {
   std::lock_guard<std::mutex> lock(mutex_);
+  if (serial != resultSerial_) return false;
   body = std::move(result_);
   result_.clear();
+  resultSerial_ = 0;
   cancelled = cancelled_;
+  return true;
 }
 
 void THistThread::Execute() {
@@ -85,6 +88,7 @@ void THistThread::Execute() {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       result_ = std::move(body);
+      resultSerial_ = serial;
       cancelled_ = cancelled || cancel_.load();
     }
     busy_ = false;

@@ -30,8 +30,9 @@ public:
   bool Busy() const { return busy_.load(); }
   // Ends the running request's wait at once; its result then reads as cancelled.
   void Cancel() { cancel_ = true; }
-  // The last request's body ("ERR" on failure) and whether it was cancelled.
-  void TakeResult(std::string& body, bool& cancelled);
+  // The body of request serial ("ERR" on failure) and whether it was cancelled; false when
+  // the thread holds another request's result (a later one already ran).
+  bool TakeResult(int serial, std::string& body, bool& cancelled);
   // Cancel, Terminate and join (the request is ended by force).
   void Shutdown();
 
@@ -46,6 +47,7 @@ private:
   std::string host_, path_, headers_, result_;
   int port_ = 80;
   int serial_ = 0;
+  int resultSerial_ = 0;
   bool cancelled_ = false;
   std::atomic<bool> busy_{false};
   std::atomic<bool> cancel_{false};

@@ -67,6 +67,7 @@ void CloseAndFlush(W*& w) {
 TEST(HistWindow, LooksUpFetchesCachesRefetchesAndDrawsLines) {
   ASSERT_TRUE(SetUpChartSite());
   EmptyCache();
+  Ini().DeleteKey("History", "AAPL");
   InstallHistCharts(nullptr);
   ASSERT_TRUE(MainHooks.OpenHistory);
   MainHooks.OpenHistory("aapl");
@@ -226,6 +227,7 @@ TEST(HistWindow, SiteBannerAndWipeOrder) {
 TEST(HistNewWindow, FetchesToTheWindowSizeAndCachesBySize) {
   ASSERT_TRUE(SetUpChartSite());
   EmptyCache();
+  Ini().DeleteKey("Prophet", "MSFT");
   auto* w = new TFrmHistNew("MSFT");
   w->show();
   EXPECT_EQ(w->windowTitle().toStdString(), "Prophet Graphs for MSFT");
