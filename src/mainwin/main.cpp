@@ -10,6 +10,7 @@
 
 #include "core/branding.h"
 #include "core/button_form.h"
+#include "core/instance_guard.h"
 #include "core/log.h"
 #include "core/program_state.h"
 #include "mainwin/app.h"
@@ -59,7 +60,7 @@ int main(int argc, char** argv) {
   const bool allowDups = SameText(ParamValue(ParamList, "ALLOWDUPS", "NO"), "YES") || AllowDupSwitch;
   // Decided before the log is started anew, so a second copy keeps the first one's log. The
   // guard is taken at once: two copies started together cannot both pass it.
-  SingleInstance guard("Vantrx", ProgDir);
+  SingleInstance guard(InstanceGuardName, ProgDir);
   if (!allowDups && !guard.TryLock()) {
     // The running copy may still be starting: knock until it answers, then leave.
     if (!guard.KnockHolder(15000)) WriteLog("The running copy did not answer", 0);

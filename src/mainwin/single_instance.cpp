@@ -12,15 +12,9 @@
 #include <functional>
 #include <thread>
 
-namespace {
+#include "core/instance_guard.h"
 
-// The user's own runtime folder when there is one (not writable by others); else the program
-// folder. Never a shared folder such as /tmp, where another user could take the name first.
-std::string GuardFolder(const std::string& progDir) {
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime && *runtime && runtime[0] == '/' && ::access(runtime, W_OK | X_OK) == 0) return runtime;
-  return progDir;
-}
+namespace {
 
 int OpenLockFile(const std::string& path) {
   return ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
@@ -30,9 +24,7 @@ int OpenLockFile(const std::string& path) {
 
 // One copy per user and program folder: a separate folder is a separate installation.
 SingleInstance::SingleInstance(const std::string& name, const std::string& progDir) {
-  std::string dir = GuardFolder(progDir);
-  if (!dir.empty() && dir.back() != '/') dir += '/';
-  name_ = dir + name + "-" + std::to_string(::getuid()) + "-" + std::to_string(std::hash<std::string>{}(progDir));
+  name_ = InstanceGuardStem(progDir, name);
 }
 
 SingleInstance::~SingleInstance() {

@@ -1,5 +1,7 @@
 #include "updater/updater_core.h"
 
+#include "core/instance_guard.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
@@ -67,14 +69,7 @@ bool CopyFile(const std::string& from, const std::string& to) {
 }  // namespace
 
 // The same name and place as the program's own guard (mainwin's SingleInstance).
-std::string GuardLockPath(const std::string& progDir) {
-  std::string dir = progDir;
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime && *runtime && runtime[0] == '/' && ::access(runtime, W_OK | X_OK) == 0) dir = runtime;
-  if (!dir.empty() && dir.back() != '/') dir += '/';
-  return dir + "Vantrx-" + std::to_string(::getuid()) + "-" + std::to_string(std::hash<std::string>{}(progDir)) +
-         ".lock";
-}
+std::string GuardLockPath(const std::string& progDir) { return InstanceGuardStem(progDir) + ".lock"; }
 
 bool GuardHeld(const std::string& progDir) {
   const int fd = ::open(GuardLockPath(progDir).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
