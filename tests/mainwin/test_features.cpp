@@ -65,7 +65,7 @@ const std::vector<FeatureCommand>& Commands() {
 
 // The commands whose feature has landed: their installer must have filled the hook. Each
 // feature adds its commands here.
-const std::vector<std::string> InstalledFeatureCommands = {"PRINT", "NEWS", "ISLAND", "ABOUT", "SURVEY"};
+const std::vector<std::string> InstalledFeatureCommands = {"PRINT", "NEWS", "ISLAND", "ABOUT", "SURVEY", "UPDATE"};
 
 }  // namespace
 
