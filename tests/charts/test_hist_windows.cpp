@@ -17,6 +17,7 @@
 #include "charts/hist_chart_view.h"
 #include "charts/hist_install.h"
 #include "charts/hist_new_window.h"
+#include "charts/hist_thread.h"
 #include "charts/hist_window.h"
 #include "core/chart_cache.h"
 #include "core/main_hooks.h"
@@ -266,4 +267,34 @@ TEST(HistNewWindow, FetchesToTheWindowSizeAndCachesBySize) {
   const auto f = SplitStateFields(Ini().ReadString("Prophet", "MSFT", ""));
   ASSERT_EQ(f.size(), 14u);
   EXPECT_EQ(f[9], "123");
+}
+
+TEST(HistThread, OneRequestAtATimeCancelAndResultsPerRequest) {
+  ASSERT_TRUE(ChartSite().Running());
+  THistThread t('#');
+  std::vector<int> done;
+  t.OnDone = [&](int serial) { done.push_back(serial); };
+  t.Start(true);
+  int slow = 0, second = 0;
+  ASSERT_TRUE(t.Request(ChartSite().Host(), 80, "/chart.asp?symb=SLOW&ms=20000", "", slow));
+  EXPECT_FALSE(t.Request(ChartSite().Host(), 80, "/chart.asp?symb=X", "", second));
+  t.Cancel();
+  ASSERT_TRUE(WaitFor([&] { return done.size() == 1; }));
+  std::string body;
+  bool cancelled = false;
+  EXPECT_FALSE(t.TakeResult(slow + 1, body, cancelled));
+  ASSERT_TRUE(t.TakeResult(slow, body, cancelled));
+  EXPECT_TRUE(cancelled);
+  EXPECT_TRUE(body.empty());
+
+  ASSERT_TRUE(t.Request(ChartSite().Host(), 80, "/chart.asp?symb=IBM", "", second));
+  ASSERT_TRUE(WaitFor([&] { return done.size() == 2; }));
+  ASSERT_TRUE(t.TakeResult(second, body, cancelled));
+  EXPECT_FALSE(cancelled);
+  EXPECT_EQ(body.compare(0, 3, "GIF"), 0);
+
+  // A request still running when its owner stops the thread ends at once.
+  ASSERT_TRUE(t.Request(ChartSite().Host(), 80, "/chart.asp?symb=SLOW&ms=20000", "", slow));
+  t.Shutdown();
+  EXPECT_TRUE(t.Finished());
 }
