@@ -53,6 +53,7 @@ const std::vector<FeatureCommand>& Commands() {
   static const std::vector<FeatureCommand> list = {
       {"NEWS", [] { return bool(MainHooks.OpenNews); }, "The news window is not available yet", true},
       {"HISTORY", [] { return bool(MainHooks.OpenHistory); }, "The historical chart window is not available yet", true},
+      {"PROPHET", [] { return bool(MainHooks.OpenProphet); }, "The historical chart window is not available yet", true},
       {"ISLAND", [] { return bool(MainHooks.OpenIsland); }, "The market-depth window is not available yet", true},
       {"PRINT", [] { return bool(MainHooks.OpenPrintDialog); }, "Portfolio printing is not available yet"},
       {"ABOUT", [] { return bool(MainHooks.OpenAbout); }, "The about box is not available yet"},
@@ -65,7 +66,7 @@ const std::vector<FeatureCommand>& Commands() {
 
 // The commands whose feature has landed: their installer must have filled the hook. Each
 // feature adds its commands here.
-const std::vector<std::string> InstalledFeatureCommands = {"PRINT", "NEWS", "ISLAND", "ABOUT", "SURVEY", "UPDATE"};
+const std::vector<std::string> InstalledFeatureCommands = {"PRINT", "NEWS", "ISLAND", "ABOUT", "SURVEY", "UPDATE", "HISTORY", "PROPHET"};
 
 }  // namespace
 
