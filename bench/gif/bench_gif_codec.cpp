@@ -18,6 +18,8 @@
 #include "gif_image.h"
 #include "lzw.h"
 
+#include "best_time.h"
+
 namespace {
 
 struct Picture {
@@ -133,20 +135,9 @@ void OurDecode(const std::vector<uint8_t>& file)
     }
 }
 
-// Best of several runs, in seconds, with at least `minimum` seconds spent.
 double Time(const std::function<void()>& run, double minimum = 0.3)
 {
-    double best = 1e30, spent = 0;
-    int runs = 0;
-    while (spent < minimum || runs < 3) {
-        const auto start = std::chrono::steady_clock::now();
-        run();
-        const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        best = std::min(best, s);
-        spent += s;
-        ++runs;
-    }
-    return best;
+    return BestSeconds(run, minimum);
 }
 
 double Megapixels(const Workload& w)

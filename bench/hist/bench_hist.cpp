@@ -39,23 +39,13 @@
 #include "core/program_state.h"
 #include "platform/messages.h"
 
+#include "best_time.h"
+
 namespace fs = std::filesystem;
 
 namespace {
 
-double Time(const std::function<void()>& run, double minimum = 0.5) {
-  double best = 1e30, spent = 0;
-  int runs = 0;
-  while (spent < minimum || runs < 3) {
-    const auto start = std::chrono::steady_clock::now();
-    run();
-    const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    best = std::min(best, s);
-    spent += s;
-    ++runs;
-  }
-  return best;
-}
+double Time(const std::function<void()>& run, double minimum = 0.5) { return BestSeconds(run, minimum); }
 
 std::string ChartGif(int width, int height) {
   QImage img(width, height, QImage::Format_RGB32);

@@ -202,6 +202,13 @@ void RunWebUpdate(bool quiet, UpdateUi* owner, bool& done, std::string& exeFile,
     if (ShuttingDown) UpdateCancelled = true;
     return stop->load() || ShuttingDown.load();
   };
+  // Ends the run (true) when a fetch was cancelled or did not bring what it needed.
+  auto fetchEnded = [&](FetchEnd e) {
+    if (e == FetchEnd::Ok && !cancelled()) return false;
+    status(e == FetchEnd::Cancelled || cancelled() ? "Cancelled by user" : "ERROR - cannot continue");
+    done = false;
+    return true;
+  };
   auto message = [&](const std::string& caption, const std::string& text) {
     if (owner && owner->Message) owner->Message(caption, text);
   };
@@ -212,16 +219,7 @@ void RunWebUpdate(bool quiet, UpdateUi* owner, bool& done, std::string& exeFile,
     std::string reply;
     FetchEnd e = FetchFromList(ReadUpdateServers("WUFILESITE", "WUFILENAME", "/webupdate/lastwup.txt"),
                                InstallationId() + "-" + RandomQuery(), IsNoticeReply, stop, reply);
-    if (e == FetchEnd::Cancelled || cancelled()) {
-      status("Cancelled by user");
-      done = false;
-      return;
-    }
-    if (e != FetchEnd::Ok) {
-      status("ERROR - cannot continue");
-      done = false;
-      return;
-    }
+    if (fetchEnded(e)) return;
     // The notice is a date; a longer first line is cut, so the settings keep a short text.
     const std::string notice = Trim(SplitListLines(reply).front().substr(0, 100));
     // The reminder compares the latest notice with the one last taken in.
@@ -233,16 +231,7 @@ void RunWebUpdate(bool quiet, UpdateUi* owner, bool& done, std::string& exeFile,
               : ReadUpdateServers("UPDATELISTSITE", "UPDATELISTPATH", "/webupdate/sdfl1125.txt");
     std::string list;
     e = FetchFromList(listServers, RandomQuery(), [](const std::string& b) { return !b.empty(); }, stop, list);
-    if (e == FetchEnd::Cancelled || cancelled()) {
-      status("Cancelled by user");
-      done = false;
-      return;
-    }
-    if (e != FetchEnd::Ok) {
-      status("ERROR - cannot continue");
-      done = false;
-      return;
-    }
+    if (fetchEnded(e)) return;
 
     // 3. Compare.
     status("Comparing Files");
