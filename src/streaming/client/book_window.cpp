@@ -76,11 +76,15 @@ TfrmIStream::TfrmIStream(QWidget* parent) : QWidget(parent, Qt::Window) {
   top->addWidget(Label1);
   dfSymb = new QLineEdit(Pan);
   dfSymb->setMaximumWidth(90);
+  dfSymb->setMinimumWidth(dfSymb->fontMetrics().horizontalAdvance("WWWWWW") + 8);
   top->addWidget(dfSymb);
   Bx1 = new QGroupBox("Last Match", Pan);
   auto* b1 = new QHBoxLayout(Bx1);
   lbPrice = new QLabel(Bx1);
   lbTime = new QLabel(Bx1);
+  // Room for the widest texts, so a new value never comes in clipped.
+  lbPrice->setMinimumWidth(lbPrice->fontMetrics().horizontalAdvance("0000.000") + 4);
+  lbTime->setMinimumWidth(lbTime->fontMetrics().horizontalAdvance("00:00:00") + 4);
   b1->addWidget(lbPrice);
   b1->addWidget(lbTime);
   Bx2 = new QGroupBox("Today's Activity", Pan);
