@@ -1,6 +1,11 @@
 #include "streaming/quote_server.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <mutex>
@@ -269,11 +274,11 @@ void VNServer::SendServerReply(vn::net::THTTPResponseInfo& response, std::string
   SendServerBody(response, body);
 }
 
-void VNServer::SendServerBody(vn::net::THTTPResponseInfo& response, std::string_view body) {
+void VNServer::SendServerBody(vn::net::THTTPResponseInfo& response, std::string_view body, int fileFd) {
   response.ContentLength = static_cast<int64_t>(body.size());
   // Header and body leave together: a separate small body write could wait for the peer's
   // delayed acknowledgement. A kept reply is sent from the cache, not copied.
-  response.WriteContent(body);
+  response.WriteContent(body, fileFd);
   response.ContentText.clear();
 }
 
@@ -347,7 +352,7 @@ void VNServer::Dispatch(const std::string& command, StringList& params, vn::net:
     // The generation is read first: a change while the reply is built makes the copy stale.
     const uint64_t generation = QuoteGeneration.load(std::memory_order_acquire);
     if (auto kept = lastQuotes_.Find(request.UnparsedParams, generation)) {
-      SendServerBody(response, *kept);
+      SendServerBody(response, kept->Text, kept->Fd);
       return;
     }
     if (params[1] == "*") ExpandAllSymbols(params);
@@ -358,7 +363,7 @@ void VNServer::Dispatch(const std::string& command, StringList& params, vn::net:
     for (int i = 1; i < params.Count() && !cash; ++i) cash = SameText(params[i], "$CASH");
     if (!cash && !data.empty())
       lastQuotes_.Store(request.UnparsedParams, generation,
-                        std::make_shared<const std::string>("<PRE>OK\r\n" + data + "</PRE>"));
+                        std::make_shared<const KeptReply>("<PRE>OK\r\n" + data + "</PRE>"));
   } else if (command == "GETTIMESALES") {
     if (params.Count() != 4) {
       SendServerReply(response, "Error: requires 3 arguments");
@@ -370,7 +375,30 @@ void VNServer::Dispatch(const std::string& command, StringList& params, vn::net:
   }
 }
 
-std::shared_ptr<const std::string> VNServer::ReplyCache::Find(const std::string& key, uint64_t generation) {
+VNServer::KeptReply::KeptReply(std::string text) : Text(std::move(text)) {
+  // Small replies gain nothing: one copy of a few kilobytes costs less than the file.
+  if (Text.size() <= 64 * 1024) return;
+  const int fd = ::memfd_create("vn-reply", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+  if (fd < 0) return;
+  size_t done = 0;
+  while (done < Text.size()) {
+    const ssize_t n = ::write(fd, Text.data() + done, Text.size() - done);
+    if (n <= 0) {
+      if (n < 0 && errno == EINTR) continue;
+      ::close(fd);
+      return;
+    }
+    done += static_cast<size_t>(n);
+  }
+  ::fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL);
+  Fd = fd;
+}
+
+VNServer::KeptReply::~KeptReply() {
+  if (Fd >= 0) ::close(Fd);
+}
+
+std::shared_ptr<const VNServer::KeptReply> VNServer::ReplyCache::Find(const std::string& key, uint64_t generation) {
   std::lock_guard lock(mutex_);
   for (const Entry& e : entries_)
     if (e.generation == generation && e.key == key) return e.data;
@@ -378,7 +406,7 @@ std::shared_ptr<const std::string> VNServer::ReplyCache::Find(const std::string&
 }
 
 void VNServer::ReplyCache::Store(const std::string& key, uint64_t generation,
-                                 std::shared_ptr<const std::string> body) {
+                                 std::shared_ptr<const KeptReply> body) {
   std::lock_guard lock(mutex_);
   std::erase_if(entries_, [&](const Entry& e) { return e.key == key || e.generation != generation; });
   if (entries_.size() >= MaxEntries) entries_.erase(entries_.begin());

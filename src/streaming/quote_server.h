@@ -77,17 +77,28 @@ public:
 private:
   // Recent GETLASTQUOTE replies by their request text, valid while QuoteGeneration stays the
   // same: programs that poll every symbol get the reply without it being built again.
+  // A reply body kept for many requests. A large one also lies in a sealed in-memory file, so
+  // each send hands the kernel its pages instead of copying the text into the socket.
+  struct KeptReply {
+    explicit KeptReply(std::string text);
+    ~KeptReply();
+    KeptReply(const KeptReply&) = delete;
+    KeptReply& operator=(const KeptReply&) = delete;
+    const std::string Text;
+    int Fd = -1;  // -1: sent from Text
+  };
+
   class ReplyCache {
   public:
     // The whole reply body kept for the request text, or null.
-    std::shared_ptr<const std::string> Find(const std::string& key, uint64_t generation);
-    void Store(const std::string& key, uint64_t generation, std::shared_ptr<const std::string> body);
+    std::shared_ptr<const KeptReply> Find(const std::string& key, uint64_t generation);
+    void Store(const std::string& key, uint64_t generation, std::shared_ptr<const KeptReply> body);
 
   private:
     struct Entry {
       std::string key;
       uint64_t generation;
-      std::shared_ptr<const std::string> data;
+      std::shared_ptr<const KeptReply> data;
     };
     static constexpr size_t MaxEntries = 16;
     std::mutex mutex_;
@@ -100,7 +111,7 @@ private:
   static void SendServerReply(vn::net::THTTPResponseInfo& response, std::string_view text,
                               std::string_view data = {});
   // Sends a ready body as the whole reply.
-  static void SendServerBody(vn::net::THTTPResponseInfo& response, std::string_view body);
+  static void SendServerBody(vn::net::THTTPResponseInfo& response, std::string_view body, int fileFd = -1);
 
   // Declared before the listener: its connection threads use the cache until the listener's
   // destructor has joined them.

@@ -407,6 +407,10 @@ TEST_F(QuoteServerTest, LongSymbolListsAreAnswered) {
   ASSERT_TRUE(reply.starts_with("OK\r\nABC,15:59:58,")) << reply.substr(0, 80);
   EXPECT_TRUE(reply.ends_with("\r\nXYZ,16:00:00,4.75,0,0,100.5,99.75,102.125,1000,12,15,340,7"));
   EXPECT_EQ(std::count(reply.begin(), reply.end(), '\n'), 2002);
+  // The second time the kept reply (over 64 KB, so sent from its in-memory file) goes out whole.
+  ASSERT_GT(reply.size(), 64u * 1024);
+  EXPECT_EQ(Req(query), reply);
+  EXPECT_EQ(Req(query), reply);
 }
 
 // Connection threads still running when the server goes must not outlive what they use.

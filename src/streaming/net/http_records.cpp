@@ -90,6 +90,15 @@ void THTTPResponseInfo::WriteContent() {
   WriteContent(ContentText);
 }
 
+void THTTPResponseInfo::WriteContent(std::string_view text, int fileFd) {
+  if (fileFd < 0 || text.size() <= 16384 || fResponseNo < 200 || fResponseNo > 499) {
+    WriteContent(text);
+    return;
+  }
+  Connection->Write(fHeaderWritten ? std::string() : BuildHeader(), true);
+  Connection->WriteFile(fileFd, text.size());
+}
+
 void THTTPResponseInfo::WriteContent(std::string_view text) {
   std::string out;
   if (!fHeaderWritten) out = BuildHeader();

@@ -54,6 +54,9 @@ class THTTPResponseInfo {
   void WriteContent();
   // The same with this text in place of ContentText (no stream), sent from where it lies.
   void WriteContent(std::string_view text);
+  // The same, the text also lying in the file fileFd (from its start; -1: none), which a large
+  // text is sent from.
+  void WriteContent(std::string_view text, int fileFd);
 
  private:
   std::string BuildHeader();

@@ -5,6 +5,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -215,6 +216,23 @@ void TWinshoeSocket::Write(std::string_view text, bool more) {
       Disconnect();
       throw EWinshoeConnClosedGraceful("Connection Closed Gracefully.");
     }
+    const int err = errno;
+    if (err == EINTR) continue;
+    if (err == EAGAIN || err == EWOULDBLOCK) {
+      WaitFor(POLLOUT);
+      continue;
+    }
+    RaiseSocketError(err);
+  }
+}
+
+void TWinshoeSocket::WriteFile(int fd, size_t size) {
+  if (!Connected()) throw EWinshoeClosedSocket("Socket is closed, cannot write");
+  off_t offset = 0;
+  while (static_cast<size_t>(offset) < size) {
+    const ssize_t n = ::sendfile(Handle(), fd, &offset, size - static_cast<size_t>(offset));
+    if (n > 0) continue;
+    if (n == 0) RaiseSocketError(EIO);  // the file is shorter than it should be
     const int err = errno;
     if (err == EINTR) continue;
     if (err == EAGAIN || err == EWOULDBLOCK) {

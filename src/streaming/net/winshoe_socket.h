@@ -85,6 +85,8 @@ class TWinshoeSocket : public TWinshoe {
 
   // more: further bytes follow at once, so the kernel may hold these back to join them.
   void Write(std::string_view text, bool more = false);
+  // Sends size bytes of a file from its start, the kernel handing pages over without a copy.
+  void WriteFile(int fd, size_t size);
   void WriteLn(std::string_view text) { Write(std::string(text) + "\r\n"); }
   void WriteStream(std::istream& stream);
 
