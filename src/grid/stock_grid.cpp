@@ -25,6 +25,7 @@
 #include "grid/grid_cells.h"
 #include "grid/grid_columns.h"
 #include "grid/grid_views.h"
+#include "platform/messages.h"
 #include "platform/string_list.h"
 #include "platform/thread.h"
 
@@ -240,6 +241,8 @@ protected:
         WriteLog(std::string("Grid fill error: ") + ex.what());
       }
       grid_->Filling = false;
+      // Wakes a main-thread wait on the fill, so it ends on completion rather than at its next look.
+      PostToMainThread([] {});
     }
   }
 

@@ -1,9 +1,13 @@
 #include "platform/messages.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
+#include <QTimer>
 #include <QThread>
 
+#include <algorithm>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -74,12 +78,25 @@ WaitResult WaitUntil(const std::function<bool()>& done, const std::atomic<bool>*
     }
   } guard(main);
   const int64_t deadline = TickMs() + timeoutMs;
+  // On the main thread the wait sleeps in the event dispatcher: an event (a hand-over from a
+  // worker, a click) wakes it at once, and a timer every pollMs bounds the sleep for the
+  // deadline and flags set by other threads.
+  QAbstractEventDispatcher* dispatcher = main && QCoreApplication::instance() ? QAbstractEventDispatcher::instance() : nullptr;
+  std::unique_ptr<QTimer> tick;
+  if (dispatcher) {
+    tick = std::make_unique<QTimer>();
+    tick->start(std::max(1, pollMs));
+  }
   for (;;) {
     if (done()) return WaitResult::Done;
     if (cancel && cancel->load()) return WaitResult::Cancelled;
     if (ShuttingDown.load()) return WaitResult::ShuttingDown;
     if (TickMs() >= deadline) return WaitResult::TimedOut;
-    if (main) QCoreApplication::processEvents(QEventLoop::AllEvents, pollMs);
-    SleepMs(pollMs);
+    if (dispatcher) {
+      dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    } else {
+      if (main) QCoreApplication::processEvents(QEventLoop::AllEvents, pollMs);
+      SleepMs(pollMs);
+    }
   }
 }

@@ -36,7 +36,8 @@ void PostToMainThread(std::function<void()> fn);
 void WaitAndPump(int ms);
 
 enum class WaitResult { Done, Cancelled, TimedOut, ShuttingDown, Refused };
-// Waits until done() holds, polling every pollMs (the main thread keeps processing events).
+// Waits until done() holds, looking every pollMs; the main thread keeps processing events and
+// also looks after each one, so a worker's hand-over to it ends the wait at once.
 // Ends on the cancel flag, at the deadline and on ShuttingDown. A second wait on the main
 // thread while one is running is refused, so that nested event processing cannot stack up.
 WaitResult WaitUntil(const std::function<bool()>& done, const std::atomic<bool>* cancel, int timeoutMs,

@@ -153,8 +153,9 @@ std::vector<int> TPortfolioReport::LayoutView(const std::string& view) {
 void TPortfolioReport::FillGrid(int portNumber, size_t expectedRows) {
   for (int attempt = 0; attempt < 2; ++attempt) {
     grid_.ShowStocks();
-    // Ends as soon as the fill has been handed over; bounded, and over on shut-down.
-    const WaitResult r = WaitUntil([this] { return !grid_.Busy(); }, Cancel, FillTimeoutMs, 1);
+    // Ends when the grid's fill thread says it finished (it wakes this wait); bounded, and over
+    // on shut-down. The slow look only serves the deadline and the cancel flag.
+    const WaitResult r = WaitUntil([this] { return !grid_.Busy(); }, Cancel, FillTimeoutMs, 100);
     switch (r) {
       case WaitResult::Done: break;
       case WaitResult::Cancelled:
