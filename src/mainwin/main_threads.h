@@ -11,6 +11,7 @@
 
 #include "core/sites.h"
 #include "platform/datetime.h"
+#include "core/thread_stop.h"
 #include "platform/thread.h"
 
 // How long shut-down waits for each thread before leaving it to finish on its own.
@@ -21,14 +22,6 @@ struct ShutdownBoundTable {
 };
 extern ShutdownBoundTable ShutdownBounds;
 
-// Flags the thread, wakes it (wake, when given) and joins it within boundMs. A thread that
-// does not end in time is logged and kept aside (never killed) until ReleaseOverrunThreads;
-// the pointer is empty afterwards either way. True when it ended in time.
-bool StopOwnedThread(std::unique_ptr<Thread>& thread, std::string_view name, int boundMs,
-                     const std::function<void()>& wake = {});
-// Joins the threads kept aside, waiting up to waitMs in all; returns how many still run.
-// Those are left to the end of the process.
-int ReleaseOverrunThreads(int waitMs);
 
 // The chart pulse: message 1263 (wParam 0) to every open chart window every 2 seconds.
 class ChartThread : public Thread {

@@ -13,26 +13,21 @@
 #include "core/log.h"
 #include "core/main_hooks.h"
 #include "core/program_state.h"
+#include "core/thread_stop.h"
 #include "retrieval/param_files.h"
 
 namespace {
 
-std::unique_ptr<AdThreadType> adThread;
+std::unique_ptr<Thread> adThread;
 
 // The main window's banner (kind 1) and its ad panels (kinds 40 to 47).
 constexpr int MainBannerKind = 1;
 constexpr int FirstPanelKind = 40, LastPanelKind = 47;
-// Shut-down waits this long for the ad thread; a fetch in flight is ended by its stop flag.
+// Shut-down waits this long for the ad thread.
 constexpr int AdThreadStopMs = 3000;
 
-void StopAdThread() {
-  if (!adThread) return;
-  if (!adThread->Stop(AdThreadStopMs)) {
-    WriteLog("Ads did not end within " + std::to_string(AdThreadStopMs) + " ms");
-    adThread->Stop(-1);
-  }
-  adThread.reset();
-}
+// A fetch in flight ends on the stop flag; a thread that still overruns is kept aside, not waited for.
+void StopAdThread() { StopOwnedThread(adThread, "Ads", AdThreadStopMs); }
 
 void BuildMainBanners(QMainWindow* form, QVBoxLayout* layout) {
   if (AdBanner* main = CreateAdBanner(MainBannerKind, form->centralWidget(), 468, 60, true)) {

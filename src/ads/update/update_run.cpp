@@ -23,6 +23,7 @@
 #include "core/result_slots.h"
 #include "core/settings_file.h"
 #include "core/streamer_control.h"
+#include "core/thread_stop.h"
 #include "platform/registry.h"
 #include "platform/string_list.h"
 #include "retrieval/http_engine.h"
@@ -431,7 +432,9 @@ void TWinUpdateThread::Execute() {
 
 namespace {
 std::mutex threadMutex;
-std::unique_ptr<TWinUpdateThread> quietThread;
+std::unique_ptr<Thread> quietThread;
+// How long the program's end waits for a quiet run; every wait inside it ends on its stop flag.
+constexpr int QuietRunStopMs = 10000;
 }  // namespace
 
 void StartWebUpdateThread(const std::string& notice, UpdateUi ui) {
@@ -439,16 +442,17 @@ void StartWebUpdateThread(const std::string& notice, UpdateUi ui) {
   if (quietThread && !quietThread->Finished()) return;
   if (quietThread) quietThread->Stop(-1);
   HandedOverNotice = notice;
-  quietThread = std::make_unique<TWinUpdateThread>();
-  quietThread->Ui = std::move(ui);
-  quietThread->Start();
+  auto thread = std::make_unique<TWinUpdateThread>();
+  thread->Ui = std::move(ui);
+  thread->Start();
+  quietThread = std::move(thread);
 }
 
 void StopWebUpdateThread() {
-  std::unique_ptr<TWinUpdateThread> t;
+  std::unique_ptr<Thread> t;
   {
     std::lock_guard lock(threadMutex);
     t = std::move(quietThread);
   }
-  if (t) t->Stop(-1);
+  StopOwnedThread(t, "WebUpdate", QuietRunStopMs);
 }
