@@ -101,18 +101,27 @@ TEST(Features, EveryCommandReachesItsWindowOrSaysItIsMissing) {
   ShuttingDown = false;
 }
 
-TEST(Features, GifDitheringFollowsTheScreenOnceTheProgramStarted) {
-  TmForm form;  // the program's start initialises the GIF class
+// The images the program makes get the screen's dithering choice: the main banner's, here.
+TEST(Features, GifDitheringFollowsTheScreenInTheProgramsImages) {
+  ASSERT_TRUE(WriteFileAtomic(ProgDir + "reklama.par",
+                              "AD1SORC1=127.0.0.1:9/banner.gif\r\nAD1HREF1=http://127.0.0.1:9/\r\n"
+                              "ADTIMR1=5\r\nADWGHT1=1\r\nADLOCT1=1\r\n"));
   for (int depth : {24, 8}) {
     OverrideScreenDepth(depth);
-    TAnimGif image;
-    SetGifDithering(&image);
-    EXPECT_FALSE(image.DrawOptions() & doAutoDither) << depth;
-    EXPECT_EQ(bool(image.DrawOptions() & doDither), depth == 8) << depth;
+    TmForm form;
+    AdBanner* banner = nullptr;
+    for (QWidget* w : form.findChildren<QWidget*>())
+      if (auto* b = dynamic_cast<AdBanner*>(w)) banner = b;
+    ASSERT_NE(banner, nullptr) << depth;
+    EXPECT_FALSE(banner->Gif()->DrawOptions() & doAutoDither) << depth;
+    EXPECT_EQ(bool(banner->Gif()->DrawOptions() & doDither), depth == 8) << depth;
+    form.close();
+    ShuttingDown = false;
   }
   OverrideScreenDepth(0);
-  form.close();
-  ShuttingDown = false;
+  std::remove((ProgDir + "reklama.par").c_str());
+  ReadAdParams(StringList());
+  ClearAdLocations();
 }
 
 TEST(Features, FundamentalsThreadRunsFromTheSettingsLoadToTheClose) {
