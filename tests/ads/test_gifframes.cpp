@@ -54,12 +54,34 @@ TEST(GifFrames, InfoAndFramesOfAnAnimation) {
   fs::remove_all(dir);
 }
 
-TEST(GifFrames, ADamagedFileIsAnErrorNotACrash) {
+// A 1x1 frame on a logical screen of the given size (two colours, one pixel).
+std::string TinyFrameOnScreen(int width, int height) {
+  std::string g = "GIF89a";
+  g += char(width & 0xFF);
+  g += char(width >> 8);
+  g += char(height & 0xFF);
+  g += char(height >> 8);
+  g += std::string("\x80\x00\x00" "\x00\x00\x00\xFF\xFF\xFF", 9);
+  g += std::string("\x2C\x00\x00\x00\x00\x01\x00\x01\x00\x00", 10);
+  g += std::string("\x02\x02\x44\x01\x00\x3B", 6);  // clear, pixel 0, end
+  return g;
+}
+
+TEST(GifFrames, ADamagedOrHugeFileIsAnErrorNotACrash) {
   const fs::path bad = fs::temp_directory_path() / ("vn_bad_" + std::to_string(::getpid()) + ".gif");
   std::ofstream(bad, std::ios::binary) << "GIF89a\x10\x00";
   std::string out;
   EXPECT_NE(RunTool("--info '" + bad.string() + "'", out), 0);
   EXPECT_FALSE(out.empty());
   EXPECT_NE(RunTool("--info '/nonexistent/x.gif'", out), 0);
+
+  // Screens too large to compose load fine but end with exit 1 and the reason, not a signal.
+  const fs::path dir = fs::temp_directory_path() / ("vn_huge_" + std::to_string(::getpid()));
+  for (int side : {16384, 65535}) {
+    std::ofstream(bad, std::ios::binary | std::ios::trunc) << TinyFrameOnScreen(side, side);
+    EXPECT_EQ(RunTool("'" + bad.string() + "' '" + dir.string() + "'", out), 1) << side << ": " << out;
+    EXPECT_NE(out.find("error: Image too large"), std::string::npos) << out;
+  }
+  fs::remove_all(dir);
   fs::remove(bad);
 }

@@ -55,7 +55,7 @@ int main(int argc, char** argv)
     GifDocument gif;
     try {
         gif.LoadFromFile(info ? argv[2] : argv[1]);
-    } catch (const GIFException& e) {
+    } catch (const std::exception& e) {
         std::fprintf(stderr, "error: %s\n", e.what());
         return 1;
     }
@@ -65,17 +65,23 @@ int main(int argc, char** argv)
     const std::filesystem::path outDir = argv[2];
     std::error_code ec;
     std::filesystem::create_directories(outDir, ec);
-    GifCompositor compositor(gif);
     int written = 0;
-    for (QImage frame = compositor.Next(); !frame.isNull(); frame = compositor.Next()) {
-        char name[32];
-        std::snprintf(name, sizeof name, "frame%04d.png", written);
-        const std::string path = (outDir / name).string();
-        if (!frame.save(QString::fromStdString(path), "PNG")) {
-            std::fprintf(stderr, "error: cannot write %s\n", path.c_str());
-            return 1;
+    // A file that loads may still be too large to compose (its screen is allocated here).
+    try {
+        GifCompositor compositor(gif);
+        for (QImage frame = compositor.Next(); !frame.isNull(); frame = compositor.Next()) {
+            char name[32];
+            std::snprintf(name, sizeof name, "frame%04d.png", written);
+            const std::string path = (outDir / name).string();
+            if (!frame.save(QString::fromStdString(path), "PNG")) {
+                std::fprintf(stderr, "error: cannot write %s\n", path.c_str());
+                return 1;
+            }
+            ++written;
         }
-        ++written;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "error: %s\n", e.what());
+        return 1;
     }
     std::printf("%d frames written to %s\n", written, outDir.string().c_str());
     return 0;
