@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QLabel>
 #include <QMouseEvent>
 
 #include "ads/banner/ad_banner.h"
@@ -157,7 +158,7 @@ TEST(Features, MainWindowRotatesBannersFromTheAdServer) {
                               "ADTIMR1=5\r\nADWGHT1=1\r\nADLOCT1=1\r\nADREDIR1=N\r\n"
                               "AD1SORC2=" + host + "/panel2.gif\r\nAD1HREF2=http://" + host + "/click/2\r\n"
                               "ADTIMR2=5,5\r\nADWGHT2=1,1\r\nADLOCT2=40,41\r\nADREDIR2=N\r\n"
-                              "BLURB1=Local banner|on 127.0.0.1\r\n"));
+                              "BLURB1=" + std::string(360, 'W') + "\r\n"));
   std::vector<int> clicks;
   {
     TmForm form;
@@ -173,6 +174,8 @@ TEST(Features, MainWindowRotatesBannersFromTheAdServer) {
       if (b->Image()->width() > 200) main = b;
     ASSERT_NE(main, nullptr);
     EXPECT_EQ(banners.size(), 3u);  // the main banner and two panels
+    QApplication::processEvents();
+    const QPoint bannerAt = main->mapTo(&form, QPoint(0, 0));
     auto shown = [&] {
       std::lock_guard lock(AdLock);
       for (AdBanner* b : banners)
@@ -183,6 +186,17 @@ TEST(Features, MainWindowRotatesBannersFromTheAdServer) {
     ASSERT_TRUE(shown());
     EXPECT_EQ(main->Gif()->FrameCount(), 4);
     WaitAndPump(300);
+    // A long blurb is elided in its column: the window keeps its width, the banner its place.
+    EXPECT_EQ(form.width(), 900);
+    EXPECT_EQ(main->mapTo(&form, QPoint(0, 0)), bannerAt);
+    const QList<QLabel*> blurbs = main->findChildren<QLabel*>();
+    ASSERT_EQ(blurbs.size(), 2);
+    EXPECT_TRUE(blurbs[0]->text().endsWith(QChar(0x2026)));
+    EXPECT_EQ(size_t(blurbs[0]->toolTip().size()), MaxBlurbLength);  // cut when read
+    for (QLabel* b : blurbs) SetBlurbText(b, "Short");
+    QApplication::processEvents();
+    EXPECT_EQ(main->mapTo(&form, QPoint(0, 0)), bannerAt);
+    for (QLabel* b : blurbs) SetBlurbText(b, std::string(360, 'W'));
     const std::string dir = std::string(VN_BINARY_DIR) + "/screenshots";
     QDir().mkpath(QString::fromStdString(dir));
     EXPECT_TRUE(form.grab().save(QString::fromStdString(dir + "/main_window_banner.png")));

@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <mutex>
 
 #include "ads/gif/anim_gif.h"
@@ -21,6 +22,10 @@ AdBanner::AdBanner(int kind, int location, QWidget* parent) : QWidget(parent), l
   auto* lay = new QHBoxLayout(this);
   lay->setContentsMargins(0, 0, 0, 0);
   image_ = new TGifImageControl(this);
+  // Hidden until the first banner (or for a server's own ad), keeping its place meanwhile.
+  QSizePolicy policy = image_->sizePolicy();
+  policy.setRetainSizeWhenHidden(true);
+  image_->setSizePolicy(policy);
   image_->hide();
   lay->addWidget(image_);
   flags_ = new QTimer(this);
@@ -55,8 +60,10 @@ AdBanner* CreateAdBanner(int kind, QWidget* parent, int width, int height, bool 
   if (blurbs) {
     auto* b1 = new QLabel(banner);
     auto* b2 = new QLabel(banner);
-    b1->setTextFormat(Qt::PlainText);
-    b2->setTextFormat(Qt::PlainText);
+    for (QLabel* b : {b1, b2}) {
+      b->setTextFormat(Qt::PlainText);
+      b->setFixedWidth(BlurbColumnWidth);
+    }
     auto* texts = new QVBoxLayout;
     texts->addWidget(b1);
     texts->addWidget(b2);
@@ -67,4 +74,13 @@ AdBanner* CreateAdBanner(int kind, QWidget* parent, int width, int height, bool 
     AdLocBlurb2[location] = b2;
   }
   return banner;
+}
+
+void SetBlurbText(QLabel* label, const std::string& text) {
+  if (!label) return;
+  const QString full = QString::fromStdString(text);
+  const int room = label->contentsRect().width() - 2 * std::max(label->indent(), 0);
+  const QString shown = label->fontMetrics().elidedText(full, Qt::ElideRight, std::max(room, 0));
+  label->setText(shown);
+  label->setToolTip(shown == full ? QString() : full);
 }

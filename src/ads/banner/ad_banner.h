@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 class QLabel;
 class QTimer;
@@ -34,5 +35,13 @@ private:
   QTimer* flags_ = nullptr;
 };
 
-// A banner for the kind, or null when no ad serves it or every location is taken.
+// Width of the main banner's blurb column.
+constexpr int BlurbColumnWidth = 230;
+
+// A banner for the kind, or null when no ad serves it or every location is taken. With blurbs
+// the two blurb labels stand beside it in a column of fixed width.
 AdBanner* CreateAdBanner(int kind, QWidget* parent, int width = 468, int height = 60, bool blurbs = false);
+
+// Shows a blurb in its label elided to the label's width (the full text as tooltip), so no
+// blurb a server sends can widen the window. A null label is left alone.
+void SetBlurbText(QLabel* label, const std::string& text);

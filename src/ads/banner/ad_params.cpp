@@ -7,11 +7,13 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <optional>
+#include <random>
 #include <vector>
 
 #include "core/ad_locations.h"
 #include "core/chart_cache.h"
-#include "core/locks.h"
+#include "core/log.h"
 #include "core/program_state.h"
 #include "core/text_helpers.h"
 #include "retrieval/param_files.h"
@@ -83,7 +85,14 @@ void WipeCachedBanners() {
 }  // namespace
 
 AdRandom DefaultAdRandom() {
-  return [](int range) { return range <= 1 ? 0 : LockedRandom(range, true); };
+  return [](int64_t range) -> int64_t {
+    if (range <= 1) return 0;
+    static std::mutex m;
+    static std::mt19937_64 gen{std::random_device{}()};
+    std::uniform_int_distribution<int64_t> dist(0, range - 1);
+    std::lock_guard lock(m);
+    return dist(gen);
+  };
 }
 
 void ParseAdSequence(const std::string& text, std::bitset<256>& set, int& pos) {
@@ -133,8 +142,13 @@ void ReadAdParams(const StringList& params) {
 
   AdParamsState state;
   for (int n = 1; n <= 100; ++n) {
-    const std::string blurb = param("BLURB" + std::to_string(n));
+    std::string blurb = param("BLURB" + std::to_string(n));
     if (blurb.empty()) break;
+    if (blurb.size() > MaxBlurbLength) {
+      size_t cut = MaxBlurbLength;
+      while (cut > 0 && (static_cast<unsigned char>(blurb[cut]) & 0xC0) == 0x80) --cut;
+      blurb.resize(cut);
+    }
     state.Blurbs.Add(blurb);
   }
   for (int n = 1; n <= 10; ++n) {
@@ -167,6 +181,11 @@ void ReadAdParams(const StringList& params) {
     const auto weights = CommaEntries(param("ADWGHT" + num));
     const auto kinds = CommaEntries(param("ADLOCT" + num));
     if (ad.Link.empty() || kinds.size() != periods.size() || kinds.size() != weights.size()) continue;
+    if (ad.Source.size() > MaxAdAddressLength || ad.Link.size() > MaxAdAddressLength) {
+      WriteLog("reklama.par: ad " + num + " dropped, its source or link is longer than " +
+               std::to_string(MaxAdAddressLength) + " characters");
+      continue;
+    }
     for (size_t i = 0; i < kinds.size() && row < AdRowCount; ++i) {
       GIFAdRec r = ad;
       r.Period = IntOr(periods[i], 0);
@@ -188,29 +207,44 @@ void ReadAdParams(const StringList& params) {
   WipeCachedBanners();
 }
 
-void ExpandAdMacros(std::string& source, std::string& link, bool advance, AdMacroState& m, const AdRandom& random) {
-  std::string seqValue, randValue;
-  bool haveSeq = false, haveRand = false;
-  auto expand = [&](std::string& text, const std::string& tag, bool& have, std::string& value, auto make) {
-    for (;;) {
-      const size_t at = text.find(tag);
-      if (at == std::string::npos) return;
-      const size_t close = text.find("##", at + tag.size());
-      if (close == std::string::npos) {
-        text.erase(at, tag.size());
-        return;
-      }
-      int n = 0;
-      const bool known = ToInt(std::string_view(text).substr(at + tag.size(), close - at - tag.size()), n) && n >= 1 && n <= 10;
-      text.erase(at, close + 2 - at);
-      if (!have) {
-        value = known ? make(n) : std::string();
-        have = true;
-      }
-      text.insert(at, value);
+namespace {
+
+// Replaces every macro that begins with tag in one pass over text. The first one's value comes
+// from make(n) (n 0 when its number is not 1..10) and every later one takes the same value; a
+// macro without its closing "##" loses the tag and ends the pass.
+template <typename Make>
+void ExpandMacro(std::string& text, std::string_view tag, std::optional<std::string>& value, Make make) {
+  size_t at = text.find(tag);
+  if (at == std::string::npos) return;
+  std::string out;
+  out.reserve(text.size());
+  size_t from = 0;
+  for (; at != std::string::npos; at = text.find(tag, from)) {
+    out.append(text, from, at - from);
+    const size_t open = at + tag.size();
+    const size_t close = text.find("##", open);
+    if (close == std::string::npos) {
+      from = open;
+      break;
     }
-  };
+    if (!value) {
+      int n = 0;
+      const bool known = ToInt(std::string_view(text).substr(open, close - open), n) && n >= 1 && n <= 10;
+      value = known ? make(n) : std::string();
+    }
+    out += *value;
+    from = close + 2;
+  }
+  out.append(text, from, std::string::npos);
+  text = std::move(out);
+}
+
+}  // namespace
+
+void ExpandAdMacros(std::string& source, std::string& link, bool advance, AdMacroState& m, const AdRandom& random) {
+  std::optional<std::string> seqValue, randValue;
   auto nextSeq = [&](int n) {
+    std::lock_guard lock(AdLock);
     if (m.SeqPos[n] < 0) return std::string();
     std::string v = std::to_string(m.SeqPos[n]);
     if (advance) {
@@ -224,59 +258,71 @@ void ExpandAdMacros(std::string& source, std::string& link, bool advance, AdMacr
     return v;
   };
   auto nextRand = [&](int n) {
-    if (!m.RandSet[n]) return std::string();
-    const int64_t lo = m.RandMin[n], hi = std::max<int64_t>(m.RandMax[n], lo);
-    const int64_t span = std::min<int64_t>(hi - lo + 1, INT32_MAX);
-    std::string v = std::to_string(lo + (span > 1 ? random(int(span)) : 0));
+    int64_t lo = 0, hi = 0;
+    int digitsWanted = 0;
+    {
+      std::lock_guard lock(AdLock);
+      if (!m.RandSet[n]) return std::string();
+      lo = m.RandMin[n];
+      hi = std::max<int64_t>(m.RandMax[n], lo);
+      digitsWanted = m.RandDigits[n];
+    }
+    const int64_t span = hi - lo + 1;
+    std::string v = std::to_string(lo + (span > 1 ? random(span) : 0));
     const bool negative = !v.empty() && v[0] == '-';
     std::string digits = negative ? v.substr(1) : v;
-    if (int(digits.size()) < m.RandDigits[n]) digits.insert(0, size_t(m.RandDigits[n]) - digits.size(), '0');
+    if (int(digits.size()) < digitsWanted) digits.insert(0, size_t(digitsWanted) - digits.size(), '0');
     return (negative ? "-" : "") + digits;
   };
   for (std::string* text : {&source, &link}) {
-    expand(*text, "##SEQ", haveSeq, seqValue, nextSeq);
-    expand(*text, "##RAND", haveRand, randValue, nextRand);
+    ExpandMacro(*text, "##SEQ", seqValue, nextSeq);
+    ExpandMacro(*text, "##RAND", randValue, nextRand);
   }
 }
 
 int PickAd(int kind, std::string& source, std::string& link, bool& redirect, const AdRandom& random) {
-  std::vector<int> candidates;
-  for (int r = 1; r <= AdRowCount; ++r) {
-    const GIFAdRec& ad = AdTable[size_t(r)];
-    if (ad.Source.empty() || ad.Location != kind || ad.Failed) continue;
-    if (UseProxy && ad.Source == "SERVERAD" && !AdSettings.ServerCanProxy) continue;
-    candidates.push_back(r);
-  }
-  if (candidates.empty()) return 0;
-  int64_t wmin = 100000, wmax = 0;
-  for (int r : candidates) {
-    wmin = std::min<int64_t>(wmin, AdTable[size_t(r)].Weight);
-    wmax = std::max<int64_t>(wmax, AdTable[size_t(r)].Weight);
-  }
-  int64_t total = 0;
-  std::vector<int64_t> shares;
-  for (int r : candidates) {
-    shares.push_back(std::max<int64_t>(0, wmin + wmax - AdTable[size_t(r)].Weight));
-    total += shares.back();
-  }
-  int chosen = candidates.back();
-  if (total <= 0) {
-    chosen = candidates[size_t(random(int(candidates.size())))];
-  } else {
-    const int64_t pick = int64_t(random(int(std::min<int64_t>(total, INT32_MAX)))) + 1;
-    int64_t sum = 0;
-    for (size_t i = 0; i < candidates.size(); ++i) {
-      sum += shares[i];
-      if (sum >= pick) {
-        chosen = candidates[i];
-        break;
+  int chosen = 0;
+  {
+    std::lock_guard lock(AdLock);
+    std::vector<int> candidates;
+    for (int r = 1; r <= AdRowCount; ++r) {
+      const GIFAdRec& ad = AdTable[size_t(r)];
+      if (ad.Source.empty() || ad.Location != kind || ad.Failed) continue;
+      if (UseProxy && ad.Source == "SERVERAD" && !AdSettings.ServerCanProxy) continue;
+      candidates.push_back(r);
+    }
+    if (candidates.empty()) return 0;
+    int64_t wmin = 100000, wmax = 0;
+    for (int r : candidates) {
+      wmin = std::min<int64_t>(wmin, AdTable[size_t(r)].Weight);
+      wmax = std::max<int64_t>(wmax, AdTable[size_t(r)].Weight);
+    }
+    // Shares stay below 2^33 each, so 200 of them add up within 64 bits.
+    int64_t total = 0;
+    std::vector<int64_t> shares;
+    for (int r : candidates) {
+      shares.push_back(std::max<int64_t>(0, wmin + wmax - AdTable[size_t(r)].Weight));
+      total += shares.back();
+    }
+    chosen = candidates.back();
+    if (total <= 0) {
+      chosen = candidates[size_t(random(int64_t(candidates.size())))];
+    } else {
+      const int64_t pick = random(total) + 1;
+      int64_t sum = 0;
+      for (size_t i = 0; i < candidates.size(); ++i) {
+        sum += shares[i];
+        if (sum >= pick) {
+          chosen = candidates[i];
+          break;
+        }
       }
     }
+    const GIFAdRec& ad = AdTable[size_t(chosen)];
+    source = ad.Source;
+    link = ad.Link;
+    redirect = ad.Redirect;
   }
-  const GIFAdRec& ad = AdTable[size_t(chosen)];
-  source = ad.Source;
-  link = ad.Link;
-  redirect = ad.Redirect;
   ExpandAdMacros(source, link, true, AdState.Macros, random);
   return chosen;
 }

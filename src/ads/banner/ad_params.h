@@ -3,14 +3,21 @@
 // location and the sequence and random-number macros of its addresses.
 #include <array>
 #include <bitset>
+#include <cstdint>
 #include <functional>
 #include <string>
 
 #include "platform/string_list.h"
 
-// A random integer 0 .. range-1 (range >= 1); tests give their own.
-using AdRandom = std::function<int(int range)>;
+// A random integer 0 .. range-1 (range >= 1); tests give their own. 64 bits wide: shares of
+// weights near 2^31 add up past 32 bits.
+using AdRandom = std::function<int64_t(int64_t range)>;
 AdRandom DefaultAdRandom();
+
+// Longest source or link taken from reklama.par; an ad with a longer one yields no row.
+constexpr size_t MaxAdAddressLength = 2048;
+// Blurbs are cut to this many bytes (at a character boundary) when read.
+constexpr size_t MaxBlurbLength = 256;
 
 // The macros' state: ##SEQn## walks set n, ##RANDn## draws from least..greatest.
 struct AdMacroState {
@@ -35,8 +42,10 @@ void ReadAdParams(const StringList& params);
 void ParseAdSequence(const std::string& text, std::bitset<256>& set, int& pos);
 
 // The weighted choice for a location kind: the row (0 when none qualifies) and its source, link
-// and redirect flag with the macros expanded. Call under AdLock.
+// and redirect flag with the macros expanded. Takes AdLock for the choice only: the macros are
+// expanded after it is released.
 int PickAd(int kind, std::string& source, std::string& link, bool& redirect, const AdRandom& random);
-// Replaces ##SEQn## and ##RANDn## in source then link; one sequence and one random value per call.
+// Replaces ##SEQn## and ##RANDn## in source then link, each text in one pass; one sequence and
+// one random value per call. The macro state is read and moved on under AdLock.
 void ExpandAdMacros(std::string& source, std::string& link, bool advance, AdMacroState& macros,
                     const AdRandom& random);

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <vector>
 
+#include "ads/banner/ad_banner.h"
 #include "ads/gif/anim_gif.h"
 #include "ads/gif/anim_image_control.h"
 #include "core/ad_locations.h"
@@ -117,17 +118,22 @@ void AdThreadType::Pass() {
 
 bool AdThreadType::FetchAhead() {
   for (int loc = 1; loc <= AdLocationCount && !Terminated(); ++loc) {
-    int row = 0;
+    int kind = 0;
     std::string source, link, cacheFile;
     bool redirect = false;
     {
       std::lock_guard lock(AdLock);
       if (!AdLocUsed[loc] || AdLocMinimized[loc] || AdLocBlocked[loc] || !AdLocImage[loc] || !AdLocData[loc].empty())
         continue;
-      row = PickAd(AdLocKind[loc], source, link, redirect, Random);
-      Trace("Looking for ad loc#" + std::to_string(loc) + "=" + std::to_string(AdLocKind[loc]) + " - got " +
-            std::to_string(row));
-      if (!row) continue;
+      kind = AdLocKind[loc];
+    }
+    // The choice takes the ad lock only briefly: the banner hosts' timers take it too.
+    const int row = PickAd(kind, source, link, redirect, Random);
+    Trace("Looking for ad loc#" + std::to_string(loc) + "=" + std::to_string(kind) + " - got " + std::to_string(row));
+    if (!row) continue;
+    {
+      std::lock_guard lock(AdLock);
+      if (!AdLocUsed[loc] || AdLocKind[loc] != kind) continue;  // the window closed meanwhile
       AdLocRow[loc] = row;
       AdLocNextRedirect[loc] = redirect;
       if (source == "SERVERAD") {
@@ -249,7 +255,7 @@ bool AdThreadType::ShowAd(int location, const std::string& data) {
       gif = AdLocGif[location];
       blurb1 = AdLocBlurb1[location];
       blurb2 = AdLocBlurb2[location];
-      if (AdState.Blurbs.Count() > 0) blurb = AdState.Blurbs[random(AdState.Blurbs.Count())];
+      if (AdState.Blurbs.Count() > 0) blurb = AdState.Blurbs[int(random(AdState.Blurbs.Count()))];
     }
     if (!image || !gif) return;
     // Tried on a scratch image first, so a banner that does not load leaves the shown one alone.
@@ -270,8 +276,8 @@ bool AdThreadType::ShowAd(int location, const std::string& data) {
       const size_t bar = blurb.find('|');
       const std::string first = bar == std::string::npos ? blurb : blurb.substr(0, bar);
       const std::string second = bar == std::string::npos ? blurb : blurb.substr(bar + 1);
-      if (blurb1) blurb1->setText(QString::fromStdString(first));
-      if (blurb2) blurb2->setText(QString::fromStdString(second));
+      SetBlurbText(blurb1, first);
+      SetBlurbText(blurb2, second);
     }
     image->update();
     success = true;
