@@ -258,11 +258,13 @@ bool AdThreadType::ShowAd(int location, const std::string& data) {
       if (AdState.Blurbs.Count() > 0) blurb = AdState.Blurbs[int(random(AdState.Blurbs.Count()))];
     }
     if (!image || !gif) return;
-    // Tried on a scratch image first, so a banner that does not load leaves the shown one alone.
+    // Loaded and drawn on a scratch image first (the animation needs a picture of the whole
+    // screen), so a banner that cannot be shown leaves the shown one alone and fails its row.
     try {
       TAnimGif trial;
       trial.LoadFromMemory(reinterpret_cast<const uint8_t*>(data.data()), data.size());
       if (trial.FrameCount() == 0) throw std::runtime_error("no image");
+      if (trial.GetBitmap().isNull()) throw std::runtime_error("cannot be drawn");
       gif->LoadFromMemory(reinterpret_cast<const uint8_t*>(data.data()), data.size());
     } catch (const std::exception& e) {
       if (LogOn) WriteLog(std::string("Banner did not load: ") + e.what());

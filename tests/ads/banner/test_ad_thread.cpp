@@ -1,5 +1,6 @@
 // The ad thread against the fake ad server: a banner is fetched ahead and put up when due, a
-// corrupt body, a short one and a 404 leave the shown banner and cache nothing, a window that
+// corrupt body, a short one and a 404 leave the shown banner and cache nothing, one that loads
+// but cannot be drawn marks its row, a window that
 // closes mid-fetch is never touched, and shut-down ends a fetch in flight.
 #include <gtest/gtest.h>
 
@@ -93,6 +94,22 @@ TEST(AdThread, FetchesAheadAndShowsWhenDue) {
     EXPECT_TRUE(AdTable[1].Failed) << bad;
     EXPECT_TRUE(AdTable[1].CacheFile.empty()) << bad;
     EXPECT_FALSE(std::filesystem::exists(ChartCacheDir() + "GIF1.GIF")) << bad;
+  }
+
+  // A GIF that loads but cannot be drawn (its screen is far too large): the showing fails, the
+  // row sits out and the location tries again after the error delay.
+  OneAd("/hugescreen.gif");
+  {
+    std::lock_guard lock(AdLock);
+    AdLocData[loc].clear();
+    AdLocShowTime[loc] = 0;
+  }
+  h.thread.Pass();
+  {
+    std::lock_guard lock(AdLock);
+    EXPECT_EQ(banner->Gif()->FrameCount(), 4);
+    EXPECT_TRUE(AdTable[1].Failed);
+    EXPECT_NEAR(AdLocShowTime[loc], h.now + 10 / 86400.0, 1e-9);
   }
   banner.reset();
   ClearAdLocations();
