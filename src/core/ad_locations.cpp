@@ -6,7 +6,10 @@
 #include <QScreen>
 #include <QWindow>
 
+#include <vector>
+
 #include "core/locks.h"
+#include "platform/window_stacking.h"
 
 std::recursive_mutex AdLock;
 
@@ -136,15 +139,24 @@ char MeasureObscured(QWidget* control, double& hiddenPercent) {
     const QRect onScreen(control->mapFromGlobal(screen->virtualGeometry().topLeft()), screen->virtualGeometry().size());
     visible &= QRegion(onScreen);
   }
-  // Covered by the program's windows that stand above it: dialogs, stay-on-top windows and the
-  // active window when the control's own window is not active.
+  auto hide = [&](const QRect& global) {
+    visible -= QRegion(QRect(control->mapFromGlobal(global.topLeft()), global.size()));
+  };
+  // Covered by every window the display server stacks above ours, other programs' included.
   QWidget* own = control->window();
+  std::vector<QRect> above;
+  if (WindowsStackedAbove(own, above)) {
+    for (const QRect& r : above) hide(r);
+    return ClassifyObscured(control->rect(), visible, hiddenPercent);
+  }
+  // Where it cannot tell: the program's own windows that stand above it (dialogs, stay-on-top
+  // windows and the active window when the control's own window is not active).
   for (QWidget* w : QApplication::topLevelWidgets()) {
     if (w == own || !w->isVisible() || w->isMinimized()) continue;
-    const bool above = w->isModal() || (w->windowFlags() & Qt::WindowStaysOnTopHint) ||
+    const bool isAbove = w->isModal() || (w->windowFlags() & Qt::WindowStaysOnTopHint) ||
                        (w->isActiveWindow() && !own->isActiveWindow());
-    if (!above) continue;
-    visible -= QRegion(QRect(control->mapFromGlobal(w->frameGeometry().topLeft()), w->frameGeometry().size()));
+    if (!isAbove) continue;
+    hide(w->frameGeometry());
   }
   return ClassifyObscured(control->rect(), visible, hiddenPercent);
 }

@@ -84,7 +84,9 @@ void ClearAdLocations();
 void ResetAdTimers();
 
 // How much of a control other windows hide: 'C' covered, 'V' visible, 'P' partly (with
-// hiddenPercent). The control's own window must be on screen.
+// hiddenPercent). The control's own window must be on screen. Where the display server tells
+// the stacking order (X11) every window above counts, other programs' too; elsewhere only the
+// program's own windows do.
 char MeasureObscured(QWidget* control, double& hiddenPercent);
 // The rule behind it, on the control's client rectangle and the part of it left visible.
 char ClassifyObscured(const QRect& client, const QRegion& visible, double& hiddenPercent);
