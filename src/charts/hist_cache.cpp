@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "ads/banner/gif_whole.h"
 #include "ads/gif/gif_image.h"
 #include "core/chart_cache.h"
 #include "platform/string_list.h"
@@ -90,7 +91,7 @@ std::string HistCachePath(const std::string& name) {
 }
 
 bool DecodesAsGif(std::string_view data) {
-  if (data.size() < 6 || data.substr(0, 3) != "GIF") return false;
+  if (!GifArrivedWhole(data)) return false;
   try {
     GifDocument gif;
     gif.LoadFromMemory(reinterpret_cast<const uint8_t*>(data.data()), data.size());
@@ -173,7 +174,7 @@ StoreResult StoreInCache(const std::string& name, std::string_view data, const H
                          bool decodedAlready) {
   const std::string path = HistCachePath(name);
   if (path.empty()) return StoreResult::BadName;
-  if (!decodedAlready && !DecodesAsGif(data)) return StoreResult::NotGif;
+  if (!GifArrivedWhole(data) || (!decodedAlready && !DecodesAsGif(data))) return StoreResult::NotGif;
   std::error_code ec;
   fs::create_directories(ChartCacheDir(), ec);
   if (fs::is_regular_file(path, ec) && fs::file_size(path, ec) > 0 && !ec) return StoreResult::AlreadyCached;
@@ -204,6 +205,14 @@ bool ReadCachedChart(const std::string& name, std::string& data) {
   if (path.empty()) return false;
   std::error_code ec;
   if (!fs::is_regular_file(path, ec)) return false;
-  if (fs::file_size(path, ec) > MaxChartBytes || ec) return false;
-  return ReadWholeFile(path, data) && !data.empty();
+  const auto size = fs::file_size(path, ec);
+  if (size > MaxChartBytes || ec) return false;
+  if (!ReadWholeFile(path, data) || data.empty()) return false;
+  // A chart cut short (stored before it was checked) is dropped, so it is fetched anew.
+  if (!GifArrivedWhole(data)) {
+    data.clear();
+    if (fs::remove(path, ec)) ChartCacheBytes -= static_cast<int64_t>(size);
+    return false;
+  }
+  return true;
 }

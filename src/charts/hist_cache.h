@@ -28,7 +28,7 @@ std::string HistCacheName(std::string_view prefix, std::string_view symbol, TDat
 
 // ChartCacheDir() + name + ".gif"; empty for a name that is not a plain file name.
 std::string HistCachePath(const std::string& name);
-// True when the bytes decode as a GIF picture.
+// True when the bytes arrived whole and decode as a GIF picture.
 bool DecodesAsGif(std::string_view data);
 // The largest chart body the windows take; bigger ones count as failed fetches.
 constexpr size_t MaxChartBytes = 4'000'000;
@@ -43,5 +43,6 @@ enum class StoreResult { Stored, AlreadyCached, NotGif, BadName, WriteFailed };
 // already shown as a picture (decodedAlready) are decoded first: what is no GIF is not stored.
 StoreResult StoreInCache(const std::string& name, std::string_view data, const HistStampFor& stampFor,
                          bool decodedAlready = false);
-// The bytes of a cached chart; false when there is none (or it is empty).
+// The bytes of a cached chart; false when there is none (or it is empty). A cached chart that
+// was cut short is deleted.
 bool ReadCachedChart(const std::string& name, std::string& data);

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "ads/banner/gif_whole.h"
 #include "charts/hist_ad.h"
 #include "charts/hist_cache.h"
 #include "charts/hist_lines.h"
@@ -86,6 +87,19 @@ TEST(HistCache, StoreSkipsExistingRefusesNonGifAndEvictsStaleFirst) {
   EXPECT_EQ(StoreInCache(current, gif + "x", stampFor), StoreResult::AlreadyCached);
   EXPECT_EQ(ChartCacheBytes, static_cast<int64_t>(gif.size()));
 
+  // A chart cut anywhere is not whole; one cut short is never stored, even after it was shown,
+  // and one found in the cache is dropped.
+  EXPECT_TRUE(GifArrivedWhole(gif));
+  for (size_t n = 0; n < gif.size(); ++n) EXPECT_FALSE(GifArrivedWhole(gif.substr(0, n))) << n;
+  const std::string cut = gif.substr(0, gif.size() * 2 / 3);
+  EXPECT_EQ(StoreInCache("CUT_1_1y_c", cut, stampFor, true), StoreResult::NotGif);
+  std::ofstream(ChartCacheDir() + "CUT_1_1y_c.gif", std::ios::binary) << cut;
+  ChartCacheBytes += int64_t(cut.size());
+  std::string back;
+  EXPECT_FALSE(ReadCachedChart("CUT_1_1y_c", back));
+  EXPECT_FALSE(fs::exists(ChartCacheDir() + "CUT_1_1y_c.gif"));
+  EXPECT_EQ(ChartCacheBytes, static_cast<int64_t>(gif.size()));
+
   // Over the limit: the stale chart goes first, then the others in listing order.
   PutFile("OLD_" + HistStampText(HistDailyStamp(now) - 1) + "_1y_h.gif", 450'000);
   PutFile("GIF3.GIF", 300'000);  // a banner, upper case
@@ -103,7 +117,6 @@ TEST(HistCache, StoreSkipsExistingRefusesNonGifAndEvictsStaleFirst) {
   for (const auto& e : fs::directory_iterator(ChartCacheDir())) files += e.path().extension() != ".tmp";
   EXPECT_EQ(files, 1);
   EXPECT_EQ(ChartCacheBytes, static_cast<int64_t>(big.size()));
-  std::string back;
   EXPECT_TRUE(ReadCachedChart("BIG_1_1y_b", back));
   EXPECT_EQ(back, big);
   EmptyCache();

@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QTest>
 
 #include <filesystem>
 
@@ -167,6 +168,28 @@ TEST(HistWindow, ErrorsCancelCloseDuringFetchAndUnconfiguredSite) {
   EXPECT_EQ(w->NoticeText(), "Error Fetching Chart");
   EXPECT_EQ(w->pbPanelBut->text().toStdString(), "&Try Again");
   EXPECT_EQ(GetGifCacheSize(), 0);
+
+  // A chart cut short, with or without a length given: the error with Try Again, nothing shown
+  // or cached; Try Again asks again.
+  for (const char* cut : {"cutshort", "cutlen"}) {
+    w->dfName->setText(cut);
+    w->dfNameExit();
+    ASSERT_TRUE(WaitFor([&] { return w->SidParam.rfind("sid=", 0) == 0 && !w->Fetching(); }));
+    const int before = SiteCount("/chart.asp");
+    w->pbGetClick();
+    ASSERT_TRUE(WaitFor([&] { return !w->Fetching(); }));
+    EXPECT_EQ(w->NoticeText(), "Error Fetching Chart") << cut;
+    EXPECT_EQ(w->pbPanelBut->text().toStdString(), "&Try Again");
+    EXPECT_TRUE(w->GifText.empty()) << cut;
+    EXPECT_FALSE(w->Image1->HasChart()) << cut;
+    EXPECT_EQ(GetGifCacheSize(), 0) << cut;
+    QTest::mouseClick(w->pbPanelBut, Qt::LeftButton);
+    ASSERT_TRUE(WaitFor([&] { return !w->Fetching(); }));
+    EXPECT_EQ(SiteCount("/chart.asp"), before + 2);
+    EXPECT_EQ(w->NoticeText(), "Error Fetching Chart");
+    EXPECT_EQ(GetGifCacheSize(), 0) << cut;
+  }
+  Screenshot(w, "hist_site1_chart_cut_short.png");
 
   // An invalid typed compare stock is refused before anything is sent.
   w->dfStock->setText("A&B");

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ads/banner/ad_banner.h"
+#include "ads/banner/gif_whole.h"
 #include "ads/gif/anim_gif.h"
 #include "ads/gif/anim_image_control.h"
 #include "core/ad_locations.h"
@@ -45,7 +46,8 @@ bool ReadFile(const std::string& path, std::string& out) {
 }  // namespace
 
 bool GoodAdBody(const std::string& body) {
-  return body.size() > MinAdBytes && body.size() <= MaxAdBytes && body.compare(0, 3, "GIF") == 0;
+  return body.size() > MinAdBytes && body.size() <= MaxAdBytes && body.compare(0, 3, "GIF") == 0 &&
+         GifArrivedWhole(body);
 }
 
 std::string FetchAdOverHttp(const std::string& source, const std::atomic<bool>& stop) {

@@ -16,6 +16,7 @@ extern std::atomic<bool> AdThreadBusy;
 constexpr size_t MinAdBytes = 1000;
 // Bodies above this are refused (a banner is a few kilobytes).
 constexpr size_t MaxAdBytes = 2u * 1024u * 1024u;
+// A body is good when it begins "GIF", is longer than MinAdBytes, within MaxAdBytes and whole.
 bool GoodAdBody(const std::string& body);
 
 class AdThreadType : public Thread {

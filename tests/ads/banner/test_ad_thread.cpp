@@ -1,5 +1,5 @@
 // The ad thread against the fake ad server: a banner is fetched ahead and put up when due, a
-// corrupt body, a short one and a 404 leave the shown banner and cache nothing, one that loads
+// corrupt body, a short one, one cut short and a 404 leave the shown banner and cache nothing, one that loads
 // but cannot be drawn marks its row, a window that
 // closes mid-fetch is never touched, and shut-down ends a fetch in flight.
 #include <gtest/gtest.h>
@@ -80,7 +80,7 @@ TEST(AdThread, FetchesAheadAndShowsWhenDue) {
   EXPECT_TRUE(std::filesystem::exists(ChartCacheDir() + "GIF1.GIF"));
 
   // Bad bodies: the shown banner stays, the row sits out, nothing is cached.
-  for (const char* bad : {"/corrupt.gif", "/exact.gif", "/missing.gif"}) {
+  for (const char* bad : {"/corrupt.gif", "/exact.gif", "/missing.gif", "/cut.gif"}) {
     OneAd(bad, true);
     {
       std::lock_guard lock(AdLock);
