@@ -10,6 +10,8 @@ HistChartView::HistChartView(QWidget* parent) : QWidget(parent), gif_(std::make_
   SetGifDithering(gif_.get());
   setMouseTracking(true);
   setAttribute(Qt::WA_OpaquePaintEvent);
+  // A click on the chart takes the focus out of an edit field, so Delete then goes to the lines.
+  setFocusPolicy(Qt::ClickFocus);
 }
 
 HistChartView::~HistChartView() {

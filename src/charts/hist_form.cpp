@@ -2,12 +2,12 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QShortcut>
 
 #include <algorithm>
 #include <filesystem>
@@ -63,6 +63,11 @@ HistChartForm::HistChartForm(char threadTag, QWidget* parent)
   dfName->setStyleSheet("QLineEdit { background: yellow; color: black; font-weight: bold; }");
   pbGet = new QPushButton("&Draw Chart", this);
   Panel1->installEventFilter(this);
+  // Delete reaches the window whatever has the focus (a list has it when the window opens); an
+  // edit field keeps the key for itself by overriding the shortcut.
+  auto* deleteKey = new QShortcut(QKeySequence(Qt::Key_Delete), this);
+  deleteKey->setContext(Qt::WindowShortcut);
+  QObject::connect(deleteKey, &QShortcut::activated, this, [this] { FormKeyDown(Qt::Key_Delete); });
 
   QPointer<HistChartForm> self(this);
   thread_->OnDone = [self](int serial) {
@@ -183,14 +188,6 @@ void HistChartForm::pbClearLinesClick() { Image1->ClearLines(); }
 void HistChartForm::LinesChanged() {
   pbClearLines->setVisible(Image1->Lines().LineCount() >= 1);
   pbClearLines->raise();
-}
-
-void HistChartForm::keyPressEvent(QKeyEvent* event) {
-  if (event->key() == Qt::Key_Delete) {
-    FormKeyDown(Qt::Key_Delete);
-    return;
-  }
-  TButtonForm::keyPressEvent(event);
 }
 
 void HistChartForm::FormKeyDown(int key) {

@@ -93,7 +93,6 @@ protected:
   // The notice and its button centred in the chart panel, Clear Lines at its top right.
   void PlacePanelControls();
   void ShutdownFetch();
-  void keyPressEvent(QKeyEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
   // The chart panel changed size.
   virtual void PanelResized() {}

@@ -124,14 +124,28 @@ TEST(HistWindow, LooksUpFetchesCachesRefetchesAndDrawsLines) {
   ASSERT_EQ(view->Lines().LineCount(), 2);
   EXPECT_TRUE(w->pbClearLines->isVisible());
   Screenshot(w, "hist_site1_chart_lines.png");
+  // Keys go to the focused control as the user types them.
+  w->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(w));
+  auto pressDelete = [] { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Delete); };
   w->dfVal->setFocus();
-  w->FormKeyDown(Qt::Key_Delete);
+  w->dfVal->setCursorPosition(0);
+  const QString values = w->dfVal->text();
+  pressDelete();
   EXPECT_EQ(view->Lines().LineCount(), 2);
-  w->pbGet->setFocus();
-  Mouse(view, QEvent::MouseButtonPress, 200, 200);  // the second line's body
-  Mouse(view, QEvent::MouseButtonRelease, 200, 200);
+  EXPECT_EQ(w->dfVal->text(), values.mid(1));  // the field took the key
+  w->dfVal->setText(values);
+  // Clicking a line on the chart takes the focus out of the edit field: Delete removes the line.
+  QTest::mouseClick(view, Qt::LeftButton, {}, QPoint(200, 200));  // the second line's body
   EXPECT_EQ(view->Lines().SelectedLine(), 2);
-  w->FormKeyDown(Qt::Key_Delete);
+  pressDelete();
+  EXPECT_EQ(view->Lines().LineCount(), 1);
+  EXPECT_EQ(w->dfVal->text(), values);
+  // With a list focused, Delete still reaches the window.
+  Drag(view, 60, 200, 480, 200);
+  ASSERT_EQ(view->Lines().LineCount(), 2);
+  w->cmbPeriod->setFocus();
+  pressDelete();
   EXPECT_EQ(view->Lines().LineCount(), 1);
   w->pbClearLinesClick();
   EXPECT_EQ(view->Lines().LineCount(), 0);
