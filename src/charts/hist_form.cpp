@@ -8,6 +8,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QShortcut>
+#include <QWindow>
 
 #include <algorithm>
 #include <filesystem>
@@ -39,7 +40,7 @@ HistStampFor MakeHistStampFor() {
 }
 
 HistChartForm::HistChartForm(char threadTag, QWidget* parent)
-    : TButtonForm(parent, Qt::Window | Qt::WindowStaysOnTopHint), thread_(std::make_unique<THistThread>(threadTag)) {
+    : TButtonForm(parent, Qt::Window), thread_(std::make_unique<THistThread>(threadTag)) {
   setAttribute(Qt::WA_DeleteOnClose);
   Panel1 = new QWidget(this);
   Panel1->setObjectName("Panel1");
@@ -253,7 +254,20 @@ void OpenHistChartForm(const std::string& symbolIn, const char* title, const Str
     BringForward(open);
     return;
   }
-  create(symbol)->show();
+  HistChartForm* form = create(symbol);
+  KeepAboveMainWindow(form);
+  form->show();
+}
+
+void KeepAboveMainWindow(QWidget* window) {
+  // Above the main window only: a dialog opened later (the preferences, say) comes above it.
+  // The main window is not its owner, so closing the main window never frees it unsaved.
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    if (w == window || !w->inherits("QMainWindow") || !w->isVisible()) continue;
+    window->winId();
+    if (window->windowHandle() && w->windowHandle()) window->windowHandle()->setTransientParent(w->windowHandle());
+    break;
+  }
 }
 
 bool HistChartForm::ShowCachedInstead(const std::string& name) {

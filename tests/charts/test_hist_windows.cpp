@@ -7,9 +7,11 @@
 #include <QComboBox>
 #include <QDir>
 #include <QLineEdit>
+#include <QMainWindow>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTest>
+#include <QWindow>
 
 #include <filesystem>
 
@@ -260,6 +262,29 @@ TEST(HistWindow, SiteBannerAndWipeOrder) {
   ASSERT_TRUE(WaitFor([&] { return !w->Fetching() && !w->GifText.empty(); }));
   Screenshot(w, "hist_site1_site_banner.png");
   CloseAndFlush(w);
+}
+
+// Both windows stay above the main window only: a dialog opened from the main window (the
+// preferences) comes above them.
+TEST(HistWindow, BothStayAboveTheMainWindowOnly) {
+  ASSERT_TRUE(SetUpChartSite());
+  QMainWindow main;
+  main.show();
+  OpenHistoryWindow("IBM");
+  OpenProphetWindow("IBM");
+  HistChartForm* windows[] = {FindHistWindow("IBM"), FindProphetWindow("IBM")};
+  for (HistChartForm* w : windows) {
+    ASSERT_NE(w, nullptr);
+    EXPECT_FALSE(w->windowFlags() & Qt::WindowStaysOnTopHint) << w->windowTitle().toStdString();
+    ASSERT_NE(w->windowHandle(), nullptr);
+    EXPECT_EQ(w->windowHandle()->transientParent(), main.windowHandle());
+  }
+  for (HistChartForm* w : windows) {
+    ASSERT_TRUE(WaitFor([&] { return !w->Fetching(); }));
+    w->close();
+  }
+  for (int i = 0; i < 3; ++i) QApplication::processEvents();
+  QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 TEST(HistNewWindow, FetchesToTheWindowSizeAndCachesBySize) {
