@@ -1,5 +1,6 @@
 #include "charts/hist_new_window.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -12,6 +13,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "ads/banner/ad_banner.h"
@@ -83,14 +85,16 @@ void TFrmHistNew::BuildControls() {
   PopupTop = new QMenu(this);
   PopupBottom = new QMenu(this);
 
-  // Each row keeps the designed widths while it fits and shares a shortfall evenly.
+  // Each row keeps the designed widths while it fits and shares a shortfall evenly; a button
+  // never gets narrower than its caption.
   auto row = [this](std::initializer_list<std::pair<QWidget*, int>> items) {
     auto* h = new QHBoxLayout;
     h->setSpacing(4);
     for (const auto& [w, width] : items) {
       if (width > 0) {
-        w->setMinimumWidth(width / 2);
-        w->setMaximumWidth(width);
+        const int least = qobject_cast<QAbstractButton*>(w) ? w->sizeHint().width() : width / 2;
+        w->setMinimumWidth(least);
+        w->setMaximumWidth(std::max(width, least));
         h->addWidget(w, width);
       } else {
         h->addWidget(w);

@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMouseEvent>
@@ -264,6 +266,26 @@ TEST(HistWindow, SiteBannerAndWipeOrder) {
   CloseAndFlush(w);
 }
 
+namespace {
+
+// The captions of the window's buttons, boxes and labels that do not fit their control.
+std::vector<std::string> ClippedCaptions(QWidget* window) {
+  std::vector<std::string> clipped;
+  auto check = [&](QWidget* w, QString text, int room) {
+    text.remove('&');
+    if (!w->isVisible() || text.isEmpty() || text.contains('\n')) return;
+    if (w->fontMetrics().horizontalAdvance(text) > room) clipped.push_back(text.toStdString());
+  };
+  for (QAbstractButton* b : window->findChildren<QAbstractButton*>()) {
+    const int indicator = qobject_cast<QCheckBox*>(b) ? 20 : 6;  // a box's square, a button's frame
+    check(b, b->text(), b->width() - indicator);
+  }
+  for (QLabel* l : window->findChildren<QLabel*>()) check(l, l->text(), l->contentsRect().width());
+  return clipped;
+}
+
+}  // namespace
+
 // Both windows stay above the main window only: a dialog opened from the main window (the
 // preferences) comes above them.
 TEST(HistWindow, BothStayAboveTheMainWindowOnly) {
@@ -279,6 +301,12 @@ TEST(HistWindow, BothStayAboveTheMainWindowOnly) {
     ASSERT_NE(w->windowHandle(), nullptr);
     EXPECT_EQ(w->windowHandle()->transientParent(), main.windowHandle());
   }
+  // At their built-in size every caption fits (the Prophet window's widest buttons included).
+  for (HistChartForm* w : windows) {
+    QApplication::processEvents();
+    EXPECT_EQ(ClippedCaptions(w), std::vector<std::string>()) << w->windowTitle().toStdString();
+  }
+  Screenshot(windows[1], "hist_site2_captions.png");
   for (HistChartForm* w : windows) {
     ASSERT_TRUE(WaitFor([&] { return !w->Fetching(); }));
     w->close();
