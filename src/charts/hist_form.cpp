@@ -64,7 +64,7 @@ HistChartForm::HistChartForm(char threadTag, QWidget* parent)
   dfName->setStyleSheet("QLineEdit { background: yellow; color: black; font-weight: bold; }");
   pbGet = new QPushButton("&Draw Chart", this);
   Panel1->installEventFilter(this);
-  // Delete reaches the window whatever has the focus (a list has it when the window opens); an
+  // Delete reaches the window whatever control has the focus (lists and buttons included); an
   // edit field keeps the key for itself by overriding the shortcut.
   auto* deleteKey = new QShortcut(QKeySequence(Qt::Key_Delete), this);
   deleteKey->setContext(Qt::WindowShortcut);
