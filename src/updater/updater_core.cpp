@@ -9,6 +9,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <dirent.h>
+
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -25,6 +27,9 @@ int64_t NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
       .count();
 }
+
+// The new executable's copy beside the executable, renamed over it in one step.
+std::string TempPath(const std::string& exe) { return exe + ".vnupd-new"; }
 
 void Nap() { std::this_thread::sleep_for(std::chrono::milliseconds(50)); }
 
@@ -79,13 +84,58 @@ bool GuardHeld(const std::string& progDir) {
   return held;
 }
 
-bool WaitForGuardRelease(const std::string& progDir, int timeoutMs) {
+bool ExecutableRunning(const std::string& exe) {
+  struct stat want{};
+  const bool haveFile = ::stat(exe.c_str(), &want) == 0;
+  std::error_code ec;
+  const std::string path = fs::weakly_canonical(fs::path(exe), ec).string();
+  DIR* proc = ::opendir("/proc");
+  if (!proc) return false;
+  const pid_t self = ::getpid();
+  bool found = false;
+  while (const dirent* e = ::readdir(proc)) {
+    char* end = nullptr;
+    const long pid = std::strtol(e->d_name, &end, 10);
+    if (*end || pid <= 0 || pid == self) continue;
+    const std::string link = "/proc/" + std::string(e->d_name) + "/exe";
+    struct stat st{};
+    // stat follows the link to the file the process runs, even after it was replaced.
+    if (haveFile && ::stat(link.c_str(), &st) == 0 && st.st_dev == want.st_dev && st.st_ino == want.st_ino) {
+      found = true;
+      break;
+    }
+    char target[4096];
+    const ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
+    if (n <= 0) continue;  // a zombie, a kernel thread, another user's process
+    std::string t(target, size_t(n));
+    const std::string deleted = " (deleted)";
+    if (t.size() > deleted.size() && t.compare(t.size() - deleted.size(), deleted.size(), deleted) == 0)
+      t.resize(t.size() - deleted.size());
+    if (!path.empty() && t == path) {
+      found = true;
+      break;
+    }
+  }
+  ::closedir(proc);
+  return found;
+}
+
+bool WaitForProgramEnd(const std::string& progDir, const std::string& exe, int timeoutMs) {
   const int64_t end = NowMs() + timeoutMs;
-  while (GuardHeld(progDir)) {
+  while (GuardHeld(progDir) || ExecutableRunning(exe)) {
     if (NowMs() >= end) return false;
     Nap();
   }
   return true;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat sa{}, sb{};
+  if (::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0)
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+  std::error_code ec1, ec2;
+  const fs::path ca = fs::weakly_canonical(fs::path(a), ec1), cb = fs::weakly_canonical(fs::path(b), ec2);
+  return !ec1 && !ec2 && ca == cb;
 }
 
 bool CanSwapExecutable(const std::string& path) {
@@ -102,7 +152,7 @@ bool CanSwapExecutable(const std::string& path) {
 std::string BackupPath(const std::string& exe) { return exe + ".bak"; }
 
 std::string SwapExecutable(const std::string& newExe, const std::string& exe) {
-  const std::string tmp = exe + ".vnupd-new";
+  const std::string tmp = TempPath(exe);
   ::unlink(tmp.c_str());
   if (!CopyFile(newExe, tmp)) return Errno("cannot copy the new executable");
   const std::string backup = BackupPath(exe);
@@ -160,31 +210,51 @@ void EndProgram(pid_t pid) {
   ::waitpid(pid, nullptr, 0);
 }
 
+namespace {
+
+// Starts a program that the user is left with, and says so.
+void StartAndSay(const std::string& exe, const char* which, void (*log)(const std::string&)) {
+  const pid_t pid = StartProgram(exe);
+  if (pid > 0) log(std::string("started ") + which + " " + exe + " (process " + std::to_string(pid) + ")");
+  else log(std::string("could not start ") + which + " " + exe + ": " + std::strerror(errno));
+}
+
+}  // namespace
+
 int RunUpdater(int argc, const char* const* argv, const UpdaterTimes& times, void (*log)(const std::string&)) {
+  // Arguments that are refused start nothing.
   if (argc != 4 || argv[1][0] != '/' || argv[2][0] != '/') {
-    log("usage: vnupdexe NEW-EXECUTABLE RUNNING-EXECUTABLE VERSION (absolute paths)");
+    log("usage: vnupdexe NEW-EXECUTABLE RUNNING-EXECUTABLE VERSION (absolute paths); nothing started");
     return 1;
   }
   const std::string newExe = argv[1], exe = argv[2];
   std::error_code ec;
   if (!fs::is_regular_file(newExe, ec) || !fs::is_regular_file(exe, ec)) {
-    log("not a file: " + (fs::is_regular_file(newExe, ec) ? exe : newExe));
+    log("not a file: " + (fs::is_regular_file(newExe, ec) ? exe : newExe) + "; nothing started");
     return 1;
   }
+  // The new file must not be the executable itself (or its backup or temporary copy), which the
+  // swap would delete.
+  for (const std::string& other : {exe, BackupPath(exe), TempPath(exe)})
+    if (SameFile(newExe, other)) {
+      log("the new executable " + newExe + " is the same file as " + other + "; nothing started");
+      return 1;
+    }
   std::string progDir = fs::weakly_canonical(fs::path(newExe).parent_path(), ec).string();
   if (progDir.empty() || progDir.back() != '/') progDir += '/';
   log("updating " + exe + " from " + newExe + " (version " + argv[3] + " running)");
-  if (!WaitForGuardRelease(progDir, times.ReleaseMs)) {
-    log("the program did not end; nothing changed");
+  if (!WaitForProgramEnd(progDir, exe, times.ReleaseMs)) {
+    log("the program did not end and still runs; nothing changed");
     return 2;
   }
   if (!CanSwapExecutable(exe)) {
     log(exe + " cannot be replaced here; the new file stays at " + newExe);
+    StartAndSay(exe, "the old program", log);
     return 3;
   }
   if (const std::string e = SwapExecutable(newExe, exe); !e.empty()) {
     log(e);
-    StartProgram(exe);
+    StartAndSay(exe, "the old program", log);
     return 5;
   }
   const pid_t pid = StartProgram(exe);
@@ -198,9 +268,11 @@ int RunUpdater(int argc, const char* const* argv, const UpdaterTimes& times, voi
   if (pid > 0 && claim == ClaimResult::TimedOut) EndProgram(pid);
   if (const std::string e = RestoreBackup(exe); !e.empty()) {
     log(e);
+    // The old program is still there under its backup name.
+    StartAndSay(BackupPath(exe), "the old program", log);
     return 5;
   }
-  StartProgram(exe);
-  log("the old program was put back and started again");
+  log("the old program was put back");
+  StartAndSay(exe, "the old program", log);
   return 4;
 }

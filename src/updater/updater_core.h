@@ -11,8 +11,13 @@
 std::string GuardLockPath(const std::string& progDir);
 // True when a process holds the guard now.
 bool GuardHeld(const std::string& progDir);
-// Waits until nobody holds the guard; false at the deadline.
-bool WaitForGuardRelease(const std::string& progDir, int timeoutMs);
+// True when a process other than this one runs the executable: its file (device and inode) or
+// its path, found through /proc; a copy started with ALLOWDUP holds no guard but is found here.
+bool ExecutableRunning(const std::string& exe);
+// Waits until nobody holds the guard and no process runs the executable; false at the deadline.
+bool WaitForProgramEnd(const std::string& progDir, const std::string& exe, int timeoutMs);
+// True when both paths name one file (a link, another spelling of the path).
+bool SameFile(const std::string& a, const std::string& b);
 
 // True when the executable may be replaced in place: a plain file the user can write, in a
 // folder the user can write, outside the system's prefixes (/usr, /bin, /opt, ...).
@@ -34,9 +39,10 @@ ClaimResult WaitForClaim(const std::string& progDir, pid_t pid, int timeoutMs);
 void EndProgram(pid_t pid);
 
 // The whole updater: args = new executable, running executable, version text. Exit codes:
-// 0 swapped and started; 1 bad arguments; 2 the old program did not end; 3 not replaceable
-// here (the new file is kept); 4 the new program failed and the old one was put back;
-// 5 the swap failed. log gets one line per step.
+// 0 swapped and started; 1 bad arguments (nothing started); 2 the old program did not end (it
+// still runs; nothing changed); 3 not replaceable here (the new file is kept, the old program
+// started again); 4 the new program failed and the old one was put back and started; 5 the
+// swap or the restore failed (the old program started again). log gets one line per step.
 struct UpdaterTimes {
   int ReleaseMs = 60000;  // for the old program to end
   int ClaimMs = 15000;    // for the new one to take the guard

@@ -11,6 +11,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "ads/update/update_file.h"
 #include "core/program_state.h"
@@ -49,27 +50,29 @@ protected:
     fs::create_directories(dir_ + "app");
     exe_ = dir_ + "app/vantora-test";
     MakeProgram(exe_, "OLD");
-    for (const char* n : {"stop", "started-OLD", "started-NEW", "vantora.new"}) fs::remove(dir_ + n);
-    fs::remove(exe_ + ".bak");
+    for (const char* n : {"stop", "started-OLD", "started-NEW", "vantora.new", "vnupdexe.log"}) fs::remove(dir_ + n);
+    fs::remove_all(exe_ + ".bak");
   }
   void TearDown() override {
     std::ofstream(dir_ + "stop") << "";
     // Whatever copy runs ends now and lets go of the guard.
-    EXPECT_TRUE(WaitUntil([this] { return !GuardHeld(dir_); }, nullptr, 30000) == WaitResult::Done);
+    EXPECT_TRUE(WaitUntil([this] { return !GuardHeld(dir_) && !ExecutableRunning(exe_); }, nullptr, 30000) ==
+                WaitResult::Done);
     fs::remove(dir_ + "stop");
     fs::remove_all(dir_ + "app");
     ::unsetenv("VANTORA_HOME");
   }
-  // Runs the updater to its end; its exit code.
-  int RunUpdaterProgram(const std::string& newExe, int heldGuardFd = -1) {
+  // Runs the updater to its end; its exit code. While the old program runs (release given), the
+  // updater must wait and change nothing; release ends the old program.
+  int RunUpdaterProgram(const std::string& newExe, const std::function<void()>& release = {},
+                        const std::string& exe = {}) {
     QProcess p;
-    p.start(VN_UPDATER, {QString::fromStdString(newExe), QString::fromStdString(exe_), "2.5.0"});
+    p.start(VN_UPDATER, {QString::fromStdString(newExe), QString::fromStdString(exe.empty() ? exe_ : exe), "2.5.0"});
     EXPECT_TRUE(p.waitForStarted(10000));
-    if (heldGuardFd >= 0) {
-      // The old program still runs: the updater waits for it.
-      EXPECT_FALSE(p.waitForFinished(300));
+    if (release) {
+      EXPECT_FALSE(p.waitForFinished(1000));
       EXPECT_EQ(Tag(exe_), "OLD");
-      ::close(heldGuardFd);
+      release();
     }
     EXPECT_TRUE(p.waitForFinished(60000));
     return p.exitCode();
@@ -79,6 +82,10 @@ protected:
     EXPECT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
     return fd;
   }
+  bool Started(const char* tag) {
+    return WaitUntil([&] { return fs::exists(dir_ + "started-" + tag); }, nullptr, 30000) == WaitResult::Done;
+  }
+  std::string Log() { return Slurp(dir_ + "vnupdexe.log"); }
   std::string dir_, exe_;
 };
 
@@ -86,7 +93,8 @@ protected:
 
 TEST_F(Updater, SwapsAndStartsTheNewProgram) {
   MakeProgram(dir_ + "vantora.new", "NEW");
-  EXPECT_EQ(RunUpdaterProgram(dir_ + "vantora.new", HoldGuard()), 0);
+  const int guard = HoldGuard();
+  EXPECT_EQ(RunUpdaterProgram(dir_ + "vantora.new", [&] { ::close(guard); }), 0);
   EXPECT_EQ(Tag(exe_), "NEW");
   EXPECT_EQ(Tag(exe_ + ".bak"), "OLD");
   EXPECT_TRUE(fs::exists(dir_ + "started-NEW"));
@@ -95,25 +103,87 @@ TEST_F(Updater, SwapsAndStartsTheNewProgram) {
   EXPECT_TRUE(GuardHeld(dir_));
 }
 
+// A copy started with ALLOWDUP holds no guard: the updater finds it by its executable.
+TEST_F(Updater, WaitsForACopyThatHoldsNoGuard) {
+  MakeProgram(dir_ + "vantora.new", "NEW");
+  QProcess old;
+  old.start(QString::fromStdString(exe_), {"ALLOWDUP"});
+  ASSERT_TRUE(old.waitForStarted(10000));
+  ASSERT_TRUE(Started("OLD"));
+  EXPECT_FALSE(GuardHeld(dir_));
+  EXPECT_TRUE(ExecutableRunning(exe_));
+  EXPECT_EQ(RunUpdaterProgram(dir_ + "vantora.new", [&] {
+              old.kill();
+              old.waitForFinished(10000);
+            }),
+            0);
+  EXPECT_EQ(Tag(exe_), "NEW");
+  EXPECT_TRUE(fs::exists(dir_ + "started-NEW"));
+}
+
 TEST_F(Updater, RollsBackABrokenProgram) {
   std::ofstream(dir_ + "vantora.new") << "#!/bin/sh\nexit 1\n";
   EXPECT_EQ(RunUpdaterProgram(dir_ + "vantora.new"), 4);
   EXPECT_EQ(Tag(exe_), "OLD");
   // The old program is running again.
-  EXPECT_TRUE(WaitUntil([this] { return fs::exists(dir_ + "started-OLD"); }, nullptr, 30000) == WaitResult::Done);
+  EXPECT_TRUE(Started("OLD"));
   EXPECT_FALSE(fs::exists(dir_ + "started-NEW"));
 }
 
-TEST_F(Updater, RefusesBadArgumentsAndSystemFolders) {
+// After a valid hand-over the user is always left with a running program, and the log says why.
+TEST_F(Updater, EveryWayOutLeavesAProgramRunning) {
   MakeProgram(dir_ + "vantora.new", "NEW");
-  QProcess p;
-  p.start(VN_UPDATER, {"relative", "paths", "1"});
-  ASSERT_TRUE(p.waitForFinished(30000));
-  EXPECT_EQ(p.exitCode(), 1);
-  p.start(VN_UPDATER, {QString::fromStdString(dir_ + "vantora.new"), "/usr/bin/env", "1"});
-  ASSERT_TRUE(p.waitForFinished(30000));
-  EXPECT_EQ(p.exitCode(), 3);
+  // An executable that may not be replaced here: in a system folder for root, else in a folder
+  // the user cannot write.
+  const bool root = ::geteuid() == 0;
+  const std::string appDir = root ? "/var/lib/vn-updater-test-" + std::to_string(::getpid()) + "/" : dir_ + "ro-app/";
+  std::error_code ec;
+  fs::create_directories(appDir, ec);
+  if (ec) GTEST_SKIP() << "cannot make " << appDir;
+  const std::string fixed = appDir + "vantora-test";
+  MakeProgram(fixed, "OLD");
+  if (!root) fs::permissions(appDir, fs::perms(0555));
+  EXPECT_EQ(RunUpdaterProgram(dir_ + "vantora.new", {}, fixed), 3);
+  EXPECT_TRUE(Started("OLD"));
+  EXPECT_EQ(Tag(fixed), "OLD");
   EXPECT_TRUE(fs::exists(dir_ + "vantora.new"));
+  EXPECT_NE(Log().find("cannot be replaced here"), std::string::npos) << Log();
+  EXPECT_NE(Log().find("started the old program " + fixed), std::string::npos) << Log();
+  std::ofstream(dir_ + "stop") << "";
+  EXPECT_TRUE(WaitUntil([&] { return !ExecutableRunning(fixed); }, nullptr, 30000) == WaitResult::Done);
+  fs::permissions(appDir, fs::perms(0755));
+  fs::remove_all(appDir);
+  fs::remove(dir_ + "stop");
+  fs::remove(dir_ + "started-OLD");
+
+  // The swap fails (its backup cannot be made): the old program is started again.
+  fs::create_directories(exe_ + ".bak/in-the-way");
+  EXPECT_EQ(RunUpdaterProgram(dir_ + "vantora.new"), 5);
+  EXPECT_EQ(Tag(exe_), "OLD");
+  EXPECT_TRUE(Started("OLD"));
+}
+
+// Arguments the updater refuses start nothing, and it says why.
+TEST_F(Updater, RefusedArgumentsStartNothing) {
+  auto run = [](const QStringList& args) {
+    QProcess p;
+    p.start(VN_UPDATER, args);
+    EXPECT_TRUE(p.waitForFinished(30000));
+    return p.exitCode();
+  };
+  EXPECT_EQ(run({"relative", "paths", "1"}), 1);
+  // The same file twice, by any name: the swap would delete the executable.
+  fs::create_hard_link(exe_, dir_ + "hard.new");
+  fs::create_symlink(exe_, dir_ + "soft.new");
+  const QString exe = QString::fromStdString(exe_);
+  for (const std::string& same : {exe_, dir_ + "app/../app/vantora-test", dir_ + "hard.new", dir_ + "soft.new"})
+    EXPECT_EQ(run({QString::fromStdString(same), exe, "1.0"}), 1) << same;
+  EXPECT_EQ(Tag(exe_), "OLD");
+  EXPECT_FALSE(fs::exists(exe_ + ".bak"));
+  EXPECT_FALSE(fs::exists(dir_ + "started-OLD"));
+  EXPECT_NE(Log().find("is the same file as " + exe_ + "; nothing started"), std::string::npos) << Log();
+  fs::remove(dir_ + "hard.new");
+  fs::remove(dir_ + "soft.new");
   EXPECT_FALSE(CanSwapExecutable("/usr/bin/env"));
   EXPECT_TRUE(CanSwapExecutable(exe_));
 }
