@@ -3,11 +3,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 
 #include "ads/update/update_file.h"
+#include "core/branding.h"
 #include "core/program_state.h"
 #include "platform/string_list.h"
 #include "retrieval/site_files.h"
@@ -25,18 +28,49 @@ std::string FindNameNoCase(const std::string& dir, const std::string& name) {
 }
 
 UpdateFolderView ProgFolderView() {
-  UpdateFolderView v;
-  v.Exists = [](const std::string& name) { return !FindNameNoCase(ProgDir, name).empty(); };
-  v.SiteFileVersion = [](const std::string& name, bool check) {
-    return GetSiteFileVersion(FindNameNoCase(ProgDir, name), check);
+  // The folder is read once: a list names thousands of files, each looked up in any case.
+  struct Names {
+    std::set<std::string> exact;
+    std::map<std::string, std::string> upper;  // upper-cased -> the first name found
+    std::string Find(const std::string& name) const {
+      if (exact.count(name)) return name;
+      auto it = upper.find(UpperCase(name));
+      return it == upper.end() ? std::string() : it->second;
+    }
   };
-  v.TrailerVersion = [](const std::string& name) { return ReadTrailerVersion(ProgDir + FindNameNoCase(ProgDir, name)); };
-  v.NotPlainFile = [](const std::string& name) {
-    const std::string n = FindNameNoCase(ProgDir, name);
-    std::error_code ec;
-    return !n.empty() && !fs::is_regular_file(fs::symlink_status(ProgDir + n, ec));
+  auto names = std::make_shared<Names>();
+  std::error_code ec;
+  for (auto it = fs::directory_iterator(ProgDir, ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
+    const std::string n = it->path().filename().string();
+    names->exact.insert(n);
+    names->upper.emplace(UpperCase(n), n);
+  }
+  UpdateFolderView v;
+  v.Exists = [names](const std::string& name) { return !names->Find(name).empty(); };
+  v.SiteFileVersion = [names](const std::string& name, bool check) { return GetSiteFileVersion(names->Find(name), check); };
+  v.TrailerVersion = [names](const std::string& name) { return ReadTrailerVersion(ProgDir + names->Find(name)); };
+  v.NotPlainFile = [names](const std::string& name) {
+    const std::string n = names->Find(name);
+    std::error_code e;
+    return !n.empty() && !fs::is_regular_file(fs::symlink_status(ProgDir + n, e));
   };
   return v;
+}
+
+std::vector<ProgramFileVersion> VersionedProgramFiles() {
+  std::vector<ProgramFileVersion> out;
+  std::error_code ec;
+  for (auto it = fs::directory_iterator(ProgDir, ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    std::error_code e;
+    if (name.empty() || name[0] == '.' || !fs::is_regular_file(it->symlink_status(e))) continue;
+    if (IsProtectedName(name, Branding.ExeDefault, "")) continue;
+    const double v = IsUpdateListFile(name) ? GetSiteFileVersion(name, true) : ReadTrailerVersion(ProgDir + name);
+    if (v > 0) out.push_back({name, v});
+  }
+  std::sort(out.begin(), out.end(),
+            [](const ProgramFileVersion& a, const ProgramFileVersion& b) { return UpperCase(a.Name) < UpperCase(b.Name); });
+  return out;
 }
 
 void ReadMessageHeader(std::string_view rest, int& number, double& lowest, double& highest) {
@@ -107,12 +141,22 @@ UpdatePlan PlanUpdate(std::string_view listText, const PlanInput& in, const Upda
     }
   };
 
+  int entries = 0;
   for (const std::string& line : SplitListLines(listText)) {
     if (cancel && cancel->load()) {
       plan.Cancelled = true;
       break;
     }
     const UpdateLine ul = ClassifyUpdateLine(line);
+    const bool entry = ul.Kind == UpdateLineKind::Server || ul.Kind == UpdateLineKind::Delete ||
+                       ul.Kind == UpdateLineKind::Rename || ul.Kind == UpdateLineKind::FileEntry ||
+                       (ul.Kind == UpdateLineKind::Message && !ul.Text.empty() && ul.Text[0] == '#');
+    if (entry && ++entries > MaxListEntries) {
+      UpdatePlan refused;
+      refused.LastMessage = in.LastMessage;
+      refused.TooLong = true;
+      return refused;
+    }
     switch (ul.Kind) {
       case UpdateLineKind::Server:
         if (!ul.Text.empty() && IsSafeRemoteName(ul.Text)) plan.Servers.push_back(ul.Text);

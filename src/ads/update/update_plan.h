@@ -21,8 +21,18 @@ struct UpdateFolderView {
   // True when the name stands for a link or anything but a plain file: never touched.
   std::function<bool(const std::string& name)> NotPlainFile;
 };
-// The view over the program folder (ProgDir).
+// The view over the program folder (ProgDir), as its names stand when the view is made.
 UpdateFolderView ProgFolderView();
+// A file of the program folder and the version an update compares with.
+struct ProgramFileVersion {
+  std::string Name;
+  double Version = 0;
+};
+// The program folder's files that carry a version: definition files by their VERSION line,
+// other files by their version trailer; user data, links and files without a version are left
+// out. Sorted by name, any case.
+std::vector<ProgramFileVersion> VersionedProgramFiles();
+
 // The name of an entry of dir (ending with "/") that matches without regard to case, the exact
 // one first; empty when none.
 std::string FindNameNoCase(const std::string& dir, const std::string& name);
@@ -57,6 +67,11 @@ struct PlanStep {
   int File = -1;        // Install: index into Files
 };
 
+// The most entries a list may hold: file entries, DELETE, RENAME, UPDATESITE lines and message
+// headers together. A longer list is refused whole, so that a window never offers, and a run
+// never works through, more than this.
+constexpr int MaxListEntries = 5000;
+
 struct UpdatePlan {
   std::vector<std::string> Servers;       // "UPDATESITE:" lines
   std::vector<PlannedMessage> Messages;   // to show, in order
@@ -65,6 +80,7 @@ struct UpdatePlan {
   std::vector<PlanStep> Steps;
   std::vector<std::string> Refused;       // lines refused for their names, for the log
   bool Cancelled = false;
+  bool TooLong = false;                   // more than MaxListEntries: nothing else is filled
 };
 
 // The message header "#number(low,high)": number (0 when none) and range (0 .. 99999).

@@ -7,10 +7,13 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <exception>
 #include <map>
 #include <mutex>
+#include <thread>
 
 #include "ads/update/update_file.h"
 #include "core/ad_locations.h"
@@ -150,9 +153,48 @@ struct RunGuard {
   ~RunGuard() { runActive = false; }
 };
 
+// Compares the list with the folder. On the main thread the work goes to a worker while the
+// window keeps processing events, so Cancel stays live however long the list.
+UpdatePlan PlanList(const std::string& list, const PlanInput& in, const std::atomic<bool>* stop) {
+  if (!IsMainThread()) return PlanUpdate(list, in, ProgFolderView(), stop);
+  std::atomic<bool> halt{false}, finished{false};
+  UpdatePlan plan;
+  std::exception_ptr failure;
+  std::thread worker([&] {
+    try {
+      plan = PlanUpdate(list, in, ProgFolderView(), &halt);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    finished = true;
+    PostToMainThread([] {});  // ends the wait at once
+  });
+  // Ends when the worker is done, on Cancel and on shut-down; a refused wait (another one runs)
+  // leaves the join below to wait plainly.
+  WaitResult w = WaitResult::TimedOut;
+  while (w == WaitResult::TimedOut) w = WaitUntil([&] { return finished.load(); }, stop, 1000, 20);
+  if (w == WaitResult::Cancelled || w == WaitResult::ShuttingDown) halt = true;  // looked at before each line
+  worker.join();
+  if (failure) std::rethrow_exception(failure);
+  if (halt) plan.Cancelled = true;
+  return plan;
+}
+
 }  // namespace
 
 bool WebUpdateRunning() { return runActive.load(); }
+
+bool NeedsRestart(std::string_view localName) {
+  const std::string up = UpperCase(localName);
+  // The menus and the ad parameters are read again at once.
+  if (up.find("MENU.PAR") != std::string::npos || up.find("REKLAMA") != std::string::npos) return false;
+  return up.find(".PAR") != std::string::npos || up.find(".IND") != std::string::npos;
+}
+
+std::string RestartNote() {
+  return "Some of the changes that you downloaded will only take effect the next time you restart " +
+         Branding.ProgShortName + ".";
+}
 
 std::vector<UpdateServer> ReadUpdateServers(const std::string& siteKey, const std::string& pathKey,
                                             const std::string& defaultPath) {
@@ -243,7 +285,13 @@ void RunWebUpdate(bool quiet, UpdateUi* owner, bool& done, std::string& exeFile,
     in.LastMessage = Ini().ReadInteger("Stocks", msgKey, 0);
     in.ExeDefault = Branding.ExeDefault;
     in.RunningExeName = QFileInfo(QCoreApplication::applicationFilePath()).fileName().toStdString();
-    UpdatePlan plan = PlanUpdate(list, in, ProgFolderView(), stop);
+    UpdatePlan plan = PlanList(list, in, stop);
+    if (plan.TooLong) {
+      status("Error in update list: more than " + std::to_string(MaxListEntries) + " entries");
+      status("ERROR - cannot continue");
+      done = false;
+      return;
+    }
     for (const std::string& r : plan.Refused) WriteLog("RunUpdate: refused list line: " + r);
     for (const PlannedMessage& m : plan.Messages) message("Information Message", m.Text);
     if (plan.LastMessage > in.LastMessage) Ini().WriteInteger("Stocks", msgKey, plan.LastMessage);
@@ -301,13 +349,13 @@ void RunWebUpdate(bool quiet, UpdateUi* owner, bool& done, std::string& exeFile,
     // 6. Downloads, each checked and staged beside its target.
     done = true;
     std::map<int, std::string> staged;
-    bool failed = false;
+    bool failed = false, stopped = false;
     for (size_t i = 0; i < plan.Files.size() && !failed; ++i) {
       const PlannedFile& f = plan.Files[i];
       if (!f.Picked) continue;
       if (ShuttingDown) {
         UpdateCancelled = true;
-        failed = true;
+        failed = stopped = true;
         break;
       }
       const std::string fetchLine = "Fetching " + f.Entry.Local;
@@ -329,8 +377,7 @@ void RunWebUpdate(bool quiet, UpdateUi* owner, bool& done, std::string& exeFile,
                                     binary ? UpdateTimeouts.Binary : UpdateTimeouts.File, binary, stop, body,
                                     binary && !quiet ? std::function<void()>(rate) : std::function<void()>());
       if (fe == FetchEnd::Cancelled || cancelled()) {
-        status("Cancelled by user");
-        failed = true;
+        failed = stopped = true;
         break;
       }
       if (binary && !quiet && owner && owner->ReplaceStatus)
@@ -388,11 +435,6 @@ void RunWebUpdate(bool quiet, UpdateUi* owner, bool& done, std::string& exeFile,
         if (IsExecutableName(name, Branding.ExeDefault)) exeFile = path;
       }
       if (!r.Errors.empty()) done = false;
-      if (owner && owner->Installed && !r.Installed.empty()) {
-        std::vector<std::string> names;
-        for (const std::string& path : r.Installed) names.push_back(path.substr(ProgDir.size()));
-        owner->Installed(names);
-      }
     }
 
     status("Updating lists and site info");
@@ -406,15 +448,21 @@ void RunWebUpdate(bool quiet, UpdateUi* owner, bool& done, std::string& exeFile,
       else PostToMainThread([lists] { if (!ShuttingDown) lists(); });
     }
     stamp();
+    // Every run ends on a line that says how it ended.
     if (done) {
       status("Finished");
       takeNotice();
-    } else if (!failed) {
-      status("Update incomplete");
+    } else {
+      status(stopped ? "Cancelled by user" : "Update incomplete");
     }
+    // A new executable restarts the program anyway.
+    const bool restart = std::any_of(fetchedNames.begin(), fetchedNames.end(),
+                                     [](const std::string& n) { return NeedsRestart(Trim(n)); });
+    if (restart && exeFile.empty()) message("Information", RestartNote());
   } catch (const std::exception& ex) {
     done = false;
     WriteLog(std::string("RunUpdate: ") + ex.what());
+    status("Update incomplete");
     if (IsMainThread()) ShowErrorReport(ex.what(), "RunUpdate");
   }
   // 8. Others reread what changed.

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ads/update/update_plan.h"
@@ -24,8 +25,6 @@ struct UpdateUi {
   std::function<void(const std::string& caption, const std::string& text)> Message;
   // The file picker: clears Picked of the files left out; false when cancelled.
   std::function<bool(UpdatePlan& plan)> PickFiles;
-  // The local names the run installed.
-  std::function<void(const std::vector<std::string>& names)> Installed;
 };
 
 // Request time-outs in seconds; tests shorten them. The run's own wait for a reply ends a few
@@ -60,6 +59,13 @@ void RunWebUpdate(bool quiet, UpdateUi* owner, bool& done, std::string& exeFile,
                   const std::atomic<bool>* cancel = nullptr);
 // True while a run is in progress.
 bool WebUpdateRunning();
+
+// An installed file that the program reads only at start: parameter and index files, but not
+// the menus and the ad parameters, which are read again at once.
+bool NeedsRestart(std::string_view localName);
+// What a run that installed such a file says at its end (unless a new executable restarts the
+// program anyway).
+std::string RestartNote();
 
 // The quiet run's thread.
 class TWinUpdateThread : public Thread {

@@ -117,19 +117,6 @@ void TfrmUpdate::Timer1Timer() {
     picker.exec();
     return !picker.Cancelled;
   };
-  ui.Installed = [this](const std::vector<std::string>& names) {
-    // Parameter and indicator files are read at start only.
-    for (const std::string& n : names) {
-      const std::string up = UpperCase(n);
-      if ((up.find(".PAR") != std::string::npos && up.find("MENU.PAR") == std::string::npos &&
-           up.find("REKLAMA") == std::string::npos) ||
-          up.find(".IND") != std::string::npos) {
-        AddStatus("Some of the changes that you downloaded will only take effect the next time you restart " +
-                  Branding.ProgShortName + ".");
-        break;
-      }
-    }
-  };
   std::string exeFile;
   RunWebUpdate(Quiet, &ui, Done, exeFile);
   running_ = false;

@@ -69,7 +69,7 @@ void Write(const std::string& name, const std::string& text) { std::ofstream(Pro
 
 void RemoveUpdated() {
   for (const char* n : {"extra.dat", "quiet.dat", "updsite.sdf", "vantora.new", "corrupt.bin", "gone.sdf",
-                        "oldname.sdf", "newname.sdf", "allowed.dat", "link.dat"})
+                        "oldname.sdf", "newname.sdf", "allowed.dat", "link.dat", "fund.par", "survey.par"})
     fs::remove(ProgDir + n);
   Ini().WriteInteger("Stocks", "LastMessage", 0);
   Ini().WriteInteger("Stocks", "LastQMessage", 0);
@@ -130,6 +130,32 @@ TEST_F(UpdateRun, ManualRunInstallsAndTheNextFindsNothing) {
   EXPECT_EQ(again.messages, std::vector<std::string>{"Update Result: All files are up to date."});
 }
 
+// Versioned files as updates install them: the next run compares with these versions, the about
+// box shows them, and a parameter file read only at start brings the restart note.
+TEST_F(UpdateRun, VersionedFilesAndTheRestartNote) {
+  PointAt("/webupdate/versioned.txt");
+  Recorder rec;
+  UpdateUi ui = rec.Ui();
+  bool done = false;
+  std::string exe;
+  RunWebUpdate(false, &ui, done, exe);
+  EXPECT_TRUE(done);
+  EXPECT_EQ(rec.lines.back(), "Finished");
+  EXPECT_EQ(rec.messages, std::vector<std::string>{"Information: Some of the changes that you downloaded will only take "
+                                                   "effect the next time you restart " + Branding.ProgShortName + "."});
+  std::map<std::string, double> versions;
+  for (const ProgramFileVersion& v : VersionedProgramFiles()) versions[v.Name] = v.Version;
+  EXPECT_DOUBLE_EQ(versions["fund.par"], 2.5);
+  EXPECT_DOUBLE_EQ(versions["survey.par"], 2.25);
+  EXPECT_DOUBLE_EQ(versions["extra.dat"], 2.0);
+  EXPECT_FALSE(versions.count("STOCKS.INI"));
+  Recorder again;
+  UpdateUi ui2 = again.Ui();
+  RunWebUpdate(false, &ui2, done, exe);
+  EXPECT_TRUE(again.Saw("No new/updated files"));
+  EXPECT_EQ(again.messages, std::vector<std::string>{"Update Result: All files are up to date."});
+}
+
 TEST_F(UpdateRun, FullListAppliesStepsInOrder) {
   PointAt("/webupdate/full.txt");
   Write("gone.sdf", "VERSION=1\n");
@@ -170,6 +196,7 @@ TEST_F(UpdateRun, CorruptFileStopsAndAppliesNothing) {
   EXPECT_FALSE(rec.Saw("Fetching quiet.dat"));
   EXPECT_FALSE(rec.Saw("Finished"));
   EXPECT_TRUE(rec.Saw("Updating lists and site info"));
+  EXPECT_EQ(rec.lines.back(), "Update incomplete");
   EXPECT_FALSE(fs::exists(ProgDir + "extra.dat"));
   EXPECT_FALSE(fs::exists(ProgDir + "corrupt.bin"));
   EXPECT_TRUE(fs::exists(ProgDir + "gone.sdf"));
@@ -256,8 +283,8 @@ TEST_F(UpdateRun, CancelAndPickerCancelApplyNothing) {
   };
   RunWebUpdate(false, &ui3, done, exe);
   EXPECT_FALSE(done);
-  EXPECT_EQ(mid.lines.back(), "Updating lists and site info");
-  EXPECT_TRUE(mid.Saw("Cancelled by user"));
+  EXPECT_TRUE(mid.Saw("Updating lists and site info"));
+  EXPECT_EQ(mid.lines.back(), "Cancelled by user");
   EXPECT_FALSE(fs::exists(ProgDir + "stalled.dat"));
 }
 
@@ -291,6 +318,7 @@ TEST_F(UpdateRun, BadAndStalledRepliesEndWithinTheirDeadlines) {
   RunWebUpdate(false, &ui2, done, exe);
   EXPECT_FALSE(done);
   EXPECT_TRUE(st.Saw("Error fetching file"));
+  EXPECT_EQ(st.lines.back(), "Update incomplete");
 }
 
 TEST_F(UpdateRun, QuietRunOnItsThread) {

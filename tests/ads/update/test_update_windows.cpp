@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QListWidget>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 
 #include <filesystem>
@@ -181,6 +182,66 @@ TEST(UpdateWindows, ManualRunThroughTheWindow) {
   EXPECT_EQ(system.lbShow->item(system.lbShow->count() - 1)->text().toStdString(),
             "/usr/bin/env cannot be replaced from here: install the new file by hand.");
   fs::remove(ProgDir + "running-vantora");
+}
+
+// A list longer than a list may hold is refused at once, and Cancel stays live while a long
+// list is compared.
+TEST(UpdateWindows, LongListsKeepTheWindowLive) {
+  FakeSite site("update");
+  ASSERT_TRUE(site.Running());
+  auto pointAt = [&](const std::string& list) {
+    ParamList.Clear();
+    for (const std::string& l : std::vector<std::string>{"WUFILESITE=" + site.Host(), "WUFILESITE2=-",
+                                                         "UPDATELISTSITE=" + site.Host(), "UPDATELISTPATH=" + list,
+                                                         "UPDATELISTSITE2=-"})
+      ParamList.Add(l);
+  };
+  auto lines = [](TfrmUpdate& form) {
+    std::vector<std::string> out;
+    for (int i = 0; i < form.lbShow->count(); ++i) out.push_back(form.lbShow->item(i)->text().toStdString());
+    return out;
+  };
+  Boxes boxes;
+  bool pickerSeen = false;
+  auto watchPicker = [&] {
+    WhenModal<TdlgUpdateFiles>([&](TdlgUpdateFiles* d) {
+      pickerSeen = true;
+      d->CancelClick();
+    });
+  };
+
+  pointAt("/webupdate/long.txt");
+  watchPicker();
+  TfrmUpdate tooLong(nullptr, false);
+  WhenTrue([&] { return tooLong.pbClose->isEnabled(); }, [&] { QTest::mouseClick(tooLong.pbClose, Qt::LeftButton); });
+  tooLong.exec();
+  EXPECT_FALSE(pickerSeen);
+  EXPECT_FALSE(tooLong.Done);
+  const auto refused = lines(tooLong);
+  ASSERT_GE(refused.size(), 2u);
+  EXPECT_EQ(refused[refused.size() - 2], "Error in update list: more than 5000 entries");
+  EXPECT_EQ(refused.back(), "ERROR - cannot continue");
+
+  // Comparing 4,000 entries with an installed file reads it 8,000 times; Cancel, clicked as
+  // soon as comparing began, ends the run.
+  std::string slow = "VERSION=2.0\r\n";
+  while (slow.size() < 40000) slow += "// padding the definition file so that reading it takes a while\r\n";
+  std::ofstream(ProgDir + "slow.sdf", std::ios::binary) << slow;
+  pointAt("/webupdate/slow.txt");
+  watchPicker();
+  TfrmUpdate cancelled(nullptr, false);
+  bool clickedWhileComparing = false;
+  WhenTrue([&] { return cancelled.lbShow->count() > 0 && lines(cancelled).back() == "Comparing Files"; }, [&] {
+    clickedWhileComparing = true;
+    QTest::mouseClick(cancelled.pbCancel, Qt::LeftButton);
+  });
+  WhenTrue([&] { return cancelled.pbClose->isEnabled(); }, [&] { QTest::mouseClick(cancelled.pbClose, Qt::LeftButton); });
+  cancelled.exec();
+  EXPECT_TRUE(clickedWhileComparing);
+  EXPECT_FALSE(pickerSeen);
+  EXPECT_FALSE(cancelled.Done);
+  EXPECT_EQ(lines(cancelled).back(), "Cancelled by user");
+  fs::remove(ProgDir + "slow.sdf");
 }
 
 TEST(UpdateWindows, ReminderTimes) {
