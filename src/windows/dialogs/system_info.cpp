@@ -7,10 +7,12 @@
 #include <gnu/libc-version.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <thread>
 
+#include "ads/update/update_plan.h"
 #include "core/program_state.h"
 #include "core/text_helpers.h"
 #include "retrieval/site_files.h"
@@ -79,6 +81,11 @@ SystemFacts GatherSystemFacts() {
                  {"zlib", zlibVersion() ? zlibVersion() : ""},
                  {"glibc", gnu_get_libc_version() ? gnu_get_libc_version() : ""}};
   for (const char* name : AboutParameterFiles) f.ParameterFiles.push_back({name, NumberText(GetSiteFileVersion(name, true))});
+  // Then every other file that carries a version, as updates install them.
+  for (const ProgramFileVersion& v : VersionedProgramFiles())
+    if (std::none_of(std::begin(AboutParameterFiles), std::end(AboutParameterFiles),
+                     [&](const char* n) { return SameText(n, v.Name); }))
+      f.ParameterFiles.push_back({v.Name, NumberText(v.Version)});
   return f;
 }
 

@@ -68,6 +68,8 @@ TEST(AboutBox, MemoLinesPadNamesAndListEveryParameterFileOnce) {
 TEST(AboutBox, ShowsRealVersionsAndOpensLinksTheRightWay) {
   {
     std::ofstream(ProgDir + "survey.par") << "VERSION=3.25\nMESSAGE=-\n";
+    // A data file as an update installs it: its version in its last 8 bytes (2.0).
+    std::ofstream(ProgDir + "extra.dat", std::ios::binary) << std::string("data\0\0\0\0\0\0\0\0\x40", 13);
   }
   Branding.CompURL = "http://127.0.0.1:9/";
   Branding.SupportEmail = "help@example.invalid";
@@ -86,6 +88,7 @@ TEST(AboutBox, ShowsRealVersionsAndOpensLinksTheRightWay) {
   EXPECT_NE(memo.find("libcurl"), std::string::npos);
   EXPECT_EQ(memo.find("**unknown**"), std::string::npos) << memo;
   EXPECT_NE(memo.find("survey.par" + std::string(6, ' ') + "\t3.25"), std::string::npos) << memo;
+  EXPECT_NE(memo.find("extra.dat" + std::string(8, ' ') + "\t2"), std::string::npos) << memo;
   EXPECT_NE(memo.find("# of CPUs: \t"), std::string::npos);
   EXPECT_TRUE(SaveScreenshot(&dlg, "dialogs_about"));
 
