@@ -1,6 +1,5 @@
 #include "ads/update/update_install.h"
 
-#include <QMessageBox>
 #include <QObject>
 #include <QPointer>
 #include <QWidget>
@@ -20,16 +19,10 @@ void InstallSelfUpdate(QWidget* mainWindow) {
   QPointer<QWidget> owner(mainWindow);
   FundHooks.StartUpdate = [owner](const std::string& notice) {
     UpdateUi ui;
-    // The site's information messages: a box that does not hold the run, shown on the GUI thread.
+    // The site's information messages: boxes that do not hold the run, shown on the GUI thread.
     ui.Message = [owner](const std::string& caption, const std::string& text) {
       PostToMainThread([owner, caption, text] {
-        if (ShuttingDown || !owner) return;
-        auto* box = new QMessageBox(QMessageBox::Information, QString::fromStdString(caption),
-                                    QString::fromStdString(text), QMessageBox::Ok, owner);
-        box->setTextFormat(Qt::PlainText);
-        box->setAttribute(Qt::WA_DeleteOnClose);
-        box->setModal(false);
-        box->show();
+        if (!ShuttingDown && owner) ShowUpdateNotice(owner, caption, text);
       });
     };
     StartWebUpdateThread(notice, ui);

@@ -1,7 +1,9 @@
 #include "ads/update/update_window.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
@@ -10,6 +12,8 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
+
+#include <deque>
 
 #include "ads/update/restart.h"
 #include "core/branding.h"
@@ -23,6 +27,16 @@ std::atomic<bool> UpdateFormShowing{false};
 std::string DownloadedExeFile;
 UpdateWindowHookTable UpdateWindowHooks;
 
+void KeepCaptionWhole(QMessageBox* box) {
+  // A box is as wide as its text; a short text would cut its caption in the title bar.
+  QFont bold = box->font();
+  bold.setBold(true);
+  const int width = QFontMetrics(bold).horizontalAdvance(box->windowTitle()) + 160;  // with the bar's icon and buttons
+  if (auto* grid = qobject_cast<QGridLayout*>(box->layout()))
+    grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(), 0, 1,
+                  grid->columnCount());
+}
+
 namespace {
 
 void ShowBox(QWidget* parent, const std::string& caption, const std::string& text, const std::string& icon) {
@@ -33,9 +47,49 @@ void ShowBox(QWidget* parent, const std::string& caption, const std::string& tex
   QMessageBox box(icon == "warning" ? QMessageBox::Warning : QMessageBox::Information, QString::fromStdString(caption),
                   QString::fromStdString(text), QMessageBox::Ok, parent);
   box.setTextFormat(Qt::PlainText);  // the site's messages are shown as they are, never as markup
+  KeepCaptionWhole(&box);
   ++ModalDepth;
   box.exec();
   --ModalDepth;
+}
+
+// The boxes that come unasked (the quiet run's messages, the reminder) show one at a time, and
+// only while no modal box is open, so they never stack over one another or over a dialog.
+struct Notice {
+  QPointer<QWidget> owner;
+  std::string caption, text;
+};
+std::deque<Notice> notices;
+QPointer<QMessageBox> noticeBox;
+QPointer<TWUNeeded> reminderBox;
+bool retryPending = false;
+
+bool ModalBoxOpen() { return ModalDepth > 0 || QApplication::activeModalWidget() != nullptr; }
+
+void ShowNextNotice() {
+  retryPending = false;
+  if (ShuttingDown || QuitRequested) {
+    notices.clear();
+    return;
+  }
+  if (noticeBox || notices.empty()) return;
+  if (ModalBoxOpen() || reminderBox) {
+    retryPending = true;
+    QTimer::singleShot(250, [] { ShowNextNotice(); });
+    return;
+  }
+  const Notice n = notices.front();
+  notices.pop_front();
+  if (!n.owner) return ShowNextNotice();
+  auto* box = new QMessageBox(QMessageBox::Information, QString::fromStdString(n.caption),
+                              QString::fromStdString(n.text), QMessageBox::Ok, n.owner);
+  box->setTextFormat(Qt::PlainText);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setModal(false);  // it does not hold the program
+  KeepCaptionWhole(box);
+  QObject::connect(box, &QObject::destroyed, [] { QTimer::singleShot(0, [] { ShowNextNotice(); }); });
+  noticeBox = box;
+  box->show();
 }
 
 std::string RunningExe() {
@@ -309,10 +363,17 @@ bool UpdateReminderDue(TDateTime now) {
          LastWUNotify != Ini().ReadString("Stocks", "LastWUNotify", "");
 }
 
+void ShowUpdateNotice(QWidget* owner, const std::string& caption, const std::string& text) {
+  notices.push_back({owner, caption, text});
+  if (!retryPending) ShowNextNotice();
+}
+
 void ShowUpdateReminder(QWidget* owner) {
-  static QPointer<TWUNeeded> open;
-  if (open || QuitRequested || !UpdateReminderDue(LocalNow())) return;
-  open = new TWUNeeded(owner);
-  open->setAttribute(Qt::WA_DeleteOnClose);
-  open->show();
+  // It waits for the next housekeeping tick while another box is open or waiting.
+  if (reminderBox || QuitRequested || ModalBoxOpen() || noticeBox || !notices.empty() ||
+      !UpdateReminderDue(LocalNow()))
+    return;
+  reminderBox = new TWUNeeded(owner);
+  reminderBox->setAttribute(Qt::WA_DeleteOnClose);
+  reminderBox->show();
 }

@@ -12,6 +12,7 @@
 
 class QLabel;
 class QListWidget;
+class QMessageBox;
 class QListWidgetItem;
 class QPushButton;
 class QTimer;
@@ -107,5 +108,11 @@ bool OpenUpdateWindow(QWidget* owner);
 // The reminder is due: a notice other than the one taken in, the reminder time passed, no
 // update window showing.
 bool UpdateReminderDue(TDateTime now);
-// The main window's housekeeping: shows the reminder when it is due and none is open.
+// The main window's housekeeping: shows the reminder when it is due, unless it or another box
+// is open (a modal one, or a notice) or a notice waits.
 void ShowUpdateReminder(QWidget* owner);
+// A message that comes unasked (the quiet run's): shown in a box that does not hold the program,
+// once no modal box, reminder or earlier notice is open.
+void ShowUpdateNotice(QWidget* owner, const std::string& caption, const std::string& text);
+// Widens a message box so that its caption fits in the title bar.
+void KeepCaptionWhole(QMessageBox* box);

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -12,11 +13,13 @@
 #include <fstream>
 
 #include "ads/update/update_install.h"
+#include "ads/update/update_run.h"
 #include "ads/update/update_window.h"
 #include "common/fake_site.h"
 #include "core/branding.h"
 #include "core/main_hooks.h"
 #include "core/market_clock.h"
+#include "platform/messages.h"
 #include "core/program_state.h"
 #include "core/settings_file.h"
 #include "platform/clock.h"
@@ -269,6 +272,83 @@ TEST(UpdateWindows, ReminderTimes) {
   EXPECT_EQ(Ini().ReadString("Stocks", "LastWUNotify", ""), "12/01/26");
   EXPECT_FALSE(UpdateReminderDue(LocalNow() + 1));
   SetClock(nullptr);
+}
+
+// At start the quiet run's message and the reminder come unasked: each waits while a modal box
+// is open and while the other shows, and a short message keeps its caption whole.
+TEST(UpdateWindows, BoxesWaitTheirTurnWithWholeCaptions) {
+  FakeSite site("update");
+  ASSERT_TRUE(site.Running());
+  ParamList.Clear();
+  for (const std::string& l : std::vector<std::string>{"WUFILESITE=" + site.Host(), "WUFILESITE2=-",
+                                                       "QUPDATELISTSITE=" + site.Host(),
+                                                       "QUPDATELISTPATH=/webupdate/quietlst.txt", "QUPDATELISTSITE2=-"})
+    ParamList.Add(l);
+  fs::remove(ProgDir + "quiet.dat");
+  Ini().WriteInteger("Stocks", "LastQMessage", 0);
+  Ini().WriteString("Stocks", "LastWUNotify", "11/01/26");
+  LastWUNotify.clear();
+  NextWUReminder = 0;
+  QuitRequested = false;
+  QWidget main;
+  main.resize(640, 400);
+  main.show();
+  InstallSelfUpdate(&main);
+  auto shown = [] {
+    std::vector<std::string> titles;
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (w->isVisible() && (qobject_cast<QMessageBox*>(w) || dynamic_cast<TWUNeeded*>(w)))
+        titles.push_back(w->windowTitle().toStdString());
+    return titles;
+  };
+
+  QDialog other(&main);
+  other.setWindowTitle("Another modal box");
+  bool checked = false;
+  QTimer::singleShot(0, [&] {
+    FundHooks.StartUpdate("");
+    EXPECT_TRUE(WaitUntil([] { return !WebUpdateRunning() && fs::exists(ProgDir + "quiet.dat"); }, nullptr, 30000) ==
+                WaitResult::Done);
+    WaitAndPump(600);  // the message is handed over; the reminder is due
+    MainHooks.UpdateReminder();
+    WaitAndPump(600);
+    EXPECT_EQ(LastWUNotify, "12/01/26");
+    EXPECT_TRUE(shown().empty());
+    checked = true;
+    other.accept();
+  });
+  ++ModalDepth;
+  other.exec();
+  --ModalDepth;
+  EXPECT_TRUE(checked);
+
+  // The message first, alone; the reminder waits for it.
+  ASSERT_TRUE(WaitUntil([&] { return !shown().empty(); }, nullptr, 10000) == WaitResult::Done);
+  MainHooks.UpdateReminder();
+  WaitAndPump(100);
+  ASSERT_EQ(shown(), std::vector<std::string>{"Information Message"});
+  QMessageBox* box = nullptr;
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (auto* b = qobject_cast<QMessageBox*>(w); b && b->isVisible()) box = b;
+  ASSERT_NE(box, nullptr);
+  QFont bold = box->font();
+  bold.setBold(true);
+  EXPECT_GE(box->width(), QFontMetrics(bold).horizontalAdvance(box->windowTitle()) + 100);
+  box->grab().save(QString::fromStdString(Shot("update_quiet_message.png")));
+  QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+  WaitAndPump(100);
+  MainHooks.UpdateReminder();
+  WaitAndPump(100);
+  EXPECT_EQ(shown(), std::vector<std::string>{"WebUpdate Needed"});
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (auto* r = dynamic_cast<TWUNeeded*>(w); r && r->isVisible()) QTest::mouseClick(r->BitBtn2, Qt::LeftButton);
+  WaitAndPump(100);
+  EXPECT_TRUE(shown().empty());
+  StopWebUpdateThread();
+  fs::remove(ProgDir + "quiet.dat");
+  MainHooks = {};
+  PrefsHooks.OpenUpdate = nullptr;
+  FundHooks = {};
 }
 
 TEST(UpdateWindows, InstallerFillsTheHooks) {
