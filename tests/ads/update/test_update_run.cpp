@@ -57,6 +57,14 @@ struct Recorder {
     return ui;
   }
   bool Saw(const std::string& l) const { return std::find(lines.begin(), lines.end(), l) != lines.end(); }
+  // One manual run shown here; its done flag. exe gets the new executable's path.
+  bool Run() {
+    UpdateUi ui = Ui();
+    bool done = false;
+    RunWebUpdate(false, &ui, done, exe);
+    return done;
+  }
+  std::string exe;
 };
 
 std::string Read(const std::string& name) {
@@ -106,11 +114,9 @@ TEST_F(UpdateRun, ManualRunInstallsAndTheNextFindsNothing) {
   std::string exe = "stale";
   RunWebUpdate(false, nullptr, done, exe);  // no window: still a run
   ASSERT_TRUE(done);
-  RemoveUpdated();
-  UpdateUi ui = rec.Ui();
-  RunWebUpdate(false, &ui, done, exe);
-  EXPECT_TRUE(done);
   EXPECT_TRUE(exe.empty());
+  RemoveUpdated();
+  EXPECT_TRUE(rec.Run());
   EXPECT_EQ(offered, std::vector<std::string>{"NEW         Extra market data"});
   EXPECT_EQ(rec.messages, std::vector<std::string>{"Information Message: Welcome to the local update site.\r\n"});
   EXPECT_EQ(Ini().ReadInteger("Stocks", "LastMessage", 0), 1);
@@ -123,9 +129,7 @@ TEST_F(UpdateRun, ManualRunInstallsAndTheNextFindsNothing) {
   EXPECT_EQ(Read("extra.dat").rfind("Extra market data for the demo.\n", 0), 0u);
 
   Recorder again;
-  UpdateUi ui2 = again.Ui();
-  RunWebUpdate(false, &ui2, done, exe);
-  EXPECT_TRUE(done);
+  EXPECT_TRUE(again.Run());
   EXPECT_TRUE(again.Saw("No new/updated files"));
   EXPECT_EQ(again.messages, std::vector<std::string>{"Update Result: All files are up to date."});
 }
@@ -135,11 +139,7 @@ TEST_F(UpdateRun, ManualRunInstallsAndTheNextFindsNothing) {
 TEST_F(UpdateRun, VersionedFilesAndTheRestartNote) {
   PointAt("/webupdate/versioned.txt");
   Recorder rec;
-  UpdateUi ui = rec.Ui();
-  bool done = false;
-  std::string exe;
-  RunWebUpdate(false, &ui, done, exe);
-  EXPECT_TRUE(done);
+  EXPECT_TRUE(rec.Run());
   EXPECT_EQ(rec.lines.back(), "Finished");
   EXPECT_EQ(rec.messages, std::vector<std::string>{"Information: Some of the changes that you downloaded will only take "
                                                    "effect the next time you restart " + Branding.ProgShortName + "."});
@@ -149,11 +149,10 @@ TEST_F(UpdateRun, VersionedFilesAndTheRestartNote) {
   EXPECT_DOUBLE_EQ(versions["survey.par"], 2.25);
   EXPECT_DOUBLE_EQ(versions["extra.dat"], 2.0);
   EXPECT_FALSE(versions.count("STOCKS.INI"));
+  // The next run compares with the installed versions and fetches nothing again.
   Recorder again;
-  UpdateUi ui2 = again.Ui();
-  RunWebUpdate(false, &ui2, done, exe);
+  EXPECT_TRUE(again.Run());
   EXPECT_TRUE(again.Saw("No new/updated files"));
-  EXPECT_EQ(again.messages, std::vector<std::string>{"Update Result: All files are up to date."});
 }
 
 TEST_F(UpdateRun, FullListAppliesStepsInOrder) {
@@ -163,14 +162,9 @@ TEST_F(UpdateRun, FullListAppliesStepsInOrder) {
   Ini().WriteString("GONE.SDF", "Login", "x");
   Ini().WriteString("OLDNAME.SDF", "Login", "moved");
   Recorder rec;
-  UpdateUi ui = rec.Ui();
-  bool done = false;
-  std::string exe;
-  MenuReloadRequested = false;
-  RunWebUpdate(false, &ui, done, exe);
-  EXPECT_TRUE(done);
-  EXPECT_EQ(exe, ProgDir + "vantora.new");
-  EXPECT_EQ(fs::status(exe).permissions() & fs::perms::all, fs::perms(0755));
+  EXPECT_TRUE(rec.Run());
+  EXPECT_EQ(rec.exe, ProgDir + "vantora.new");
+  EXPECT_EQ(fs::status(rec.exe).permissions() & fs::perms::all, fs::perms(0755));
   EXPECT_FALSE(fs::exists(ProgDir + "gone.sdf"));
   EXPECT_EQ(Read("newname.sdf"), "VERSION=1\nold");
   EXPECT_EQ(Ini().ReadString("NEWNAME.SDF", "Login", ""), "moved");
@@ -187,11 +181,7 @@ TEST_F(UpdateRun, CorruptFileStopsAndAppliesNothing) {
   const std::string notice = Ini().ReadString("Stocks", "LastWUNotify", "");
   Ini().WriteString("Stocks", "LastWUNotify", "old notice");
   Recorder rec;
-  UpdateUi ui = rec.Ui();
-  bool done = true;
-  std::string exe;
-  RunWebUpdate(false, &ui, done, exe);
-  EXPECT_FALSE(done);
+  EXPECT_FALSE(rec.Run());
   EXPECT_TRUE(rec.Saw("Error in file: CRC Check Failed"));
   EXPECT_FALSE(rec.Saw("Fetching quiet.dat"));
   EXPECT_FALSE(rec.Saw("Finished"));
@@ -218,11 +208,7 @@ TEST_F(UpdateRun, HostileListChangesNothingOutsideTheAllowedSet) {
   std::map<std::string, fs::file_time_type> before;
   for (const auto& e : fs::directory_iterator(ProgDir)) before[e.path().filename().string()] = fs::last_write_time(e.path());
   Recorder rec;
-  UpdateUi ui = rec.Ui();
-  bool done = false;
-  std::string exe;
-  RunWebUpdate(false, &ui, done, exe);
-  EXPECT_TRUE(done);
+  EXPECT_TRUE(rec.Run());
   EXPECT_EQ(Read("PORT.DAT"), "portfolio");
   EXPECT_EQ(Read("SDATA.DMP"), "dump");
   EXPECT_TRUE(fs::exists(ProgDir + "STOCKS.INI"));
@@ -252,11 +238,7 @@ TEST_F(UpdateRun, CancelAndPickerCancelApplyNothing) {
   Write("gone.sdf", "VERSION=1\n");
   Recorder rec;
   rec.cancelPicker = true;
-  UpdateUi ui = rec.Ui();
-  bool done = true;
-  std::string exe;
-  RunWebUpdate(false, &ui, done, exe);
-  EXPECT_FALSE(done);
+  EXPECT_FALSE(rec.Run());
   EXPECT_EQ(rec.lines.back(), "Cancelled by user");
   EXPECT_TRUE(fs::exists(ProgDir + "gone.sdf"));
 
@@ -266,12 +248,10 @@ TEST_F(UpdateRun, CancelAndPickerCancelApplyNothing) {
     for (auto& f : p.Files)
       if (f.Display.rfind("REQUIRED", 0) != 0) f.Picked = false;
   };
-  UpdateUi ui2 = none.Ui();
-  RunWebUpdate(false, &ui2, done, exe);
-  EXPECT_TRUE(done);  // the REQUIRED file stays and is installed
+  EXPECT_TRUE(none.Run());  // the REQUIRED file stays and is installed
   EXPECT_TRUE(fs::exists(ProgDir + "extra.dat"));
   EXPECT_FALSE(fs::exists(ProgDir + "updsite.sdf"));
-  EXPECT_TRUE(exe.empty());
+  EXPECT_TRUE(none.exe.empty());
 
   // Cancel pressed while the file is on its way.
   PointAt("/webupdate/stallfile.txt");
@@ -281,6 +261,8 @@ TEST_F(UpdateRun, CancelAndPickerCancelApplyNothing) {
     mid.lines.push_back(l);
     if (l == "Fetching stalled.dat") UpdateCancelled = true;
   };
+  bool done = true;
+  std::string exe;
   RunWebUpdate(false, &ui3, done, exe);
   EXPECT_FALSE(done);
   EXPECT_TRUE(mid.Saw("Updating lists and site info"));
@@ -295,28 +277,18 @@ TEST_F(UpdateRun, BadAndStalledRepliesEndWithinTheirDeadlines) {
            {"/err", "/notdate"}, {"/empty", "/stall?ms=20000"}}) {
     PointAt("/webupdate/sdfl1125.txt", first, second);
     Recorder rec;
-    UpdateUi ui = rec.Ui();
-    bool done = true;
-    std::string exe;
-    RunWebUpdate(false, &ui, done, exe);
-    EXPECT_FALSE(done);
+    EXPECT_FALSE(rec.Run());
     EXPECT_EQ(rec.lines.back(), "ERROR - cannot continue") << first;
   }
   // A notice on the second server is enough (a busy machine gets the usual time).
   UpdateTimeouts.List = 60;
   PointAt("/webupdate/sdfl1125.txt", "/err", "/webupdate/lastwup.txt");
   Recorder ok;
-  UpdateUi ui = ok.Ui();
-  bool done = false;
-  std::string exe;
-  RunWebUpdate(false, &ui, done, exe);
-  EXPECT_TRUE(done);
+  EXPECT_TRUE(ok.Run());
   // A file that never arrives is an error once its time-out passed.
   PointAt("/webupdate/stallfile.txt");
   Recorder st;
-  UpdateUi ui2 = st.Ui();
-  RunWebUpdate(false, &ui2, done, exe);
-  EXPECT_FALSE(done);
+  EXPECT_FALSE(st.Run());
   EXPECT_TRUE(st.Saw("Error fetching file"));
   EXPECT_EQ(st.lines.back(), "Update incomplete");
 }
@@ -349,11 +321,7 @@ TEST_F(UpdateRun, QuietRunOnItsThread) {
 TEST_F(UpdateRun, FileLargerThanAPage) {
   PointAt("/webupdate/big.txt");
   Recorder rec;
-  UpdateUi ui = rec.Ui();
-  bool done = false;
-  std::string exe;
-  RunWebUpdate(false, &ui, done, exe);
-  EXPECT_TRUE(done);
+  EXPECT_TRUE(rec.Run());
   EXPECT_EQ(fs::file_size(ProgDir + "big.dat"), (17u << 20) + 8u);
   EXPECT_TRUE(rec.Saw("Fetching big.dat " + std::to_string((17u << 20) + 8u + 12u) + " bytes"));
   fs::remove(ProgDir + "big.dat");
