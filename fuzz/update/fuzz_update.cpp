@@ -1,8 +1,8 @@
 // Update lists and downloaded update files are outside bytes. The first byte picks the parser:
 // even: the bytes are a list, planned against an empty folder view; every name the plan would
-// touch must be a plain, unprotected name. Odd: the bytes are a downloaded file, checked as a
-// definition file (bit 1) or a binary file; a good file's content must not grow beyond what a
-// payload header can announce.
+// touch must be a plain, unprotected name, and the plan never holds more than a list may. Odd:
+// the bytes are a downloaded file, checked as a definition file (bit 1) or a binary file; a good
+// file's content must not grow beyond what a payload header can announce.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -37,6 +37,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const PlannedFile& f : plan.Files)
       if (!IsSafeRemoteName(f.Entry.Remote)) std::abort();
     if (plan.LastMessage < in.LastMessage) std::abort();
+    // A list never brings more than a list may hold.
+    const size_t most = size_t(MaxListEntries);
+    if (plan.Files.size() > most || plan.Steps.size() > most || plan.Messages.size() > most || plan.Servers.size() > most)
+      std::abort();
+    if (plan.TooLong && (!plan.Files.empty() || !plan.Steps.empty() || !plan.Messages.empty())) std::abort();
   } else {
     const size_t before = bytes.size();
     const std::string problem = CheckUpdateFile(bytes, (mode & 2) != 0);
