@@ -177,12 +177,38 @@ std::string RestoreBackup(const std::string& exe) {
 }
 
 pid_t StartProgram(const std::string& exe) {
+  // The child reports a failed exec through a pipe that a successful one closes.
+  int report[2];
+  if (::pipe2(report, O_CLOEXEC) != 0) return -1;
   const pid_t pid = ::fork();
-  if (pid != 0) return pid;
-  ::setsid();
-  const char* argv[] = {exe.c_str(), nullptr};
-  ::execv(exe.c_str(), const_cast<char* const*>(argv));
-  ::_exit(127);
+  if (pid < 0) {
+    const int err = errno;
+    ::close(report[0]);
+    ::close(report[1]);
+    errno = err;
+    return -1;
+  }
+  if (pid == 0) {
+    ::close(report[0]);
+    ::setsid();
+    const char* argv[] = {exe.c_str(), nullptr};
+    ::execv(exe.c_str(), const_cast<char* const*>(argv));
+    const int err = errno;
+    [[maybe_unused]] const ssize_t n = ::write(report[1], &err, sizeof err);
+    ::_exit(127);
+  }
+  ::close(report[1]);
+  int err = 0;
+  ssize_t n;
+  do n = ::read(report[0], &err, sizeof err);
+  while (n < 0 && errno == EINTR);
+  ::close(report[0]);
+  if (n == sizeof err) {
+    ::waitpid(pid, nullptr, 0);
+    errno = err;
+    return -1;
+  }
+  return pid;
 }
 
 ClaimResult WaitForClaim(const std::string& progDir, pid_t pid, int timeoutMs) {

@@ -30,7 +30,7 @@ std::string SwapExecutable(const std::string& newExe, const std::string& exe);
 // Puts the backup back in place of exe. Returns an error text, empty on success.
 std::string RestoreBackup(const std::string& exe);
 
-// Starts the program in a session of its own; -1 on failure.
+// Starts the program in a session of its own; -1 (errno set) when it could not be started.
 pid_t StartProgram(const std::string& exe);
 enum class ClaimResult { Claimed, Exited, TimedOut };
 // Waits for the started program to take the guard; ends early when it exits.
