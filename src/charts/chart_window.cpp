@@ -47,6 +47,7 @@
 #include "core/text_helpers.h"
 #include "platform/messages.h"
 #include "platform/string_list.h"
+#include "core/window_place.h"
 
 ChartHookTable ChartHooks;
 MyCriticalSection ChartLock("CHRT");
@@ -846,6 +847,7 @@ TdlgChart* OpenChart(const std::string& symbol) {
     if (c->windowHandle() && w->windowHandle()) c->windowHandle()->setTransientParent(w->windowHandle());
     break;
   }
+  KeepOnScreen(c);
   c->show();
   return c;
 }

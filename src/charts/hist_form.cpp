@@ -22,6 +22,7 @@
 #include "core/market_clock.h"
 #include "core/program_state.h"
 #include "platform/string_list.h"
+#include "core/window_place.h"
 
 HistStampFor MakeHistStampFor() {
   // Read once: the stale pass asks for every file of the cache.
@@ -255,6 +256,7 @@ void OpenHistChartForm(const std::string& symbolIn, const char* title, const Str
     return;
   }
   HistChartForm* form = create(symbol);
+  KeepOnScreen(form);
   KeepAboveMainWindow(form);
   form->show();
 }

@@ -2,13 +2,14 @@
 
 #include <filesystem>
 
+#include "core/program_files.h"
 #include "core/program_state.h"
 #include "platform/string_list.h"
 
 int ChartCacheMB = 1;
 int64_t ChartCacheBytes = 0;
 
-std::string ChartCacheDir() { return ProgDir + "Cache/"; }
+std::string ChartCacheDir() { return ProgDir + CacheFolderName + "/"; }
 
 int64_t GetGifCacheSize() {
   namespace fs = std::filesystem;

@@ -10,6 +10,7 @@
 #include "core/locks.h"
 #include "core/log.h"
 #include "core/market_clock.h"
+#include "core/program_files.h"
 #include "core/program_state.h"
 #include "core/stock_table.h"
 #include "platform/string_list.h"
@@ -58,6 +59,7 @@ public:
   }
   bool GetRaw(void* p, size_t n) {
     if (b_.size() - pos_ < n) return false;
+    if (n == 0) return true;  // an empty list's data() may be null, which memcpy must not get
     std::memcpy(p, b_.data() + pos_, n);
     pos_ += n;
     return true;
@@ -270,22 +272,22 @@ int LoadNewsDump(const std::string& path) {
 }
 
 bool SaveDumps() {
-  const bool quotes = SaveQuoteDump(ProgDir + "SDATA.DMP");
-  const bool news = SaveNewsDump(ProgDir + "SNEWS.DMP");
+  const bool quotes = SaveQuoteDump(ProgDir + QuoteDumpName);
+  const bool news = SaveNewsDump(ProgDir + NewsDumpName);
   return quotes && news;
 }
 
 void LoadDumps() {
-  const int quotes = LoadQuoteDump(ProgDir + "SDATA.DMP");
-  const int news = LoadNewsDump(ProgDir + "SNEWS.DMP");
+  const int quotes = LoadQuoteDump(ProgDir + QuoteDumpName);
+  const int news = LoadNewsDump(ProgDir + NewsDumpName);
   if (LogOn) {
     auto count = [](int n, const char* file, const char* what) {
       std::error_code ec;
       if (n >= 0) return std::to_string(n) + " " + what;
       return std::filesystem::exists(ProgDir + file, ec) ? std::string(file) + " unreadable" : "no " + std::string(file);
     };
-    WriteLog("Dumps loaded: " + count(quotes, "SDATA.DMP", "quote records") + ", " +
-             count(news, "SNEWS.DMP", "news records"));
+    WriteLog("Dumps loaded: " + count(quotes, QuoteDumpName, "quote records") + ", " +
+             count(news, NewsDumpName, "news records"));
   }
   DumpLoadTime.store(MarketNow());
 }

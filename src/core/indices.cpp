@@ -4,9 +4,11 @@
 
 #include "core/add_snap.h"
 #include "core/locks.h"
+#include "core/portfolios.h"
 #include "platform/string_list.h"
 
 std::vector<IndexSnapType> IndexList;
+std::atomic<unsigned> IndexListVersion{0};
 
 void GetIndexName(std::string_view symbol, std::string& name) {
   name = std::string(symbol);
@@ -28,6 +30,26 @@ std::string GetIndexName(std::string_view symbol) {
 
 bool IsIndexSymbol(std::string_view symbol) {
   return !symbol.empty() && (symbol[0] == '$' || symbol[0] == '@' || symbol[0] == '^');
+}
+
+std::vector<std::string> IndexSymbolsToFetch() {
+  std::vector<std::string> out;
+  auto add = [&out](const std::string& symbol) {
+    if (!IsIndexSymbol(symbol) || SameText(symbol, "$CASH")) return;
+    for (const std::string& s : out)
+      if (SameText(s, symbol)) return;
+    out.push_back(symbol);
+  };
+  {
+    LockHold hold(PortLock, "IDXSYMS", true);
+    if (hold)
+      for (const PortType& p : PortList)
+        for (const PortRowRec& r : p.Rows) add(r.Symbol);
+  }
+  LockHold hold(IdxListLock, "IDXSYMS", true);
+  if (hold)
+    for (const IndexSnapType& e : IndexList) add(e.Symbol);
+  return out;
 }
 
 bool UpdateIndexList(const std::vector<std::string>& symbols) {
@@ -54,5 +76,6 @@ bool UpdateIndexList(const std::vector<std::string>& symbols) {
       it->Change = f.Change;
     }
   }
+  ++IndexListVersion;
   return true;
 }

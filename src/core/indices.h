@@ -1,5 +1,6 @@
 #pragma once
 // The live list of market indices, guarded by IdxListLock.
+#include <atomic>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,6 +13,8 @@ struct IndexSnapType {
 };
 
 extern std::vector<IndexSnapType> IndexList;  // under IdxListLock
+// Raised whenever IndexList changes, so the strip redraws at once.
+extern std::atomic<unsigned> IndexListVersion;
 
 // The index's display name from IndexList; the symbol itself when absent (or when the lock
 // was not obtained).
@@ -19,6 +22,10 @@ void GetIndexName(std::string_view symbol, std::string& name);
 std::string GetIndexName(std::string_view symbol);
 // True when the first character is '$', '@' or '^'.
 bool IsIndexSymbol(std::string_view symbol);
+
+// The index list every fetch pass asks for: the index symbols of every portfolio (not "$CASH")
+// and those already in IndexList, each once.
+std::vector<std::string> IndexSymbolsToFetch();
 
 // Takes the index symbols among the given ones from the symbol table into IndexList (the last
 // quote's value and change), adding the missing ones; other entries stay. False when a lock

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "core/market_clock.h"
+#include "core/program_files.h"
 #include "core/program_state.h"
 #include "platform/datetime.h"
 
@@ -28,7 +29,7 @@ void AppendLine(const std::string& path, std::string_view line) {
 void StartLog(bool fresh) {
   if (!LogOn) return;
   std::lock_guard lock(logMutex);
-  std::string path = ProgDir + "stocks.log";
+  std::string path = ProgDir + MainLogName;
   if (fresh) std::remove(path.c_str());
   AppendLine(path, "Log File Start");
 }
@@ -36,13 +37,13 @@ void StartLog(bool fresh) {
 void WriteLog(std::string_view message, int level) {
   if (!LogOn || level > LogThreshold || ProgDir.empty()) return;
   std::lock_guard lock(logMutex);
-  AppendLine(ProgDir + "stocks.log", message);
+  AppendLine(ProgDir + MainLogName, message);
 }
 
 void WriteDebugLog(std::string_view line) {
   std::lock_guard lock(debugMutex);
   if (DebugWindowSink) DebugWindowSink(std::string(line));
-  if (DebugToFile && !ProgDir.empty()) AppendLine(ProgDir + "d.log", line);
+  if (DebugToFile && !ProgDir.empty()) AppendLine(ProgDir + TraceLogName, line);
 }
 
 void SetDebugWindowSink(std::function<void(const std::string&)> sink) {

@@ -22,6 +22,9 @@ struct MainHookTable {
   std::function<void()> ShowDebugWindow;
   std::function<void()> CreateDebugWindow;
   std::function<void()> ShowLoginDialog;   // the fetch worker met a rejected login
+  // Starts a fetch pass at once unless one runs; the pass also fetches the symbols queued on
+  // pending list 8 (ReportPendingList) and removes them from it when it ends.
+  std::function<void()> FetchNow;
   // Housekeeping duties of their subsystems.
   std::function<void()> UpdateReminder;    // TWUNeeded from LastWUNotify, WUInterval, NextWUReminder
   std::function<void()> SurveyReminder;

@@ -43,6 +43,37 @@ std::string TakePendingSymbols(int listNumber) {
   return taken;
 }
 
+std::vector<std::string> PeekPendingSymbols(int listNumber) {
+  std::vector<std::string> out;
+  std::string text;
+  if (ValidList(listNumber)) {
+    LockHold hold(RefreshLock, "PEEKPEND");
+    if (hold) text = pendingLists[static_cast<size_t>(listNumber - 1)];
+  }
+  for (size_t at = 0; at < text.size();) {
+    const size_t end = text.find('|', at + 1);
+    if (text[at] != '|' || end == std::string::npos) break;
+    out.push_back(text.substr(at + 1, end - at - 1));
+    at = end + 1;
+  }
+  return out;
+}
+
+bool PendingListEmpty(int listNumber) {
+  if (!ValidList(listNumber)) return true;
+  LockHold hold(RefreshLock, "PENDEMPTY");
+  return hold && pendingLists[static_cast<size_t>(listNumber - 1)].empty();
+}
+
+void RemovePendingSymbols(int listNumber, const std::vector<std::string>& symbols) {
+  if (!ValidList(listNumber) || symbols.empty()) return;
+  LockHold hold(RefreshLock, "REMPEND");
+  if (!hold) return;
+  std::string& text = pendingLists[static_cast<size_t>(listNumber - 1)];
+  for (const std::string& s : symbols)
+    if (const size_t at = text.find("|" + s + "|"); at != std::string::npos) text.erase(at, s.size() + 2);
+}
+
 void ShowPendingSymbols(int listNumber) {
   const std::string taken = TakePendingSymbols(listNumber);
   if (taken.empty()) return;

@@ -6,8 +6,12 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
-constexpr int PendingListCount = 4;  // lists numbered 1 .. 4
+constexpr int PendingListCount = 8;  // lists numbered 1 .. 8
+// The symbols a portfolio report waits for: the main window's fetch worker fetches them on its
+// next pass and then removes them, whether a quote came or not.
+constexpr int ReportPendingList = 8;
 
 // Appends "|" + symbol + "|" to the numbered list unless it is there already.
 // False for a bad list number or symbol, or when the lock was not obtained.
@@ -19,6 +23,12 @@ void ShowPendingSymbols(int listNumber);
 void SetPendingHandler(int listNumber, std::function<void(const std::string& symbols)> handler);
 // Takes and empties the list without handing it on (for a grid that polls).
 std::string TakePendingSymbols(int listNumber);
+// The list's symbols, left in place; empty as well when the lock was not obtained.
+std::vector<std::string> PeekPendingSymbols(int listNumber);
+// True when the list holds no symbol (also for a bad list number).
+bool PendingListEmpty(int listNumber);
+// Removes these symbols (exact text) from the list.
+void RemovePendingSymbols(int listNumber, const std::vector<std::string>& symbols);
 
 // Four texts of "|"-separated symbols; element 2 is the news window's.
 constexpr int NewsHandOver = 2;

@@ -7,6 +7,7 @@
 
 #include "core/locks.h"
 #include "core/log.h"
+#include "core/program_files.h"
 #include "core/program_state.h"
 #include "core/symbols.h"
 #include "core/user_notices.h"
@@ -223,10 +224,21 @@ std::string FormatPortText(const std::vector<PortType>& ports, const std::vector
 }
 
 bool LoadPortfolios() {
-  std::string text, name = "PORT.DAT";
-  if (!ReadWholeFile(ProgDir + name, text)) {
-    name = "PORT.DA_";
-    if (!ReadWholeFile(ProgDir + name, text)) return false;
+  const std::string backupName = BackupFileName(PortFileName);
+  std::string text, name = PortFileName;
+  const bool haveMain = ReadWholeFile(ProgDir + name, text);
+  if (!haveMain || !HasContent(text)) {
+    // An empty file (a write cut short, a full disk) holds no portfolios: the backup is used.
+    std::string saved;
+    if (ReadWholeFile(ProgDir + backupName, saved) && HasContent(saved)) {
+      if (haveMain)
+        AddUserNotice(std::string("The portfolio file ") + PortFileName + " was empty; the backup " + backupName +
+                      " is used.");
+      name = backupName;
+      text = std::move(saved);
+    } else if (!haveMain) {
+      return false;
+    }
   }
   std::vector<PortType> ports;
   std::vector<UnreadPortLine> unread;
@@ -256,12 +268,14 @@ bool LoadPortfolios() {
 bool SavePortfolios() {
   LockHold hold(PortLock, "PORTSAVE");
   if (!hold) return false;
-  const std::string path = ProgDir + "PORT.DAT";
+  const std::string path = ProgDir + PortFileName;
   const std::string text = FormatPortText(PortList, &PortUnreadLines);
   std::string previous;
   const bool hadFile = ReadWholeFile(path, previous);
   if (!hadFile || previous != text) {
-    if (hadFile && !WriteFileAtomic(ProgDir + "PORT.DA_", previous)) return false;
+    // An empty previous file never replaces a backup that holds portfolios.
+    if (hadFile && HasContent(previous) && !WriteFileAtomic(ProgDir + BackupFileName(PortFileName), previous))
+      return false;
     if (!WriteFileAtomic(path, text)) return false;
   }
   PortDefs.Clear();

@@ -57,13 +57,14 @@ extern std::vector<UnreadPortLine> PortUnreadLines;
 int ParsePortText(std::string_view text, std::vector<PortType>& ports, std::vector<UnreadPortLine>* unread = nullptr);
 std::string FormatPortText(const std::vector<PortType>& ports, const std::vector<UnreadPortLine>* unread = nullptr);
 
-// Loads PORT.DAT (PORT.DA_ when PORT.DAT is missing) into PortList and PortDefs; lines that
+// Loads PORT.DAT (PORT.DA_ when PORT.DAT is missing, or empty or blank: then the user is
+// told) into PortList and PortDefs; lines that
 // cannot be read go to PortUnreadLines and the user is told which (a user notice).
 // False when neither could be read or the lock was not obtained.
 bool LoadPortfolios();
 // Writes PortList and the unread lines to PORT.DAT, keeping the previous file as PORT.DA_,
 // and refreshes PortDefs. A save that would not change the file writes nothing, so the
-// backup keeps the version before it.
+// backup keeps the version before it; an empty previous file is not kept as the backup.
 bool SavePortfolios();
 
 // The distinct symbols, in row order, of every portfolio whose identifier equals id exactly,

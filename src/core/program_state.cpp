@@ -1,7 +1,15 @@
 #include "core/program_state.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+
+#include "core/program_files.h"
 
 std::string ProgDir;
 double ProgVersion = 2.501;
@@ -13,7 +21,6 @@ std::atomic<bool> ShowAds{false};
 std::atomic<bool> HaveIE4{false};
 std::atomic<bool> MenuReloadRequested{false};
 std::atomic<bool> PassDlgExists{false};
-const char* const ProgramBinaryNames[2] = {"librirudid.so", "vnupdexe"};
 std::atomic<bool> UseProxy{false};
 const std::string RegKeyPath = "\\SOFTWARE\\4HB\\Vantora";
 int CallbackMsg = 0;
@@ -46,34 +53,74 @@ std::string ResolveProgDir() {
   return dir;
 }
 
-bool SeedProgDir(const std::string& progDir, const std::string& dataDir) {
+bool MakeProgDir(const std::string& progDir, std::string& error) {
   std::error_code ec;
   fs::create_directories(progDir, ec);
-  if (!fs::is_directory(progDir)) return false;
-  if (dataDir.empty() || !fs::is_directory(dataDir, ec)) return true;
-  for (auto it = fs::recursive_directory_iterator(dataDir, ec); !ec && it != fs::recursive_directory_iterator();
-       it.increment(ec)) {
-    fs::path rel = fs::relative(it->path(), dataDir, ec);
-    if (ec) break;
-    fs::path target = fs::path(progDir) / rel;
-    if (it->is_directory()) fs::create_directories(target, ec);
-    else if (!fs::exists(target)) fs::copy_file(it->path(), target, ec);
-  }
-  return true;
+  if (fs::is_directory(progDir)) return true;
+  error = ec ? ec.message() : "not a folder";
+  return false;
 }
 
-int InstallProgramBinaries(const std::string& progDir, const std::string& binDir) {
-  int copied = 0;
-  for (const char* name : ProgramBinaryNames) {
-    std::error_code ec;
-    const fs::path from = fs::path(binDir) / name;
+std::string FolderWriteProblem(const std::string& dir) {
+  std::string probe = (fs::path(dir) / ".vnwrite-XXXXXX").string();
+  const int fd = ::mkostemp(probe.data(), O_CLOEXEC);
+  if (fd < 0) return std::strerror(errno);
+  ::close(fd);
+  ::unlink(probe.c_str());
+  return {};
+}
+
+namespace {
+
+// Copies through a temporary file renamed into place, so a full disk never leaves a cut copy
+// under the real name. Empty on success, else the reason.
+std::string CopyIntoFolder(const fs::path& from, const fs::path& to) {
+  std::string bytes;
+  if (!ReadWholeFile(from.string(), bytes)) return "cannot be read";
+  struct stat st {};
+  const mode_t mode = ::stat(from.c_str(), &st) == 0 ? (st.st_mode & 0777) : 0644;
+  std::string tmp = to.string() + ".tmpXXXXXX";
+  const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
+  if (fd < 0) return std::strerror(errno);
+  int err = 0;
+  for (size_t done = 0; done < bytes.size() && !err;) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n > 0) done += static_cast<size_t>(n);
+    else if (n < 0 && errno != EINTR) err = errno;
+    else if (n == 0) err = EIO;
+  }
+  if (!err && ::fchmod(fd, mode) != 0) err = errno;
+  if (!err && ::fsync(fd) != 0) err = errno;
+  if (::close(fd) != 0 && !err) err = errno;
+  if (!err && ::rename(tmp.c_str(), to.c_str()) != 0) err = errno;
+  if (err) ::unlink(tmp.c_str());
+  return err ? std::strerror(err) : std::string();
+}
+
+}  // namespace
+
+std::vector<std::string> SeedProgDir(const std::string& progDir, const std::string& dataDir) {
+  std::vector<std::string> failed;
+  std::error_code ec;
+  if (dataDir.empty() || !fs::is_directory(dataDir, ec)) return failed;
+  for (const std::string& name : StarterFiles()) {
+    const fs::path from = fs::path(dataDir) / name, to = fs::path(progDir) / name;
     if (!fs::is_regular_file(from, ec)) continue;
-    const fs::path to = fs::path(progDir) / name;
-    const fs::path tmp = to.string() + ".tmp";
-    fs::copy_file(from, tmp, fs::copy_options::overwrite_existing, ec);
-    if (!ec) fs::rename(tmp, to, ec);
-    if (ec) {
-      fs::remove(tmp, ec);
+    std::string have;
+    if (fs::exists(to, ec) && (!ReadWholeFile(to.string(), have) || HasContent(have))) continue;
+    if (std::string why = CopyIntoFolder(from, to); !why.empty()) failed.push_back(name + ": " + why);
+  }
+  return failed;
+}
+
+int InstallProgramBinaries(const std::string& progDir, const std::string& binDir, std::vector<std::string>* failed) {
+  int copied = 0;
+  for (const std::string& name : ProgramBinaries()) {
+    std::error_code ec;
+    const fs::path from = fs::path(binDir) / name, to = fs::path(progDir) / name;
+    if (!fs::is_regular_file(from, ec) || fs::exists(fs::symlink_status(to, ec))) continue;
+    if (std::string why = CopyIntoFolder(from, to); !why.empty()) {
+      if (failed) failed->push_back(name + ": " + why);
       continue;
     }
     ++copied;

@@ -2,6 +2,7 @@
 // Program-wide state and flags, set at start and read everywhere.
 #include <atomic>
 #include <string>
+#include <vector>
 
 #include "platform/datetime.h"
 #include "platform/messages.h"  // ShuttingDown
@@ -40,15 +41,19 @@ extern bool ProphetSwitch;            // "PROPHET"
 
 // Resolves ProgDir from the environment (does not create it).
 std::string ResolveProgDir();
-// Creates the program folder when missing and copies every file of dataDir that it lacks.
-// Returns false when the folder cannot be made.
-bool SeedProgDir(const std::string& progDir, const std::string& dataDir);
-// Our own programs and libraries that live in a program folder (the streaming support library,
-// the updater), as named in the build folder.
-extern const char* const ProgramBinaryNames[2];
-// Copies each of them found in binDir into progDir (executable mode kept); returns how many.
-// Called when a program folder is created, never to re-install a missing one.
-int InstallProgramBinaries(const std::string& progDir, const std::string& binDir);
+// Creates the program folder when missing; false (why in error) when it cannot be made.
+bool MakeProgDir(const std::string& progDir, std::string& error);
+// Empty when a file can be made in the folder, else why not ("Read-only file system").
+std::string FolderWriteProblem(const std::string& dir);
+// Copies each starter file of dataDir that the folder lacks, or holds empty or blank (a copy
+// cut short by a full disk), each through a temporary file. Returns the names that could not be
+// copied, each with the reason; they are tried again at the next start.
+std::vector<std::string> SeedProgDir(const std::string& progDir, const std::string& dataDir);
+// Copies our support library and updater from binDir into progDir where the folder has none
+// (executable mode kept; an existing copy is never replaced). Returns how many were copied;
+// failures are added to failed as for SeedProgDir.
+int InstallProgramBinaries(const std::string& progDir, const std::string& binDir,
+                           std::vector<std::string>* failed = nullptr);
 // Reads "ALLOWDUP", "LOG" and "PROPHET" (any case) from the arguments.
 void ParseEarlySwitches(int argc, const char* const* argv);
 // True when a file name from outside stays inside ProgDir once joined to it.

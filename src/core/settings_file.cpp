@@ -10,6 +10,7 @@
 
 #include "core/locks.h"
 #include "core/log.h"
+#include "core/program_files.h"
 #include "core/program_state.h"
 #include "core/user_notices.h"
 
@@ -46,26 +47,38 @@ std::string KeepFileAside(const std::string& path) {
 }
 
 void OpenSettingsFile() {
-  const std::string path = ProgDir + "STOCKS.INI", backup = ProgDir + "STOCKS.IN_";
+  const std::string backupName = BackupFileName(SettingsFileName);
+  const std::string path = ProgDir + SettingsFileName, backup = ProgDir + backupName;
   std::string text;
   if (ReadWholeFile(path, text)) {
-    if (IniFile::LooksLikeSettingsText(text)) {
+    std::string saved;
+    const bool haveBackup = ReadWholeFile(backup, saved) && HasContent(saved) && IniFile::LooksLikeSettingsText(saved);
+    if (!HasContent(text)) {
+      // An empty file (a write cut short, a full disk) holds no settings: it never replaces the
+      // backup, which takes its place.
+      if (haveBackup) {
+        if (MakeFilePrivate(path) && WriteFileAtomic(path, saved))
+          AddUserNotice(std::string("The settings file ") + SettingsFileName + " was empty; the backup " + backupName +
+                        " is used.");
+        else
+          AddUserNotice(std::string("The settings file ") + SettingsFileName + " was empty and the backup " +
+                        backupName + " could not be copied over it; the program starts with default settings.");
+      }
+    } else if (IniFile::LooksLikeSettingsText(text)) {
       // Only a file that reads as settings replaces the backup.
       if (!MakeFilePrivate(backup) || !WriteFileAtomic(backup, text))
-        WriteLog("The settings backup STOCKS.IN_ could not be written", 0);
+        WriteLog("The settings backup " + backupName + " could not be written", 0);
     } else {
       const std::string aside = KeepFileAside(path);
-      std::string saved;
-      const bool haveBackup = ReadWholeFile(backup, saved) && IniFile::LooksLikeSettingsText(saved);
       if (aside.empty()) {
         // Nothing is overwritten while the damaged file could not be moved; its lines are kept.
-        AddUserNotice("The settings file STOCKS.INI could not be read and could not be kept aside; "
-                      "the program uses what it can read of it.");
+        AddUserNotice(std::string("The settings file ") + SettingsFileName +
+                      " could not be read and could not be kept aside; the program uses what it can read of it.");
       } else if (haveBackup && MakeFilePrivate(path) && WriteFileAtomic(path, saved)) {
-        AddUserNotice("The settings file STOCKS.INI could not be read. It was kept as " +
-                      std::filesystem::path(aside).filename().string() + " and the backup STOCKS.IN_ is used.");
+        AddUserNotice(std::string("The settings file ") + SettingsFileName + " could not be read. It was kept as " +
+                      std::filesystem::path(aside).filename().string() + " and the backup " + backupName + " is used.");
       } else {
-        AddUserNotice("The settings file STOCKS.INI could not be read. It was kept as " +
+        AddUserNotice(std::string("The settings file ") + SettingsFileName + " could not be read. It was kept as " +
                       std::filesystem::path(aside).filename().string() + "; the program starts with default settings.");
       }
     }

@@ -40,7 +40,8 @@ TMyIniFile& Ini();
 // Opens STOCKS.INI in ProgDir. A file that reads as settings (IniFile::LooksLikeSettingsText)
 // is first copied to the backup "STOCKS.IN_"; one that does not is renamed aside
 // ("STOCKS.INI.damaged-<date>-<time>") and the backup takes its place, with a user notice.
-// Both files are made readable by the user only.
+// An empty or blank file is no settings file either: the backup takes its place, and the
+// backup is never replaced by it. Both files are made readable by the user only.
 void OpenSettingsFile();
 // Creates the file when missing and makes it readable and writable by the user only.
 bool MakeFilePrivate(const std::string& path);

@@ -100,18 +100,39 @@ bool MatchesAt(std::string_view text, size_t pos, std::string_view find, bool ig
 
 }  // namespace
 
-std::string FormatPrice(double value) {
-  if (!std::isfinite(value)) return "0";
+int PriceDecimals(double value) {
   const double magnitude = std::fabs(value);
-  int decimals = 1;
-  if (magnitude < 10) decimals = 4;
-  else if (magnitude < 1000) decimals = 3;
-  else if (magnitude <= 10000) decimals = 2;
+  if (magnitude < 10) return 4;
+  if (magnitude < 1000) return 3;
+  if (magnitude <= 10000) return 2;
+  return 1;
+}
+
+namespace {
+double RoundTo(double value, int decimals) {
+  if (!std::isfinite(value)) return 0;
+  // Through the decimal text, so 513.66f (513.6599731...) becomes 513.66 and not one cent less.
+  const std::string s = FixedText(value, decimals);
+  double out = 0;
+  std::from_chars(s.data(), s.data() + s.size(), out);
+  return out;
+}
+
+std::string PriceText(double value, int decimals) {
+  if (!std::isfinite(value)) return "0";
   std::string s = FixedText(value, decimals);
   DropTrailingZeros(s);
   if (s == "-0") s = "0";
   return s;
 }
+}  // namespace
+
+double RoundPrice(double value) { return RoundTo(value, PriceDecimals(value)); }
+double RoundMoney(double amount) { return RoundTo(amount, 2); }
+
+std::string FormatPrice(double value) { return PriceText(value, PriceDecimals(value)); }
+
+std::string FormatPriceLike(double value, double price) { return PriceText(value, PriceDecimals(price)); }
 
 std::string FormatPriceFraction(double value) {
   if (ShowFractions) {

@@ -21,6 +21,14 @@ std::string FixedText(double value, int decimals);
 // The price with 4 decimals below 10, 3 below 1000, 2 up to 10000 and 1 above (by magnitude),
 // trailing zeros and a trailing point dropped.
 std::string FormatPrice(double value);
+// The decimals FormatPrice rounds the value to (4, 3, 2 or 1).
+int PriceDecimals(double value);
+// The value as FormatPrice shows it, as a number: money is computed from what the user sees.
+double RoundPrice(double value);
+// An amount of money rounded to the cent, as it is shown.
+double RoundMoney(double amount);
+// A figure that goes with a price (its change) with the price's decimals, trailing zeros dropped.
+std::string FormatPriceLike(double value, double price);
 // While ShowFractions is on, a value near a multiple of 1/64 as sign, whole part and reduced
 // 64ths ("3 1/4", "-1/2", "7"); otherwise FormatPrice.
 std::string FormatPriceFraction(double value);

@@ -43,12 +43,16 @@ std::string Number(double v) {
 
 std::string Whole(long long v) { return v != 0 ? std::to_string(v) : std::string(); }
 
-// Cash is worth its amount and cost as much: it never shows a gain.
+// Cash is worth its amount and cost as much: it never shows a gain. Amounts come from the
+// prices as shown, rounded to the cent, so a row is what its figures say and TOTAL their sum.
 bool IsCash(const GridRowData& r) { return SameText(r.Symbol, "$CASH"); }
 double Cost(const GridRowData& r) {
-  return IsCash(r) ? r.Row.Shares : r.Row.Shares * r.Row.BasePrice + r.Row.Commission;
+  return RoundMoney(IsCash(r) ? r.Row.Shares : r.Row.Shares * RoundPrice(r.Row.BasePrice) + r.Row.Commission);
 }
-double Value(const GridRowData& r) { return IsCash(r) ? r.Row.Shares : r.Row.Shares * r.Quote.Last; }
+double Value(const GridRowData& r) {
+  return RoundMoney(IsCash(r) ? r.Row.Shares : r.Row.Shares * RoundPrice(r.Quote.Last));
+}
+double ValueChange(const GridRowData& r) { return RoundMoney(r.Row.Shares * RoundPrice(r.Quote.Change)); }
 bool Holds(const GridRowData& r) { return r.HasRow && r.Row.Shares != 0 && !r.Separator; }
 
 }  // namespace
@@ -106,7 +110,7 @@ void AddTotalRow(std::vector<GridRowData>& rows) {
     any = true;
     total.TotalCost += Cost(r);
     total.TotalValue += r.HasQuote ? Value(r) : 0;
-    total.TotalVChange += r.HasQuote ? r.Row.Shares * r.Quote.Change : 0;
+    total.TotalVChange += r.HasQuote ? ValueChange(r) : 0;
   }
   if (any) rows.push_back(std::move(total));
 }
@@ -166,7 +170,7 @@ std::string CellText(int kind, const GridRowData& r) {
     }
     case VChangeCol: {
       if (!Holds(r) || !quoted) return {};
-      double v = r.Row.Shares * q.Change;
+      const double v = ValueChange(r);
       return Signed(MoneyText(v), v);
     }
     case LowLimCol: return r.HasRow ? Price(r.Row.LowLimit) : "";

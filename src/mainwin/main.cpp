@@ -1,5 +1,6 @@
 // The program's entry: single instance, start-up, the main window, orderly shut-down.
 #include <QApplication>
+#include <QMessageBox>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -37,7 +38,9 @@ void CloseOnSignals(QObject* parent) {
   QObject::connect(notifier, &QSocketNotifier::activated, parent, [] {
     char c;
     [[maybe_unused]] auto n = ::read(signalPipe[0], &c, 1);
+    // The main window's close ends the program; before it exists, a box waits for the user.
     if (mForm) mForm->close();
+    else QCoreApplication::exit(1);
   });
   struct sigaction sa {};
   sa.sa_handler = OnTerminateSignal;
@@ -47,21 +50,32 @@ void CloseOnSignals(QObject* parent) {
   sigaction(SIGINT, &sa, nullptr);
 }
 
+// Said on stderr and, where there is a display, in a box; the program then ends.
+int StartFailure(int argc, char** argv, const std::string& message) {
+  std::fprintf(stderr, "%s\n", message.c_str());
+  if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) return 1;
+  TApplication app(argc, argv);
+  CloseOnSignals(&app);
+  QMessageBox box(QMessageBox::Critical, "Vantora", QString::fromStdString(message), QMessageBox::Ok);
+  box.exec();
+  return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   PrepareBrowserEnvironment();
   std::error_code ec;
   std::string exeDir = std::filesystem::canonical("/proc/self/exe", ec).parent_path().string();
-  if (!PrepareProgramFolder(argc, argv, exeDir)) {
-    std::fprintf(stderr, "Cannot create the program folder %s\n", ProgDir.c_str());
-    return 1;
-  }
+  std::string error;
+  if (!PrepareProgramFolder(argc, argv, exeDir, error)) return StartFailure(argc, argv, error);
   const bool allowDups = SameText(ParamValue(ParamList, "ALLOWDUPS", "NO"), "YES") || AllowDupSwitch;
   // Decided before the log is started anew, so a second copy keeps the first one's log. The
   // guard is taken at once: two copies started together cannot both pass it.
   SingleInstance guard(InstanceGuardName, ProgDir);
   if (!allowDups && !guard.TryLock()) {
+    if (!guard.OpenError().empty())
+      return StartFailure(argc, argv, "The single-copy guard " + guard.Name() + ".lock cannot be made: " + guard.OpenError());
     // The running copy may still be starting: knock until it answers, then leave.
     if (!guard.KnockHolder(15000)) WriteLog("The running copy did not answer", 0);
     WriteLog("dup found! terminating", 0);
@@ -77,6 +91,9 @@ int main(int argc, char** argv) {
 
   TmForm form;
   mForm = &form;
+  // Closing the main window ends every event loop, also those of boxes still open, so no box
+  // keeps the program alive once it has said goodbye (a session ending, a quit for an update).
+  form.AfterClose = [] { QCoreApplication::exit(0); };
   // Without the socket this copy still holds the guard; later starts only cannot hand over.
   if (!allowDups && !guard.Claim([] {
         if (mForm) mForm->BringToFront();

@@ -10,6 +10,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
 #include <QUrl>
@@ -38,6 +39,7 @@
 #include "core/symbols.h"
 #include "core/text_helpers.h"
 #include "core/user_notices.h"
+#include "core/window_place.h"
 #include "grid/grid_columns.h"
 #include "grid/grid_views.h"
 #include "grid/stock_grid.h"
@@ -166,6 +168,7 @@ TmForm::TmForm() {
   fetch_ = std::make_unique<FetchThread>();
   fetch_->OnDone = [this](const FetchOutcome& o) { FetchDone(o); };
   fetch_->Start(true);
+  MainHooks.FetchNow = [this] { FetchNow(); };
 
   // Every feature fills its own hooks.
   InstallFeatures(this);
@@ -217,16 +220,24 @@ void TmForm::BuildWindow() {
   PopMenu = new QMenu(this);
   connect(pbRefresh, &QPushButton::clicked, this, [this] { pbRefreshClick(); });
   connect(cmbPortfolio, &QComboBox::activated, this, [this](int i) { cmbPortfolioChange(i); });
-  resize(900, 560);
 }
 
 void TmForm::RestorePlacement() {
-  if (!IniFile_) return;
-  auto& ini = Ini();
-  const int w = ini.ReadInteger("MainForm", "Width", 0), h = ini.ReadInteger("MainForm", "Height", 0);
-  if (w >= 200 && h >= 150 && w <= 20000 && h <= 20000)
-    setGeometry(ini.ReadInteger("MainForm", "Left", x()), ini.ReadInteger("MainForm", "Top", y()), w, h);
-  if (ini.ReadYesNo("MainForm", "Maximized", false)) setWindowState(windowState() | Qt::WindowMaximized);
+  // The first size follows the screen, centred on it; a stored place and size win.
+  if (const QScreen* sc = screen()) {
+    const QRect avail = sc->availableGeometry();
+    const QSize size(std::min(avail.width(), std::max(900, avail.width() * 4 / 5)),
+                     std::min(avail.height(), std::max(560, avail.height() * 4 / 5)));
+    setGeometry(QRect(QPoint(0, 0), size).translated(avail.center() - QRect(QPoint(0, 0), size).center()));
+  }
+  if (IniFile_) {
+    auto& ini = Ini();
+    const int w = ini.ReadInteger("MainForm", "Width", 0), h = ini.ReadInteger("MainForm", "Height", 0);
+    if (w >= 200 && h >= 150 && w <= 20000 && h <= 20000)
+      setGeometry(ini.ReadInteger("MainForm", "Left", x()), ini.ReadInteger("MainForm", "Top", y()), w, h);
+    if (ini.ReadYesNo("MainForm", "Maximized", false)) setWindowState(windowState() | Qt::WindowMaximized);
+  }
+  KeepOnScreen(this);
 }
 
 void TmForm::SavePlacement() {
@@ -269,7 +280,13 @@ void TmForm::FillHotKeys() {
 }
 
 void TmForm::ReloadMenus() {
-  const auto pop = ParsePopMenu(ReadMenuFile("popmenu.par", DefaultPopMenuText));
+  // A menu file without entries (emptied by a full disk) gives the built-in menus: a main window
+  // always has its menus, with Exit.
+  auto pop = ParsePopMenu(ReadMenuFile("popmenu.par", DefaultPopMenuText));
+  if (pop.empty()) {
+    WriteLog("popmenu.par holds no menu entries; the built-in pop-up menu is used");
+    pop = ParsePopMenu(DefaultPopMenuText);
+  }
   PopCaptions.Clear();
   PopCommands.Clear();
   PopMenu->clear();
@@ -286,7 +303,14 @@ void TmForm::ReloadMenus() {
   }
   menuBar()->clear();
   std::map<std::string, QMenu*> menus;
-  for (const MenuEntry& e : ParseMainMenu(ReadMenuFile("menu.par", DefaultMenuText))) {
+  auto entries = ParseMainMenu(ReadMenuFile("menu.par", DefaultMenuText));
+  if (entries.empty()) {
+    WriteLog("menu.par holds no menu entries; the built-in menus are used");
+    entries = ParseMainMenu(DefaultMenuText);
+  }
+  WriteLog("Menus: " + std::to_string(entries.size()) + " menu bar entries, " + std::to_string(pop.size()) +
+           " pop-up entries");
+  for (const MenuEntry& e : entries) {
     QMenu*& m = menus[UpperCase(e.Menu)];
     if (!m) m = menuBar()->addMenu(QString::fromStdString(e.Menu));
     if (e.Caption == "-") {
@@ -456,24 +480,34 @@ void TmForm::SetStatus(const std::string& text) {
 
 void TmForm::NotAvailable(const std::string& what) { SetStatus(what + " is not available yet"); }
 
-void TmForm::pbRefreshClick() {
-  if (closed_ || !fetch_) return;
+void TmForm::pbRefreshClick() { StartFetchPass(); }
+
+bool TmForm::StartFetchPass() {
+  if (closed_ || !fetch_) return false;
   if (!CurSite) {
     SetStatus("No quote site is installed");
-    return;
+    return false;
   }
   if (!SiteActiveAt(*CurSite, MarketNow())) {
     SetStatus("The quote site is outside its active hours");
-    return;
+    return false;
   }
   std::string id;
   {
     LockHold hold(PortLock, "REFRESH");
-    if (!hold) return;
+    if (!hold) return false;
     if (const PortType* p = PortAt(CurPortIndex)) id = p->Id;
   }
-  if (id.empty()) return;
-  if (fetch_->StartPass(CurSite, id)) SetStatus("Refreshing...");
+  if (id.empty() && PendingListEmpty(ReportPendingList) && IndexSymbolsToFetch().empty()) return false;
+  if (!fetch_->StartPass(CurSite, id)) return false;
+  SetStatus("Refreshing...");
+  return true;
+}
+
+void TmForm::FetchNow() {
+  // A running pass takes the report's symbols on its next pass, which follows at once. When no
+  // pass can run at all, nothing will fetch them: the report is not left waiting for them.
+  if (!StartFetchPass() && !(fetch_ && fetch_->Busy())) TakePendingSymbols(ReportPendingList);
 }
 
 void TmForm::RefreshTimerTimer() { pbRefreshClick(); }
@@ -495,15 +529,9 @@ void TmForm::FetchDone(const FetchOutcome& o) {
   else SetStatus(o.Messages.empty() ? "Quotes updated" : Trim(o.Messages));
   // The site rejected the stored login: the housekeeping timer asks for another.
   if (o.FailStatus == "BADPASS") loginNeeded_ = true;
+  // The strip and the grid take the pass's quotes together.
+  UpdateIndexList(o.Symbols);
   Grid->ShowStocks();
-  // Index quotes fetched with the portfolio feed the index strip.
-  std::string symbols;
-  Grid->GetPort(symbols);
-  StringList list;
-  list.SetCommaText(symbols);
-  std::vector<std::string> fetched;
-  for (int i = 0; i < list.Count(); ++i) fetched.push_back(list[i]);
-  UpdateIndexList(fetched);
 }
 
 void TmForm::CheckClock() {
@@ -736,4 +764,5 @@ void TmForm::closeEvent(QCloseEvent* e) {
   SaveSettings();
   WriteLog("Main window closed");
   e->accept();
+  if (AfterClose) AfterClose();
 }

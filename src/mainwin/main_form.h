@@ -58,6 +58,8 @@ public:
   void StreamCallback(intptr_t wParam, intptr_t lParam);
   void UpdateStreaming();
   void pbRefreshClick();
+  // Starts a fetch pass at once unless one runs (MainHooks.FetchNow).
+  void FetchNow();
   void RefreshTimerTimer();
   void Timer1Timer();  // the 500 ms housekeeping
   void cmbPortfolioChange(int index);
@@ -98,6 +100,8 @@ public:
   // block; the last text shown, for the status line and tests.
   void ShowUserNotices();
   const std::string& LastNotice() const { return lastNotice_; }
+  // Runs at the end of the close, once the settings are written.
+  std::function<void()> AfterClose;
 
 protected:
   bool event(QEvent* e) override;
@@ -113,6 +117,8 @@ private:
   void ShowCurrentPortfolio();
   void NotAvailable(const std::string& what);
   void FetchDone(const FetchOutcome& outcome);
+  // False when no pass was started (one runs, no site, outside its hours, nothing to fetch).
+  bool StartFetchPass();
   void FillHotKeys();
   void CheckClock();
 

@@ -10,6 +10,8 @@
 #include "core/locks.h"
 #include "core/log.h"
 #include "core/market_clock.h"
+#include "core/pending.h"
+#include "grid/grid_columns.h"
 #include "core/portfolios.h"
 #include "core/result_slots.h"
 #include "core/symbols.h"
@@ -124,8 +126,9 @@ void RecomputePortfolios() {
       for (const auto& [sym, shares] : w.Holdings) {
         StockQuote q;
         if (GetStockQuote(sym, q) < 0 && !SameText(sym, "$CASH")) continue;
-        w.Value += shares * q.Last;
-        w.Change += shares * q.Change;
+        // As the grid shows them: from the prices as shown, to the cent.
+        w.Value += RoundMoney(shares * RoundPrice(q.Last));
+        w.Change += RoundMoney(shares * RoundPrice(q.Change));
       }
   }
   {
@@ -197,6 +200,9 @@ void FetchThread::Execute() {
     if (OnDone && !Terminated()) Synchronize([&] { OnDone(outcome); });
     Suspend();
     busy_ = false;
+    // A report queued symbols meanwhile: they are fetched now, not at the next refresh. Taking
+    // busy_ again keeps a StartPass made at this moment from being lost.
+    if (!Terminated() && !PendingListEmpty(ReportPendingList) && !busy_.exchange(true)) Resume();
   }
   busy_ = false;
 }
@@ -207,11 +213,33 @@ bool IsFailStatus(const std::string& page) {
 }
 }  // namespace
 
+std::vector<std::string> PassSymbols(const std::string& portSymbols, const std::vector<std::string>& indexSymbols,
+                                     const std::vector<std::string>& reportSymbols) {
+  std::vector<std::string> out;
+  StringList port;
+  port.SetCommaText(portSymbols);
+  for (int i = 0; i < port.Count(); ++i)
+    if (std::string s = Trim(port[i]); !s.empty()) AddUniqueSymbol(out, s);
+  for (const auto* list : {&indexSymbols, &reportSymbols})
+    for (const std::string& s : *list)
+      if (!Trim(s).empty()) AddUniqueSymbol(out, Trim(s));
+  return out;
+}
+
 FetchOutcome FetchThread::RunPass(const std::shared_ptr<HTTPSite>& site, const std::string& portId) {
   FetchOutcome out;
+  // Whatever becomes of the pass, a report never waits for these again.
+  const std::vector<std::string> reportSymbols = PeekPendingSymbols(ReportPendingList);
+  struct Unqueue {
+    const std::vector<std::string>& Symbols;
+    ~Unqueue() { RemovePendingSymbols(ReportPendingList, Symbols); }
+  } unqueue{reportSymbols};
   if (!site) return out;
+  std::string portSymbols;
+  GetPortSymbols(portId, portSymbols);
+  out.Symbols = PassSymbols(portSymbols, IndexSymbolsToFetch(), reportSymbols);
   std::string symbols;
-  GetPortSymbols(portId, symbols);
+  for (const std::string& s : out.Symbols) symbols += (symbols.empty() ? "" : ",") + s;
   struct Job {
     std::string Group;
     const SiteRequest* Req = nullptr;
@@ -323,17 +351,21 @@ ScrollThread::~ScrollThread() { Stop(-1); }
 
 void ScrollThread::Execute() {
   int tick = 0;
+  unsigned seen = IndexListVersion.load() - 1;
   while (Sleep(50)) {
     std::string text;
     bool rebuilt = false;
-    if (tick++ % 20 == 0) {
+    // At once when the list changed, so the strip shows what the grid shows; else each second.
+    const unsigned version = IndexListVersion.load();
+    if (tick++ % 20 == 0 || version != seen) {
       LockHold hold(IdxListLock, "SCROLL", true);
       if (hold) {
         rebuilt = true;
+        seen = version;
         for (const IndexSnapType& ix : IndexList) {
           if (!text.empty()) text += "   ";
           text += ix.Name.empty() ? ix.Symbol : ix.Name;
-          text += " " + FormatPrice(ix.Value) + " (" + (ix.Change > 0 ? "+" : "") + FormatPrice(ix.Change) + ")";
+          text += " " + FormatPrice(ix.Value) + " (" + (ix.Change > 0 ? "+" : "") + FormatPriceLike(ix.Change, ix.Value) + ")";
         }
       }
     }

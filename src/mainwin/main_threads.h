@@ -50,6 +50,7 @@ bool SiteActiveAt(const HTTPSite& site, TDateTime marketTime);
 void RecomputePortfolios();
 
 struct FetchOutcome {
+  std::vector<std::string> Symbols;  // every symbol the pass asked for
   int Requests = 0;
   int Failed = 0;
   std::string FailStatus;  // the last failure's status ("ERR", ...)
@@ -57,8 +58,15 @@ struct FetchOutcome {
   bool Cancelled = false;
 };
 
+// The symbols one pass asks for: the portfolio's, then the index list's (whatever portfolio is
+// shown, so the index strip fills), then those a report waits for; each once, in that order.
+std::vector<std::string> PassSymbols(const std::string& portSymbols, const std::vector<std::string>& indexSymbols,
+                                     const std::vector<std::string>& reportSymbols);
+
 // The persistent fetch worker: parks on its gate, runs one pass over the current portfolio's
-// symbols when the main window resumes it, and hands the outcome to the main thread. A pass
+// symbols, the index list and the symbols a report waits for (pending list 8, emptied of what
+// the pass asked for when it ends) when the main window resumes it, and hands the outcome to the
+// main thread. When list 8 is not empty at the end of a pass, the next pass starts at once. A pass
 // starts one request per group of the site's symbols-per-request count, up to
 // MaxPassRequests at once, and collects them as they end; the pass as a whole is bounded by
 // the request time-out.

@@ -7,7 +7,9 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <cstdlib>
 #include <functional>
 #include <thread>
@@ -45,8 +47,11 @@ bool SingleInstance::EnterPresence() {
 bool SingleInstance::TryLock() {
   if (lockFd_ >= 0) return true;
   const int fd = OpenLockFile(name_ + ".lock");
-  // A guard that cannot even be opened cannot tell two copies apart: treat it as taken.
-  if (fd < 0) return false;
+  // A guard that cannot even be opened cannot tell two copies apart: no copy may run.
+  if (fd < 0) {
+    openError_ = std::strerror(errno);
+    return false;
+  }
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     ::close(fd);
     return false;

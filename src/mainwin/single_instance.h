@@ -19,8 +19,10 @@ public:
   // Marks this copy as running on the folder, for its lifetime (also a copy that may run
   // beside others). True when no other copy was running at that moment.
   bool EnterPresence();
-  // Takes the single-copy guard for this copy's lifetime; false when another copy holds it.
+  // Takes the single-copy guard for this copy's lifetime; false when another copy holds it,
+  // or when the guard's file cannot be made (OpenError then says why).
   bool TryLock();
+  const std::string& OpenError() const { return openError_; }
   // Tells the running copy to show itself, knocking until it answers or waitMs have passed
   // (it may still be starting). True when it answered.
   bool KnockHolder(int waitMs);
@@ -34,6 +36,7 @@ public:
 
 private:
   std::string name_;
+  std::string openError_;
   int lockFd_ = -1;
   int presenceFd_ = -1;
   std::unique_ptr<QLocalServer> server_;

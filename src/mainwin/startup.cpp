@@ -7,6 +7,7 @@
 #include "core/program_state.h"
 #include "core/settings.h"
 #include "core/settings_file.h"
+#include "core/user_notices.h"
 
 StartupSwitches Switches;
 
@@ -31,15 +32,27 @@ std::string DefaultDataDir(const std::string& exeDir) {
   return VN_SOURCE_DATA_DIR;
 }
 
-bool PrepareProgramFolder(int argc, const char* const* argv, const std::string& exeDir) {
+bool PrepareProgramFolder(int argc, const char* const* argv, const std::string& exeDir, std::string& error) {
   ParseEarlySwitches(argc, argv);
   ProgDir = ResolveProgDir();
-  std::error_code ec;
-  const bool created = !std::filesystem::exists(ProgDir, ec);
-  if (!SeedProgDir(ProgDir, DefaultDataDir(exeDir))) return false;
-  // Our own support library and updater come with a new folder only, so a folder whose
-  // library was removed keeps working without it.
-  if (created) InstallProgramBinaries(ProgDir, exeDir);
+  std::string why;
+  if (!MakeProgDir(ProgDir, why)) {
+    error = "Cannot create the program folder " + ProgDir + ": " + why;
+    return false;
+  }
+  // Settings, portfolios and the single-copy guard all live here: nothing works without writing.
+  if (why = FolderWriteProblem(ProgDir); !why.empty()) {
+    error = "The program folder " + ProgDir + " cannot be written: " + why;
+    return false;
+  }
+  std::vector<std::string> failed = SeedProgDir(ProgDir, DefaultDataDir(exeDir));
+  InstallProgramBinaries(ProgDir, exeDir, &failed);
+  if (!failed.empty()) {
+    std::string list;
+    for (const std::string& f : failed) list += "\n" + f;
+    AddUserNotice("Some files could not be copied into the program folder " + ProgDir +
+                  "; they are tried again at the next start:" + list);
+  }
   LoadParamLines(ProgDir + "params.par", ParamList);
   return true;
 }

@@ -16,9 +16,11 @@ extern StartupSwitches Switches;
 StartupSwitches ParseStartupSwitches(int argc, const char* const* argv);
 // The folder that seeds a new program folder: "data" beside the executable, else the sources'.
 std::string DefaultDataDir(const std::string& exeDir);
-// The early switches, the program folder (made and seeded) and params.par.
-// False when the program folder cannot be made.
-bool PrepareProgramFolder(int argc, const char* const* argv, const std::string& exeDir);
+// The early switches, the program folder (made and seeded; our support library and updater
+// copied in from exeDir where it lacks them) and params.par. False, with the message for the
+// user in error, when the folder cannot be made or written: the program cannot run on it.
+// Starter files that could not be copied become a user notice.
+bool PrepareProgramFolder(int argc, const char* const* argv, const std::string& exeDir, std::string& error);
 // The rest of the foundation's start: the log (a new one when this copy runs alone, else
 // appended to, so a copy running beside another keeps its lines), the settings file,
 // branding, settings.

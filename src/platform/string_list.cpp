@@ -87,6 +87,12 @@ bool WriteFileAtomic(const std::string& path, std::string_view bytes) {
   return true;
 }
 
+bool HasContent(std::string_view bytes) {
+  for (char c : bytes)
+    if (static_cast<unsigned char>(c) > ' ') return true;
+  return false;
+}
+
 bool ReadWholeFile(const std::string& path, std::string& out) {
   std::ifstream f(path, std::ios::binary);
   if (!f) return false;

@@ -83,4 +83,6 @@ std::string Trim(std::string_view s);
 
 // Writes bytes to a temporary file beside the target and renames it into place.
 bool WriteFileAtomic(const std::string& path, std::string_view bytes);
+// False for an empty text or one of blanks and line ends only: such a file holds nothing.
+bool HasContent(std::string_view bytes);
 bool ReadWholeFile(const std::string& path, std::string& out);

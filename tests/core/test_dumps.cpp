@@ -123,6 +123,21 @@ TEST(Dumps, DamagedOrForeignFilesAreSafe) {
   EXPECT_GE(LoadQuoteDump(q), 0);
   EXPECT_EQ(ResolveStock("DMPD"), nullptr);
 
+  // A record without snapshots (its chart was cleared) reads back as such: an empty read.
+  Feed("DMPE", 3);
+  StockInfoType* e = ResolveStock("DMPE");
+  ASSERT_NE(e, nullptr);
+  {
+    LockHold h(e->Values.Cs(), "TEST");
+    e->Values.Clear(50);
+  }
+  ASSERT_TRUE(SaveQuoteDump(q));
+  ASSERT_TRUE(ReadWholeFile(q, bytes));
+  ASSERT_TRUE(WriteFileAtomic(q, Renamed(bytes, "DMPE", "DMPF")));
+  EXPECT_GE(LoadQuoteDump(q), 1);
+  ASSERT_NE(ResolveStock("DMPF"), nullptr);
+  EXPECT_TRUE(Copy(ResolveStock("DMPF")).empty());
+
   ASSERT_TRUE(WriteFileAtomic(q, "not a dump at all"));
   EXPECT_EQ(LoadQuoteDump(q), -1);
   EXPECT_EQ(LoadNewsDump(q), -1);

@@ -127,7 +127,7 @@ TEST(Pending, QueuedOnceHandedToTheGridAndEmptied) {
   EXPECT_TRUE(AddPendingSymbol(2, "IBM"));
   EXPECT_TRUE(AddPendingSymbol(3, "MSFT"));
   EXPECT_FALSE(AddPendingSymbol(0, "X"));
-  EXPECT_FALSE(AddPendingSymbol(5, "X"));
+  EXPECT_FALSE(AddPendingSymbol(PendingListCount + 1, "X"));
   EXPECT_FALSE(AddPendingSymbol(1, "A|B"));
   ShowPendingSymbols(2);
   EXPECT_EQ(seen, "|IBM||IB|");

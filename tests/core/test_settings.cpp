@@ -2,9 +2,11 @@
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 
 #include "core/branding.h"
 #include "core/market_clock.h"
+#include "core/program_files.h"
 #include "core/program_state.h"
 #include "core/settings.h"
 #include "core/settings_file.h"
@@ -71,24 +73,65 @@ TEST(Branding, ReadsCustParWithDefaults) {
   Branding = saved;
 }
 
-TEST(ProgramFolder, SeedsMissingFilesOnlyAndRejectsClimbingNames) {
+TEST(ProgramFolder, StarterFilesMissingOrEmptyAreCopiedAndOthersKept) {
   namespace fs = std::filesystem;
   fs::path data = fs::path(ProgDir) / "seed-data";
-  fs::create_directories(data / "sub");
-  std::ofstream(data / "params.par") << "A=1";
-  std::ofstream(data / "sub" / "x.SDF") << "x";
+  fs::create_directories(data);
+  for (const std::string& name : StarterFiles()) std::ofstream(data / name) << "// shipped " << name << "\r\nA=1\r\n";
+  std::ofstream(data / "other.SDF") << "not a starter file";
   fs::path target = fs::path(ProgDir) / "seeded";
   fs::create_directories(target);
   std::ofstream(target / "params.par") << "mine";
-  ASSERT_TRUE(SeedProgDir(target.string() + "/", data.string()));
-  std::string kept;
-  ReadWholeFile((target / "params.par").string(), kept);
-  EXPECT_EQ(kept, "mine");
-  EXPECT_TRUE(fs::exists(target / "sub" / "x.SDF"));
+  std::ofstream(target / "menu.par");              // cut short by a full disk
+  std::ofstream(target / "popmenu.par") << " \r\n";  // blank
+  EXPECT_TRUE(SeedProgDir(target.string() + "/", data.string()).empty());
+  auto slurp = [](const fs::path& p) {
+    std::string s;
+    ReadWholeFile(p.string(), s);
+    return s;
+  };
+  EXPECT_EQ(slurp(target / "params.par"), "mine");
+  for (const char* copied : {"menu.par", "popmenu.par", "cust.par"})
+    EXPECT_EQ(slurp(target / copied), slurp(data / copied)) << copied;
+  EXPECT_FALSE(fs::exists(target / "other.SDF"));
+  for (const auto& e : fs::directory_iterator(target))
+    EXPECT_EQ(e.path().filename().string().find(".tmp"), std::string::npos) << e.path();
+
+  // A file that cannot be copied is named with the reason, and no half copy is left.
+  fs::remove(target / "cust.par");
+  fs::create_directories(target / "cust.par" / "in-the-way");
+  const std::vector<std::string> failed = SeedProgDir(target.string() + "/", data.string());
+  ASSERT_EQ(failed.size(), 1u);
+  EXPECT_EQ(failed[0].rfind("cust.par: ", 0), 0u) << failed[0];
+
+  // The shipped data folder holds exactly the starter files.
+  std::set<std::string> shipped;
+  for (const auto& e : fs::directory_iterator(VN_SOURCE_DATA_DIR)) shipped.insert(e.path().filename().string());
+  EXPECT_EQ(shipped, std::set<std::string>(StarterFiles().begin(), StarterFiles().end()));
 
   EXPECT_TRUE(IsSafeRelativeName("Cache/GIF12.GIF"));
   for (const char* bad : {"../x", "/etc/passwd", "a/../../b", "..\\x", "C:\\x", ""})
     EXPECT_FALSE(IsSafeRelativeName(bad)) << bad;
+}
+
+TEST(ProgramFolder, EveryFileItWritesHasAKindAndOnlyShippedOnesAreReplaceable) {
+  for (const char* user : {"STOCKS.INI", "stocks.ini", "PORT.DAT", "Port.Da_", "STOCKS.IN_", "ALERTS.DAT",
+                           "SDATA.DMP", "snews.dmp", "COOKIES.TXT", "stocks.log", "d.log", "DEBUG.LOG",
+                           "vnupdexe.log", "Vantrx-0-123456.lock", "vantrx-0-1.run", "PORT.DAT.tmpAb12Cd",
+                           "librirudid.so.tmp", ".vnupd-x1Y2z3", "STOCKS.INI.damaged-20240101-120000",
+                           "IBM.csv", "chart.pdf", "Cache", "Cache/GIF3.GIF", "symbols.dat"})
+    EXPECT_TRUE(IsProtectedProgramFile(user)) << user;
+  for (const char* shipped : {"params.par", "MENU.PAR", "popmenu.par", "cust.par", "fund.par", "IsldStr.Par",
+                              "MYSITE.SDF", "wire.NWS", "dow.ind", "find.lup", "librirudid.so", "VNUPDEXE",
+                              "unknown.bin", "PORT.DATA", "STOCKS.INIX", ""})
+    EXPECT_FALSE(IsProtectedProgramFile(shipped)) << shipped;
+  EXPECT_EQ(ProgramFileKindOf("menu.par"), ProgramFileKind::Starter);
+  EXPECT_EQ(ProgramFileKindOf("x.SDF"), ProgramFileKind::Definition);
+  EXPECT_EQ(ProgramFileKindOf("vnupdexe"), ProgramFileKind::Binary);
+  EXPECT_EQ(BackupFileName("stocks.ini"), "STOCKS.IN_");
+  EXPECT_EQ(BackupFileName("PORT.DAT"), "PORT.DA_");
+  EXPECT_EQ(BackupFileName("SDATA.DMP"), "");
+  EXPECT_EQ(ProgramBinaries(), (std::vector<std::string>{"librirudid.so", "vnupdexe"}));
 }
 
 TEST(Settings, StoredEasternOffsetStaysInForceInLaterRuns) {

@@ -179,21 +179,32 @@ TEST(AdLocations, CoveredShareAndTheBlockingRule) {
   EXPECT_FALSE(AdBlockedBy('C', 100, s));
 }
 
-TEST(ProgramFolder, OurBinariesComeWithANewFolderOnly) {
+TEST(ProgramFolder, OurMissingBinariesAreCopiedInAndExistingOnesKept) {
   const fs::path base = fs::temp_directory_path() / ("vn_bins_" + std::to_string(::getpid()));
   fs::remove_all(base);
   fs::create_directories(base / "bin");
   fs::create_directories(base / "home");
   {
     std::ofstream(base / "bin" / "vnupdexe") << "#!/bin/sh\n";
+    std::ofstream(base / "bin" / "librirudid.so") << "new library";
     std::ofstream(base / "bin" / "other.so") << "x";
+    std::ofstream(base / "home" / "librirudid.so") << "the user's own";
   }
   fs::permissions(base / "bin" / "vnupdexe", fs::perms::owner_all);
-  EXPECT_EQ(InstallProgramBinaries((base / "home").string() + "/", (base / "bin").string()), 1);
+  const std::string home = (base / "home").string() + "/";
+  std::vector<std::string> failed;
+  EXPECT_EQ(InstallProgramBinaries(home, (base / "bin").string(), &failed), 1);
+  EXPECT_TRUE(failed.empty());
   EXPECT_TRUE(fs::exists(base / "home" / "vnupdexe"));
   EXPECT_FALSE(fs::exists(base / "home" / "other.so"));
-  EXPECT_FALSE(fs::exists(base / "home" / "librirudid.so"));
+  std::string kept;
+  ReadWholeFile((base / "home" / "librirudid.so").string(), kept);
+  EXPECT_EQ(kept, "the user's own");
   EXPECT_TRUE((fs::status(base / "home" / "vnupdexe").permissions() & fs::perms::owner_exec) != fs::perms::none);
+  // Removed later: the next start brings it back.
+  fs::remove(base / "home" / "vnupdexe");
+  EXPECT_EQ(InstallProgramBinaries(home, (base / "bin").string()), 1);
+  EXPECT_TRUE(fs::exists(base / "home" / "vnupdexe"));
   fs::remove_all(base);
 }
 

@@ -395,7 +395,7 @@ TEST(StockGrid, FillGivenUpWhileQuotesAreWrittenIsAskedForAgain) {
   EXPECT_FALSE(grid.RetryDroppedFill());
 }
 
-TEST(GridCells, CashIsWorthItsAmountAndNeverAGain) {
+TEST(GridCells, MoneyComesFromThePricesShownAndCashIsWorthItsAmount) {
   Seed("CSHX", 12.0f, 11.0f, 100.0f);
   std::vector<GridRowData> rows;
   ASSERT_TRUE(CollectRows({Row("CSHX", 10, 10), Row("$CASH", 2500)}, rows));
@@ -409,6 +409,18 @@ TEST(GridCells, CashIsWorthItsAmountAndNeverAGain) {
   EXPECT_EQ(CellText(ValueCol, rows[2]), "2,620.00");
   EXPECT_EQ(CellText(GainCol, rows[2]), "+20.00");
   EXPECT_EQ(CellText(PctGainCol, rows[2]), "+0.77%");
+
+  // Money from the prices as shown: 200 at 513.66 is 102,732.00, whatever the single-precision
+  // price holds; TOTAL is the sum of the rows as shown.
+  Seed("CENTS", 513.66f, 510.0f, 100.0f);
+  for (const char* s : {"RA", "RB", "RC"}) Seed(s, 1.2345f, 1.0f, 100.0f);
+  ASSERT_TRUE(CollectRows({Row("CENTS", 200, 500)}, rows));
+  EXPECT_EQ(CellText(ValueCol, rows[0]), "102,732.00");
+  EXPECT_EQ(CellText(GainCol, rows[0]), "+2,732.00");
+  EXPECT_EQ(CellText(VChangeCol, rows[0]), "+732.00");
+  ASSERT_TRUE(CollectRows({Row("RA", 1), Row("RB", 1), Row("RC", 1)}, rows));
+  EXPECT_EQ(CellText(ValueCol, rows[0]), "1.23");
+  EXPECT_EQ(CellText(ValueCol, rows[3]), "3.69");
 }
 
 TEST(GridViews, AViewWithoutColumnsIsRefusedAndNeverBlanksTheGrid) {

@@ -336,7 +336,7 @@ TEST(MainWindow, SizePlaceColumnWidthsAndSortOutliveARestart) {
     form.show();
     PumpUntil([&] { return form.SettingsLoaded(); });
     PumpUntil([&] { return !form.Grid->Busy(); });
-    form.setGeometry(40, 50, 777, 555);
+    form.setGeometry(40, 50, 677, 455);
     TStockGrid& g = *form.Grid;
     g.horizontalHeader()->resizeSection(g.GridCol[LastCol], 151);
     g.SortByColumn(g.GridCol[VolCol], false, true);
@@ -355,7 +355,7 @@ TEST(MainWindow, SizePlaceColumnWidthsAndSortOutliveARestart) {
     form.show();
     PumpUntil([&] { return form.SettingsLoaded(); });
     PumpUntil([&] { return !form.Grid->Busy(); });
-    EXPECT_EQ(form.geometry().size(), QSize(777, 555));
+    EXPECT_EQ(form.geometry().size(), QSize(677, 455));
     EXPECT_EQ(form.geometry().topLeft(), QPoint(40, 50));
     TStockGrid& g = *form.Grid;
     EXPECT_EQ(g.columnWidth(g.GridCol[LastCol]), 151);

@@ -4,7 +4,11 @@
 #include <cstdio>
 
 #include "common/fake_site.h"
+#include "core/add_snap.h"
+#include "core/indices.h"
 #include "core/locks.h"
+#include "core/main_hooks.h"
+#include "core/pending.h"
 #include "core/portfolios.h"
 #include "core/program_state.h"
 #include "core/settings_file.h"
@@ -186,4 +190,86 @@ TEST(RefreshCycle, ASiteThatIsDownLeavesTheLastUpdateAndSaysSinceWhen) {
   CurSite.reset();
   Ini().DeleteKey("Stocks", "SiteFile");
   std::remove((ProgDir + "down.SDF").c_str());
+}
+
+TEST(RefreshCycle, SymbolsAReportWaitsForAreFetchedAtOnceAndThenUnqueued) {
+  FakeSite site("quotes", {"--demo"});
+  ASSERT_TRUE(site.Running());
+  SetPortfolio("PORTM", 2);
+  FetchThread fetch;
+  fetch.Start(true);
+  std::vector<FetchOutcome> outcomes;
+  fetch.OnDone = [&](const FetchOutcome& o) { outcomes.push_back(o); };
+  // A pass is running when the report queues its symbols: the next pass follows at once.
+  ASSERT_TRUE(fetch.StartPass(SlowSite(site, 1500, 25), "PORTM"));
+  WaitAndPump(400);  // its request is under way
+  ASSERT_TRUE(AddPendingSymbol(ReportPendingList, "RPTQ"));
+  ASSERT_TRUE(AddPendingSymbol(ReportPendingList, "$NOPE"));  // a symbol the site does not know
+  EXPECT_FALSE(fetch.StartPass(SlowSite(site, 1500, 25), "PORTM"));
+  for (int i = 0; i < 1500 && outcomes.size() < 2; ++i) WaitAndPump(10);
+  ASSERT_EQ(outcomes.size(), 2u);
+  EXPECT_EQ(outcomes[0].Symbols, (std::vector<std::string>{"S0", "S1"}));
+  EXPECT_EQ(outcomes[1].Symbols, (std::vector<std::string>{"S0", "S1", "RPTQ", "$NOPE"}));
+  // Asked for, so unqueued, although this site sent no quote for either.
+  EXPECT_TRUE(PendingListEmpty(ReportPendingList));
+  for (int i = 0; i < 50 && fetch.Busy(); ++i) WaitAndPump(10);
+  EXPECT_FALSE(fetch.Busy());
+  EXPECT_EQ(outcomes.size(), 2u);  // and then it rests until asked
+  LockHold hold(PortLock, "TEST");
+  PortList.clear();
+  std::remove((ProgDir + "slow.SDF").c_str());
+}
+
+TEST(RefreshCycle, FetchNowAndTheIndexListWhateverPortfolioIsShown) {
+  FakeSite site("quotes", {"--demo"});
+  ASSERT_TRUE(site.Running());
+  InstallSiteAndPortfolio("now.SDF", site.Port(), "PORTA", {"ABC"});
+  {
+    // A second portfolio, not shown, holds an index.
+    std::vector<PortType> ports;
+    std::string text;
+    ReadWholeFile(ProgDir + "PORT.DAT", text);
+    ParsePortText(text, ports);
+    ports.push_back({"Indices", "PORTB", "", 0, 0, 0, 0, 0, {{"$DJI", 0, 0, 0, 0, 0, "", {}}}});
+    ASSERT_TRUE(WriteFileAtomic(ProgDir + "PORT.DAT", FormatPortText(ports)));
+  }
+  {
+    TmForm form;
+    form.show();
+    for (int i = 0; i < 500 && !form.SettingsLoaded(); ++i) WaitAndPump(10);
+    ASSERT_TRUE(CurSite);
+    auto indexKnown = [] {
+      LockHold hold(IdxListLock, "TEST");
+      return hold && !IndexList.empty() && IndexList[0].Symbol == "$DJI" && IndexList[0].Value > 0;
+    };
+    for (int i = 0; i < 1500 && !indexKnown(); ++i) WaitAndPump(10);
+    EXPECT_TRUE(indexKnown());
+    for (int i = 0; i < 500 && form.Fetcher()->Busy(); ++i) WaitAndPump(10);
+    ASSERT_TRUE(MainHooks.FetchNow);
+    ASSERT_TRUE(AddPendingSymbol(ReportPendingList, "NOWQ"));
+    const int before = form.Fetcher()->Passes.load();
+    MainHooks.FetchNow();
+    for (int i = 0; i < 1500 && !PendingListEmpty(ReportPendingList); ++i) WaitAndPump(10);
+    EXPECT_TRUE(PendingListEmpty(ReportPendingList));
+    EXPECT_GT(form.Fetcher()->Passes.load(), before);
+    {
+      LockHold hold(AddSnapLock, "TEST");
+      StockQuote q;
+      EXPECT_GE(GetStockQuote("NOWQ", q), 0);
+    }
+    form.close();
+    // Nothing fetches any more: a report is not left waiting.
+    ASSERT_TRUE(AddPendingSymbol(ReportPendingList, "LATE"));
+    form.FetchNow();
+    EXPECT_TRUE(PendingListEmpty(ReportPendingList));
+  }
+  ShutdownHttp();
+  ShuttingDown = false;
+  CurSite.reset();
+  {
+    LockHold hold(IdxListLock, "TEST");
+    IndexList.clear();
+  }
+  Ini().DeleteKey("Stocks", "SiteFile");
+  std::remove((ProgDir + "now.SDF").c_str());
 }

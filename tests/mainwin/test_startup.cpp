@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <fcntl.h>
 #include <filesystem>
+#include <sched.h>
 #include <spawn.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -160,6 +164,19 @@ bool WaitForLogLine(pid_t pid, const std::string& log, const std::string& text, 
   return false;
 }
 
+// One start that reads the folder's files and is closed by the session's end; the log is this
+// run's alone.
+void RunUntilLoadedAndClose(const std::string& dir) {
+  fs::remove(dir + "stocks.log");
+  ChildGuard copy{StartProgram(dir, {"LOG"})};
+  ASSERT_GT(copy.pid, 0);
+  // The files are read in one step after this line; the close request waits for it.
+  ASSERT_TRUE(WaitForLogLine(copy.pid, dir + "stocks.log", "Loading settings"));
+  kill(copy.pid, SIGTERM);
+  ASSERT_EQ(WaitExit(copy.pid, 20000), 0);
+  copy.pid = -1;
+}
+
 int Count(const std::string& s, const std::string& what) {
   int n = 0;
   for (size_t at = s.find(what); at != std::string::npos; at = s.find(what, at + 1)) ++n;
@@ -182,16 +199,7 @@ TEST(Startup, DamagedPortfolioAndSettingsFilesSurviveTwoRuns) {
   const std::string damaged("\x89PNG\r\n\x1a\n\0\0\0\rIHDR binary", 23);
   ASSERT_TRUE(WriteFileAtomic(dir + "STOCKS.INI", damaged));
 
-  for (int run = 0; run < 2; ++run) {
-    fs::remove(dir + "stocks.log");  // the line looked for is this run's
-    ChildGuard copy{StartProgram(dir, {"LOG"})};
-    ASSERT_GT(copy.pid, 0);
-    // The files are read in one step after this line; the close request waits for it.
-    ASSERT_TRUE(WaitForLogLine(copy.pid, dir + "stocks.log", "Loading settings")) << run;
-    kill(copy.pid, SIGTERM);
-    ASSERT_EQ(WaitExit(copy.pid, 20000), 0) << run;
-    copy.pid = -1;
-  }
+  for (int run = 0; run < 2; ++run) ASSERT_NO_FATAL_FAILURE(RunUntilLoadedAndClose(dir)) << run;
   // The portfolios as the user left them, damaged lines included.
   EXPECT_EQ(Slurp(dir + "PORT.DAT"), port);
   if (fs::exists(dir + "PORT.DA_")) {
@@ -268,4 +276,270 @@ TEST(Startup, ACopyAllowedBesideAnotherAppendsToItsLog) {
   EXPECT_EQ(WaitExit(second.pid, 20000), 0);
   EXPECT_EQ(WaitExit(first.pid, 20000), 0);
   second.pid = first.pid = -1;
+}
+
+namespace {
+
+// The program's folder as a full disk or a read-only folder: a mount namespace of its own, held
+// by a child process, where the folder is a small tmpfs or bind-mounted read-only. Unavailable
+// (Why says so) where the system allows no mount namespace.
+class PrivateMount {
+public:
+  enum Kind { SmallDisk, ReadOnly };
+  PrivateMount(const std::string& dir, Kind kind, int sizeKb = 64) : dir_(dir + "/") {
+    const std::string options = "size=" + std::to_string(sizeKb) + "k,mode=0755";
+    const std::string uidMap = "0 " + std::to_string(::getuid()) + " 1";
+    const std::string gidMap = "0 " + std::to_string(::getgid()) + " 1";
+    int ready[2], hold[2];
+    if (::pipe2(ready, O_CLOEXEC) != 0 || ::pipe2(hold, O_CLOEXEC) != 0) return;
+    holder_ = ::fork();
+    if (holder_ == 0) {
+      // Only system calls from here: the test process has threads.
+      ::close(ready[0]);
+      ::close(hold[1]);
+      char status = 0;
+      auto put = [](const char* path, const std::string& text) {
+        const int fd = ::open(path, O_WRONLY);
+        const bool ok = fd >= 0 && ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+        if (fd >= 0) ::close(fd);
+        return ok;
+      };
+      if (::unshare(CLONE_NEWNS) != 0) {
+        status = 'u';
+        if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0 || !put("/proc/self/setgroups", "deny") ||
+            !put("/proc/self/uid_map", uidMap) || !put("/proc/self/gid_map", gidMap))
+          status = '1';
+      }
+      if (status != '1' && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) status = '2';
+      if (status != '1' && status != '2') {
+        const bool mounted =
+            kind == SmallDisk
+                ? ::mount("tmpfs", dir.c_str(), "tmpfs", MS_NOSUID, options.c_str()) == 0
+                : ::mount(dir.c_str(), dir.c_str(), nullptr, MS_BIND, nullptr) == 0 &&
+                      ::mount(nullptr, dir.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+        if (!mounted) status = '3';
+      }
+      if (status == 0) status = 'k';
+      [[maybe_unused]] auto n = ::write(ready[1], &status, 1);
+      char c;
+      while (::read(hold[0], &c, 1) > 0) {
+      }
+      ::_exit(0);
+    }
+    ::close(ready[1]);
+    ::close(hold[0]);
+    holdFd_ = hold[1];
+    char status = 0;
+    if (holder_ < 0 || ::read(ready[0], &status, 1) != 1) status = '0';
+    ::close(ready[0]);
+    if (status == 'k' || status == 'u') {
+      userNs_ = status == 'u';
+      return;
+    }
+    why_ = std::string("no mount namespace here (step ") + status + ")";
+    Release();
+  }
+  ~PrivateMount() { Release(); }
+  bool Ok() const { return holder_ > 0; }
+  const std::string& Why() const { return why_; }
+  // A file of the folder as the program sees it.
+  std::string Path(const std::string& name) const {
+    return "/proc/" + std::to_string(holder_) + "/root" + dir_ + name;
+  }
+  // Runs the program inside.
+  pid_t Start(const std::vector<std::string>& env, const std::vector<std::string>& args, int errFd = -1) {
+    const std::string ns = "/proc/" + std::to_string(holder_) + "/ns/";
+    const int user = userNs_ ? ::open((ns + "user").c_str(), O_RDONLY | O_CLOEXEC) : -1;
+    const int mnt = ::open((ns + "mnt").c_str(), O_RDONLY | O_CLOEXEC);
+    const pid_t pid = Spawn(env, args, [&] {
+      return (user < 0 || ::setns(user, CLONE_NEWUSER) == 0) && ::setns(mnt, CLONE_NEWNS) == 0;
+    }, errFd);
+    if (user >= 0) ::close(user);
+    if (mnt >= 0) ::close(mnt);
+    return pid;
+  }
+
+  // Runs the real program; before it starts, the child runs prepare (system calls only) and
+  // gives up when it fails. errFd, when given, takes its standard error.
+  static pid_t Spawn(std::vector<std::string> env, std::vector<std::string> args, const std::function<bool()>& prepare,
+                     int errFd = -1) {
+    env.push_back("QT_QPA_PLATFORM=offscreen");
+    const std::string exe = std::string(VN_BINARY_DIR) + "/vantora";
+    args.insert(args.begin(), exe);
+    std::vector<char*> argv, envp;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    for (auto& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      if (errFd >= 0) ::dup2(errFd, 2);
+      if (prepare && !prepare()) ::_exit(97);
+      ::execve(exe.c_str(), argv.data(), envp.data());
+      ::_exit(127);
+    }
+    return pid;
+  }
+
+private:
+  void Release() {
+    if (holdFd_ >= 0) ::close(holdFd_);
+    holdFd_ = -1;
+    if (holder_ > 0) ::waitpid(holder_, nullptr, 0);
+    holder_ = -1;
+  }
+  std::string dir_, why_;
+  pid_t holder_ = -1;
+  int holdFd_ = -1;
+  bool userNs_ = false;
+};
+
+// Fills the small file system of path to the last byte (it stops at 1 MiB, more than it holds).
+void FillDisk(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  ASSERT_GE(fd, 0);
+  const std::string block(4096, 'x');
+  int blocks = 0;
+  while (blocks < 256 && ::write(fd, block.data(), block.size()) > 0) ++blocks;
+  for (int i = 0; i < 4096 && ::write(fd, "x", 1) > 0; ++i) {
+  }
+  ::close(fd);
+  ASSERT_LT(blocks, 256) << "not a small file system";
+}
+
+// Waits until a child has written the text to the pipe it writes its standard error to.
+std::string ReadUntil(int fd, const std::string& text, int timeoutMs) {
+  std::string got;
+  ::fcntl(fd, F_SETFL, O_NONBLOCK);
+  for (int waited = 0; waited < timeoutMs && got.find(text) == std::string::npos; waited += 20) {
+    char buf[512];
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n > 0) got.append(buf, static_cast<size_t>(n));
+    else std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return got;
+}
+
+}  // namespace
+
+TEST(Startup, EmptyFilesNeverReplaceTheirBackupsAndOurBinariesComeIn) {
+  TempHome temp("empty");
+  const std::string dir = temp.path.string() + "/";
+  const std::string port = "Mine|PORT1||IBM;100;123.45;0;0;0;bought in May\r\n";
+  ASSERT_TRUE(WriteFileAtomic(dir + "PORT.DAT", ""));
+  ASSERT_TRUE(WriteFileAtomic(dir + "PORT.DA_", port));
+  ASSERT_TRUE(WriteFileAtomic(dir + "STOCKS.INI", ""));
+  ASSERT_TRUE(WriteFileAtomic(dir + "STOCKS.IN_", "[Stocks]\r\nRefreshSecs=45\r\n"));
+  ASSERT_TRUE(WriteFileAtomic(dir + "vnupdexe", "the user's own"));  // never replaced
+  for (int run = 0; run < 2; ++run) {
+    ASSERT_NO_FATAL_FAILURE(RunUntilLoadedAndClose(dir)) << run;
+    if (run == 0) {
+      const std::string log = Slurp(dir + "stocks.log");
+      EXPECT_NE(log.find("STOCKS.INI was empty; the backup STOCKS.IN_ is used"), std::string::npos) << log;
+      EXPECT_NE(log.find("PORT.DAT was empty; the backup PORT.DA_ is used"), std::string::npos) << log;
+    }
+  }
+  EXPECT_EQ(Slurp(dir + "PORT.DAT"), port);
+  EXPECT_EQ(Slurp(dir + "PORT.DA_"), port);
+  EXPECT_EQ(IniFile(dir + "STOCKS.INI").ReadInteger("Stocks", "RefreshSecs", 0), 45);
+  EXPECT_EQ(IniFile(dir + "STOCKS.IN_").ReadInteger("Stocks", "RefreshSecs", 0), 45);
+  // A folder the user made gets our support library; the updater the user put there stays.
+  EXPECT_EQ(Slurp(dir + "librirudid.so"), Slurp(std::string(VN_BINARY_DIR) + "/librirudid.so"));
+  EXPECT_EQ(Slurp(dir + "vnupdexe"), "the user's own");
+}
+
+TEST(Startup, AFullDiskLeavesNoEmptyStarterFileAndTheNextStartCopiesThem) {
+  TempHome temp("full");
+  TempHome runtime("full_run");
+  const std::string dir = temp.path.string() + "/";
+  const std::vector<std::string> env = {"VANTORA_HOME=" + dir, "HOME=" + runtime.path.string(),
+                                        "XDG_RUNTIME_DIR=" + runtime.path.string()};
+  PrivateMount disk(temp.path.string(), PrivateMount::SmallDisk);
+  // Without a mount namespace the disk fills up for the program alone: no file may grow.
+  auto start = [&](bool full) -> pid_t {
+    if (disk.Ok()) return disk.Start(env, {"LOG"});
+    return PrivateMount::Spawn(env, {"LOG"}, [full] {
+      if (!full) return true;
+      ::signal(SIGXFSZ, SIG_IGN);
+      const rlimit none{0, 0};
+      return ::setrlimit(RLIMIT_FSIZE, &none) == 0;
+    });
+  };
+  auto path = [&](const std::string& name) { return disk.Ok() ? disk.Path(name) : dir + name; };
+  if (disk.Ok()) FillDisk(path("filler"));
+
+  {
+    ChildGuard copy{start(true)};
+    ASSERT_GT(copy.pid, 0);
+    // Its guard's socket appears once the main window exists.
+    for (int i = 0; i < 600 && GuardSocket(runtime.path).empty() && WaitExit(copy.pid, 0) == -1; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_FALSE(GuardSocket(runtime.path).empty()) << "the program did not start on a full disk";
+    kill(copy.pid, SIGTERM);
+    EXPECT_EQ(WaitExit(copy.pid, 20000), 0);
+    copy.pid = -1;
+  }
+  for (const char* name : {"menu.par", "popmenu.par", "params.par", "cust.par", "PORT.DAT", "vnupdexe"}) {
+    std::error_code ec;
+    if (fs::exists(path(name), ec)) {
+      EXPECT_GT(fs::file_size(path(name), ec), 0u) << name << " left empty";
+    }
+  }
+
+  if (disk.Ok()) fs::remove(path("filler"));
+  ChildGuard copy{start(false)};
+  ASSERT_GT(copy.pid, 0);
+  ASSERT_TRUE(WaitForLogLine(copy.pid, path("stocks.log"), "Loading settings"))
+      << WaitExit(copy.pid, 0) << " " << Slurp(path("stocks.log"));
+  const std::string log = Slurp(path("stocks.log"));
+  EXPECT_EQ(log.find("holds no menu entries"), std::string::npos) << log;
+  kill(copy.pid, SIGTERM);
+  EXPECT_EQ(WaitExit(copy.pid, 20000), 0);
+  copy.pid = -1;
+  for (const char* name : {"menu.par", "popmenu.par"})
+    EXPECT_EQ(Slurp(path(name)), Slurp(DefaultDataDir("/nonexistent") + "/" + name)) << name;
+}
+
+TEST(Startup, AReadOnlyFolderIsSaidAndTheProgramEndsAtOnce) {
+  TempHome temp("readonly");
+  const std::string dir = temp.path.string() + "/";
+  const std::vector<std::string> env = {"VANTORA_HOME=" + dir, "HOME=" + dir, "XDG_RUNTIME_DIR=" + dir};
+  PrivateMount ro(temp.path.string(), PrivateMount::ReadOnly);
+  if (!ro.Ok()) {
+    if (::geteuid() == 0) GTEST_SKIP() << "root writes to any folder, and " << ro.Why();
+    fs::permissions(temp.path, fs::perms::owner_read | fs::perms::owner_exec);
+  }
+  int err[2];
+  ASSERT_EQ(::pipe2(err, O_CLOEXEC), 0);
+  ChildGuard copy{ro.Ok() ? ro.Start(env, {"LOG"}, err[1]) : PrivateMount::Spawn(env, {"LOG"}, {}, err[1])};
+  ::close(err[1]);
+  ASSERT_GT(copy.pid, 0);
+  const std::string said = ReadUntil(err[0], "cannot be written", 10000);
+  EXPECT_NE(said.find("The program folder " + dir + " cannot be written: "), std::string::npos) << said;
+  // The box that says it too ends with the session.
+  kill(copy.pid, SIGTERM);
+  EXPECT_EQ(WaitExit(copy.pid, 10000), 1);
+  copy.pid = -1;
+  ::close(err[0]);
+  fs::permissions(temp.path, fs::perms::owner_all);
+}
+
+TEST(Startup, TheEndOfTheSessionEndsTheProgramWhateverBoxIsOpen) {
+  TempHome temp("boxes");
+  const std::string dir = temp.path.string() + "/";
+  // Streaming with a damaged support library says "LoadDLL Error" in a box of its own; the
+  // survey reminder asks in a modal box.
+  ASSERT_TRUE(WriteFileAtomic(dir + "librirudid.so", "not a library"));
+  ASSERT_TRUE(WriteFileAtomic(dir + "STOCKS.INI", "[Stocks]\r\nStreamFile=IsldStr.Par\r\n"));
+  ASSERT_TRUE(WriteFileAtomic(dir + "survey.par", "QUESTION1=Why?\r\n"));
+  fs::create_directories(dir + ".config/vantora");
+  ASSERT_TRUE(WriteFileAtomic(dir + ".config/vantora/registry.ini", "[\\SOFTWARE\\4HB\\Vantora]\r\nSREMIND=1\r\n"));
+  ChildGuard copy{StartProgram(dir, {"LOG"})};
+  ASSERT_GT(copy.pid, 0);
+  ASSERT_TRUE(WaitForLogLine(copy.pid, dir + "stocks.log", "LoadDLL Error"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // the reminder comes with the housekeeping
+  kill(copy.pid, SIGTERM);
+  EXPECT_EQ(WaitExit(copy.pid, 20000), 0) << "a box kept the program alive";
+  copy.pid = -1;
+  EXPECT_NE(Slurp(dir + "stocks.log").find("Main window closed"), std::string::npos);
 }

@@ -24,6 +24,7 @@
 #include "platform/messages.h"
 #include "platform/string_list.h"
 #include "streaming/client/zeruv_streamer.h"
+#include "core/window_place.h"
 
 namespace {
 
@@ -354,6 +355,7 @@ TfrmIStream* OpenBookWindow(QWidget* owner, const std::string& symbol) {
       break;
     }
   if (!w) w = new TfrmIStream(owner);
+  KeepOnScreen(w, WindowPlace::Cascade);
   w->show();
   w->raise();
   w->activateWindow();

@@ -50,6 +50,7 @@
 #include "windows/news/news_images.h"
 #include "windows/news/news_logic.h"
 #include "windows/web/browser_window.h"
+#include "core/window_place.h"
 
 QPointer<TfrmNews> frmNews;
 
@@ -971,6 +972,7 @@ void TfrmNews::FormClose() {
 void OpenNewsWindow(const std::string& symbol) {
   if (!frmNews) frmNews = new TfrmNews(nullptr);
   if (frmNews->isMinimized()) frmNews->showNormal();
+  KeepOnScreen(frmNews);
   frmNews->show();
   frmNews->raise();
   frmNews->activateWindow();

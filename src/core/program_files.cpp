@@ -1,0 +1,107 @@
+#include "core/program_files.h"
+
+#include "core/instance_guard.h"
+#include "platform/string_list.h"
+
+namespace {
+
+bool EndsWithNoCase(std::string_view s, std::string_view end) {
+  return s.size() >= end.size() && SameText(s.substr(s.size() - end.size()), end);
+}
+
+bool StartsWithNoCase(std::string_view s, std::string_view start) {
+  return s.size() >= start.size() && SameText(s.substr(0, start.size()), start);
+}
+
+// WriteFileAtomic's "<name>.tmpXXXXXX", a plain "<name>.tmp", the update's ".vnupd-XXXXXX".
+bool IsTemporaryName(std::string_view name) {
+  if (StartsWithNoCase(name, ".vnupd-") || EndsWithNoCase(name, ".tmp")) return true;
+  return name.size() > 10 && SameText(name.substr(name.size() - 10, 4), ".tmp");
+}
+
+}  // namespace
+
+const std::vector<ProgramFile>& ProgramFiles() {
+  static const std::vector<ProgramFile> files = {
+      {SettingsFileName, ProgramFileKind::UserData, "STOCKS.IN_"},
+      {PortFileName, ProgramFileKind::UserData, "PORT.DA_"},
+      {AlertFileName, ProgramFileKind::UserData, nullptr},
+      {QuoteDumpName, ProgramFileKind::UserData, nullptr},
+      {NewsDumpName, ProgramFileKind::UserData, nullptr},
+      {CookieFileName, ProgramFileKind::UserData, nullptr},
+      {"STOCKS.IN_", ProgramFileKind::Backup, nullptr},
+      {"PORT.DA_", ProgramFileKind::Backup, nullptr},
+      {MainLogName, ProgramFileKind::Log, nullptr},
+      {TraceLogName, ProgramFileKind::Log, nullptr},
+      {DebugLogName, ProgramFileKind::Log, nullptr},
+      {UpdaterLogName, ProgramFileKind::Log, nullptr},
+      {"chart.pdf", ProgramFileKind::Export, nullptr},
+      {"portfolios.pdf", ProgramFileKind::Export, nullptr},
+      {CacheFolderName, ProgramFileKind::Cache, nullptr},
+      {"symbols.dat", ProgramFileKind::Cache, nullptr},
+      {"params.par", ProgramFileKind::Starter, nullptr},
+      {"cust.par", ProgramFileKind::Starter, nullptr},
+      {"menu.par", ProgramFileKind::Starter, nullptr},
+      {"popmenu.par", ProgramFileKind::Starter, nullptr},
+      {SupportLibraryFileName, ProgramFileKind::Binary, nullptr},
+      {UpdaterFileName, ProgramFileKind::Binary, nullptr},
+  };
+  return files;
+}
+
+std::optional<ProgramFileKind> ProgramFileKindOf(std::string_view name) {
+  if (name.empty()) return std::nullopt;
+  // Anything inside the cache folder is the cache's.
+  if (const size_t slash = name.find_first_of("/\\"); slash != std::string_view::npos)
+    return SameText(name.substr(0, slash), CacheFolderName) ? std::optional(ProgramFileKind::Cache) : std::nullopt;
+  for (const ProgramFile& f : ProgramFiles())
+    if (SameText(name, f.Name)) return f.Kind;
+  if (IsTemporaryName(name)) return ProgramFileKind::Temporary;
+  if (StartsWithNoCase(name, std::string(InstanceGuardName) + "-")) return ProgramFileKind::Guard;
+  if (EndsWithNoCase(name, ".log")) return ProgramFileKind::Log;
+  if (EndsWithNoCase(name, ".csv")) return ProgramFileKind::Export;
+  // A user-data file kept aside because it could not be read ("STOCKS.INI.damaged-...").
+  for (const ProgramFile& f : ProgramFiles())
+    if (f.Kind == ProgramFileKind::UserData && StartsWithNoCase(name, std::string(f.Name) + ".damaged-"))
+      return ProgramFileKind::Backup;
+  for (const char* ext : {".par", ".sdf", ".nws", ".ind", ".lup"})
+    if (EndsWithNoCase(name, ext)) return ProgramFileKind::Definition;
+  return std::nullopt;
+}
+
+bool IsProtectedProgramFile(std::string_view name) {
+  const std::optional<ProgramFileKind> kind = ProgramFileKindOf(name);
+  if (!kind) return false;
+  switch (*kind) {
+    case ProgramFileKind::Starter:
+    case ProgramFileKind::Definition:
+    case ProgramFileKind::Binary: return false;
+    default: return true;
+  }
+}
+
+std::string BackupFileName(std::string_view userFile) {
+  for (const ProgramFile& f : ProgramFiles())
+    if (f.BackupName && SameText(userFile, f.Name)) return f.BackupName;
+  return {};
+}
+
+const std::vector<std::string>& StarterFiles() {
+  static const std::vector<std::string> names = [] {
+    std::vector<std::string> out;
+    for (const ProgramFile& f : ProgramFiles())
+      if (f.Kind == ProgramFileKind::Starter) out.emplace_back(f.Name);
+    return out;
+  }();
+  return names;
+}
+
+const std::vector<std::string>& ProgramBinaries() {
+  static const std::vector<std::string> names = [] {
+    std::vector<std::string> out;
+    for (const ProgramFile& f : ProgramFiles())
+      if (f.Kind == ProgramFileKind::Binary) out.emplace_back(f.Name);
+    return out;
+  }();
+  return names;
+}

@@ -1,0 +1,21 @@
+#pragma once
+// Where a new window opens: at the place it was given, kept wholly on the available screen area.
+#include <QRect>
+
+class QWidget;
+
+enum class WindowPlace {
+  Given,    // keep the window's own position; only move it (and shrink it) onto the screen
+  Cascade,  // no position of its own: the next cascade place below the main window's menu bar
+};
+
+// Call once a new window has its size and position, before or after it is shown. The window's
+// frame counts; a frame not known yet (before the window manager framed it) is checked again
+// once the window is shown. A window already shown is not cascaded again. Returns the window.
+QWidget* KeepOnScreen(QWidget* window, WindowPlace place = WindowPlace::Given);
+
+// The frame rectangle moved (and shrunk when larger) so it lies inside the available area.
+QRect FitInside(const QRect& frame, const QRect& available);
+// The n-th cascade place (from 0) for a frame of that size, stepping from origin and starting
+// over where the next step would leave the available area.
+QPoint CascadePlace(int n, const QSize& frame, const QPoint& origin, const QRect& available);
