@@ -4,6 +4,7 @@
 #include <iostream>
 #include <filesystem>
 
+#include "core/program_files.h"  // the log's name; constants only
 #include "updater/updater_core.h"
 
 namespace {
@@ -18,6 +19,6 @@ void Log(const std::string& line) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 4 && argv[1][0] == '/') logPath = std::filesystem::path(argv[1]).parent_path().string() + "/vnupdexe.log";
+  if (argc == 4 && argv[1][0] == '/') logPath = std::filesystem::path(argv[1]).parent_path().string() + "/" + UpdaterLogName;
   return RunUpdater(argc, argv, UpdaterTimes{}, Log);
 }

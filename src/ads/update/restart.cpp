@@ -15,7 +15,7 @@ std::vector<std::string> UpdaterArguments(const std::string& newExe, const std::
 }
 
 int StartUpdater(const std::string& newExe, const std::string& runningExe, double version) {
-  const std::string program = ProgDir + UpdaterName;
+  const std::string program = ProgDir + UpdaterFileName;
   if (::access(program.c_str(), X_OK) != 0) return errno ? errno : ENOENT;
   QStringList args;
   for (const std::string& a : UpdaterArguments(newExe, runningExe, version)) args << QString::fromStdString(a);

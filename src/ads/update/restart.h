@@ -4,10 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "core/program_files.h"  // UpdaterFileName
 #include "updater/updater_core.h"  // CanSwapExecutable: the program and the updater agree
-
-// The updater's file name in the program folder.
-inline constexpr const char* UpdaterName = "vnupdexe";
 
 // The updater's arguments: the new executable, the running one, the version text.
 std::vector<std::string> UpdaterArguments(const std::string& newExe, const std::string& runningExe,

@@ -2,7 +2,9 @@
 
 #include <charconv>
 
+#include "core/program_files.h"
 #include "platform/string_list.h"
+#include "updater/updater_core.h"
 
 bool VersionRange::Holds(double version) const {
   return Lowest - VersionTolerance <= version && version <= Highest + VersionTolerance;
@@ -154,12 +156,9 @@ bool IsSafeRemoteName(std::string_view name) {
 }
 
 bool IsProtectedName(std::string_view name, std::string_view exeDefault, std::string_view runningExeName) {
-  static const char* const fixed[] = {"STOCKS.INI", "STOCKS.IN_", "PORT.DAT",   "PORT.BAK",
-                                      "SDATA.DMP",  "SNEWS.DMP",  "cookies.txt", "stocks.log"};
-  for (const char* f : fixed)
-    if (SameText(name, f)) return true;
-  if (!exeDefault.empty() && SameText(name, exeDefault)) return true;
-  if (!runningExeName.empty() && SameText(name, runningExeName)) return true;
-  // The settings file's aside copies ("STOCKS.INI.damaged-...").
-  return UpperCase(name).rfind("STOCKS.INI.", 0) == 0;
+  if (IsProtectedProgramFile(name)) return true;
+  // The program itself, and the copy of it that the updater keeps to put back.
+  for (std::string_view exe : {exeDefault, runningExeName})
+    if (!exe.empty() && (SameText(name, exe) || SameText(name, BackupPath(std::string(exe))))) return true;
+  return false;
 }

@@ -61,7 +61,8 @@ bool IsExecutableName(std::string_view localName, std::string_view exeDefault);
 bool IsSafeLocalName(std::string_view name);
 // A path on the update site: may hold "/", but no CR, LF, blank, control character or "..".
 bool IsSafeRemoteName(std::string_view name);
-// Files a list never deletes, renames or overwrites: the settings and its backup, the
-// portfolios, the dumps, the cookies, the executable (by its default name and the running
-// one's). Compared without regard to case.
+// Files a list never deletes, renames or overwrites: every file the program protects (its user
+// data, their backups, logs, guard files, temporaries, exports, the cache), and the executable by
+// its default name and the running one's, with the updater's backup of it. Compared without
+// regard to case.
 bool IsProtectedName(std::string_view name, std::string_view exeDefault, std::string_view runningExeName);

@@ -11,6 +11,7 @@
 
 #include "ads/update/update_file.h"
 #include "core/branding.h"
+#include "core/program_files.h"
 #include "core/program_state.h"
 #include "platform/string_list.h"
 #include "retrieval/site_files.h"
@@ -253,7 +254,7 @@ done:
 
 unsigned InstalledFileMode(std::string_view localName, std::string_view exeDefault) {
   const std::string up = UpperCase(localName);
-  const bool program = IsExecutableName(localName, exeDefault) || up == "VNUPDEXE" ||
+  const bool program = IsExecutableName(localName, exeDefault) || SameText(localName, UpdaterFileName) ||
                        (up.size() > 3 && up.compare(up.size() - 3, 3, ".SO") == 0) || up.find(".SO.") != std::string::npos;
   return program ? 0755 : 0644;
 }
@@ -323,7 +324,7 @@ ApplyReport ApplyUpdatePlan(const UpdatePlan& plan, const std::map<int, std::str
         r.Errors.push_back("Error writing file: " + f.Entry.Local + " (not a plain file)");
         continue;
       }
-      const bool lib = SameText(f.Entry.Local, SupportLibraryName);
+      const bool lib = SameText(f.Entry.Local, SupportLibraryFileName);
       if (lib && hooks.BeforeSupportLibrary) hooks.BeforeSupportLibrary();
       ::chmod(it->second.c_str(), InstalledFileMode(f.Entry.Local, in.ExeDefault));
       const bool ok = ::rename(it->second.c_str(), to.c_str()) == 0;

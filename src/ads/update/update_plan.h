@@ -110,7 +110,5 @@ struct ApplyReport {
 ApplyReport ApplyUpdatePlan(const UpdatePlan& plan, const std::map<int, std::string>& staged, const std::string& dir,
                             const PlanInput& in, const ApplyHooks& hooks);
 
-// The local name of the streaming support library.
-inline constexpr const char* SupportLibraryName = "librirudid.so";
 // Mode of an installed file: 0755 for programs and libraries, else 0644.
 unsigned InstalledFileMode(std::string_view localName, std::string_view exeDefault);

@@ -205,7 +205,7 @@ void TfrmUpdate::HandOverExecutable(const std::string& exeFile) {
   } else {
     QuitRequested = false;
     ShowBox(this, "WINEXEC error",
-            "Could not WinExec " + ProgDir + UpdaterName + "! Error #:" + std::to_string(rc), "warning");
+            "Could not WinExec " + ProgDir + UpdaterFileName + "! Error #:" + std::to_string(rc), "warning");
   }
 }
 
