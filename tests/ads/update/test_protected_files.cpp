@@ -26,17 +26,19 @@ namespace fs = std::filesystem;
 namespace {
 
 // Runs the program on the folder with the LOG switch until it has loaded its settings, then ends
-// it as a session end does (it saves on the way out). False when it did not start or end.
-bool RunProgramOnce(const std::string& dir) {
+// it as a session end does (it saves on the way out). What went wrong; empty when nothing did.
+std::string RunProgramOnce(const std::string& dir) {
   std::vector<std::string> env = {"VANTORA_HOME=" + dir, "HOME=" + dir, "XDG_RUNTIME_DIR=" + dir,
                                   "QT_QPA_PLATFORM=offscreen"};
   std::vector<char*> envp;
   for (auto& e : env) envp.push_back(e.data());
   envp.push_back(nullptr);
+  // The log says when the settings are loaded; last run's log must not say it first.
+  fs::remove(dir + "stocks.log");
   std::string exe = std::string(VN_BINARY_DIR) + "/vantora", log = "LOG";
   char* argv[] = {exe.data(), log.data(), nullptr};
   pid_t pid = -1;
-  if (posix_spawn(&pid, exe.c_str(), nullptr, nullptr, argv, envp.data()) != 0) return false;
+  if (posix_spawn(&pid, exe.c_str(), nullptr, nullptr, argv, envp.data()) != 0) return "cannot start " + exe;
   bool loaded = false;
   for (int i = 0; i < 600 && !loaded; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -46,12 +48,16 @@ bool RunProgramOnce(const std::string& dir) {
   ::kill(pid, SIGTERM);
   int status = 0;
   for (int i = 0; i < 600; ++i) {
-    if (::waitpid(pid, &status, WNOHANG) == pid) return loaded && WIFEXITED(status);
+    if (::waitpid(pid, &status, WNOHANG) == pid) {
+      if (!loaded) return "the settings were never loaded";
+      if (!WIFEXITED(status)) return "ended by signal " + std::to_string(WTERMSIG(status));
+      return {};
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   ::kill(pid, SIGKILL);
   ::waitpid(pid, nullptr, 0);
-  return false;
+  return "it did not end";
 }
 
 }  // namespace
@@ -59,11 +65,18 @@ bool RunProgramOnce(const std::string& dir) {
 TEST(ProtectedNames, EveryFileTheProgramLeaves) {
   const std::string dir = (fs::temp_directory_path() / ("vn_protected_" + std::to_string(::getpid()))).string() + "/";
   fs::remove_all(dir);
+  struct Cleanup {
+    std::string dir;
+    ~Cleanup() {
+      std::error_code ec;
+      fs::remove_all(dir, ec);
+    }
+  } cleanup{dir};
   // A new folder: the program makes it and puts its library and updater in.
-  ASSERT_TRUE(RunProgramOnce(dir));
+  ASSERT_EQ(RunProgramOnce(dir), "");
   // A portfolio file the program writes anew on its way out, keeping the old one as the backup.
   std::ofstream(dir + "PORT.DAT") << "Test|PORT1||IBM;100;1;0;0;0;\n";
-  ASSERT_TRUE(RunProgramOnce(dir));
+  ASSERT_EQ(RunProgramOnce(dir), "");
 
   std::vector<std::string> names;
   for (const auto& e : fs::directory_iterator(dir))
@@ -89,5 +102,4 @@ TEST(ProtectedNames, EveryFileTheProgramLeaves) {
     EXPECT_EQ(deleted.count(n) == 1, replaceable) << n;
     EXPECT_EQ(deleted.count(UpperCase(n)) == 1, replaceable) << UpperCase(n);
   }
-  fs::remove_all(dir);
 }
