@@ -91,6 +91,7 @@ struct Transfer {
   std::string body;
   bool overflow = false;
   bool sinkFailed = false;
+  bool notStream = false;  // a sink's request got a reply other than 2xx
   int64_t lastActivity = 0;
   long responseStatus = 0;  // of the response whose headers are arriving
 };
@@ -101,6 +102,11 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
   t->lastActivity = TickMs();
   DownloadByteCount += static_cast<int64_t>(n);
   if (t->job->Sink) {
+    // Only a successful reply's body is a stream: an error page is not read as records.
+    if (t->responseStatus < 200 || t->responseStatus > 299) {
+      t->notStream = true;
+      return 0;  // aborts the transfer
+    }
     try {
       t->job->Sink->Write(data, n);
     } catch (...) {
@@ -346,6 +352,8 @@ HttpResult PerformHttp(const HttpJob& job, HttpCancel* cancel) {
     result.Error = job.Sink ? "no data within the time-out" : "time-out";
   } else if (t.overflow) {
     result.Error = "reply larger than " + std::to_string(job.MaxBytes / (1024 * 1024)) + " MB";
+  } else if (t.notStream) {
+    result.Error = "HTTP status " + std::to_string(result.Status);
   } else if (t.sinkFailed) {
     result.Error = "the byte sink refused the data";
   } else if (code != CURLE_OK) {

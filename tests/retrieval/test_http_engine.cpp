@@ -151,6 +151,11 @@ TEST_F(HttpEngine, StreamingWritesIntoTheSinkAndTimesOutOnSilenceOnly) {
   Reply silent = Fetch(host, "/stream?n=1&hold=4000", 1, "GET", "", "", "", "***", -1, nullptr, 0, &quiet);
   EXPECT_EQ(silent.text, "ERR");
   EXPECT_EQ(quiet.bytes, "tick0;");
+
+  // An error reply's body is no stream.
+  CollectingSink none;
+  EXPECT_EQ(Fetch(host, "/no-such-page", 5, "GET", "", "", "", "***", -1, nullptr, 0, &none).text, "ERR");
+  EXPECT_EQ(none.bytes, "");
 }
 
 TEST_F(HttpEngine, LoginCheckRunsTheSiteLoginScript) {
