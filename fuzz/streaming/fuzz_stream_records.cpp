@@ -1,5 +1,6 @@
 // Streaming records from outside bytes: each input is a reply body, read record by record as a
-// streaming thread reads it (one-byte codes), with book fields fed to the book model.
+// streaming thread reads it (one-byte codes), with book fields fed to the book model. As there,
+// the first record cut short ends the reading: what follows it is no records.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -24,24 +25,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   BookModel book;
   uint8_t code;
   std::string text;
-  while (q.Read(&code, 1)) {
+  bool whole = true;
+  while (whole && q.Read(&code, 1)) {
     switch (code) {
       case 'Q': {
         RirudidQuote quote;
-        ReadVals(&r, &quote);
+        whole = ReadVals(&r, &quote) != RIRUDID_CUT;
         break;
       }
-      case 'I': ReadIslandVal(&r, 0, &book, ToBook); break;
+      case 'I': whole = ReadIslandVal(&r, 0, &book, ToBook) == RIRUDID_OK; break;
       case 'J': {
         int32_t n;
-        if (q.ReadInt24(n)) book.Field(2, n);
+        whole = q.ReadInt24(n);
+        if (whole) book.Field(2, n);
         break;
       }
       case 'F':
-      case 'P': q.ReadWordStr(text); break;
-      case 'M':
-        if (q.ReadByte(code)) q.ReadShortStr(text) && q.ReadShortStr(text);
-        break;
+      case 'P': whole = q.ReadWordStr(text); break;
+      case 'M': whole = q.ReadByte(code) && q.ReadShortStr(text) && q.ReadShortStr(text); break;
       default: break;
     }
   }

@@ -295,27 +295,26 @@ void TfrmIStream::Callback(intptr_t wParam, intptr_t lParam) {
     }
     return;
   }
-  const int32_t value = static_cast<int32_t>(lParam);
-  switch (book_.Field(static_cast<int>(wParam), value)) {
-    case BookModel::Change::Snapshot:
-      setWindowTitle(QString::fromStdString(BookModel::CaptionWithTime(windowTitle().toStdString(), BookTime(value))));
-      break;
-    case BookModel::Change::Labels:
-      lbOrders->setText(QString::fromStdString(book_.Orders));
-      lbVolume->setText(QString::fromStdString(book_.Volume));
-      lbPrice->setText(QString::fromStdString(book_.Price));
-      lbTime->setText(QString::fromStdString(book_.Time));
-      break;
-    case BookModel::Change::Complete:
-      FillGrid();
-      static_cast<BookBar*>(ColorBar)->Ready = true;
-      ColorBar->update();
-      setWindowTitle(QString::fromStdString(
-          BookModel::CaptionWithRatio(windowTitle().toStdString(), book_.BidTotal, book_.AskTotal)));
-      break;
-    case BookModel::Change::None:
-      break;
-  }
+  // The threads hand over whole snapshots; the notice says the newest one waits.
+  if (wParam != BookSnapshotNotice || !streamer_) return;
+  if (std::optional<BookModel> snapshot = streamer_->TakeBookSnapshot()) ShowSnapshot(std::move(*snapshot));
+}
+
+void TfrmIStream::ShowSnapshot(BookModel snapshot) {
+  book_ = std::move(snapshot);
+  if (book_.SnapshotSeconds >= 0)
+    setWindowTitle(QString::fromStdString(
+        BookModel::CaptionWithTime(windowTitle().toStdString(), BookTime(book_.SnapshotSeconds))));
+  lbOrders->setText(QString::fromStdString(book_.Orders));
+  lbVolume->setText(QString::fromStdString(book_.Volume));
+  lbPrice->setText(QString::fromStdString(book_.Price));
+  lbTime->setText(QString::fromStdString(book_.Time));
+  FillGrid();
+  static_cast<BookBar*>(ColorBar)->Ready = true;
+  ColorBar->update();
+  setWindowTitle(QString::fromStdString(
+      BookModel::CaptionWithRatio(windowTitle().toStdString(), book_.BidTotal, book_.AskTotal)));
+  Callback(1, StreamNotice::Data);  // data arrived: the light pulses
 }
 
 void TfrmIStream::FillGrid() {

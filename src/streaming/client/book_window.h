@@ -30,7 +30,7 @@ public:
   void pbFontUpClick();
   void pbFontDownClick();
   void Timer1Timer();
-  // One "VNCallback" notice (also the way tests feed the window).
+  // One "VNCallback" notice: a status colour, a fade step, or a book snapshot to take.
   void Callback(intptr_t wParam, intptr_t lParam);
 
   const BookModel& Book() const { return book_; }
@@ -59,6 +59,7 @@ protected:
   void closeEvent(QCloseEvent* e) override;
 
 private:
+  void ShowSnapshot(BookModel snapshot);
   void FillGrid();
   void SetLight(QFrame* light, TColor color);
   void Shutdown();

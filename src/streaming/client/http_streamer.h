@@ -15,8 +15,6 @@
 #include "retrieval/http_engine.h"
 #include "rirudid/rirudid.h"
 
-class QObject;
-
 // Thrown by Write when the queue stays full past its deadline or is stopped meanwhile: the
 // request then fails, which is better than dropping bytes out of the middle of a record.
 class EQueueFull : public std::runtime_error {
@@ -70,9 +68,6 @@ public:
   size_t Capacity() const;
   void SetMaxCapacity(size_t bytes);
   void SetWriteWaitMs(int ms);
-
-  // The window of the streamer reading the queue.
-  std::atomic<QObject*> Window{nullptr};
 
 private:
   // Waits under lock for count bytes; false on stop, end or deadline.

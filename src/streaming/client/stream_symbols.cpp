@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "core/indices.h"
+#include "core/symbols.h"
 
 std::string ChannelTable::KindOf(const std::string& code) const {
   for (const StreamChannel& c : Channels)
@@ -68,4 +70,9 @@ std::vector<std::string> SpreadStreamSymbols(const std::vector<std::string>& sym
     groups.back() += symbols[i];
   }
   return groups;
+}
+
+bool IsStreamSymbol(std::string_view symbol) {
+  if (symbol.find_first_of(",()|\r\n") != std::string_view::npos) return false;
+  return IsValidSymbol(symbol) || IsIndexSymbol(symbol);
 }

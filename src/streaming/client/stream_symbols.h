@@ -2,6 +2,7 @@
 // The plain rules of a streaming site: its channel list, and how the symbols to stream are
 // cleaned and spread over the streaming threads.
 #include <string>
+#include <string_view>
 #include <vector>
 
 constexpr int MaxStreamChannels = 8;
@@ -32,6 +33,11 @@ std::vector<std::string> CleanStreamSymbols(const std::string& symbols);
 // How many symbols each thread takes: the site's limit over its thread count, at least 1, and
 // enough that the symbols fit in MaxStreamThreads threads.
 int SymbolsPerThread(int symbolLimit, int threadCount, size_t symbolCount);
+
+// Whether a symbol from the stream may enter the table: an equity (IsValidSymbol) or an index
+// (IsIndexSymbol) holding none of ",()|", CR or LF, which would break the lists that the quote
+// server and the dump files build from the table's keys.
+bool IsStreamSymbol(std::string_view symbol);
 
 // The symbols in groups of perThread, each group "+"-joined (one per thread).
 std::vector<std::string> SpreadStreamSymbols(const std::vector<std::string>& symbols, int perThread);

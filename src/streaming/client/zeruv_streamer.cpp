@@ -17,6 +17,7 @@
 #include "retrieval/site_files.h"
 #include "streaming/client/streamer_dll.h"
 #include "streaming/client/streamer_messages.h"
+#include "streaming/net/net_log.h"
 
 StreamerTimingTable StreamerTiming;
 std::mutex StreamerListMutex;
@@ -30,8 +31,11 @@ void Log(const std::string& line) {
   if (LogOn) WriteLog(line);
 }
 
-void PostField(void* window, int message, intptr_t wParam, intptr_t lParam) {
-  if (window) PostWindowMessage(static_cast<QObject*>(window), message, wParam, lParam);
+// Texts of the service go into the log as one line without control characters.
+std::string Outside(std::string_view text) { return vn::net::LogLineText(text); }
+
+void ToBook(void* thread, int, intptr_t code, intptr_t value) {
+  static_cast<TStreamer*>(thread)->BookField(static_cast<int>(code), static_cast<int32_t>(value));
 }
 
 // The site's "|"-separated header lines as the request engine takes them.
@@ -174,7 +178,6 @@ void TStreamer::RequestEnded() {
 }
 
 void TStreamer::Pass(int& mark) {
-  queue.Window = streamer_->window.load();
   if (stopRequest) {
     mark = 1;
     EndRequest();
@@ -202,7 +205,10 @@ void TStreamer::Pass(int& mark) {
   std::string code(len, '\0');
   if (len && queue.Read(code.data(), len)) {
     mark = 4;
-    HandleRecord(channels.KindOf(code));
+    if (!HandleRecord(channels.KindOf(code))) {
+      RecordCut();
+      return;
+    }
     queue.SetTerminated(false);
     return;
   }
@@ -217,20 +223,39 @@ void TStreamer::Pass(int& mark) {
   if (!len || queue.Terminated() || !resultSlot_) Sleep(2);  // nothing to wait on: do not spin
 }
 
-void TStreamer::HandleRecord(const std::string& kind) {
+void TStreamer::RecordCut() {
+  // Where a record gave up, the next bytes are the middle of it: nothing more of this
+  // connection is read, and it is ended and opened again as after a drop.
+  queue.Clear();
+  book_.Clear();
+  if (Terminated() || reconnect || stopRequest) return;  // a stop, stall or restart is under way
+  Log("Record cut short on streamer " + std::to_string(number) + "; the connection is dropped");
+  RequestEnded();
+}
+
+void TStreamer::BookField(int code, int32_t value) {
+  if (code == 1) return;  // status colours are the thread's own notices
+  if (book_.Field(code, value) == BookModel::Change::Complete) streamer_->PutBookSnapshot(book_);
+}
+
+bool TStreamer::HandleRecord(const std::string& kind) {
   ++records;
   const RirudidReader reader = QueueReader(queue);
   const StreamerDllCalls& dll = StreamerDll();
   if (kind == "STOCKINFO") {
     RirudidQuote q;
     const int r = dll.ReadVals ? dll.ReadVals(&reader, &q) : RIRUDID_CUT;
+    if (r == RIRUDID_CUT) return false;
     if (r != RIRUDID_OK) {
-      Log(std::string(r == RIRUDID_CUT ? "Quote record cut short" : "Bad quote record") + " on streamer " +
-          std::to_string(number));
-      return;
+      Log("Bad quote record on streamer " + std::to_string(number));
+      return true;
     }
     Activity();
     PostData();
+    if (!IsStreamSymbol(q.Symbol)) {
+      Log("Streamer " + std::to_string(number) + ": quote for the symbol \"" + Outside(q.Symbol) + "\" dropped");
+      return true;
+    }
     std::shared_ptr<HTTPSite> site = streamer_->Site();
     const TDateTime now = MarketNow();
     SnapData s;
@@ -251,19 +276,21 @@ void TStreamer::HandleRecord(const std::string& kind) {
     s.QuoteTime = site && site->TimeStamp ? now - std::floor(now) : q.QuoteTime;
     if (AddSnap(s) >= 0) AddPendingSymbol(1, q.Symbol);
   } else if (kind == "ISLANDINFO") {
-    const int r = dll.ReadIslandVal ? dll.ReadIslandVal(&reader, CallbackMsg, queue.Window.load(), PostField)
-                                    : RIRUDID_CUT;
-    if (r != RIRUDID_OK) return;
+    // The fields gather into the snapshot; a record that did not arrive whole posts none, and
+    // one the library refused was not consumed: either way the rest is no records.
+    if (!dll.ReadIslandVal || dll.ReadIslandVal(&reader, CallbackMsg, this, ToBook) != RIRUDID_OK) return false;
     Activity();
   } else if (kind == "HEARTBEAT") {
     Activity();
     PostData();
   } else if (kind == "IHEARTBEAT") {
     int32_t n = 0;
-    if (!queue.ReadInt24(n)) return;
+    if (!queue.ReadInt24(n)) return false;
     Activity();
-    Post(1, StreamNotice::Data);
-    Post(2, n);
+    // Posted on the change only: a flood of heartbeats must not flood the window. Each
+    // snapshot handed over then pulses the book's light.
+    PostData();
+    book_.Field(2, n);
   } else if (kind == "INOTFOUMD") {
     receiving = false;
     stopRequest = true;
@@ -271,26 +298,27 @@ void TStreamer::HandleRecord(const std::string& kind) {
   } else if (kind == "FATALMESS") {
     receiving = false;
     std::string text;
-    if (!queue.ReadWordStr(text)) return;
+    if (!queue.ReadWordStr(text)) return false;
     HandleFatal(text);
   } else if (kind == "MESSAGE") {
     uint8_t b;
     std::string a, c;
-    if (!queue.ReadByte(b) || !queue.ReadShortStr(a) || !queue.ReadShortStr(c)) return;
+    if (!queue.ReadByte(b) || !queue.ReadShortStr(a) || !queue.ReadShortStr(c)) return false;
     Post(number, StreamNotice::Message);
-    Log("Streamer Message: " + a + " " + c);
+    Log("Streamer Message: " + Outside(a) + " " + Outside(c));
     const std::string joined = a + "\r\n\r\n" + c;
     if (!Trim(joined).empty()) SetMessage(joined);
   } else if (kind == "PROPERTIES") {
     std::string text;
-    if (!queue.ReadWordStr(text)) return;
-    Log("PROPERTY LIST: " + text);
+    if (!queue.ReadWordStr(text)) return false;
+    Log("PROPERTY LIST: " + Outside(text));
   }
   // Any other code is skipped after the code itself.
+  return true;
 }
 
 void TStreamer::HandleFatal(const std::string& text) {
-  Log("Streamer Fatal Message: " + text);
+  Log("Streamer Fatal Message: " + Outside(text));
   const std::string upper = UpperCase(text);
   if (upper.find("PASSWORD") != std::string::npos) {
     // Retrying a refused password cannot help: the owner asks the user again.
@@ -447,6 +475,25 @@ void TZeruvStreamer::StopThreads() {
   }
   for (int i = 1; i <= threadCount_; ++i) threads_[static_cast<size_t>(i)].reset();
   threadCount_ = 0;
+  // A snapshot of a stream that has ended is not shown after it (a new symbol, say).
+  std::lock_guard lock(bookMutex_);
+  bookSnapshot_.reset();
+}
+
+void TZeruvStreamer::PutBookSnapshot(const BookModel& book) {
+  std::lock_guard lock(bookMutex_);
+  bookSnapshot_ = book;
+  if (bookNotified_) return;
+  QObject* w = window.load();
+  if (!w || !CallbackMsg) return;  // told with the next one, once a window is there
+  PostWindowMessage(w, CallbackMsg, BookSnapshotNotice, 0);
+  bookNotified_ = true;
+}
+
+std::optional<BookModel> TZeruvStreamer::TakeBookSnapshot() {
+  std::lock_guard lock(bookMutex_);
+  bookNotified_ = false;
+  return std::exchange(bookSnapshot_, std::nullopt);
 }
 
 void TZeruvStreamer::CheckTimeouts() {

@@ -8,10 +8,12 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "core/sites.h"
 #include "platform/thread.h"
+#include "streaming/client/book_model.h"
 #include "streaming/client/http_streamer.h"
 #include "streaming/client/stream_symbols.h"
 
@@ -27,6 +29,9 @@ constexpr intptr_t Stopped = 255;
 constexpr intptr_t Message = 16777215;
 constexpr intptr_t Ended = 8421504;
 }  // namespace StreamNotice
+
+// wParam of the notice that a whole book snapshot waits in the streamer (TakeBookSnapshot).
+constexpr intptr_t BookSnapshotNotice = 83;
 
 // Bounds of the streaming threads, in milliseconds (tests shorten them).
 struct StreamerTimingTable {
@@ -62,6 +67,8 @@ public:
   std::atomic<int64_t> records{0};
 
   std::string Message() const;
+  // One field of a whole book record, as the support library hands them over.
+  void BookField(int code, int32_t value);
 
 protected:
   void Execute() override;
@@ -71,7 +78,9 @@ private:
   void EndRequest();
   void StartRequest();
   void RequestEnded();
-  void HandleRecord(const std::string& kind);
+  // False when the record was cut short: its bytes, and all after them, are no records.
+  bool HandleRecord(const std::string& kind);
+  void RecordCut();
   void HandleFatal(const std::string& text);
   void Post(intptr_t wParam, intptr_t lParam);
   void PostData();
@@ -82,6 +91,7 @@ private:
   int resultSlot_ = 0;
   std::string requestName_;
   intptr_t lastNotice_ = -1;
+  BookModel book_;  // the book snapshot being gathered, handed over whole at its end
   mutable std::mutex messageMutex_;
   std::string message_;
 };
@@ -126,6 +136,13 @@ public:
   // Records handled by every thread since Start.
   int64_t RecordCount() const;
 
+  // A thread hands over a whole book snapshot; it replaces one the window has not yet taken,
+  // and the window is told once until it takes it. So the threads never wait for the window
+  // and a window that falls behind costs one snapshot, not a queue of fields.
+  void PutBookSnapshot(const BookModel& book);
+  // The newest snapshot not yet taken (main thread).
+  std::optional<BookModel> TakeBookSnapshot();
+
 private:
   void StopThreads();
 
@@ -134,6 +151,9 @@ private:
   std::array<std::unique_ptr<TStreamer>, MaxStreamThreads + 1> threads_;
   int threadCount_ = 0;
   std::string loginName_, loginPassword_;
+  std::mutex bookMutex_;
+  std::optional<BookModel> bookSnapshot_;  // under bookMutex_
+  bool bookNotified_ = false;              // under bookMutex_: a notice is on its way
 };
 
 // Every streaming object of the program (under StreamerListMutex).

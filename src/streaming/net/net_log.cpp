@@ -8,21 +8,20 @@ namespace vn::net {
 namespace {
 std::mutex gLogMutex;
 std::function<void(const std::string&)> gLogHandler;
+}  // namespace
 
-std::string OneLogLine(std::string_view text) {
+std::string LogLineText(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c != '\r' && c != '\n') {
-      out += c;
-    } else if (!(c == '\n' && i > 0 && text[i - 1] == '\r')) {
-      out += ' ';  // CR LF together become one blank
-    }
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x20 && c != 0x7F)
+      out += static_cast<char>(c);
+    else if (!(c == '\n' && i > 0 && text[i - 1] == '\r'))
+      out += ' ';
   }
   return out;
 }
-}  // namespace
 
 void SetNetLogHandler(std::function<void(const std::string&)> handler) {
   std::lock_guard lock(gLogMutex);
@@ -30,8 +29,8 @@ void SetNetLogHandler(std::function<void(const std::string&)> handler) {
 }
 
 void NetLog(const std::string& text) {
-  // Error texts carry CR LF; a log line must stay one line.
-  const std::string line = OneLogLine(text);
+  // Error texts carry CR LF, and requests any byte; a log line must stay one line.
+  const std::string line = LogLineText(text);
   std::function<void(const std::string&)> handler;
   {
     std::lock_guard lock(gLogMutex);

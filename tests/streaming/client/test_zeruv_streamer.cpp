@@ -1,10 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <thread>
 
 #include "common/fake_site.h"
 #include "core/add_snap.h"
 #include "core/locks.h"
+#include "core/log.h"
 #include "core/pending.h"
 #include "core/program_state.h"
 #include "core/settings_file.h"
@@ -153,6 +158,75 @@ TEST_F(StreamerTest, CutRecordsAreDroppedAndNotFoundStops) {
   ASSERT_TRUE(StartWith("notfound=1&tag=nf", "STNF"));
   ASSERT_TRUE(WaitFor([&] { return First()->parked && First()->idle; }));
   EXPECT_EQ(StreamCount("nf"), 1);
+}
+
+// Where a record gives up, the rest of its connection is dropped, never read as records.
+TEST_F(StreamerTest, BytesAfterACutAreNoRecords) {
+  // A text cut short that holds a whole quote: the quote reaches nothing.
+  ASSERT_TRUE(StartWith("cut=props&tag=cutp", "STCP"));
+  ASSERT_TRUE(WaitFor([&] { return StreamCount("cutp") >= 2 && Last("STCP") > 0; }));
+  EXPECT_EQ(Last("GHOST"), 0);
+
+  // A cut book record whose bytes read as a fatal message: the thread reconnects as after a
+  // drop instead of stopping for good.
+  ASSERT_TRUE(StartWith("cut=book&tag=cutb", "STCB"));
+  ASSERT_TRUE(WaitFor([&] { return StreamCount("cutb") >= 2; }));
+  EXPECT_FALSE(First()->idle);
+  EXPECT_EQ(First()->Message().find("FM"), std::string::npos);
+}
+
+TEST_F(StreamerTest, AnErrorReplyIsNoStream) {
+  ASSERT_TRUE(StartWith("status=404&tag=e404", "STERR"));
+  ASSERT_TRUE(WaitFor([&] { return First()->parked.load(); }));
+  EXPECT_EQ(StreamCount("e404"), 4);
+  EXPECT_EQ(Last("STERR"), 0);
+}
+
+TEST_F(StreamerTest, SymbolsTheTableCannotHoldAreDropped) {
+  ASSERT_TRUE(StartWith("bad=1&tag=bad", "STOK+$STIX"));
+  ASSERT_TRUE(WaitFor([&] { return Last("STOK") >= 20.75; }));  // two rounds in
+  EXPECT_GT(Last("$STIX"), 0);
+  StockQuote q;
+  LockHold hold(AddSnapLock, "TEST");
+  for (const char* s : {"A,B", "X\r\nY", "<B>H</B>", "$I(X)", "$P|Q"}) EXPECT_LT(GetStockQuote(s, q), 0) << s;
+}
+
+TEST_F(StreamerTest, ServiceTextsAreLoggedAsOneLineWithoutControlCharacters) {
+  LogOn = true;
+  StartLog();
+  ASSERT_TRUE(StartWith("fatal=Closed%1B%5B2J%0D%0Anow%07&tag=ctl", "STCTL"));
+  ASSERT_TRUE(WaitFor([&] { return First()->parked.load(); }));
+  LogOn = false;
+  std::ifstream f(ProgDir + "stocks.log", std::ios::binary);
+  std::stringstream text;
+  text << f.rdbuf();
+  const std::string log = text.str();
+  EXPECT_NE(log.find("Streamer Fatal Message: Closed [2J now \r\n"), std::string::npos) << log;
+  for (size_t i = 0; i < log.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(log[i]);
+    const bool lineEnd = (c == '\r' && i + 1 < log.size() && log[i + 1] == '\n') || (c == '\n' && i > 0 && log[i - 1] == '\r');
+    EXPECT_TRUE(c >= 0x20 || lineEnd) << "byte " << int(c) << " at " << i;
+  }
+}
+
+// A window that takes no snapshot while the book floods in is told once, and finds only the
+// newest whole snapshot waiting: no field piles up for it.
+TEST_F(StreamerTest, BookFloodWaitsAsOneSnapshot) {
+  ASSERT_TRUE(StartWith("book=1&fields=5000&interval=0&tag=flood", "STBK"));
+  for (int i = 0; i < 3000 && First()->records < 40; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_GE(First()->records.load(), 40);  // 20 snapshots of 5,000 fields, none taken
+  WaitAndPump(50);
+  EXPECT_EQ(window.For(BookSnapshotNotice).size(), 1u);
+  EXPECT_LT(window.Notices.size(), 10u);
+  std::optional<BookModel> book = streamer.TakeBookSnapshot();
+  ASSERT_TRUE(book);
+  EXPECT_GE(book->SnapshotSeconds, 36019);
+  EXPECT_EQ(book->Bids.size(), 50u);
+  EXPECT_EQ(book->Asks.size(), 2u);
+  EXPECT_EQ(book->Orders, "1,205");
+  EXPECT_FALSE(book->Bar.empty());
+  // Taken: the next snapshot is told again.
+  EXPECT_TRUE(WaitFor([&] { return window.For(BookSnapshotNotice).size() == 2; }));
 }
 
 TEST_F(StreamerTest, SuspendStopsEveryStreamerAndResumeStartsThemAgain) {
