@@ -68,7 +68,9 @@ std::string TWinshoeHTTPListener::ReadRequestLine(TWinshoeSocket& connection) {
     if (blank == std::string_view::npos) throw;
     const std::string_view target = head.substr(blank + 1);
     if (target.find_first_of("? ") == std::string_view::npos || !TakesLongQuery(target)) throw;
-    return connection.ReadLn(MaxLongQueryLine);
+    // The query, and the line's usual room for the rest; the query's own limit is checked
+    // once it is cut out.
+    return connection.ReadLn(MaxLongQuery + MaxRequestLine);
   }
 }
 
@@ -92,7 +94,7 @@ void TWinshoeHTTPListener::ReadRequest(TWinshoeSocket& connection, THTTPRequestI
 
   std::string path = request.Document;
   std::string query;
-  const size_t queryLimit = TakesLongQuery(path) ? MaxLongQueryLine : MaxRequestLine;
+  const size_t queryLimit = TakesLongQuery(path) ? MaxLongQuery : MaxRequestLine;
   if (request.Command == "POST") {
     if (request.Headers.Has("Content-Length")) {
       const std::string text = TrimAscii(request.Headers.Values("Content-Length"));
@@ -100,7 +102,8 @@ void TWinshoeHTTPListener::ReadRequest(TWinshoeSocket& connection, THTTPRequestI
       const auto res = std::from_chars(text.data(), text.data() + text.size(), length);
       if (text.empty() || res.ec != std::errc() || res.ptr != text.data() + text.size())
         throw EBadRequest("Invalid Content-Length.");
-      if (length > queryLimit) throw EBadRequest("Request body is too long.");
+      // Room for the query's line end.
+      if (length > queryLimit + 2) throw EBadRequest("Request body is too long.");
       if (length > 0) query = connection.ReadBuffer(length);
       const size_t eol = query.find("\r\n");
       if (eol != std::string::npos) query.resize(eol);
@@ -114,6 +117,7 @@ void TWinshoeHTTPListener::ReadRequest(TWinshoeSocket& connection, THTTPRequestI
       path.resize(q);
     }
   }
+  if (query.size() > queryLimit) throw EBadRequest("The query is too long.");
   if (!HasValidEscapes(path)) throw EBadRequest("Bad escape in the document \"" + path + "\".");
   request.UnparsedParams = query;
   request.Params = DecodeQueryParams(query);

@@ -30,10 +30,12 @@ class TWinshoeHTTPListener : public TWinshoeListener {
   std::chrono::milliseconds RequestTimeout{10000};
   std::chrono::milliseconds ReplyTimeout{30000};
   size_t MaxRequestLine = 8192;
-  // A query to this document (any case; empty = none) may be up to MaxLongQueryLine long, in
-  // the request line or as a POST body line: it can name thousands of symbols.
+  // A query to this document (any case; empty = none) may be up to MaxLongQuery bytes, the
+  // same whether it follows "?" in the request line or is a POST body's first line (line end
+  // not counted): it can name thousands of symbols. Every other query is held to the request
+  // line's limit.
   std::string LongQueryDocument;
-  size_t MaxLongQueryLine = 256 * 1024;
+  size_t MaxLongQuery = 256 * 1024;
   size_t MaxHeaderLines = 100;
   size_t MaxHeaderBytes = 65536;
 
