@@ -278,6 +278,38 @@ TEST(HttpListener, AtTheLimitSlowClientsGiveWayAndOthersWait) {
   EXPECT_EQ(Body(third.get()), "served /after");
 }
 
+// Behind a crowd of slow clients a whole request is served at once: the crowd waits without
+// threads, and only one slow client in a slot makes way for it.
+TEST(HttpListener, AWholeRequestGoesBeforeSlowClientsWaiting) {
+  std::atomic<int64_t> offsetMs{0};
+  Server s([&](TWinshoeHTTPListener& l) {
+    l.MaxConnections = 2;
+    l.Now = [&] { return TWinshoeSocket::Clock::now() + std::chrono::milliseconds(offsetMs.load()); };
+  });
+  std::vector<int> slow;
+  for (int i = 0; i < 12; ++i) {
+    slow.push_back(ConnectLoopback(s.port, 10000));
+    SendAll(slow.back(), "GET /slow" + std::to_string(i));
+  }
+  ASSERT_TRUE(WaitUntil([&] { return s.listener->ThreadCount() == 2 && s.listener->WaitingCount() == 10; }));
+  offsetMs = 1000;  // the slow ones in the slots may give way
+  EXPECT_EQ(Body(s.Get("GET /quick HTTP/1.0\r\n\r\n")).substr(0, 16), "C=GET|D=/quick|Q");
+  int closed = 0;
+  for (int fd : slow) {
+    char c;
+    if (::recv(fd, &c, 1, MSG_DONTWAIT) == 0) ++closed;
+  }
+  EXPECT_EQ(closed, 1);
+  // The others are served in their turn once they finish.
+  for (size_t i = 0; i < slow.size(); ++i) {
+    SendAll(slow[i], " HTTP/1.0\r\n\r\n");
+    const std::string reply = ReadToEnd(slow[i]);
+    EXPECT_TRUE(reply.empty() || Body(reply).find("|D=/slow" + std::to_string(i) + "|") != std::string::npos) << i;
+    ::close(slow[i]);
+  }
+  EXPECT_TRUE(s.StillAnswers());
+}
+
 // A burst far beyond the limit is served whole, none refused.
 TEST(HttpListener, BurstBeyondTheLimitIsServedWhole) {
   Server s([](TWinshoeHTTPListener& l) { l.MaxConnections = 4; });

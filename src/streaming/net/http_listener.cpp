@@ -46,6 +46,10 @@ TWinshoeHTTPListener::~TWinshoeHTTPListener() {
   Shutdown();
 }
 
+bool TWinshoeHTTPListener::RequestArrived(std::string_view received) const {
+  return received.find("\r\n\r\n") != std::string_view::npos;
+}
+
 bool TWinshoeHTTPListener::HandleConnection(TWinshoeServerThread* thread) {
   if (TWinshoeListener::HandleConnection(thread)) return true;
   ServeRequest(thread->Connection(), thread);
@@ -148,8 +152,12 @@ void TWinshoeHTTPListener::ServeRequest(TWinshoeSocket& connection,
     lingering = true;
   };
 
-  // One deadline for the whole head, so a peer cannot stretch it byte by byte.
-  connection.SetDeadline(TWinshoeSocket::Clock::now() + RequestTimeout);
+  // One deadline for the whole head, so a peer cannot stretch it byte by byte; it counts from
+  // the connection's arrival, time in the waiting room included.
+  auto from = TWinshoeSocket::Clock::now();
+  if (thread && thread->Connection().ArrivedAt != TWinshoeSocket::Clock::time_point{})
+    from = std::min(from, thread->Connection().ArrivedAt);
+  connection.SetDeadline(from + RequestTimeout);
   // False when the connection gave way to a new one while its request was still owed.
   auto beginServing = [&] {
     if (thread && !thread->Connection().BeginServing())

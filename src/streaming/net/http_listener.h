@@ -45,6 +45,11 @@ class TWinshoeHTTPListener : public TWinshoeListener {
   // thread is passed to the events and may be null.
   void ServeRequest(TWinshoeSocket& connection, TWinshoeServerThread* thread);
 
+ protected:
+  // The head has come: the line after the request line and headers is empty.
+  bool RequestArrived(std::string_view received) const override;
+  std::chrono::milliseconds MaxRequestWait() const override { return RequestTimeout; }
+
  private:
   void ReadRequest(TWinshoeSocket& connection, THTTPRequestInfo& request);
   // target: the document and what follows it; true when its path is LongQueryDocument.

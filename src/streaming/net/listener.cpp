@@ -5,7 +5,9 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -118,12 +120,21 @@ void TWinshoeListenerThread::WakeUp() {
 TWinshoeListener::TWinshoeListener() {
   fWakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (fWakeFd == -1) throw EWinshoeSocketError(WinsockErrorFromErrno(errno));
+  fEpollFd = ::epoll_create1(EPOLL_CLOEXEC);
+  if (fEpollFd == -1) {
+    const int err = errno;
+    ::close(fWakeFd);
+    throw EWinshoeSocketError(WinsockErrorFromErrno(err));
+  }
 }
 
 TWinshoeListener::~TWinshoeListener() {
   Shutdown();
+  ::close(fEpollFd);
   ::close(fWakeFd);
 }
+
+bool TWinshoeListener::RequestArrived(std::string_view) const { return true; }
 
 void TWinshoeListener::Shutdown() {
   SetActive(false);
@@ -149,6 +160,12 @@ void TWinshoeListener::SetActive(bool value) {
     }
     DrainWake();
     ScheduleSweep();
+    rlimit files{};
+    const size_t half = ::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY
+                            ? static_cast<size_t>(files.rlim_cur / 2)
+                            : static_cast<size_t>(MaxWaiting);
+    const size_t slots = static_cast<size_t>(std::max(0, MaxConnections));
+    fRoomLimit = std::min(static_cast<size_t>(std::max(0, MaxWaiting)), half > slots ? half - slots : 0);
     fListenerThread = std::make_unique<TWinshoeListenerThread>(this);
     fActive = true;
     fListenerThread->Start();
@@ -156,6 +173,7 @@ void TWinshoeListener::SetActive(bool value) {
     fListenerThread->TerminateAndWaitFor();
     fListenerThread.reset();
     CloseSocket();
+    CloseWaiting();  // nobody will serve them now
     fActive = false;
     // Parked threads will get no more work; running connections go on until they end.
     auto idle = StopThreads(true);
@@ -351,10 +369,11 @@ void TWinshoeListener::AcceptConnections() {
   constexpr int kRoomRecheckMs = 50;
   const bool waitingForRoom = fWaitingForRoom;
   fWaitingForRoom = false;
-  pollfd fds[2] = {{waitingForRoom ? -1 : Handle(), POLLIN, 0}, {fWakeFd, POLLIN, 0}};
+  pollfd fds[3] = {{waitingForRoom ? -1 : Handle(), POLLIN, 0}, {fWakeFd, POLLIN, 0}, {fEpollFd, POLLIN, 0}};
   int timeout = NextPollTimeout();
   if (waitingForRoom && (timeout < 0 || timeout > kRoomRecheckMs)) timeout = kRoomRecheckMs;
-  const int rc = ::poll(fds, 2, timeout);
+  if (const int room = WaitingPollTimeout(); room >= 0 && (timeout < 0 || room < timeout)) timeout = room;
+  const int rc = ::poll(fds, 3, timeout);
   if (rc < 0 && errno != EINTR) throw EWinshoeSocketError(WinsockErrorFromErrno(errno));
   if (fds[1].revents) {
     DrainWake();
@@ -365,18 +384,32 @@ void TWinshoeListener::AcceptConnections() {
     ScheduleSweep();
     SweepIdleConnections();
   }
+  if (fds[2].revents) WatchWaiting();
+  if (WaitingLocked()) {
+    ExpireWaiting();
+    ServeWaiting();
+  }
   if (!(fds[0].revents & POLLIN)) return;
 
   // Take what the backlog holds, a bounded number at a time.
   for (int i = 0; i < 32; ++i) {
-    // Only a client that is already waiting makes an idle connection give way.
-    if (i > 0 && fOpenConnections.load(std::memory_order_relaxed) >= MaxConnections) {
-      pollfd pending{Handle(), POLLIN, 0};
-      if (::poll(&pending, 1, 0) <= 0) return;
-    }
-    if (!MakeRoom()) {
-      fWaitingForRoom = true;
-      return;
+    bool slot = !WaitingLocked() && fOpenConnections.load(std::memory_order_relaxed) < MaxConnections;
+    if (!slot && UsesWaitingRoom()) {
+      if (WaitingLocked() >= fRoomLimit && !EvictWaiting()) {
+        fWaitingForRoom = true;
+        return;
+      }
+    } else if (!slot) {
+      // Only a client that is already waiting makes an idle connection give way.
+      if (i > 0) {
+        pollfd pending{Handle(), POLLIN, 0};
+        if (::poll(&pending, 1, 0) <= 0) return;
+      }
+      if (!MakeRoom()) {
+        fWaitingForRoom = true;
+        return;
+      }
+      slot = true;
     }
     sockaddr_in peer{};
     socklen_t len = sizeof peer;
@@ -412,11 +445,155 @@ void TWinshoeListener::AcceptConnections() {
     }
     char text[INET_ADDRSTRLEN] = "";
     ::inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
-    StartConnection(fd, text, ntohs(peer.sin_port));
+    if (slot) {
+      const auto now = Now();
+      StartConnection(fd, text, ntohs(peer.sin_port), now, now, Clock::now());
+    } else {
+      AddWaiting(fd, text, ntohs(peer.sin_port));
+      ServeWaiting();
+    }
   }
 }
 
-void TWinshoeListener::StartConnection(int fd, const std::string& peerAddress, int peerPort) {
+// ---- the waiting room -------------------------------------------------------------------
+
+void TWinshoeListener::AddWaiting(int fd, const std::string& peerAddress, int peerPort) {
+  WaitingClient w;
+  w.Fd = fd;
+  w.PeerAddress = peerAddress;
+  w.PeerPort = peerPort;
+  w.AcceptedAt = w.LastActivity = Now();
+  w.ArrivedAt = Clock::now();
+  const auto it = fWaiting.insert(fWaiting.end(), std::move(w));
+  fWaitingByFd[fd] = it;
+  fWaitingCount = WaitingLocked();
+  // Its request may be there already; after that each new piece of it is one edge.
+  const int state = LookAtRequest(fd, false);
+  if (state < 0) {
+    DropWaiting(it);
+    return;
+  }
+  epoll_event ev{};
+  ev.events = EPOLLIN | EPOLLRDHUP | EPOLLET;
+  ev.data.fd = fd;
+  // One that cannot be watched is left to a thread, which reads it as any other.
+  if (state > 0 || ::epoll_ctl(fEpollFd, EPOLL_CTL_ADD, fd, &ev) != 0) MarkReady(it);
+}
+
+int TWinshoeListener::LookAtRequest(int fd, bool hungUp) const {
+  char head[8192];
+  const ssize_t n = ::recv(fd, head, sizeof head, MSG_PEEK | MSG_DONTWAIT);
+  if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? (hungUp ? -1 : 0) : -1;
+  if (n == 0) return -1;
+  // A head longer than the look is no slow client's: a thread reads the rest.
+  if (static_cast<size_t>(n) == sizeof head || RequestArrived(std::string_view(head, static_cast<size_t>(n)))) return 1;
+  return hungUp ? -1 : 0;
+}
+
+void TWinshoeListener::MarkReady(WaitingList::iterator it) {
+  ::epoll_ctl(fEpollFd, EPOLL_CTL_DEL, it->Fd, nullptr);
+  fWaitingByFd.erase(it->Fd);
+  fReady.splice(fReady.end(), fWaiting, it);
+}
+
+void TWinshoeListener::WatchWaiting() {
+  epoll_event events[64];
+  for (;;) {
+    const int n = ::epoll_wait(fEpollFd, events, 64, 0);
+    for (int i = 0; i < n; ++i) {
+      const auto found = fWaitingByFd.find(events[i].data.fd);
+      if (found == fWaitingByFd.end()) continue;
+      const WaitingList::iterator it = found->second;
+      it->LastActivity = Now();
+      fWaiting.splice(fWaiting.end(), fWaiting, it);  // the list stays silent-longest first
+      const int state = LookAtRequest(it->Fd, events[i].events & (EPOLLRDHUP | EPOLLHUP | EPOLLERR));
+      if (state < 0)
+        DropWaiting(it);
+      else if (state > 0)
+        MarkReady(it);
+    }
+    if (n < 64) return;
+  }
+}
+
+void TWinshoeListener::ServeWaiting() {
+  // Whole requests first, with room made for them if a connection may give way.
+  while (!fReady.empty() && MakeRoom()) StartWaiting(fReady, fReady.begin());
+  // Then the others, the earliest first, as slots are free.
+  while (fReady.empty() && !fWaiting.empty() &&
+         fOpenConnections.load(std::memory_order_relaxed) < MaxConnections) {
+    auto first = fWaiting.begin();
+    for (auto it = fWaiting.begin(); it != fWaiting.end(); ++it)
+      if (it->AcceptedAt < first->AcceptedAt) first = it;
+    StartWaiting(fWaiting, first);
+  }
+}
+
+void TWinshoeListener::StartWaiting(WaitingList& list, WaitingList::iterator it) {
+  WaitingClient w = std::move(*it);
+  if (&list == &fWaiting) {
+    ::epoll_ctl(fEpollFd, EPOLL_CTL_DEL, w.Fd, nullptr);
+    fWaitingByFd.erase(w.Fd);
+  }
+  list.erase(it);
+  fWaitingCount = WaitingLocked();
+  StartConnection(w.Fd, w.PeerAddress, w.PeerPort, w.AcceptedAt, w.LastActivity, w.ArrivedAt);
+}
+
+void TWinshoeListener::DropWaiting(WaitingList::iterator it) {
+  // Only clients still sending are dropped; closing also takes it out of the epoll set.
+  fWaitingByFd.erase(it->Fd);
+  ::close(it->Fd);
+  fWaiting.erase(it);
+  fWaitingCount = WaitingLocked();
+}
+
+bool TWinshoeListener::EvictWaiting() {
+  const auto now = Now();
+  for (auto it = fWaiting.begin(); it != fWaiting.end(); ++it)
+    if (now - it->AcceptedAt >= GiveWayAfter) {
+      DropWaiting(it);
+      return true;
+    }
+  return false;
+}
+
+void TWinshoeListener::ExpireWaiting() {
+  // Looked at a few times a second, not on every wake-up: the room may be long.
+  constexpr std::chrono::milliseconds kExpiryStep{100};
+  const auto now = Clock::now();
+  if (now < fNextExpiry) return;
+  fNextExpiry = now + kExpiryStep;
+  const auto limit = now - MaxRequestWait();
+  // A client whose request is there waits for a slot as long as it takes.
+  for (auto it = fWaiting.begin(); it != fWaiting.end();) {
+    if (it->ArrivedAt <= limit)
+      DropWaiting(it++);
+    else
+      ++it;
+  }
+}
+
+void TWinshoeListener::CloseWaiting() {
+  while (!fWaiting.empty()) DropWaiting(fWaiting.begin());
+  for (WaitingClient& w : fReady) ::close(w.Fd);
+  fReady.clear();
+  fWaitingCount = 0;
+}
+
+int TWinshoeListener::WaitingPollTimeout() const {
+  // A client whose request is there may get room once a connection is old enough to give
+  // way; clients still sending are looked at for their time limit.
+  constexpr int kRecheckMs = 50;
+  if (!fReady.empty()) return kRecheckMs;
+  if (fWaiting.empty()) return -1;
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(fNextExpiry - Clock::now()).count();
+  return left <= 0 ? 0 : static_cast<int>(std::min<int64_t>(left, 100));
+}
+
+void TWinshoeListener::StartConnection(int fd, const std::string& peerAddress, int peerPort,
+                                       Clock::time_point acceptedAt, Clock::time_point lastActivity,
+                                       Clock::time_point arrivedAt) {
   // Finished threads are reaped when they signal the wake-up, not on every connection.
   const int one = 1;
   ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
@@ -431,8 +608,9 @@ void TWinshoeListener::StartConnection(int fd, const std::string& peerAddress, i
   conn->Port = Port;
   conn->PeerAddress = peerAddress;
   conn->PeerPort = peerPort;
-  conn->AcceptedAt = Now();
-  conn->SetLastActivity(conn->AcceptedAt);
+  conn->AcceptedAt = acceptedAt;
+  conn->ArrivedAt = arrivedAt;
+  conn->SetLastActivity(lastActivity);
   if (!OnCreateThread && !fIdle.empty()) {
     // A parked thread takes it: no thread start for this connection.
     TWinshoeServerThread* t = fIdle.back();

@@ -8,6 +8,8 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "vrex_thread.h"
@@ -27,7 +29,8 @@ class TWinshoeServer : public TWinshoeSocket {
   std::string PeerAddress;  // dotted text
   int PeerPort = 0;
   std::atomic<bool> Busy{false};  // set while OnSessionTimeout runs for this connection
-  Clock::time_point AcceptedAt;
+  Clock::time_point AcceptedAt;  // on the listener's clock (Now)
+  Clock::time_point ArrivedAt;   // on the steady clock: deadlines count from here
 
   // Whether the peer still owes its request. The protocol marks the request received with
   // BeginServing, which is false when the connection has already given way to a new one.
@@ -126,6 +129,15 @@ class TWinshoeListener : public TWinshoe {
   // (BeginServing) switch it on.
   bool IdleGivesWay = false;
   std::chrono::milliseconds GiveWayAfter{500};
+  // With IdleGivesWay, clients beyond the slots are taken off the kernel's queue into a
+  // waiting room of up to MaxWaiting, where no thread serves them yet. One whose request has
+  // arrived whole (RequestArrived) takes the next slot, made as above if need be, before
+  // those still sending; the others take slots as they free, in the order they came. So a
+  // crowd of slow clients cannot hold back a quick one behind it. A full room makes way for
+  // a newcomer likewise (the client waiting GiveWayAfter and silent longest is closed), and a
+  // client still sending after MaxRequestWait() is closed. The room never takes more than
+  // half the process's descriptors, so that the rest of the program keeps its own.
+  int MaxWaiting = 2048;
   // How long a connection thread waits for the next connection before it ends.
   std::chrono::milliseconds ThreadIdleTime{2000};
   // How often idle connections are swept while SessionTimeout is set.
@@ -156,8 +168,16 @@ class TWinshoeListener : public TWinshoe {
   size_t StartedThreadCount() const;
   // Accepts that failed for want of descriptors or memory (the listener went on).
   int AcceptResourceFailures() const { return fAcceptResourceFailures.load(); }
+  // Clients in the waiting room now.
+  size_t WaitingCount() const { return fWaitingCount.load(); }
 
  protected:
+  // Whether the first bytes a waiting client has sent (looked at, not taken) hold its whole
+  // request, so that serving it will not wait for the client. The base knows no protocol.
+  virtual bool RequestArrived(std::string_view received) const;
+  // How long a waiting client may take to send its request.
+  virtual std::chrono::milliseconds MaxRequestWait() const { return std::chrono::milliseconds(10000); }
+
   // Switches off and stops and joins every connection thread. A derived listener calls it
   // first in its destructor, so that no thread runs into its half-destroyed parts.
   void Shutdown();
@@ -166,8 +186,38 @@ class TWinshoeListener : public TWinshoe {
   friend class TWinshoeServerThread;
   friend class TWinshoeListenerThread;
 
+  // A client in the waiting room (accept thread only).
+  struct WaitingClient {
+    int Fd = -1;
+    std::string PeerAddress;
+    int PeerPort = 0;
+    Clock::time_point AcceptedAt, LastActivity;  // on Now's clock
+    Clock::time_point ArrivedAt;                 // steady
+    bool Ready = false;                          // its request is there
+  };
+  using WaitingList = std::list<WaitingClient>;
+  size_t WaitingLocked() const { return fWaiting.size() + fReady.size(); }
+
   void AcceptConnections();
-  void StartConnection(int fd, const std::string& peerAddress, int peerPort);
+  void StartConnection(int fd, const std::string& peerAddress, int peerPort, Clock::time_point acceptedAt,
+                       Clock::time_point lastActivity, Clock::time_point arrivedAt);
+  bool UsesWaitingRoom() const { return IdleGivesWay && fRoomLimit > 0; }
+  void AddWaiting(int fd, const std::string& peerAddress, int peerPort);
+  // Looks at what waiting clients sent since the last look.
+  void WatchWaiting();
+  // Whether the client's request is there (1), not yet (0), or it has gone or failed (-1).
+  int LookAtRequest(int fd, bool hungUp) const;
+  // Gives free slots, and slots made by giving way, to waiting clients.
+  void ServeWaiting();
+  void StartWaiting(WaitingList& list, WaitingList::iterator it);
+  void DropWaiting(WaitingList::iterator it);
+  void MarkReady(WaitingList::iterator it);
+  // Closes the waiting client who has waited GiveWayAfter and been silent longest; false when
+  // none may go.
+  bool EvictWaiting();
+  void ExpireWaiting();
+  void CloseWaiting();
+  int WaitingPollTimeout() const;
   void Reap();
   // Called by a thread whose connection ended; true when it was handed another one.
   bool ParkThread(TWinshoeServerThread* thread);
@@ -189,6 +239,16 @@ class TWinshoeListener : public TWinshoe {
   std::atomic<int> fAcceptResourceFailures{0};
   bool fWaitingForRoom = false;  // accept thread only: full, nobody could give way
   int fWakeFd = -1;
+  int fEpollFd = -1;  // watches the waiting room
+  // The waiting room, used by the accept thread only (and by SetActive once it has ended):
+  // clients still sending, silent longest first, and those whose request is there, in the
+  // order it came.
+  WaitingList fWaiting;
+  WaitingList fReady;
+  std::unordered_map<int, WaitingList::iterator> fWaitingByFd;  // fWaiting's clients
+  size_t fRoomLimit = 0;  // MaxWaiting within the descriptor limit, fixed when switched on
+  Clock::time_point fNextExpiry{};
+  std::atomic<size_t> fWaitingCount{0};
   std::atomic<Clock::rep> fNextSweep{0};
   std::unique_ptr<TWinshoeListenerThread> fListenerThread;
   mutable std::mutex fThreadsMutex;
