@@ -4,7 +4,8 @@
 #  - cached: no quote arrives, so after the first request the reply comes from the server's
 #    reply cache (one symbol, and every symbol of a 5,000-symbol table with "*");
 #  - built anew: the quote generation moves on before every request (as on a quote change), so
-#    each reply is built from the table.
+#    each reply is built from the table;
+#  - a long explicit list: GETLASTQUOTE naming 2,500 symbols (a 15 KB request line), cached.
 # Last, from bench_quote_replies, the in-memory time to build the 5,000-symbol reply anew, per
 # symbol, on one core.
 # Usage: run_quote_bench.sh [BUILD_DIR] [DURATION_S] [CONNECTIONS]
@@ -36,6 +37,9 @@ bench_case "GETLASTQUOTE, 1 symbol, cached reply" 1 "/REQ?GETLASTQUOTE(S0000)" 0
 bench_case "GETLASTQUOTE(*), 5000 symbols, cached reply" 5000 "/REQ?GETLASTQUOTE(*)" 0.9
 bench_case "GETLASTQUOTE, 1 symbol, quotes changed before every request (reply built anew)" \
   1 "/REQ?GETLASTQUOTE(S0000)" 0.5 changing
+LONG_LIST=$(python3 -c 'print(",".join("S%04d" % i for i in range(0, 5000, 2)))')
+bench_case "GETLASTQUOTE, explicit list of 2500 symbols (15 KB request), cached reply" 5000 \
+  "/REQ?GETLASTQUOTE($LONG_LIST)" 0.9
 
 REPLIES="$BUILD/bench/net/bench_quote_replies"
 if [ -x "$REPLIES" ]; then

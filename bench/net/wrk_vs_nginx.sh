@@ -27,6 +27,8 @@ http {
   access_log off;
   client_body_temp_path $WORK/tmp;
   keepalive_timeout 0;
+  # Quote requests may name thousands of symbols in the request line.
+  large_client_header_buffers 4 64k;
   default_type text/html;
   server {
     listen 127.0.0.1:$NGINX_PORT;

@@ -288,6 +288,13 @@ void VNServer::VNServerCommandGet(vn::net::TWinshoeServerThread*, vn::net::THTTP
     response.SetResponseNo(404);
     return;
   }
+  // A quote request asked before is answered from its kept reply before its list (thousands
+  // of symbols, maybe) is taken apart. The generation is read first: a change while a reply
+  // is built makes the copy stale.
+  if (auto kept = lastQuotes_.Find(request.UnparsedParams, QuoteGeneration.load(std::memory_order_acquire))) {
+    SendServerBody(response, kept->Text, kept->Fd);
+    return;
+  }
   StringList params;
   SplitDelimited(request.UnparsedParams, params, "(),");
   for (int i = 1; i < params.Count(); ++i)
@@ -351,10 +358,6 @@ void VNServer::Dispatch(const std::string& command, StringList& params, vn::net:
     }
     // The generation is read first: a change while the reply is built makes the copy stale.
     const uint64_t generation = QuoteGeneration.load(std::memory_order_acquire);
-    if (auto kept = lastQuotes_.Find(request.UnparsedParams, generation)) {
-      SendServerBody(response, kept->Text, kept->Fd);
-      return;
-    }
     if (params[1] == "*") ExpandAllSymbols(params);
     const std::string data = BuildLastQuotes(params);
     answer(data, "Error: no quotes ");

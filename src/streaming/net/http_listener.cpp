@@ -96,7 +96,8 @@ void TWinshoeHTTPListener::ReadRequest(TWinshoeSocket& connection, THTTPRequestI
     }
   }
 
-  std::string path = request.Document;
+  // A quote request's line may be long: it is moved along, not copied.
+  std::string path = std::move(request.Document);
   std::string query;
   const size_t queryLimit = TakesLongQuery(path) ? MaxLongQuery : MaxRequestLine;
   if (request.Command == "POST") {
@@ -117,15 +118,15 @@ void TWinshoeHTTPListener::ReadRequest(TWinshoeSocket& connection, THTTPRequestI
   } else {
     const size_t q = path.find('?');
     if (q != std::string::npos) {
-      query = path.substr(q + 1);
+      query.assign(path, q + 1);
       path.resize(q);
     }
   }
   if (query.size() > queryLimit) throw EBadRequest("The query is too long.");
   if (!HasValidEscapes(path)) throw EBadRequest("Bad escape in the document \"" + path + "\".");
-  request.UnparsedParams = query;
   request.Params = DecodeQueryParams(query);
-  request.Document = path;
+  request.UnparsedParams = std::move(query);
+  request.Document = std::move(path);
 
   if (request.Headers.Has("Authorization")) {
     request.AuthExists = true;
@@ -174,8 +175,9 @@ void TWinshoeHTTPListener::ServeRequest(TWinshoeSocket& connection,
       if (last == 0) throw EBadRequest("Error in parsing command.");
       request.Version = line.substr(static_cast<size_t>(last));
       line.resize(static_cast<size_t>(last - 1));
-      request.Command = UpperCaseAscii(Fetch(line, " "));
-      request.Document = line;
+      const size_t blank = line.find(' ');
+      request.Command = UpperCaseAscii(line.substr(0, blank));
+      request.Document = blank == std::string::npos ? std::string() : line.substr(blank + 1);
 
       const bool known = request.Command == "GET" || request.Command == "POST" ||
                          (request.Command == "HEAD" && OnCommandGet);
