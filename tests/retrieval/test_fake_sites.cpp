@@ -2,8 +2,10 @@
 // gives a folder the program loads, and its quotes move and hang together.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 
 #include "core/add_snap.h"
 #include "core/portfolios.h"
@@ -142,10 +144,12 @@ TEST(DemoQuoteSite, QuotesDifferPerSymbolHangTogetherAndMove) {
   EXPECT_EQ(first[3].Bid, 0);
 
   // Later passes: the volume never shrinks, the range only widens and holds the price, and
-  // prices move (over a few passes at least one of four does).
+  // prices move (quotes change from one market second to the next; over a few seconds at
+  // least one of four does).
   bool moved = false;
   std::vector<StockQuote> prev = first;
   for (int round = 0; round < 20 && !moved; ++round) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
     const std::vector<StockQuote> next = pass();
     for (size_t i = 0; i < next.size(); ++i) {
       SCOPED_TRACE(symbols[i]);
