@@ -87,6 +87,10 @@ TDateTime MasterAtStart(TDateTime date, double time, TDateTime fetchStart, TDate
 
 double SyncOffset(TDateTime masterAtStart, TDateTime fetchStart) { return masterAtStart - fetchStart; }
 
+bool MasterTimePlausible(TDateTime masterAtStart, TDateTime fetchStart) {
+  return std::fabs(masterAtStart - fetchStart) <= MaxMasterDistanceDays;
+}
+
 bool ClockLooksWrong(TDateTime masterAtStart, TDateTime marketBeforeAtStart) {
   return std::fabs(masterAtStart - marketBeforeAtStart) * 24 * 60 > 5;
 }

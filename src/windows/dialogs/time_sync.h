@@ -36,6 +36,11 @@ MasterReading ReadMasterPage2(std::string_view page);
 TDateTime MasterAtStart(TDateTime date, double time, TDateTime fetchStart, TDateTime received);
 // The offset to put on the PC's clock: taken against the same instant, the request's start.
 double SyncOffset(TDateTime masterAtStart, TDateTime fetchStart);
+// A master clock more than this far from the PC's clock is taken for a bad page, not a fix
+// (time zones alone never part them by a day).
+inline constexpr double MaxMasterDistanceDays = 1.0;
+// True when the master clock at the request's start is within a day of the PC's clock then.
+bool MasterTimePlausible(TDateTime masterAtStart, TDateTime fetchStart);
 // True when the market clock in force before the sync, read at the request's start, was more
 // than 5 minutes away from the master clock (whole date-times, so midnight does not matter).
 bool ClockLooksWrong(TDateTime masterAtStart, TDateTime marketBeforeAtStart);

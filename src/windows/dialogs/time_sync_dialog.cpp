@@ -68,6 +68,9 @@ TftmSync::TftmSync(QWidget* parent) : QDialog(parent) {
   pbCont->setDefault(true);
 
   auto* v = new QVBoxLayout(this);
+  // The dialog takes the size its content needs, also when a status or the warning appears
+  // (the wrapped explanation keeps the height its width needs).
+  v->setSizeConstraint(QLayout::SetFixedSize);
   v->addWidget(Label1);
   auto* grid = new QGridLayout;
   grid->addWidget(new QLabel("System Local Time:", this), 0, 0);
@@ -108,7 +111,6 @@ void TftmSync::FormShow() {
                     " needs to know the correct Eastern time in order to operate. This will fetch the current time "
                     "from US Naval Observatory Master Clock and compare it to your computer's system time. You have "
                     "to be connected to the Net in order to do this."));
-  adjustSize();
   SyncCancelled = false;
   SyncBusy = false;
   MasterTime = 0;
@@ -200,6 +202,15 @@ void TftmSync::pbContClick() {
     SetStatus("Bad Time \"" + PlainElided(page, StatusPageChars) + "\" - ERROR accessing Master Clock");
   } else {
     const TDateTime master = MasterAtStart(*reading.Date, *reading.Time, FetchStart, received);
+    if (!MasterTimePlausible(master, FetchStart)) {
+      // A page dated 1900 would stop quote fetching until the next sync: keep the clock as it is.
+      SetStatus("Master Clock says " + FormatDateTime(Shown, master) +
+                ", more than a day from this computer's clock - nothing changed");
+      WriteLog("Time sync refused: master clock " + FormatDateTime(Shown, master) + ", PC clock " +
+               FormatDateTime(Shown, FetchStart));
+      SyncBusy = false;
+      return;
+    }
     MasterDate = std::floor(master);
     MasterTime = master - MasterDate;
     if (DebugOn)
@@ -221,7 +232,6 @@ void TftmSync::pbContClick() {
     pbCancel->hide();
     pbCont->setText("&Close");
     pbCont->show();
-    adjustSize();
   }
   SyncBusy = false;
 }

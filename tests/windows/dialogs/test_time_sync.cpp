@@ -206,7 +206,33 @@ TEST_F(TimeSyncDialog, BadPagesChangeNothing) {
     EXPECT_EQ(d.stStatus->text().toStdString().find('<'), std::string::npos);
   });
   SetPages("500", "500");
-  RunSync([](TftmSync& d) { EXPECT_EQ(d.stStatus->text().toStdString(), "ERROR accessing Master Clock"); });
+  RunSync([](TftmSync& d) {
+    EXPECT_EQ(d.stStatus->text().toStdString(), "ERROR accessing Master Clock");
+    // The explanation keeps its own room above the clock lines.
+    QLabel* local = nullptr;
+    for (QLabel* l : d.findChildren<QLabel*>())
+      if (l->text() == "System Local Time:") local = l;
+    ASSERT_NE(local, nullptr);
+    EXPECT_LE(d.Label1->geometry().bottom(), local->geometry().top());
+    EXPECT_GE(d.Label1->height(), d.Label1->heightForWidth(d.Label1->width()));
+    EXPECT_TRUE(d.rect().contains(d.stStatus->geometry()));
+    EXPECT_TRUE(SaveScreenshot(&d, "dialogs_sync_failed"));
+  });
+  // A master clock a century off, or two days ahead, is refused: nothing goes into force.
+  for (const char* page : {"<BR>Jan. 01, 1900, 10:00:00 AM EST\t\tEastern Time",
+                           "<BR>%DATE%, 10:00:00 AM EST\t\tEastern Time"}) {
+    std::string text = page;
+    const size_t at = text.find("%DATE%");
+    if (at != std::string::npos) text.replace(at, 6, FormatDateTime("mmm. dd, yyyy", LocalNow() + 2));
+    SetPages(text, "");
+    RunSync([&](TftmSync& d) {
+      EXPECT_FALSE(d.Fetched) << text;
+      EXPECT_NE(d.stStatus->text().toStdString().find("more than a day"), std::string::npos)
+          << d.stStatus->text().toStdString();
+      EXPECT_EQ(d.lbMaster->text().toStdString(), "**Undetermined**");
+      EXPECT_TRUE(d.pbCancel->isVisible());
+    });
+  }
   EXPECT_FALSE(ClockSynced);
   EXPECT_EQ(Ini().ReadString("Stocks", "ETOFFSET", "none"), "none");
 }
