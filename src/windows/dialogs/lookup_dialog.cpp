@@ -75,6 +75,11 @@ TdlgLookup::TdlgLookup(QWidget* parent) : QDialog(parent) {
   Results->setSelectionBehavior(QAbstractItemView::SelectRows);
   Results->setSelectionMode(QAbstractItemView::SingleSelection);
   Results->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  // A long name wraps inside a row as high as it needs.
+  Results->setWordWrap(true);
+  Results->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+  connect(Results->horizontalHeader(), &QHeaderView::sectionResized, Results,
+          [this] { Results->resizeRowsToContents(); });
   Results->hide();
   stStatus = new QLabel(this);
   stStatus->setAlignment(Qt::AlignCenter);
@@ -216,6 +221,7 @@ void TdlgLookup::pbSearchClick() {
   pbCancelLookup->hide();
   pbCancel->show();
   dfNameChange();
+  page = PageAsUtf8(page);
   LastLookupPage = page;
   if (DebugOn) WriteDebugLog("Lookup page: " + std::to_string(page.size()) + " bytes");
 
@@ -262,6 +268,7 @@ void TdlgLookup::ShowResults() {
     Results->setItem(i, 1, new QTableWidgetItem(Q(i < names.Count() ? names[i] : std::string())));
     if (pick < 0 && !LastLookupPick.empty() && symbols[i] == LastLookupPick) pick = i;
   }
+  Results->resizeRowsToContents();
   if (pick >= 0) {
     Results->selectRow(pick);
     Results->scrollToItem(Results->item(pick, 0), QAbstractItemView::PositionAtTop);

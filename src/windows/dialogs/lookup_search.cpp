@@ -1,5 +1,7 @@
 #include "windows/dialogs/lookup_search.h"
 
+#include <cctype>
+
 #include "core/text_helpers.h"
 #include "retrieval/param_files.h"
 
@@ -40,4 +42,78 @@ LookupOutcome ClassifyLookupPage(const std::string& page, bool failed, bool canc
 std::string LookupResultsLabel(const std::string& page, const std::string& tooManyText) {
   return ContainsNoCase(page, tooManyText) ? "Lookup Results: (only first 200 shown) click on the one you want."
                                            : "Lookup Results: click on the one you want.";
+}
+
+namespace {
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// The charset a page declares in its head ("<meta charset=...>" or a Content-Type meta),
+// lower case; empty when it declares none.
+std::string DeclaredCharset(const std::string& page) {
+  const std::string head = Lower(page.substr(0, 4096));
+  for (size_t at = head.find("charset"); at != std::string::npos; at = head.find("charset", at + 7)) {
+    size_t i = head.find_first_not_of(" \t\r\n", at + 7);
+    if (i == std::string::npos || head[i] != '=') continue;
+    i = head.find_first_not_of(" \t\r\n\"'", i + 1);
+    if (i == std::string::npos) break;
+    const size_t end = head.find_first_of(" \t\r\n\"';>/", i);
+    return head.substr(i, end == std::string::npos ? std::string::npos : end - i);
+  }
+  return "";
+}
+
+bool ValidUtf8(const std::string& s) {
+  for (size_t i = 0; i < s.size();) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    const size_t extra = c < 0x80 ? 0 : (c >= 0xC2 && c < 0xE0) ? 1 : (c >= 0xE0 && c < 0xF0) ? 2 : (c >= 0xF0 && c < 0xF5) ? 3 : 99;
+    if (extra == 99 || (extra > 0 && i + extra >= s.size())) return false;
+    for (size_t k = 1; k <= extra; ++k)
+      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+    i += extra + 1;
+  }
+  return true;
+}
+
+void AppendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+// Windows-1252 in 0x80..0x9F (0: unassigned, read as Latin-1); Latin-1 elsewhere. Browsers
+// read pages declared Latin-1 or ASCII this way too.
+constexpr char16_t Cp1252High[32] = {0x20AC, 0, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+                                     0x2039, 0x0152, 0, 0x017D, 0, 0, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+                                     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0, 0x017E, 0x0178};
+
+std::string WesternToUtf8(const std::string& page) {
+  std::string out;
+  out.reserve(page.size() + page.size() / 8);
+  for (char ch : page) {
+    const unsigned char c = static_cast<unsigned char>(ch);
+    const char32_t high = c >= 0x80 && c < 0xA0 ? Cp1252High[c - 0x80] : 0;
+    AppendUtf8(out, high ? high : c);
+  }
+  return out;
+}
+}  // namespace
+
+std::string PageAsUtf8(const std::string& page) {
+  static const char* const western[] = {"iso-8859-1", "iso8859-1", "iso_8859-1", "latin1", "l1", "us-ascii",
+                                        "ascii", "windows-1252", "cp1252", "x-cp1252"};
+  const std::string charset = DeclaredCharset(page);
+  for (const char* name : western)
+    if (charset == name) return WesternToUtf8(page);
+  // UTF-8, declared or not; bytes that are no UTF-8 are read as the western set.
+  return ValidUtf8(page) ? page : WesternToUtf8(page);
 }

@@ -30,3 +30,6 @@ LookupOutcome ClassifyLookupPage(const std::string& page, bool failed, bool canc
 
 // The results caption: it says so when the page holds the cut-list text (either case).
 std::string LookupResultsLabel(const std::string& page, const std::string& tooManyText);
+
+// The page as UTF-8, read in the character set it declares.
+std::string PageAsUtf8(const std::string& page);

@@ -5,6 +5,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QTabWidget>
+#include <QTest>
 #include <QTimer>
 
 #include <fstream>
@@ -16,6 +18,7 @@
 #include "core/sites.h"
 #include "dialog_test_util.h"
 #include "platform/messages.h"
+#include "prefs/prefs_dialog.h"
 #include "retrieval/http_engine.h"
 #include "windows/dialogs/dialogs_install.h"
 #include "windows/dialogs/lookup_dialog.h"
@@ -145,6 +148,65 @@ TEST_F(LookupDialog, StatusesForEmptyCutFailedAndMixedPages) {
   Search(dlg, "many");
   EXPECT_EQ(dlg.labResults->text().toStdString(), "Lookup Results: (only first 200 shown) click on the one you want.");
   EXPECT_EQ(dlg.Results->rowCount(), 250);
+}
+
+TEST_F(LookupDialog, LongNamesShowWholeAndALatin1PageReadsRight) {
+  TdlgLookup dlg;
+  dlg.show();
+  Search(dlg, "long");
+  ASSERT_EQ(dlg.Results->rowCount(), 5);
+  WaitAndPump(20);
+  // Each name is wholly inside its row, however many lines it takes.
+  const QFontMetrics fm(dlg.Results->font());
+  for (int r = 0; r < dlg.Results->rowCount(); ++r) {
+    const QString name = dlg.Results->item(r, 1)->text();
+    const QRect need = fm.boundingRect(QRect(0, 0, dlg.Results->columnWidth(1) - 8, 10000),
+                                       Qt::TextWordWrap | Qt::AlignLeft, name);
+    EXPECT_GE(dlg.Results->rowHeight(r), need.height()) << name.toStdString();
+  }
+  EXPECT_TRUE(SaveScreenshot(&dlg, "dialogs_lookup_long_names"));
+
+  Search(dlg, "latin");
+  ASSERT_EQ(dlg.Results->rowCount(), 3);
+  EXPECT_EQ(dlg.Results->item(0, 1)->text().toStdString(), "Soci\xC3\xA9t\xC3\xA9 G\xC3\xA9n\xC3\xA9rale");
+  EXPECT_EQ(dlg.Results->item(1, 1)->text().toStdString(), "M\xC3\xBCller & S\xC3\xB6hne");
+}
+
+TEST(LookupPage, PagesAreReadInTheirDeclaredCharset) {
+  EXPECT_EQ(PageAsUtf8("<meta charset=\"iso-8859-1\">Caf\xE9"), "<meta charset=\"iso-8859-1\">Caf\xC3\xA9");
+  EXPECT_EQ(PageAsUtf8("<META HTTP-EQUIV=Content-Type CONTENT='text/html; charset=windows-1252'>\x80 \x93x\x94"),
+            "<META HTTP-EQUIV=Content-Type CONTENT='text/html; charset=windows-1252'>\xE2\x82\xAC \xE2\x80\x9Cx\xE2\x80\x9D");
+  // UTF-8, declared or not, stays as it is; undeclared bytes that are no UTF-8 are Latin-1.
+  EXPECT_EQ(PageAsUtf8("<meta charset=utf-8>Caf\xC3\xA9"), "<meta charset=utf-8>Caf\xC3\xA9");
+  EXPECT_EQ(PageAsUtf8("Caf\xC3\xA9"), "Caf\xC3\xA9");
+  EXPECT_EQ(PageAsUtf8("Caf\xE9"), "Caf\xC3\xA9");
+}
+
+TEST_F(LookupDialog, ConfirmFromThePreferencesFillsTheirSymbol) {
+  InstallDialogs(nullptr);
+  ASSERT_TRUE(OpenSymbolLookup);
+  TdlgPref prefs(nullptr);
+  prefs.Pages->setCurrentIndex(prefs.PageOfTag(PrefsTabMisc));
+  prefs.show();
+  // The user types the terms, searches, clicks the second row and confirms, with the mouse.
+  WhenModal([] {
+    TdlgLookup* dlg = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (auto* d = dynamic_cast<TdlgLookup*>(w); d && d->isVisible()) dlg = d;
+    ASSERT_NE(dlg, nullptr);
+    EXPECT_TRUE(dlg->isModal());
+    QTest::keyClicks(dlg->dfName, "big corp");
+    QTest::mouseClick(dlg->pbSearch, Qt::LeftButton);
+    ASSERT_EQ(dlg->Results->rowCount(), 3);
+    QTest::mouseClick(dlg->Results->viewport(), Qt::LeftButton, {},
+                      dlg->Results->visualRect(dlg->Results->model()->index(1, 1)).center());
+    QTest::mouseClick(dlg->pbConfirm, Qt::LeftButton);
+    if (dlg->isVisible()) dlg->reject();
+  });
+  QTest::mouseClick(prefs.pbLookup, Qt::LeftButton);
+  EXPECT_EQ(prefs.dfSymbol->text().toStdString(), "BIGCORP2");
+  EXPECT_EQ(ModalDepth, 0);
+  OpenSymbolLookup = nullptr;
 }
 
 TEST_F(LookupDialog, CancelAndQuitEndASlowSearch) {
