@@ -402,6 +402,7 @@ void GetHttp(std::shared_ptr<HTTPSite> site, int kind, int siteIndex, int result
       requests[request->name] = request;
       SetRedirect(request->slot, "");
       job.RedirectSlot = request->slot;
+      if (DebugOn) WriteDebugLog(request->name + " " + request->shown);
       try {
         request->thread = std::thread([raw, job = std::move(job), site, resultSlot, loginCheck] {
           std::string text;
@@ -409,6 +410,7 @@ void GetHttp(std::shared_ptr<HTTPSite> site, int kind, int siteIndex, int result
             text = site ? RunLoginCheck(*site, &raw->cancel) : std::string("OK");
           } else {
             HttpResult r = PerformHttp(job, &raw->cancel);
+            if (DebugOn) WriteDebugLog(raw->name + (r.Ok ? " done, " + std::to_string(r.Body.size()) + " bytes" : " failed: " + r.Error));
             if (r.Ok) {
               text = job.Sink ? std::string(StreamEndText) : std::move(r.Body);
             } else {

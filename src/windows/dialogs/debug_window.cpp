@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QShowEvent>
+#include <QPointer>
 #include <QTimer>
 
 #include "core/error_report.h"
@@ -192,18 +193,35 @@ void TfrmDebug::Withdraw() {
   if (frmDebug == this) frmDebug = nullptr;
 }
 
+namespace {
+void BringToFront(TfrmDebug* w) {
+  w->show();
+  w->raise();
+  w->activateWindow();
+}
+}  // namespace
+
 void CreateDebugWindow(QWidget* owner) {
   if (!frmDebug) frmDebug = new TfrmDebug(owner);
   DebugOn = true;
-  frmDebug->show();
-  frmDebug->raise();
+  BringToFront(frmDebug);
+}
+
+void OpenDebugWindowAtStart(QWidget* owner) {
+  if (!frmDebug) frmDebug = new TfrmDebug(owner);
+  DebugOn = true;
+  // Traced from now on; shown once the main window is up, so that it opens in front of it.
+  frmDebug->FormShow();
+  QPointer<TfrmDebug> w = frmDebug;
+  QTimer::singleShot(0, w, [w] {
+    if (w && DebugOn) BringToFront(w);
+  });
 }
 
 void ShowDebugWindow() {
   if (!frmDebug) return;
   DebugOn = true;
-  frmDebug->show();
-  frmDebug->raise();
+  BringToFront(frmDebug);
 }
 
 bool HasDebugSwitch(const QStringList& arguments) {

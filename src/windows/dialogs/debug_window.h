@@ -68,9 +68,12 @@ private:
 // The window while it exists.
 extern QPointer<TfrmDebug> frmDebug;
 
-// Shift+Ctrl+F2 and the "DEBUG" switch: creates the window when there is none, switches debug
-// mode on and shows it.
+// Shift+Ctrl+F2: creates the window when there is none, switches debug mode on and shows it in
+// front.
 void CreateDebugWindow(QWidget* owner);
+// The "DEBUG" switch: creates the window and takes the trace at once, and shows it in front of
+// the main window once the event loop runs (the main window is shown by then).
+void OpenDebugWindowAtStart(QWidget* owner);
 // F2: shows the window when it exists.
 void ShowDebugWindow();
 // True when the arguments hold the "DEBUG" switch (any case).

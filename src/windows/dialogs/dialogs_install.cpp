@@ -51,5 +51,5 @@ void InstallDialogs(QWidget* mainWindow) {
   FundHooks.SendSurvey = [](const std::string& query) { return SendSurveyAnswer(query); };
   // The "DEBUG" switch opens the window at start.
   if (DebugOn || (QCoreApplication::instance() && HasDebugSwitch(QCoreApplication::arguments())))
-    CreateDebugWindow(mainWindow);
+    OpenDebugWindowAtStart(mainWindow);
 }

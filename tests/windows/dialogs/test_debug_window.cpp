@@ -190,16 +190,37 @@ TEST(DebugWindow, RequestListShowsNoCredentials) {
   WaitAndPump(10);
 }
 
-TEST(DebugWindow, DebugSwitchOpensItAndQuitClosesIt) {
+TEST(DebugWindow, DebugSwitchOpensItInFrontTracesRequestsAndQuitClosesIt) {
   EXPECT_FALSE(HasDebugSwitch({"vantora", "LOG"}));
   EXPECT_TRUE(HasDebugSwitch({"vantora", "debug"}));
   EXPECT_FALSE(HasDebugSwitch({"DEBUG"}));  // the program's own name is no switch
   DebugOn = true;  // as the start-up sets it from the switch
   QWidget main;
   InstallDialogs(&main);
+  main.show();  // the program shows its main window after the features are installed
   ASSERT_TRUE(frmDebug);
-  EXPECT_TRUE(frmDebug->isVisible());
   QPointer<TfrmDebug> w = frmDebug;
+  for (int i = 0; i < 50 && QApplication::activeWindow() != w; ++i) WaitAndPump(10);
+  EXPECT_TRUE(w->isVisible());
+  EXPECT_EQ(QApplication::activeWindow(), w.data()) << "the debug window opened behind the main window";
+
+  // A request of a refresh leaves its trace: what was asked and how it ended.
+  FakeSite site("dialogs");
+  ASSERT_TRUE(site.Running());
+  const int slot = AllocHRes('T');
+  std::string name;
+  int requestSlot = 0;
+  GetHttp(nullptr, 0, -1, slot, "GET", site.Host(), "/lookup?s=ibm&pass=secret", "", "", "", "", 80, false, false,
+          false, 60, requestSlot, "***", false, false, 0, name);
+  WaitForSlot(slot, nullptr, 30000);
+  CollectHttp(name, -1);
+  FreeHRes(slot);
+  DrainAll(*w);
+  const std::string trace = w->ListBox1->toPlainText().toStdString();
+  EXPECT_NE(trace.find(name + " GET http://" + site.Host() + "/lookup"), std::string::npos) << trace;
+  EXPECT_EQ(trace.find("secret"), std::string::npos) << trace;
+  EXPECT_EQ(w->Label1->text().toStdString().find("Lines: 0"), std::string::npos);
+
   QuitRequested = true;
   for (int i = 0; i < 100 && w; ++i) WaitAndPump(20);
   QuitRequested = false;
