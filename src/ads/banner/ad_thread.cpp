@@ -74,7 +74,8 @@ std::string FetchAdOverHttp(const std::string& source, const std::atomic<bool>& 
 AdThreadType::AdThreadType() {
   Name = "Ads";
   Fetch = FetchAdOverHttp;
-  Now = [] { return MarketNow(); };
+  // The PC's clock, as OpenAdLink's delay after a click; the market clock only picks weekends.
+  Now = [] { return LocalNow(); };
   UserInactive = [] { return IsUserInactive(); };
   Random = DefaultAdRandom();
 }
@@ -218,7 +219,7 @@ void AdThreadType::ShowDue() {
     if (done) {
       AdLocLink[loc] = AdLocNextLink[loc];
       AdLocRedirect[loc] = AdLocNextRedirect[loc];
-      const bool weekend = IsWeekendDay(Now());
+      const bool weekend = IsWeekendDay(MarketNow());
       int period = row >= 1 && row <= AdRowCount ? (weekend ? AdTable[row].WeekendPeriod : AdTable[row].Period) : 60;
       if (period <= 0) period = 60;
       AdLocShowTime[loc] = Now() + period / SecondsPerDay;

@@ -2,9 +2,12 @@
 
 #include <QApplication>
 
+#include <cstdlib>
+#include <ctime>
 #include <string>
 #include <vector>
 
+#include "ads/banner/ad_thread.h"
 #include "common/fake_site.h"
 #include "core/ad_locations.h"
 #include "core/branding.h"
@@ -15,6 +18,7 @@
 #include "core/settings_file.h"
 #include "core/text_helpers.h"
 #include "core/url_launch.h"
+#include "platform/clock.h"
 #include "platform/messages.h"
 #include "platform/registry.h"
 #include "windows/web/url_launcher.h"
@@ -215,6 +219,34 @@ TEST_F(LaunchTest, AdClicksTakeTheAdWaysAndMoveTheReplacementEarlier) {
   OpenAdLink(AdLocationCount + 1);
   EXPECT_TRUE(calls.empty());
   EXPECT_TRUE(reports.empty());
+}
+
+// The ad thread puts a banner up and OpenAdLink moves its replacement time: both count the
+// delay after a click on the PC's clock, whatever the machine's time zone.
+TEST_F(LaunchTest, TheDelayAfterAClickCountsOnOneClockInEveryZone) {
+  TestClock clock(DateTimeToUnixMs(EncodeDate(2026, 3, 4) + EncodeTime(15, 0, 0, 0)));  // a Wednesday
+  ScopedClock use(clock);
+  const char* saved = std::getenv("TZ");
+  const std::string savedTz = saved ? saved : "";
+  HaveIE4 = false;
+  for (const char* zone : {"UTC", "America/Los_Angeles"}) {
+    setenv("TZ", zone, 1);
+    tzset();
+    AdThreadType thread;  // the thread's own schedule clock
+    const double period = 30 / 86400.0, delay = AdSettings.DelayAfterClick / 86400.0;
+    ASSERT_GT(AdSettings.DelayAfterClick, 0);
+    {
+      std::lock_guard lock(AdLock);
+      AdLocLink[5] = "ads.example.com/click";
+      AdLocShowTime[5] = thread.Now() + period;  // put up now for 30 seconds
+    }
+    EXPECT_EQ(OpenAdLinkByWays(5), "OPENURL");
+    std::lock_guard lock(AdLock);
+    EXPECT_NEAR(AdLocShowTime[5], thread.Now() + delay, 1e-8) << zone;
+  }
+  if (saved) setenv("TZ", savedTz.c_str(), 1);
+  else unsetenv("TZ");
+  tzset();
 }
 
 TEST_F(LaunchTest, RedirectsResolveToTheirFirstTarget) {
