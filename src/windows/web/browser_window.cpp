@@ -79,8 +79,8 @@ void TfrmIE::SetPrompt(const std::string& text) {
 }
 
 void TfrmIE::Navigate(const std::string& url) {
-  const std::string target = NormalizeUrl(url);
-  if (!IsWebAddress(target)) return;
+  const std::string target = WebAddress(url);
+  if (target.empty()) return;
   NavPan->dfAddress->setText(QString::fromStdString(target));
   if (WB) {
     NavPan->pbNavStop->setEnabled(true);
@@ -221,8 +221,8 @@ void TfrmIE::FormClose() {
 }
 
 bool OpenInBrowserWindow(const std::string& url) {
-  const std::string target = NormalizeUrl(url);
-  if (!IsWebAddress(target)) return false;
+  const std::string target = WebAddress(url);
+  if (target.empty()) return false;
   if (!frmIE) {
     frmIE = new TfrmIE(nullptr);
     frmIE->FreeOnClose = true;

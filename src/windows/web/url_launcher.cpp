@@ -96,6 +96,17 @@ bool IsWebAddress(const std::string& url) {
   return u.isValid() && (scheme == "http" || scheme == "https") && !u.host().isEmpty();
 }
 
+std::string WebAddress(const std::string& url) {
+  const std::string text = Trim(NormalizeUrl(Trim(url)));
+  // No real link holds control characters, and the parser would drop what follows some of them.
+  for (char c : text)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return "";
+  const QUrl u(QString::fromStdString(text), QUrl::TolerantMode);
+  const QString scheme = u.scheme().toLower();
+  if (!u.isValid() || (scheme != "http" && scheme != "https") || u.host().isEmpty()) return "";
+  return u.toString(QUrl::FullyEncoded).toStdString();
+}
+
 std::string WaysOrder(char webDefault) {
   switch (std::toupper(static_cast<unsigned char>(webDefault))) {
     case 'W': return "WYN";
@@ -159,8 +170,8 @@ RedirectTarget SplitRedirectAddress(const std::string& url) {
 }
 
 char OpenUrlByWays(const std::string& url) {
-  const std::string target = Trim(NormalizeUrl(Trim(url)));
-  if (!IsWebAddress(target)) {
+  const std::string target = WebAddress(url);
+  if (target.empty()) {
     WriteLog("Not opened (only http and https addresses are): " + url);
     return 0;
   }
@@ -296,8 +307,7 @@ std::string OpenAdLinkByWays(int location) {
         return "DEFAULT";
       }
       if (way == "CUSTOM") {
-        if (IsWebAddress(NormalizeUrl(url)) && Launcher.OpenInBrowserWindow &&
-            Launcher.OpenInBrowserWindow(NormalizeUrl(url))) {
+        if (!WebAddress(url).empty() && Launcher.OpenInBrowserWindow && Launcher.OpenInBrowserWindow(WebAddress(url))) {
           return "CUSTOM";
         }
         continue;

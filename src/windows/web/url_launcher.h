@@ -10,6 +10,9 @@ std::string NormalizeUrl(const std::string& url);
 // True for an http or https address with a host: the only addresses opened from pages, ads,
 // news files and redirects.
 bool IsWebAddress(const std::string& url);
+// The address ready to open: NormalizeUrl's scheme rule, then blanks and other unsafe
+// characters percent-encoded as the browser pane reads a link. Empty when it is no web address.
+std::string WebAddress(const std::string& url);
 // The ways to try for a WebDefault: 'Y' the desktop's handler first, 'W' the system browser
 // first, 'N' the user's own browser command first. Any other character tries "YWN".
 std::string WaysOrder(char webDefault);

@@ -160,6 +160,24 @@ TEST_F(LaunchTest, WaysAreTriedInTheUsersOrderUntilOneWorks) {
   EXPECT_EQ(OpenUrlByWays("javascript:alert(1)"), 0);
   EXPECT_TRUE(calls.empty());
 
+  // A link with blanks or other unsafe characters opens encoded, as the browser pane opens it;
+  // the scheme rule stays.
+  calls.clear();
+  LiveSettings.WebDefault = 'Y';
+  EXPECT_EQ(OpenUrlByWays("http://h/news/big story.htm?q=a b&x=\"<y>\""), 'Y');
+  EXPECT_EQ(OpenUrlByWays("https://h/50%off"), 'Y');
+  EXPECT_EQ(OpenUrlByWays("h/a b"), 'Y');
+  EXPECT_EQ(calls, (std::vector<std::string>{"Y http://h/news/big%20story.htm?q=a%20b&x=%22%3Cy%3E%22",
+                                             "Y https://h/50%25off", "Y http://h/a%20b"}));
+  calls.clear();
+  for (const char* hostile : {"javascript:alert('a b')", "file:///etc/pass wd", "http://a b.example/x",
+                              "ht tp://h/x", " data:text/html,<b>x</b>", "vnc://h/ x"})
+    EXPECT_EQ(OpenUrlByWays(hostile), 0) << hostile;
+  EXPECT_TRUE(calls.empty());
+  // Nor do links with control characters in them.
+  for (const char* odd : {"http://h/a\nb", "http://h/a\x01" "b", "http://h/a\tb"}) EXPECT_EQ(OpenUrlByWays(odd), 0) << odd;
+  EXPECT_TRUE(calls.empty());
+
   // The core's OpenURL goes through the installed launcher.
   LiveSettings.WebDefault = 'Y';
   OpenURL("http://h/core");
