@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+class QPageLayout;
 class QPrinter;
 
 class BrowserControl : public QWidget {
@@ -59,8 +60,9 @@ public:
   // Prints the document to the printer (done(ok) when the pages went out). The printer must
   // live until done.
   virtual void Print(QPrinter* printer, std::function<void(bool ok)> done) = 0;
-  // Writes the document as a PDF file.
-  virtual void PrintToPdf(const std::string& path, std::function<void(bool ok)> done) = 0;
+  // Writes the document as a PDF file with its text (A4 portrait unless a layout is given).
+  virtual void PrintToPdf(const std::string& path, std::function<void(bool ok)> done,
+                          const QPageLayout* layout = nullptr) = 0;
   // Finds and highlights the next match of text (backward when asked); done(found).
   virtual void Find(const std::string& text, bool backward, std::function<void(bool found)> done) = 0;
 

@@ -50,6 +50,10 @@ TBrowserNavBar::TBrowserNavBar(QWidget* parent) : QWidget(parent) {
   connect(pbPrint, &QPushButton::clicked, this, [this] { pbPrintClick(); });
   connect(pbFind, &QPushButton::clicked, this, [this] { pbFindClick(); });
 
+  ChoosePrinter = [](QWidget* parent, QPrinter& printer) {
+    QPrintDialog dialog(&printer, parent);
+    return dialog.exec() == QDialog::Accepted;
+  };
   AskFindText = [](QWidget* parent, std::string& text) {
     bool ok = false;
     const QString t = QInputDialog::getText(parent, "Find", "Find what:", QLineEdit::Normal,
@@ -102,12 +106,19 @@ void TBrowserNavBar::pbGoClick() {
 void TBrowserNavBar::pbPrintClick() {
   if (!browser_ || !browser_->HasDocument()) return;
   auto printer = std::make_shared<QPrinter>(QPrinter::HighResolution);
-  QPrintDialog dialog(printer.get(), window());
-  if (dialog.exec() != QDialog::Accepted) return;
+  if (!ChoosePrinter || !ChoosePrinter(window(), *printer)) return;
   QPointer<TBrowserNavBar> self(this);
-  browser_->Print(printer.get(), [printer, self](bool ok) {
+  auto done = [printer, self](bool ok) {
     if (!ok && self && self->Notice) self->Notice("The page could not be printed.");
-  });
+  };
+  // A PDF file comes from the engine itself, with the page's text; printing through the
+  // printer would give pictures of the pages.
+  if (printer->outputFormat() == QPrinter::PdfFormat && !printer->outputFileName().isEmpty()) {
+    const QPageLayout layout = printer->pageLayout();
+    browser_->PrintToPdf(printer->outputFileName().toStdString(), done, &layout);
+    return;
+  }
+  browser_->Print(printer.get(), done);
 }
 
 void TBrowserNavBar::pbFindClick() {

@@ -10,6 +10,7 @@
 
 class QLabel;
 class QLineEdit;
+class QPrinter;
 class QPushButton;
 
 class TBrowserNavBar : public QWidget {
@@ -39,6 +40,8 @@ public:
   // From the host's timer: Stop while loading, Print and Find while a document is shown.
   void RefreshState();
 
+  // The print dialog: sets up the printer; false when cancelled. Tests answer it.
+  std::function<bool(QWidget* parent, QPrinter& printer)> ChoosePrinter;
   // The find dialog's question; tests answer it. Returns false when cancelled.
   std::function<bool(QWidget* parent, std::string& text)> AskFindText;
   // Told when a search found nothing or a print failed (a status line or a message box).

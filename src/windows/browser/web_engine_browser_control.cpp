@@ -1,5 +1,6 @@
 #include "windows/browser/web_engine_browser_control.h"
 
+#include <QPageLayout>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <QWebEngineFindTextResult>
@@ -162,13 +163,15 @@ void WebEngineBrowserControl::Print(QPrinter* printer, std::function<void(bool o
   view_->print(printer);
 }
 
-void WebEngineBrowserControl::PrintToPdf(const std::string& path, std::function<void(bool ok)> done) {
+void WebEngineBrowserControl::PrintToPdf(const std::string& path, std::function<void(bool ok)> done,
+                                         const QPageLayout* layout) {
   if (printDone_ || pdfDone_ || !hasDocument_ || path.empty()) {
     if (done) done(false);
     return;
   }
   pdfDone_ = done ? std::move(done) : [](bool) {};
-  page_->printToPdf(QString::fromStdString(path));
+  if (layout) page_->printToPdf(QString::fromStdString(path), *layout);
+  else page_->printToPdf(QString::fromStdString(path));
 }
 
 void WebEngineBrowserControl::Find(const std::string& text, bool backward, std::function<void(bool found)> done) {

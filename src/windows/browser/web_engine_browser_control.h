@@ -28,7 +28,8 @@ public:
   void DocumentHtml(std::function<void(const std::string& html)> done) override;
   void DocumentText(std::function<void(const std::string& text)> done) override;
   void Print(QPrinter* printer, std::function<void(bool ok)> done) override;
-  void PrintToPdf(const std::string& path, std::function<void(bool ok)> done) override;
+  void PrintToPdf(const std::string& path, std::function<void(bool ok)> done,
+                  const QPageLayout* layout = nullptr) override;
   void Find(const std::string& text, bool backward, std::function<void(bool found)> done) override;
 
 private:

@@ -7,10 +7,16 @@
 #include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QPrinter>
+#include <QDesktopServices>
+#include <QTextBrowser>
 #include <QTemporaryDir>
+#include <QTest>
+#include <QUrl>
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <vector>
 #include <cstdlib>
@@ -273,6 +279,59 @@ TEST_F(BrowserControlTest, PagesLeadOnlyToWebAddressesAndTheHostMayRefuse) {
   ASSERT_GE(asked.size(), 2u);
   EXPECT_EQ(asked.back(), site_->Url("/linked1.html"));
   control_->OnBeforeNavigate2 = nullptr;
+}
+
+TEST_F(BrowserControlTest, ALinkToAnotherSchemeNeverReachesTheDesktop) {
+  // Without the control's scheme rule the engine hands such a link to the desktop's handler.
+  QTextBrowser desktop;  // stands in for the desktop's handler of the scheme
+  QDesktopServices::setUrlHandler("vntrtest", &desktop, "setSource");
+  std::vector<std::string> asked;
+  control_->OnBeforeNavigate2 = [&](const std::string& url) {
+    asked.push_back(url);
+    return true;
+  };
+  ASSERT_TRUE(NavigateAndWait(*control_, site_->Url("/link?to=vntrtest:open-something")).ok);
+  QWidget* page = nullptr;
+  for (QWidget* w : control_->findChildren<QWidget*>())
+    if (QByteArray(w->metaObject()->className()) == "QWebEngineView") page = w->focusProxy();
+  ASSERT_NE(page, nullptr);
+  // The user clicks the link once the page takes input (its title says the click arrived).
+  ASSERT_TRUE(SpinUntil([&] {
+    if (control_->LocationName() == "clicked") return true;
+    QTest::mouseClick(page, Qt::LeftButton, {}, QPoint(40, 40));
+    return false;
+  }));
+  // A later load ends after the engine dealt with the click.
+  ASSERT_TRUE(NavigateAndWait(*control_, site_->Url("/page.html")).ok);
+  SpinUntil([&] { return !desktop.source().isEmpty(); }, 1000);
+  EXPECT_TRUE(desktop.source().isEmpty()) << desktop.source().toString().toStdString();
+  for (const std::string& url : asked) EXPECT_EQ(url.rfind("http://", 0), 0u) << url;
+  control_->OnBeforeNavigate2 = nullptr;
+  QDesktopServices::unsetUrlHandler("vntrtest");
+}
+
+TEST_F(BrowserControlTest, ThePrintButtonWritesAPdfWithText) {
+  ASSERT_TRUE(NavigateAndWait(*control_, site_->Url("/page.html")).ok);
+  TBrowserNavBar bar(host_.get());
+  bar.Attach(control_);
+  bar.show();
+  QTemporaryDir dir;
+  const std::string pdf = QDir(dir.path()).filePath("printed.pdf").toStdString();
+  // The user picks "print to file" as PDF in the print dialog.
+  bar.ChoosePrinter = [&](QWidget*, QPrinter& printer) {
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(QString::fromStdString(pdf));
+    return true;
+  };
+  std::vector<std::string> notices;
+  bar.Notice = [&](const std::string& text) { notices.push_back(text); };
+  ASSERT_TRUE(bar.pbPrint->isEnabled());
+  QTest::mouseClick(bar.pbPrint, Qt::LeftButton);
+  ASSERT_TRUE(SpinUntil([&] { return std::filesystem::exists(pdf) && std::filesystem::file_size(pdf) > 0; }));
+  SpinUntil([&] { return RunCommand("pdftotext '" + pdf + "' -").find("glance") != std::string::npos; }, 10000);
+  const std::string text = RunCommand("pdftotext '" + pdf + "' -");
+  EXPECT_NE(text.find("Quotes at a glance"), std::string::npos) << "the PDF holds a picture, not the page's text";
+  EXPECT_TRUE(notices.empty());
 }
 
 TEST(BrowserControlAvailability, SwitchedOffMeansNoControl) {
