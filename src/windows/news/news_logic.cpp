@@ -2,7 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <sstream>
+#include <string_view>
+#include <unordered_set>
 
 #include "core/text_helpers.h"
 #include "platform/string_list.h"
@@ -12,11 +13,63 @@ double ClampSplitPercent(double percent) {
   return std::clamp(percent, 5.0, 95.0);
 }
 
-int HeadlinePaneHeight(int splitHeight, double splitPercent, int splitterHeight, bool browserPane) {
+int HeadlinePaneHeight(int splitHeight, double splitPercent, int splitterHeight, bool browserPane, int minHeight) {
   if (!browserPane) return splitHeight;
   int h = static_cast<int>(std::lround(splitHeight * ClampSplitPercent(splitPercent) / 100.0));
   h = std::min(h, splitHeight - splitterHeight - 4);
-  return std::max(h, 62);
+  return std::max(h, minHeight);
+}
+
+namespace {
+constexpr int GroupGaps[5] = {1, 5, 5, 1, 5};  // between neighbours of the middle group
+constexpr int PartGap = 4;                     // between "Select All", the group and "Detail"
+
+// Width of buttons first..last of the middle group (1..6) with their gaps.
+int GroupWidth(const HeadlineButtonWidths& w, int first, int last) {
+  int sum = 0;
+  for (int i = first; i <= last; ++i) sum += w[i] + (i < last ? GroupGaps[i - 1] : 0);
+  return sum;
+}
+
+// "Select All", group buttons first..last and "Detail" on one row.
+int RowWidth(const HeadlineButtonWidths& w, int first, int last) {
+  return w[0] + PartGap + GroupWidth(w, first, last) + PartGap + w[7];
+}
+
+void PlaceGroup(const HeadlineButtonWidths& w, int first, int last, int x, int y, HeadlineButtonPlaces& out) {
+  for (int i = first; i <= last; ++i) {
+    out.X[i] = x, out.Y[i] = y, out.W[i] = w[i];
+    x += w[i] + (i < last ? GroupGaps[i - 1] : 0);
+  }
+}
+
+void PlaceRow(const HeadlineButtonWidths& w, int first, int last, int left, int right, int y,
+              HeadlineButtonPlaces& out) {
+  out.X[0] = left, out.Y[0] = y, out.W[0] = w[0];
+  out.X[7] = right - w[7], out.Y[7] = y, out.W[7] = w[7];
+  const int from = left + w[0] + PartGap, to = right - w[7] - PartGap;
+  PlaceGroup(w, first, last, from + std::max(0, (to - from - GroupWidth(w, first, last)) / 2), y, out);
+}
+}  // namespace
+
+HeadlineButtonPlaces PlaceHeadlineButtons(const HeadlineButtonWidths& natural, const HeadlineButtonWidths& compact,
+                                          int left, int right, int top, int rowHeight, int rowGap) {
+  HeadlineButtonPlaces out;
+  for (const HeadlineButtonWidths* w : {&natural, &compact}) {
+    if (RowWidth(*w, 1, 6) <= right - left) {
+      PlaceRow(*w, 1, 6, left, right, top, out);
+      return out;
+    }
+  }
+  out.Rows = 2;
+  PlaceRow(compact, 1, 3, left, right, top, out);
+  const int second = GroupWidth(compact, 4, 6);
+  PlaceGroup(compact, 4, 6, left + std::max(0, (right - left - second) / 2), top + rowHeight + rowGap, out);
+  return out;
+}
+
+int HeadlineButtonsMinWidth(const HeadlineButtonWidths& compact) {
+  return std::max(RowWidth(compact, 1, 3), GroupWidth(compact, 4, 6));
 }
 
 int HeadingColumnWidth(int gridWidth, int width0, int width1, int width3, int scrollBarWidth, bool rowsFit) {
@@ -25,16 +78,32 @@ int HeadingColumnWidth(int gridWidth, int width0, int width1, int width3, int sc
   return std::max(w, 20);
 }
 
-bool PrependForceSymbol(std::string& forceList, const std::string& symbol) {
-  const std::string s = Trim(symbol);
-  if (s.empty()) return false;
-  std::istringstream words(forceList);
-  std::string word;
-  while (words >> word)
-    if (word == s) return false;
+int PrependForceSymbols(std::string& forceList, const std::vector<std::string>& symbols) {
   const std::string rest = Trim(forceList);
-  forceList = rest.empty() ? s : s + " " + rest;
-  return true;
+  std::unordered_set<std::string_view> queued;
+  for (size_t at = 0; at < rest.size();) {
+    const size_t end = std::min(rest.find_first_of(" \t\r\n", at), rest.size());
+    if (end > at) queued.insert(std::string_view(rest).substr(at, end - at));
+    at = end + 1;
+  }
+  std::vector<std::string> added;
+  added.reserve(symbols.size());  // never reallocated: the set holds views into its strings
+  for (const std::string& symbol : symbols) {
+    std::string s = Trim(symbol);
+    if (s.empty() || queued.count(s)) continue;
+    added.push_back(std::move(s));
+    queued.insert(added.back());
+  }
+  if (added.empty()) return 0;
+  std::string out;
+  out.reserve(rest.size() + added.size() * 8);
+  for (auto it = added.rbegin(); it != added.rend(); ++it) {
+    if (!out.empty()) out += ' ';
+    out += *it;
+  }
+  if (!rest.empty()) out += ' ' + rest;
+  forceList = std::move(out);
+  return static_cast<int>(added.size());
 }
 
 std::vector<std::string> HandOverSymbols(const std::string& text) {

@@ -1,6 +1,7 @@
 #pragma once
 // The news window's rules that need no display: layout sums, the force list, the hand-over
 // text and the caption.
+#include <array>
 #include <string>
 #include <vector>
 
@@ -9,15 +10,34 @@
 // The splitter's place in percent of the right side's height, kept within 5 and 95.
 double ClampSplitPercent(double percent);
 // The headline pane's height: with the browser pane its share of the right side, never more
-// than leaves the splitter and 4 pixels below it nor less than 62; without it, all of it.
-int HeadlinePaneHeight(int splitHeight, double splitPercent, int splitterHeight, bool browserPane);
+// than leaves the splitter and 4 pixels below it nor less than minHeight; without it, all of it.
+int HeadlinePaneHeight(int splitHeight, double splitPercent, int splitterHeight, bool browserPane,
+                       int minHeight = 62);
+
+// The buttons under the headlines, in this order: "Select All", the middle group ("Mark Read",
+// "Mark NOT Read", "No Bulbs", "Refresh", "Refresh All", "Preferences") and "Detail".
+constexpr int HeadlineButtonCount = 8;
+using HeadlineButtonWidths = std::array<int, HeadlineButtonCount>;
+struct HeadlineButtonPlaces {
+  int Rows = 1;
+  std::array<int, HeadlineButtonCount> X{}, Y{}, W{};
+};
+// One row when it fits, with the buttons' own widths or else their compact ones: "Select All"
+// at the left edge, "Detail" at the right edge and the group centred between them. Otherwise two
+// rows of compact buttons: the marking buttons with "Select All" and "Detail" above, the refresh
+// buttons and "Preferences" centred below. Rows start at top and are rowHeight + rowGap apart.
+HeadlineButtonPlaces PlaceHeadlineButtons(const HeadlineButtonWidths& natural, const HeadlineButtonWidths& compact,
+                                          int left, int right, int top, int rowHeight, int rowGap);
+// The narrowest span in which the compact buttons still fit (in two rows).
+int HeadlineButtonsMinWidth(const HeadlineButtonWidths& compact);
 // The "Heading" column's width: what the other three columns leave of the grid, less the
 // scroll bar when the rows do not all fit.
 int HeadingColumnWidth(int gridWidth, int width0, int width1, int width3, int scrollBarWidth, bool rowsFit);
 
-// Prepends a symbol to the blank-separated force list unless it is there as a whole word.
-// False when it was there already.
-bool PrependForceSymbol(std::string& forceList, const std::string& symbol);
+// Puts the symbols in front of the blank-separated force list, each as if prepended in turn
+// (the last one first), leaving out those the list holds as whole words and repeats. One pass
+// with a set, whatever the list's length. Returns how many were added.
+int PrependForceSymbols(std::string& forceList, const std::vector<std::string>& symbols);
 // The symbols of a hand-over text ("|IBM||MSFT|"), each once, in order.
 std::vector<std::string> HandOverSymbols(const std::string& text);
 

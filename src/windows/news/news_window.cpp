@@ -51,6 +51,7 @@
 #include "windows/news/news_logic.h"
 #include "windows/web/browser_window.h"
 #include "core/window_place.h"
+#include "windows/web/url_launcher.h"
 
 QPointer<TfrmNews> frmNews;
 
@@ -206,7 +207,6 @@ TfrmNews::TfrmNews(QWidget* owner) : QWidget(owner, Qt::Window | Qt::WindowStays
 
   auto* news = new LayoutHost(PanSplit);
   panNews = news;
-  panNews->setMinimumHeight(62);
   tbNews = new QTableWidget(1, 4, panNews);
   tbNews->setItemDelegate(new HeadlineDelegate(this));
   tbNews->setHorizontalHeaderLabels({"R", "Date/Time", "Heading", "Source"});
@@ -387,12 +387,16 @@ TfrmNews::TfrmNews(QWidget* owner) : QWidget(owner, Qt::Window | Qt::WindowStays
   connect(pbDetail, &QPushButton::clicked, this, [this] { pbDetailClick(pbDetail); });
   connect(pbClose, &QPushButton::clicked, this, [this] { close(); });
 
+  Notice = [this](const std::string& text) {
+    ++ModalDepth;
+    QMessageBox::information(this, "News", QString::fromStdString(text));
+    --ModalDepth;
+  };
   ConfirmClearBulbs = [](QWidget* parent) {
     return QMessageBox::question(parent, "Clear Bulbs",
                                  "Are you sure you want to clear all \"new news\" bulbs on all stocks?",
                                  QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
   };
-  if (LogOn) WriteLog("NewsForm Init");
 }
 
 TfrmNews::~TfrmNews() {
@@ -527,12 +531,13 @@ void TfrmNews::lbSymbClick() {
     }
     step = 6;
     tbNews->clearSelection();
-    if (!keepId.empty() && previous == CurrentSymbol) {
-      const int at = Ids.IndexOf(keepId);
-      if (at >= 0) {
-        tbNews->selectRow(at);
-        tbNews->setCurrentCell(at, 0, QItemSelectionModel::Select | QItemSelectionModel::Rows);
-      }
+    // The grid always has a current headline, as a row-select grid does: the one chosen before
+    // when it is still listed, else the first, so Detail opens a story at once.
+    int at = keepId.empty() || previous != CurrentSymbol ? -1 : Ids.IndexOf(keepId);
+    if (at < 0 && Ids.Count() > 0) at = 0;
+    if (at >= 0) {
+      tbNews->selectRow(at);
+      tbNews->setCurrentCell(at, 0, QItemSelectionModel::Select | QItemSelectionModel::Rows);
     }
     step = 7;
     tbNews->viewport()->update();
@@ -596,40 +601,42 @@ void TfrmNews::resizeEvent(QResizeEvent* event) {
 }
 
 void TfrmNews::FormResize() {
+  // The buttons' room decides how small the headline pane and the window may get.
+  QPushButton* const buttons[HeadlineButtonCount] = {pbSelAll, pbMarkRead, pbMarkNotRead, pbNoBulb,
+                                                     pbForce,  pbForceAll, pbSetNews,     pbDetail};
+  HeadlineButtonWidths natural{}, compact{};
+  for (int i = 0; i < HeadlineButtonCount; ++i) {
+    QString caption = buttons[i]->text();
+    caption.remove('&');
+    natural[i] = buttons[i]->sizeHint().width();
+    compact[i] = std::min(natural[i], buttons[i]->fontMetrics().horizontalAdvance(caption) + 12);
+  }
+  const int bh = pbSelAll->sizeHint().height();
+  const int rowH = tbNews->verticalHeader()->defaultSectionSize();
+  const int gridMin = tbNews->horizontalHeader()->sizeHint().height() + 2 * rowH + 2 * tbNews->frameWidth();
+  const int adRow = SideAdsWanted ? 64 : 0;
+  panNews->setMinimumSize(HeadlineButtonsMinWidth(compact) + 4, 2 + gridMin + 2 + 2 * bh + 2 + 2 + adRow);
+
   const int total = PanSplit->height();
-  const int top = HeadlinePaneHeight(total, SplitPercent, PanSplit->handleWidth(), !NoBrowserPane);
+  const int top = HeadlinePaneHeight(total, SplitPercent, PanSplit->handleWidth(), !NoBrowserPane, panNews->minimumHeight());
   if (total > 0) {
     const QSignalBlocker block(PanSplit);
     PanSplit->setSizes({top, NoBrowserPane ? 0 : std::max(0, total - top - PanSplit->handleWidth())});
   }
   const int w = panNews->width(), h = panNews->height();
-  const int bh = pbSelAll->sizeHint().height();
-  int gridH = h - 2 - bh - 2 - 2;
-  if (SideAdsWanted) gridH -= 64;
-  tbNews->setGeometry(2, 2, std::max(10, w - 5), std::max(10, gridH));
-  const int by = 2 + std::max(10, gridH) + 2;
-  auto place = [&](QPushButton* b, int x) {
-    const int bw = b->sizeHint().width();
-    b->setGeometry(x, by, bw, bh);
-    return bw;
-  };
-  place(pbSelAll, 2);
-  const int dw = pbDetail->sizeHint().width();
-  pbDetail->setGeometry(w - 2 - dw, by, dw, bh);
-  QPushButton* group[] = {pbMarkRead, pbMarkNotRead, pbNoBulb, pbForce, pbForceAll, pbSetNews};
-  const int gaps[] = {1, 5, 5, 1, 5};
-  int groupW = 0;
-  for (int i = 0; i < 6; ++i) groupW += group[i]->sizeHint().width() + (i < 5 ? gaps[i] : 0);
-  const int left = pbSelAll->sizeHint().width() + 4, right = w - dw - 4;
-  int x = std::max(left, left + (right - left - groupW) / 2);
-  for (int i = 0; i < 6; ++i) x += place(group[i], x) + (i < 5 ? gaps[i] : 0);
+  HeadlineButtonPlaces places = PlaceHeadlineButtons(natural, compact, 2, w - 2, 0, bh, 2);
+  const int rowsH = places.Rows * bh + (places.Rows - 1) * 2;
+  const int gridH = std::max(10, h - 2 - rowsH - 2 - 2 - adRow);
+  tbNews->setGeometry(2, 2, std::max(10, w - 5), gridH);
+  const int by = 2 + gridH + 2;
+  for (int i = 0; i < HeadlineButtonCount; ++i) buttons[i]->setGeometry(places.X[i], by + places.Y[i], places.W[i], bh);
   txtNoNews->move(2 + (tbNews->width() - txtNoNews->width()) / 2, 2 + (tbNews->height() - txtNoNews->height()) / 2);
   panIE->update();
   PanTop->move(panIE->width() - PanTop->width() - 3, 3);
   LayoutBannerRow();
   FitHeadingColumn();
-  // While the banner row shows, the window keeps room for it.
-  setMinimumSize(panAd->isVisible() ? QSize(555, 185) : QSize(0, 0));
+  // While the banner row shows, the window keeps room for it; otherwise its layout decides.
+  if (panAd->isVisible() && layout()) setMinimumSize(layout()->minimumSize().expandedTo(QSize(555, 185)));
 }
 
 void TfrmNews::LayoutBannerRow() {
@@ -764,18 +771,26 @@ void TfrmNews::pbDetailClick(QObject* sender) {
     MarkNewsItem(CurrentSymbol, std::atoi(Ids[r].c_str()), true);
     tbNews->viewport()->update();
     const std::string link = Trim(Links[r]);
+    mark = "Mark 17.1";
+    // Checked before anything starts: a link that cannot open would leave the spinner running.
+    const std::string target = WebAddress(link);
+    if (target.empty()) {
+      if (Notice)
+        Notice(link.empty() ? "This headline has no link to open."
+                            : "The headline's link \"" + link.substr(0, 200) + "\" is not a web address, so it is not opened.");
+      return;
+    }
     mark = "Mark 17";
     if (sender && !NoBrowserPane && WB) {
       PanTop->show();
       PanTop->raise();
       SpinImg->SetAnimate(true);
-      WB->Navigate(link);
+      WB->Navigate(target);
+      if (!WB->Busy()) WBNavigateComplete2(WB->LocationURL(), false);  // refused: no load will end
       return;
     }
-    mark = "Mark 17.1";
-    if (link.empty()) return;
     mark = "Mark 18";
-    if (sender && !LiveSettings.NewsBrowserOff && OpenInBrowserWindow(link)) return;
+    if (sender && !LiveSettings.NewsBrowserOff && OpenInBrowserWindow(link, this)) return;
     OpenURL(link);
   } catch (const std::exception& e) {
     ShowErrorReport(std::string(e.what()) + " " + mark, " DetailClick");
@@ -803,18 +818,16 @@ void TfrmNews::pbForceClick(QPushButton* sender) {
   sender->setEnabled(false);
   std::vector<std::string> symbols;
   if (sender == pbForceAll) {
-    for (int i = 0; i < lbSymb->count(); ++i) symbols.push_back(Trim(lbSymb->item(i)->text().toStdString()));
+    symbols.reserve(static_cast<size_t>(lbSymb->count()));
+    for (int i = 0; i < lbSymb->count(); ++i) symbols.push_back(lbSymb->item(i)->text().toStdString());
   } else if (!CurrentSymbol.empty()) {
     symbols.push_back(CurrentSymbol);
   }
-  for (const std::string& s : symbols) {
-    if (s.empty()) continue;
+  if (!symbols.empty()) {
+    // One hold for the whole batch: what the list holds is looked up once, in a set.
     LockHold hold(NfrcLock, "NewsForce", true);
-    if (!hold) {
-      WriteLog("News refresh: the force list was busy; " + s + " not queued");
-      continue;
-    }
-    PrependForceSymbol(NewsForceList, s);
+    if (hold) PrependForceSymbols(NewsForceList, symbols);
+    else WriteLog("News refresh: the force list was busy; " + std::to_string(symbols.size()) + " symbols not queued");
   }
   sender->setEnabled(true);
 }

@@ -100,6 +100,8 @@ public:
   static int ItemObject(const QListWidgetItem* item);
   // Repaints of symbol items done by the hand-over, for tests.
   int HandOverRepaints() const { return handOverRepaints_; }
+  // Tells the user why a headline's link was not opened; tests answer it.
+  std::function<void(const std::string& text)> Notice;
   // The question "Clear Bulbs"; tests answer it.
   std::function<bool(QWidget* parent)> ConfirmClearBulbs;
   // The symbol table was busy at show time: the list is built on a later tick.

@@ -8,6 +8,7 @@
 #include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include <memory>
 
@@ -220,7 +221,7 @@ void TfrmIE::FormClose() {
   WebLoginPage = page;
 }
 
-bool OpenInBrowserWindow(const std::string& url) {
+bool OpenInBrowserWindow(const std::string& url, QWidget* opener) {
   const std::string target = WebAddress(url);
   if (target.empty()) return false;
   if (!frmIE) {
@@ -228,6 +229,12 @@ bool OpenInBrowserWindow(const std::string& url) {
     frmIE->FreeOnClose = true;
     frmIE->TopPan->setFixedHeight(0);
     frmIE->TopPan->hide();
+  }
+  // Kept above the window it was opened from, which may stay on top of every other window; not
+  // its child, so it stays open when that window closes.
+  if (opener && opener->window() != frmIE && opener->window()->windowHandle()) {
+    frmIE->winId();
+    if (QWindow* own = frmIE->windowHandle()) own->setTransientParent(opener->window()->windowHandle());
   }
   frmIE->show();
   frmIE->raise();

@@ -66,8 +66,9 @@ private:
 // The browser window of the news window and the ad launcher; null when none is open.
 extern QPointer<TfrmIE> frmIE;
 // Opens the address in frmIE, creating it (prompt panel hidden) when none is open, and brings it
-// to the front. False when the address is not a web address.
-bool OpenInBrowserWindow(const std::string& url);
+// to the front, also in front of the opener (a window that may stay on top of others). False
+// when the address is not a web address.
+bool OpenInBrowserWindow(const std::string& url, QWidget* opener = nullptr);
 
 // The "Redirected URL" box.
 class TfrmREDIR : public QDialog {

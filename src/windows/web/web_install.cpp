@@ -1,11 +1,14 @@
 #include "windows/web/web_install.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
 
+#include "core/log.h"
 #include "core/main_hooks.h"
+#include "core/program_state.h"
 #include "core/url_launch.h"
 #include "retrieval/login_script.h"
 #include "windows/web/browser_window.h"
@@ -46,10 +49,12 @@ void WhenMainWindowCloses(QWidget* mainWindow, std::function<void()> fn) {
 }
 
 void InstallWeb(QWidget* mainWindow) {
+  if (LogOn) WriteLog("Web Init");
   UrlHooks.OpenURL = [](const std::string& url) { OpenUrlByWays(url); };
   UrlHooks.ResolveRedirect = [](const std::string& url, std::string& resolved) { ResolveRedirectAddress(url, resolved); };
   UrlHooks.OpenAdLink = [](int location) { OpenAdLinkByWays(location); };
-  Launcher.OpenInBrowserWindow = OpenInBrowserWindow;
+  // An ad opens it in front of the window whose banner was clicked.
+  Launcher.OpenInBrowserWindow = [](const std::string& url) { return OpenInBrowserWindow(url, QApplication::activeWindow()); };
   Launcher.ShowRedirected = ShowRedirectedUrl;
   MainHooks.WebLogin = [mainWindow] { return RunWebLogin(mainWindow); };
   WhenMainWindowCloses(mainWindow, [] {

@@ -11,8 +11,13 @@
 #include <QSplitter>
 #include <QTableWidget>
 #include <QTimer>
+#include <QHeaderView>
+#include <QTest>
 
 #include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <functional>
 #include <string>
 #include <thread>
@@ -22,6 +27,8 @@
 #include "windows/browser/event_wait.h"
 #include "core/ad_locations.h"
 #include "core/locks.h"
+#include "core/log.h"
+#include "core/main_hooks.h"
 #include "core/news.h"
 #include "core/pending.h"
 #include "core/program_state.h"
@@ -34,6 +41,8 @@
 #include "windows/browser/browser_control.h"
 #include "windows/browser/browser_nav_bar.h"
 #include "windows/news/news_window.h"
+#include "windows/news/news_images.h"
+#include "windows/news/web_news_install.h"
 #include "windows/web/browser_window.h"
 
 namespace {
@@ -64,6 +73,26 @@ std::string Screenshots() {
 void HandOverTick(TfrmNews& w) {
   for (int i = 0; i < 5; ++i) w.Timer1Timer();
 }
+
+// Every button of the headline row shown, whole, inside the pane, clear of the others and
+// wide enough for its caption.
+void ExpectButtonsFit(TfrmNews& w, const std::string& where) {
+  std::vector<QPushButton*> buttons{w.pbSelAll, w.pbMarkRead, w.pbMarkNotRead, w.pbNoBulb,
+                                    w.pbForce,  w.pbForceAll, w.pbSetNews,     w.pbDetail};
+  for (size_t i = 0; i < buttons.size(); ++i) {
+    QPushButton* b = buttons[i];
+    const std::string name = b->text().toStdString() + " at " + where;
+    EXPECT_TRUE(b->isVisible()) << name;
+    EXPECT_TRUE(w.panNews->rect().contains(b->geometry())) << name;
+    QString caption = b->text();
+    caption.remove('&');
+    EXPECT_GE(b->width(), b->fontMetrics().horizontalAdvance(caption) + 4) << name;
+    EXPECT_FALSE(b->geometry().intersects(w.tbNews->geometry())) << name;
+    for (size_t j = i + 1; j < buttons.size(); ++j)
+      EXPECT_FALSE(b->geometry().intersects(buttons[j]->geometry())) << name << " / " << buttons[j]->text().toStdString();
+  }
+}
+
 
 class NewsWindowTest : public ::testing::Test {
 protected:
@@ -368,7 +397,9 @@ TEST_F(NewsWindowTest, BannerRowWithAdsAndNoneWithout) {
   QCoreApplication::processEvents();
   if (w.SideAdsWanted) {  // the screen is wide enough
     EXPECT_TRUE(w.panAd->isVisible());
-    EXPECT_EQ(w.minimumSize(), QSize(555, 185));
+    // At least the room the banner row needs, more when the buttons and the grid need it.
+    EXPECT_GE(w.minimumSize().width(), 555);
+    EXPECT_GE(w.minimumSize().height(), 185);
     EXPECT_EQ(w.tbNews->height(), gridWithout - 64);
     int used = 0;
     {
@@ -384,6 +415,12 @@ TEST_F(NewsWindowTest, BannerRowWithAdsAndNoneWithout) {
       EXPECT_TRUE(w.panNews->rect().contains(parts[i]));
       for (size_t j = i + 1; j < parts.size(); ++j) EXPECT_FALSE(parts[i].intersects(parts[j]));
     }
+    w.resize(1, 1);  // as small as it lets itself be made
+    QCoreApplication::processEvents();
+    ExpectButtonsFit(w, "the minimum size with banners");
+    EXPECT_TRUE(w.panNews->rect().contains(w.panAd->geometry()));
+    EXPECT_FALSE(w.panAd->geometry().intersects(w.pbForce->geometry()));
+    w.grab().save(QString::fromStdString(Screenshots() + "news_window_minimum_banners.png"));
     w.resize(1100, 560);
     QCoreApplication::processEvents();
     w.grab().save(QString::fromStdString(Screenshots() + "news_window_banners.png"));
@@ -401,3 +438,129 @@ TEST_F(NewsWindowTest, BannerRowWithAdsAndNoneWithout) {
 }
 
 }  // namespace
+
+
+TEST_F(NewsWindowTest, ButtonsFitAtTheDefaultAndTheMinimumSizeAndDetailShowsTheStory) {
+  OpenNewsWindow("AAA");
+  TfrmNews& w = *frmNews;
+  w.resize(TfrmNews::DesignWidth, TfrmNews::DesignHeight);
+  QCoreApplication::processEvents();
+  ExpectButtonsFit(w, "the default size");
+  w.grab().save(QString::fromStdString(Screenshots() + "news_window_default.png"));
+
+  w.resize(w.minimumSizeHint().expandedTo(w.minimumSize()));
+  w.resize(1, 1);  // as small as the window lets itself be made
+  QCoreApplication::processEvents();
+  ExpectButtonsFit(w, "the minimum size");
+  EXPECT_GE(w.tbNews->height(), 2 * w.tbNews->verticalHeader()->defaultSectionSize()) << "no room left for a headline";
+  w.grab().save(QString::fromStdString(Screenshots() + "news_window_minimum.png"));
+
+  // Detail, clicked as the user does, shows the story: the first one right after the symbol
+  // is chosen, then the one clicked.
+  w.resize(TfrmNews::DesignWidth, TfrmNews::DesignHeight);
+  QCoreApplication::processEvents();
+  QTest::mouseClick(w.pbDetail, Qt::LeftButton);
+  EXPECT_EQ(w.ReadMarks[0], "Y");
+  if (w.WB) EXPECT_TRUE(SpinUntil([&] { return w.WB->LocationURL() == w.Links[0] && !w.WB->Busy(); }));
+  else EXPECT_EQ(opened, (std::vector<std::string>{w.Links[0]}));
+  opened.clear();
+  QTest::mouseClick(w.tbNews->viewport(), Qt::LeftButton, {}, w.tbNews->visualRect(w.tbNews->model()->index(1, 2)).center());
+  ASSERT_EQ(w.CurrentEntry(), 1);
+  QTest::mouseClick(w.pbDetail, Qt::LeftButton);
+  EXPECT_EQ(w.ReadMarks[1], "Y");
+  if (w.WB) {
+    EXPECT_TRUE(SpinUntil([&] { return w.WB->LocationURL() == w.Links[1] && !w.WB->Busy(); }));
+    EXPECT_FALSE(w.PanTop->isVisible());
+    EXPECT_TRUE(w.WB->isVisible());
+    EXPECT_GE(w.WB->height(), 100) << "the story has no room to show";
+  } else {
+    EXPECT_EQ(opened, (std::vector<std::string>{w.Links[1]}));
+  }
+}
+
+TEST_F(NewsWindowTest, LinksThatCannotOpenAreSaidAndNeverLeaveTheSpinnerRunning) {
+  AddHeadline("AAB", "No link at all", "", "Wire 1", 13);
+  AddHeadline("AAB", "A script link", "javascript:alert(1)", "Wire 2", 14);
+  AddHeadline("AAB", "A link with blanks", site_->Url("/article/AAB/a b"), "Wire 3", 15);
+  OpenNewsWindow("AAB");
+  TfrmNews& w = *frmNews;
+  std::vector<std::string> notices;
+  w.Notice = [&](const std::string& text) { notices.push_back(text); };
+  ASSERT_EQ(w.Titles.Count(), 3);
+  for (bool twoPanes : {false, true}) {
+    LiveSettings.NewsTwoPanes = twoPanes;
+    w.ApplyPaneLayout();
+    for (int row : {1, 2}) {  // the script link, then the empty one
+      notices.clear();
+      QTest::mouseClick(w.tbNews->viewport(), Qt::LeftButton, {},
+                        w.tbNews->visualRect(w.tbNews->model()->index(row, 2)).center());
+      QTest::mouseClick(w.pbDetail, Qt::LeftButton);
+      EXPECT_FALSE(w.PanTop->isVisible()) << row;
+      EXPECT_FALSE(w.SpinImg->Animating()) << row;
+      ASSERT_EQ(notices.size(), 1u) << row;
+      EXPECT_NE(notices[0].find(row == 1 ? "not a web address" : "no link"), std::string::npos) << notices[0];
+      EXPECT_TRUE(opened.empty());
+      EXPECT_FALSE(frmIE);
+    }
+  }
+  // A real link with a blank opens, encoded as the pane would, in the browser window.
+  QTest::mouseClick(w.tbNews->viewport(), Qt::LeftButton, {}, w.tbNews->visualRect(w.tbNews->model()->index(0, 2)).center());
+  QTest::mouseClick(w.pbDetail, Qt::LeftButton);
+  if (w.WB) {
+    ASSERT_TRUE(frmIE);
+    EXPECT_EQ(frmIE->NavPan->dfAddress->text().toStdString(), site_->Url("/article/AAB/a%20b"));
+    EXPECT_TRUE(SpinUntil([&] { return frmIE->WB->HasDocument() && !frmIE->WB->Busy(); }));
+    EXPECT_EQ(frmIE->WB->LocationName(), "Article AAB a%20b");
+  }
+  LiveSettings.NewsBrowserOff = true;
+  QTest::mouseClick(w.pbDetail, Qt::LeftButton);
+  EXPECT_EQ(opened, (std::vector<std::string>{site_->Url("/article/AAB/a b")}));
+  EXPECT_TRUE(notices.empty() || notices.size() == 1u);
+}
+
+TEST_F(NewsWindowTest, ANewBrowserWindowComesInFrontOfTheNewsWindow) {
+  LiveSettings.NewsTwoPanes = true;
+  OpenNewsWindow("AAA");
+  TfrmNews& w = *frmNews;
+  ASSERT_TRUE(w.windowFlags() & Qt::WindowStaysOnTopHint);
+  QTest::mouseClick(w.pbDetail, Qt::LeftButton);
+  if (!BrowserControlAvailable()) GTEST_SKIP() << "no browser engine here";
+  ASSERT_TRUE(frmIE);
+  ASSERT_TRUE(SpinUntil([] { return QApplication::activeWindow() == frmIE.data(); }, 5000));
+  // The news window stays on top of others: the browser window it opened is kept above it.
+  ASSERT_TRUE(frmIE->windowHandle());
+  EXPECT_EQ(frmIE->windowHandle()->transientParent(), w.windowHandle());
+  // The news window can close first; the browser window stays.
+  QPointer<TfrmIE> browser = frmIE;
+  w.close();
+  ASSERT_TRUE(SpinUntil([] { return frmNews.isNull(); }));
+  EXPECT_TRUE(browser && browser->isVisible());
+}
+
+TEST(NewsUnit, LogsItsStartAndEnd) {
+  const bool savedLog = LogOn;
+  LogOn = true;
+  const std::string path = ProgDir + "stocks.log";
+  std::remove(path.c_str());
+  {
+    QWidget main;
+    InstallWebAndNews(&main);
+    main.show();
+    OpenNewsWindow("AAA");
+    main.close();
+    SpinUntil([] { return frmNews.isNull(); }, 5000);
+  }
+  LogOn = savedLog;
+  MainHooks = {};
+  UrlHooks = {};
+  std::ifstream in(path);
+  std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const size_t web = log.find(" Web Init"), news = log.find(" NewsForm Init"), fin = log.find(" NewFormFinal\r"),
+               finZ = log.find(" NewFormFinalZ");
+  ASSERT_NE(web, std::string::npos) << log;
+  ASSERT_NE(news, std::string::npos) << log;
+  ASSERT_NE(fin, std::string::npos) << log;
+  ASSERT_NE(finZ, std::string::npos) << log;
+  EXPECT_LT(fin, finZ);
+  EXPECT_EQ(log.find(" NewsForm Init", news + 1), std::string::npos) << "once per program, not per window";
+}
