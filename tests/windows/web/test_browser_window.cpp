@@ -6,14 +6,20 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
 
 #include "common/fake_site.h"
 #include "windows/browser/event_wait.h"
+#include "core/branding.h"
 #include "core/sites.h"
 #include "core/settings_file.h"
 #include "core/text_helpers.h"
@@ -176,6 +182,56 @@ TEST_F(BrowserWindowTest, ArticlesReuseTheOneWindowAndClosingKeepsTheLastPage) {
   EXPECT_EQ(Ini().ReadInteger("News", "BWINW", 0), placed.width());
   EXPECT_EQ(Ini().ReadInteger("News", "BWINH", 0), placed.height());
   EXPECT_EQ(placed.width(), 640);
+}
+
+// The value of KEY=value in a file of the folder ("" when missing).
+std::string FileValue(const std::string& path, const std::string& key) {
+  std::ifstream in(path);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const size_t eq = line.find('=');
+    if (eq != std::string::npos && UpperCase(Trim(line.substr(0, eq))) == UpperCase(key)) return line.substr(eq + 1);
+  }
+  return "";
+}
+
+TEST_F(BrowserWindowTest, TheDemoSendsHomeResearchAndTheWebSiteToTheFakeSite) {
+  // The demo's set-up of the fake site over the shipped files, for the site's real port.
+  QTemporaryDir home;
+  const std::string dir = home.path().toStdString() + "/";
+  for (const char* file : {"cust.par", "popmenu.par"})
+    std::filesystem::copy_file(std::string(VN_FIXTURES_DIR) + "/../../data/" + file, dir + file);
+  const std::string command = "python3 '" + FakeSiteScript("news") + "' --demo-setup '" + dir + "' " +
+                              std::to_string(site_->Port());
+  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+
+  // The about box's web site and the browser's Home.
+  const std::string web = FileValue(dir + "cust.par", "CompURL");
+  EXPECT_EQ(web, site_->Url("/"));
+  // "Research (local demo)" of the grid's pop-up menu, for a symbol.
+  std::string research;
+  {
+    std::ifstream in(dir + "popmenu.par");
+    std::string line;
+    while (std::getline(in, line))
+      if (line.find("RESEARCH") != std::string::npos) research = Trim(line.substr(line.find("RESEARCH") + 14));
+  }
+  ReplaceAll(research, "##STOCKS##", "IBM", false);
+  EXPECT_EQ(research, site_->Url("/research?s=IBM"));
+  EXPECT_NE(EngineGet(research).find("IBM"), std::string::npos);
+
+  const std::string savedHome = Branding.CompURL;
+  Branding.CompURL = web;
+  ASSERT_TRUE(OpenInBrowserWindow(site_->Url("/article/IBM/1")));
+  QPointer<TfrmIE> window = frmIE;
+  ASSERT_TRUE(SpinUntil([&] { return Loaded(*window, site_->Url("/article/IBM/1")); }));
+  QTest::mouseClick(window->NavPan->pbNavHome, Qt::LeftButton);
+  EXPECT_TRUE(SpinUntil([&] { return Loaded(*window, web); }));
+  EXPECT_FALSE(window->WB->LocationName().empty());
+  Branding.CompURL = savedHome;
+  window->close();
+  ASSERT_TRUE(SpinUntil([&] { return window.isNull(); }));
 }
 
 TEST(BrowserWindowNoEngine, OpensAndSaysWhatIsMissing) {
