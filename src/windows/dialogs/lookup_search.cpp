@@ -65,12 +65,24 @@ std::string DeclaredCharset(const std::string& page) {
   return "";
 }
 
+// Well-formed UTF-8 (no overlong forms, surrogates or code points past U+10FFFF).
 bool ValidUtf8(const std::string& s) {
   for (size_t i = 0; i < s.size();) {
     const unsigned char c = static_cast<unsigned char>(s[i]);
-    const size_t extra = c < 0x80 ? 0 : (c >= 0xC2 && c < 0xE0) ? 1 : (c >= 0xE0 && c < 0xF0) ? 2 : (c >= 0xF0 && c < 0xF5) ? 3 : 99;
-    if (extra == 99 || (extra > 0 && i + extra >= s.size())) return false;
-    for (size_t k = 1; k <= extra; ++k)
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    size_t extra = 0;
+    unsigned char lo = 0x80, hi = 0xBF;  // the second byte's range
+    if (c >= 0xC2 && c <= 0xDF) extra = 1;
+    else if (c >= 0xE0 && c <= 0xEF) extra = 2, lo = c == 0xE0 ? 0xA0 : 0x80, hi = c == 0xED ? 0x9F : 0xBF;
+    else if (c >= 0xF0 && c <= 0xF4) extra = 3, lo = c == 0xF0 ? 0x90 : 0x80, hi = c == 0xF4 ? 0x8F : 0xBF;
+    else return false;
+    if (i + extra >= s.size()) return false;
+    const unsigned char second = static_cast<unsigned char>(s[i + 1]);
+    if (second < lo || second > hi) return false;
+    for (size_t k = 2; k <= extra; ++k)
       if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
     i += extra + 1;
   }

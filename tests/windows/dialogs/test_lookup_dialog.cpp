@@ -180,6 +180,9 @@ TEST(LookupPage, PagesAreReadInTheirDeclaredCharset) {
   EXPECT_EQ(PageAsUtf8("<meta charset=utf-8>Caf\xC3\xA9"), "<meta charset=utf-8>Caf\xC3\xA9");
   EXPECT_EQ(PageAsUtf8("Caf\xC3\xA9"), "Caf\xC3\xA9");
   EXPECT_EQ(PageAsUtf8("Caf\xE9"), "Caf\xC3\xA9");
+  // Overlong forms and surrogates are no UTF-8.
+  EXPECT_EQ(PageAsUtf8("\xE0\x80\xAF"), "\xC3\xA0\xE2\x82\xAC\xC2\xAF");
+  EXPECT_EQ(PageAsUtf8("\xED\xA0\x80"), "\xC3\xAD\xC2\xA0\xE2\x82\xAC");
 }
 
 TEST_F(LookupDialog, ConfirmFromThePreferencesFillsTheirSymbol) {
