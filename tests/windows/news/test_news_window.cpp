@@ -459,11 +459,14 @@ TEST_F(NewsWindowTest, ButtonsFitAtTheDefaultAndTheMinimumSizeAndDetailShowsTheS
   // is chosen, then the one clicked.
   w.resize(TfrmNews::DesignWidth, TfrmNews::DesignHeight);
   QCoreApplication::processEvents();
+  const QImage empty = w.WB ? w.WB->grab().toImage() : QImage();
   QTest::mouseClick(w.pbDetail, Qt::LeftButton);
   EXPECT_EQ(w.ReadMarks[0], "Y");
   if (w.WB) EXPECT_TRUE(SpinUntil([&] { return w.WB->LocationURL() == w.Links[0] && !w.WB->Busy(); }));
   else EXPECT_EQ(opened, (std::vector<std::string>{w.Links[0]}));
   opened.clear();
+  if (w.WB) SpinUntil([&] { return w.WB->grab().toImage() != empty; }, 10000);
+  const QImage firstStory = w.WB ? w.WB->grab().toImage() : QImage();
   QTest::mouseClick(w.tbNews->viewport(), Qt::LeftButton, {}, w.tbNews->visualRect(w.tbNews->model()->index(1, 2)).center());
   ASSERT_EQ(w.CurrentEntry(), 1);
   QTest::mouseClick(w.pbDetail, Qt::LeftButton);
@@ -473,6 +476,8 @@ TEST_F(NewsWindowTest, ButtonsFitAtTheDefaultAndTheMinimumSizeAndDetailShowsTheS
     EXPECT_FALSE(w.PanTop->isVisible());
     EXPECT_TRUE(w.WB->isVisible());
     EXPECT_GE(w.WB->height(), 100) << "the story has no room to show";
+    SpinUntil([&] { return w.WB->grab().toImage() != firstStory; }, 10000);  // the engine paints a little later
+    w.grab().save(QString::fromStdString(Screenshots() + "news_window_default_detail.png"));
   } else {
     EXPECT_EQ(opened, (std::vector<std::string>{w.Links[1]}));
   }
