@@ -7,6 +7,7 @@
 #include <QPrinter>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 
 #include "platform/messages.h"
 #include "windows/print/page_printer.h"
@@ -130,7 +131,9 @@ void TPagePrinter::UpdatePrintProgress(const std::string& message, int page, int
     return;
   }
   if (!progress_) {
-    progress_ = new TPPPrnPrgDlg(nullptr);
+    // The box belongs to the window the pages are printed from: a modal print dialog then lets
+    // its clicks and keys through, and it stands above that window.
+    progress_ = new TPPPrnPrgDlg(window());
     progress_->OnCancel = [this] { RequestCancel(); };
     if (!ShowCancel) {
       progress_->btnCancel->setEnabled(false);
@@ -144,6 +147,16 @@ void TPagePrinter::UpdatePrintProgress(const std::string& message, int page, int
   progress_->ProgBar->setMaximum(copies_ * (lastPage - firstPage + 1));
   progress_->ProgBar->setValue(progress_->ProgBar->value() + 1);
   progress_->lblPageNumber->setText(QString::fromStdString(ProgressPageText(page, firstPage, lastPage, copies_)));
-  if (!progress_->isVisible()) progress_->show();
+  if (!progress_->isVisible()) {
+    progress_->adjustSize();
+    if (const QScreen* screen = window()->screen()) {
+      QRect frame = progress_->frameGeometry();
+      frame.moveCenter(screen->availableGeometry().center());
+      progress_->move(frame.topLeft());
+    }
+    progress_->show();
+    progress_->raise();
+    progress_->activateWindow();
+  }
   progress_->repaint();
 }

@@ -660,16 +660,23 @@ void TPagePrinter::WriteTableCells(std::vector<TableCell> cells) {
     bool more = false;
     for (RowCell& c : row) {
       const int left = MarginLeftPixels() + c.X;
+      // A cell that crosses the printable width ends there, as its grid lines do, so nothing
+      // in it runs past the margin.
+      const int w = std::min(c.W, pw - c.X);
       if (c.What != RowCell::Text) {
         if (first && !file_ && c.X < pw) {
-          if (c.What == RowCell::Chart) DrawChart(c.Symbol, QRect(QPoint(left, cellTop), QPoint(left + c.W - 1, cellBottom)));
-          else DrawArrow(c.What == RowCell::Up, left, c.W, pad, cellTop, cellBottom);
+          if (c.What == RowCell::Chart) DrawChart(c.Symbol, QRect(QPoint(left, cellTop), QPoint(left + w - 1, cellBottom)));
+          else DrawArrow(c.What == RowCell::Up, left, w, pad, cellTop, cellBottom);
         }
+      } else if (c.X >= pw) {
+        c.Rest.clear();  // beyond the page: not drawn, and no lines of its own
       } else if (!c.Rest.isEmpty()) {
+        // A text fits between the cell's paddings.
+        const int room = std::max(1, w - 2 * pad);
         QString line;
         if (WordWrap) {
-          const LineCut cut = TextWidth(c.Rest) <= c.W ? LineCut{static_cast<int>(c.Rest.size()), static_cast<int>(c.Rest.size())}
-                                                        : CutLine(c.Rest, c.W, measure, true);
+          const LineCut cut = TextWidth(c.Rest) <= room ? LineCut{static_cast<int>(c.Rest.size()), static_cast<int>(c.Rest.size())}
+                                                         : CutLine(c.Rest, room, measure, true);
           line = c.Rest.left(cut.LineLength);
           QString rest = c.Rest.mid(cut.RestStart);
           const qsizetype lf = line.indexOf(QLatin1Char('\n'));
@@ -681,11 +688,11 @@ void TPagePrinter::WriteTableCells(std::vector<TableCell> cells) {
           c.Rest = rest;
           more = more || !c.Rest.isEmpty();
         } else {
-          line = TextWidth(c.Rest) <= c.W ? c.Rest : c.Rest.left(CutLine(c.Rest, c.W, measure, false).LineLength);
+          line = TextWidth(c.Rest) <= room ? c.Rest : c.Rest.left(CutLine(c.Rest, room, measure, false).LineLength);
           c.Rest.clear();
         }
         const int tw = static_cast<int>(std::lround(TextWidth(line)));
-        const int pos = c.Align == '>' ? c.X + c.W - tw - pad : c.Align == '^' ? c.X + (c.W - tw) / 2 : c.X + pad;
+        const int pos = c.Align == '>' ? c.X + w - tw - pad : c.Align == '^' ? c.X + (w - tw) / 2 : c.X + pad;
         if (pos < pw) {
           if (file_) FileText(line, pos);
           else PlaceText(line, pos);

@@ -1,6 +1,8 @@
 #include "windows/print/portfolio_report.h"
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 #include <stdexcept>
 
 #include "core/branding.h"
@@ -44,13 +46,52 @@ std::string StripMarks(const std::string& text) {
 
 }  // namespace
 
-ReportTable BuildReportTable(const ReportInput& in, const std::function<double(const std::string&, bool)>& measure,
-                             double pad, double sepWidth) {
+namespace {
+
+// A text's width on one line and the width of its longest word (what it needs when wrapped).
+struct TextSpan {
+  int Whole = 0, Word = 0;
+};
+
+TextSpan Span(const std::string& text, bool bold, const ReportSizing& sz) {
+  if (text.empty()) return {};
+  auto width = [&](const std::string& t) { return static_cast<int>(std::ceil(sz.Measure(t, bold))); };
+  TextSpan s;
+  s.Whole = width(text);
+  size_t at = 0;
+  while (at < text.size()) {
+    const size_t end = std::find_if(text.begin() + static_cast<long>(at), text.end(), [](char ch) {
+                         return static_cast<unsigned char>(ch) <= ' ';
+                       }) - text.begin();
+    if (at == 0 && end == text.size()) return {s.Whole, s.Whole};
+    if (end > at) s.Word = std::max(s.Word, width(text.substr(at, end - at)));
+    at = end + 1;
+  }
+  return s;
+}
+
+// One printed column: its width on one line and the narrowest it may become, both with the
+// pad; split columns keep the same for each of their two values.
+struct ColumnFit {
+  int Natural = 0, Narrowest = 0;
+  int Part1 = 0, Part2 = 0, Min1 = 0, Min2 = 0;
+  int Width = 0, Width1 = 0, Width2 = 0;
+};
+
+}  // namespace
+
+ReportTable BuildReportTable(const ReportInput& in, const ReportSizing& sz) {
   const size_t cols = in.Kinds.size();
-  // Per column: width, and for split columns the widths of both values.
-  std::vector<double> width(cols, 0), first(cols, 0), second(cols, 0);
+  const int pad = sz.Pad;
+  // A long word of a free text may break when the table is too wide: it needs at most a third.
+  const int cap = sz.Available > 0 ? std::max(1, sz.Available / 3) : std::numeric_limits<int>::max() / 4;
+  std::vector<TextSpan> span(cols), span2(cols);
   std::vector<std::vector<TableCell>> texts(in.Cells.size(), std::vector<TableCell>(cols));
   std::vector<std::vector<std::string>> seconds(in.Cells.size(), std::vector<std::string>(cols));
+  auto widen = [](TextSpan& into, const TextSpan& s) {
+    into.Whole = std::max(into.Whole, s.Whole);
+    into.Word = std::max(into.Word, s.Word);
+  };
   for (size_t r = 0; r < in.Cells.size(); ++r) {
     const auto& row = in.Cells[r];
     const bool separator = !row.empty() && IsDashesOnly(row[0]);
@@ -71,40 +112,75 @@ ReportTable BuildReportTable(const ReportInput& in, const std::function<double(c
       if (SplitPartnerKind(kind) >= 0) {
         const auto& partners = r < in.Partners.size() ? in.Partners[r] : std::vector<std::string>();
         seconds[r][c] = c < partners.size() ? StripMarks(partners[c]) : std::string();
-        first[c] = std::max(first[c], measure(cell.Text, false));
-        second[c] = std::max(second[c], measure(seconds[r][c], false));
+        widen(span[c], Span(cell.Text, false, sz));
+        widen(span2[c], Span(seconds[r][c], false, sz));
+      } else if (kind == ChartCol || kind == TickCol) {
+        // Pictures do not wrap.
+        const int w = Span(kind == ChartCol ? cell.Text : text, false, sz).Whole;
+        widen(span[c], {w, w});
       } else {
-        width[c] = std::max(width[c], measure(kind == ChartCol ? cell.Text : text, false));
+        widen(span[c], Span(text, false, sz));
       }
     }
   }
+
   ReportTable out;
+  std::vector<ColumnFit> fit(cols);
+  std::vector<std::string> titles(cols);
+  long natural = 0, narrowest = 0;
   for (size_t c = 0; c < cols; ++c) {
     const int kind = in.Kinds[c];
-    const std::string title = kind == SepCol || kind == ChartCol ? std::string() : ColTitles[static_cast<size_t>(kind)];
-    const double titleWidth = measure(title, true) + pad;
+    ColumnFit& f = fit[c];
+    titles[c] = kind == SepCol || kind == ChartCol ? std::string() : ColTitles[static_cast<size_t>(kind)];
+    // Titles stay on one line.
+    const int title = Span(titles[c], true, sz).Whole + pad;
     if (kind == SepCol) {
-      width[c] = sepWidth + pad;
+      f.Natural = f.Narrowest = sz.SepWidth + pad;
     } else if (SplitPartnerKind(kind) >= 0) {
-      first[c] += pad;
-      second[c] += pad;
-      if (first[c] + second[c] < titleWidth) {
+      f.Part1 = span[c].Whole + pad;
+      f.Part2 = span2[c].Whole + pad;
+      if (f.Part1 + f.Part2 < title) {
         // Both values share the title's width.
-        const double parts = first[c] + second[c];
-        if (parts > 0) {
-          first[c] *= titleWidth / parts;
-          second[c] *= titleWidth / parts;
-        } else {
-          first[c] = second[c] = titleWidth / 2;
-        }
+        const int parts = f.Part1 + f.Part2;
+        f.Part1 = parts > 0 ? static_cast<int>(std::lround(static_cast<double>(f.Part1) * title / parts)) : title / 2;
+        f.Part2 = title - f.Part1;
       }
-      width[c] = first[c] + second[c];
+      f.Natural = f.Part1 + f.Part2;
+      f.Min1 = std::min(f.Part1, span[c].Word + pad);
+      f.Min2 = std::min(f.Part2, span2[c].Word + pad);
+      f.Narrowest = std::max(f.Min1 + f.Min2, title);
     } else {
-      width[c] = std::max(width[c] + pad, titleWidth);
+      f.Natural = std::max(span[c].Whole + pad, title);
+      const bool freeText = kind == NameCol || kind == NoteCol || kind == FundText1Col || kind == FundText2Col;
+      f.Narrowest = std::max(freeText ? std::min(span[c].Word + pad, cap) : span[c].Word + pad, title);
     }
+    natural += f.Natural;
+    narrowest += f.Narrowest;
+  }
+  // Columns with room to give narrow in proportion to it, so the table fills the width.
+  const long avail = sz.Available;
+  double give = 0;
+  if (avail <= 0 || natural <= avail) give = 1;
+  else if (narrowest <= avail) give = static_cast<double>(avail - narrowest) / static_cast<double>(natural - narrowest);
+  else {
+    out.Fits = false;
+    out.Scale = static_cast<double>(avail) / static_cast<double>(narrowest);
+  }
+  for (size_t c = 0; c < cols; ++c) {
+    ColumnFit& f = fit[c];
+    f.Width = give >= 1 ? f.Natural : f.Narrowest + static_cast<int>(std::floor((f.Natural - f.Narrowest) * give));
+    if (SplitPartnerKind(in.Kinds[c]) >= 0) {
+      // The values share the pair's width as they share its room beyond their longest words.
+      const int extra = f.Width - f.Min1 - f.Min2;
+      const int room1 = f.Part1 - f.Min1, room2 = f.Part2 - f.Min2;
+      f.Width1 = f.Min1 + (room1 + room2 > 0 ? static_cast<int>(std::lround(static_cast<double>(extra) * room1 / (room1 + room2)))
+                                             : extra / 2);
+      f.Width2 = f.Width - f.Width1;
+    }
+    out.Width += f.Width;
     if (c) out.HeaderFormat += '|';
-    out.HeaderFormat += "^" + ShortestDecimal(width[c]);
-    out.Header.push_back({title, true});
+    out.HeaderFormat += "^" + ShortestDecimal(sz.ToUnit(f.Width));
+    out.Header.push_back({titles[c], true});
   }
   for (size_t r = 0; r < texts.size(); ++r) {
     std::vector<TableCell> cells;
@@ -113,11 +189,11 @@ ReportTable BuildReportTable(const ReportInput& in, const std::function<double(c
       const int kind = in.Kinds[c];
       if (c) format += '|';
       if (SplitPartnerKind(kind) >= 0) {
-        format += "<" + ShortestDecimal(first[c]) + "|>" + ShortestDecimal(second[c]);
+        format += "<" + ShortestDecimal(sz.ToUnit(fit[c].Width1)) + "|>" + ShortestDecimal(sz.ToUnit(fit[c].Width2));
         cells.push_back(texts[r][c]);
         cells.push_back({seconds[r][c], true});
       } else {
-        format += (IsRightAlignedKind(kind) ? ">" : "<") + ShortestDecimal(width[c]);
+        format += (IsRightAlignedKind(kind) ? ">" : "<") + ShortestDecimal(sz.ToUnit(fit[c].Width));
         cells.push_back(texts[r][c]);
       }
     }
@@ -195,7 +271,9 @@ bool TPortfolioReport::PrintPortfolio(const std::string& name, const ReportChoic
   grid_.SortDown = !choices.Options.SortUp;  // "Up" lists the smallest first
   FillGrid(number, rowCount);
 
-  // Title block.
+  // Title block, in the cell spacing every report starts from.
+  pp_.PadCellX = basePadX_;
+  pp_.PadCellY = basePadY_;
   QFont font(QStringLiteral("Arial"));
   font.setPointSize(16);
   font.setBold(true);
@@ -208,9 +286,7 @@ bool TPortfolioReport::PrintPortfolio(const std::string& name, const ReportChoic
   pp_.WriteLineAligned(2, "Printed on: " + FormatDateTime("dddd, mmmm d, yyyy", now) + " at " +
                               FormatDateTime("h:mm:ss am/pm", now) + " Eastern Standard Time");
   pp_.WriteLine("");
-  font.setPointSize(std::clamp(choices.Options.PortFont, 4, 30));
   font.setBold(false);
-  pp_.SetFont(font);
 
   ReportInput in;
   in.PortName = name;
@@ -225,16 +301,34 @@ bool TPortfolioReport::PrintPortfolio(const std::string& name, const ReportChoic
     in.Cells.push_back(std::move(cells));
     in.Partners.push_back(std::move(partners));
   }
-  QFont bold = font;
-  bold.setBold(true);
-  const QFontMetricsF normalMetrics = pp_.MetricsOf(font), boldMetrics = pp_.MetricsOf(bold);
-  auto measure = [&](const std::string& text, bool isBold) {
-    if (text.empty()) return 0.0;
-    return pp_.PixelsToUnitX((isBold ? boldMetrics : normalMetrics).horizontalAdvance(QString::fromStdString(text)));
-  };
-  const ReportTable table = BuildReportTable(in, measure, pp_.PixelsToUnitX(choices.Options.PadX * 6), pp_.PixelsToUnitX(4));
-  pp_.PadCellX = 0;
-  pp_.PadCellY = choices.Options.PadY * 6;
+  // Texts of two cells never touch, even without padding.
+  const int minGap = std::max(2, pp_.Metrics().DpiX / 50);
+  ReportSizing sizing;
+  sizing.ToUnit = [this](int pixels) { return pp_.PixelsToUnitX(pixels); };
+  sizing.Pad = std::max(choices.Options.PadX * 6, minGap);
+  sizing.SepWidth = 4;
+  sizing.Available = pp_.PrintableWidth();
+  // A table wider than the page, even with its long texts wrapped, is printed smaller as a
+  // whole rather than losing columns.
+  const double chosenPoints = std::clamp(choices.Options.PortFont, 4, 30);
+  double points = chosenPoints;
+  QFont bold;
+  ReportTable table;
+  for (int attempt = 0;; ++attempt) {
+    font.setPointSizeF(points);
+    bold = font;
+    bold.setBold(true);
+    const QFontMetricsF normalMetrics = pp_.MetricsOf(font), boldMetrics = pp_.MetricsOf(bold);
+    sizing.Measure = [&](const std::string& text, bool isBold) {
+      return (isBold ? boldMetrics : normalMetrics).horizontalAdvance(QString::fromStdString(text));
+    };
+    table = BuildReportTable(in, sizing);
+    if (table.Fits || attempt == 8) break;
+    points *= table.Scale * 0.98;
+    sizing.Pad = std::max(minGap, static_cast<int>(sizing.Pad * table.Scale));
+  }
+  pp_.PadCellX = pp_.PixelsToUnitX(sizing.Pad);
+  pp_.PadCellY = static_cast<int>(std::lround(choices.Options.PadY * 6 * points / chosenPoints));
   pp_.SetFont(bold);
   pp_.SetTableFormat(table.HeaderFormat);
   pp_.WriteTableCells(table.Header);
@@ -261,6 +355,8 @@ bool TPortfolioReport::GeneratePreview(const ReportChoices& choices) {
   // Every report starts from the same font, so its first page header never takes the size the
   // previous report ended with (the 35-point notice, say).
   pp_.SetFont(baseFont_);
+  pp_.PadCellX = basePadX_;
+  pp_.PadCellY = basePadY_;
   pp_.BeginDoc();
   try {
     bool printed = false;

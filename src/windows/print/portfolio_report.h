@@ -40,21 +40,39 @@ struct ReportInput {
   std::vector<std::vector<std::string>> Cells;     // per data row, per printed column
   std::vector<std::vector<std::string>> Partners;  // the same for the second value of split kinds
 };
+// How a table is measured and fitted. Widths are whole device pixels (a text's width rounded
+// up, so it always fits its cell) and reach the page printer in its measure unit.
+struct ReportSizing {
+  std::function<double(const std::string& text, bool bold)> Measure;  // device pixels
+  std::function<double(int pixels)> ToUnit;                           // the measure unit
+  int Pad = 0;        // added to every column and to both parts of split columns
+  int SepWidth = 4;   // a gap column, before the pad
+  int Available = 0;  // the printable width; 0: unbounded
+};
 struct ReportTable {
   std::vector<TableCell> Header;
   std::string HeaderFormat;
   std::vector<std::vector<TableCell>> Rows;
   std::vector<std::string> RowFormats;
+  int Width = 0;  // device pixels
+  // False when even the narrowest form of the table is wider than the available width; Scale
+  // is then the factor that form must shrink by.
+  bool Fits = true;
+  double Scale = 1;
 };
-// Lays out the header and data rows: widths from measure(text, bold) in the measure unit,
-// pad added to every column and to both parts of split columns, sepWidth for gap columns.
-ReportTable BuildReportTable(const ReportInput& input, const std::function<double(const std::string&, bool)>& measure,
-                             double pad, double sepWidth);
+// Lays out the header and data rows. Each column is as wide as its widest text (its title
+// never wraps); when the columns exceed the available width, columns with long texts narrow
+// down to their longest word (a free text's to at most a third of the width), so their texts
+// wrap in the cell; numbers never break.
+ReportTable BuildReportTable(const ReportInput& input, const ReportSizing& sizing);
 
 class TPortfolioReport {
 public:
   // The printer's font now is the one every report starts from.
-  TPortfolioReport(TPagePrinter& printer, TStockGrid& grid) : pp_(printer), grid_(grid), baseFont_(printer.Font()) {}
+  // The printer's font and cell spacing now are the ones every report and every title block
+  // start from, so the same choices always give the same pages.
+  TPortfolioReport(TPagePrinter& printer, TStockGrid& grid)
+      : pp_(printer), grid_(grid), baseFont_(printer.Font()), basePadX_(printer.PadCellX), basePadY_(printer.PadCellY) {}
   // Records every ticked portfolio (or the "Pick portfolio(s) to print." page) and shows page 1.
   // Throws what recording throws; the recording is ended either way. False when a report was
   // running already (the event processing of its waits let a second one in).
@@ -76,5 +94,7 @@ private:
   TPagePrinter& pp_;
   TStockGrid& grid_;
   QFont baseFont_;
+  double basePadX_;
+  int basePadY_;
   bool running_ = false;
 };

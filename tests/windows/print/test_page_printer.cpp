@@ -108,17 +108,45 @@ TEST(PagePrinter, PageBordersStandOutsideTheMarginsByTheirOffset) {
   EXPECT_EQ(lines[3].Line, QLineF(4860, 240, 4860, 6360)); // right
 }
 
-TEST(PagePrinter, WideTablesStartAtTheMarginAndCellsBeyondThePageAreNotDrawn) {
+TEST(PagePrinter, WideTablesStartAtTheMarginAndNoTextPassesItsCellsPaddingOrTheMargin) {
   Fixture f;
   f.pp.BeginDoc();
   f.pp.SetTableFormat("<5|<5|<5");
   f.pp.WriteTableLine("one|two|three");
+  // A cell crossing the printable width ends there: its text wraps before the margin.
+  f.pp.WriteTableLine("one|two words that run on and on past the right margin of the page|three");
+  // Padded cells: a text keeps half the padding from each side of its cell.
+  f.pp.PadCellX = 0.1;
+  f.pp.SetTableFormat(">1|<1");
+  f.pp.WriteTableLine("42|a text that needs more than one line of its cell");
   f.pp.EndDoc();
-  auto dev = ReplayPage(f.pp, 1);
-  const auto& texts = dev->Engine().Texts;
-  ASSERT_EQ(texts.size(), 2u);
-  EXPECT_DOUBLE_EQ(texts[0].Pos.x(), 300);
-  EXPECT_DOUBLE_EQ(texts[1].Pos.x(), 300 + 3000);
+  const auto boxes = TextBoxes(f.pp.Pages()->front(), *f.printer);
+  ASSERT_GE(boxes.size(), 2u);
+  EXPECT_EQ(boxes[0].Text, "one");
+  EXPECT_DOUBLE_EQ(boxes[0].Rect.left(), 300);
+  EXPECT_EQ(boxes[1].Text, "two");
+  EXPECT_DOUBLE_EQ(boxes[1].Rect.left(), 300 + 3000);
+  QString wrapped, padded;
+  for (const TextBox& b : boxes) {
+    EXPECT_NE(b.Text, "three");  // beyond the page
+    if (b.Rect.top() > boxes[0].Rect.top() + f.pp.LineHeight() / 2 && b.Rect.left() >= 3300 - 0.5 && b.Text != "two") {
+      EXPECT_LE(b.Rect.right(), 300 + 4500 + 0.5) << b.Text.toStdString();
+      wrapped += b.Text + " ";
+    }
+  }
+  EXPECT_EQ(wrapped.simplified(), "two words that run on and on past the right margin of the page");
+  // The padded table (2 inches) is centred: cells at 1950 and 2550, 30 pixels of padding.
+  for (const TextBox& b : boxes) {
+    if (b.Rect.left() < 1950 || b.Rect.left() >= 3150) continue;
+    if (b.Text == "42") {
+      EXPECT_NEAR(b.Rect.right(), 2550 - 30, 1.0);
+      continue;
+    }
+    padded += b.Text + " ";
+    EXPECT_GE(b.Rect.left(), 2550 + 30 - 0.5);
+    EXPECT_LE(b.Rect.right(), 3150 - 30 + 0.5);
+  }
+  EXPECT_EQ(padded.simplified(), "a text that needs more than one line of its cell");
 }
 
 TEST(PagePrinter, ArrowsAndMarkersDrawPicturesLiteralCellsPrintAsText) {

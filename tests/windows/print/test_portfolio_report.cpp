@@ -15,7 +15,16 @@
 
 namespace {
 
-double Chars(const std::string& s, bool bold) { return static_cast<double>(s.size()) + (bold ? 0.5 : 0); }
+// Ten pixels a character, bold five more; a tenth of the pixels is the unit.
+ReportSizing TenPerChar(int pad, int available = 0) {
+  ReportSizing sz;
+  sz.Measure = [](const std::string& s, bool bold) { return s.empty() ? 0.0 : 10.0 * static_cast<double>(s.size()) + (bold ? 5 : 0); };
+  sz.ToUnit = [](int pixels) { return pixels / 10.0; };
+  sz.Pad = pad;
+  sz.SepWidth = 5;
+  sz.Available = available;
+  return sz;
+}
 
 std::vector<std::string> Texts(const std::vector<TableCell>& cells) {
   std::vector<std::string> out;
@@ -42,7 +51,7 @@ TEST(PortfolioReport, TableSplitsGainsKeepsCellTextsAndMarksChartsTicksAndSepara
               {"-----", "", "", "", "", "", "note"},
               {"TOTAL", "-1", "", "", "", "", ""}};
   in.Partners = {{"", "+25.50%", "", "", "", "", ""}, {}, {"", "-0.01%", "", "", "", "", ""}};
-  const ReportTable t = BuildReportTable(in, Chars, 1, 0.5);
+  const ReportTable t = BuildReportTable(in, TenPerChar(10));
   // One title per column; the split pair shares a title; the chart's title is empty.
   EXPECT_EQ(Texts(t.Header), (std::vector<std::string>{"Symbol", "Gain", "", "", "Tick", "Volume", "Note"}));
   EXPECT_EQ(t.HeaderFormat, "^7.5|^18|^1.5|^7|^5.5|^7.5|^23");
@@ -66,9 +75,26 @@ TEST(PortfolioReport, TableSplitsGainsKeepsCellTextsAndMarksChartsTicksAndSepara
   in.Kinds = {GainCol, VChangeCol};
   in.Cells = {{"1", ""}};
   in.Partners = {{"1", ""}};
-  const ReportTable narrow = BuildReportTable(in, Chars, 0, 0);
+  const ReportTable narrow = BuildReportTable(in, TenPerChar(0));
   EXPECT_EQ(narrow.HeaderFormat, "^4.5|^12.5");
-  EXPECT_EQ(narrow.RowFormats[0], "<2.25|>2.25|<6.25|>6.25");
+  EXPECT_EQ(narrow.RowFormats[0], "<2.3|>2.2|<6.2|>6.3");
+
+  // Too wide for the page: the long note narrows to make room (down to its longest word, never
+  // below its title), the other columns keep their widths and the table fills the page.
+  in.Kinds = {SymCol, LastCol, NoteCol};
+  in.Cells = {{"IBM", "125.5", "a long note that goes on and on"}};
+  in.Partners = {};
+  const ReportTable bounded = BuildReportTable(in, TenPerChar(10, 200));
+  EXPECT_TRUE(bounded.Fits);
+  EXPECT_EQ(bounded.Width, 200);
+  EXPECT_EQ(bounded.RowFormats[0], "<7.5|<6|<6.5");
+  // A word longer than a third of the page may break; the rest of the width goes to it.
+  in.Cells = {{"IBM", "125.5", "Supercalifragilisticexpialidocious"}};
+  EXPECT_EQ(BuildReportTable(in, TenPerChar(10, 300)).RowFormats[0], "<7.5|<6|<16.5");
+  // Narrower than its narrowest form: the caller learns by how much it must shrink.
+  const ReportTable tooWide = BuildReportTable(in, TenPerChar(10, 100));
+  EXPECT_FALSE(tooWide.Fits);
+  EXPECT_DOUBLE_EQ(tooWide.Scale, 100.0 / (75 + 60 + 55));
   EXPECT_EQ(SplitPartnerKind(GainCol), PctGainCol);
   EXPECT_EQ(SplitPartnerKind(VChangeCol), PctChangeCol);
   EXPECT_TRUE(IsRightAlignedKind(LastSizeCol));
