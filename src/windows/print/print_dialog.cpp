@@ -5,11 +5,13 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPageSetupDialog>
 #include <QPrintDialog>
 #include <QPrinter>
@@ -58,9 +60,10 @@ QLabel* Banner(QWidget* parent, const char* text, const char* color) {
 
 bool TdlgPrintPort::NoPrinterInstalled() { return QPrinterInfo::availablePrinterNames().isEmpty(); }
 
+// Above the main window that owns it, not above every window: the dialogs it opens come
+// above it.
 TdlgPrintPort::TdlgPrintPort(QWidget* mainWindow)
-    : QDialog(mainWindow, Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint),
-      mainWindow_(mainWindow) {
+    : QDialog(mainWindow, Qt::Dialog | Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint) {
   setWindowTitle(QStringLiteral("Print Portfolio(s)"));
   setAttribute(Qt::WA_DeleteOnClose, false);
   detailed_ = LoadPrintSettings().Detailed;
@@ -281,9 +284,18 @@ TdlgPrintPort::TdlgPrintPort(QWidget* mainWindow)
   connect(pbBasic, &QToolButton::clicked, this, [this] { pbDetailedClick(); });
 
   AskPdfFileName = [this](const std::string& suggested) {
-    return QFileDialog::getSaveFileName(this, QStringLiteral("Save the pages as PDF"), QString::fromStdString(suggested),
-                                        QStringLiteral("PDF files (*.pdf)"))
-        .toStdString();
+    QFileDialog ask(this, QStringLiteral("Save the pages as PDF"), QString::fromStdString(suggested),
+                    QStringLiteral("PDF files (*.pdf)"));
+    ask.setAcceptMode(QFileDialog::AcceptSave);
+    ask.setDefaultSuffix(QStringLiteral("pdf"));  // so the replace question is about the file written
+    if (ask.exec() != QDialog::Accepted || ask.selectedFiles().isEmpty()) return std::string();
+    return ask.selectedFiles().front().toStdString();
+  };
+  ConfirmReplace = [this](const std::string& name) {
+    return QMessageBox::question(this, QStringLiteral("Save the pages as PDF"),
+                                 QStringLiteral("%1 already exists.\nDo you want to replace it?")
+                                     .arg(QFileInfo(QString::fromStdString(name)).fileName()),
+                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
   };
   LayOutMode();
   for (QWidget* w : findChildren<QWidget*>()) w->installEventFilter(this);
@@ -518,7 +530,11 @@ void TdlgPrintPort::pbPrintItClick() {
       if (suggested.empty()) suggested = ProgDir + "portfolios.pdf";
       std::string name = AskPdfFileName ? AskPdfFileName(suggested) : std::string();
       if (name.empty()) return;
-      if (!QString::fromStdString(name).endsWith(QStringLiteral(".pdf"), Qt::CaseInsensitive)) name += ".pdf";
+      if (!QString::fromStdString(name).endsWith(QStringLiteral(".pdf"), Qt::CaseInsensitive)) {
+        name += ".pdf";
+        // Whoever asked for the name asked about it as typed, not about this file.
+        if (QFileInfo::exists(QString::fromStdString(name)) && !(ConfirmReplace && ConfirmReplace(name))) return;
+      }
       printer.setOutputFormat(QPrinter::PdfFormat);
       printer.setOutputFileName(QString::fromStdString(name));
     }
@@ -532,7 +548,7 @@ void TdlgPrintPort::pbEditViewsClick() {
   try {
     const std::string previous = cmbViews->currentText().toStdString();
     LoadViews();
-    RunPreferences(mainWindow_, PrefsTabViews);
+    RunPreferences(this, PrefsTabViews);
     cmbViews->clear();
     for (int i = 0; i < ViewNames.Count(); ++i) cmbViews->addItem(QString::fromStdString(ViewNames[i]));
     cmbViews->model()->sort(0);

@@ -25,7 +25,7 @@ class TStockGrid;
 
 class TdlgPrintPort : public QDialog {
 public:
-  // mainWindow owns the dialog and the preferences opened from it.
+  // mainWindow owns the dialog; what the dialog opens belongs to the dialog.
   explicit TdlgPrintPort(QWidget* mainWindow);
   ~TdlgPrintPort() override;
 
@@ -49,6 +49,8 @@ public:
 
   // Asks for the PDF file when no printer is installed; empty: the user cancelled.
   std::function<std::string(const std::string& suggested)> AskPdfFileName;
+  // Asks whether an existing file may be replaced.
+  std::function<bool(const std::string& name)> ConfirmReplace;
 
   void FormShow();
   void FormActivate();
@@ -93,7 +95,6 @@ private:
   void SelectSortTitle(const std::string& title);
   void RunGuarded(const char* position, const std::function<void()>& work);
 
-  QWidget* mainWindow_;
   std::unique_ptr<TStockGrid> grid_;
   std::unique_ptr<TPortfolioReport> report_;
   QWidget* detailedBox_ = nullptr;

@@ -4,9 +4,15 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
+#include <QFileDialog>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
+#include <QPrinter>
+#include <QPointer>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QPushButton>
@@ -15,14 +21,18 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
+#include <QWindow>
+#include <QtTest/QTest>
 
 #include "core/main_hooks.h"
 #include "core/settings.h"
 #include "platform/messages.h"
+#include "print_test_util.h"
 #include "report_test_data.h"
 #include "windows/print/page_printer.h"
 #include "windows/print/print_dialog.h"
 #include "windows/print/print_install.h"
+#include "windows/print/print_progress.h"
 #include "windows/print/warning_dialog.h"
 
 namespace {
@@ -46,6 +56,31 @@ void Settle(TdlgPrintPort& dlg) {
   ASSERT_FALSE(dlg.pbPreview->isEnabled());
 }
 
+// A real click: through the window system's input, where a modal window blocks the others.
+void Click(QWidget* w) {
+  QWidget* top = w->window();
+  QTest::mouseClick(top->windowHandle(), Qt::LeftButton, {}, w->mapTo(top, w->rect().center()));
+}
+
+int PdfPageCount(const QString& file) {
+  QProcess p;
+  p.start("pdfinfo", {file});
+  if (!p.waitForFinished(30000)) return -1;
+  const QRegularExpressionMatch m = QRegularExpression("Pages:\\s+(\\d+)").match(QString::fromUtf8(p.readAllStandardOutput()));
+  return m.hasMatch() ? m.captured(1).toInt() : -1;
+}
+
+// Acts on whatever modal window is on top, every 10 ms, while the test waits in a modal loop.
+struct ModalDriver {
+  QTimer timer;
+  explicit ModalDriver(std::function<void(QWidget* modal)> step) {
+    QObject::connect(&timer, &QTimer::timeout, [step] {
+      if (QWidget* w = QApplication::activeModalWidget()) step(w);
+    });
+    timer.start(10);
+  }
+};
+
 QStringList Items(QComboBox* c) {
   QStringList out;
   for (int i = 0; i < c->count(); ++i) out << c->itemText(i);
@@ -60,7 +95,9 @@ TEST(PrintDialog, FirstOpeningUsesDefaultsShowsThePreviewAndKeepsTheChoices) {
   LoadViews();
   Ini().EraseSection("Print");
   LiveSettings.CurView = "Report";
-  TdlgPrintPort dlg(nullptr);
+  QWidget main;
+  main.show();
+  TdlgPrintPort dlg(&main);
   dlg.show();
   Settle(dlg);
   EXPECT_EQ(dlg.windowTitle(), "Print Portfolio(s)");
@@ -148,20 +185,29 @@ TEST(PrintDialog, FirstOpeningUsesDefaultsShowsThePreviewAndKeepsTheChoices) {
   dlg.pbPrintItClick();
   EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"portfolios.pdf"});
 
-  // Edit Views opens the preferences on their Views page; closing them rebuilds the preview.
-  QWidget* seen = nullptr;
+  // Edit Views opens the preferences on their Views page, above the print dialog that opened
+  // them (which stays above the main window only); closing them rebuilds the preview.
+  EXPECT_FALSE(dlg.windowFlags() & Qt::WindowStaysOnTopHint);
+  EXPECT_EQ(dlg.windowHandle()->transientParent(), main.windowHandle());
+  QWidget* seen = nullptr;  // gone once the dialog closed
+  QString seenTitle;
+  bool above = false;
   QTimer closer;
   QObject::connect(&closer, &QTimer::timeout, [&] {
-    if (QWidget* w = QApplication::activeModalWidget(); w && w != &dlg) {
+    if (QWidget* w = QApplication::activeModalWidget(); w && w != &dlg && !seen) {
       seen = w;
-      w->close();
+      seenTitle = w->windowTitle();
+      above = w->windowHandle()->transientParent() == dlg.windowHandle() && QApplication::activeWindow() == w;
+      QTimer::singleShot(0, w, [w] { w->close(); });
     }
   });
   closer.start(20);
   dlg.ChoiceChanged();
-  dlg.pbEditViewsClick();
+  Click(dlg.pbEditViews);
   closer.stop();
-  EXPECT_NE(seen, nullptr);
+  ASSERT_NE(seen, nullptr);
+  EXPECT_EQ(seenTitle, "Preferences");
+  EXPECT_TRUE(above);
   EXPECT_FALSE(dlg.pbPreview->isEnabled());
   EXPECT_EQ(dlg.cmbViews->currentText(), "Report");
   EXPECT_EQ(dlg.PP->PageCount(), 2);
@@ -226,4 +272,133 @@ TEST(WarningDialog, OkStoresTheChoiceAndClosingStoresNothing) {
     w.BitBtn1->click();
     EXPECT_EQ(w.result(), QDialog::Accepted);
   }
+}
+
+TEST(PrintDialog, TheProgressBoxStandsAboveTheModalDialogAndARealClickOrEscapeCancels) {
+  std::vector<PortRowRec> rows;
+  for (int i = 0; i < 150; ++i) {
+    const std::string sym = "P" + std::to_string(100 + i);
+    SeedQuote(sym.c_str(), 10.0f + static_cast<float>(i), 10.0f, 1000.0f);
+    rows.push_back(Holding(sym.c_str(), 1, 9));
+  }
+  SetPortfolios({MakePort("Many", "MANY1", rows)});
+  Ini().WriteString("Views", "Narrow", "SymCol,LastCol");
+  LoadViews();
+  Ini().EraseSection("Print");
+  Ini().WriteInteger("Print", "PortFont", 30);
+  LiveSettings.CurView = "Narrow";
+  QWidget main;
+  main.show();
+  QTemporaryDir dir;
+  const QString pdf = dir.filePath("cancelled.pdf");
+  for (bool byKey : {false, true}) {
+    SCOPED_TRACE(byKey ? "Escape" : "click");
+    TdlgPrintPort dlg(&main);
+    dlg.PP->Printer().setOutputFormat(QPrinter::PdfFormat);
+    dlg.AskPdfFileName = [&](const std::string&) { return pdf.toStdString(); };
+    std::shared_ptr<const TPageList> shown;
+    std::vector<int> printed;
+    bool modal = false, owned = false, active = false;
+    ::testing::AssertionResult same = ::testing::AssertionFailure() << "nothing printed";
+    dlg.PP->OnPagePrinted = [&](int page, int) {
+      printed.push_back(page);
+      // What prints is what the preview showed.
+      if (page == 1) same = SamePages(*shown, *dlg.PP->Pages());
+      if (page != 2) return;
+      TPPPrnPrgDlg* box = dlg.PP->ProgressDialog();
+      modal = QApplication::activeModalWidget() == &dlg;
+      owned = box->windowHandle()->transientParent() == dlg.windowHandle();
+      active = QApplication::activeWindow() == box;
+      // The user's click (or key) comes through the event loop, before page 3 is drawn.
+      QTimer::singleShot(0, box, [box, byKey] {
+        if (byKey) QTest::keyClick(box->windowHandle(), Qt::Key_Escape);
+        else Click(box->btnCancel);
+      });
+    };
+    QTimer::singleShot(0, &dlg, [&] {
+      Settle(dlg);
+      shown = dlg.PP->Pages();
+      EXPECT_GT(dlg.PP->PageCount(), 5);
+      Click(dlg.pbPrintIt);
+      dlg.close();
+    });
+    dlg.exec();
+    EXPECT_TRUE(modal);
+    EXPECT_TRUE(owned);
+    EXPECT_TRUE(active);
+    EXPECT_TRUE(same);
+    EXPECT_EQ(printed, (std::vector<int>{1, 2}));
+    EXPECT_FALSE(QFile::exists(pdf));
+    EXPECT_EQ(dlg.PP->ProgressDialog(), nullptr);
+  }
+}
+
+TEST(PrintDialog, ANameTypedWithoutItsEndingIsAskedAboutBeforeItsFileIsReplaced) {
+  SeedReportData();
+  Ini().EraseSection("Print");
+  QWidget main;
+  main.show();
+  TdlgPrintPort dlg(&main);
+  dlg.show();
+  Settle(dlg);
+  dlg.PP->ShowProgress = false;
+  dlg.PP->Printer().setOutputFormat(QPrinter::PdfFormat);
+  QTemporaryDir dir;
+  const QString existing = dir.filePath("portfolios.pdf");
+  {
+    QFile f(existing);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("keep me");
+  }
+  dlg.PP->Printer().setOutputFileName(dir.filePath("suggested.pdf"));
+  auto content = [&] {
+    QFile f(existing);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+  };
+  // The user types the name in the file dialog and answers the question with a click. Each
+  // act runs from the event loop, as the nested dialog it opens waits there.
+  std::vector<QString> questions;
+  QMessageBox::StandardButton answer = QMessageBox::No;
+  QPointer<QWidget> fileDialog, lastBox;
+  int fileActs = 0;
+  ModalDriver driver([&](QWidget* w) {
+    if (auto* box = qobject_cast<QMessageBox*>(w)) {
+      if (box == lastBox) return;
+      lastBox = box;
+      questions.push_back(box->text());
+      QTimer::singleShot(0, box, [box, &answer] { Click(box->button(answer)); });
+    } else if (qobject_cast<QFileDialog*>(w)) {
+      if (w != fileDialog) {
+        fileDialog = w;
+        fileActs = 0;
+      }
+      if (fileActs++ == 0) {
+        QTimer::singleShot(0, w, [w] {
+          auto* edit = w->findChild<QLineEdit*>("fileNameEdit");
+          ASSERT_NE(edit, nullptr);
+          edit->clear();
+          QTest::keyClicks(edit, "portfolios");
+          QTest::keyClick(w->windowHandle(), Qt::Key_Return);
+        });
+      } else if (fileActs == 2) {  // asked again after a "No": the user gives up
+        QTimer::singleShot(0, w, [w] { QTest::keyClick(w->windowHandle(), Qt::Key_Escape); });
+      }
+    }
+  });
+  Click(dlg.pbPrintIt);
+  ASSERT_EQ(questions.size(), 1u);
+  EXPECT_TRUE(questions[0].contains("portfolios.pdf already exists")) << questions[0].toStdString();
+  EXPECT_EQ(content(), "keep me");
+  // A name handed over without the ending is asked about too.
+  dlg.AskPdfFileName = [&](const std::string&) { return dir.filePath("portfolios").toStdString(); };
+  Click(dlg.pbPrintIt);
+  ASSERT_EQ(questions.size(), 2u);
+  EXPECT_TRUE(questions[1].contains("portfolios.pdf already exists"));
+  EXPECT_EQ(content(), "keep me");
+  // "Yes" replaces it.
+  answer = QMessageBox::Yes;
+  Click(dlg.pbPrintIt);
+  EXPECT_EQ(questions.size(), 3u);
+  EXPECT_EQ(PdfPageCount(existing), 1);
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"portfolios.pdf"});
 }
