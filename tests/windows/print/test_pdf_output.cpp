@@ -122,12 +122,12 @@ TEST(PdfOutput, CancelOrFailureLeavesNoFileAndTheProgressBoxCloses) {
   pp.OnPagePrinted = [&](int page, int) {
     if (page != 1) return;
     try {
-      pp.BeginDoc();
+      pp.PrintPages();
     } catch (const EPagePrinter&) {
       ++refused;
     }
     try {
-      pp.PrintPages();
+      pp.BeginDoc();  // still refused after the second job was
     } catch (const EPagePrinter&) {
       ++refused;
     }
