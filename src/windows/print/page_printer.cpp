@@ -44,25 +44,37 @@ int PageDeviceMetric(QPaintDevice::PaintDeviceMetric metric, const PrinterMetric
 }
 
 void TRecordedPage::Replay(QPainter& painter) const {
+  // Pens, brushes and fonts are set only when they change: every change is written into a PDF.
+  int font = -1;
+  QPen pen = painter.pen();
+  auto usePen = [&](const QPen& p) {
+    if (p != pen) {
+      pen = p;
+      painter.setPen(p);
+    }
+  };
   for (const PageOp& op : Ops) {
     switch (op.Op) {
       case PageOp::Text:
-        painter.setFont(Fonts[static_cast<size_t>(op.Font)]);
-        painter.setPen(op.Color);
+        if (op.Font != font) {
+          font = op.Font;
+          painter.setFont(Fonts[static_cast<size_t>(op.Font)]);
+        }
+        if (pen.color() != op.Color) usePen(QPen(op.Color));  // text takes only the pen's colour
         painter.drawText(op.Pos, op.String);
         break;
       case PageOp::Line:
-        painter.setPen(QPen(op.Color, op.PenWidth, Qt::SolidLine, Qt::SquareCap));
+        usePen(QPen(op.Color, op.PenWidth, Qt::SolidLine, Qt::SquareCap));
         painter.drawLine(op.Pos, op.End);
         break;
       case PageOp::Polygon:
-        painter.setPen(QPen(op.Color, 0));
+        usePen(QPen(op.Color, 0));
         painter.setBrush(op.Color);
         painter.drawPolygon(op.Points);
         painter.setBrush(Qt::NoBrush);
         break;
       case PageOp::Polyline:
-        painter.setPen(QPen(op.Color, op.PenWidth, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        usePen(QPen(op.Color, op.PenWidth, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
         painter.drawPolyline(op.Points);
         break;
     }
@@ -161,6 +173,7 @@ TPagePrinter::~TPagePrinter() {
 
 void TPagePrinter::RefreshMetrics() {
   metrics_ = ::MetricsOf(*printer_);
+  measurers_.clear();  // measured for the printer as it was
   ClampMargins();
   SetCanvasFont(font_);
   RebuildFriendly();
@@ -186,7 +199,7 @@ void TPagePrinter::SetCanvasFont(const QFont& font) {
   // Fonts are recorded in printer pixels and measured with the printer's metrics, so text
   // and grid lines keep their places on every replay.
   canvasFont_ = CanvasFontOf(font);
-  fm_ = std::make_unique<QFontMetricsF>(canvasFont_, printer_);
+  fm_ = &MeasurerOf(canvasFont_).Metrics;
   curFont_ = -1;
   RecomputeLineHeight();
 }
@@ -200,6 +213,18 @@ QFont TPagePrinter::CanvasFontOf(const QFont& font) const {
 }
 
 QFontMetricsF TPagePrinter::MetricsOf(const QFont& font) const { return QFontMetricsF(CanvasFontOf(font), printer_); }
+
+TPagePrinter::Measurer& TPagePrinter::MeasurerOf(const QFont& canvasFont) const {
+  for (auto& m : measurers_)
+    if (m->Font == canvasFont) return *m;
+  measurers_.push_back(std::make_unique<Measurer>(canvasFont, printer_));
+  return *measurers_.back();
+}
+
+std::function<double(const QString&)> TPagePrinter::MeasureIn(const QFont& font) const {
+  const QFontMetricsF* m = &MeasurerOf(CanvasFontOf(font)).Metrics;
+  return [m](const QString& text) { return m->horizontalAdvance(text); };
+}
 
 void TPagePrinter::RecomputeLineHeight() {
   const int h = std::max(1, static_cast<int>(std::ceil(fm_->height())));
@@ -428,6 +453,7 @@ void TPagePrinter::NewLine() {
 
 void TPagePrinter::StartPage() {
   x_ = y_ = lineNumber_ = 0;
+  lastRowLine_.reset();
   if (OnNewPage) OnNewPage();
   const int sx = x_, sy = y_, sl = lineNumber_;
   const std::string format = tableFormat_;
@@ -497,8 +523,8 @@ TRecordedPage& TPagePrinter::Page() {
 
 int TPagePrinter::FontIndex() {
   TRecordedPage& page = Page();
-  if (curFont_ < 0 || curFont_ >= static_cast<int>(page.Fonts.size()) ||
-      page.Fonts[static_cast<size_t>(curFont_)] != canvasFont_) {
+  // Valid until the canvas font or the page changes (both reset it).
+  if (curFont_ < 0 || curFont_ >= static_cast<int>(page.Fonts.size())) {
     auto it = std::find(page.Fonts.begin(), page.Fonts.end(), canvasFont_);
     if (it == page.Fonts.end()) {
       page.Fonts.push_back(canvasFont_);
@@ -613,12 +639,17 @@ struct TPagePrinter::RowCell {
   int X = 0, W = 0;
   bool Grid = true;
   QString Rest;
+  double RestWidth = -1;  // when known
   std::string Symbol;
 };
 
 void TPagePrinter::WriteTableCells(std::vector<TableCell> cells) {
   if (!recording_) throw EPagePrinter("Nothing is being recorded (BeginDoc first)");
-  const std::vector<CellFormat> formats = ParseTableFormat(tableFormat_, TokenSeparator, DefaultColWidth);
+  // Rows of one table share their format: it is read once.
+  if (!parsedFormat_ || parsedFormat_->Text != tableFormat_ || parsedFormat_->Separator != TokenSeparator ||
+      parsedFormat_->DefaultWidth != DefaultColWidth)
+    parsedFormat_ = ParsedFormat{tableFormat_, TokenSeparator, DefaultColWidth, ParseTableFormat(tableFormat_, TokenSeparator, DefaultColWidth)};
+  const std::vector<CellFormat>& formats = parsedFormat_->Cells;
   cells.resize(formats.size());
   const int pw = PrintableWidth();
   std::vector<RowCell> row(formats.size());
@@ -645,7 +676,10 @@ void TPagePrinter::WriteTableCells(std::vector<TableCell> cells) {
         c.Symbol = t.substr(2);
       }
     }
-    if (c.What == RowCell::Text) c.Rest = ExpandTabs(QString::fromStdString(t), TabSize);
+    if (c.What == RowCell::Text) {
+      c.Rest = ExpandTabs(QString::fromStdString(t), TabSize);
+      if (cells[i].Literal && t.find('\t') == std::string::npos) c.RestWidth = cells[i].Width;
+    }
   }
   const int pad = UnitToPixelsX(PadCellX) / 2;
   const int hPen = 2 * (metrics_.DpiY / 300), vPen = 2 * (metrics_.DpiX / 300);
@@ -653,7 +687,9 @@ void TPagePrinter::WriteTableCells(std::vector<TableCell> cells) {
   auto measure = [this](const QString& s) { return TextWidth(s); };
   int cellBottom = 0;
   bool first = true;
+  std::vector<std::pair<int, int>> tops;
   for (;;) {
+    int sharedX = -1;  // the right line the cell before drew on this line
     const int lineTop = MarginTopPixels() + y_ - static_cast<int>(std::lround(fm_->leading() * factor));
     const int cellTop = lineTop - PadCellY / 2;
     cellBottom = cellTop + PadCellY + lineHeight_;
@@ -674,9 +710,13 @@ void TPagePrinter::WriteTableCells(std::vector<TableCell> cells) {
         // A text fits between the cell's paddings.
         const int room = std::max(1, w - 2 * pad);
         QString line;
+        const double restWidth = c.RestWidth >= 0 ? c.RestWidth : TextWidth(c.Rest);
+        c.RestWidth = -1;
+        const bool fits = restWidth <= room;
+        const qsizetype restSize = c.Rest.size();
         if (WordWrap) {
-          const LineCut cut = TextWidth(c.Rest) <= room ? LineCut{static_cast<int>(c.Rest.size()), static_cast<int>(c.Rest.size())}
-                                                         : CutLine(c.Rest, room, measure, true);
+          const LineCut cut = fits ? LineCut{static_cast<int>(c.Rest.size()), static_cast<int>(c.Rest.size())}
+                                   : CutLine(c.Rest, room, measure, true);
           line = c.Rest.left(cut.LineLength);
           QString rest = c.Rest.mid(cut.RestStart);
           const qsizetype lf = line.indexOf(QLatin1Char('\n'));
@@ -688,10 +728,10 @@ void TPagePrinter::WriteTableCells(std::vector<TableCell> cells) {
           c.Rest = rest;
           more = more || !c.Rest.isEmpty();
         } else {
-          line = TextWidth(c.Rest) <= room ? c.Rest : c.Rest.left(CutLine(c.Rest, room, measure, false).LineLength);
+          line = fits ? c.Rest : c.Rest.left(CutLine(c.Rest, room, measure, false).LineLength);
           c.Rest.clear();
         }
-        const int tw = static_cast<int>(std::lround(TextWidth(line)));
+        const int tw = static_cast<int>(std::lround(fits && line.size() == restSize ? restWidth : TextWidth(line)));
         const int pos = c.Align == '>' ? c.X + w - tw - pad : c.Align == '^' ? c.X + (w - tw) / 2 : c.X + pad;
         if (pos < pw) {
           if (file_) FileText(line, pos);
@@ -699,27 +739,43 @@ void TPagePrinter::WriteTableCells(std::vector<TableCell> cells) {
         }
       }
       if (file_) FileBlanksTo(c.X + c.W);
-      if (TableGrid && c.Grid && !file_) {
-        const int r = std::min(c.X + c.W, pw);
-        const int l = MarginLeftPixels() + c.X, rr = MarginLeftPixels() + r;
-        if (c.X < pw) {
-          if (first) AddLine(QPointF(l, cellTop), QPointF(rr, cellTop), hPen);
-          AddLine(QPointF(l, cellTop), QPointF(l, cellBottom), vPen);
-          if (c.X + c.W <= pw) AddLine(QPointF(rr, cellTop), QPointF(rr, cellBottom), vPen);
+      if (TableGrid && c.Grid && !file_ && c.X < pw) {
+        const int l = MarginLeftPixels() + c.X, r = MarginLeftPixels() + std::min(c.X + c.W, pw);
+        if (first) tops.emplace_back(l, r);
+        // Neighbouring cells share their side line.
+        if (l != sharedX) AddLine(QPointF(l, cellTop), QPointF(l, cellBottom), vPen);
+        sharedX = -1;
+        if (c.X + c.W <= pw) {
+          AddLine(QPointF(r, cellTop), QPointF(r, cellBottom), vPen);
+          sharedX = r;
         }
       }
     }
+    if (first && !tops.empty()) AddRowLines(tops, cellTop, hPen);
     first = false;
     if (!more) break;
     NewLine();
   }
   if (TableGrid && !file_) {
-    for (const RowCell& c : row) {
-      if (!c.Grid || c.X >= pw) continue;
-      AddLine(QPointF(MarginLeftPixels() + c.X, cellBottom), QPointF(MarginLeftPixels() + std::min(c.X + c.W, pw), cellBottom), hPen);
-    }
+    std::vector<std::pair<int, int>> bottoms;
+    for (const RowCell& c : row)
+      if (c.Grid && c.X < pw) bottoms.emplace_back(MarginLeftPixels() + c.X, MarginLeftPixels() + std::min(c.X + c.W, pw));
+    if (!bottoms.empty()) AddRowLines(bottoms, cellBottom, hPen);
   }
   if (!(headerMode_ && !file_)) NewLine();
+}
+
+// A row's top or bottom grid line: the cells' segments joined where they meet, and left out
+// where the row above ended with the same line (its bottom is this row's top).
+void TPagePrinter::AddRowLines(const std::vector<std::pair<int, int>>& cells, int y, int pen) {
+  std::vector<std::pair<int, int>> runs;
+  for (const auto& [l, r] : cells) {
+    if (!runs.empty() && runs.back().second == l) runs.back().second = r;
+    else runs.emplace_back(l, r);
+  }
+  if (!(lastRowLine_ && lastRowLine_->first == y && lastRowLine_->second == runs))
+    for (const auto& [l, r] : runs) AddLine(QPointF(l, y), QPointF(r, y), pen);
+  lastRowLine_.emplace(y, std::move(runs));
 }
 
 void TPagePrinter::DrawArrow(bool up, int cellX, int cellW, int pad, int cellTop, int cellBottom) {

@@ -11,11 +11,14 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/string_list.h"
+#include "windows/print/page_format.h"
 
 class QPainter;
 class QPrinter;
@@ -74,6 +77,9 @@ using TPageList = std::vector<TRecordedPage>;
 struct TableCell {
   std::string Text;
   bool Literal = false;
+  // A literal text's width in the font the row is written in, when the caller has measured
+  // it already (device pixels); negative: unknown.
+  double Width = -1;
 };
 
 class TPagePrinter : public QScrollArea {
@@ -176,6 +182,8 @@ public:
   double PrintableHeightUnits() const { return PixelsToUnitY(PrintableHeight()); }
   // Width of a text in the current canvas font, device pixels.
   double TextWidth(const QString& text) const;
+  // Widths of texts in the canvas form of another font (until the printer's metrics change).
+  std::function<double(const QString&)> MeasureIn(const QFont& font) const;
   // The font as it is recorded (sized in printer pixels) and its metrics on the printer.
   QFont CanvasFontOf(const QFont& font) const;
   QFontMetricsF MetricsOf(const QFont& font) const;
@@ -240,6 +248,7 @@ private:
   TRecordedPage& Page();
   int FontIndex();
   void AddLine(QPointF a, QPointF b, int width);
+  void AddRowLines(const std::vector<std::pair<int, int>>& cells, int y, int pen);
   void DrawArrow(bool up, int cellX, int cellW, int pad, int cellTop, int cellBottom);
   void DrawChart(const std::string& symbol, const QRect& rect);
   void RefuseWhileBusy(const char* message) const;
@@ -253,9 +262,24 @@ private:
   PrinterMetrics metrics_;
   QFont font_;
   QFont canvasFont_;
-  std::unique_ptr<QFontMetricsF> fm_;
+  // The metrics of each canvas font used, until the printer changes.
+  struct Measurer {
+    Measurer(const QFont& font, QPaintDevice* device) : Font(font), Metrics(font, device) {}
+    QFont Font;
+    QFontMetricsF Metrics;
+  };
+  Measurer& MeasurerOf(const QFont& canvasFont) const;
+  mutable std::vector<std::unique_ptr<Measurer>> measurers_;
+  const QFontMetricsF* fm_ = nullptr;
   TLineSpacing lineSpacing_ = lsSingleSpace;
   std::string tableFormat_, headerFormat_, footerFormat_, friendlyHeader_, friendlyFooter_;
+  struct ParsedFormat {
+    std::string Text;
+    char Separator;
+    double DefaultWidth;
+    std::vector<CellFormat> Cells;
+  };
+  std::optional<ParsedFormat> parsedFormat_;
   double margins_[4] = {0, 0, 0, 0};  // top, bottom, left, right
   TMeasureUnit unit_ = muInches;
   bool printToFile_ = false;
@@ -271,6 +295,8 @@ private:
   bool recording_ = false, printing_ = false, headerMode_ = false, suspendAuto_ = false;
   std::unique_ptr<QSaveFile> file_;
   int fileCol_ = 0;
+  // The last horizontal grid line of a table row on this page: y and its segments.
+  std::optional<std::pair<int, std::vector<std::pair<int, int>>>> lastRowLine_;
 
   int zoom_ = 25;
   int shadowOffset_ = 5;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <unordered_map>
 #include <stdexcept>
 
 #include "core/branding.h"
@@ -48,23 +49,26 @@ std::string StripMarks(const std::string& text) {
 
 namespace {
 
-// A text's width on one line and the width of its longest word (what it needs when wrapped).
+// A text's width on one line (as measured, and rounded up) and the width of its longest word
+// (what it needs when wrapped).
 struct TextSpan {
+  double Measured = 0;
   int Whole = 0, Word = 0;
 };
 
 TextSpan Span(const std::string& text, bool bold, const ReportSizing& sz) {
   if (text.empty()) return {};
-  auto width = [&](const std::string& t) { return static_cast<int>(std::ceil(sz.Measure(t, bold))); };
   TextSpan s;
-  s.Whole = width(text);
+  s.Measured = sz.Measure(text, bold);
+  s.Whole = s.Word = static_cast<int>(std::ceil(s.Measured));
+  if (std::none_of(text.begin(), text.end(), [](char ch) { return static_cast<unsigned char>(ch) <= ' '; })) return s;
+  s.Word = 0;
   size_t at = 0;
   while (at < text.size()) {
     const size_t end = std::find_if(text.begin() + static_cast<long>(at), text.end(), [](char ch) {
                          return static_cast<unsigned char>(ch) <= ' ';
                        }) - text.begin();
-    if (at == 0 && end == text.size()) return {s.Whole, s.Whole};
-    if (end > at) s.Word = std::max(s.Word, width(text.substr(at, end - at)));
+    if (end > at) s.Word = std::max(s.Word, static_cast<int>(std::ceil(sz.Measure(text.substr(at, end - at), bold))));
     at = end + 1;
   }
   return s;
@@ -87,7 +91,14 @@ ReportTable BuildReportTable(const ReportInput& in, const ReportSizing& sz) {
   const int cap = sz.Available > 0 ? std::max(1, sz.Available / 3) : std::numeric_limits<int>::max() / 4;
   std::vector<TextSpan> span(cols), span2(cols);
   std::vector<std::vector<TableCell>> texts(in.Cells.size(), std::vector<TableCell>(cols));
-  std::vector<std::vector<std::string>> seconds(in.Cells.size(), std::vector<std::string>(cols));
+  std::vector<std::vector<TableCell>> seconds(in.Cells.size(), std::vector<TableCell>(cols, TableCell{"", true}));
+  // A column often repeats a text (a time, a date, an empty value): each is measured once.
+  std::vector<std::unordered_map<std::string, TextSpan>> known(cols);
+  auto span1 = [&](size_t c, const std::string& text) {
+    auto [it, added] = known[c].try_emplace(text);
+    if (added) it->second = Span(text, false, sz);
+    return it->second;
+  };
   auto widen = [](TextSpan& into, const TextSpan& s) {
     into.Whole = std::max(into.Whole, s.Whole);
     into.Word = std::max(into.Word, s.Word);
@@ -111,15 +122,20 @@ ReportTable BuildReportTable(const ReportInput& in, const ReportSizing& sz) {
       }
       if (SplitPartnerKind(kind) >= 0) {
         const auto& partners = r < in.Partners.size() ? in.Partners[r] : std::vector<std::string>();
-        seconds[r][c] = c < partners.size() ? StripMarks(partners[c]) : std::string();
-        widen(span[c], Span(cell.Text, false, sz));
-        widen(span2[c], Span(seconds[r][c], false, sz));
+        seconds[r][c].Text = c < partners.size() ? StripMarks(partners[c]) : std::string();
+        const TextSpan first = Span(cell.Text, false, sz), second = Span(seconds[r][c].Text, false, sz);
+        cell.Width = first.Measured;
+        seconds[r][c].Width = second.Measured;
+        widen(span[c], first);
+        widen(span2[c], second);
       } else if (kind == ChartCol || kind == TickCol) {
         // Pictures do not wrap.
         const int w = Span(kind == ChartCol ? cell.Text : text, false, sz).Whole;
-        widen(span[c], {w, w});
+        widen(span[c], {0, w, w});
       } else {
-        widen(span[c], Span(text, false, sz));
+        const TextSpan s = span1(c, text);
+        cell.Width = s.Measured;
+        widen(span[c], s);
       }
     }
   }
@@ -127,13 +143,16 @@ ReportTable BuildReportTable(const ReportInput& in, const ReportSizing& sz) {
   ReportTable out;
   std::vector<ColumnFit> fit(cols);
   std::vector<std::string> titles(cols);
+  std::vector<double> titleWidths(cols);
   long natural = 0, narrowest = 0;
   for (size_t c = 0; c < cols; ++c) {
     const int kind = in.Kinds[c];
     ColumnFit& f = fit[c];
     titles[c] = kind == SepCol || kind == ChartCol ? std::string() : ColTitles[static_cast<size_t>(kind)];
     // Titles stay on one line.
-    const int title = Span(titles[c], true, sz).Whole + pad;
+    const TextSpan titleSpan = Span(titles[c], true, sz);
+    titleWidths[c] = titleSpan.Measured;
+    const int title = titleSpan.Whole + pad;
     if (kind == SepCol) {
       f.Natural = f.Narrowest = sz.SepWidth + pad;
     } else if (SplitPartnerKind(kind) >= 0) {
@@ -180,25 +199,24 @@ ReportTable BuildReportTable(const ReportInput& in, const ReportSizing& sz) {
     out.Width += f.Width;
     if (c) out.HeaderFormat += '|';
     out.HeaderFormat += "^" + ShortestDecimal(sz.ToUnit(f.Width));
-    out.Header.push_back({titles[c], true});
+    out.Header.push_back({titles[c], true, titleWidths[c]});
+  }
+  std::string format;
+  for (size_t c = 0; c < cols; ++c) {
+    const int kind = in.Kinds[c];
+    if (c) format += '|';
+    if (SplitPartnerKind(kind) >= 0) format += "<" + ShortestDecimal(sz.ToUnit(fit[c].Width1)) + "|>" + ShortestDecimal(sz.ToUnit(fit[c].Width2));
+    else format += (IsRightAlignedKind(kind) ? ">" : "<") + ShortestDecimal(sz.ToUnit(fit[c].Width));
   }
   for (size_t r = 0; r < texts.size(); ++r) {
     std::vector<TableCell> cells;
-    std::string format;
+    cells.reserve(cols + 2);
     for (size_t c = 0; c < cols; ++c) {
-      const int kind = in.Kinds[c];
-      if (c) format += '|';
-      if (SplitPartnerKind(kind) >= 0) {
-        format += "<" + ShortestDecimal(sz.ToUnit(fit[c].Width1)) + "|>" + ShortestDecimal(sz.ToUnit(fit[c].Width2));
-        cells.push_back(texts[r][c]);
-        cells.push_back({seconds[r][c], true});
-      } else {
-        format += (IsRightAlignedKind(kind) ? ">" : "<") + ShortestDecimal(sz.ToUnit(fit[c].Width));
-        cells.push_back(texts[r][c]);
-      }
+      cells.push_back(std::move(texts[r][c]));
+      if (SplitPartnerKind(in.Kinds[c]) >= 0) cells.push_back(std::move(seconds[r][c]));
     }
     out.Rows.push_back(std::move(cells));
-    out.RowFormats.push_back(std::move(format));
+    out.RowFormats.push_back(format);
   }
   return out;
 }
@@ -318,9 +336,8 @@ bool TPortfolioReport::PrintPortfolio(const std::string& name, const ReportChoic
     font.setPointSizeF(points);
     bold = font;
     bold.setBold(true);
-    const QFontMetricsF normalMetrics = pp_.MetricsOf(font), boldMetrics = pp_.MetricsOf(bold);
-    sizing.Measure = [&](const std::string& text, bool isBold) {
-      return (isBold ? boldMetrics : normalMetrics).horizontalAdvance(QString::fromStdString(text));
+    sizing.Measure = [normal = pp_.MeasureIn(font), heavy = pp_.MeasureIn(bold)](const std::string& text, bool isBold) {
+      return (isBold ? heavy : normal)(QString::fromStdString(text));
     };
     table = BuildReportTable(in, sizing);
     if (table.Fits || attempt == 8) break;
@@ -334,7 +351,7 @@ bool TPortfolioReport::PrintPortfolio(const std::string& name, const ReportChoic
   pp_.WriteTableCells(table.Header);
   pp_.SetFont(font);
   for (size_t r = 0; r < table.Rows.size(); ++r) {
-    pp_.SetTableFormat(table.RowFormats[r]);
+    if (r == 0 || table.RowFormats[r] != table.RowFormats[r - 1]) pp_.SetTableFormat(table.RowFormats[r]);
     pp_.WriteTableCells(table.Rows[r]);
   }
   return true;

@@ -64,6 +64,7 @@ TEST(PagePrinter, TablesAreCentredGriddedAndWrappedInsideTheirCells) {
   const int lh = f.pp.LineHeight();
   // A long text in the first cell wraps onto three lines of the same row.
   f.pp.WriteTableLine("aaaa bbbb cccc dddd eeee ffff gggg hhhh iiii jjjj kkkk|42|nogrid");
+  f.pp.WriteTableLine("next|row|");
   f.pp.EndDoc();
   auto dev = ReplayPage(f.pp, 1);
   const PageLogEngine& e = dev->Engine();
@@ -79,13 +80,15 @@ TEST(PagePrinter, TablesAreCentredGriddedAndWrappedInsideTheirCells) {
   auto num = std::find_if(e.Texts.begin(), e.Texts.end(), [](const LoggedText& t) { return t.Text == "42"; });
   ASSERT_NE(num, e.Texts.end());
   EXPECT_NEAR(num->Pos.x() + f.pp.TextWidth("42"), left + 1200, 1.0);
-  // Grid: the wrapped cell has its top line once, its sides on every line and one bottom line.
+  // Grid: the wrapped cell has its top line once, its sides on every line and one bottom line,
+  // which is the next row's top. Lines the cells share are drawn once, joined along a row.
   auto horizontalAt = [&](double x0, double x1) {
     return CountLines(e, [&](const QLineF& l) { return l.y1() == l.y2() && l.x1() == x0 && l.x2() == x1; });
   };
-  EXPECT_EQ(horizontalAt(left, left + 600), 2);
-  EXPECT_EQ(CountLines(e, [&](const QLineF& l) { return l.x1() == left && l.x2() == left; }), lines);
-  EXPECT_EQ(CountLines(e, [&](const QLineF& l) { return l.x1() == left + 600 && l.x2() == left + 600; }), 2 * lines);
+  EXPECT_EQ(horizontalAt(left, left + 1200), 3);
+  EXPECT_EQ(CountLines(e, [&](const QLineF& l) { return l.y1() == l.y2(); }), 3);
+  EXPECT_EQ(CountLines(e, [&](const QLineF& l) { return l.x1() == left && l.x2() == left; }), lines);  // the wrapped lines and the next row
+  EXPECT_EQ(CountLines(e, [&](const QLineF& l) { return l.x1() == left + 600 && l.x2() == left + 600; }), lines);
   // The negative width prints its text but draws no grid line.
   EXPECT_EQ(horizontalAt(left + 1200, left + 1500), 0);
   EXPECT_TRUE(std::any_of(e.Texts.begin(), e.Texts.end(), [](const LoggedText& t) { return t.Text == "nogrid"; }));
