@@ -6,9 +6,12 @@
 #include <unordered_map>
 #include <stdexcept>
 
+#include "core/add_snap.h"
 #include "core/branding.h"
 #include "core/locks.h"
+#include "core/main_hooks.h"
 #include "core/market_clock.h"
+#include "core/pending.h"
 #include "core/portfolios.h"
 #include "core/symbols.h"
 #include "grid/grid_columns.h"
@@ -34,6 +37,17 @@ int SplitPartnerKind(int kind) {
 }
 
 double MarginInches(int position) { return position * 0.1166666666 / 2; }
+
+bool IsQuoteKind(int kind) {
+  switch (kind) {
+    case BidCol: case AskCol: case LastCol: case ChangeCol: case PctChangeCol: case VolCol: case OpenCol:
+    case HighCol: case LowCol: case PrevCol: case TimeCol: case SpreadCol: case RangeCol: case ValueCol:
+    case GainCol: case PctGainCol: case VChangeCol: case DateCol:
+      return true;
+    default:
+      return false;
+  }
+}
 
 namespace {
 
@@ -225,8 +239,9 @@ std::vector<int> TPortfolioReport::LayoutView(const std::string& view) {
   GlobVars& layout = PrintSettings;
   ApplyView(view, layout);
   std::vector<int> shown;
-  // The second values of the split columns ride along behind the view's own columns, where
-  // they are filled but not printed.
+  // The second values of the split columns and the symbol ride along behind the view's own
+  // columns, where they are filled but not printed.
+  if (layout.ColPos[SymCol] < 0) layout.ColPos[SymCol] = HelperPosition + SymCol;
   for (int k = 0; k < ColKindCount; ++k) {
     const int partner = SplitPartnerKind(k);
     if (partner >= 0 && layout.ColPos[static_cast<size_t>(k)] >= 0 && layout.ColPos[static_cast<size_t>(partner)] < 0)
@@ -262,6 +277,34 @@ void TPortfolioReport::FillGrid(int portNumber, size_t expectedRows) {
   }
 }
 
+std::set<std::string> TPortfolioReport::WithoutQuote(const std::vector<std::string>& symbols) {
+  std::set<std::string> out;
+  LockHold hold(AddSnapLock, "PRINTQUOTES");
+  if (!hold) return out;  // unknown: nothing is said or waited for
+  for (const std::string& s : symbols) {
+    StockQuote q;
+    if (GetStockQuote(s, q) < 0 || (q.UpdateTime <= 0 && q.Last == 0)) out.insert(UpperCase(s));
+  }
+  return out;
+}
+
+void TPortfolioReport::FetchQuotes(const std::set<std::string>& symbols) {
+  if (symbols.empty() || !MainHooks.FetchNow) return;  // no main window: nothing fetches them
+  const std::vector<std::string> queued(symbols.begin(), symbols.end());
+  for (const std::string& s : queued) AddPendingSymbol(ReportPendingList, s);
+  MainHooks.FetchNow();
+  // The fetch worker empties the list when its pass ends, whether the quotes came or not.
+  const WaitResult r = WaitUntil([] { return PendingListEmpty(ReportPendingList); }, Cancel, QuoteTimeoutMs, 10);
+  if (r == WaitResult::Done) return;
+  RemovePendingSymbols(ReportPendingList, queued);  // no longer waited for
+  switch (r) {
+    case WaitResult::Cancelled:
+    case WaitResult::ShuttingDown: throw ECancelPrinting();
+    case WaitResult::Refused: throw std::runtime_error("The report cannot wait for quotes while another wait runs");
+    default: break;  // printed with what came; the rest is said on the page
+  }
+}
+
 int TPortfolioReport::FindPortfolio(const std::string& name, size_t& rows) {
   LockHold hold(PortLock, "PRINTPORT");
   if (!hold) throw std::runtime_error("The portfolios are busy; try again");
@@ -287,6 +330,18 @@ bool TPortfolioReport::PrintPortfolio(const std::string& name, const ReportChoic
     if (choices.Options.SortBy == ColTitles[static_cast<size_t>(k)] && grid_.GridCol[static_cast<size_t>(k)] >= 0) sortKind = k;
   grid_.SortCol = sortKind;
   grid_.SortDown = !choices.Options.SortUp;  // "Up" lists the smallest first
+  // A portfolio the main window does not show may have no quotes yet: they are fetched first.
+  std::vector<std::string> list;
+  for (size_t at = 0; at < symbols.size();) {
+    const size_t end = std::min(symbols.find(',', at), symbols.size());
+    if (end > at) list.push_back(symbols.substr(at, end - at));
+    at = end + 1;
+  }
+  std::set<std::string> unquoted = WithoutQuote(list);
+  if (!unquoted.empty()) {
+    FetchQuotes(unquoted);
+    unquoted = WithoutQuote(std::vector<std::string>(unquoted.begin(), unquoted.end()));
+  }
   FillGrid(number, rowCount);
 
   // Title block, in the cell spacing every report starts from.
@@ -315,6 +370,14 @@ bool TPortfolioReport::PrintPortfolio(const std::string& name, const ReportChoic
       cells.push_back(grid_.Cells(grid_.GridCol[static_cast<size_t>(kind)], r));
       const int partner = SplitPartnerKind(kind);
       partners.push_back(partner >= 0 ? grid_.Cells(grid_.GridCol[static_cast<size_t>(partner)], r) : std::string());
+    }
+    // A quote that could not be fetched is said in the row's first quote cell.
+    if (unquoted.count(UpperCase(StripMarks(grid_.Cells(grid_.GridCol[SymCol], r))))) {
+      for (size_t c = 0; c < kinds.size(); ++c)
+        if (IsQuoteKind(kinds[c]) && StripMarks(cells[c]).empty()) {
+          cells[c] = NoQuoteText;
+          break;
+        }
     }
     in.Cells.push_back(std::move(cells));
     in.Partners.push_back(std::move(partners));

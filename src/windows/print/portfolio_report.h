@@ -9,6 +9,7 @@
 //   AvgTradeCol, AvgVolCol, VolPCol and ExchCol have no grid column and never appear.
 #include <atomic>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,10 @@ bool IsRightAlignedKind(int kind);
 int SplitPartnerKind(int kind);
 // A margin up-down's position in inches (10 gives 0.5833).
 double MarginInches(int position);
+// Kinds whose text comes from the symbol's quote.
+bool IsQuoteKind(int kind);
+// What a row whose quote could not be fetched shows in its first quote cell.
+inline constexpr const char* NoQuoteText = "No quote";
 
 // One portfolio's table as the grid shows it, ready to be measured.
 struct ReportInput {
@@ -83,13 +88,19 @@ public:
   std::vector<int> LayoutView(const std::string& view);
   bool Running() const { return running_; }
 
-  const std::atomic<bool>* Cancel = nullptr;  // ends the grid wait
+  const std::atomic<bool>* Cancel = nullptr;  // ends the waits for quotes and for the grid
   int FillTimeoutMs = 25000;
+  int QuoteTimeoutMs = 25000;
 
   // The number of the portfolio with exactly this name and its row count; 0 when none.
   static int FindPortfolio(const std::string& name, size_t& rows);
 
+  // The symbols (upper-cased) that have no quote in the symbol table.
+  static std::set<std::string> WithoutQuote(const std::vector<std::string>& symbols);
+
 private:
+  // Has the main window's fetch worker fetch these now and waits for it (bounded).
+  void FetchQuotes(const std::set<std::string>& symbols);
   void FillGrid(int portNumber, size_t expectedRows);
   TPagePrinter& pp_;
   TStockGrid& grid_;

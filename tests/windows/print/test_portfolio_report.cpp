@@ -3,8 +3,15 @@
 #include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "core/main_hooks.h"
+#include "core/pending.h"
 
 #include "grid/grid_columns.h"
 #include "platform/messages.h"
@@ -251,4 +258,82 @@ TEST(PortfolioReport, ASecondReportOrARefusedWaitNeverLeavesRecordingOn) {
   // Whoever held the earlier pages (a print, a repaint) still has them whole.
   EXPECT_EQ(pages->size(), 1u);
   EXPECT_GT(pages->front().Ops.size(), 10u);
+}
+
+TEST(PortfolioReport, QuotesAPortfolioLacksAreFetchedFirstAndThoseThatNeverCameAreSaid) {
+  SeedQuote("QSHOWN", 12.5f, 12.0f, 500.0f);
+  SetPortfolios({MakePort("Shown", "SHN1", {Holding("QSHOWN")}),
+                 MakePort("Watch", "WCH1", {Holding("QNEW1", 10, 5), Holding("QNEW2"), Holding("QGONE")})});
+  Ini().WriteString("Views", "Quotes", "SymCol,LastCol,VolCol,NoteCol");
+  LoadViews();
+  auto printer = MakeTestPrinter();
+  TPagePrinter pp(nullptr, printer.get());
+  TStockGrid grid;
+  TPortfolioReport report(pp, grid);
+  std::atomic<bool> cancel{false};
+  report.Cancel = &cancel;
+  ReportChoices c;
+  c.View = "Quotes";
+  c.Portfolios = {"Watch"};
+  // The main window's fetch worker: one pass over what the report queued, after a while; the
+  // site does not know QGONE.
+  std::vector<std::string> asked;
+  std::thread worker;
+  int calls = 0;
+  MainHooks.FetchNow = [&] {
+    ++calls;
+    worker = std::thread([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      asked = PeekPendingSymbols(ReportPendingList);
+      for (const std::string& s : asked)
+        if (s != "QGONE") SeedQuote(s.c_str(), 42.5f, 40.0f, 1000.0f);
+      RemovePendingSymbols(ReportPendingList, asked);
+    });
+  };
+  ASSERT_TRUE(report.GeneratePreview(c));
+  worker.join();
+  EXPECT_EQ(calls, 1);
+  std::sort(asked.begin(), asked.end());
+  EXPECT_EQ(asked, (std::vector<std::string>{"QGONE", "QNEW1", "QNEW2"}));
+  EXPECT_TRUE(PendingListEmpty(ReportPendingList));
+  auto boxes = TextBoxes(pp.Pages()->front(), *printer);
+  auto lineOf = [&](const QString& text) {
+    auto it = std::find_if(boxes.begin(), boxes.end(), [&](const TextBox& b) { return b.Text == text; });
+    return it == boxes.end() ? -1.0 : it->Rect.bottom();
+  };
+  EXPECT_EQ(std::count_if(boxes.begin(), boxes.end(), [](const TextBox& b) { return b.Text == "42.5"; }), 2);
+  EXPECT_GT(lineOf(NoQuoteText), 0);
+  EXPECT_EQ(lineOf(NoQuoteText), lineOf("QGONE"));
+
+  // Quotes at hand: nothing is queued or waited for.
+  c.Portfolios = {"Shown"};
+  ASSERT_TRUE(report.GeneratePreview(c));
+  EXPECT_EQ(calls, 1);
+
+  // A worker that never comes: Cancel, and shut-down, end the wait at once; nothing stays queued.
+  c.Portfolios = {"Watch"};
+  SetPortfolios({MakePort("Watch", "WCH1", {Holding("QGONE"), Holding("QLATE")})});
+  MainHooks.FetchNow = [&] { ++calls; };
+  for (bool shutDown : {false, true}) {
+    QTimer::singleShot(100, [&] { (shutDown ? ShuttingDown : cancel) = true; });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_THROW(report.GeneratePreview(c), ECancelPrinting);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_TRUE(PendingListEmpty(ReportPendingList));
+    EXPECT_FALSE(pp.Recording());
+    cancel = false;
+    ShuttingDown = false;
+  }
+  // At its deadline the wait ends and the report says which quotes did not come.
+  report.QuoteTimeoutMs = 300;
+  ASSERT_TRUE(report.GeneratePreview(c));
+  boxes = TextBoxes(pp.Pages()->front(), *printer);
+  EXPECT_EQ(std::count_if(boxes.begin(), boxes.end(), [](const TextBox& b) { return b.Text == NoQuoteText; }), 2);
+  EXPECT_TRUE(PendingListEmpty(ReportPendingList));
+  // Without a main window nothing fetches: nothing is waited for.
+  MainHooks = {};
+  report.QuoteTimeoutMs = 25000;
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_TRUE(report.GeneratePreview(c));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
 }
