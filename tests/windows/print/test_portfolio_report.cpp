@@ -291,7 +291,7 @@ TEST(PortfolioReport, QuotesAPortfolioLacksAreFetchedFirstAndThoseThatNeverCameA
     });
   };
   ASSERT_TRUE(report.GeneratePreview(c));
-  worker.join();
+  if (worker.joinable()) worker.join();
   EXPECT_EQ(calls, 1);
   std::sort(asked.begin(), asked.end());
   EXPECT_EQ(asked, (std::vector<std::string>{"QGONE", "QNEW1", "QNEW2"}));
