@@ -155,121 +155,115 @@ std::vector<int> DefaultKinds() {
   return kinds;
 }
 
-Result RunBare(const std::string& dir) {
-  const QString file = QString::fromStdString(dir + "/bare.pdf");
+// Runs a reference over the rows the report prints (the default view's columns of every row)
+// onto the same PDF printer, keeping its best run. once() prints the table and sets t1 when
+// its layout is done; it returns the page count.
+using ReferenceRun = int (*)(QPrinter& printer, const std::vector<int>& kinds, const std::vector<GridRowData>& data, double& t1);
+Result RunTimed(const std::string& file, ReferenceRun once) {
   const std::vector<int> kinds = DefaultKinds();
   std::vector<GridRowData> data;
   CollectRows(PortList[0].Rows, data, true);
-  auto printer = PdfPrinter(file);
+  auto printer = PdfPrinter(QString::fromStdString(file));
   const long base = StatusKb("VmRSS");
   Result r;
   r.BestS = 1e9;
   for (int run = 0; run < Runs; ++run) {
     const double t0 = Now();
-    // As the report: Arial 9 at the printer's resolution, 24 dots of padding, margins of
-    // 0.5833 inch, a title line, a header row and grid lines round every cell.
-    const int dpi = printer->resolution();
-    QFont font(QStringLiteral("Arial"));
-    font.setPixelSize(9 * dpi / 72);
-    QFont bold = font;
-    bold.setBold(true);
-    QFont title = bold;
-    title.setPixelSize(16 * dpi / 72);
-    const QFontMetricsF fm(font, printer.get()), fmb(bold, printer.get());
-    std::vector<std::vector<QString>> cells(data.size());
-    std::vector<double> width(kinds.size());
-    for (size_t c = 0; c < kinds.size(); ++c) width[c] = fmb.horizontalAdvance(QString::fromUtf8(ColTitles[static_cast<size_t>(kinds[c])]));
-    for (size_t i = 0; i < data.size(); ++i) {
-      for (size_t c = 0; c < kinds.size(); ++c) {
-        cells[i].push_back(QString::fromStdString(CellText(kinds[c], data[i])));
-        width[c] = std::max(width[c], fm.horizontalAdvance(cells[i].back()));
-      }
-    }
-    const double pad = 24, margin = 0.5833 * dpi;
-    const QRectF paper = printer->paperRect(QPrinter::DevicePixel);
-    const double left = margin, top = margin, bottom = paper.height() - margin;
-    double tableWidth = 0;
-    for (double& w : width) tableWidth += (w = std::ceil(w) + pad);
-    const double x0 = left + std::max(0.0, (paper.width() - 2 * margin - tableWidth) / 2);
-    const double lh = std::ceil(fm.height()) + 24;
-    QPainter p(printer.get());
-    p.setPen(QPen(Qt::black, 2));
-    double y = top;
-    int pages = 1;
-    p.setFont(title);
-    p.drawText(QRectF(left, y, paper.width() - 2 * margin, lh * 2), Qt::AlignHCenter | Qt::AlignTop, QStringLiteral("Portfolio: \"Bench\""));
-    y += lh * 2;
-    auto row = [&](const std::vector<QString>& texts, bool header) {
-      if (y + lh > bottom) {
-        printer->newPage();
-        ++pages;
-        y = top;
-      }
-      double x = x0;
-      p.drawLine(QPointF(x0, y), QPointF(x0 + tableWidth, y));
-      p.drawLine(QPointF(x0, y + lh), QPointF(x0 + tableWidth, y + lh));
-      for (size_t c = 0; c < texts.size(); ++c) {
-        p.drawLine(QPointF(x, y), QPointF(x, y + lh));
-        const int align = header ? Qt::AlignHCenter : IsRightAlignedKind(kinds[c]) ? Qt::AlignRight : Qt::AlignLeft;
-        p.drawText(QRectF(x + pad / 2, y, width[c] - pad, lh), align | Qt::AlignVCenter, texts[c]);
-        x += width[c];
-      }
-      p.drawLine(QPointF(x, y), QPointF(x, y + lh));
-      y += lh;
-    };
-    std::vector<QString> titles;
-    for (int k : kinds) titles.push_back(QString::fromUtf8(ColTitles[static_cast<size_t>(k)]));
-    p.setFont(bold);
-    row(titles, true);
-    p.setFont(font);
-    const double t1 = Now();
-    for (const auto& texts : cells) row(texts, false);
-    p.end();
+    double t1 = t0;
+    r.Pages = once(*printer, kinds, data, t1);
     KeepBest(r, t0, t1, Now());
-    r.Pages = pages;
   }
   r.PeakMb = static_cast<double>(StatusKb("VmHWM") - base) / 1024.0;
-  r.Bytes = QFile(file).size();
+  r.Bytes = QFile(QString::fromStdString(file)).size();
   return r;
 }
 
-Result RunReference(const std::string& dir) {
-  const QString file = QString::fromStdString(dir + "/reference.pdf");
-  // The same texts the report prints: the default view's columns of every row.
-  const std::vector<int> kinds = DefaultKinds();
-  std::vector<GridRowData> data;
-  CollectRows(PortList[0].Rows, data, true);
-  auto printer = PdfPrinter(file);
-  const long base = StatusKb("VmRSS");
-  Result r;
-  r.BestS = 1e9;
-  int pages = 0;
-  for (int i = 0; i < Runs; ++i) {
-    const double t0 = Now();
-    QString html = QStringLiteral("<h2 align=center>Portfolio: \"Bench\"</h2><table border=1 cellspacing=0 cellpadding=2 align=center><tr>");
-    for (int k : kinds) html += "<th>" + Escape(ColTitles[static_cast<size_t>(k)]) + "</th>";
-    html += "</tr>";
-    for (const GridRowData& row : data) {
-      html += "<tr>";
-      for (int k : kinds) html += "<td>" + Escape(CellText(k, row)) + "</td>";
-      html += "</tr>";
+// As the report: Arial 9 at the printer's resolution, 24 dots of padding, margins of 0.5833
+// inch, a title line, a header row and grid lines round every cell.
+int BareTable(QPrinter& printer, const std::vector<int>& kinds, const std::vector<GridRowData>& data, double& t1) {
+  const int dpi = printer.resolution();
+  QFont font(QStringLiteral("Arial"));
+  font.setPixelSize(9 * dpi / 72);
+  QFont bold = font;
+  bold.setBold(true);
+  QFont title = bold;
+  title.setPixelSize(16 * dpi / 72);
+  const QFontMetricsF fm(font, &printer), fmb(bold, &printer);
+  std::vector<std::vector<QString>> cells(data.size());
+  std::vector<double> width(kinds.size());
+  for (size_t c = 0; c < kinds.size(); ++c) width[c] = fmb.horizontalAdvance(QString::fromUtf8(ColTitles[static_cast<size_t>(kinds[c])]));
+  for (size_t i = 0; i < data.size(); ++i) {
+    for (size_t c = 0; c < kinds.size(); ++c) {
+      cells[i].push_back(QString::fromStdString(CellText(kinds[c], data[i])));
+      width[c] = std::max(width[c], fm.horizontalAdvance(cells[i].back()));
     }
-    html += "</table>";
-    QTextDocument doc;
-    doc.setDefaultFont(QFont(QStringLiteral("Arial"), 9));
-    // Paginated for the printer's page here, so print() only paints.
-    doc.setPageSize(printer->pageRect(QPrinter::Point).size());
-    doc.setHtml(html);
-    pages = doc.pageCount();
-    const double t1 = Now();
-    doc.print(printer.get());
-    KeepBest(r, t0, t1, Now());
   }
-  r.PeakMb = static_cast<double>(StatusKb("VmHWM") - base) / 1024.0;
-  r.Pages = pages;
-  r.Bytes = QFile(file).size();
-  return r;
+  const double pad = 24, margin = 0.5833 * dpi;
+  const QRectF paper = printer.paperRect(QPrinter::DevicePixel);
+  const double left = margin, top = margin, bottom = paper.height() - margin;
+  double tableWidth = 0;
+  for (double& w : width) tableWidth += (w = std::ceil(w) + pad);
+  const double x0 = left + std::max(0.0, (paper.width() - 2 * margin - tableWidth) / 2);
+  const double lh = std::ceil(fm.height()) + 24;
+  QPainter p(&printer);
+  p.setPen(QPen(Qt::black, 2));
+  double y = top;
+  int pages = 1;
+  p.setFont(title);
+  p.drawText(QRectF(left, y, paper.width() - 2 * margin, lh * 2), Qt::AlignHCenter | Qt::AlignTop, QStringLiteral("Portfolio: \"Bench\""));
+  y += lh * 2;
+  auto row = [&](const std::vector<QString>& texts, bool header) {
+    if (y + lh > bottom) {
+      printer.newPage();
+      ++pages;
+      y = top;
+    }
+    double x = x0;
+    p.drawLine(QPointF(x0, y), QPointF(x0 + tableWidth, y));
+    p.drawLine(QPointF(x0, y + lh), QPointF(x0 + tableWidth, y + lh));
+    for (size_t c = 0; c < texts.size(); ++c) {
+      p.drawLine(QPointF(x, y), QPointF(x, y + lh));
+      const int align = header ? Qt::AlignHCenter : IsRightAlignedKind(kinds[c]) ? Qt::AlignRight : Qt::AlignLeft;
+      p.drawText(QRectF(x + pad / 2, y, width[c] - pad, lh), align | Qt::AlignVCenter, texts[c]);
+      x += width[c];
+    }
+    p.drawLine(QPointF(x, y), QPointF(x, y + lh));
+    y += lh;
+  };
+  std::vector<QString> titles;
+  for (int k : kinds) titles.push_back(QString::fromUtf8(ColTitles[static_cast<size_t>(k)]));
+  p.setFont(bold);
+  row(titles, true);
+  p.setFont(font);
+  t1 = Now();
+  for (const auto& texts : cells) row(texts, false);
+  p.end();
+  return pages;
 }
+
+int TextDocument(QPrinter& printer, const std::vector<int>& kinds, const std::vector<GridRowData>& data, double& t1) {
+  QString html = QStringLiteral("<h2 align=center>Portfolio: \"Bench\"</h2><table border=1 cellspacing=0 cellpadding=2 align=center><tr>");
+  for (int k : kinds) html += "<th>" + Escape(ColTitles[static_cast<size_t>(k)]) + "</th>";
+  html += "</tr>";
+  for (const GridRowData& row : data) {
+    html += "<tr>";
+    for (int k : kinds) html += "<td>" + Escape(CellText(k, row)) + "</td>";
+    html += "</tr>";
+  }
+  html += "</table>";
+  QTextDocument doc;
+  doc.setDefaultFont(QFont(QStringLiteral("Arial"), 9));
+  // Paginated for the printer's page here, so print() only paints.
+  doc.setPageSize(printer.pageRect(QPrinter::Point).size());
+  doc.setHtml(html);
+  const int pages = doc.pageCount();
+  t1 = Now();
+  doc.print(&printer);
+  return pages;
+}
+
+Result RunBare(const std::string& dir) { return RunTimed(dir + "/bare.pdf", BareTable); }
+Result RunReference(const std::string& dir) { return RunTimed(dir + "/reference.pdf", TextDocument); }
 
 Result InChild(Result (*run)(const std::string&), const std::string& dir) {
   int fds[2];

@@ -12,8 +12,10 @@
 #include <memory>
 #include <vector>
 
+#include "grid/stock_grid.h"
 #include "page_log_device.h"
 #include "windows/print/page_printer.h"
+#include "windows/print/portfolio_report.h"
 
 inline std::unique_ptr<QPrinter> MakeTestPrinter() {
   auto p = std::make_unique<QPrinter>(QPrinter::HighResolution);
@@ -79,3 +81,17 @@ inline ::testing::AssertionResult SamePages(const TPageList& a, const TPageList&
   return ::testing::AssertionSuccess();
 }
 
+
+// A report on the test printer, whose page printer is set up as the print dialog's: grid lines
+// and the page number at the top right.
+class ReportOnTestPrinter : public ::testing::Test {
+protected:
+  ReportOnTestPrinter() {
+    pp.TableGrid = true;
+    pp.SetFriendlyHeader("&r Page: &p");
+  }
+  std::unique_ptr<QPrinter> printer = MakeTestPrinter();
+  TPagePrinter pp{nullptr, printer.get()};
+  TStockGrid grid;
+  TPortfolioReport report{pp, grid};
+};

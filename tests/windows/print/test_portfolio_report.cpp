@@ -50,7 +50,9 @@ bool Has(const std::vector<QString>& texts, const QString& t) { return std::find
 
 }  // namespace
 
-TEST(PortfolioReport, TableSplitsGainsKeepsCellTextsAndMarksChartsTicksAndSeparators) {
+using PortfolioReport = ReportOnTestPrinter;
+
+TEST_F(PortfolioReport, TableSplitsGainsKeepsCellTextsAndMarksChartsTicksAndSeparators) {
   ReportInput in;
   in.PortName = "Tech";
   in.Kinds = {SymCol, GainCol, SepCol, ChartCol, TickCol, VolCol, NoteCol};
@@ -110,14 +112,8 @@ TEST(PortfolioReport, TableSplitsGainsKeepsCellTextsAndMarksChartsTicksAndSepara
   EXPECT_NEAR(MarginInches(10), 0.5833, 1e-4);
 }
 
-TEST(PortfolioReport, TickedPortfoliosPrintFromTheHiddenGridUnknownNamesAreSkipped) {
+TEST_F(PortfolioReport, TickedPortfoliosPrintFromTheHiddenGridUnknownNamesAreSkipped) {
   SeedReportData();
-  auto printer = MakeTestPrinter();
-  TPagePrinter pp(nullptr, printer.get());
-  pp.TableGrid = true;
-  pp.SetFriendlyHeader("&r Page: &p");
-  TStockGrid grid;
-  TPortfolioReport report(pp, grid);
   ReportChoices c;
   c.View = "Report";
   c.Portfolios = {"Tech", "No Such Portfolio", "Other"};
@@ -173,13 +169,8 @@ TEST(PortfolioReport, TickedPortfoliosPrintFromTheHiddenGridUnknownNamesAreSkipp
   EXPECT_TRUE(Has(texts, "Portfolio: \"Other\""));
 }
 
-TEST(PortfolioReport, NothingTickedGivesThePickPageAndAPdfCarriesTheTitleBlock) {
+TEST_F(PortfolioReport, NothingTickedGivesThePickPageAndAPdfCarriesTheTitleBlock) {
   SeedReportData();
-  auto printer = MakeTestPrinter();
-  TPagePrinter pp(nullptr, printer.get());
-  pp.SetFriendlyHeader("&r Page: &p");
-  TStockGrid grid;
-  TPortfolioReport report(pp, grid);
   ReportChoices c;
   ASSERT_TRUE(report.GeneratePreview(c));
   ASSERT_EQ(pp.PageCount(), 1);
@@ -223,12 +214,8 @@ TEST(PortfolioReport, NothingTickedGivesThePickPageAndAPdfCarriesTheTitleBlock) 
                                  QString::fromStdString(shots + "/print_report_pdf_preview")});
 }
 
-TEST(PortfolioReport, ASecondReportOrARefusedWaitNeverLeavesRecordingOn) {
+TEST_F(PortfolioReport, ASecondReportOrARefusedWaitNeverLeavesRecordingOn) {
   SeedReportData();
-  auto printer = MakeTestPrinter();
-  TPagePrinter pp(nullptr, printer.get());
-  TStockGrid grid;
-  TPortfolioReport report(pp, grid);
   ReportChoices c;
   c.View = "Report";
   c.Portfolios = {"Tech"};
@@ -260,16 +247,12 @@ TEST(PortfolioReport, ASecondReportOrARefusedWaitNeverLeavesRecordingOn) {
   EXPECT_GT(pages->front().Ops.size(), 10u);
 }
 
-TEST(PortfolioReport, QuotesAPortfolioLacksAreFetchedFirstAndThoseThatNeverCameAreSaid) {
+TEST_F(PortfolioReport, QuotesAPortfolioLacksAreFetchedFirstAndThoseThatNeverCameAreSaid) {
   SeedQuote("QSHOWN", 12.5f, 12.0f, 500.0f);
   SetPortfolios({MakePort("Shown", "SHN1", {Holding("QSHOWN")}),
                  MakePort("Watch", "WCH1", {Holding("QNEW1", 10, 5), Holding("QNEW2"), Holding("QGONE")})});
   Ini().WriteString("Views", "Quotes", "SymCol,LastCol,VolCol,NoteCol");
   LoadViews();
-  auto printer = MakeTestPrinter();
-  TPagePrinter pp(nullptr, printer.get());
-  TStockGrid grid;
-  TPortfolioReport report(pp, grid);
   std::atomic<bool> cancel{false};
   report.Cancel = &cancel;
   ReportChoices c;

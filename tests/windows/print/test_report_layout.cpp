@@ -105,14 +105,10 @@ QString PdfText(const QString& file) {
 
 }  // namespace
 
-TEST(ReportLayout, TheSameChoicesGiveTheSamePagesWhateverCameBefore) {
+using ReportLayout = ReportOnTestPrinter;
+
+TEST_F(ReportLayout, TheSameChoicesGiveTheSamePagesWhateverCameBefore) {
   SeedReportData();
-  auto printer = MakeTestPrinter();
-  TPagePrinter pp(nullptr, printer.get());
-  pp.TableGrid = true;
-  pp.SetFriendlyHeader("&r Page: &p");
-  TStockGrid grid;
-  TPortfolioReport report(pp, grid);
   ReportChoices c;
   c.View = "Report";
   c.Portfolios = {"Tech", "Other"};
@@ -136,15 +132,10 @@ TEST(ReportLayout, TheSameChoicesGiveTheSamePagesWhateverCameBefore) {
   EXPECT_TRUE(SamePages(*fresh.Pages(), *pp.Pages()));
 }
 
-TEST(ReportLayout, ColumnsAreAsWideAsTheirTextsWhichNeverTouch) {
+TEST_F(ReportLayout, ColumnsAreAsWideAsTheirTextsWhichNeverTouch) {
   SeedReportData();
   Ini().WriteString("Views", "Wide", "SymCol,VolCol,LastCol,ChangeCol,GainCol,SharesCol,ValueCol,NoteCol");
   LoadViews();
-  auto printer = MakeTestPrinter();
-  TPagePrinter pp(nullptr, printer.get());
-  pp.TableGrid = true;
-  TStockGrid grid;
-  TPortfolioReport report(pp, grid);
   ReportChoices c;
   c.View = "Wide";
   c.Portfolios = {"Tech"};
@@ -178,7 +169,7 @@ TEST(ReportLayout, ColumnsAreAsWideAsTheirTextsWhichNeverTouch) {
   }
 }
 
-TEST(ReportLayout, LongTextsWrapInTheirCellsAndAWideTableShrinksRatherThanLosingColumns) {
+TEST_F(ReportLayout, LongTextsWrapInTheirCellsAndAWideTableShrinksRatherThanLosingColumns) {
   SeedReportData();
   const std::string longNote = "A very long description of the holding that would never fit on one line of the page, "
                                "with more words after it, and a few more after those";
@@ -186,12 +177,6 @@ TEST(ReportLayout, LongTextsWrapInTheirCellsAndAWideTableShrinksRatherThanLosing
   Ini().WriteString("Views", "Trader", "SymCol,LastCol,ChangeCol,VolCol,NoteCol,SharesCol,ValueCol,GainCol,PctGainCol");
   Ini().WriteString("Views", "All", AllColumnsView());
   LoadViews();
-  auto printer = MakeTestPrinter();
-  TPagePrinter pp(nullptr, printer.get());
-  pp.TableGrid = true;
-  pp.SetFriendlyHeader("&r Page: &p");
-  TStockGrid grid;
-  TPortfolioReport report(pp, grid);
   ReportChoices c;
   c.Portfolios = {"Trades"};
   struct Case {
@@ -228,7 +213,7 @@ TEST(ReportLayout, LongTextsWrapInTheirCellsAndAWideTableShrinksRatherThanLosing
   }
 }
 
-TEST(ReportLayout, TwoThousandRowsOfEveryColumnPrintWholeInsideTheMargins) {
+TEST_F(ReportLayout, TwoThousandRowsOfEveryColumnPrintWholeInsideTheMargins) {
   std::vector<PortRowRec> holdings;
   std::vector<std::string> symbols;
   for (int i = 0; i < 2000; ++i) {
@@ -244,13 +229,7 @@ TEST(ReportLayout, TwoThousandRowsOfEveryColumnPrintWholeInsideTheMargins) {
   SetPortfolios({MakePort("Big", "BIG1", std::move(holdings))});
   Ini().WriteString("Views", "All", AllColumnsView());
   LoadViews();
-  auto printer = MakeTestPrinter();
-  TPagePrinter pp(nullptr, printer.get());
-  pp.TableGrid = true;
-  pp.SetFriendlyHeader("&r Page: &p");
   pp.ShowProgress = false;
-  TStockGrid grid;
-  TPortfolioReport report(pp, grid);
   ReportChoices c;
   c.View = "All";
   c.Portfolios = {"Big"};
