@@ -135,6 +135,8 @@ void TPagePrinter::UpdatePrintProgress(const std::string& message, int page, int
     // its clicks and keys through, and it stands above that window.
     progress_ = new TPPPrnPrgDlg(window());
     progress_->OnCancel = [this] { RequestCancel(); };
+    // That window may go first.
+    QObject::connect(progress_, &QObject::destroyed, this, [this] { progress_ = nullptr; });
     if (!ShowCancel) {
       progress_->btnCancel->setEnabled(false);
       progress_->btnCancel->hide();

@@ -303,7 +303,7 @@ private:
   QWidget* box_ = nullptr;
   int firstPage_ = 0, lastPage_ = 0;
   bool cancel_ = false;
-  TPPPrnPrgDlg* progress_ = nullptr;
+  TPPPrnPrgDlg* progress_ = nullptr;  // a child of the window printed from
 };
 
 // The order pages are sent in: collated, each copy runs through the range; otherwise each page

@@ -73,7 +73,6 @@ ReportTable BuildReportTable(const ReportInput& input, const ReportSizing& sizin
 
 class TPortfolioReport {
 public:
-  // The printer's font now is the one every report starts from.
   // The printer's font and cell spacing now are the ones every report and every title block
   // start from, so the same choices always give the same pages.
   TPortfolioReport(TPagePrinter& printer, TStockGrid& grid)

@@ -695,5 +695,7 @@ void TdlgPrintPort::closeEvent(QCloseEvent* e) {
 
 void OpenPrintDialog(QWidget* mainWindow) {
   TdlgPrintPort dlg(mainWindow);
+  ++ModalDepth;  // boxes that would pop up meanwhile wait
   dlg.exec();
+  --ModalDepth;
 }
