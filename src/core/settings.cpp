@@ -19,7 +19,7 @@ GlobVars::GlobVars() {
   for (int i = 0; i < ColKindCount; ++i) {
     ColPos[static_cast<size_t>(i)] = -1;
     ColStyle[static_cast<size_t>(i)] = 0;
-    ColWidth[static_cast<size_t>(i)] = 64;
+    ColWidth[static_cast<size_t>(i)] = 0;  // none stored: the grid fits the column to its texts
   }
 }
 
@@ -44,7 +44,8 @@ void ParseColumn(const std::string& text, int& pos, int& style, int& width) {
   };
   pos = Clamp(num(0, pos), -1, ColKindCount);
   style = num(1, style);
-  width = Clamp(num(2, width), 8, 2000);
+  const int w = num(2, width);
+  width = w == 0 ? 0 : Clamp(w, 8, 2000);
 }
 }  // namespace
 

@@ -32,7 +32,7 @@ struct GlobVars {
   std::string CurView = "Default";
   std::array<int, ColKindCount> ColPos{};    // grid column of each kind, -1 hidden
   std::array<int, ColKindCount> ColStyle{};  // style of each shown kind
-  std::array<int, ColKindCount> ColWidth{};
+  std::array<int, ColKindCount> ColWidth{};  // 0: none stored, fitted to the column's texts
   std::string FontName = "Sans Serif";
   int FontSize = 9;
   int FontStyle = 0;  // bit 0 bold, bit 1 italic

@@ -2,6 +2,7 @@
 
 #include <QAbstractTableModel>
 #include <QContextMenuEvent>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QSignalBlocker>
 #include <QLabel>
@@ -432,7 +433,40 @@ void TStockGrid::ApplyColumnWidths() {
   layingOut_ = true;
   for (int k = 0; k < ColKindCount; ++k) {
     const int c = GridCol[static_cast<size_t>(k)];
-    if (c >= 0) setColumnWidth(c, k == SepCol ? 8 : Layout->ColWidth[static_cast<size_t>(k)]);
+    const int stored = Layout->ColWidth[static_cast<size_t>(k)];
+    if (c >= 0) setColumnWidth(c, k == SepCol ? 8 : stored > 0 ? stored : FitWidth(k, c));
+  }
+  layingOut_ = false;
+}
+
+int TStockGrid::FitWidth(int kind, int col) const {
+  constexpr int Padding = 14;
+  constexpr size_t MeasuredRows = 500;  // a long portfolio is not measured row by row at each fill
+  int width = horizontalHeader()->sectionSizeHint(col);
+  if (kind == ChartCol) return std::max(width, 80);
+  if (kind == NewsCol) return std::max(width, 24);
+  QFont f = font();
+  f.setBold(f.bold() || (model_->Styles[static_cast<size_t>(col)] & StyleBold));
+  const QFontMetrics metrics(f);
+  const size_t rows = model_->Rows.size();
+  auto measure = [&](size_t r) {
+    const std::string_view text = CellOf(model_->Rows[r], static_cast<size_t>(col));
+    if (!text.empty())
+      width = std::max(width, metrics.horizontalAdvance(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()))) + Padding);
+  };
+  for (size_t r = 0; r < rows && r < MeasuredRows; ++r) measure(r);
+  if (rows > MeasuredRows) measure(rows - 1);  // the TOTAL row
+  return std::min(width, 600);
+}
+
+void TStockGrid::FitColumns() {
+  layingOut_ = true;
+  for (int k = 0; k < ColKindCount; ++k) {
+    const int c = GridCol[static_cast<size_t>(k)];
+    if (c < 0 || k == SepCol || Layout->ColWidth[static_cast<size_t>(k)] > 0) continue;
+    // Only wider: a column does not jump back and forth as its figures change.
+    const int w = FitWidth(k, c);
+    if (w > columnWidth(c)) setColumnWidth(c, w);
   }
   layingOut_ = false;
 }
@@ -502,6 +536,32 @@ void TStockGrid::ApplyFill(const FillRequest& req, FillResult& res) {
   // A layout change since the request made these texts stale; the next fill brings new ones.
   if (req.Cols != GridCol) return;
   ++FillsApplied;
+  if (!req.All) {
+    ApplyRows(req, res);
+    FitColumns();
+    return;
+  }
+  // A full fill may order the rows anew: the selection follows its symbol, not its position.
+  const QModelIndex current = currentIndex();
+  std::string symbol;
+  int occurrence = 0;
+  if (current.isValid() && static_cast<size_t>(current.row()) < model_->Symbols.size()) {
+    symbol = model_->Symbols[static_cast<size_t>(current.row())];
+    for (int r = 0; r < current.row(); ++r) occurrence += SameText(model_->Symbols[static_cast<size_t>(r)], symbol);
+  }
+  ApplyRows(req, res);
+  FitColumns();
+  if (symbol.empty()) return;
+  for (size_t r = 0; r < model_->Symbols.size(); ++r) {
+    if (!SameText(model_->Symbols[r], symbol) || occurrence-- > 0) continue;
+    if (static_cast<int>(r) != currentIndex().row())
+      selectionModel()->setCurrentIndex(model_->index(static_cast<int>(r), std::max(0, current.column())),
+                                        QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    break;
+  }
+}
+
+void TStockGrid::ApplyRows(const FillRequest& req, FillResult& res) {
   if (req.All && res.Rows.size() != model_->Rows.size()) {
     layingOut_ = true;
     model_->Reset([&] {

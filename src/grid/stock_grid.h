@@ -83,8 +83,12 @@ private:
   struct FillRequest;
   struct FillResult;
   void ApplyFill(const FillRequest& req, FillResult& result);
-  // Sets the grid's column widths from the layout record.
+  void ApplyRows(const FillRequest& req, FillResult& result);
+  // Sets the grid's column widths from the layout record; a kind without a stored width (0)
+  // fits its title and its widest text.
   void ApplyColumnWidths();
+  void FitColumns();
+  int FitWidth(int kind, int col) const;
   std::string SymbolAt(int row) const;
 
   GridModel* model_ = nullptr;

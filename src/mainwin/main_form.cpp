@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QHBoxLayout>
@@ -78,6 +79,7 @@ const char* const DefaultPopMenuText =
     "Intraday Chart|CHART\n"
     "See News|NEWS\n"
     "Historical Charts|HISTORY\n"
+    "Prophet Charts|PROPHET\n"
     "Level II|ISLAND\n";
 
 std::string ReadMenuFile(const char* name, const char* fallback) {
@@ -216,6 +218,10 @@ void TmForm::BuildWindow() {
   lbStatus = new QLabel(this);
   lbStream = new QLabel(this);
   statusBar()->addWidget(lbStatus, 1);
+  lbProblem = new QLabel(this);
+  lbProblem->setStyleSheet("color: #b00000");
+  lbProblem->hide();
+  statusBar()->addPermanentWidget(lbProblem);
   statusBar()->addPermanentWidget(lbStream);
   PopMenu = new QMenu(this);
   connect(pbRefresh, &QPushButton::clicked, this, [this] { pbRefreshClick(); });
@@ -298,7 +304,11 @@ void TmForm::ReloadMenus() {
       continue;
     }
     const std::string cmd = e.Command;
-    QAction* a = PopMenu->addAction(QString::fromStdString(e.Caption), this, [this, cmd] { RunCommand(cmd); });
+    // The row right-clicked, whatever a re-sort did to the grid while the menu was open.
+    QAction* a = PopMenu->addAction(QString::fromStdString(e.Caption), this, [this, cmd] {
+      PopupSymbol = popSymbol_;
+      RunCommand(cmd);
+    });
     a->setData(CommandNeedsSymbol(cmd));
   }
   menuBar()->clear();
@@ -326,6 +336,7 @@ void TmForm::ShowPopMenu(const std::string& symbol, const QPoint& at) {
   if (!PopMenu) return;
   // A row without a symbol of its own offers only the commands that need none.
   const bool hasSymbol = IsChartSymbol(symbol);
+  popSymbol_ = symbol;
   for (QAction* a : PopMenu->actions())
     if (!a->isSeparator()) a->setEnabled(hasSymbol || !a->data().toBool());
   PopMenu->popup(at);
@@ -388,6 +399,15 @@ void TmForm::LoadSettings() {
   if (CurSite && CurSite->MinRefresh > RefreshSeconds) RefreshSeconds = CurSite->MinRefresh;
 
   if (QuoteServer) QuoteServer->LoadSettings();
+  std::string serverProblem;
+  if (QuoteServer && !QuoteServer->LastError().empty()) {
+    serverProblem = "Quote server could not listen on port " + std::to_string(QuoteServer->Listener().Port) + ": " +
+                    QuoteServer->LastError();
+    WriteLog(serverProblem, 0);
+    // Beside the status line, which each fetch pass rewrites.
+    lbProblem->setText(QString::fromStdString(serverProblem));
+    lbProblem->show();
+  }
   if (MainHooks.ResetAdTimers) MainHooks.ResetAdTimers();
 
   Grid->SortCol = std::clamp(ini.ReadInteger("Stocks", "SortCol", -1), -1, ColKindCount - 1);
@@ -398,7 +418,9 @@ void TmForm::LoadSettings() {
   RefreshTimer->start(RefreshSeconds * 1000);
   // The first pass comes at once, not one interval after the start.
   QTimer::singleShot(0, this, [this] { pbRefreshClick(); });
-  SetStatus(CurSite ? "Quote site: " + CurSite->Name : "No quote site is installed");
+  SetStatus(!serverProblem.empty() ? serverProblem
+            : CurSite               ? "Quote site: " + CurSite->Name
+                                    : "No quote site is installed");
   if (!Switches.HtmlFile.empty()) WriteLog("HTML file " + Switches.HtmlFile);
   if (!NewsSourceFile().empty()) {
     news_ = std::make_unique<NewsThreadType>();
@@ -720,6 +742,13 @@ void TmForm::RunCommand(const std::string& command) {
   } else {
     WriteLog("Unknown menu command " + command);
   }
+}
+
+void TmForm::keyPressEvent(QKeyEvent* e) {
+  int key = e->key();
+  HandleGlobalHotKey(key, e->modifiers());
+  if (key == 0) e->accept();
+  else QMainWindow::keyPressEvent(e);
 }
 
 void TmForm::closeEvent(QCloseEvent* e) {

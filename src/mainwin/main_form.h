@@ -83,6 +83,7 @@ public:
   QTimer* Timer1 = nullptr;
   QLabel* lbStatus = nullptr;
   QLabel* lbStream = nullptr;
+  QLabel* lbProblem = nullptr;  // a lasting problem, such as a quote server that could not listen
   IndexStrip* Strip = nullptr;
   std::unique_ptr<VNServer> QuoteServer;  // the local quote server
   int RefreshSeconds = 20;
@@ -107,6 +108,8 @@ protected:
   bool event(QEvent* e) override;
   void showEvent(QShowEvent* e) override;
   void closeEvent(QCloseEvent* e) override;
+  // The keys shared with the other windows, also those its grid and boxes leave alone.
+  void keyPressEvent(QKeyEvent* e) override;
 
 private:
   void BuildWindow();
@@ -127,6 +130,7 @@ private:
   bool closed_ = false;
   bool loginNeeded_ = false;
   std::string status_;
+  std::string popSymbol_;  // the symbol of the row the pop-up menu was opened on
   std::string lastNotice_;
   double failingSince_ = 0;  // when passes began to bring no quotes (local time); 0: they do
   int64_t lastUtc_ = 0, lastTick_ = 0;

@@ -342,6 +342,16 @@ FetchOutcome FetchThread::RunPass(const std::shared_ptr<HTTPSite>& site, const s
   return out;
 }
 
+std::string IndexStripText(const std::vector<IndexSnapType>& indices) {
+  std::string text;
+  for (const IndexSnapType& ix : indices) {
+    if (!text.empty()) text += "   ";
+    text += ix.Name.empty() ? ix.Symbol : ix.Name;
+    text += " " + FormatPrice(ix.Value) + " (" + (ix.Change > 0 ? "+" : "") + FormatPriceLike(ix.Change, ix.Value) + ")";
+  }
+  return text;
+}
+
 ScrollThread::State ScrollThread::Snapshot() {
   std::lock_guard lock(m_);
   return state_;
@@ -362,11 +372,7 @@ void ScrollThread::Execute() {
       if (hold) {
         rebuilt = true;
         seen = version;
-        for (const IndexSnapType& ix : IndexList) {
-          if (!text.empty()) text += "   ";
-          text += ix.Name.empty() ? ix.Symbol : ix.Name;
-          text += " " + FormatPrice(ix.Value) + " (" + (ix.Change > 0 ? "+" : "") + FormatPriceLike(ix.Change, ix.Value) + ")";
-        }
+        text = IndexStripText(IndexList);
       }
     }
     std::lock_guard lock(m_);

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/indices.h"
 #include "core/sites.h"
 #include "platform/datetime.h"
 #include "core/thread_stop.h"
@@ -96,6 +97,10 @@ private:
   std::shared_ptr<HTTPSite> site_;
   std::string portId_;
 };
+
+// The strip's text: each index's name (else symbol), value and change, the change with the
+// value's decimals.
+std::string IndexStripText(const std::vector<IndexSnapType>& indices);
 
 // Steps the index strip: builds its text from IndexList and moves its scroll position; the
 // strip paints from Snapshot() on its own timer.

@@ -256,9 +256,11 @@ bool VNServer::SetActive(bool value) {
   try {
     listener_.SetActive(value);
   } catch (const std::exception& e) {
+    lastError_ = e.what();
     WriteLog(std::string("Quote server not started on port ") + std::to_string(listener_.Port) + ": " + e.what());
     return false;
   }
+  lastError_.clear();
   return true;
 }
 

@@ -41,6 +41,8 @@ public:
   // False (logged) when the port could not be opened; the server then stays off.
   bool SetActive(bool value);
   bool Active() const { return listener_.Active(); }
+  // Why the listener last failed to open; empty after it opened.
+  const std::string& LastError() const { return lastError_; }
   vn::net::TWinshoeHTTPListener& Listener() { return listener_; }
 
   // The listener's handler; runs on the connection's thread.
@@ -75,6 +77,7 @@ public:
                                std::vector<TimeSalesRow>& out);
 
 private:
+  std::string lastError_;
   // Recent GETLASTQUOTE replies by their request text, valid while QuoteGeneration stays the
   // same: programs that poll every symbol get the reply without it being built again.
   // A reply body kept for many requests. A large one also lies in a sealed in-memory file, so

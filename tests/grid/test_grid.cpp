@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QTest>
 
 #include <chrono>
 #include <thread>
@@ -438,6 +439,66 @@ TEST(GridViews, AViewWithoutColumnsIsRefusedAndNeverBlanksTheGrid) {
     EXPECT_EQ(layout.CurView, name);
     EXPECT_EQ(layout.ColPos[SymCol], 0) << name;
   }
+  Ini().EraseSection("Views");
+  LoadViews();
+}
+
+TEST(StockGrid, TheSelectionFollowsItsSymbolAndColumnsFitTheirTexts) {
+  Seed("SELA", 10.0f, 9.0f, 100.0f);
+  Seed("SELB", 20.0f, 19.0f, 100.0f);
+  Seed("SELC", 30.0f, 29.0f, 100.0f);
+  Seed("SELWIDE", 513.66f, 510.0f, 123456789.0f);
+  const int port = AddPortfolio("Select", "SELECT1",
+                                {Row("SELA", 1, 1), Row("SELB", 1, 1), Row("SELC", 1, 1), Row("SELWIDE", 200000, 1)});
+  Ini().EraseSection("Views");
+  Ini().WriteString("Views", "Money", "SymCol,LastCol,RangeCol,ValueCol,GainCol:1,VolCol");
+  LoadViews();
+  GlobVars layout;  // no widths stored
+  TStockGrid grid;
+  grid.Layout = &layout;
+  grid.PortNumber = port;
+  std::string symbols;
+  grid.GetPort(symbols);
+  ApplyView("Money", layout);
+  grid.ApplyLayout(false);
+  grid.SortCol = LastCol;
+  grid.SortDown = true;
+  grid.resize(900, 300);
+  grid.show();
+  grid.ShowStocks();
+  Settle(grid);
+  ASSERT_EQ(grid.Cells(0, 3), "SELB");
+
+  // Each column fits its title and its widest text.
+  const QFontMetrics titles(grid.horizontalHeader()->font());
+  QFont bold = grid.font();
+  bold.setBold(true);
+  for (int c = 0; c < grid.ColCount(); ++c) {
+    const QFontMetrics cells(grid.KindAt(c) == GainCol ? bold : grid.font());
+    EXPECT_GE(grid.columnWidth(c), titles.horizontalAdvance(QString::fromStdString(grid.Cells(c, 0)))) << c;
+    for (int r = 1; r < grid.RowCount(); ++r)
+      EXPECT_GE(grid.columnWidth(c), cells.horizontalAdvance(QString::fromStdString(grid.Cells(c, r))))
+          << grid.Cells(c, 0) << " " << grid.Cells(c, r);
+  }
+
+  // A click on SELB, then the prices move it to the top: the selection goes with it.
+  const QRect at = grid.visualRect(grid.model()->index(2, 0));
+  QTest::mouseClick(grid.viewport(), Qt::LeftButton, {}, at.center());
+  ASSERT_EQ(grid.CurrentSymbol(), "SELB");
+  Seed("SELB", 900.0f, 19.0f, 100.0f);
+  grid.ShowStocks();
+  Settle(grid);
+  ASSERT_EQ(grid.Cells(0, 1), "SELB");
+  EXPECT_EQ(grid.CurrentSymbol(), "SELB");
+  const QModelIndexList selected = grid.selectionModel()->selectedRows();
+  ASSERT_EQ(selected.size(), 1);
+  EXPECT_EQ(selected[0].row(), 0);
+  // A width the user gave is kept.
+  grid.horizontalHeader()->resizeSection(grid.GridCol[VolCol], 33);
+  grid.ShowStocks();
+  Settle(grid);
+  EXPECT_EQ(grid.columnWidth(grid.GridCol[VolCol]), 33);
+  EXPECT_EQ(layout.ColWidth[VolCol], 33);
   Ini().EraseSection("Views");
   LoadViews();
 }

@@ -7,7 +7,17 @@
 #include <QDir>
 #include <QHeaderView>
 #include <QImage>
+#include <QLabel>
 #include <QMessageBox>
+#include <QScreen>
+#include <QTest>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <set>
 
 #include <chrono>
 #include <condition_variable>
@@ -17,6 +27,8 @@
 
 #include "charts/chart_window.h"
 #include "core/add_snap.h"
+#include "core/button_form.h"
+#include "core/main_hooks.h"
 #include "core/locks.h"
 #include "core/log.h"
 #include "core/market_clock.h"
@@ -419,4 +431,123 @@ TEST(MainWindow, DamagedPortfolioLinesAreToldInABoxThatDoesNotBlock) {
   ASSERT_TRUE(ReadWholeFile(ProgDir + "PORT.DAT", kept));
   EXPECT_NE(kept.find("Broken|PORT2||IBM;ten"), std::string::npos);
   ShuttingDown = false;
+}
+
+TEST(MainWindow, OpensWhollyOnScreenWithSharedKeysAndAPopupForTheRowClicked) {
+  WritePortfolios();
+  Ini().EraseSection("MainForm");
+  const QRect avail = QGuiApplication::primaryScreen()->availableGeometry();
+  {
+    TmForm form;
+    form.show();
+    PumpUntil([&] { return form.SettingsLoaded(); });
+    PumpUntil([&] { return !form.Grid->Busy() && form.Grid->RowCount() == 3; });
+    // The first size follows the screen, and the window lies wholly on it.
+    EXPECT_TRUE(avail.contains(form.frameGeometry())) << form.frameGeometry().width();
+    EXPECT_GE(form.width(), avail.width() * 3 / 5);
+    // So does the first chart.
+    TdlgChart* chart = OpenChart("FRST");
+    ASSERT_NE(chart, nullptr);
+    WaitAndPump(50);
+    EXPECT_TRUE(avail.contains(chart->frameGeometry()));
+    CloseAllCharts();
+
+    // The keys shared with the other windows work here too, wherever the focus is.
+    std::string keys;
+    GlobalHotKeys.CreateDebugWindow = [&] { keys += 'D'; };
+    GlobalHotKeys.ShowDebugWindow = [&] { keys += 'd'; };
+    GlobalHotKeys.Preferences = [&] { keys += 'M'; };
+    GlobalHotKeys.Refresh = [&] { keys += 'R'; };
+    form.Grid->setFocus();
+    QTest::keyClick(form.Grid, Qt::Key_F2, Qt::ShiftModifier | Qt::ControlModifier);
+    QTest::keyClick(form.Grid, Qt::Key_F2);
+    QTest::keyClick(form.Grid, Qt::Key_M, Qt::ControlModifier);
+    QTest::keyClick(form.cmbPortfolio, Qt::Key_F5);
+    EXPECT_EQ(keys, "DdMR");
+
+    // A right click on QQQ; the rows are sorted anew while the menu is open; "See News" still
+    // acts on QQQ.
+    std::string newsFor;
+    MainHooks.OpenNews = [&](const std::string& s) { newsFor = s; };
+    TStockGrid& g = *form.Grid;
+    g.SortCol = LastCol;
+    g.SortDown = true;
+    g.ShowStocks();
+    PumpUntil([&] { return !g.Busy(); });
+    const int qqq = g.Cells(g.GridCol[SymCol], 1) == "QQQ" ? 0 : 1;
+    const QPoint where = g.visualRect(g.model()->index(qqq, 0)).center();
+    QContextMenuEvent right(QContextMenuEvent::Mouse, where, g.viewport()->mapToGlobal(where));
+    QApplication::sendEvent(g.viewport(), &right);
+    ASSERT_TRUE(form.PopMenu->isVisible());
+    SnapData s;
+    s.Symbol = "XYZ";
+    s.Last = 9999.0f;
+    s.PrevClose = 40.0f;
+    s.MarketDate = s.QuoteTime = MarketNow();
+    ASSERT_GE(AddSnap(s), 0);
+    g.ShowStocks();
+    PumpUntil([&] { return !g.Busy() && g.Cells(g.GridCol[SymCol], 1) == "XYZ"; });
+    QAction* news = nullptr;
+    for (QAction* a : form.PopMenu->actions())
+      if (a->text() == "See News") news = a;
+    ASSERT_NE(news, nullptr);
+    QTest::mouseClick(form.PopMenu, Qt::LeftButton, {}, form.PopMenu->actionGeometry(news).center());
+    PumpUntil([&] { return !newsFor.empty(); }, 100);
+    EXPECT_EQ(newsFor, "QQQ");
+    form.close();
+  }
+  Ini().EraseSection("MainForm");
+  Ini().DeleteKey("Stocks", "SortCol");
+  Ini().DeleteKey("Stocks", "SortDown");
+  ShuttingDown = false;
+}
+
+TEST(MainWindow, AQuoteServerPortThatIsTakenIsSaid) {
+  const int taken = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(taken, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(taken, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(::listen(taken, 1), 0);
+  socklen_t len = sizeof addr;
+  ASSERT_EQ(::getsockname(taken, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+  const int port = ntohs(addr.sin_port);
+  Ini().WriteString("VNServer", "Active", "YES");
+  Ini().WriteInteger("VNServer", "Port", port);
+  {
+    TmForm form;
+    form.show();
+    PumpUntil([&] { return form.SettingsLoaded(); });
+    const std::string said = "Quote server could not listen on port " + std::to_string(port) + ": ";
+    // In the status bar for good: the status line itself is rewritten by every pass.
+    EXPECT_EQ(form.lbProblem->text().toStdString().rfind(said, 0), 0u) << form.lbProblem->text().toStdString();
+    EXPECT_TRUE(form.lbProblem->isVisible());
+    form.close();
+  }
+  ::close(taken);
+  Ini().WriteString("VNServer", "Active", "NO");
+  Ini().DeleteKey("VNServer", "Port");
+  ShuttingDown = false;
+}
+
+TEST(MenuFiles, EveryWindowIsReachableFromTheShippedMenus) {
+  std::set<std::string> keywords;
+  for (const MenuEntry& e : ParseMainMenu(Slurp(DefaultDataDir("/nonexistent") + "/menu.par")))
+    keywords.insert(CommandKeyword(e.Command));
+  for (const MenuEntry& e : ParsePopMenu(Slurp(DefaultDataDir("/nonexistent") + "/popmenu.par")))
+    keywords.insert(CommandKeyword(e.Command));
+  for (const char* k : {"CHART", "NEWS", "HISTORY", "PROPHET", "ISLAND", "PRINT", "PREFS", "WATCHLIST", "UPDATE",
+                        "ABOUT", "SURVEY", "REFRESH", "EXIT"})
+    EXPECT_EQ(keywords.count(k), 1u) << k;
+  // The demo runs a plain copy, so a second start hands over to it.
+  const std::string demo = Slurp(std::string(VN_FIXTURES_DIR) + "/../../scripts/demo");
+  ASSERT_NE(demo.find("/vantora\""), std::string::npos);
+  EXPECT_EQ(demo.find("ALLOWDUP"), std::string::npos);
+}
+
+TEST(IndexStrip, ChangesTakeTheirIndexsDecimals) {
+  EXPECT_EQ(IndexStripText({{"$DJI", "Industrial Average", 38650.26, 12.34}, {"$SPX", "", 5180.126, -3.456},
+                            {"$X", "", 123.4567, 0.1}}),
+            "Industrial Average 38650.3 (+12.3)   $SPX 5180.13 (-3.46)   $X 123.457 (+0.1)");
 }
