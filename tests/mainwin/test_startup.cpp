@@ -64,6 +64,12 @@ int WaitExit(pid_t pid, int timeoutMs) {
 // Ends a child left running when a check fails before its own end.
 struct ChildGuard {
   pid_t pid = -1;
+  // Its exit code once it ended within timeoutMs (it is then no longer guarded), else -1.
+  int Wait(int timeoutMs) {
+    const int rc = WaitExit(pid, timeoutMs);
+    if (rc != -1) pid = -1;
+    return rc;
+  }
   ~ChildGuard() {
     if (pid > 0 && WaitExit(pid, 0) == -1) {
       kill(pid, SIGKILL);
@@ -127,8 +133,7 @@ TEST(Startup, SecondCopyHandsOverAndTheFirstClosesCleanly) {
 
   ChildGuard second{StartProgram(dir, {"LOG"})};
   ASSERT_GT(second.pid, 0);
-  ASSERT_EQ(WaitExit(second.pid, 20000), 0);
-  second.pid = -1;
+  ASSERT_EQ(second.Wait(20000), 0);
   // The second copy added its line to the first copy's log and left the first one's lines.
   const std::string shared = Slurp(dir + "stocks.log");
   EXPECT_NE(shared.find("dup found! terminating"), std::string::npos);
@@ -137,8 +142,7 @@ TEST(Startup, SecondCopyHandsOverAndTheFirstClosesCleanly) {
   EXPECT_EQ(WaitExit(first.pid, 0), -1) << "the first copy must still run";
 
   kill(first.pid, SIGTERM);
-  EXPECT_EQ(WaitExit(first.pid, 20000), 0);
-  first.pid = -1;
+  EXPECT_EQ(first.Wait(20000), 0);
   // The program folder was seeded and the settings file written on close.
   EXPECT_TRUE(fs::exists(dir + "params.par"));
   IniFile ini(dir + "STOCKS.INI");
@@ -173,8 +177,7 @@ void RunUntilLoadedAndClose(const std::string& dir) {
   // The files are read in one step after this line; the close request waits for it.
   ASSERT_TRUE(WaitForLogLine(copy.pid, dir + "stocks.log", "Loading settings"));
   kill(copy.pid, SIGTERM);
-  ASSERT_EQ(WaitExit(copy.pid, 20000), 0);
-  copy.pid = -1;
+  ASSERT_EQ(copy.Wait(20000), 0);
 }
 
 int Count(const std::string& s, const std::string& what) {
@@ -251,8 +254,7 @@ TEST(Startup, CopiesStartedTogetherLeaveOneRunning) {
     const std::string log = (round == 2 ? dir + "folder/" : dir) + "stocks.log";
     EXPECT_NE(Slurp(log).find("dup found! terminating"), std::string::npos) << round;
     kill(winner.pid, SIGTERM);
-    EXPECT_EQ(WaitExit(winner.pid, 20000), 0);
-    winner.pid = -1;
+    EXPECT_EQ(winner.Wait(20000), 0);
     }
 }
 
@@ -273,9 +275,8 @@ TEST(Startup, ACopyAllowedBesideAnotherAppendsToItsLog) {
   EXPECT_LT(s.find("MainForm Create"), s.rfind("Log File Start"));
   kill(second.pid, SIGTERM);
   kill(first.pid, SIGTERM);
-  EXPECT_EQ(WaitExit(second.pid, 20000), 0);
-  EXPECT_EQ(WaitExit(first.pid, 20000), 0);
-  second.pid = first.pid = -1;
+  EXPECT_EQ(second.Wait(20000), 0);
+  EXPECT_EQ(first.Wait(20000), 0);
 }
 
 namespace {
@@ -476,8 +477,7 @@ TEST(Startup, AFullDiskLeavesNoEmptyStarterFileAndTheNextStartCopiesThem) {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     ASSERT_FALSE(GuardSocket(runtime.path).empty()) << "the program did not start on a full disk";
     kill(copy.pid, SIGTERM);
-    EXPECT_EQ(WaitExit(copy.pid, 20000), 0);
-    copy.pid = -1;
+    EXPECT_EQ(copy.Wait(20000), 0);
   }
   for (const char* name : {"menu.par", "popmenu.par", "params.par", "cust.par", "PORT.DAT", "vnupdexe"}) {
     std::error_code ec;
@@ -494,8 +494,7 @@ TEST(Startup, AFullDiskLeavesNoEmptyStarterFileAndTheNextStartCopiesThem) {
   const std::string log = Slurp(path("stocks.log"));
   EXPECT_EQ(log.find("holds no menu entries"), std::string::npos) << log;
   kill(copy.pid, SIGTERM);
-  EXPECT_EQ(WaitExit(copy.pid, 20000), 0);
-  copy.pid = -1;
+  EXPECT_EQ(copy.Wait(20000), 0);
   for (const char* name : {"menu.par", "popmenu.par"})
     EXPECT_EQ(Slurp(path(name)), Slurp(DefaultDataDir("/nonexistent") + "/" + name)) << name;
 }
@@ -518,8 +517,7 @@ TEST(Startup, AReadOnlyFolderIsSaidAndTheProgramEndsAtOnce) {
   EXPECT_NE(said.find("The program folder " + dir + " cannot be written: "), std::string::npos) << said;
   // The box that says it too ends with the session.
   kill(copy.pid, SIGTERM);
-  EXPECT_EQ(WaitExit(copy.pid, 10000), 1);
-  copy.pid = -1;
+  EXPECT_EQ(copy.Wait(10000), 1);
   ::close(err[0]);
   fs::permissions(temp.path, fs::perms::owner_all);
 }
@@ -539,7 +537,6 @@ TEST(Startup, TheEndOfTheSessionEndsTheProgramWhateverBoxIsOpen) {
   ASSERT_TRUE(WaitForLogLine(copy.pid, dir + "stocks.log", "LoadDLL Error"));
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // the reminder comes with the housekeeping
   kill(copy.pid, SIGTERM);
-  EXPECT_EQ(WaitExit(copy.pid, 20000), 0) << "a box kept the program alive";
-  copy.pid = -1;
+  EXPECT_EQ(copy.Wait(20000), 0) << "a box kept the program alive";
   EXPECT_NE(Slurp(dir + "stocks.log").find("Main window closed"), std::string::npos);
 }
