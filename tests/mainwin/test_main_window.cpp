@@ -469,22 +469,27 @@ TEST(MainWindow, OpensWhollyOnScreenWithSharedKeysAndAPopupForTheRowClicked) {
     // acts on QQQ.
     std::string newsFor;
     MainHooks.OpenNews = [&](const std::string& s) { newsFor = s; };
+    auto quote = [](const char* symbol, float last) {
+      SnapData s;
+      s.Symbol = symbol;
+      s.Last = last;
+      s.PrevClose = 40.0f;
+      s.MarketDate = s.QuoteTime = MarketNow();
+      ASSERT_GE(AddSnap(s), 0);
+    };
+    quote("XYZ", 10.0f);
+    quote("QQQ", 20.0f);
     TStockGrid& g = *form.Grid;
     g.SortCol = LastCol;
     g.SortDown = true;
     g.ShowStocks();
     PumpUntil([&] { return !g.Busy(); });
-    const int qqq = g.Cells(g.GridCol[SymCol], 1) == "QQQ" ? 0 : 1;
-    const QPoint where = g.visualRect(g.model()->index(qqq, 0)).center();
+    ASSERT_EQ(g.Cells(g.GridCol[SymCol], 1), "QQQ");
+    const QPoint where = g.visualRect(g.model()->index(0, 0)).center();
     QContextMenuEvent right(QContextMenuEvent::Mouse, where, g.viewport()->mapToGlobal(where));
     QApplication::sendEvent(g.viewport(), &right);
     ASSERT_TRUE(form.PopMenu->isVisible());
-    SnapData s;
-    s.Symbol = "XYZ";
-    s.Last = 9999.0f;
-    s.PrevClose = 40.0f;
-    s.MarketDate = s.QuoteTime = MarketNow();
-    ASSERT_GE(AddSnap(s), 0);
+    quote("XYZ", 9999.0f);
     g.ShowStocks();
     PumpUntil([&] { return !g.Busy() && g.Cells(g.GridCol[SymCol], 1) == "XYZ"; });
     QAction* news = nullptr;
