@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -25,7 +26,8 @@ namespace fs = std::filesystem;
 
 // Runs the real program with that environment (and working folder) on the offscreen platform.
 pid_t StartProgramWith(std::vector<std::string> env, std::vector<std::string> args, const std::string& cwd = {}) {
-  env.push_back("QT_QPA_PLATFORM=offscreen");
+  if (std::none_of(env.begin(), env.end(), [](const std::string& e) { return e.rfind("QT_QPA_PLATFORM=", 0) == 0; }))
+    env.push_back("QT_QPA_PLATFORM=offscreen");
   std::vector<char*> envp;
   for (auto& e : env) envp.push_back(e.data());
   envp.push_back(nullptr);
@@ -539,4 +541,32 @@ TEST(Startup, TheEndOfTheSessionEndsTheProgramWhateverBoxIsOpen) {
   kill(copy.pid, SIGTERM);
   EXPECT_EQ(copy.Wait(20000), 0) << "a box kept the program alive";
   EXPECT_NE(Slurp(dir + "stocks.log").find("Main window closed"), std::string::npos);
+}
+
+TEST(Startup, TheFirstWindowSizeFollowsTheScreenAndAStoredOneWins) {
+  TempHome temp("screen");
+  const std::string dir = temp.path.string() + "/";
+  ASSERT_TRUE(WriteFileAtomic(dir + "screen.json",
+                              R"({"screens": [{"name": "Desk", "x": 0, "y": 0, "width": 1600, "height": 1000,)"
+                              R"( "logicalDpiX": 96, "logicalDpiY": 96, "dpr": 1}]})"));
+  const std::vector<std::string> env = {"VANTORA_HOME=" + dir, "HOME=" + dir, "XDG_RUNTIME_DIR=" + dir,
+                                        "QT_QPA_PLATFORM=offscreen:configfile=" + dir + "screen.json"};
+  auto run = [&] {
+    ChildGuard copy{StartProgramWith(env, {"LOG"})};
+    ASSERT_GT(copy.pid, 0);
+    ASSERT_TRUE(WaitForLogLine(copy.pid, dir + "stocks.log", "Loading settings"));
+    kill(copy.pid, SIGTERM);
+    ASSERT_EQ(copy.Wait(20000), 0);
+  };
+  ASSERT_NO_FATAL_FAILURE(run());
+  IniFile first(dir + "STOCKS.INI");
+  EXPECT_EQ(first.ReadInteger("MainForm", "Width", 0), 1280);
+  EXPECT_EQ(first.ReadInteger("MainForm", "Height", 0), 800);
+  ASSERT_TRUE(first.WriteString("MainForm", "Width", "700"));
+  ASSERT_TRUE(first.WriteString("MainForm", "Height", "500"));
+  fs::remove(dir + "stocks.log");
+  ASSERT_NO_FATAL_FAILURE(run());
+  IniFile second(dir + "STOCKS.INI");
+  EXPECT_EQ(second.ReadInteger("MainForm", "Width", 0), 700);
+  EXPECT_EQ(second.ReadInteger("MainForm", "Height", 0), 500);
 }
