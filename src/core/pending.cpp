@@ -43,20 +43,24 @@ std::string TakePendingSymbols(int listNumber) {
   return taken;
 }
 
-std::vector<std::string> PeekPendingSymbols(int listNumber) {
+std::vector<std::string> SplitPendingText(std::string_view text) {
   std::vector<std::string> out;
+  for (size_t at = 0; at < text.size();) {
+    const size_t end = text.find('|', at + 1);
+    if (text[at] != '|' || end == std::string_view::npos) break;
+    out.emplace_back(text.substr(at + 1, end - at - 1));
+    at = end + 1;
+  }
+  return out;
+}
+
+std::vector<std::string> PeekPendingSymbols(int listNumber) {
   std::string text;
   if (ValidList(listNumber)) {
     LockHold hold(RefreshLock, "PEEKPEND");
     if (hold) text = pendingLists[static_cast<size_t>(listNumber - 1)];
   }
-  for (size_t at = 0; at < text.size();) {
-    const size_t end = text.find('|', at + 1);
-    if (text[at] != '|' || end == std::string::npos) break;
-    out.push_back(text.substr(at + 1, end - at - 1));
-    at = end + 1;
-  }
-  return out;
+  return SplitPendingText(text);
 }
 
 bool PendingListEmpty(int listNumber) {

@@ -29,6 +29,8 @@ public:
   void BeginBatch();
   void EndBatch();
   const std::string& FileName() const { return file_.FileName(); }
+  // False while the last write of the file failed (a full disk, a folder turned read-only).
+  bool LastWriteOk() const { return file_.LastWriteOk(); }
 
 private:
   mutable IniFile file_;

@@ -18,6 +18,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 
@@ -156,7 +157,13 @@ TmForm::TmForm() {
   };
   GridHooks.Popup = [this](const std::string& symbol, const QPoint& at) { ShowPopMenu(symbol, at); };
   SetPendingHandler(1, [this](const std::string& symbols) {
-    if (Grid && !symbols.empty()) Grid->ShowStocks(symbols);
+    if (!Grid || symbols.empty()) return;
+    // Streamed index quotes reach the strip when they reach the grid.
+    std::vector<std::string> indices;
+    for (const std::string& s : SplitPendingText(symbols))
+      if (IsIndexSymbol(s)) indices.push_back(s);
+    if (!indices.empty()) UpdateIndexList(indices);
+    Grid->ShowStocks(symbols);
   });
 
   // The local quote server's listener exists from the start; the settings switch it on.
@@ -447,8 +454,8 @@ void TmForm::ShowUserNotices() {
   box->show();
 }
 
-void TmForm::SaveSettings() {
-  if (!IniFile_) return;
+bool TmForm::SaveSettings() {
+  if (!IniFile_) return true;
   auto& ini = Ini();
   ini.BeginBatch();
   if (settingsLoaded_) {
@@ -460,8 +467,11 @@ void TmForm::SaveSettings() {
     SavePlacement();
   }
   ini.EndBatch();
+  bool ok = ini.LastWriteOk();
   SaveGlobVars(LiveSettings);
-  if (portsLoaded_) SavePortfolios();
+  ok = ini.LastWriteOk() && ok;
+  if (portsLoaded_) ok = SavePortfolios() && ok;
+  return ok;
 }
 
 void TmForm::FillPortfolioBox() {
@@ -789,8 +799,15 @@ void TmForm::closeEvent(QCloseEvent* e) {
     StopOwnedThread(t, "Fund", ShutdownBounds.OtherMs);
   }
   // Only once the writers have stopped; and before the settings, as at every close.
-  if (settingsLoaded_ && !SaveDumps()) WriteLog("The collected-data files were not written");
-  SaveSettings();
+  std::string unsaved;
+  if (settingsLoaded_ && !SaveDumps()) unsaved = "the collected data";
+  if (!SaveSettings()) unsaved += std::string(unsaved.empty() ? "" : " and ") + "the settings or portfolios";
+  if (!unsaved.empty()) {
+    // No window is left to say it: the log and the terminal do.
+    const std::string m = "Could not write " + unsaved + " in " + ProgDir + " (is the disk full or the folder read-only?)";
+    WriteLog(m, 0);
+    std::fprintf(stderr, "%s\n", m.c_str());
+  }
   WriteLog("Main window closed");
   e->accept();
   if (AfterClose) AfterClose();

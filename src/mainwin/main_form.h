@@ -45,7 +45,8 @@ public:
   // Loads every setting, the site definition, the portfolios; once, at the first activation.
   void LoadSettings();
   bool SettingsLoaded() const { return settingsLoaded_; }
-  void SaveSettings();
+  // False when the settings or the portfolios could not be written.
+  bool SaveSettings();
 
   void OpenChart(const std::string& symbol);
   void CloseChartsClick();

@@ -29,7 +29,9 @@
 #include "core/add_snap.h"
 #include "core/button_form.h"
 #include "core/main_hooks.h"
+#include "core/indices.h"
 #include "core/locks.h"
+#include "core/pending.h"
 #include "core/log.h"
 #include "core/market_clock.h"
 #include "core/portfolios.h"
@@ -336,6 +338,20 @@ TEST(MainWindow, HousekeepingRedrawsAGridFillGivenUpUnderLoad) {
     form.Timer1Timer();
     PumpUntil([&] { return !form.Grid->Busy() && last() == "390.25"; });
     EXPECT_EQ(last(), "390.25");
+
+    // A streamed index quote reaches the strip when it reaches the grid.
+    s.Symbol = "$IDXS";
+    s.Last = 4321.5f;
+    ASSERT_GE(AddSnap(s), 0);
+    ASSERT_TRUE(AddPendingSymbol(1, "$IDXS"));
+    form.Timer1Timer();
+    {
+      LockHold hold(IdxListLock, "TEST");
+      ASSERT_EQ(IndexList.size(), 1u);
+      EXPECT_EQ(IndexList[0].Symbol, "$IDXS");
+      EXPECT_DOUBLE_EQ(IndexList[0].Value, 4321.5);
+      IndexList.clear();
+    }
     form.close();
   }
   ShuttingDown = false;

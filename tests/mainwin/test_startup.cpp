@@ -459,27 +459,37 @@ TEST(Startup, AFullDiskLeavesNoEmptyStarterFileAndTheNextStartCopiesThem) {
                                         "XDG_RUNTIME_DIR=" + runtime.path.string()};
   PrivateMount disk(temp.path.string(), PrivateMount::SmallDisk);
   // Without a mount namespace the disk fills up for the program alone: no file may grow.
-  auto start = [&](bool full) -> pid_t {
-    if (disk.Ok()) return disk.Start(env, {"LOG"});
-    return PrivateMount::Spawn(env, {"LOG"}, [full] {
-      if (!full) return true;
-      ::signal(SIGXFSZ, SIG_IGN);
-      const rlimit none{0, 0};
-      return ::setrlimit(RLIMIT_FSIZE, &none) == 0;
-    });
+  auto start = [&](bool full, int errFd = -1) -> pid_t {
+    if (disk.Ok()) return disk.Start(env, {"LOG"}, errFd);
+    return PrivateMount::Spawn(
+        env, {"LOG"},
+        [full] {
+          if (!full) return true;
+          ::signal(SIGXFSZ, SIG_IGN);
+          const rlimit none{0, 0};
+          return ::setrlimit(RLIMIT_FSIZE, &none) == 0;
+        },
+        errFd);
   };
   auto path = [&](const std::string& name) { return disk.Ok() ? disk.Path(name) : dir + name; };
   if (disk.Ok()) FillDisk(path("filler"));
 
   {
-    ChildGuard copy{start(true)};
+    int err[2];
+    ASSERT_EQ(::pipe2(err, O_CLOEXEC), 0);
+    ChildGuard copy{start(true, err[1])};
+    ::close(err[1]);
     ASSERT_GT(copy.pid, 0);
     // Its guard's socket appears once the main window exists.
     for (int i = 0; i < 600 && GuardSocket(runtime.path).empty() && WaitExit(copy.pid, 0) == -1; ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     ASSERT_FALSE(GuardSocket(runtime.path).empty()) << "the program did not start on a full disk";
     kill(copy.pid, SIGTERM);
+    // Settings it could not write are said, not taken for written.
+    const std::string said = ReadUntil(err[0], "Could not write", 20000);
+    EXPECT_NE(said.find("the settings or portfolios in " + dir), std::string::npos) << said;
     EXPECT_EQ(copy.Wait(20000), 0);
+    ::close(err[0]);
   }
   for (const char* name : {"menu.par", "popmenu.par", "params.par", "cust.par", "PORT.DAT", "vnupdexe"}) {
     std::error_code ec;
