@@ -77,6 +77,8 @@ void LoadGlobVars(GlobVars& g) {
     std::string v = ini.ReadString("Columns", "C" + std::to_string(i), "");
     if (!v.empty()) ParseColumn(v, g.ColPos[k], g.ColStyle[k], g.ColWidth[k]);
   }
+  // Every width at 64 is what earlier versions wrote for all columns, not a width the user chose.
+  if (std::all_of(g.ColWidth.begin(), g.ColWidth.end(), [](int w) { return w == 64; })) g.ColWidth.fill(0);
   g.FontName = ini.ReadString("Fonts", "Name", g.FontName);
   g.FontSize = Clamp(ini.ReadInteger("Fonts", "Size", g.FontSize), 4, 72);
   g.FontStyle = ini.ReadInteger("Fonts", "Style", g.FontStyle) & 3;

@@ -34,6 +34,7 @@ TEST(Settings, GlobVarsRoundTripAndClampOnRead) {
   EXPECT_EQ(back.CurView, "Wide view");
   EXPECT_EQ(back.ColPos[3], 5);
   EXPECT_EQ(back.ColWidth[3], 120);
+  EXPECT_EQ(back.ColWidth[4], 0);  // none stored: the grid fits it
   EXPECT_EQ(back.ColPos[4], -1);
   EXPECT_TRUE(back.NewsTwoPanes);
   EXPECT_EQ(back.WebDefault, 'W');
@@ -41,7 +42,10 @@ TEST(Settings, GlobVarsRoundTripAndClampOnRead) {
   Ini().WriteString("Colors", "Filter", "1");
   Ini().WriteString("Colors", "PriceThick", "900");
   Ini().WriteString("Stocks", "WebDefault", "?");
+  // Earlier versions wrote 64 for every column: no width the user chose.
+  for (int i = 0; i < ColKindCount; ++i) Ini().WriteString("Columns", "C" + std::to_string(i), "-1,0,64");
   LoadGlobVars(back);
+  EXPECT_EQ(back.ColWidth[3], 0);
   EXPECT_EQ(back.Filter, 2);
   EXPECT_EQ(back.PriceThick, 10);
   EXPECT_EQ(back.WebDefault, 'Y');
