@@ -13,9 +13,11 @@ bool StartsWithNoCase(std::string_view s, std::string_view start) {
   return s.size() >= start.size() && SameText(s.substr(0, start.size()), start);
 }
 
-// WriteFileAtomic's "<name>.tmpXXXXXX", a plain "<name>.tmp", the update's ".vnupd-XXXXXX".
+// WriteFileAtomic's "<name>.tmpXXXXXX", a plain "<name>.tmp", the update's ".vnupd-XXXXXX",
+// the start's write probe ".vnwrite-XXXXXX".
 bool IsTemporaryName(std::string_view name) {
-  if (StartsWithNoCase(name, ".vnupd-") || EndsWithNoCase(name, ".tmp")) return true;
+  if (StartsWithNoCase(name, ".vnupd-") || StartsWithNoCase(name, ".vnwrite-") || EndsWithNoCase(name, ".tmp"))
+    return true;
   return name.size() > 10 && SameText(name.substr(name.size() - 10, 4), ".tmp");
 }
 

@@ -122,8 +122,8 @@ TEST(ProgramFolder, EveryFileItWritesHasAKindAndOnlyShippedOnesAreReplaceable) {
   for (const char* user : {"STOCKS.INI", "stocks.ini", "PORT.DAT", "Port.Da_", "STOCKS.IN_", "ALERTS.DAT",
                            "SDATA.DMP", "snews.dmp", "COOKIES.TXT", "stocks.log", "d.log", "DEBUG.LOG",
                            "vnupdexe.log", "Vantrx-0-123456.lock", "vantrx-0-1.run", "PORT.DAT.tmpAb12Cd",
-                           "librirudid.so.tmp", ".vnupd-x1Y2z3", "STOCKS.INI.damaged-20240101-120000",
-                           "IBM.csv", "chart.pdf", "Cache", "Cache/GIF3.GIF", "symbols.dat"})
+                           "librirudid.so.tmp", ".vnupd-x1Y2z3", ".vnwrite-Ab12Cd",
+                           "STOCKS.INI.damaged-20240101-120000", "IBM.csv", "chart.pdf", "Cache", "Cache/GIF3.GIF", "symbols.dat"})
     EXPECT_TRUE(IsProtectedProgramFile(user)) << user;
   for (const char* shipped : {"params.par", "MENU.PAR", "popmenu.par", "cust.par", "fund.par", "IsldStr.Par",
                               "MYSITE.SDF", "wire.NWS", "dow.ind", "find.lup", "librirudid.so", "VNUPDEXE",
