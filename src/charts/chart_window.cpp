@@ -5,7 +5,6 @@
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QFontMetrics>
-#include <QApplication>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
@@ -21,7 +20,6 @@
 #include <QToolButton>
 #include <QToolTip>
 #include <QUrl>
-#include <QWindow>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -839,14 +837,7 @@ TdlgChart* OpenChart(const std::string& symbol) {
     std::lock_guard<std::mutex> g(chartsMutex);
     openCharts.push_back(c);
   }
-  // Above the main window but not above every program: a dialog opened later comes above the
-  // chart. The main window is not the chart's owner, so closing it never frees a chart unsaved.
-  for (QWidget* w : QApplication::topLevelWidgets()) {
-    if (!w->inherits("QMainWindow") || !w->isVisible()) continue;
-    c->winId();
-    if (c->windowHandle() && w->windowHandle()) c->windowHandle()->setTransientParent(w->windowHandle());
-    break;
-  }
+  KeepAboveMainWindow(c);
   KeepOnScreen(c);
   c->show();
   return c;

@@ -8,7 +8,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QShortcut>
-#include <QWindow>
 
 #include <algorithm>
 #include <filesystem>
@@ -259,17 +258,6 @@ void OpenHistChartForm(const std::string& symbolIn, const char* title, const Str
   KeepOnScreen(form);
   KeepAboveMainWindow(form);
   form->show();
-}
-
-void KeepAboveMainWindow(QWidget* window) {
-  // Above the main window only: a dialog opened later (the preferences, say) comes above it.
-  // The main window is not its owner, so closing the main window never frees it unsaved.
-  for (QWidget* w : QApplication::topLevelWidgets()) {
-    if (w == window || !w->inherits("QMainWindow") || !w->isVisible()) continue;
-    window->winId();
-    if (window->windowHandle() && w->windowHandle()) window->windowHandle()->setTransientParent(w->windowHandle());
-    break;
-  }
 }
 
 bool HistChartForm::ShowCachedInstead(const std::string& name) {

@@ -136,8 +136,6 @@ std::string HistStateField(const std::vector<std::string>& fields, size_t i, con
 // The window of the symbol in the list of open windows, or null.
 HistChartForm* FindHistChartForm(const StringList& windows, const std::string& symbol);
 void BringForward(QWidget* window);
-// Keeps a window above the program's main window (when one is shown), and nothing else.
-void KeepAboveMainWindow(QWidget* window);
 // Opens the window of a typed or chosen symbol, or brings its open window forward; a symbol
 // that is not valid is refused with a message under the title.
 void OpenHistChartForm(const std::string& symbol, const char* title, const StringList& windows,

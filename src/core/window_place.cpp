@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <QVariant>
 #include <QWidget>
+#include <QWindow>
 
 #include <algorithm>
 
@@ -136,4 +137,18 @@ QWidget* KeepOnScreen(QWidget* window, WindowPlace place) {
   Fit(window);
   if (!window->isVisible()) new RefitOnShow(window);
   return window;
+}
+
+void KeepAbove(QWidget* window, QWidget* owner) {
+  if (!window || !owner || owner->window() == window || !owner->window()->windowHandle()) return;
+  window->winId();
+  if (QWindow* own = window->windowHandle()) own->setTransientParent(owner->window()->windowHandle());
+}
+
+void KeepAboveMainWindow(QWidget* window) {
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    if (w == window || !w->inherits("QMainWindow") || !w->isVisible()) continue;
+    KeepAbove(window, w);
+    return;
+  }
 }

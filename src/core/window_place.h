@@ -14,6 +14,12 @@ enum class WindowPlace {
 // once the window is shown. A window already shown is not cascaded again. Returns the window.
 QWidget* KeepOnScreen(QWidget* window, WindowPlace place = WindowPlace::Given);
 
+// Keeps a window above its owner only (transient for it), not above every program, so a dialog
+// opened later comes above both; the owner does not own the window, so closing it frees nothing.
+void KeepAbove(QWidget* window, QWidget* owner);
+// KeepAbove the program's main window, when one is shown.
+void KeepAboveMainWindow(QWidget* window);
+
 // The frame rectangle moved (and shrunk when larger) so it lies inside the available area.
 QRect FitInside(const QRect& frame, const QRect& available);
 // The n-th cascade place (from 0) for a frame of that size, stepping from origin and starting

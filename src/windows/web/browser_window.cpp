@@ -8,7 +8,6 @@
 #include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <QWindow>
 
 #include <memory>
 
@@ -16,6 +15,7 @@
 #include "core/button_form.h"
 #include "core/log.h"
 #include "core/settings_file.h"
+#include "core/window_place.h"
 #include "platform/messages.h"
 #include "retrieval/login_script.h"
 #include "windows/web/url_launcher.h"
@@ -232,10 +232,7 @@ bool OpenInBrowserWindow(const std::string& url, QWidget* opener) {
   }
   // Kept above the window it was opened from, which may stay on top of every other window; not
   // its child, so it stays open when that window closes.
-  if (opener && opener->window() != frmIE && opener->window()->windowHandle()) {
-    frmIE->winId();
-    if (QWindow* own = frmIE->windowHandle()) own->setTransientParent(opener->window()->windowHandle());
-  }
+  KeepAbove(frmIE, opener);
   frmIE->show();
   frmIE->raise();
   frmIE->activateWindow();
