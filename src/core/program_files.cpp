@@ -88,22 +88,21 @@ std::string BackupFileName(std::string_view userFile) {
   return {};
 }
 
+namespace {
+std::vector<std::string> NamesOfKind(ProgramFileKind kind) {
+  std::vector<std::string> out;
+  for (const ProgramFile& f : ProgramFiles())
+    if (f.Kind == kind) out.emplace_back(f.Name);
+  return out;
+}
+}  // namespace
+
 const std::vector<std::string>& StarterFiles() {
-  static const std::vector<std::string> names = [] {
-    std::vector<std::string> out;
-    for (const ProgramFile& f : ProgramFiles())
-      if (f.Kind == ProgramFileKind::Starter) out.emplace_back(f.Name);
-    return out;
-  }();
+  static const std::vector<std::string> names = NamesOfKind(ProgramFileKind::Starter);
   return names;
 }
 
 const std::vector<std::string>& ProgramBinaries() {
-  static const std::vector<std::string> names = [] {
-    std::vector<std::string> out;
-    for (const ProgramFile& f : ProgramFiles())
-      if (f.Kind == ProgramFileKind::Binary) out.emplace_back(f.Name);
-    return out;
-  }();
+  static const std::vector<std::string> names = NamesOfKind(ProgramFileKind::Binary);
   return names;
 }
