@@ -163,7 +163,7 @@ TEST(TimeSyncPages, StatusTextIsPlainAndShort) {
 TEST_F(TimeSyncDialog, FetchStartsByItselfFallsBackAndPutsTheOffsetInForce) {
   SetParam("TIMEHOST1", "127.0.0.1:1");  // nothing listens there: the first source fails
   RunSync([](TftmSync& d) {
-    EXPECT_TRUE(d.Fetched);
+    EXPECT_TRUE(d.Fetched) << d.stStatus->text().toStdString();
     EXPECT_EQ(d.stStatus->text().toStdString(), "Master Time Fetched (accurate to within 10 seconds)");
     EXPECT_EQ(d.pbCont->text().toStdString(), "&Close");
     EXPECT_FALSE(d.pbCancel->isVisible());
@@ -185,7 +185,7 @@ TEST_F(TimeSyncDialog, WarnsWhenTheClockBeforeWasOff) {
   ClockSynced = true;
   EtOffsetCache = TrueOffset() + 1.0 / 24;  // the market clock runs an hour ahead
   RunSync([](TftmSync& d) {
-    EXPECT_TRUE(d.Fetched);
+    EXPECT_TRUE(d.Fetched) << d.stStatus->text().toStdString();
     EXPECT_TRUE(d.lbWrong->isVisible());
     EXPECT_TRUE(SaveScreenshot(&d, "dialogs_sync_wrong_clock"));
   });
