@@ -52,10 +52,18 @@ void CloseOnSignals(QObject* parent) {
 
 // Said on stderr and, where there is a display, in a box; the program then ends.
 int StartFailure(int argc, char** argv, const std::string& message) {
+  // A session that ends as soon as the message is out still ends the box: the signal waits
+  // until the handler is in place.
+  sigset_t endSignals;
+  sigemptyset(&endSignals);
+  sigaddset(&endSignals, SIGTERM);
+  sigaddset(&endSignals, SIGINT);
+  sigprocmask(SIG_BLOCK, &endSignals, nullptr);
   std::fprintf(stderr, "%s\n", message.c_str());
   if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) return 1;
   TApplication app(argc, argv);
   CloseOnSignals(&app);
+  sigprocmask(SIG_UNBLOCK, &endSignals, nullptr);
   QMessageBox box(QMessageBox::Critical, "Vantora", QString::fromStdString(message), QMessageBox::Ok);
   box.exec();
   return 1;
