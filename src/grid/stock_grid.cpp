@@ -510,7 +510,11 @@ void TStockGrid::ShowStocks(const std::string& symbols) {
   thread_->Request(std::move(req));
 }
 
-bool TStockGrid::Busy() const { return Filling.load() || thread_->HasPending(); }
+bool TStockGrid::Busy() const {
+  // The queued request first: the thread marks itself filling before it lets go of the queue,
+  // so a request taken between the two looks is still seen as filling.
+  return thread_->HasPending() || Filling.load();
+}
 
 bool TStockGrid::RetryDroppedFill() {
   const std::optional<std::vector<std::string>> dropped = thread_->TakeDropped();
