@@ -110,6 +110,11 @@ int main(int argc, char** argv) {
   CloseOnSignals(&app);
   form.show();
   int rc = app.exec();
+  // Boxes still open when the session ended (the program's own, which free themselves when
+  // closed) go with the program rather than with the process.
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (w != &form && w->testAttribute(Qt::WA_DeleteOnClose)) w->close();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   FinishFoundation();
   mForm = nullptr;
   ShutdownHttp();
