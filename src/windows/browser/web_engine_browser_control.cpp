@@ -1,6 +1,8 @@
 #include "windows/browser/web_engine_browser_control.h"
 
+#include <QEventLoop>
 #include <QPageLayout>
+#include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <QWebEngineFindTextResult>
@@ -11,6 +13,8 @@
 #include <QWebEngineView>
 
 namespace {
+
+constexpr int PrintEndWaitMs = 10000;  // how long a closing page waits for its print job
 
 bool IsWebScheme(const QUrl& url) {
   const QString scheme = url.scheme().toLower();
@@ -68,6 +72,15 @@ WebEngineBrowserControl::WebEngineBrowserControl(QWidget* parent)
 
 WebEngineBrowserControl::~WebEngineBrowserControl() {
   *alive_ = false;
+  // The engine goes on writing a print job after the call returns: a page that went first would
+  // leave the file cut short. The job's end is waited for, within a bound.
+  if (pdfDone_ || printDone_) {
+    QEventLoop loop;
+    connect(page_, &QWebEnginePage::pdfPrintingFinished, &loop, &QEventLoop::quit);
+    connect(view_, &QWebEngineView::printFinished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(PrintEndWaitMs, &loop, &QEventLoop::quit);
+    loop.exec();
+  }
 }
 
 template <typename T>

@@ -314,27 +314,28 @@ TEST_F(BrowserControlTest, ALinkToAnotherSchemeNeverReachesTheDesktop) {
   QDesktopServices::unsetUrlHandler("vntrtest");
 }
 
-TEST_F(BrowserControlTest, ThePrintButtonWritesAPdfWithText) {
+TEST_F(BrowserControlTest, ThePrintButtonWritesAPdfWithTextEvenWhenThePageClosesAtOnce) {
   ASSERT_TRUE(NavigateAndWait(*control_, site_->Url("/page.html")).ok);
-  TBrowserNavBar bar(host_.get());
-  bar.Attach(control_);
-  bar.show();
+  auto* bar = new TBrowserNavBar(host_.get());
+  bar->Attach(control_);
+  bar->show();
   QTemporaryDir dir;
   const std::string pdf = QDir(dir.path()).filePath("printed.pdf").toStdString();
   // The user picks "print to file" as PDF in the print dialog.
-  bar.ChoosePrinter = [&](QWidget*, QPrinter& printer) {
+  bar->ChoosePrinter = [&](QWidget*, QPrinter& printer) {
     printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setOutputFileName(QString::fromStdString(pdf));
     return true;
   };
   std::vector<std::string> notices;
-  bar.Notice = [&](const std::string& text) { notices.push_back(text); };
-  ASSERT_TRUE(bar.pbPrint->isEnabled());
-  QTest::mouseClick(bar.pbPrint, Qt::LeftButton);
-  ASSERT_TRUE(SpinUntil([&] { return std::filesystem::exists(pdf) && std::filesystem::file_size(pdf) > 0; }));
-  SpinUntil([&] { return RunCommand("pdftotext '" + pdf + "' -").find("glance") != std::string::npos; }, 10000);
-  const std::string text = RunCommand("pdftotext '" + pdf + "' -");
-  EXPECT_NE(text.find("Quotes at a glance"), std::string::npos) << "the PDF holds a picture, not the page's text";
+  bar->Notice = [&](const std::string& text) { notices.push_back(text); };
+  ASSERT_TRUE(bar->pbPrint->isEnabled());
+  QTest::mouseClick(bar->pbPrint, Qt::LeftButton);
+  // The window closes before the engine has written the file: the file is still whole.
+  host_.reset();
+  control_ = nullptr;
+  const std::string text = RunCommand("pdftotext '" + pdf + "' - 2>&1");
+  EXPECT_NE(text.find("Quotes at a glance"), std::string::npos) << "the PDF is missing, cut short or a picture: " << text;
   EXPECT_TRUE(notices.empty());
 }
 
