@@ -71,14 +71,6 @@ bool IsPortfolioSymbol(const std::string& s) { return !s.empty() && std::isdigit
 
 }  // namespace
 
-QPoint CascadePosition(int n, const QSize& size, const QRect& available) {
-  constexpr int Step = 24;
-  const int room = std::min(available.width() - size.width(), available.height() - size.height());
-  const int places = std::max(room / Step, 0) + 1;
-  const int k = std::max(n, 0) % places;
-  return available.topLeft() + QPoint(k * Step, k * Step);
-}
-
 TdlgChart::TdlgChart(const std::string& symbol, QWidget* parent)
     : TButtonForm(parent, Qt::Window),
       Symbol(symbol),
@@ -280,14 +272,8 @@ void TdlgChart::FormShow() {
     const QRect avail = sc->availableGeometry();
     Settings.Width = std::min(Settings.Width, avail.width());
     Settings.Height = std::min(Settings.Height, avail.height());
-    // A chart without a place of its own opens cascaded from the others, not on top of them.
-    if (!ownLine) {
-      const int others = static_cast<int>(OpenChartWindows().size()) - 1;
-      const QPoint at = CascadePosition(others, QSize(Settings.Width, Settings.Height), avail);
-      Settings.Left = at.x();
-      Settings.Top = at.y();
-    }
   }
+  OwnPlace = ownLine;
   setGeometry(Settings.Left, Settings.Top, Settings.Width, Settings.Height);
   VolChart->setVisible(Settings.ShowBottom);
   if (NoVolume || !Settings.ShowBidAsk) {
@@ -838,7 +824,8 @@ TdlgChart* OpenChart(const std::string& symbol) {
     openCharts.push_back(c);
   }
   KeepAboveMainWindow(c);
-  KeepOnScreen(c);
+  // A chart without a place of its own opens cascaded from the others, not on top of them.
+  KeepOnScreen(c, c->OwnPlace ? WindowPlace::Given : WindowPlace::Cascade);
   c->show();
   return c;
 }

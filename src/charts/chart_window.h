@@ -46,9 +46,6 @@ struct ChartHookTable {
   std::function<bool(QWidget* parent, const std::string& caption)> RunIndicatorPicker;
 };
 
-// Where the n-th new chart (0 = first) of a given size opens: each one step down and right of
-// the one before, starting over at the top left of the available area before it would leave it.
-QPoint CascadePosition(int n, const QSize& size, const QRect& available);
 extern ChartHookTable ChartHooks;
 
 // "CHRT": held by every walk over the open chart windows.
@@ -61,6 +58,7 @@ public:
 
   const std::string Symbol;
   bool NoVolume = false;
+  bool OwnPlace = false;  // the settings hold this symbol's own line, with its place
   ChartSettings Settings;
 
   // Window messages.
