@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <csignal>
 #include <fcntl.h>
@@ -31,16 +32,21 @@ void OnTerminateSignal(int) {
   [[maybe_unused]] auto n = ::write(signalPipe[1], &c, 1);
 }
 
-// A session logout or kill asks the window to close, so settings are still written.
-void CloseOnSignals(QObject* parent) {
+// The main window's close ends the program, so settings are still written; a session end
+// that comes while the window is still being made waits for it.
+void CloseMainWindow() {
+  if (mForm) mForm->close();
+  else QTimer::singleShot(50, QCoreApplication::instance(), CloseMainWindow);
+}
+
+// A session logout or kill runs onEnd on the main thread.
+void CloseOnSignals(QObject* parent, void (*onEnd)()) {
   if (::pipe2(signalPipe, O_CLOEXEC) != 0) return;
   auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, parent);
-  QObject::connect(notifier, &QSocketNotifier::activated, parent, [] {
+  QObject::connect(notifier, &QSocketNotifier::activated, parent, [onEnd] {
     char c;
     [[maybe_unused]] auto n = ::read(signalPipe[0], &c, 1);
-    // The main window's close ends the program; before it exists, a box waits for the user.
-    if (mForm) mForm->close();
-    else QCoreApplication::exit(1);
+    onEnd();
   });
   struct sigaction sa {};
   sa.sa_handler = OnTerminateSignal;
@@ -62,7 +68,7 @@ int StartFailure(int argc, char** argv, const std::string& message) {
   std::fprintf(stderr, "%s\n", message.c_str());
   if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) return 1;
   TApplication app(argc, argv);
-  CloseOnSignals(&app);
+  CloseOnSignals(&app, [] { QCoreApplication::exit(1); });  // the box that waits for the user ends
   sigprocmask(SIG_UNBLOCK, &endSignals, nullptr);
   QMessageBox box(QMessageBox::Critical, "Vantora", QString::fromStdString(message), QMessageBox::Ok);
   box.exec();
@@ -92,6 +98,8 @@ int main(int argc, char** argv) {
   InitFoundation(guard.EnterPresence());
 
   TApplication app(argc, argv);
+  // At once, so a session that ends while the program is starting still ends it in order.
+  CloseOnSignals(&app, CloseMainWindow);
   app.setApplicationName(QString::fromStdString(Branding.ProgShortName));
   // No display name: the platform would add it to captions that already carry the product name.
   InstallInputActivityFilter();
@@ -107,7 +115,6 @@ int main(int argc, char** argv) {
         if (mForm) mForm->BringToFront();
       }))
     WriteLog("Could not open the hand-over socket " + guard.Name(), 0);
-  CloseOnSignals(&app);
   form.show();
   int rc = app.exec();
   // Boxes still open when the session ended (the program's own, which free themselves when
