@@ -238,11 +238,12 @@ void EndProgram(pid_t pid) {
 
 namespace {
 
-// Starts a program that the user is left with, and says so.
-void StartAndSay(const std::string& exe, const char* which, void (*log)(const std::string&)) {
+// Starts a program and says so, or says why it could not; its process, or -1.
+pid_t StartAndSay(const std::string& exe, const char* which, void (*log)(const std::string&)) {
   const pid_t pid = StartProgram(exe);
   if (pid > 0) log(std::string("started ") + which + " " + exe + " (process " + std::to_string(pid) + ")");
   else log(std::string("could not start ") + which + " " + exe + ": " + std::strerror(errno));
+  return pid;
 }
 
 }  // namespace
@@ -283,15 +284,17 @@ int RunUpdater(int argc, const char* const* argv, const UpdaterTimes& times, voi
     StartAndSay(exe, "the old program", log);
     return 5;
   }
-  const pid_t pid = StartProgram(exe);
-  const ClaimResult claim = pid > 0 ? WaitForClaim(progDir, pid, times.ClaimMs) : ClaimResult::Exited;
-  if (claim == ClaimResult::Claimed) {
-    ::unlink(newExe.c_str());
-    log("the new program runs; the old one is kept as " + BackupPath(exe));
-    return 0;
+  if (const pid_t pid = StartAndSay(exe, "the new program", log); pid > 0) {
+    const ClaimResult claim = WaitForClaim(progDir, pid, times.ClaimMs);
+    if (claim == ClaimResult::Claimed) {
+      ::unlink(newExe.c_str());
+      log("the new program runs; the old one is kept as " + BackupPath(exe));
+      return 0;
+    }
+    log(claim == ClaimResult::Exited ? "the new program ended before it started up"
+                                     : "the new program did not start up in time");
+    if (claim == ClaimResult::TimedOut) EndProgram(pid);
   }
-  log(claim == ClaimResult::Exited ? "the new program ended before it started up" : "the new program did not start up in time");
-  if (pid > 0 && claim == ClaimResult::TimedOut) EndProgram(pid);
   if (const std::string e = RestoreBackup(exe); !e.empty()) {
     log(e);
     // The old program is still there under its backup name.

@@ -9,6 +9,8 @@
 #include <QProcess>
 #include <QStringList>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -121,6 +123,8 @@ TEST_F(Updater, WaitsForACopyThatHoldsNoGuard) {
   EXPECT_TRUE(fs::exists(dir_ + "started-NEW"));
 }
 
+// A new program that ends at once, and one that cannot be executed at all: the old one is put
+// back and runs again, and the log says what went wrong.
 TEST_F(Updater, RollsBackABrokenProgram) {
   std::ofstream(dir_ + "vantora.new") << "#!/bin/sh\nexit 1\n";
   EXPECT_EQ(RunUpdaterProgram(dir_ + "vantora.new"), 4);
@@ -128,6 +132,20 @@ TEST_F(Updater, RollsBackABrokenProgram) {
   // The old program is running again.
   EXPECT_TRUE(Started("OLD"));
   EXPECT_FALSE(fs::exists(dir_ + "started-NEW"));
+  EXPECT_NE(Log().find("the new program ended before it started up"), std::string::npos) << Log();
+  std::ofstream(dir_ + "stop") << "";
+  EXPECT_TRUE(WaitUntil([&] { return !GuardHeld(dir_) && !ExecutableRunning(exe_); }, nullptr, 30000) ==
+              WaitResult::Done);
+  for (const char* n : {"stop", "started-OLD", "vnupdexe.log"}) fs::remove(dir_ + n);
+
+  // Neither a script nor a program the system can load.
+  std::ofstream(dir_ + "vantora.new", std::ios::binary) << std::string(64, '\x7f');
+  EXPECT_EQ(RunUpdaterProgram(dir_ + "vantora.new"), 4);
+  EXPECT_EQ(Tag(exe_), "OLD");
+  EXPECT_TRUE(Started("OLD"));
+  EXPECT_NE(Log().find("could not start the new program " + exe_ + ": " + std::strerror(ENOEXEC)), std::string::npos)
+      << Log();
+  EXPECT_EQ(Log().find("ended before it started up"), std::string::npos) << Log();
 }
 
 // After a valid hand-over the user is always left with a running program, and the log says why.
