@@ -13,6 +13,7 @@
 #include <exception>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "ads/update/update_file.h"
@@ -153,9 +154,15 @@ struct RunGuard {
   ~RunGuard() { runActive = false; }
 };
 
+// The comparison's work is bounded (MaxListEntries entries, a list no longer than a page, each
+// line looked up in the folder once): it ends well within a second, so a sound run never reaches
+// this deadline; reaching it ends the run as incomplete rather than waiting on.
+constexpr int PlanDeadlineMs = 60000;
+
 // Compares the list with the folder. On the main thread the work goes to a worker while the
-// window keeps processing events, so Cancel stays live however long the list.
-UpdatePlan PlanList(const std::string& list, const PlanInput& in, const std::atomic<bool>* stop) {
+// window keeps processing events, so Cancel stays live however long the list. Empty when the
+// comparison outran its deadline.
+std::optional<UpdatePlan> PlanList(const std::string& list, const PlanInput& in, const std::atomic<bool>* stop) {
   if (!IsMainThread()) return PlanUpdate(list, in, ProgFolderView(), stop);
   std::atomic<bool> halt{false}, finished{false};
   UpdatePlan plan;
@@ -169,14 +176,29 @@ UpdatePlan PlanList(const std::string& list, const PlanInput& in, const std::ato
     finished = true;
     PostToMainThread([] {});  // ends the wait at once
   });
-  // Ends when the worker is done, on Cancel and on shut-down; a refused wait (another one runs)
-  // leaves the join below to wait plainly.
-  WaitResult w = WaitResult::TimedOut;
-  while (w == WaitResult::TimedOut) w = WaitUntil([&] { return finished.load(); }, stop, 1000, 20);
-  if (w == WaitResult::Cancelled || w == WaitResult::ShuttingDown) halt = true;  // looked at before each line
-  worker.join();
+  // The wait runs other events, which may throw: on every way out the worker is told to stop
+  // (it looks before each line) and joined before the data it uses goes.
+  struct StopAndJoin {
+    std::atomic<bool>& halt;
+    std::thread& worker;
+    ~StopAndJoin() {
+      if (!worker.joinable()) return;
+      halt = true;
+      worker.join();
+    }
+  };
+  bool halted = false;
+  {
+    StopAndJoin joinWorker{halt, worker};
+    // Ends when the worker is done, on Cancel, on shut-down and at the deadline; a refused wait
+    // (another one runs) leaves the join to wait plainly for the bounded work.
+    const WaitResult w = WaitUntil([&] { return finished.load(); }, stop, PlanDeadlineMs, 20);
+    if (w == WaitResult::TimedOut) return std::nullopt;
+    if (w == WaitResult::Refused) worker.join();
+    halted = w == WaitResult::Cancelled || w == WaitResult::ShuttingDown;
+  }
   if (failure) std::rethrow_exception(failure);
-  if (halt) plan.Cancelled = true;
+  if (halted) plan.Cancelled = true;
   return plan;
 }
 
@@ -285,7 +307,14 @@ void RunWebUpdate(bool quiet, UpdateUi* owner, bool& done, std::string& exeFile,
     in.LastMessage = Ini().ReadInteger("Stocks", msgKey, 0);
     in.ExeDefault = Branding.ExeDefault;
     in.RunningExeName = QFileInfo(QCoreApplication::applicationFilePath()).fileName().toStdString();
-    UpdatePlan plan = PlanList(list, in, stop);
+    std::optional<UpdatePlan> planned = PlanList(list, in, stop);
+    if (!planned) {
+      WriteLog("RunUpdate: comparing the list did not end within " + std::to_string(PlanDeadlineMs / 1000) + " s");
+      status("Update incomplete");
+      done = false;
+      return;
+    }
+    UpdatePlan& plan = *planned;
     if (plan.TooLong) {
       status("Error in update list: more than " + std::to_string(MaxListEntries) + " entries");
       status("ERROR - cannot continue");
