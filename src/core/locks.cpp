@@ -61,15 +61,29 @@ std::string MyCriticalSection::Owner() const {
   return s;
 }
 
-int LockedRandom(int range, bool useLock) {
-  static std::mutex m;
-  static std::mt19937 gen{std::random_device{}()};
-  if (range <= 0) return 0;
-  std::uniform_int_distribution<int> dist(0, range - 1);
-  if (!useLock) {
-    thread_local std::mt19937 local{std::random_device{}()};
-    return dist(local);
-  }
-  std::lock_guard lock(m);
-  return dist(gen);
+namespace {
+
+// One shared generator under one lock for every width, and one per thread without the lock.
+std::mutex randomLock;
+std::mt19937_64& SharedGenerator() {
+  static std::mt19937_64 gen{std::random_device{}()};
+  return gen;
 }
+std::mt19937_64& ThreadGenerator() {
+  thread_local std::mt19937_64 gen{std::random_device{}()};
+  return gen;
+}
+
+template <typename T>
+T DrawBelow(T range, bool useLock) {
+  if (range <= 0) return 0;
+  std::uniform_int_distribution<T> dist(0, range - 1);
+  if (!useLock) return dist(ThreadGenerator());
+  std::lock_guard lock(randomLock);
+  return dist(SharedGenerator());
+}
+
+}  // namespace
+
+int LockedRandom(int range, bool useLock) { return DrawBelow(range, useLock); }
+int64_t LockedRandom(int64_t range, bool useLock) { return DrawBelow(range, useLock); }

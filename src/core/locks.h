@@ -1,6 +1,7 @@
 #pragma once
 // Named locks with holder tracking and bounded waits.
 #include <atomic>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -68,5 +69,7 @@ extern MyCriticalSection IdxListLock;    // "IdxList": IndexList
 extern MyCriticalSection IniLock;        // "INI": the settings file
 extern MyCriticalSection HResLock;       // "HRES": the result slots
 
-// A random integer 0 .. range-1, drawn under one shared lock when useLock is set.
+// A random integer 0 .. range-1 (0 when range <= 0), drawn under one shared lock when useLock
+// is set; the 64-bit form for ranges beyond an int.
 int LockedRandom(int range, bool useLock);
+int64_t LockedRandom(int64_t range, bool useLock);

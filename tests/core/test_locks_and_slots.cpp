@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -144,4 +145,15 @@ TEST(LockedRandom, StaysInRange) {
     EXPECT_LT(v, 7);
   }
   EXPECT_EQ(LockedRandom(0, true), 0);
+  // The 64-bit form reaches past 32 bits.
+  const int64_t wide = int64_t(1) << 40;
+  int64_t highest = 0;
+  for (int i = 0; i < 200; ++i) {
+    const int64_t v = LockedRandom(wide, i % 2 == 0);
+    EXPECT_GE(v, 0);
+    EXPECT_LT(v, wide);
+    highest = std::max(highest, v);
+  }
+  EXPECT_GT(highest, int64_t(1) << 32);
+  EXPECT_EQ(LockedRandom(int64_t(0), true), 0);
 }

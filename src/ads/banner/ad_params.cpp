@@ -8,11 +8,11 @@
 #include <filesystem>
 #include <mutex>
 #include <optional>
-#include <random>
 #include <vector>
 
 #include "core/ad_locations.h"
 #include "core/chart_cache.h"
+#include "core/locks.h"
 #include "core/log.h"
 #include "core/program_state.h"
 #include "core/text_helpers.h"
@@ -85,14 +85,7 @@ void WipeCachedBanners() {
 }  // namespace
 
 AdRandom DefaultAdRandom() {
-  return [](int64_t range) -> int64_t {
-    if (range <= 1) return 0;
-    static std::mutex m;
-    static std::mt19937_64 gen{std::random_device{}()};
-    std::uniform_int_distribution<int64_t> dist(0, range - 1);
-    std::lock_guard lock(m);
-    return dist(gen);
-  };
+  return [](int64_t range) { return LockedRandom(range, true); };
 }
 
 void ParseAdSequence(const std::string& text, std::bitset<256>& set, int& pos) {
