@@ -5,6 +5,9 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
+
+#include "core/program_files.h"
 
 class QMainWindow;
 class QVBoxLayout;
@@ -34,6 +37,9 @@ struct MainHookTable {
   std::function<void()> FireAlertActions;
   std::function<void()> ResetAdTimers;
   std::function<void()> StopAds;
+  // The program folder's files that carry a version, as updates install them, for the about box
+  // (after its parameter files); unset, it lists only those.
+  std::function<std::vector<ProgramFileVersion>()> VersionedFiles;
   // The streaming panel's text (the bandwidth); empty: the panel shows the threads' state.
   std::function<std::string()> StreamingPanelText;
   // The banner area: the ad feature adds the main banner and the ad panels to the window's

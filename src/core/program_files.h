@@ -57,3 +57,9 @@ std::string BackupFileName(std::string_view userFile);
 const std::vector<std::string>& StarterFiles();
 // Our support library and updater, as the build folder names them.
 const std::vector<std::string>& ProgramBinaries();
+
+// A file of the program folder and the version an update compares with.
+struct ProgramFileVersion {
+  std::string Name;
+  double Version = 0;
+};

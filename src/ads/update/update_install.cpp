@@ -4,6 +4,7 @@
 #include <QPointer>
 #include <QWidget>
 
+#include "ads/update/update_plan.h"
 #include "ads/update/update_run.h"
 #include "ads/update/update_window.h"
 #include "core/main_hooks.h"
@@ -14,6 +15,7 @@
 void InstallSelfUpdate(QWidget* mainWindow) {
   MainHooks.OpenUpdate = [mainWindow] { OpenUpdateWindow(mainWindow); };
   MainHooks.UpdateReminder = [mainWindow] { ShowUpdateReminder(mainWindow); };
+  MainHooks.VersionedFiles = VersionedProgramFiles;
   PrefsHooks.OpenUpdate = [](QWidget* parent) { OpenUpdateWindow(parent); };
   FundHooks.UpdateBlocked = [] { return UpdateFormShowing.load() || UpdateCancelled.load(); };
   QPointer<QWidget> owner(mainWindow);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "ads/update/update_list.h"
+#include "core/program_files.h"
 
 // What the planner asks about the program folder (local names, any case).
 struct UpdateFolderView {
@@ -23,11 +24,6 @@ struct UpdateFolderView {
 };
 // The view over the program folder (ProgDir), as its names stand when the view is made.
 UpdateFolderView ProgFolderView();
-// A file of the program folder and the version an update compares with.
-struct ProgramFileVersion {
-  std::string Name;
-  double Version = 0;
-};
 // The program folder's files that carry a version: definition files by their VERSION line,
 // other files by their version trailer; user data, links and files without a version are left
 // out. Sorted by name, any case.

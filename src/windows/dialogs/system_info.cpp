@@ -12,7 +12,7 @@
 #include <sstream>
 #include <thread>
 
-#include "ads/update/update_plan.h"
+#include "core/main_hooks.h"
 #include "core/program_state.h"
 #include "core/text_helpers.h"
 #include "retrieval/site_files.h"
@@ -82,7 +82,7 @@ SystemFacts GatherSystemFacts() {
                  {"glibc", gnu_get_libc_version() ? gnu_get_libc_version() : ""}};
   for (const char* name : AboutParameterFiles) f.ParameterFiles.push_back({name, NumberText(GetSiteFileVersion(name, true))});
   // Then every other file that carries a version, as updates install them.
-  for (const ProgramFileVersion& v : VersionedProgramFiles())
+  for (const ProgramFileVersion& v : MainHooks.VersionedFiles ? MainHooks.VersionedFiles() : std::vector<ProgramFileVersion>())
     if (std::none_of(std::begin(AboutParameterFiles), std::end(AboutParameterFiles),
                      [&](const char* n) { return SameText(n, v.Name); }))
       f.ParameterFiles.push_back({v.Name, NumberText(v.Version)});

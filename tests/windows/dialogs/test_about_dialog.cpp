@@ -6,7 +6,9 @@
 #include <fstream>
 #include <set>
 
+#include "ads/update/update_plan.h"
 #include "core/branding.h"
+#include "core/main_hooks.h"
 #include "core/program_state.h"
 #include "core/url_launch.h"
 #include "dialog_test_util.h"
@@ -71,6 +73,8 @@ TEST(AboutBox, ShowsRealVersionsAndOpensLinksTheRightWay) {
     // A data file as an update installs it: its version in its last 8 bytes (2.0).
     std::ofstream(ProgDir + "extra.dat", std::ios::binary) << std::string("data\0\0\0\0\0\0\0\0\x40", 13);
   }
+  // The update feature tells which files carry a version, as its installer does in the program.
+  MainHooks.VersionedFiles = VersionedProgramFiles;
   Branding.CompURL = "http://127.0.0.1:9/";
   Branding.SupportEmail = "help@example.invalid";
   std::vector<std::string> urls, mails;
@@ -95,6 +99,7 @@ TEST(AboutBox, ShowsRealVersionsAndOpensLinksTheRightWay) {
   SendMouse(dlg.dfWebSite, QEvent::MouseButtonDblClick);
   SendMouse(dlg.dfEmail, QEvent::MouseButtonRelease);
   UrlHooks.OpenURL = nullptr;
+  MainHooks.VersionedFiles = nullptr;
   ASSERT_EQ(urls.size(), 1u);
   EXPECT_EQ(urls[0], "http://127.0.0.1:9/");
   ASSERT_EQ(mails.size(), 1u);
