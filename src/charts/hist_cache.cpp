@@ -13,8 +13,8 @@
 #include <filesystem>
 #include <vector>
 
-#include "ads/banner/gif_whole.h"
 #include "ads/gif/gif_image.h"
+#include "ads/gif/gif_whole.h"
 #include "core/chart_cache.h"
 #include "platform/string_list.h"
 
@@ -174,7 +174,7 @@ StoreResult StoreInCache(const std::string& name, std::string_view data, const H
                          bool decodedAlready) {
   const std::string path = HistCachePath(name);
   if (path.empty()) return StoreResult::BadName;
-  if (!GifArrivedWhole(data) || (!decodedAlready && !DecodesAsGif(data))) return StoreResult::NotGif;
+  if (decodedAlready ? !GifArrivedWhole(data) : !DecodesAsGif(data)) return StoreResult::NotGif;
   std::error_code ec;
   fs::create_directories(ChartCacheDir(), ec);
   if (fs::is_regular_file(path, ec) && fs::file_size(path, ec) > 0 && !ec) return StoreResult::AlreadyCached;

@@ -13,7 +13,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "ads/banner/gif_whole.h"
+#include "ads/gif/gif_whole.h"
 #include "charts/hist_cache.h"
 #include "charts/hist_chart_view.h"
 #include "charts/hist_query.h"
@@ -276,7 +276,7 @@ bool HistChartForm::TakeChartBody(const std::string& body, bool cancelled) {
     return false;
   }
   // A chart cut short would decode with its lower part blank: a failed fetch, never cached.
-  if (body.compare(0, 3, "GIF") != 0 || !GifArrivedWhole(body) || !DrawChart(body)) {
+  if (!GifArrivedWhole(body) || !DrawChart(body)) {
     ShowNotice("Error Fetching Chart", true, "&Try Again");
     return false;
   }

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "ads/banner/gif_whole.h"
+#include "ads/gif/gif_whole.h"
 #include "charts/hist_ad.h"
 #include "charts/hist_cache.h"
 #include "charts/hist_lines.h"

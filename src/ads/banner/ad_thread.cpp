@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "ads/banner/ad_banner.h"
-#include "ads/banner/gif_whole.h"
 #include "ads/gif/anim_gif.h"
 #include "ads/gif/anim_image_control.h"
+#include "ads/gif/gif_whole.h"
 #include "core/ad_locations.h"
 #include "core/button_form.h"
 #include "core/log.h"
@@ -46,8 +46,7 @@ bool ReadFile(const std::string& path, std::string& out) {
 }  // namespace
 
 bool GoodAdBody(const std::string& body) {
-  return body.size() > MinAdBytes && body.size() <= MaxAdBytes && body.compare(0, 3, "GIF") == 0 &&
-         GifArrivedWhole(body);
+  return body.size() > MinAdBytes && body.size() <= MaxAdBytes && GifArrivedWhole(body);
 }
 
 std::string FetchAdOverHttp(const std::string& source, const std::atomic<bool>& stop) {

@@ -1,4 +1,4 @@
-#include "ads/banner/gif_whole.h"
+#include "gif_whole.h"
 
 #include <cstddef>
 

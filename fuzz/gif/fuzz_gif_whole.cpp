@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "ads/banner/gif_whole.h"
+#include "ads/gif/gif_whole.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
