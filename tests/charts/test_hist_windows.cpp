@@ -190,11 +190,14 @@ TEST(HistWindow, ErrorsCancelCloseDuringFetchAndUnconfiguredSite) {
   // A chart cut short, with or without a length given: the error with Try Again, nothing shown
   // or cached; Try Again asks again.
   for (const char* cut : {"cutshort", "cutlen"}) {
-    w->dfName->setText(cut);
-    w->dfNameExit();
+    // The user types the symbol over the old one and presses Enter, then clicks Get.
+    QTest::keyClick(w->dfName, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(w->dfName, cut);
+    QTest::keyClick(w->dfName, Qt::Key_Return);
+    ASSERT_TRUE(SameText(w->Symbol, cut)) << w->Symbol;
     ASSERT_TRUE(WaitFor([&] { return w->SidParam.rfind("sid=", 0) == 0 && !w->Fetching(); }));
     const int before = SiteCount("/chart.asp");
-    w->pbGetClick();
+    QTest::mouseClick(w->pbGet, Qt::LeftButton);
     ASSERT_TRUE(WaitFor([&] { return !w->Fetching(); }));
     EXPECT_EQ(w->NoticeText(), "Error Fetching Chart") << cut;
     EXPECT_EQ(w->pbPanelBut->text().toStdString(), "&Try Again");

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QMainWindow>
+#include <QPushButton>
 #include <QScreen>
 #include <QTest>
 #include <QVBoxLayout>
@@ -41,7 +42,7 @@ TEST(HistWindowX11, ADialogOpenedOverTheHistoryWindowComesAbove) {
   w->move(120, 60);
   ASSERT_TRUE(QTest::qWaitForWindowExposed(w));
   ASSERT_TRUE(WaitFor([&] { return w->SidParam.rfind("sid=", 0) == 0 && !w->Fetching(); }));
-  w->pbGetClick();
+  QTest::mouseClick(w->pbGet, Qt::LeftButton);
   ASSERT_TRUE(WaitFor([&] { return !w->Fetching() && !w->GifText.empty(); }));
 
   // A dialog of the main window, as the preferences are, opened and clicked.
