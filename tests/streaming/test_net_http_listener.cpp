@@ -315,6 +315,59 @@ TEST(HttpListener, AWholeRequestGoesBeforeSlowClientsWaiting) {
   EXPECT_TRUE(s.StillAnswers());
 }
 
+// The waiting room keeps its own time while the slots stay taken: a client that sends
+// nothing is closed after the request time-out, and a full room makes way for a newcomer.
+TEST(HttpListener, TheWaitingRoomClosesSilentClientsAndMakesWayWhenFull) {
+  std::atomic<bool> hold{true};
+  std::atomic<int> holding{0};
+  std::atomic<int64_t> offsetMs{0};
+  // One slot, taken by a request whose handler holds it.
+  auto oneHeldSlot = [&](std::chrono::milliseconds requestTimeout, int maxWaiting) {
+    return [&, requestTimeout, maxWaiting](TWinshoeHTTPListener& l) {
+      l.MaxConnections = 1;
+      l.MaxWaiting = maxWaiting;
+      l.RequestTimeout = requestTimeout;
+      l.Now = [&] { return TWinshoeSocket::Clock::now() + std::chrono::milliseconds(offsetMs.load()); };
+      l.OnCommandGet = [&](TWinshoeServerThread*, THTTPRequestInfo& rq, THTTPResponseInfo& rs) {
+        if (rq.Document == "/hold") {
+          ++holding;
+          WaitUntil([&] { return !hold.load(); }, 10s);
+        }
+        rs.ContentText = "served " + rq.Document;
+      };
+    };
+  };
+
+  Server timed(oneHeldSlot(300ms, 2048));
+  auto heldTimed = std::async(std::launch::async, [&] { return timed.Get("GET /hold HTTP/1.0\r\n\r\n"); });
+  ASSERT_TRUE(WaitUntil([&] { return holding.load() == 1; }));
+  const int silent = ConnectLoopback(timed.port);
+  ASSERT_TRUE(WaitUntil([&] { return timed.listener->WaitingCount() == 1; }));
+  EXPECT_TRUE(WaitUntil([&] { return timed.listener->WaitingCount() == 0; }));
+  EXPECT_EQ(ReadToEnd(silent), "");
+  EXPECT_EQ(heldTimed.wait_for(0s), std::future_status::timeout);  // the slot never freed
+  ::close(silent);
+
+  // The time-out is long here: only the newcomer can push the older client out.
+  Server full(oneHeldSlot(60s, 1));
+  auto heldFull = std::async(std::launch::async, [&] { return full.Get("GET /hold HTTP/1.0\r\n\r\n"); });
+  ASSERT_TRUE(WaitUntil([&] { return holding.load() == 2; }));
+  const int older = ConnectLoopback(full.port);
+  ASSERT_TRUE(WaitUntil([&] { return full.listener->WaitingCount() == 1; }));
+  offsetMs = 1000;  // it has waited past GiveWayAfter
+  const int newcomer = ConnectLoopback(full.port, 10000);
+  SendAll(newcomer, "GET /new HTTP/1.0\r\n\r\n");
+  EXPECT_EQ(ReadToEnd(older), "");
+  EXPECT_TRUE(WaitUntil([&] { return full.listener->WaitingCount() == 1; }));
+  ::close(older);
+
+  hold = false;
+  EXPECT_EQ(Body(ReadToEnd(newcomer)), "served /new");
+  ::close(newcomer);
+  EXPECT_EQ(Body(heldTimed.get()), "served /hold");
+  EXPECT_EQ(Body(heldFull.get()), "served /hold");
+}
+
 // A burst far beyond the limit is served whole, none refused.
 TEST(HttpListener, BurstBeyondTheLimitIsServedWhole) {
   Server s([](TWinshoeHTTPListener& l) { l.MaxConnections = 4; });
