@@ -1,6 +1,6 @@
-// Feeds arbitrary bytes as one HTTP request through the listener's request handling, and
-// through the decoders it uses, on a socketpair: once to an echoing handler and once to the
-// quote server's handler over an empty table.
+// Feeds arbitrary bytes as one HTTP request through the waiting room's look at a request,
+// through the decoders the listener uses, and through its request handling on a socketpair:
+// once to an echoing handler and once to the quote server's handler over an empty table.
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -52,6 +52,11 @@ TWinshoeHTTPListener& QuoteListener() {
   return server->Listener();
 }
 
+// The waiting room's look at the first bytes of a request.
+struct ArrivalProbe : TWinshoeHTTPListener {
+  using TWinshoeHTTPListener::RequestArrived;
+};
+
 void Serve(TWinshoeHTTPListener& listener, const uint8_t* data, size_t size) {
   int fds[2];
   if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) return;
@@ -92,6 +97,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     (void)DecodeQueryParams(input);
   } catch (const EWinshoeException&) {
   }
+
+  static const ArrivalProbe* probe = new ArrivalProbe();
+  (void)probe->RequestArrived(input.substr(0, 8192));
 
   if (size > 150000) return 0;  // stays within the socket buffers
   Serve(Listener(), data, size);

@@ -292,6 +292,16 @@ TEST(HttpListener, AWholeRequestGoesBeforeSlowClientsWaiting) {
     SendAll(slow.back(), "GET /slow" + std::to_string(i));
   }
   ASSERT_TRUE(WaitUntil([&] { return s.listener->ThreadCount() == 2 && s.listener->WaitingCount() == 10; }));
+  // A POST's query is its body: headers without the whole body are no whole request.
+  const std::vector<std::pair<std::string, std::string>> postParts = {
+      {"POST /post1 HTTP/1.0\r\nContent-Length: 11\r\n\r\nENUM", "PORTS\r\n"},
+      {"POST /post2 HTTP/1.0\r\n\r\nENUM", "PORTS\r\n"}};
+  std::vector<int> posts;
+  for (const auto& [head, rest] : postParts) {
+    posts.push_back(ConnectLoopback(s.port, 10000));
+    SendAll(posts.back(), head);
+  }
+  ASSERT_TRUE(WaitUntil([&] { return s.listener->WaitingCount() == 12; }));
   offsetMs = 1000;  // the slow ones in the slots may give way
   EXPECT_EQ(Body(s.Get("GET /quick HTTP/1.0\r\n\r\n")).substr(0, 16), "C=GET|D=/quick|Q");
   int closed = 0;
@@ -312,7 +322,40 @@ TEST(HttpListener, AWholeRequestGoesBeforeSlowClientsWaiting) {
     ::close(slow[i]);
   }
   EXPECT_EQ(unanswered, 1);
+  for (size_t i = 0; i < posts.size(); ++i) {
+    SendAll(posts[i], postParts[i].second);
+    const std::string reply = ReadToEnd(posts[i]);
+    EXPECT_NE(Body(reply).find("|D=/post" + std::to_string(i + 1) + "|Q=ENUMPORTS|"), std::string::npos) << reply;
+    ::close(posts[i]);
+  }
   EXPECT_TRUE(s.StillAnswers());
+}
+
+// Which waiting clients count as having sent their whole request, so that serving them first
+// does not wait for them: the head, and for a POST the body as it is read. What is refused
+// before the body is read counts as whole.
+TEST(HttpListener, AWaitingRequestIsWholeWithItsPostBody) {
+  struct Probe : TWinshoeHTTPListener {
+    using TWinshoeHTTPListener::RequestArrived;
+  } probe;
+  const std::string post = "POST /REQ HTTP/1.0\r\n";
+  const std::vector<std::pair<std::string, bool>> cases = {
+      {"GET /a HTTP/1.0\r\nHost: x\r\n\r\n", true},
+      {"GET /a HTTP/1.0\r\nHost: x\r\n", false},
+      {post + "Content-Length: 11\r\n\r\nENUMPORTS\r\n", true},
+      {post + "Content-Length: 11\r\n\r\nENUMPORTS", false},
+      {"post /REQ HTTP/1.0\r\nHost: x\r\ncontent-length: 3\r\n\r\nAB", false},
+      {post + "Content-Length: 0\r\n\r\n", true},
+      {post + "\r\nENUMPORTS\r\n", true},
+      {post + "\r\nENUMPORTS", false},
+      {post + "\r\n", false},
+      {post + "Content-Length: 1x\r\n\r\n", true},
+      {post + "Content-Length: 99999999999\r\n\r\n", true},
+      {post + "Content-Length: 5\r\nContent-Length: 6\r\n\r\n", true},
+      {post + "Host : x\r\nContent-Length: 5\r\n\r\n", true},
+      {post + " folded\r\nContent-Length: 5\r\n\r\n", true},
+  };
+  for (const auto& [received, whole] : cases) EXPECT_EQ(probe.RequestArrived(received), whole) << received;
 }
 
 // The waiting room keeps its own time while the slots stay taken: a client that sends

@@ -30,6 +30,29 @@ std::string ErrorPage(int code, const std::string& detail) {
          HtmlEscape(detail) + "</P></BODY></HTML>";
 }
 
+// Requests that peers and proxies could read two ways are refused: a name with blanks before
+// its colon ("Host :" would escape the Host check), a second Host, lengths that disagree.
+void CheckHeaders(const THeaderList& headers) {
+  size_t hosts = 0;
+  std::string length;
+  for (const auto& [name, value] : headers) {
+    if (name.empty() || name.find_first_of(" \t") != std::string::npos)
+      throw EBadRequest("Error in parsing header.");
+    if (SameTextAscii(name, "Host") && ++hosts > 1) throw EBadRequest("More than one Host header.");
+    if (SameTextAscii(name, "Content-Length")) {
+      if (!length.empty() && TrimAscii(value) != length) throw EBadRequest("Conflicting Content-Length.");
+      length = TrimAscii(value);
+    }
+  }
+}
+
+// False when the Content-Length is no plain number.
+bool ContentLength(const THeaderList& headers, size_t& length) {
+  const std::string text = TrimAscii(headers.Values("Content-Length"));
+  const auto res = std::from_chars(text.data(), text.data() + text.size(), length);
+  return !text.empty() && res.ec == std::errc() && res.ptr == text.data() + text.size();
+}
+
 constexpr std::chrono::milliseconds kLingerTime{1000};
 constexpr size_t kLingerBytes = 1 << 20;
 
@@ -47,7 +70,31 @@ TWinshoeHTTPListener::~TWinshoeHTTPListener() {
 }
 
 bool TWinshoeHTTPListener::RequestArrived(std::string_view received) const {
-  return received.find("\r\n\r\n") != std::string_view::npos;
+  const size_t headEnd = received.find("\r\n\r\n");
+  if (headEnd == std::string_view::npos) return false;
+  // A POST's query is its body, which must have come too, as ReadRequest reads it. What is
+  // refused before the body is read counts as there: the refusal does not wait for it.
+  const std::string_view line = received.substr(0, received.find("\r\n"));
+  const size_t blank = line.find(' ');
+  if (blank == std::string_view::npos || !SameTextAscii(line.substr(0, blank), "POST")) return true;
+  std::vector<std::string> lines;
+  for (size_t from = line.size() + 2; from < headEnd + 2;) {
+    const size_t end = received.find("\r\n", from);
+    lines.emplace_back(received.substr(from, end - from));
+    from = end + 2;
+  }
+  THeaderList headers;
+  try {
+    AddHeaderLines(headers, lines);
+    CheckHeaders(headers);
+  } catch (const EWinshoeException&) {
+    return true;
+  }
+  const size_t queryLimit = TakesLongQuery(line.substr(blank + 1)) ? MaxLongQuery : MaxRequestLine;
+  const std::string_view body = received.substr(headEnd + 4);
+  if (!headers.Has("Content-Length")) return body.find("\r\n") != std::string_view::npos || body.size() > queryLimit + 1;
+  size_t length = 0;
+  return !ContentLength(headers, length) || length > queryLimit + 2 || body.size() >= length;
 }
 
 bool TWinshoeHTTPListener::HandleConnection(TWinshoeServerThread* thread) {
@@ -81,20 +128,7 @@ std::string TWinshoeHTTPListener::ReadRequestLine(TWinshoeSocket& connection) {
 void TWinshoeHTTPListener::ReadRequest(TWinshoeSocket& connection, THTTPRequestInfo& request) {
   // Headers, then the query for POST (first body line) or from the document.
   connection.CaptureHeader(request.Headers, MaxHeaderLines, MaxHeaderBytes);
-  // Requests that peers and proxies could read two ways are refused: a name with blanks
-  // before its colon ("Host :" would escape the Host check), a second Host, lengths that
-  // disagree.
-  size_t hosts = 0;
-  std::string length;
-  for (const auto& [name, value] : request.Headers) {
-    if (name.empty() || name.find_first_of(" \t") != std::string::npos)
-      throw EBadRequest("Error in parsing header.");
-    if (SameTextAscii(name, "Host") && ++hosts > 1) throw EBadRequest("More than one Host header.");
-    if (SameTextAscii(name, "Content-Length")) {
-      if (!length.empty() && TrimAscii(value) != length) throw EBadRequest("Conflicting Content-Length.");
-      length = TrimAscii(value);
-    }
-  }
+  CheckHeaders(request.Headers);
 
   // A quote request's line may be long: it is moved along, not copied.
   std::string path = std::move(request.Document);
@@ -102,11 +136,8 @@ void TWinshoeHTTPListener::ReadRequest(TWinshoeSocket& connection, THTTPRequestI
   const size_t queryLimit = TakesLongQuery(path) ? MaxLongQuery : MaxRequestLine;
   if (request.Command == "POST") {
     if (request.Headers.Has("Content-Length")) {
-      const std::string text = TrimAscii(request.Headers.Values("Content-Length"));
       size_t length = 0;
-      const auto res = std::from_chars(text.data(), text.data() + text.size(), length);
-      if (text.empty() || res.ec != std::errc() || res.ptr != text.data() + text.size())
-        throw EBadRequest("Invalid Content-Length.");
+      if (!ContentLength(request.Headers, length)) throw EBadRequest("Invalid Content-Length.");
       // Room for the query's line end.
       if (length > queryLimit + 2) throw EBadRequest("Request body is too long.");
       if (length > 0) query = connection.ReadBuffer(length);

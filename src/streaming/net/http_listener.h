@@ -46,7 +46,8 @@ class TWinshoeHTTPListener : public TWinshoeListener {
   void ServeRequest(TWinshoeSocket& connection, TWinshoeServerThread* thread);
 
  protected:
-  // The head has come: the line after the request line and headers is empty.
+  // The head has come (the line after the request line and headers is empty) and, for a POST,
+  // the body that holds its query.
   bool RequestArrived(std::string_view received) const override;
   std::chrono::milliseconds MaxRequestWait() const override { return RequestTimeout; }
 

@@ -274,6 +274,10 @@ int TWinshoeSocket::Capture(std::vector<std::string>& target,
 void TWinshoeSocket::CaptureHeader(THeaderList& list, size_t maxLines, size_t maxBytes) {
   std::vector<std::string> lines;
   Capture(lines, {""}, maxLines, maxBytes);
+  AddHeaderLines(list, lines);
+}
+
+void AddHeaderLines(THeaderList& list, std::vector<std::string>& lines) {
   for (std::string& line : lines) {
     if (!line.empty() && (line[0] == ' ' || line[0] == '\t')) {
       // Folded continuation of the line before.

@@ -58,6 +58,9 @@ class TWinshoe {
 // "name: value" lines and the closing empty line, each ended by CRLF. Line breaks inside
 // names and values become blanks.
 std::string HeaderText(const THeaderList& list);
+// Adds header lines (line ends taken off) to list, joining a line that starts with a blank or
+// tab to the one before. Raises when there is no line before it.
+void AddHeaderLines(THeaderList& list, std::vector<std::string>& lines);
 
 // A connected socket with a receive buffer: line and counted reads, complete writes and
 // header capture. Used by one thread at a time.
