@@ -193,7 +193,6 @@ class TWinshoeListener : public TWinshoe {
     int PeerPort = 0;
     Clock::time_point AcceptedAt, LastActivity;  // on Now's clock
     Clock::time_point ArrivedAt;                 // steady
-    bool Ready = false;                          // its request is there
   };
   using WaitingList = std::list<WaitingClient>;
   size_t WaitingLocked() const { return fWaiting.size() + fReady.size(); }
