@@ -10,6 +10,7 @@
 #include "core/program_files.h"
 #include "core/program_state.h"
 #include "core/symbols.h"
+#include "core/text_helpers.h"
 #include "core/user_notices.h"
 
 StringList PortDefs;
@@ -94,25 +95,6 @@ bool ParseNumber(std::string_view s, double& v) {
   return ec == std::errc() && p == s.data() + s.size() && std::isfinite(v);
 }
 
-// Text this program wrote: UTF-8 without control bytes (line breaks are escaped). Anything
-// else is a damaged line, such as random bytes that happen to hold a "|".
-bool IsPlainText(std::string_view s) {
-  for (size_t i = 0; i < s.size();) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    if (c < 0x80) {
-      if ((c < 0x20 && c != '\t') || c == 0x7F) return false;
-      ++i;
-      continue;
-    }
-    size_t len = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c < 0xE0 ? 2 : 0;
-    if (len == 0 || c > 0xF4 || i + len > s.size()) return false;
-    for (size_t k = 1; k < len; ++k)
-      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-    i += len;
-  }
-  return true;
-}
-
 bool ParseRow(std::string_view raw, PortRowRec& row) {
   const auto parts = SplitRaw(raw, RowSep);
   if (parts.size() < 7) return false;
@@ -157,6 +139,8 @@ std::string FormatPortLine(const PortType& port) {
 
 bool ParsePortLine(std::string_view line, PortType& out) {
   out = PortType{};
+  // Lines this program wrote have their line breaks escaped; anything else is a damaged line,
+  // such as random bytes that happen to hold a "|".
   if (!IsPlainText(line)) return false;
   const auto fields = SplitRaw(line, FieldSep);
   if (fields.size() < 2) return false;

@@ -175,6 +175,23 @@ double ParsePrice(std::string_view text) {
   throw EConvertError("'" + std::string(text) + "' is not a valid price");
 }
 
+bool IsPlainText(std::string_view s) {
+  for (size_t i = 0; i < s.size();) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    if (c < 0x80) {
+      if ((c < 0x20 && c != '\t') || c == 0x7F) return false;
+      ++i;
+      continue;
+    }
+    size_t len = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c < 0xE0 ? 2 : 0;
+    if (len == 0 || c > 0xF4 || i + len > s.size()) return false;
+    for (size_t k = 1; k < len; ++k)
+      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+    i += len;
+  }
+  return true;
+}
+
 int SplitDelimited(std::string_view text, StringList& list, std::string_view delimiters) {
   list.Clear();
   std::string source(text);

@@ -38,6 +38,9 @@ std::string FormatPriceFraction(double value);
 // gives 0. Throws EConvertError when what is left is still no number.
 double ParsePrice(std::string_view text);
 
+// Whether the text is UTF-8 without control bytes (tab allowed).
+bool IsPlainText(std::string_view s);
+
 // The end mark appended to the text and added to the delimiters.
 constexpr char SplitEndMark = static_cast<char>(199);
 // Clears the list and adds each field of text; returns the number of fields. A run of

@@ -5,6 +5,7 @@
 
 #include "core/indices.h"
 #include "core/symbols.h"
+#include "core/text_helpers.h"
 
 std::string ChannelTable::KindOf(const std::string& code) const {
   for (const StreamChannel& c : Channels)
@@ -73,6 +74,6 @@ std::vector<std::string> SpreadStreamSymbols(const std::vector<std::string>& sym
 }
 
 bool IsStreamSymbol(std::string_view symbol) {
-  if (symbol.find_first_of(",()|\r\n") != std::string_view::npos) return false;
+  if (symbol.find_first_of(",()|\t") != std::string_view::npos || !IsPlainText(symbol)) return false;
   return IsValidSymbol(symbol) || IsIndexSymbol(symbol);
 }

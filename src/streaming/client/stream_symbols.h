@@ -35,8 +35,8 @@ std::vector<std::string> CleanStreamSymbols(const std::string& symbols);
 int SymbolsPerThread(int symbolLimit, int threadCount, size_t symbolCount);
 
 // Whether a symbol from the stream may enter the table: an equity (IsValidSymbol) or an index
-// (IsIndexSymbol) holding none of ",()|", CR or LF, which would break the lists that the quote
-// server and the dump files build from the table's keys.
+// (IsIndexSymbol) holding none of ",()|", which would break the lists that the quote server
+// and the dump files build from the table's keys, and no control byte or broken UTF-8.
 bool IsStreamSymbol(std::string_view symbol);
 
 // The symbols in groups of perThread, each group "+"-joined (one per thread).
