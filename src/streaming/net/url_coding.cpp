@@ -51,8 +51,9 @@ bool HasValidEscapes(std::string_view text) {
 }
 
 std::vector<std::string> DecodeQueryParams(std::string_view query) {
-  // Most queries hold nothing to decode: one line as it is. (One scan per character: a quote
-  // request's query may be long.)
+  // Most queries hold nothing to decode: one line as it is. A quote request's query may be
+  // long: one vectorised find per special character is far quicker than find_first_of, which
+  // tests every byte against the set.
   bool plain = true;
   for (char special : {'%', '+', '&', '\r', '\n'}) plain = plain && query.find(special) == std::string_view::npos;
   if (plain) {
