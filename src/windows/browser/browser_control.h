@@ -58,7 +58,8 @@ public:
   // The document's visible text.
   virtual void DocumentText(std::function<void(const std::string& text)> done) = 0;
   // Prints the document to the printer (done(ok) when the pages went out). The printer must
-  // live until done.
+  // live until done; when the control goes first, done is kept (not called) until the job ends,
+  // so a printer held in it lives long enough.
   virtual void Print(QPrinter* printer, std::function<void(bool ok)> done) = 0;
   // Writes the document as a PDF file with its text (A4 portrait unless a layout is given).
   virtual void PrintToPdf(const std::string& path, std::function<void(bool ok)> done,

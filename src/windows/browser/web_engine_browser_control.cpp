@@ -1,6 +1,5 @@
 #include "windows/browser/web_engine_browser_control.h"
 
-#include <QEventLoop>
 #include <QPageLayout>
 #include <QTimer>
 #include <QUrl>
@@ -14,7 +13,7 @@
 
 namespace {
 
-constexpr int PrintEndWaitMs = 10000;  // how long a closing page waits for its print job
+constexpr int PrintEndWaitMs = 10000;  // how long a closed control's page outlives its print job
 
 bool IsWebScheme(const QUrl& url) {
   const QString scheme = url.scheme().toLower();
@@ -27,9 +26,12 @@ class BrowserPage final : public QWebEnginePage {
 public:
   BrowserPage(WebEngineBrowserControl* control, QObject* parent)
       : QWebEnginePage(QWebEngineProfile::defaultProfile(), parent), control_(control) {}
+  // The control is gone: the page refuses every navigation from now on.
+  void ForgetControl() { control_ = nullptr; }
 
 protected:
   bool acceptNavigationRequest(const QUrl& url, NavigationType, bool isMainFrame) override {
+    if (!control_) return false;
     if (!isMainFrame) return true;
     return control_->AcceptMainFrame(url);
   }
@@ -72,15 +74,18 @@ WebEngineBrowserControl::WebEngineBrowserControl(QWidget* parent)
 
 WebEngineBrowserControl::~WebEngineBrowserControl() {
   *alive_ = false;
-  // The engine goes on writing a print job after the call returns: a page that went first would
-  // leave the file cut short. The job's end is waited for, within a bound.
-  if (pdfDone_ || printDone_) {
-    QEventLoop loop;
-    connect(page_, &QWebEnginePage::pdfPrintingFinished, &loop, &QEventLoop::quit);
-    connect(view_, &QWebEngineView::printFinished, &loop, &QEventLoop::quit);
-    QTimer::singleShot(PrintEndWaitMs, &loop, &QEventLoop::quit);
-    loop.exec();
-  }
+  std::function<void(bool)> pending = printDone_ ? std::move(printDone_) : std::move(pdfDone_);
+  if (!pending) return;
+  // The engine goes on writing a print job after the call returns, and falls over when the page
+  // goes first. The view (hidden, without a parent) outlives this control until the job ends or
+  // a bound passes; it keeps the host's callback, and the printer in it, but never calls it.
+  page_->ForgetControl();
+  QWebEngineView* view = view_;
+  view->setParent(nullptr);
+  auto keep = std::make_shared<std::function<void(bool)>>(std::move(pending));
+  connect(view, &QWebEngineView::printFinished, view, [view, keep] { view->deleteLater(); });
+  connect(page_, &QWebEnginePage::pdfPrintingFinished, view, [view, keep] { view->deleteLater(); });
+  QTimer::singleShot(PrintEndWaitMs, view, &QObject::deleteLater);
 }
 
 template <typename T>

@@ -5,6 +5,7 @@
 #include <QEventLoop>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPrinter>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -19,6 +20,7 @@
 
 #include "common/fake_site.h"
 #include "windows/browser/event_wait.h"
+#include "windows/browser/run_command.h"
 #include "core/branding.h"
 #include "core/sites.h"
 #include "core/settings_file.h"
@@ -182,6 +184,37 @@ TEST_F(BrowserWindowTest, ArticlesReuseTheOneWindowAndClosingKeepsTheLastPage) {
   EXPECT_EQ(Ini().ReadInteger("News", "BWINW", 0), placed.width());
   EXPECT_EQ(Ini().ReadInteger("News", "BWINH", 0), placed.height());
   EXPECT_EQ(placed.width(), 640);
+}
+
+TEST_F(BrowserWindowTest, AWindowFreedRightAfterAPrintGoesAtOnceAndTheFileIsStillWhole) {
+  const std::string page = site_->Url("/article/IBM/1");
+  auto window = std::make_unique<TfrmIE>(nullptr);
+  window->show();
+  window->Navigate(page);
+  ASSERT_TRUE(SpinUntil([&] { return Loaded(*window, page); }));
+  QTemporaryDir dir;
+  const std::string pdf = QDir(dir.path()).filePath("article.pdf").toStdString();
+  window->NavPan->ChoosePrinter = [&](QWidget*, QPrinter& printer) {
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(QString::fromStdString(pdf));
+    return true;
+  };
+  // The window's timer refreshes the navigation bar, which is freed before the browser control:
+  // no tick may come while the window is torn down.
+  window->Timer1->setInterval(1);
+  const qsizetype windows = QApplication::topLevelWidgets().size();
+  QTest::mouseClick(window->NavPan->pbPrint, Qt::LeftButton);
+  bool ranEvents = false;
+  QObject scope;
+  QTimer::singleShot(0, &scope, [&] { ranEvents = true; });
+  window.reset();
+  EXPECT_FALSE(ranEvents) << "freeing the window ran the event loop";
+  std::string text;
+  EXPECT_TRUE(SpinUntil([&] {
+    text = RunCommand("pdftotext '" + pdf + "' - 2>&1");
+    return text.find("The full story of IBM 1") != std::string::npos;
+  }, 20000)) << text;
+  EXPECT_TRUE(SpinUntil([&] { return QApplication::topLevelWidgets().size() == windows - 1; }, 20000));
 }
 
 // The value of KEY=value in a file of the folder ("" when missing).
