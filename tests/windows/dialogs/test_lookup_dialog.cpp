@@ -61,10 +61,13 @@ protected:
     LookupSite.reset();
     TdlgLookup::ClearLastLookup();
   }
+  // The user replaces the terms in the field and clicks Search.
   void Search(TdlgLookup& dlg, const std::string& terms) {
-    dlg.dfName->setText(QString::fromStdString(terms));
+    QTest::keyClick(dlg.dfName, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(dlg.dfName, QString::fromStdString(terms));
+    ASSERT_EQ(dlg.dfName->text().toStdString(), terms);
     ASSERT_TRUE(dlg.pbSearch->isEnabled());
-    dlg.pbSearchClick();
+    QTest::mouseClick(dlg.pbSearch, Qt::LeftButton);
   }
 };
 
