@@ -262,9 +262,17 @@ TEST_F(PortfolioReport, QuotesAPortfolioLacksAreFetchedFirstAndThoseThatNeverCam
   // site does not know QGONE.
   std::vector<std::string> asked;
   std::thread worker;
+  // Joined however the test leaves: a joinable thread left behind would abort the binary.
+  struct Joiner {
+    std::thread& t;
+    ~Joiner() {
+      if (t.joinable()) t.join();
+    }
+  } joiner{worker};
   int calls = 0;
   MainHooks.FetchNow = [&] {
     ++calls;
+    if (worker.joinable()) worker.join();
     worker = std::thread([&] {
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
       asked = PeekPendingSymbols(ReportPendingList);
@@ -298,7 +306,8 @@ TEST_F(PortfolioReport, QuotesAPortfolioLacksAreFetchedFirstAndThoseThatNeverCam
   SetPortfolios({MakePort("Watch", "WCH1", {Holding("QGONE"), Holding("QLATE")})});
   MainHooks.FetchNow = [&] { ++calls; };
   for (bool shutDown : {false, true}) {
-    QTimer::singleShot(100, [&] { (shutDown ? ShuttingDown : cancel) = true; });
+    QObject round;  // the shot goes with this round, and with its loop variable
+    QTimer::singleShot(100, &round, [&] { (shutDown ? ShuttingDown : cancel) = true; });
     const auto start = std::chrono::steady_clock::now();
     EXPECT_THROW(report.GeneratePreview(c), ECancelPrinting);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));

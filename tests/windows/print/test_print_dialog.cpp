@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QKeyEvent>
@@ -71,11 +72,25 @@ int PdfPageCount(const QString& file) {
 }
 
 // Acts on whatever modal window is on top, every 10 ms, while the test waits in a modal loop.
+// Past the deadline it rejects every modal window instead, so a step that failed cannot leave
+// the test waiting in a modal loop for ever.
 struct ModalDriver {
   QTimer timer;
-  explicit ModalDriver(std::function<void(QWidget* modal)> step) {
-    QObject::connect(&timer, &QTimer::timeout, [step] {
-      if (QWidget* w = QApplication::activeModalWidget()) step(w);
+  QElapsedTimer clock;
+  explicit ModalDriver(std::function<void(QWidget* modal)> step, int deadlineMs = 30000) {
+    clock.start();
+    QObject::connect(&timer, &QTimer::timeout, [this, step, deadlineMs] {
+      QWidget* w = QApplication::activeModalWidget();
+      if (!w) return;
+      if (clock.elapsed() < deadlineMs) {
+        step(w);
+        return;
+      }
+      ADD_FAILURE() << "a modal window was still open at the driver's deadline";
+      for (int i = 0; i < 10 && (w = QApplication::activeModalWidget()); ++i) {
+        if (auto* d = qobject_cast<QDialog*>(w)) d->reject();
+        else w->close();
+      }
     });
     timer.start(10);
   }
@@ -375,7 +390,10 @@ TEST(PrintDialog, ANameTypedWithoutItsEndingIsAskedAboutBeforeItsFileIsReplaced)
       if (fileActs++ == 0) {
         QTimer::singleShot(0, w, [w] {
           auto* edit = w->findChild<QLineEdit*>("fileNameEdit");
-          ASSERT_NE(edit, nullptr);
+          if (!edit) {
+            qobject_cast<QDialog*>(w)->reject();
+            FAIL() << "the file dialog has no name field";
+          }
           edit->clear();
           QTest::keyClicks(edit, "portfolios");
           QTest::keyClick(w->windowHandle(), Qt::Key_Return);
