@@ -80,19 +80,17 @@ int HeadingColumnWidth(int gridWidth, int width0, int width1, int width3, int sc
 
 int PrependForceSymbols(std::string& forceList, const std::vector<std::string>& symbols) {
   const std::string rest = Trim(forceList);
-  std::unordered_set<std::string_view> queued;
+  std::unordered_set<std::string> queued;
   for (size_t at = 0; at < rest.size();) {
     const size_t end = std::min(rest.find_first_of(" \t\r\n", at), rest.size());
-    if (end > at) queued.insert(std::string_view(rest).substr(at, end - at));
+    if (end > at) queued.insert(rest.substr(at, end - at));
     at = end + 1;
   }
   std::vector<std::string> added;
-  added.reserve(symbols.size());  // never reallocated: the set holds views into its strings
   for (const std::string& symbol : symbols) {
     std::string s = Trim(symbol);
-    if (s.empty() || queued.count(s)) continue;
+    if (s.empty() || !queued.insert(s).second) continue;
     added.push_back(std::move(s));
-    queued.insert(added.back());
   }
   if (added.empty()) return 0;
   std::string out;
