@@ -72,6 +72,11 @@ int HeadlineButtonsMinWidth(const HeadlineButtonWidths& compact) {
   return std::max(RowWidth(compact, 1, 3), GroupWidth(compact, 4, 6));
 }
 
+int HeadlinePaneHeightBesidesGrid(int buttonRows, int rowHeight, int rowGap, int adRow) {
+  constexpr int Margin = 2;
+  return Margin + Margin + buttonRows * rowHeight + (buttonRows - 1) * rowGap + Margin + adRow;
+}
+
 int HeadingColumnWidth(int gridWidth, int width0, int width1, int width3, int scrollBarWidth, bool rowsFit) {
   int w = gridWidth - width0 - 2 - width1 - 2 - width3 - 6;
   if (!rowsFit) w -= scrollBarWidth;

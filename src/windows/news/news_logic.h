@@ -30,6 +30,9 @@ HeadlineButtonPlaces PlaceHeadlineButtons(const HeadlineButtonWidths& natural, c
                                           int left, int right, int top, int rowHeight, int rowGap);
 // The narrowest span in which the compact buttons still fit (in two rows).
 int HeadlineButtonsMinWidth(const HeadlineButtonWidths& compact);
+// The headline pane's height besides its grid: a margin above the grid and one below it, the
+// button rows (rowGap apart), a margin below them and the ad row (0 when none shows).
+int HeadlinePaneHeightBesidesGrid(int buttonRows, int rowHeight, int rowGap, int adRow);
 // The "Heading" column's width: what the other three columns leave of the grid, less the
 // scroll bar when the rows do not all fit.
 int HeadingColumnWidth(int gridWidth, int width0, int width1, int width3, int scrollBarWidth, bool rowsFit);

@@ -615,7 +615,7 @@ void TfrmNews::FormResize() {
   const int rowH = tbNews->verticalHeader()->defaultSectionSize();
   const int gridMin = tbNews->horizontalHeader()->sizeHint().height() + 2 * rowH + 2 * tbNews->frameWidth();
   const int adRow = SideAdsWanted ? 64 : 0;
-  panNews->setMinimumSize(HeadlineButtonsMinWidth(compact) + 4, 2 + gridMin + 2 + 2 * bh + 2 + 2 + adRow);
+  panNews->setMinimumSize(HeadlineButtonsMinWidth(compact) + 4, gridMin + HeadlinePaneHeightBesidesGrid(2, bh, 2, adRow));
 
   const int total = PanSplit->height();
   const int top = HeadlinePaneHeight(total, SplitPercent, PanSplit->handleWidth(), !NoBrowserPane, panNews->minimumHeight());
@@ -625,8 +625,7 @@ void TfrmNews::FormResize() {
   }
   const int w = panNews->width(), h = panNews->height();
   HeadlineButtonPlaces places = PlaceHeadlineButtons(natural, compact, 2, w - 2, 0, bh, 2);
-  const int rowsH = places.Rows * bh + (places.Rows - 1) * 2;
-  const int gridH = std::max(10, h - 2 - rowsH - 2 - 2 - adRow);
+  const int gridH = std::max(10, h - HeadlinePaneHeightBesidesGrid(places.Rows, bh, 2, adRow));
   tbNews->setGeometry(2, 2, std::max(10, w - 5), gridH);
   const int by = 2 + gridH + 2;
   for (int i = 0; i < HeadlineButtonCount; ++i) buttons[i]->setGeometry(places.X[i], by + places.Y[i], places.W[i], bh);

@@ -26,6 +26,48 @@ TEST(NewsLayout, SplitAndPaneHeightsStayWithinTheirBounds) {
   EXPECT_EQ(HeadingColumnWidth(500, 20, 120, 100, 15, false), 500 - 20 - 2 - 120 - 2 - 100 - 6 - 15);
 }
 
+// The buttons of one row lie within the span, in order, none touching another.
+void ExpectRow(const HeadlineButtonPlaces& p, std::vector<int> row, int left, int right, int y) {
+  for (size_t k = 0; k < row.size(); ++k) {
+    const int i = row[k];
+    EXPECT_EQ(p.Y[i], y) << i;
+    EXPECT_GE(p.X[i], left) << i;
+    EXPECT_LE(p.X[i] + p.W[i], right) << i;
+    if (k > 0) EXPECT_LT(p.X[row[k - 1]] + p.W[row[k - 1]], p.X[i]) << i;
+  }
+}
+
+TEST(NewsLayout, HeadlineButtonsTakeOneRowThenCompactThenTwoRows) {
+  const HeadlineButtonWidths natural{80, 70, 90, 60, 60, 75, 85, 50};
+  const HeadlineButtonWidths compact{60, 50, 70, 45, 45, 55, 65, 40};
+  const std::vector<int> all{0, 1, 2, 3, 4, 5, 6, 7};
+  // Room enough: the buttons' own widths, "Select All" and "Detail" at the edges, the group in
+  // the middle.
+  HeadlineButtonPlaces p = PlaceHeadlineButtons(natural, compact, 2, 702, 10, 24, 2);
+  EXPECT_EQ(p.Rows, 1);
+  EXPECT_EQ(p.W, natural);
+  ExpectRow(p, all, 2, 702, 10);
+  EXPECT_EQ(p.X[0], 2);
+  EXPECT_EQ(p.X[7] + p.W[7], 702);
+  EXPECT_NEAR(p.X[1] - (p.X[0] + p.W[0]), p.X[7] - (p.X[6] + p.W[6]), 1);
+  // Too narrow for them, wide enough for the compact ones: still one row.
+  p = PlaceHeadlineButtons(natural, compact, 2, 502, 10, 24, 2);
+  EXPECT_EQ(p.Rows, 1);
+  EXPECT_EQ(p.W, compact);
+  ExpectRow(p, all, 2, 502, 10);
+  // Narrower still: the marking buttons between the edge ones, the refresh buttons and
+  // "Preferences" centred below; down to the narrowest span the buttons claim.
+  const int least = HeadlineButtonsMinWidth(compact);
+  for (int span : {400, least}) {
+    p = PlaceHeadlineButtons(natural, compact, 2, 2 + span, 10, 24, 2);
+    EXPECT_EQ(p.Rows, 2) << span;
+    EXPECT_EQ(p.W, compact);
+    ExpectRow(p, {0, 1, 2, 3, 7}, 2, 2 + span, 10);
+    ExpectRow(p, {4, 5, 6}, 2, 2 + span, 10 + 24 + 2);
+    EXPECT_NEAR(p.X[4] - 2, 2 + span - (p.X[6] + p.W[6]), 1) << span;
+  }
+}
+
 TEST(NewsLayout, BannerPartsDropInTheirOrder) {
   BannerRowWidths w;
   w.Banner = 468;
