@@ -1,5 +1,6 @@
 #include "core/pending.h"
 
+#include <algorithm>
 #include <mutex>
 
 #include "core/locks.h"
@@ -45,10 +46,9 @@ std::string TakePendingSymbols(int listNumber) {
 
 std::vector<std::string> SplitPendingText(std::string_view text) {
   std::vector<std::string> out;
-  for (size_t at = 0; at < text.size();) {
-    const size_t end = text.find('|', at + 1);
-    if (text[at] != '|' || end == std::string_view::npos) break;
-    out.emplace_back(text.substr(at + 1, end - at - 1));
+  for (size_t at = 0; at <= text.size();) {
+    const size_t end = std::min(text.find('|', at), text.size());
+    if (end > at) out.emplace_back(text.substr(at, end - at));
     at = end + 1;
   }
   return out;

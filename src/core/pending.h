@@ -23,7 +23,7 @@ void ShowPendingSymbols(int listNumber);
 void SetPendingHandler(int listNumber, std::function<void(const std::string& symbols)> handler);
 // Takes and empties the list without handing it on (for a grid that polls).
 std::string TakePendingSymbols(int listNumber);
-// The symbols of a list's text ("|A||B|").
+// The symbols of a list's text ("|A||B|"): the pieces between bars, empty ones left out.
 std::vector<std::string> SplitPendingText(std::string_view text);
 // The list's symbols, left in place; empty as well when the lock was not obtained.
 std::vector<std::string> PeekPendingSymbols(int listNumber);

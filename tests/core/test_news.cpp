@@ -131,6 +131,10 @@ TEST(Pending, QueuedOnceHandedToTheGridAndEmptied) {
   EXPECT_FALSE(AddPendingSymbol(1, "A|B"));
   ShowPendingSymbols(2);
   EXPECT_EQ(seen, "|IBM||IB|");
+  EXPECT_EQ(SplitPendingText(seen), (std::vector<std::string>{"IBM", "IB"}));
+  // Outer bars missing or bars repeated: the same symbols, no empty one.
+  EXPECT_EQ(SplitPendingText("A|||B"), (std::vector<std::string>{"A", "B"}));
+  EXPECT_TRUE(SplitPendingText("||").empty());
   ShowPendingSymbols(2);  // empty now: the grid is not bothered
   EXPECT_EQ(calls, 1);
   EXPECT_EQ(TakePendingSymbols(3), "|MSFT|");

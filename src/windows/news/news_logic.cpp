@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <string_view>
 #include <unordered_set>
 
+#include "core/pending.h"
 #include "core/text_helpers.h"
 #include "platform/string_list.h"
 
@@ -111,13 +111,9 @@ int PrependForceSymbols(std::string& forceList, const std::vector<std::string>& 
 
 std::vector<std::string> HandOverSymbols(const std::string& text) {
   std::vector<std::string> out;
-  size_t start = 0;
-  while (start <= text.size()) {
-    size_t bar = text.find('|', start);
-    if (bar == std::string::npos) bar = text.size();
-    std::string s = Trim(std::string_view(text).substr(start, bar - start));
+  for (const std::string& piece : SplitPendingText(text)) {
+    std::string s = Trim(piece);
     if (!s.empty() && std::find(out.begin(), out.end(), s) == out.end()) out.push_back(std::move(s));
-    start = bar + 1;
   }
   return out;
 }
