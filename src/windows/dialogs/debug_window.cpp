@@ -199,20 +199,23 @@ void BringToFront(TfrmDebug* w) {
   w->raise();
   w->activateWindow();
 }
+
+// The one debug window, made when there is none, with debug mode on.
+TfrmDebug* DebugWindowOn(QWidget* owner) {
+  if (!frmDebug) frmDebug = new TfrmDebug(owner);
+  DebugOn = true;
+  return frmDebug;
+}
 }  // namespace
 
 void CreateDebugWindow(QWidget* owner) {
-  if (!frmDebug) frmDebug = new TfrmDebug(owner);
-  DebugOn = true;
-  BringToFront(frmDebug);
+  BringToFront(DebugWindowOn(owner));
 }
 
 void OpenDebugWindowAtStart(QWidget* owner) {
-  if (!frmDebug) frmDebug = new TfrmDebug(owner);
-  DebugOn = true;
   // Traced from now on; shown once the main window is up, so that it opens in front of it.
-  frmDebug->FormShow();
-  QPointer<TfrmDebug> w = frmDebug;
+  QPointer<TfrmDebug> w = DebugWindowOn(owner);
+  w->FormShow();
   QTimer::singleShot(0, w, [w] {
     if (w && DebugOn) BringToFront(w);
   });

@@ -1,8 +1,7 @@
 #include "windows/dialogs/lookup_search.h"
 
-#include <cctype>
-
 #include "core/text_helpers.h"
+#include "platform/string_list.h"
 #include "retrieval/param_files.h"
 
 namespace {
@@ -45,15 +44,10 @@ std::string LookupResultsLabel(const std::string& page, const std::string& tooMa
 }
 
 namespace {
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
 // The charset a page declares in its head ("<meta charset=...>" or a Content-Type meta),
 // lower case; empty when it declares none.
 std::string DeclaredCharset(const std::string& page) {
-  const std::string head = Lower(page.substr(0, 4096));
+  const std::string head = LowerCase(std::string_view(page).substr(0, 4096));
   for (size_t at = head.find("charset"); at != std::string::npos; at = head.find("charset", at + 7)) {
     size_t i = head.find_first_not_of(" \t\r\n", at + 7);
     if (i == std::string::npos || head[i] != '=') continue;

@@ -307,9 +307,8 @@ std::string OpenAdLinkByWays(int location) {
         return "DEFAULT";
       }
       if (way == "CUSTOM") {
-        if (!WebAddress(url).empty() && Launcher.OpenInBrowserWindow && Launcher.OpenInBrowserWindow(WebAddress(url))) {
-          return "CUSTOM";
-        }
+        const std::string target = WebAddress(url);
+        if (!target.empty() && Launcher.OpenInBrowserWindow && Launcher.OpenInBrowserWindow(target)) return "CUSTOM";
         continue;
       }
     } catch (const std::exception& e) {

@@ -5,6 +5,9 @@
 #include <QPageSize>
 #include <QPainter>
 #include <QPrinter>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
 
 #include <gtest/gtest.h>
 
@@ -25,6 +28,21 @@ inline std::unique_ptr<QPrinter> MakeTestPrinter() {
   p->setPageOrientation(QPageLayout::Portrait);
   p->setPageMargins(QMarginsF(0, 0, 0, 0), QPageLayout::Millimeter);
   return p;
+}
+
+// A tool's standard output; empty when it did not end within the deadline.
+inline QString RunTool(const QString& program, const QStringList& args, int deadlineMs = 30000) {
+  QProcess p;
+  p.start(program, args);
+  if (!p.waitForFinished(deadlineMs)) return {};
+  return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+// The PDF file's page count; -1 when it cannot be read.
+inline int PdfPages(const QString& file) {
+  for (const QString& line : RunTool("pdfinfo", {file}).split('\n'))
+    if (line.startsWith("Pages:")) return line.mid(6).trimmed().toInt();
+  return -1;
 }
 
 // Replays page n (from 1) of the printer's recording onto a fresh logging device.

@@ -3,7 +3,6 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
-#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -13,19 +12,6 @@
 #include "windows/print/print_progress.h"
 
 namespace {
-
-QString RunTool(const QString& program, const QStringList& args) {
-  QProcess p;
-  p.start(program, args);
-  if (!p.waitForFinished(30000)) return {};
-  return QString::fromUtf8(p.readAllStandardOutput());
-}
-
-int PdfPages(const QString& file) {
-  for (const QString& line : RunTool("pdfinfo", {file}).split('\n'))
-    if (line.startsWith("Pages:")) return line.mid(6).trimmed().toInt();
-  return -1;
-}
 
 // The "Page: n" number printed on each page of the PDF, in order.
 std::vector<int> PageNumbersInPdf(const QString& file, int pages) {

@@ -199,10 +199,7 @@ TEST_F(PortfolioReport, NothingTickedGivesThePickPageAndAPdfCarriesTheTitleBlock
   printer->setOutputFileName(dir.filePath("report.pdf"));
   pp.ShowProgress = false;
   pp.PrintPages();
-  QProcess p;
-  p.start("pdftotext", {"-layout", dir.filePath("report.pdf"), "-"});
-  ASSERT_TRUE(p.waitForFinished(30000));
-  const QString text = QString::fromUtf8(p.readAllStandardOutput());
+  const QString text = RunTool("pdftotext", {"-layout", dir.filePath("report.pdf"), "-"});
   EXPECT_TRUE(text.contains("Page: 1"));
   EXPECT_TRUE(text.contains("Portfolio: \"Tech\""));
   EXPECT_TRUE(text.contains("Eastern Standard Time"));

@@ -96,12 +96,6 @@ bool HasText(const TRecordedPage& page, const QString& text) {
   return std::find(texts.begin(), texts.end(), text) != texts.end();
 }
 
-QString PdfText(const QString& file) {
-  QProcess p;
-  p.start("pdftotext", {file, "-"});
-  if (!p.waitForFinished(120000)) return {};
-  return QString::fromUtf8(p.readAllStandardOutput());
-}
 
 }  // namespace
 
@@ -245,7 +239,7 @@ TEST_F(ReportLayout, TwoThousandRowsOfEveryColumnPrintWholeInsideTheMargins) {
     const QString file = dir.filePath(QString::fromStdString(name + ".pdf"));
     printer->setOutputFileName(file);
     pp.PrintPages();
-    const QString text = PdfText(file);
+    const QString text = RunTool("pdftotext", {file, "-"}, 120000);
     ASSERT_FALSE(text.isEmpty());
     for (int kind : report.LayoutView("All")) {
       if (kind == SepCol || kind == ChartCol) continue;
