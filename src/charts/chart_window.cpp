@@ -273,8 +273,9 @@ void TdlgChart::FormShow() {
     Settings.Width = std::min(Settings.Width, avail.width());
     Settings.Height = std::min(Settings.Height, avail.height());
   }
-  OwnPlace = ownLine;
   setGeometry(Settings.Left, Settings.Top, Settings.Width, Settings.Height);
+  // A chart without a place of its own opens cascaded from the others, not on top of them.
+  if (!ownLine) CascadeWindow(this);
   VolChart->setVisible(Settings.ShowBottom);
   if (NoVolume || !Settings.ShowBidAsk) {
     PriceChart->Series(1).Active = false;
@@ -824,8 +825,7 @@ TdlgChart* OpenChart(const std::string& symbol) {
     openCharts.push_back(c);
   }
   KeepAboveMainWindow(c);
-  // A chart without a place of its own opens cascaded from the others, not on top of them.
-  KeepOnScreen(c, c->OwnPlace ? WindowPlace::Given : WindowPlace::Cascade);
+  KeepOnScreen(c);
   c->show();
   return c;
 }

@@ -58,7 +58,6 @@ public:
 
   const std::string Symbol;
   bool NoVolume = false;
-  bool OwnPlace = false;  // the settings hold this symbol's own line, with its place
   ChartSettings Settings;
 
   // Window messages.

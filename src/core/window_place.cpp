@@ -67,29 +67,6 @@ QWidget* MainWindowBeside(const QWidget* w) {
   return nullptr;
 }
 
-void Cascade(QWidget* w) {
-  QPoint origin;
-  QRect available;
-  if (QWidget* main = MainWindowBeside(w)) {
-    // Below the main window's menu bar, which a cascaded window never covers.
-    const auto* mw = static_cast<QMainWindow*>(main);
-    const int below = mw->menuWidget() ? mw->menuWidget()->height() : 0;
-    origin = main->geometry().topLeft() + QPoint(0, below);
-    available = ScreenFor(main->frameGeometry())->availableGeometry();
-  } else if (const QScreen* s = QGuiApplication::primaryScreen()) {
-    available = s->availableGeometry();
-    origin = available.topLeft();
-  } else {
-    return;
-  }
-  int others = 0;
-  for (QWidget* top : QApplication::topLevelWidgets())
-    if (top != w && top->isVisible() && top->property(CascadedProperty).toBool()) ++others;
-  w->setProperty(CascadedProperty, true);
-  const QMargins m = FrameMargins(w);
-  w->move(CascadePlace(others, w->size().grownBy(m), origin, available));
-}
-
 // Checks the window again once it is shown and framed.
 class RefitOnShow : public QObject {
 public:
@@ -131,9 +108,33 @@ QPoint CascadePlace(int n, const QSize& frame, const QPoint& origin, const QRect
   return origin + QPoint(k * CascadeStep, k * CascadeStep);
 }
 
+void CascadeWindow(QWidget* w) {
+  if (!w || !w->isWindow()) return;
+  QPoint origin;
+  QRect available;
+  if (QWidget* main = MainWindowBeside(w)) {
+    // Below the main window's menu bar, which a cascaded window never covers.
+    const auto* mw = static_cast<QMainWindow*>(main);
+    const int below = mw->menuWidget() ? mw->menuWidget()->height() : 0;
+    origin = main->geometry().topLeft() + QPoint(0, below);
+    available = ScreenFor(main->frameGeometry())->availableGeometry();
+  } else if (const QScreen* s = QGuiApplication::primaryScreen()) {
+    available = s->availableGeometry();
+    origin = available.topLeft();
+  } else {
+    return;
+  }
+  int others = 0;
+  for (QWidget* top : QApplication::topLevelWidgets())
+    if (top != w && top->isVisible() && top->property(CascadedProperty).toBool()) ++others;
+  w->setProperty(CascadedProperty, true);
+  const QMargins m = FrameMargins(w);
+  w->move(CascadePlace(others, w->size().grownBy(m), origin, available));
+}
+
 QWidget* KeepOnScreen(QWidget* window, WindowPlace place) {
   if (!window || !window->isWindow()) return window;
-  if (place == WindowPlace::Cascade && !window->isVisible()) Cascade(window);
+  if (place == WindowPlace::Cascade && !window->isVisible()) CascadeWindow(window);
   Fit(window);
   if (!window->isVisible()) new RefitOnShow(window);
   return window;

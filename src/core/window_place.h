@@ -13,6 +13,10 @@ enum class WindowPlace {
 // frame counts; a frame not known yet (before the window manager framed it) is checked again
 // once the window is shown. A window already shown is not cascaded again. Returns the window.
 QWidget* KeepOnScreen(QWidget* window, WindowPlace place = WindowPlace::Given);
+// Moves the window to the next cascade place below the main window's menu bar (the primary
+// screen's corner without one) and marks it, so later windows cascade one step further while it
+// is shown. For a window that learns only when shown whether it has a place of its own.
+void CascadeWindow(QWidget* window);
 
 // Keeps a window above its owner only (transient for it), not above every program, so a dialog
 // opened later comes above both; the owner does not own the window, so closing it frees nothing.

@@ -285,9 +285,27 @@ TEST(ChartWindow, CascadeStaysWithinTheScreen) {
   EXPECT_GE(step.x(), 20);
   EXPECT_GE(step.y(), 20);
   for (TdlgChart* w : {a, b}) EXPECT_TRUE(w->screen()->availableGeometry().contains(w->frameGeometry()));
+  const QPoint first = a->geometry().topLeft();
+  a->move(a->screen()->availableGeometry().topLeft() + QPoint(150, 120));
+  Pump();
+  const QPoint own = a->geometry().topLeft();
   CloseAllCharts();
   Pump();
   QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+  // A chart opened at its saved place is not a cascaded one: the next new chart takes the first
+  // cascade place, not the one after it.
+  Ini().DeleteKey("Charts", "CASB");
+  a = OpenChart("CASA");
+  Pump();
+  EXPECT_EQ(a->geometry().topLeft(), own);
+  b = OpenChart("CASB");
+  Pump();
+  EXPECT_EQ(b->geometry().topLeft(), first);
+  CloseAllCharts();
+  Pump();
+  QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  for (const char* symbol : {"CASA", "CASB"}) Ini().DeleteKey("Charts", symbol);
 }
 
 TEST(ChartWindow, DialogsComeAboveAndBadMinutesAreRefused) {
