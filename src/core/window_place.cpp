@@ -147,9 +147,5 @@ void KeepAbove(QWidget* window, QWidget* owner) {
 }
 
 void KeepAboveMainWindow(QWidget* window) {
-  for (QWidget* w : QApplication::topLevelWidgets()) {
-    if (w == window || !w->inherits("QMainWindow") || !w->isVisible()) continue;
-    KeepAbove(window, w);
-    return;
-  }
+  if (QWidget* main = MainWindowBeside(window)) KeepAbove(window, main);
 }
