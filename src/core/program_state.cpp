@@ -79,22 +79,7 @@ std::string CopyIntoFolder(const fs::path& from, const fs::path& to) {
   if (!ReadWholeFile(from.string(), bytes)) return "cannot be read";
   struct stat st {};
   const mode_t mode = ::stat(from.c_str(), &st) == 0 ? (st.st_mode & 0777) : 0644;
-  std::string tmp = to.string() + ".tmpXXXXXX";
-  const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
-  if (fd < 0) return std::strerror(errno);
-  int err = 0;
-  for (size_t done = 0; done < bytes.size() && !err;) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n > 0) done += static_cast<size_t>(n);
-    else if (n < 0 && errno != EINTR) err = errno;
-    else if (n == 0) err = EIO;
-  }
-  if (!err && ::fchmod(fd, mode) != 0) err = errno;
-  if (!err && ::fsync(fd) != 0) err = errno;
-  if (::close(fd) != 0 && !err) err = errno;
-  if (!err && ::rename(tmp.c_str(), to.c_str()) != 0) err = errno;
-  if (err) ::unlink(tmp.c_str());
-  return err ? std::strerror(err) : std::string();
+  return WriteFileAtomic(to.string(), bytes, mode) ? std::string() : std::strerror(errno);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -60,28 +61,33 @@ std::string Trim(std::string_view s) {
   return std::string(s.substr(b, e - b));
 }
 
-bool WriteFileAtomic(const std::string& path, std::string_view bytes) {
+bool WriteFileAtomic(const std::string& path, std::string_view bytes, std::optional<mode_t> mode) {
   // A unique temporary file beside the target, so that two writers never share one.
   std::string tmp = path + ".tmpXXXXXX";
-  const int fd = ::mkstemp(tmp.data());
+  const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
   if (fd < 0) return false;
-  // The file keeps the permissions its owner gave it (a settings file with passwords may be
-  // private); a new one gets the usual ones.
-  struct stat st {};
-  if (::stat(path.c_str(), &st) == 0) ::fchmod(fd, st.st_mode & 07777);
-  else ::fchmod(fd, 0666 & ~CurrentUmask());
-  size_t done = 0;
-  bool ok = true;
-  while (ok && done < bytes.size()) {
+  int err = 0;
+  if (mode) {
+    if (::fchmod(fd, *mode) != 0) err = errno;
+  } else {
+    // The file keeps the permissions its owner gave it (a settings file with passwords may be
+    // private); a new one gets the usual ones.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) ::fchmod(fd, st.st_mode & 07777);
+    else ::fchmod(fd, 0666 & ~CurrentUmask());
+  }
+  for (size_t done = 0; done < bytes.size() && !err;) {
     const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
     if (n > 0) done += static_cast<size_t>(n);
-    else if (n < 0 && errno == EINTR) continue;
-    else ok = false;
+    else if (n == 0) err = EIO;
+    else if (errno != EINTR) err = errno;
   }
-  ok = ok && ::fsync(fd) == 0;
-  ok = ::close(fd) == 0 && ok;
-  if (!ok || std::rename(tmp.c_str(), path.c_str()) != 0) {
+  if (!err && ::fsync(fd) != 0) err = errno;
+  if (::close(fd) != 0 && !err) err = errno;
+  if (!err && std::rename(tmp.c_str(), path.c_str()) != 0) err = errno;
+  if (err) {
     std::remove(tmp.c_str());
+    errno = err;  // the caller may say why
     return false;
   }
   return true;

@@ -1,7 +1,10 @@
 #pragma once
 // An ordered list of strings with optional, non-owning object pointers, after the class
 // library's string list: sorting, name=value access and its comma-text quoting rules.
+#include <sys/types.h>
+
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -81,8 +84,10 @@ std::string UpperCase(std::string_view s);
 std::string LowerCase(std::string_view s);
 std::string Trim(std::string_view s);
 
-// Writes bytes to a temporary file beside the target and renames it into place.
-bool WriteFileAtomic(const std::string& path, std::string_view bytes);
+// Writes bytes to a temporary file beside the target and renames it into place. The file gets
+// mode when given, else the target's permissions, or the usual ones for a new file. On failure
+// errno says why.
+bool WriteFileAtomic(const std::string& path, std::string_view bytes, std::optional<mode_t> mode = std::nullopt);
 // False for an empty text or one of blanks and line ends only: such a file holds nothing.
 bool HasContent(std::string_view bytes);
 bool ReadWholeFile(const std::string& path, std::string& out);
