@@ -129,6 +129,7 @@ std::string PriceText(double value, int decimals) {
 
 double RoundPrice(double value) { return RoundTo(value, PriceDecimals(value)); }
 double RoundMoney(double amount) { return RoundTo(amount, 2); }
+double HoldingValue(double shares, double price) { return RoundMoney(shares * RoundPrice(price)); }
 
 std::string FormatPrice(double value) { return PriceText(value, PriceDecimals(value)); }
 

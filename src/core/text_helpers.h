@@ -27,6 +27,9 @@ int PriceDecimals(double value);
 double RoundPrice(double value);
 // An amount of money rounded to the cent, as it is shown.
 double RoundMoney(double amount);
+// What shares are worth at a price (or gain at a change): from the price as shown, to the cent.
+// The grid's rows and the portfolio totals both use it, so they never disagree.
+double HoldingValue(double shares, double price);
 // A figure that goes with a price (its change) with the price's decimals, trailing zeros dropped.
 std::string FormatPriceLike(double value, double price);
 // While ShowFractions is on, a value near a multiple of 1/64 as sign, whole part and reduced

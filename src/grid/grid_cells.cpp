@@ -50,9 +50,9 @@ double Cost(const GridRowData& r) {
   return RoundMoney(IsCash(r) ? r.Row.Shares : r.Row.Shares * RoundPrice(r.Row.BasePrice) + r.Row.Commission);
 }
 double Value(const GridRowData& r) {
-  return RoundMoney(IsCash(r) ? r.Row.Shares : r.Row.Shares * RoundPrice(r.Quote.Last));
+  return IsCash(r) ? RoundMoney(r.Row.Shares) : HoldingValue(r.Row.Shares, r.Quote.Last);
 }
-double ValueChange(const GridRowData& r) { return RoundMoney(r.Row.Shares * RoundPrice(r.Quote.Change)); }
+double ValueChange(const GridRowData& r) { return HoldingValue(r.Row.Shares, r.Quote.Change); }
 bool Holds(const GridRowData& r) { return r.HasRow && r.Row.Shares != 0 && !r.Separator; }
 
 }  // namespace

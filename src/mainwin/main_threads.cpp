@@ -126,9 +126,9 @@ void RecomputePortfolios() {
       for (const auto& [sym, shares] : w.Holdings) {
         StockQuote q;
         if (GetStockQuote(sym, q) < 0 && !SameText(sym, "$CASH")) continue;
-        // As the grid shows them: from the prices as shown, to the cent.
-        w.Value += RoundMoney(shares * RoundPrice(q.Last));
-        w.Change += RoundMoney(shares * RoundPrice(q.Change));
+        // As the grid shows them.
+        w.Value += HoldingValue(shares, q.Last);
+        w.Change += HoldingValue(shares, q.Change);
       }
   }
   {

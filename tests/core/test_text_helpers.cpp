@@ -30,6 +30,13 @@ TEST(FormatPrice, DecimalsFollowMagnitudeAndTrailingZerosGo) {
   for (const auto& [value, text] : cases) EXPECT_EQ(FormatPrice(value), text) << value;
 }
 
+TEST(FormatPrice, HoldingsAreWorthThePriceAsShownToTheCent) {
+  EXPECT_DOUBLE_EQ(HoldingValue(1000, 1.23456), 1234.6);  // at 1.2346, not 1.23456
+  EXPECT_DOUBLE_EQ(HoldingValue(3, 513.66f), 1540.98);    // the float's 513.6599731 is 513.66
+  EXPECT_DOUBLE_EQ(HoldingValue(7, 0.333333), 2.33);
+  EXPECT_DOUBLE_EQ(HoldingValue(-200, -0.12345), 24.7);
+}
+
 TEST(FormatPriceFraction, SixtyFourthsOnlyWhenOnAndClose) {
   FractionsOn on(true);
   const std::pair<double, const char*> cases[] = {
