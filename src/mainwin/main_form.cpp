@@ -514,32 +514,33 @@ void TmForm::NotAvailable(const std::string& what) { SetStatus(what + " is not a
 
 void TmForm::pbRefreshClick() { StartFetchPass(); }
 
-bool TmForm::StartFetchPass() {
-  if (closed_ || !fetch_) return false;
+TmForm::PassStart TmForm::StartFetchPass() {
+  if (closed_ || !fetch_) return PassStart::CannotRun;
   if (!CurSite) {
     SetStatus("No quote site is installed");
-    return false;
+    return PassStart::CannotRun;
   }
   if (!SiteActiveAt(*CurSite, MarketNow())) {
     SetStatus("The quote site is outside its active hours");
-    return false;
+    return PassStart::CannotRun;
   }
   std::string id;
   {
     LockHold hold(PortLock, "REFRESH");
-    if (!hold) return false;
+    if (!hold) return PassStart::CannotRun;
     if (const PortType* p = PortAt(CurPortIndex)) id = p->Id;
   }
-  if (id.empty() && PendingListEmpty(ReportPendingList) && IndexSymbolsToFetch().empty()) return false;
-  if (!fetch_->StartPass(CurSite, id)) return false;
+  if (id.empty() && PendingListEmpty(ReportPendingList) && IndexSymbolsToFetch().empty()) return PassStart::CannotRun;
+  if (!fetch_->StartPass(CurSite, id)) return PassStart::Running;
   SetStatus("Refreshing...");
-  return true;
+  return PassStart::Started;
 }
 
 void TmForm::FetchNow() {
-  // A running pass takes the report's symbols on its next pass, which follows at once. When no
-  // pass can run at all, nothing will fetch them: the report is not left waiting for them.
-  if (!StartFetchPass() && !(fetch_ && fetch_->Busy())) TakePendingSymbols(ReportPendingList);
+  // A running pass takes the report's symbols on its next pass, which follows at once, even when
+  // it ends while we look. When no pass can run at all, nothing will fetch them: the report is
+  // not left waiting for them.
+  if (StartFetchPass() == PassStart::CannotRun) TakePendingSymbols(ReportPendingList);
 }
 
 void TmForm::RefreshTimerTimer() { pbRefreshClick(); }

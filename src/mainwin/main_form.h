@@ -121,8 +121,11 @@ private:
   void ShowCurrentPortfolio();
   void NotAvailable(const std::string& what);
   void FetchDone(const FetchOutcome& outcome);
-  // False when no pass was started (one runs, no site, outside its hours, nothing to fetch).
-  bool StartFetchPass();
+  // Running: a pass runs already (it fetches what a report queued, on its next pass if need be).
+  // CannotRun: none can (window closed, no site, outside its hours, portfolios locked, nothing
+  // to fetch).
+  enum class PassStart { Started, Running, CannotRun };
+  PassStart StartFetchPass();
   void FillHotKeys();
   void CheckClock();
 
