@@ -5,6 +5,7 @@
 #include "core/add_snap.h"
 #include "core/locks.h"
 #include "core/portfolios.h"
+#include "core/symbols.h"
 #include "platform/string_list.h"
 
 std::vector<IndexSnapType> IndexList;
@@ -35,10 +36,7 @@ bool IsIndexSymbol(std::string_view symbol) {
 std::vector<std::string> IndexSymbolsToFetch() {
   std::vector<std::string> out;
   auto add = [&out](const std::string& symbol) {
-    if (!IsIndexSymbol(symbol) || SameText(symbol, "$CASH")) return;
-    for (const std::string& s : out)
-      if (SameText(s, symbol)) return;
-    out.push_back(symbol);
+    if (IsIndexSymbol(symbol) && !SameText(symbol, "$CASH")) AddUniqueSymbol(out, symbol);
   };
   {
     LockHold hold(PortLock, "IDXSYMS", true);

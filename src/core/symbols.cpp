@@ -1,5 +1,7 @@
 #include "core/symbols.h"
 
+#include <algorithm>
+
 #include "platform/string_list.h"
 
 bool IsValidSymbol(std::string_view symbol) {
@@ -19,4 +21,11 @@ bool IsValidSymbol(std::string_view symbol) {
 
 bool IsDashesOnly(std::string_view text) {
   return !text.empty() && text.find_first_not_of('-') == std::string_view::npos;
+}
+
+bool AddUniqueSymbol(std::vector<std::string>& symbols, std::string_view symbol) {
+  if (std::any_of(symbols.begin(), symbols.end(), [&](const std::string& s) { return SameText(s, symbol); }))
+    return false;
+  symbols.emplace_back(symbol);
+  return true;
 }

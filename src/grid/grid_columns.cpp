@@ -62,10 +62,3 @@ std::array<int, ColKindCount> PlaceGridColumns(const GlobVars& layout, int mode,
 bool IsChartSymbol(std::string_view symbol) {
   return !symbol.empty() && !IsDashesOnly(symbol) && !SameText(symbol, "TOTAL") && !SameText(symbol, "$CASH");
 }
-
-bool AddUniqueSymbol(std::vector<std::string>& symbols, std::string_view symbol) {
-  if (std::any_of(symbols.begin(), symbols.end(), [&](const std::string& s) { return SameText(s, symbol); }))
-    return false;
-  symbols.emplace_back(symbol);
-  return true;
-}

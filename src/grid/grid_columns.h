@@ -34,8 +34,6 @@ std::array<int, ColKindCount> PlaceGridColumns(const GlobVars& layout, int mode,
 
 // A symbol that has a chart: not empty, not a separator, not "TOTAL" and not "$CASH".
 bool IsChartSymbol(std::string_view symbol);
-// Adds the symbol unless the list holds it already (any case); false when it did.
-bool AddUniqueSymbol(std::vector<std::string>& symbols, std::string_view symbol);
 
 // Column styles (bits of GlobVars::ColStyle).
 constexpr int StyleSignColors = 1;  // green when the row's value rose, red when it fell

@@ -11,7 +11,6 @@
 #include "core/log.h"
 #include "core/market_clock.h"
 #include "core/pending.h"
-#include "grid/grid_columns.h"
 #include "core/portfolios.h"
 #include "core/result_slots.h"
 #include "core/symbols.h"

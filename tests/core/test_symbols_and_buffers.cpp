@@ -26,6 +26,14 @@ TEST(Symbols, DashesOnlyAndIndexSymbols) {
   EXPECT_FALSE(IsIndexSymbol("D$JI"));
 }
 
+TEST(Symbols, UniqueListsIgnoreCase) {
+  std::vector<std::string> list;
+  EXPECT_TRUE(AddUniqueSymbol(list, "IBM"));
+  EXPECT_FALSE(AddUniqueSymbol(list, "ibm"));
+  EXPECT_TRUE(AddUniqueSymbol(list, "MSFT"));
+  EXPECT_EQ(list, (std::vector<std::string>{"IBM", "MSFT"}));
+}
+
 TEST(Indices, NameFromListElseSymbol) {
   {
     LockHold hold(IdxListLock, "TEST");

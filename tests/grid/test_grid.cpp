@@ -110,14 +110,9 @@ TEST(GridColumns, PlacedInLayoutOrderLeavingOutCompactAndDroppedKinds) {
   EXPECT_EQ(cols[NameCol], 2);
 }
 
-TEST(GridColumns, ChartSymbolsAndUniqueLists) {
+TEST(GridColumns, ChartSymbols) {
   for (const char* s : {"", "----", "total", "$cash"}) EXPECT_FALSE(IsChartSymbol(s)) << s;
   EXPECT_TRUE(IsChartSymbol("IBM"));
-  std::vector<std::string> list;
-  EXPECT_TRUE(AddUniqueSymbol(list, "IBM"));
-  EXPECT_FALSE(AddUniqueSymbol(list, "ibm"));
-  EXPECT_TRUE(AddUniqueSymbol(list, "MSFT"));
-  EXPECT_EQ(list, (std::vector<std::string>{"IBM", "MSFT"}));
 }
 
 TEST(GridCells, CollectingGivesUpAtOnceWhileQuotesAreBeingWritten) {
