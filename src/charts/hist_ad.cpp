@@ -31,10 +31,6 @@ std::string Value(std::string& text) {
   return v;
 }
 
-bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
-  return s.size() >= prefix.size() && SameText(s.substr(0, prefix.size()), prefix);
-}
-
 bool SafeUrlText(std::string_view s) {
   for (const unsigned char c : s)
     if (c <= ' ' || c >= 127 || c == '"' || c == '<' || c == '>') return false;

@@ -5,14 +5,6 @@
 
 namespace {
 
-bool EndsWithNoCase(std::string_view s, std::string_view end) {
-  return s.size() >= end.size() && SameText(s.substr(s.size() - end.size()), end);
-}
-
-bool StartsWithNoCase(std::string_view s, std::string_view start) {
-  return s.size() >= start.size() && SameText(s.substr(0, start.size()), start);
-}
-
 // WriteFileAtomic's "<name>.tmpXXXXXX", a plain "<name>.tmp", the update's ".vnupd-XXXXXX",
 // the start's write probe ".vnwrite-XXXXXX".
 bool IsTemporaryName(std::string_view name) {

@@ -40,6 +40,14 @@ bool SameText(std::string_view a, std::string_view b) {
   return a.size() == b.size() && CompareTextNoCase(a, b) == 0;
 }
 
+bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
+  return s.size() >= prefix.size() && SameText(s.substr(0, prefix.size()), prefix);
+}
+
+bool EndsWithNoCase(std::string_view s, std::string_view suffix) {
+  return s.size() >= suffix.size() && SameText(s.substr(s.size() - suffix.size()), suffix);
+}
+
 std::string UpperCase(std::string_view s) {
   std::string r(s);
   for (char& c : r)

@@ -80,6 +80,8 @@ private:
 // Case-insensitive comparison of ASCII texts, as the settings and symbol names need.
 int CompareTextNoCase(std::string_view a, std::string_view b);
 bool SameText(std::string_view a, std::string_view b);
+bool StartsWithNoCase(std::string_view s, std::string_view prefix);
+bool EndsWithNoCase(std::string_view s, std::string_view suffix);
 std::string UpperCase(std::string_view s);
 std::string LowerCase(std::string_view s);
 std::string Trim(std::string_view s);

@@ -81,10 +81,6 @@ void SetRedirect(int slot, std::string url) {
   redirects[static_cast<size_t>(slot)] = std::move(url);
 }
 
-bool StartsNoCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && SameText(text.substr(0, prefix.size()), prefix);
-}
-
 struct Transfer {
   const HttpJob* job = nullptr;
   CURL* easy = nullptr;
@@ -129,12 +125,12 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
   t->lastActivity = TickMs();
   std::string_view line(data, n);
   while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
-  if (StartsNoCase(line, "HTTP/")) {
+  if (StartsWithNoCase(line, "HTTP/")) {
     size_t sp = line.find(' ');
     t->responseStatus = sp == std::string_view::npos ? 0 : std::atol(std::string(line.substr(sp + 1, 3)).c_str());
-  } else if (StartsNoCase(line, "Set-Cookie:")) {
+  } else if (StartsWithNoCase(line, "Set-Cookie:")) {
     MarkCookiesChanged();
-  } else if (StartsNoCase(line, "Location:") && t->responseStatus >= 300 && t->responseStatus < 400 &&
+  } else if (StartsWithNoCase(line, "Location:") && t->responseStatus >= 300 && t->responseStatus < 400 &&
              t->job->RedirectSlot) {
     std::string location = Trim(line.substr(9));
     char* current = nullptr;
@@ -219,10 +215,10 @@ ProxySettings CurrentProxySettings() {
 std::string BuildHttpUrl(const std::string& hostText, int port, const std::string& path) {
   std::string host = Trim(hostText);
   std::string scheme = "http";
-  if (StartsNoCase(host, "https://")) {
+  if (StartsWithNoCase(host, "https://")) {
     scheme = "https";
     host.erase(0, 8);
-  } else if (StartsNoCase(host, "http://")) {
+  } else if (StartsWithNoCase(host, "http://")) {
     host.erase(0, 7);
   }
   // A host text may carry a path of its own; the path argument follows it.

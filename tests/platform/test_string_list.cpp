@@ -64,3 +64,12 @@ TEST(StringList, NameValuesAndText) {
   EXPECT_EQ(l.Count(), 2);
   EXPECT_EQ(l.Text(), "Other=two=2\r\nlast\r\n");
 }
+
+TEST(StringList, PrefixesAndSuffixesIgnoreCase) {
+  EXPECT_TRUE(StartsWithNoCase("HTTPS://a", "https://"));
+  EXPECT_FALSE(StartsWithNoCase("http", "https://"));  // shorter than the prefix
+  EXPECT_FALSE(StartsWithNoCase("xhttps://", "https://"));
+  EXPECT_TRUE(EndsWithNoCase("stocks.LOG", ".log"));
+  EXPECT_FALSE(EndsWithNoCase("log", ".log"));
+  EXPECT_FALSE(EndsWithNoCase("a.log.tmp", ".log"));
+}
