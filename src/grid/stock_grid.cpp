@@ -439,7 +439,7 @@ void TStockGrid::ApplyColumnWidths() {
   layingOut_ = false;
 }
 
-int TStockGrid::FitWidth(int kind, int col) const {
+int TStockGrid::FitWidth(int kind, int col, const std::vector<size_t>* changed) const {
   constexpr int Padding = 14;
   constexpr size_t MeasuredRows = 500;  // a long portfolio is not measured row by row at each fill
   int width = horizontalHeader()->sectionSizeHint(col);
@@ -454,18 +454,25 @@ int TStockGrid::FitWidth(int kind, int col) const {
     if (!text.empty())
       width = std::max(width, metrics.horizontalAdvance(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()))) + Padding);
   };
+  if (changed) {
+    // The same rows as below, so a partial fill never widens more than a full one would.
+    for (size_t r : *changed)
+      if (r < MeasuredRows || r + 1 == rows) measure(r);
+    return std::min(width, 600);
+  }
   for (size_t r = 0; r < rows && r < MeasuredRows; ++r) measure(r);
   if (rows > MeasuredRows) measure(rows - 1);  // the TOTAL row
   return std::min(width, 600);
 }
 
-void TStockGrid::FitColumns() {
+void TStockGrid::FitColumns(const std::vector<size_t>* changed) {
+  if (changed && changed->empty()) return;
   layingOut_ = true;
   for (int k = 0; k < ColKindCount; ++k) {
     const int c = GridCol[static_cast<size_t>(k)];
     if (c < 0 || k == SepCol || Layout->ColWidth[static_cast<size_t>(k)] > 0) continue;
     // Only wider: a column does not jump back and forth as its figures change.
-    const int w = FitWidth(k, c);
+    const int w = FitWidth(k, c, changed);
     if (w > columnWidth(c)) setColumnWidth(c, w);
   }
   layingOut_ = false;
@@ -541,8 +548,9 @@ void TStockGrid::ApplyFill(const FillRequest& req, FillResult& res) {
   if (req.Cols != GridCol) return;
   ++FillsApplied;
   if (!req.All) {
-    ApplyRows(req, res);
-    FitColumns();
+    // Streamed quotes bring many small fills: the rows they left alone fit already.
+    const std::vector<size_t> changed = ApplyRows(req, res);
+    FitColumns(&changed);
     return;
   }
   // A full fill may order the rows anew: the selection follows its symbol, not its position.
@@ -565,7 +573,8 @@ void TStockGrid::ApplyFill(const FillRequest& req, FillResult& res) {
   }
 }
 
-void TStockGrid::ApplyRows(const FillRequest& req, FillResult& res) {
+std::vector<size_t> TStockGrid::ApplyRows(const FillRequest& req, FillResult& res) {
+  std::vector<size_t> changed;
   if (req.All && res.Rows.size() != model_->Rows.size()) {
     layingOut_ = true;
     model_->Reset([&] {
@@ -576,7 +585,7 @@ void TStockGrid::ApplyRows(const FillRequest& req, FillResult& res) {
     });
     // A reset model may bring default widths back.
     ApplyColumnWidths();
-    return;
+    return changed;
   }
   // Same rows (or only the queued symbols' rows): repaint the cells whose text changed, and
   // the pictures, which change without a text.
@@ -598,6 +607,7 @@ void TStockGrid::ApplyRows(const FillRequest& req, FillResult& res) {
       const std::string old = std::move(model_->Rows[r]);
       const std::string& now = res.Rows[i];
       model_->Rows[r] = now;
+      if (old != now) changed.push_back(r);
       const bool newsChanged = model_->NewNews[r] != res.News[i] || model_->NewsAges[r] != res.Ages[i];
       model_->NewNews[r] = res.News[i];
       model_->NewsAges[r] = res.Ages[i];
@@ -612,6 +622,7 @@ void TStockGrid::ApplyRows(const FillRequest& req, FillResult& res) {
       }
     }
   }
+  return changed;
 }
 
 std::string TStockGrid::SymbolAt(int row) const {

@@ -83,12 +83,16 @@ private:
   struct FillRequest;
   struct FillResult;
   void ApplyFill(const FillRequest& req, FillResult& result);
-  void ApplyRows(const FillRequest& req, FillResult& result);
+  // Returns the rows whose texts it changed in place (a full fill that brings another row count
+  // resets the model and fits the columns itself).
+  std::vector<size_t> ApplyRows(const FillRequest& req, FillResult& result);
   // Sets the grid's column widths from the layout record; a kind without a stored width (0)
   // fits its title and its widest text.
   void ApplyColumnWidths();
-  void FitColumns();
-  int FitWidth(int kind, int col) const;
+  // Widens the columns without a stored width to fit their texts. Widths only grow, so after a
+  // partial fill only the rows it changed are measured (changed); else every row is.
+  void FitColumns(const std::vector<size_t>* changed = nullptr);
+  int FitWidth(int kind, int col, const std::vector<size_t>* changed = nullptr) const;
   std::string SymbolAt(int row) const;
 
   GridModel* model_ = nullptr;

@@ -488,6 +488,19 @@ TEST(StockGrid, TheSelectionFollowsItsSymbolAndColumnsFitTheirTexts) {
   const QModelIndexList selected = grid.selectionModel()->selectedRows();
   ASSERT_EQ(selected.size(), 1);
   EXPECT_EQ(selected[0].row(), 0);
+  // A streamed quote fills only its row: its wider text widens the column, and a full fill
+  // afterwards finds nothing the partial one missed.
+  const int lastCol = grid.GridCol[LastCol];
+  const int narrow = grid.columnWidth(lastCol);
+  Seed("SELA", 98765.4f, 9.0f, 100.0f);
+  grid.ShowStocks("|SELA|");
+  Settle(grid);
+  EXPECT_GT(grid.columnWidth(lastCol), narrow);
+  std::vector<int> widths;
+  for (int c = 0; c < grid.ColCount(); ++c) widths.push_back(grid.columnWidth(c));
+  grid.ShowStocks();
+  Settle(grid);
+  for (int c = 0; c < grid.ColCount(); ++c) EXPECT_EQ(grid.columnWidth(c), widths[static_cast<size_t>(c)]) << c;
   // A width the user gave is kept.
   grid.horizontalHeader()->resizeSection(grid.GridCol[VolCol], 33);
   grid.ShowStocks();
