@@ -89,6 +89,7 @@ int AddSnap(const SnapData& s) {
     q.TradeCount = s.TradeCount;
     q.UpdateDate = day;
     q.UpdateTime = stamp - day;
+    q.ThisRun = true;
     BumpQuoteGeneration();
   }
   return index;
@@ -104,6 +105,7 @@ void CopyQuoteFields(const QuoteFields& q, StockQuote& out) {
   out.Change = q.Change;
   out.PrevClose = q.PrevClose;
   out.UpdateTime = q.UpdateDate > 0 ? q.UpdateDate + q.UpdateTime : 0;
+  out.ThisRun = q.ThisRun;
   const double vol = q.Volume;
   out.Volume = vol >= 9.2e18 ? INT64_MAX : vol <= -9.2e18 ? INT64_MIN : static_cast<int64_t>(std::llround(vol));
   out.BidSize = q.BidSize;
@@ -118,6 +120,7 @@ int GetStockQuote(std::string_view symbol, StockQuote& out, int maxNameLength) {
   if (TMyStrList::NormalizeKey(symbol) == "$CASH") {
     out.Bid = out.Ask = out.Last = out.Open = out.Low = out.High = out.PrevClose = 1.0;
     out.UpdateTime = MarketNow();
+    out.ThisRun = true;
     return index;
   }
   if (index < 0) return -1;

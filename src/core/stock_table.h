@@ -101,6 +101,7 @@ struct QuoteFields {
   int BidSize = 0, AskSize = 0, LastSize = 0, TradeCount = 0;
   TDateTime UpdateDate = 0;  // date of the newest snapshot
   TDateTime UpdateTime = 0;  // its time of day
+  bool ThisRun = false;      // written by a quote of this run, not loaded from a dump
   std::string TickMark;
   std::string Name;
 };

@@ -67,7 +67,8 @@ std::string VolumeText(double v) {
 
 std::string MoneyText(double amount) { return Grouped(amount, 2); }
 
-bool CollectRows(const std::vector<PortRowRec>& portRows, std::vector<GridRowData>& out, bool addTotal) {
+bool CollectRows(const std::vector<PortRowRec>& portRows, std::vector<GridRowData>& out, bool addTotal,
+                 bool thisRunOnly) {
   std::vector<GridRowData> rows(portRows.size());
   for (size_t i = 0; i < portRows.size(); ++i) {
     GridRowData& r = rows[i];
@@ -85,6 +86,13 @@ bool CollectRows(const std::vector<PortRowRec>& portRows, std::vector<GridRowDat
       if (r.Separator || r.Symbol.empty()) continue;
       r.HasQuote = GetStockQuote(r.Symbol, r.Quote) >= 0 || SameText(r.Symbol, "$CASH");
       r.HasFund = GetFundData(r.Symbol, r.Fund) >= 0;
+      if (thisRunOnly && !r.Quote.ThisRun) {
+        std::string name = std::move(r.Quote.Name);
+        r.HasQuote = false;
+        r.Quote = StockQuote{};
+        r.Quote.Name = std::move(name);
+        continue;
+      }
       if (StockInfoType* rec = StockTable.FindRecord(r.Symbol)) r.TickMark = rec->Quote.TickMark;
     }
   }

@@ -27,8 +27,10 @@ struct GridRowData {
 
 // Collects the rows of these portfolio rows from the symbol table and adds the "TOTAL" row
 // when any row holds shares. The quotes are read under AddSnapLock, tried without waiting;
-// false (out untouched) when a writer holds it.
-bool CollectRows(const std::vector<PortRowRec>& rows, std::vector<GridRowData>& out, bool addTotal = true);
+// false (out untouched) when a writer holds it. With thisRunOnly, a quote loaded from the last
+// run's dump counts as none (a report prints no old quote as if current).
+bool CollectRows(const std::vector<PortRowRec>& rows, std::vector<GridRowData>& out, bool addTotal = true,
+                 bool thisRunOnly = false);
 void AddTotalRow(std::vector<GridRowData>& rows);
 
 // The text a column kind shows for a row.

@@ -64,7 +64,14 @@ struct TStockGrid::FillResult {
   std::vector<double> Ages;
   std::vector<int> News;
   std::vector<std::string> Symbols;
+  // Per row its index in the portfolio rows it came from (TotalSource: the TOTAL row): a symbol
+  // held in two rows names two rows, so a partial fill finds its rows by this, not by symbol.
+  std::vector<size_t> Sources;
 };
+
+namespace {
+constexpr size_t TotalSource = static_cast<size_t>(-1);
+}
 
 struct TStockGrid::FillRequest {
   bool All = true;
@@ -74,6 +81,7 @@ struct TStockGrid::FillRequest {
   bool Down = false;
   std::array<int, ColKindCount> Cols{};
   int ColCount = 0;
+  bool ThisRunOnly = false;
 };
 
 // The texts the view shows; the title row is the header.
@@ -87,6 +95,8 @@ public:
   std::vector<std::string> Symbols;
   std::vector<double> NewsAges;
   std::vector<int> NewNews;
+  std::vector<size_t> Sources;  // FillResult::Sources of the rows shown
+  std::shared_ptr<const std::vector<PortRowRec>> From;  // the portfolio rows they came from
 
   int rowCount(const QModelIndex& parent = {}) const override {
     return parent.isValid() ? 0 : static_cast<int>(Rows.size());
@@ -198,6 +208,7 @@ public:
         pending_->Down = req.Down;
         pending_->Cols = req.Cols;
         pending_->ColCount = req.ColCount;
+        pending_->ThisRunOnly = req.ThisRunOnly;
       } else if (!pending_ || req.All) {
         pending_ = std::move(req);
       } else {
@@ -265,13 +276,14 @@ private:
     TStockGrid::FillResult res;
     std::vector<std::string> sortTexts;
     std::vector<char> sortTotal;
-    auto add = [&](const GridRowData& r) {
+    auto add = [&](const GridRowData& r, size_t source) {
       std::string cells;
       for (int kind : kindOf) AppendCell(cells, kind >= 0 ? CellText(kind, r) : std::string(), kind >= 0 ? CellSign(kind, r) : 0);
       res.Rows.push_back(std::move(cells));
       res.Ages.push_back(r.NewsAgeDays);
       res.News.push_back(r.NewNews);
       res.Symbols.push_back(r.Symbol);
+      res.Sources.push_back(source);
       if (sorting) {
         sortTotal.push_back(r.IsTotal || SameText(r.Symbol, "TOTAL"));
         sortTexts.push_back(sortTotal.back() ? std::string() : CellText(req.SortKind, r));
@@ -289,7 +301,7 @@ private:
     for (size_t from = 0; from < rows.size(); from += Slice) {
       slice.assign(rows.begin() + static_cast<std::ptrdiff_t>(from),
                    rows.begin() + static_cast<std::ptrdiff_t>(std::min(rows.size(), from + Slice)));
-      if (!CollectRows(slice, data, true)) {
+      if (!CollectRows(slice, data, true, req.ThisRunOnly)) {
         // Quotes busy: asked again on the next housekeeping tick, so the grid does not stay stale.
         std::lock_guard lock(m_);
         if (req.All || (dropped_ && dropped_->empty())) {
@@ -307,10 +319,10 @@ private:
         total.TotalVChange += data.back().TotalVChange;
         data.pop_back();
       }
-      for (const GridRowData& r : data)
-        if (req.All || isWanted(r.Symbol)) add(r);
+      for (size_t i = 0; i < data.size(); ++i)
+        if (req.All || isWanted(data[i].Symbol)) add(data[i], from + i);
     }
-    if (held) add(total);
+    if (held) add(total, TotalSource);
     if (sorting) {
       const std::vector<size_t> order = SortOrder(sortTexts, sortTotal, req.Down);
       TStockGrid::FillResult sorted;
@@ -319,6 +331,7 @@ private:
         sorted.Ages.push_back(res.Ages[i]);
         sorted.News.push_back(res.News[i]);
         sorted.Symbols.push_back(std::move(res.Symbols[i]));
+        sorted.Sources.push_back(res.Sources[i]);
       }
       res = std::move(sorted);
     }
@@ -514,6 +527,7 @@ void TStockGrid::ShowStocks(const std::string& symbols) {
   req.Down = SortDown;
   req.Cols = GridCol;
   req.ColCount = ColCount();
+  req.ThisRunOnly = ThisRunOnly;
   thread_->Request(std::move(req));
 }
 
@@ -546,6 +560,11 @@ void TStockGrid::SortByColumn(int column, bool force, bool click) {
 void TStockGrid::ApplyFill(const FillRequest& req, FillResult& res) {
   // A layout change since the request made these texts stale; the next fill brings new ones.
   if (req.Cols != GridCol) return;
+  if (!req.All && req.Rows != model_->From) {
+    // The portfolio's rows changed since the rows shown were filled: place them all anew.
+    ShowStocks();
+    return;
+  }
   ++FillsApplied;
   if (!req.All) {
     // Streamed quotes bring many small fills: the rows they left alone fit already.
@@ -553,19 +572,17 @@ void TStockGrid::ApplyFill(const FillRequest& req, FillResult& res) {
     FitColumns(&changed);
     return;
   }
-  // A full fill may order the rows anew: the selection follows its symbol, not its position.
+  // A full fill may order the rows anew: the selection follows its portfolio row, not its
+  // position.
   const QModelIndex current = currentIndex();
-  std::string symbol;
-  int occurrence = 0;
-  if (current.isValid() && static_cast<size_t>(current.row()) < model_->Symbols.size()) {
-    symbol = model_->Symbols[static_cast<size_t>(current.row())];
-    for (int r = 0; r < current.row(); ++r) occurrence += SameText(model_->Symbols[static_cast<size_t>(r)], symbol);
-  }
+  std::optional<size_t> source;
+  if (current.isValid() && static_cast<size_t>(current.row()) < model_->Sources.size())
+    source = model_->Sources[static_cast<size_t>(current.row())];
   ApplyRows(req, res);
   FitColumns();
-  if (symbol.empty()) return;
-  for (size_t r = 0; r < model_->Symbols.size(); ++r) {
-    if (!SameText(model_->Symbols[r], symbol) || occurrence-- > 0) continue;
+  if (!source) return;
+  for (size_t r = 0; r < model_->Sources.size(); ++r) {
+    if (model_->Sources[r] != *source) continue;
     if (static_cast<int>(r) != currentIndex().row())
       selectionModel()->setCurrentIndex(model_->index(static_cast<int>(r), std::max(0, current.column())),
                                         QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
@@ -575,6 +592,7 @@ void TStockGrid::ApplyFill(const FillRequest& req, FillResult& res) {
 
 std::vector<size_t> TStockGrid::ApplyRows(const FillRequest& req, FillResult& res) {
   std::vector<size_t> changed;
+  if (req.All) model_->From = req.Rows;
   if (req.All && res.Rows.size() != model_->Rows.size()) {
     layingOut_ = true;
     model_->Reset([&] {
@@ -582,44 +600,41 @@ std::vector<size_t> TStockGrid::ApplyRows(const FillRequest& req, FillResult& re
       model_->NewsAges = std::move(res.Ages);
       model_->NewNews = std::move(res.News);
       model_->Symbols = std::move(res.Symbols);
+      model_->Sources = std::move(res.Sources);
     });
     // A reset model may bring default widths back.
     ApplyColumnWidths();
     return changed;
   }
   // Same rows (or only the queued symbols' rows): repaint the cells whose text changed, and
-  // the pictures, which change without a text.
-  // Many queued symbols: their rows are looked up once, not by a walk per symbol.
-  std::unordered_map<std::string, std::vector<size_t>> rowsOf;
-  if (!req.All && res.Rows.size() > 16)
-    for (size_t r = 0; r < model_->Symbols.size(); ++r) rowsOf[UpperCase(model_->Symbols[r])].push_back(r);
+  // the pictures, which change without a text. A partial fill's rows are found by the
+  // portfolio row they came from, looked up once.
+  std::unordered_map<size_t, size_t> rowOf;
+  if (!req.All)
+    for (size_t r = 0; r < model_->Sources.size(); ++r) rowOf.emplace(model_->Sources[r], r);
   for (size_t i = 0; i < res.Rows.size(); ++i) {
-    std::vector<size_t> targets;
-    if (req.All) {
-      targets.push_back(i);
-    } else if (!rowsOf.empty()) {
-      if (auto it = rowsOf.find(UpperCase(res.Symbols[i])); it != rowsOf.end()) targets = it->second;
-    } else {
-      for (size_t r = 0; r < model_->Symbols.size(); ++r)
-        if (SameText(model_->Symbols[r], res.Symbols[i])) targets.push_back(r);
+    size_t r = i;
+    if (!req.All) {
+      const auto it = rowOf.find(res.Sources[i]);
+      if (it == rowOf.end()) continue;
+      r = it->second;
     }
-    for (size_t r : targets) {
-      const std::string old = std::move(model_->Rows[r]);
-      const std::string& now = res.Rows[i];
-      model_->Rows[r] = now;
-      if (old != now) changed.push_back(r);
-      const bool newsChanged = model_->NewNews[r] != res.News[i] || model_->NewsAges[r] != res.Ages[i];
-      model_->NewNews[r] = res.News[i];
-      model_->NewsAges[r] = res.Ages[i];
-      const bool symChanged = model_->Symbols[r] != res.Symbols[i];
-      model_->Symbols[r] = res.Symbols[i];
-      for (size_t c = 0; c < model_->Titles.size(); ++c) {
-        const int kind = c < model_->Kinds.size() ? model_->Kinds[c] : -1;
-        const bool picture = kind == ChartCol || (kind == NewsCol && newsChanged);
-        int oldSign = 0, newSign = 0;
-        const bool textChanged = CellOf(old, c, &oldSign) != CellOf(now, c, &newSign) || oldSign != newSign;
-        if (textChanged || picture || symChanged) model_->Changed(static_cast<int>(r), static_cast<int>(c));
-      }
+    const std::string old = std::move(model_->Rows[r]);
+    const std::string& now = res.Rows[i];
+    model_->Rows[r] = now;
+    if (old != now) changed.push_back(r);
+    const bool newsChanged = model_->NewNews[r] != res.News[i] || model_->NewsAges[r] != res.Ages[i];
+    model_->NewNews[r] = res.News[i];
+    model_->NewsAges[r] = res.Ages[i];
+    const bool symChanged = model_->Symbols[r] != res.Symbols[i];
+    model_->Symbols[r] = res.Symbols[i];
+    model_->Sources[r] = res.Sources[i];
+    for (size_t c = 0; c < model_->Titles.size(); ++c) {
+      const int kind = c < model_->Kinds.size() ? model_->Kinds[c] : -1;
+      const bool picture = kind == ChartCol || (kind == NewsCol && newsChanged);
+      int oldSign = 0, newSign = 0;
+      const bool textChanged = CellOf(old, c, &oldSign) != CellOf(now, c, &newSign) || oldSign != newSign;
+      if (textChanged || picture || symChanged) model_->Changed(static_cast<int>(r), static_cast<int>(c));
     }
   }
   return changed;

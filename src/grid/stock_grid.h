@@ -45,6 +45,7 @@ public:
   std::atomic<bool> Filling{false};  // the row-filling thread is at work
   QLabel* Label = nullptr;         // for measuring text
   int Mode = 0;                    // 1: compact (some kinds hidden)
+  bool ThisRunOnly = false;        // quotes of the last run (from the dump) show as none
 
   // The string grid: column count, row count (with the title row) and texts.
   int ColCount() const;

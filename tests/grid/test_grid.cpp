@@ -4,7 +4,10 @@
 #include <QHeaderView>
 #include <QTest>
 
+#include <algorithm>
 #include <chrono>
+#include <map>
+#include <set>
 #include <thread>
 
 #include "core/add_snap.h"
@@ -507,6 +510,79 @@ TEST(StockGrid, TheSelectionFollowsItsSymbolAndColumnsFitTheirTexts) {
   Settle(grid);
   EXPECT_EQ(grid.columnWidth(grid.GridCol[VolCol]), 33);
   EXPECT_EQ(layout.ColWidth[VolCol], 33);
+  Ini().EraseSection("Views");
+  LoadViews();
+}
+
+// One symbol in two lots and once more in lower case: every row keeps its own holding through
+// partial fills, under every sort, and the rows add up to TOTAL.
+TEST(StockGrid, SameSymbolTwice) {
+  Seed("TWIN", 50.0f, 49.0f, 1000.0f);
+  Seed("OTHR", 10.0f, 9.0f, 1000.0f);
+  auto lot = [](const char* symbol, double shares, double base, const char* note) {
+    PortRowRec r = Row(symbol, shares, base);
+    r.Note = note;
+    return r;
+  };
+  const int port = AddPortfolio("Twice", "TWICE1",
+                                {lot("TWIN", 100, 40, "lot one"), lot("OTHR", 10, 5, "other"),
+                                 lot("TWIN", 300, 45, "lot two"), lot("twin", 7, 30, "lower")});
+  Ini().EraseSection("Views");
+  Ini().WriteString("Views", "Lots", "SymCol,LastCol,SharesCol,BaseCol,ValueCol,NoteCol");
+  LoadViews();
+  GlobVars layout;
+  TStockGrid grid;
+  grid.Layout = &layout;
+  grid.PortNumber = port;
+  std::string symbols;
+  grid.GetPort(symbols);
+  ApplyView("Lots", layout);
+  grid.ApplyLayout(false);
+  SetPendingHandler(1, [&](const std::string& s) { grid.ShowStocks(s); });
+
+  // Each row: its note names its shares and price paid; the values add up to TOTAL.
+  auto check = [&](const char* when) {
+    SCOPED_TRACE(when);
+    const std::map<std::string, std::pair<std::string, std::string>> lots = {
+        {"lot one", {"100", "40"}}, {"lot two", {"300", "45"}}, {"lower", {"7", "30"}}, {"other", {"10", "5"}}};
+    std::set<std::string> seen;
+    double sum = 0;
+    ASSERT_EQ(grid.RowCount(), 6);
+    for (int r = 1; r < grid.RowCount() - 1; ++r) {
+      const std::string note = grid.Cells(grid.GridCol[NoteCol], r);
+      ASSERT_TRUE(lots.count(note)) << note;
+      seen.insert(note);
+      EXPECT_EQ(grid.Cells(grid.GridCol[SharesCol], r), lots.at(note).first) << note;
+      EXPECT_EQ(grid.Cells(grid.GridCol[BaseCol], r).rfind(lots.at(note).second, 0), 0u) << note;
+      std::string value = grid.Cells(grid.GridCol[ValueCol], r);
+      value.erase(std::remove(value.begin(), value.end(), ','), value.end());
+      sum += std::stod(value);
+    }
+    EXPECT_EQ(seen.size(), 4u);
+    std::string total = grid.Cells(grid.GridCol[ValueCol], grid.RowCount() - 1);
+    total.erase(std::remove(total.begin(), total.end(), ','), total.end());
+    EXPECT_NEAR(sum, std::stod(total), 0.005);
+  };
+  // A quote of TWIN arrives and is queued: a partial fill of the three TWIN rows.
+  auto tick = [&](float last) {
+    Seed("TWIN", last, 49.0f, 1000.0f);
+    ASSERT_TRUE(AddPendingSymbol(1, "TWIN"));
+    ShowPendingSymbols(1);
+    Settle(grid);
+  };
+  for (int sortKind : {-1, int(LastCol), int(SymCol)}) {
+    grid.SortCol = sortKind;
+    grid.SortDown = sortKind == LastCol;
+    grid.ShowStocks();
+    Settle(grid);
+    check("full fill");
+    tick(51.0f);
+    check("partial fill");
+    tick(52.5f);
+    EXPECT_EQ(Cell(grid, LastCol, "TWIN"), "52.5");
+    check("second partial fill");
+  }
+  SetPendingHandler(1, {});
   Ini().EraseSection("Views");
   LoadViews();
 }

@@ -283,7 +283,8 @@ std::set<std::string> TPortfolioReport::WithoutQuote(const std::vector<std::stri
   if (!hold) return out;  // unknown: nothing is said or waited for
   for (const std::string& s : symbols) {
     StockQuote q;
-    if (GetStockQuote(s, q) < 0 || (q.UpdateTime <= 0 && q.Last == 0)) out.insert(UpperCase(s));
+    // A quote the last run left in the dump is not current: it is fetched like a missing one.
+    if (GetStockQuote(s, q) < 0 || (q.UpdateTime <= 0 && q.Last == 0) || !q.ThisRun) out.insert(UpperCase(s));
   }
   return out;
 }
@@ -323,6 +324,7 @@ bool TPortfolioReport::PrintPortfolio(const std::string& name, const ReportChoic
   const int number = FindPortfolio(name, rowCount);
   if (!number) return false;  // never printed with another portfolio's rows
   grid_.PortNumber = number;
+  grid_.ThisRunOnly = true;
   std::string symbols;
   grid_.GetPort(symbols);
   int sortKind = -1;
@@ -330,7 +332,8 @@ bool TPortfolioReport::PrintPortfolio(const std::string& name, const ReportChoic
     if (choices.Options.SortBy == ColTitles[static_cast<size_t>(k)] && grid_.GridCol[static_cast<size_t>(k)] >= 0) sortKind = k;
   grid_.SortCol = sortKind;
   grid_.SortDown = !choices.Options.SortUp;  // "Up" lists the smallest first
-  // A portfolio the main window does not show may have no quotes yet: they are fetched first.
+  // A portfolio the main window does not show may have no quotes of this run yet: they are
+  // fetched first.
   std::vector<std::string> list;
   for (size_t at = 0; at < symbols.size();) {
     const size_t end = std::min(symbols.find(',', at), symbols.size());

@@ -94,7 +94,7 @@ public:
   // The number of the portfolio with exactly this name and its row count; 0 when none.
   static int FindPortfolio(const std::string& name, size_t& rows);
 
-  // The symbols (upper-cased) that have no quote in the symbol table.
+  // The symbols (upper-cased) that have no quote of this run in the symbol table.
   static std::set<std::string> WithoutQuote(const std::vector<std::string>& symbols);
 
 private:
