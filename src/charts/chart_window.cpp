@@ -666,7 +666,8 @@ void TdlgChart::SyncAll() {
 
 std::string TdlgChart::BuildChartParams() const {
   ChartSettings s = Settings;
-  const QRect g = geometry();
+  // The restored place, also while maximised (as the client area, which the chart opens with).
+  const QRect g = NormalGeometry(*this).translated(geometry().topLeft() - pos());
   s.Left = g.x();
   s.Top = g.y();
   s.Width = g.width();
@@ -786,7 +787,8 @@ void TdlgChart::PrintChart1Click() {
 void TdlgChart::closeEvent(QCloseEvent* e) {
   try {
     if (DebugOn) WriteDebugLog("Closing Chart " + Symbol);
-    showNormal();
+    // The restored place is saved as it stands: a window made normal here would still have the
+    // maximised size until the window system answered.
     if (DebugOn) WriteDebugLog("saving chart params " + Symbol);
     SaveChartParams(Symbol, BuildChartParams());
     if (DebugOn) WriteDebugLog("deleting crop " + Symbol);

@@ -24,6 +24,7 @@
 #include "core/program_state.h"
 #include "core/settings_file.h"
 #include "core/url_launch.h"
+#include "core/window_place.h"
 
 StringList HistNewWindows;
 
@@ -332,8 +333,9 @@ void TFrmHistNew::dfNameExit() {
 void TFrmHistNew::SaveWindowState() {
   if (!IniFile_ || Symbol.empty()) return;
   const int f = cmbFreq->currentIndex();
-  const std::vector<std::string> fields{std::to_string(x()),
-                                        std::to_string(y()),
+  const QRect place = NormalGeometry(*this);
+  const std::vector<std::string> fields{std::to_string(place.x()),
+                                        std::to_string(place.y()),
                                         HistCodeOf(cmbPrice, Params.PriceCode),
                                         HistCodeOf(cmbBack, Params.StyleCode),
                                         HistCodeOf(cmbMovAve, Params.MovAveCode),
@@ -344,8 +346,8 @@ void TFrmHistNew::SaveWindowState() {
                                         TopFlags,
                                         dfVal->text().toStdString(),
                                         ckLog->isChecked() ? "Y" : "N",
-                                        std::to_string(width()),
-                                        std::to_string(height())};
+                                        std::to_string(place.width()),
+                                        std::to_string(place.height())};
   Ini().WriteString("Prophet", Symbol, JoinStateFields(fields));
 }
 

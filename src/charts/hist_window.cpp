@@ -27,6 +27,7 @@
 #include "core/settings_file.h"
 #include "core/text_helpers.h"
 #include "core/url_launch.h"
+#include "core/window_place.h"
 
 StringList HistWindows;
 std::string SiteIdCache;
@@ -504,8 +505,9 @@ void TfrmHist::dfNameExit() {
 void TfrmHist::SaveWindowState() {
   if (!IniFile_ || Symbol.empty()) return;
   const int f = cmbFreq->currentIndex();
-  const std::vector<std::string> fields{std::to_string(x()),
-                                        std::to_string(y()),
+  const QRect place = NormalGeometry(*this);
+  const std::vector<std::string> fields{std::to_string(place.x()),
+                                        std::to_string(place.y()),
                                         HistCodeOf(cmbPrice, Params.PriceCode),
                                         HistCodeOf(cmbBack, Params.StyleCode),
                                         HistCodeOf(cmbMovAve, Params.MovAveCode),

@@ -140,6 +140,18 @@ QWidget* KeepOnScreen(QWidget* window, WindowPlace place) {
   return window;
 }
 
+QRect NormalGeometry(const QWidget& w) {
+  const QRect now(w.pos(), w.size());
+  if (!w.isWindow() || !(w.windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen))) return now;
+  // Qt keeps the client rectangle a window had before it was maximised; empty when it never had
+  // one (a window maximised before it was ever shown keeps the size it was given).
+  QRect normal = w.normalGeometry();
+  if (!normal.isValid() || normal.isEmpty()) return now;
+  // As pos(): the frame's corner, with the frame as the window has it now.
+  const QPoint frameOffset = w.geometry().topLeft() - w.frameGeometry().topLeft();
+  return QRect(normal.topLeft() - frameOffset, normal.size());
+}
+
 void KeepAbove(QWidget* window, QWidget* owner) {
   if (!window || !owner || owner->window() == window || !owner->window()->windowHandle()) return;
   window->winId();

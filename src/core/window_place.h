@@ -24,6 +24,11 @@ void KeepAbove(QWidget* window, QWidget* owner);
 // KeepAbove the program's main window, when one is shown.
 void KeepAboveMainWindow(QWidget* window);
 
+// A window's place and size as pos() and size() give them while it is a normal window (the
+// frame's top-left, the client area's size), also while it is maximised, full-screen or minimised:
+// the place it returns to when restored, which is what a window saves for its next open.
+QRect NormalGeometry(const QWidget& window);
+
 // The frame rectangle moved (and shrunk when larger) so it lies inside the available area.
 QRect FitInside(const QRect& frame, const QRect& available);
 // The n-th cascade place (from 0) for a frame of that size, stepping from origin and starting

@@ -308,6 +308,28 @@ TEST(ChartWindow, CascadeStaysWithinTheScreen) {
   for (const char* symbol : {"CASA", "CASB"}) Ini().DeleteKey("Charts", symbol);
 }
 
+TEST(ChartWindow, ClosedMaximisedItReopensAtItsRestoredPlace) {
+  Ini().DeleteKey("Charts", "MAXC");
+  TdlgChart* c = OpenChart("MAXC");
+  c->setGeometry(c->screen()->availableGeometry().topLeft().x() + 70, c->screen()->availableGeometry().top() + 60, 420, 330);
+  Pump();
+  const QRect normal = c->geometry();
+  c->showMaximized();
+  for (int i = 0; i < 100 && c->size() == normal.size(); ++i) Pump();
+  ASSERT_NE(c->size(), normal.size());
+  c->close();
+  Pump();
+  QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  c = OpenChart("MAXC");
+  Pump();
+  EXPECT_FALSE(c->isMaximized());
+  EXPECT_EQ(c->geometry(), normal);
+  CloseAllCharts();
+  Pump();
+  QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  Ini().DeleteKey("Charts", "MAXC");
+}
+
 TEST(ChartWindow, DialogsComeAboveAndBadMinutesAreRefused) {
   QMainWindow main;
   main.resize(400, 300);

@@ -318,6 +318,37 @@ TEST(HistWindow, BothStayAboveTheMainWindowOnly) {
   QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
+TEST(HistWindow, BothSaveTheirRestoredPlaceWhenClosedMaximised) {
+  ASSERT_TRUE(SetUpChartSite());
+  Ini().DeleteKey("History", "IBM");
+  Ini().DeleteKey("Prophet", "IBM");
+  OpenHistoryWindow("IBM");
+  OpenProphetWindow("IBM");
+  HistChartForm* windows[] = {FindHistWindow("IBM"), FindProphetWindow("IBM")};
+  QRect normal[2];
+  for (int i = 0; i < 2; ++i) {
+    HistChartForm* w = windows[i];
+    ASSERT_NE(w, nullptr);
+    ASSERT_TRUE(WaitFor([&] { return !w->Fetching(); }));
+    w->move(60 + i * 10, 50 + i * 10);
+    QApplication::processEvents();
+    normal[i] = QRect(w->pos(), w->size());
+    w->showMaximized();
+    ASSERT_TRUE(WaitFor([&] { return w->size() != normal[i].size(); }));
+    w->close();
+  }
+  for (int i = 0; i < 3; ++i) QApplication::processEvents();
+  QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  const auto site1 = SplitStateFields(Ini().ReadString("History", "IBM", ""));
+  ASSERT_GE(site1.size(), 2u);
+  EXPECT_EQ(site1[0] + "," + site1[1], std::to_string(normal[0].x()) + "," + std::to_string(normal[0].y()));
+  const auto site2 = SplitStateFields(Ini().ReadString("Prophet", "IBM", ""));
+  ASSERT_EQ(site2.size(), 14u);
+  EXPECT_EQ(site2[0] + "," + site2[1] + " " + site2[12] + "x" + site2[13],
+            std::to_string(normal[1].x()) + "," + std::to_string(normal[1].y()) + " " +
+                std::to_string(normal[1].width()) + "x" + std::to_string(normal[1].height()));
+}
+
 TEST(HistNewWindow, FetchesToTheWindowSizeAndCachesBySize) {
   ASSERT_TRUE(SetUpChartSite());
   EmptyCache();

@@ -60,3 +60,35 @@ TEST(WindowPlace, NewWindowsLieOnTheAvailableScreenAndCascadeBelowTheMainMenu) {
   KeepOnScreen(&first, WindowPlace::Cascade);
   EXPECT_EQ(first.pos(), at);
 }
+
+TEST(WindowPlace, NormalGeometryIsTheRestoredPlaceWhileMaximised) {
+  const QRect avail = QGuiApplication::primaryScreen()->availableGeometry();
+  const QRect normal(avail.left() + 40, avail.top() + 30, 300, 200);
+  // Maximised after it was shown, and maximised before it was ever shown.
+  QWidget shown, hidden;
+  shown.setGeometry(normal);
+  shown.show();
+  WaitAndPump(20);
+  // As pos() and size() give it: the frame's corner, the client area's size.
+  const QRect expected(shown.pos(), shown.size());
+  shown.showMaximized();
+  hidden.setGeometry(normal);
+  hidden.setWindowState(Qt::WindowMaximized);
+  hidden.show();
+  for (QWidget* w : {&shown, &hidden}) {
+    for (int i = 0; i < 100 && w->size() == normal.size(); ++i) WaitAndPump(20);
+    ASSERT_TRUE(w->isMaximized());
+    EXPECT_NE(w->size(), normal.size());  // the screen's
+    EXPECT_EQ(NormalGeometry(*w), expected);
+  }
+  shown.showNormal();
+  for (int i = 0; i < 100 && shown.size() != normal.size(); ++i) WaitAndPump(20);
+  EXPECT_EQ(NormalGeometry(shown), expected);
+  // A window never shown, and a child, give their geometry as it stands.
+  QWidget never;
+  never.setGeometry(normal);
+  EXPECT_EQ(NormalGeometry(never).size(), normal.size());
+  QWidget child(&shown);
+  child.setGeometry(5, 6, 70, 80);
+  EXPECT_EQ(NormalGeometry(child), QRect(5, 6, 70, 80));
+}

@@ -173,8 +173,9 @@ void TfrmIStream::Shutdown() {
   closed_ = true;
   std::erase_if(openBooks, [this](const QPointer<TfrmIStream>& p) { return !p || p == this; });
   if (IniFile_) {
-    Ini().WriteInteger("IslandSt", "NWINW", width());
-    Ini().WriteInteger("IslandSt", "NWINH", height());
+    const QRect place = NormalGeometry(*this);
+    Ini().WriteInteger("IslandSt", "NWINW", place.width());
+    Ini().WriteInteger("IslandSt", "NWINH", place.height());
   }
   if (streamer_) {
     streamer_->window = nullptr;  // nothing more is posted to a window on its way out

@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include "core/program_state.h"
+#include "core/settings_file.h"
 #include "core/sites.h"
 #include "platform/messages.h"
 #include "stream_test_util.h"
@@ -150,4 +151,22 @@ TEST(BookWindow, ClosedDuringTheLoginCheck) {
   EXPECT_TRUE(!w || w->isHidden());
   EXPECT_EQ(StreamCount("slow"), 0);
   CurSite.reset();
+}
+
+// Closed maximised, the book opens next time at the size it had before it was maximised, not as a
+// normal window as large as the screen.
+TEST(BookWindow, ClosedMaximisedKeepsItsRestoredSize) {
+  StreamerMessageHook = [](const std::string&, const std::string&) {};
+  WriteStreamSite("IsldStr.Par", "/stream?book=1&s=##STOCKS##");
+  auto* w = new TfrmIStream;
+  w->resize(581, 420);
+  w->show();
+  WaitAndPump(20);
+  w->showMaximized();
+  for (int i = 0; i < 100 && w->width() == 581; ++i) WaitAndPump(20);
+  ASSERT_NE(w->width(), 581);
+  w->close();
+  WaitAndPump(10);
+  EXPECT_EQ(Ini().ReadInteger("IslandSt", "NWINW", 0), 581);
+  EXPECT_EQ(Ini().ReadInteger("IslandSt", "NWINH", 0), 420);
 }
