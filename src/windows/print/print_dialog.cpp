@@ -29,6 +29,7 @@
 #include "core/button_form.h"
 #include "core/error_report.h"
 #include "core/locks.h"
+#include "core/log.h"
 #include "core/portfolios.h"
 #include "core/program_state.h"
 #include "core/settings.h"
@@ -423,14 +424,17 @@ PrintDialogSettings TdlgPrintPort::CurrentSettings() const {
   return s;
 }
 
-void TdlgPrintPort::RunGuarded(const char* position, const std::function<void()>& work) {
+bool TdlgPrintPort::RunGuarded(const char* position, const std::function<void()>& work) {
   // Waits inside pump events: a second preview or print must not start meanwhile.
-  if (busy_) return;
+  if (busy_) return false;
   busy_ = true;
   cancel_ = false;
+  bool done = false;
   try {
     work();
+    done = !cancel_;
   } catch (const ECancelPrinting&) {
+    WriteLog(std::string("Print: ") + position + " cancelled");
   } catch (const std::exception& e) {
     ShowErrorReport(e.what(), position);
   }
@@ -440,10 +444,11 @@ void TdlgPrintPort::RunGuarded(const char* position, const std::function<void()>
     closePending_ = false;
     QTimer::singleShot(0, this, [this] { close(); });
   }
+  return done;
 }
 
-void TdlgPrintPort::GeneratePreview() {
-  RunGuarded("PRINT", [this] {
+bool TdlgPrintPort::GeneratePreview() {
+  return RunGuarded("PRINT", [this] {
     lbProcess->show();
     lbProcess->repaint();
     struct Hide {
@@ -519,9 +524,14 @@ void TdlgPrintPort::pbPrintItClick() {
   lbPrinting->show();
   const QString generating = lbProcess->text();
   lbProcess->setText(QStringLiteral("Generating Print Page(s)"));
-  GeneratePreview();
+  const bool made = GeneratePreview();
   pbPreview->setEnabled(false);
   lbProcess->setText(generating);
+  // Pages cut short by a cancel or an error are never offered for saving or printing.
+  if (!made) {
+    lbPrinting->hide();
+    return;
+  }
   RunGuarded("PRINT", [this] {
     QPrinter& printer = PP->Printer();
     if (NoPrinterInstalled() || printer.outputFormat() == QPrinter::PdfFormat) {

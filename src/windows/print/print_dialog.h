@@ -54,7 +54,8 @@ public:
 
   void FormShow();
   void FormActivate();
-  void GeneratePreview();
+  // False when the pages were not all made (cancelled, or an error was reported).
+  bool GeneratePreview();
   void FillSortList();
   void pbSelAllClick();
   void pbClearAllClick();
@@ -93,7 +94,8 @@ private:
   void ShowPage();
   void LayOutMode();
   void SelectSortTitle(const std::string& title);
-  void RunGuarded(const char* position, const std::function<void()>& work);
+  // True when the work ran to its end without a cancel or an error.
+  bool RunGuarded(const char* position, const std::function<void()>& work);
 
   std::unique_ptr<TStockGrid> grid_;
   std::unique_ptr<TPortfolioReport> report_;

@@ -405,3 +405,60 @@ TEST(PrintDialog, ANameTypedWithoutItsEndingIsAskedAboutBeforeItsFileIsReplaced)
   EXPECT_EQ(PdfPages(existing), 1);
   EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"portfolios.pdf"});
 }
+
+// A click on Close while the pages for printing are being made ends the job: no save box, no
+// file, and the dialog closes.
+TEST(PrintDialog, CancelWhileGenerating) {
+  std::vector<PortRowRec> rows;
+  for (int i = 0; i < 1200; ++i) {
+    const std::string sym = "G" + std::to_string(1000 + i);
+    SeedQuote(sym.c_str(), 10.0f + static_cast<float>(i % 50), 10.0f, 1000.0f);
+    rows.push_back(Holding(sym.c_str(), 1, 9));
+  }
+  SetPortfolios({MakePort("Big", "BIG1", rows)});
+  Ini().WriteString("Views", "Narrow", "SymCol,LastCol");
+  LoadViews();
+  Ini().EraseSection("Print");
+  LiveSettings.CurView = "Narrow";
+  QWidget main;
+  main.show();
+  QTemporaryDir dir;
+  const QString pdf = dir.filePath("cancelled.pdf");
+  TdlgPrintPort dlg(&main);
+  dlg.PP->Printer().setOutputFormat(QPrinter::PdfFormat);
+  int asked = 0;
+  dlg.AskPdfFileName = [&](const std::string&) {
+    ++asked;
+    return pdf.toStdString();
+  };
+  // Once the preview stands, one more symbol has no quote; the fetch it asks for never comes,
+  // so the pages for printing are still being made when the user clicks Close.
+  int fetches = 0;
+  MainHooks.FetchNow = [&] { ++fetches; };
+  bool clicked = false;
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    if (clicked || !dlg.lbProcess->isVisible() || dlg.lbProcess->text() != "Generating Print Page(s)" || fetches == 0)
+      return;
+    clicked = true;
+    Click(dlg.pbClose);
+  });
+  QElapsedTimer clock;
+  QTimer::singleShot(0, &dlg, [&] {
+    Settle(dlg);
+    rows.push_back(Holding("GNOQUOTE", 1, 9));
+    SetPortfolios({MakePort("Big", "BIG1", rows)});
+    poll.start(10);
+    clock.start();
+    Click(dlg.pbPrintIt);
+  });
+  dlg.exec();
+  MainHooks = {};
+  EXPECT_TRUE(clicked);
+  EXPECT_LT(clock.elapsed(), 20000);  // ended by the click, not by the quote wait's deadline
+  EXPECT_EQ(asked, 0);
+  EXPECT_FALSE(QFile::exists(pdf));
+  EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files).isEmpty());
+  EXPECT_FALSE(dlg.isVisible());
+  EXPECT_FALSE(dlg.lbPrinting->isVisible());
+}
