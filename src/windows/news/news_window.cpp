@@ -373,6 +373,12 @@ TfrmNews::TfrmNews(QWidget* owner) : QWidget(owner, Qt::Window | Qt::WindowStays
     PopupMenu1->popup(tbNews->viewport()->mapToGlobal(at));
   });
 
+  // Another symbol made current by the keyboard is chosen as a click chooses it. A click makes
+  // its item current before it selects it: the click itself chooses. The window's own changes
+  // of the current item call lbSymbClick themselves, with the list's signals blocked.
+  connect(lbSymb, &QListWidget::currentItemChanged, this, [this](QListWidgetItem* now) {
+    if (now && now->isSelected() && UpperCase(Trim(now->text().toStdString())) != CurrentSymbol) lbSymbClick();
+  });
   connect(lbSymb, &QListWidget::itemClicked, this, [this] { lbSymbClick(); });
   connect(tbNews, &QTableWidget::cellDoubleClicked, this, [this] {
     if (!txtNoNews->isVisible()) pbDetailClick(pbDetail);
@@ -466,6 +472,7 @@ void TfrmNews::BuildSymbolList() {
   lbSymb->setUpdatesEnabled(true);
   if (!CurrentSymbol.empty()) {
     auto it = items_.find(CurrentSymbol);
+    const QSignalBlocker block(lbSymb);
     if (it != items_.end()) lbSymb->setCurrentItem(it->second);
   }
 }
@@ -486,11 +493,14 @@ void TfrmNews::SelectSymbol(const std::string& symbol) {
   const std::string s = UpperCase(Trim(symbol));
   if (s == CurrentSymbol) return;
   auto it = items_.find(s);
-  if (it == items_.end()) {
-    lbSymb->clearSelection();
-    lbSymb->setCurrentRow(-1);
-  } else {
-    lbSymb->setCurrentItem(it->second);
+  {
+    const QSignalBlocker block(lbSymb);
+    if (it == items_.end()) {
+      lbSymb->clearSelection();
+      lbSymb->setCurrentRow(-1);
+    } else {
+      lbSymb->setCurrentItem(it->second);
+    }
   }
   lbSymbClick();
 }
@@ -838,6 +848,10 @@ void TfrmNews::pbNoBulbClick() {
     SetNewsFlag(s, 0);
     for (int list = 1; list <= PendingListCount; ++list) AddPendingSymbol(list, s);
   }
+  // The window's own list goes dark at once, as the grids do.
+  SymbolBits[NewsSymbolBits].reset();
+  std::fill(newestUnread_.begin(), newestUnread_.end(), 0.0);
+  lbSymb->viewport()->update();
 }
 
 void TfrmNews::pbSetNewsClick() {
@@ -916,7 +930,10 @@ bool TfrmNews::eventFilter(QObject* object, QEvent* event) {
     const int row = lbSymb->currentRow();
     const int next = delta > 0 ? row - 1 : row + 1;
     if (delta != 0 && next >= 0 && next < lbSymb->count()) {
-      lbSymb->setCurrentRow(next);
+      {
+        const QSignalBlocker block(lbSymb);
+        lbSymb->setCurrentRow(next);
+      }
       lbSymbClick();
     }
     return true;

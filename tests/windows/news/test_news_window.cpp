@@ -250,6 +250,60 @@ TEST_F(NewsWindowTest, HandOverLightsBulbsAndRelistsTheCurrentSymbol) {
   EXPECT_EQ(GetNewsInfo("AAA", lastCheck, unread), 0);
 }
 
+// The symbol list follows the keyboard as it follows a click, and "No Bulbs" darkens the
+// window's own list at once.
+TEST_F(NewsWindowTest, ArrowKeysChooseTheSymbolAndNoBulbsDarkensTheList) {
+  OpenNewsWindow("AAA");
+  TfrmNews& w = *frmNews;
+  w.lbSymb->setFocus();
+  QTest::keyClick(w.lbSymb, Qt::Key_Down);
+  EXPECT_EQ(w.lbSymb->currentItem()->text(), "AAB");
+  EXPECT_EQ(w.CurrentSymbol, "AAB");
+  EXPECT_EQ(w.windowTitle().toStdString().rfind("News for AAB", 0), 0u) << w.windowTitle().toStdString();
+  EXPECT_EQ(w.Titles.Count(), 0);
+  QTest::keyClick(w.lbSymb, Qt::Key_End);
+  EXPECT_EQ(w.CurrentSymbol, "MSFT");
+  EXPECT_EQ(w.Titles.Count(), 1);
+  QTest::keyClick(w.lbSymb, Qt::Key_Up);
+  EXPECT_EQ(w.CurrentSymbol, "IBM");
+  // F4 and the refresh act on the symbol the keys chose.
+  {
+    LockHold hold(NfrcLock, "TEST");
+    NewsForceList.clear();
+  }
+  QTest::keyClick(w.lbSymb, Qt::Key_F4);
+  {
+    LockHold hold(NfrcLock, "TEST");
+    EXPECT_EQ(NewsForceList, "IBM");
+    NewsForceList.clear();
+  }
+  // A click on another symbol chooses it; a click on the current one lists it again.
+  QListWidgetItem* aaa = w.lbSymb->findItems("AAA", Qt::MatchExactly).value(0);
+  QTest::mouseClick(w.lbSymb->viewport(), Qt::LeftButton, {}, w.lbSymb->visualItemRect(aaa).center());
+  EXPECT_EQ(w.CurrentSymbol, "AAA");
+  ASSERT_EQ(w.Titles.Count(), 2);
+  w.Titles.SetString(0, "stale");
+  QTest::mouseClick(w.lbSymb->viewport(), Qt::LeftButton, {}, w.lbSymb->visualItemRect(aaa).center());
+  EXPECT_EQ(w.Titles[0], "AAA opens a plant");
+
+  // Bulbs lit by the news thread; "No Bulbs", answered Yes, puts every one out at once.
+  for (const char* s : {"AAB", "BBB", "MSFT"}) {
+    SetNewsFlag(s, 1);
+    AddHandOver(NewsHandOver, s);
+  }
+  HandOverTick(w);
+  auto lit = [&] {
+    int n = 0;
+    for (int i = 0; i < w.lbSymb->count(); ++i) n += w.HasNewNews(TfrmNews::ItemObject(w.lbSymb->item(i)));
+    return n;
+  };
+  ASSERT_EQ(lit(), 3);
+  w.ConfirmClearBulbs = [](QWidget*) { return true; };
+  QTest::mouseClick(w.pbNoBulb, Qt::LeftButton);
+  EXPECT_EQ(lit(), 0);
+  for (int i = 0; i < w.lbSymb->count(); ++i) EXPECT_EQ(w.NewestUnread(TfrmNews::ItemObject(w.lbSymb->item(i))), 0);
+}
+
 TEST_F(NewsWindowTest, RefreshQueuesWholeSymbolsOnce) {
   {
     LockHold hold(NfrcLock, "TEST");
