@@ -610,6 +610,15 @@ float PriceOf(const std::string& text) {
   }
 }
 
+// A link without its scheme and host: a story keeps its path when its site moves to another
+// host or port (the news kept from an earlier run carries the old one).
+std::string_view StoryPath(std::string_view link) {
+  const size_t scheme = link.find("://");
+  if (scheme == std::string_view::npos) return link;
+  const size_t path = link.find('/', scheme + 3);
+  return path == std::string_view::npos ? std::string_view() : link.substr(path);
+}
+
 bool InList(const StringList* symbols, const std::string& symbol) {
   if (!symbols) return true;
   for (int i = 0; i < symbols->Count(); ++i)
@@ -687,7 +696,7 @@ private:
       seen.loaded = true;
     }
     for (int i = 0; i < seen.titles.Count(); ++i)
-      if (seen.titles[i] == n.Title && seen.links[i] == n.Link) return true;
+      if (seen.titles[i] == n.Title && StoryPath(seen.links[i]) == StoryPath(n.Link)) return true;
     seen.titles.Add(n.Title);
     seen.links.Add(n.Link);
     if (AddNewsItem(symbol, std::move(n)) == 0) return false;

@@ -7,7 +7,9 @@
 #include "core/add_snap.h"
 #include "core/news.h"
 #include "core/pending.h"
+#include "core/program_state.h"
 #include "core/sites.h"
+#include "core/text_helpers.h"
 #include "core/stock_table.h"
 #include "fake_site.h"
 #include "retrieval/news_thread.h"
@@ -165,6 +167,27 @@ TEST_F(PageScripts, HeadlinesAreStoredOnceAndHandedOver) {
   EXPECT_NE(taken.find("NWA"), std::string::npos);
   TDateTime checked, newest;
   EXPECT_NE(GetNewsInfo("NWA", checked, newest), 0);
+}
+
+// Several rounds of one page store each story once, also when the news site has moved to
+// another port since the stories were stored (the news kept from an earlier run).
+TEST_F(PageScripts, HeadlinesOfManyRoundsAndAMovedSiteAreListedOnce) {
+  auto site = Load("fake.NWS");
+  for (int round = 0; round < 4; ++round) ASSERT_TRUE(FetchNewsForSymbol(*site, "NWR", nullptr));
+  // The same site on another port: the page's links carry the new one.
+  std::string text = SiteFixtureText("fake.NWS", port);
+  ReplaceAll(text, "SET LINK \"http://127.0.0.1:" + std::to_string(port), "SET LINK \"http://127.0.0.1:1" + std::to_string(port), true);
+  WriteFileAtomic(ProgDir + "moved.NWS", text);
+  auto moved = std::make_shared<HTTPSite>();
+  std::string error;
+  LoadSiteFile("moved.NWS", *moved, nullptr, error);
+  ASSERT_EQ(error, "");
+  for (int round = 0; round < 3; ++round) ASSERT_TRUE(FetchNewsForSymbol(*moved, "NWR", nullptr));
+  StringList titles, links, sources, dates, extras, reads, ids;
+  GetNewsItems("NWR", titles, links, sources, dates, extras, reads, ids);
+  ASSERT_EQ(titles.Count(), 3);
+  EXPECT_EQ(titles[0], "NWR headline 3");
+  EXPECT_EQ(titles[2], "NWR headline 1");
 }
 
 TEST(PageRecords, RecordsTheListsCouldNotHoldAreRefused) {
