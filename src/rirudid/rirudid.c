@@ -75,7 +75,8 @@ int SHAEncode(const char* password, char* encoded, int size) {
   return 40;
 }
 
-static int ReadShort(const RirudidReader* r, char out[256]) {
+/* Reads a text of up to 255 bytes; its length goes to *length when asked for. */
+static int ReadShort(const RirudidReader* r, char out[256], int* length) {
   const int n = r->ReadByte(r->Queue);
   out[0] = 0;
   if (n < 0) return 0;
@@ -84,6 +85,17 @@ static int ReadShort(const RirudidReader* r, char out[256]) {
     return 0;
   }
   out[n] = 0;
+  if (length) *length = n;
+  return 1;
+}
+
+/* A symbol crosses to the caller as a zero-terminated text: one holding a NUL would arrive cut,
+ * as another symbol, and other control bytes are no part of any symbol. */
+static int PlainSymbol(const char* symbol, int length) {
+  for (int i = 0; i < length; ++i) {
+    const unsigned char c = (unsigned char)symbol[i];
+    if (c < 0x20 || c == 0x7F) return 0;
+  }
   return 1;
 }
 
@@ -101,7 +113,8 @@ int ReadVals(const RirudidReader* r, RirudidQuote* q) {
   if (!r || !q || !r->ReadByte || !r->ReadInt24 || !r->ReadBytes) return RIRUDID_CUT;
   memset(q, 0, sizeof *q);
   double* prices[9] = {&q->Bid, &q->Ask, &q->Last, &q->Open, &q->Low, &q->High, &q->Unused, &q->PrevClose, &q->Volume};
-  if (!ReadShort(r, q->Symbol) || !ReadShort(r, q->TickMark)) return RIRUDID_CUT;
+  int symbolLength = 0;
+  if (!ReadShort(r, q->Symbol, &symbolLength) || !ReadShort(r, q->TickMark, NULL)) return RIRUDID_CUT;
   for (int i = 0; i < 9; ++i)
     if (!ReadDouble(r, prices[i])) return RIRUDID_CUT;
   const int32_t seconds = r->ReadInt24(r->Queue);
@@ -111,7 +124,7 @@ int ReadVals(const RirudidReader* r, RirudidQuote* q) {
   if (ask < 0) return RIRUDID_CUT;
   q->QuoteTime = seconds / 86400.0;
   q->LastSize = last, q->BidSize = bid, q->AskSize = ask;
-  if (seconds >= 86400) return RIRUDID_BAD;
+  if (seconds >= 86400 || !PlainSymbol(q->Symbol, symbolLength)) return RIRUDID_BAD;
   for (int i = 0; i < 9; ++i)
     if (!isfinite(*prices[i])) return RIRUDID_BAD;
   return RIRUDID_OK;

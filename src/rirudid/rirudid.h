@@ -55,7 +55,8 @@ typedef int (*RirudidGetVersionFn)(char* version, int size);
 RIRUDID_API int SHAEncode(const char* password, char* encoded, int size);
 typedef int (*RirudidSHAEncodeFn)(const char* password, char* encoded, int size);
 
-/* Consumes one quote record's body. */
+/* Consumes one quote record's body. A record whose symbol holds a control byte (NUL included)
+ * is RIRUDID_BAD, so the Symbol handed over is the whole symbol as sent. */
 RIRUDID_API int ReadVals(const RirudidReader* reader, RirudidQuote* quote);
 typedef int (*RirudidReadValsFn)(const RirudidReader* reader, RirudidQuote* quote);
 

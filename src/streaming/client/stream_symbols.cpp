@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "core/indices.h"
+#include "core/stock_table.h"
 #include "core/symbols.h"
 #include "core/text_helpers.h"
 
@@ -74,6 +75,7 @@ std::vector<std::string> SpreadStreamSymbols(const std::vector<std::string>& sym
 }
 
 bool IsStreamSymbol(std::string_view symbol) {
+  if (symbol.size() > static_cast<size_t>(TMyStrList::KeyLength)) return false;
   if (symbol.find_first_of(",()|\t") != std::string_view::npos || !IsPlainText(symbol)) return false;
   return IsValidSymbol(symbol) || IsIndexSymbol(symbol);
 }

@@ -36,7 +36,8 @@ int SymbolsPerThread(int symbolLimit, int threadCount, size_t symbolCount);
 
 // Whether a symbol from the stream may enter the table: an equity (IsValidSymbol) or an index
 // (IsIndexSymbol) holding none of ",()|", which would break the lists that the quote server
-// and the dump files build from the table's keys, and no control byte or broken UTF-8.
+// and the dump files build from the table's keys, no control byte or broken UTF-8, and no
+// longer than a table key (the table would cut it into another symbol).
 bool IsStreamSymbol(std::string_view symbol);
 
 // The symbols in groups of perThread, each group "+"-joined (one per thread).

@@ -64,6 +64,13 @@ TEST(Rirudid, LoadsAndReadsRecords) {
   q.Write(late.data(), late.size());
   EXPECT_EQ(dll.ReadVals(&r, &quote), RIRUDID_BAD);
   EXPECT_EQ(q.Queued(), 0u);
+  // So is a symbol holding a NUL or another control byte, which would arrive as another symbol.
+  for (const std::string& symbol : {std::string("AB\0CD", 5), std::string("IBM\0\0", 5), std::string("I\x1b" "B")}) {
+    const std::string cut = QuoteBody(symbol, 20.5, 36000);
+    q.Write(cut.data(), cut.size());
+    EXPECT_EQ(dll.ReadVals(&r, &quote), RIRUDID_BAD) << quote.Symbol;
+    EXPECT_EQ(q.Queued(), 0u);
+  }
 
   // Book fields are posted only for a whole record.
   std::string book = std::string("\x00\x02", 2) + std::string("\x0c\x65\x00\x00\x00", 5) + std::string("\x53\x00\x00\x00\x00", 5);

@@ -191,6 +191,11 @@ TEST_F(StreamerTest, SymbolsTheTableCannotHoldAreDropped) {
   // Nor control bytes or broken UTF-8, though an index symbol may hold nearly anything.
   for (const char* s : {"A,B", "X\r\nY", "<B>H</B>", "$I(X)", "$P|Q", "$E\x1b[2J", "^T\tX", "@D\x7f", "$U\xff"})
     EXPECT_LT(GetStockQuote(s, q), 0) << s;
+  // A symbol with a NUL or longer than a key is dropped whole, not cut into another one.
+  for (const char* s : {"AB", "LLLLLLLLLL"}) EXPECT_LT(GetStockQuote(s, q), 0) << s;
+  std::string ticks;
+  ASSERT_TRUE(TicksCsvText("STOK", ticks));
+  EXPECT_EQ(ticks.find("999"), std::string::npos) << ticks;
 }
 
 TEST_F(StreamerTest, ServiceTextsAreLoggedAsOneLineWithoutControlCharacters) {
