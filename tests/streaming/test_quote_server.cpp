@@ -233,6 +233,31 @@ TEST_F(QuoteServerTest, HostileRequestsAreRefusedAndTheServerGoesOn) {
   EXPECT_TRUE(StillAnswers());
 }
 
+TEST_F(QuoteServerTest, BareLineFeedsHeadAndControlBytesInTheRequestLine) {
+  SeedTable();
+  const std::string whole = Raw("/REQ?ENUMINDICES");
+  // Lines ending in a bare LF are lines, as HTTP/1.1 allows: answered at once, as with CR LF.
+  const std::string lf = Exchange(port_, "GET /REQ?ENUMINDICES HTTP/1.0\nHost: 127.0.0.1\n\n");
+  EXPECT_EQ(lf, whole);
+  const std::string post = Exchange(port_, "POST /REQ HTTP/1.0\nHost: 127.0.0.1\nContent-Length: 12\n\nENUMINDICES\n");
+  EXPECT_EQ(Body(post), Body(whole));
+  // HEAD: the status and headers only, with the body's length.
+  const std::string head = Exchange(port_, "HEAD /REQ?ENUMINDICES HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
+  EXPECT_TRUE(head.starts_with("HTTP/1.0 200 OK\r\n")) << head;
+  EXPECT_TRUE(head.ends_with("\r\n\r\n")) << head;
+  EXPECT_NE(head.find("Content-Length: " + std::to_string(Body(whole).size()) + "\r\n"), std::string::npos) << head;
+  // A NUL or other control byte in the request line or a POST's query is a malformed request.
+  for (const std::string& request :
+       {std::string("GET /REQ?ENUMPORTSYMBOLS(A\0B) HTTP/1.0\r\n\r\n", 42), std::string("GET /REQ?X\x1b[2J HTTP/1.0\r\n\r\n"),
+        std::string("GET\t/REQ?ENUMINDICES HTTP/1.0\r\n\r\n"), std::string("GET /REQ?ENUM\rINDICES HTTP/1.0\r\n\r\n"),
+        std::string("POST /REQ HTTP/1.0\r\n\r\nGETLASTQUOTE(A\x7f)\r\n")}) {
+    const std::string r = Exchange(port_, request);
+    EXPECT_TRUE(r.starts_with("HTTP/1.0 400 ")) << r;
+    EXPECT_EQ(r.find("Error:"), std::string::npos) << r;  // no command ran
+  }
+  EXPECT_TRUE(StillAnswers());
+}
+
 TEST_F(QuoteServerTest, SettingsSwitchTheServerOnAndOff) {
   // While the fixture's server holds its port, a server configured for it stays off instead
   // of failing the settings load.

@@ -46,6 +46,14 @@ void CheckHeaders(const THeaderList& headers) {
   }
 }
 
+// A NUL, tab, bare CR or other control byte has no place in a request line or a query: it
+// would be run as part of a command and echoed.
+bool HasControlByte(std::string_view text) {
+  for (char c : text)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return true;
+  return false;
+}
+
 // False when the Content-Length is no plain number.
 bool ContentLength(const THeaderList& headers, size_t& length) {
   const std::string text = TrimAscii(headers.Values("Content-Length"));
@@ -70,19 +78,25 @@ TWinshoeHTTPListener::~TWinshoeHTTPListener() {
 }
 
 bool TWinshoeHTTPListener::RequestArrived(std::string_view received) const {
-  const size_t headEnd = received.find("\r\n\r\n");
-  if (headEnd == std::string_view::npos) return false;
+  // The head ends at its first empty line; lines end in LF, with or without a CR.
+  std::vector<std::string> lines;
+  size_t bodyStart = 0;
+  for (;;) {
+    const size_t end = received.find('\n', bodyStart);
+    if (end == std::string_view::npos) return false;
+    std::string_view line = received.substr(bodyStart, end - bodyStart);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    bodyStart = end + 1;
+    if (line.empty()) break;
+    lines.emplace_back(line);
+  }
+  if (lines.empty()) return true;
   // A POST's query is its body, which must have come too, as ReadRequest reads it. What is
   // refused before the body is read counts as there: the refusal does not wait for it.
-  const std::string_view line = received.substr(0, received.find("\r\n"));
+  const std::string line = std::move(lines.front());
+  lines.erase(lines.begin());
   const size_t blank = line.find(' ');
-  if (blank == std::string_view::npos || !SameTextAscii(line.substr(0, blank), "POST")) return true;
-  std::vector<std::string> lines;
-  for (size_t from = line.size() + 2; from < headEnd + 2;) {
-    const size_t end = received.find("\r\n", from);
-    lines.emplace_back(received.substr(from, end - from));
-    from = end + 2;
-  }
+  if (blank == std::string::npos || !SameTextAscii(std::string_view(line).substr(0, blank), "POST")) return true;
   THeaderList headers;
   try {
     AddHeaderLines(headers, lines);
@@ -90,9 +104,9 @@ bool TWinshoeHTTPListener::RequestArrived(std::string_view received) const {
   } catch (const EWinshoeException&) {
     return true;
   }
-  const size_t queryLimit = TakesLongQuery(line.substr(blank + 1)) ? MaxLongQuery : MaxRequestLine;
-  const std::string_view body = received.substr(headEnd + 4);
-  if (!headers.Has("Content-Length")) return body.find("\r\n") != std::string_view::npos || body.size() > queryLimit + 1;
+  const size_t queryLimit = TakesLongQuery(std::string_view(line).substr(blank + 1)) ? MaxLongQuery : MaxRequestLine;
+  const std::string_view body = received.substr(bodyStart);
+  if (!headers.Has("Content-Length")) return body.find('\n') != std::string_view::npos || body.size() > queryLimit + 1;
   size_t length = 0;
   return !ContentLength(headers, length) || length > queryLimit + 2 || body.size() >= length;
 }
@@ -141,8 +155,8 @@ void TWinshoeHTTPListener::ReadRequest(TWinshoeSocket& connection, THTTPRequestI
       // Room for the query's line end.
       if (length > queryLimit + 2) throw EBadRequest("Request body is too long.");
       if (length > 0) query = connection.ReadBuffer(length);
-      const size_t eol = query.find("\r\n");
-      if (eol != std::string::npos) query.resize(eol);
+      const size_t eol = query.find('\n');
+      if (eol != std::string::npos) query.resize(eol > 0 && query[eol - 1] == '\r' ? eol - 1 : eol);
     } else {
       query = connection.ReadLn(queryLimit);
     }
@@ -154,6 +168,7 @@ void TWinshoeHTTPListener::ReadRequest(TWinshoeSocket& connection, THTTPRequestI
     }
   }
   if (query.size() > queryLimit) throw EBadRequest("The query is too long.");
+  if (HasControlByte(query)) throw EBadRequest("Error in parsing command.");
   if (!HasValidEscapes(path)) throw EBadRequest("Bad escape in the document \"" + path + "\".");
   request.Params = DecodeQueryParams(query);
   request.UnparsedParams = std::move(query);
@@ -173,10 +188,12 @@ void TWinshoeHTTPListener::ReadRequest(TWinshoeSocket& connection, THTTPRequestI
 void TWinshoeHTTPListener::ServeRequest(TWinshoeSocket& connection,
                                         TWinshoeServerThread* thread) {
   bool lingering = false;
+  bool headOnly = false;  // a HEAD request is answered without a body
   auto reply = [&](int code, const std::string& detail) {
     THTTPResponseInfo response(&connection);
     if (!ServerSoftware.empty()) response.ServerSoftware = ServerSoftware;
     response.SetResponseNo(code);
+    response.HeadOnly = headOnly;
     // Codes outside 200..499 carry no content.
     if (code < 500) response.ContentText = ErrorPage(code, detail);
     response.ContentLength = static_cast<int64_t>(response.ContentText.size());
@@ -203,11 +220,12 @@ void TWinshoeHTTPListener::ServeRequest(TWinshoeSocket& connection,
       std::string line = ReadRequestLine(connection);
       // The version follows the last blank; before it, the command and the document.
       const int last = RPos(" ", line);
-      if (last == 0) throw EBadRequest("Error in parsing command.");
+      if (last == 0 || HasControlByte(line)) throw EBadRequest("Error in parsing command.");
       request.Version = line.substr(static_cast<size_t>(last));
       line.resize(static_cast<size_t>(last - 1));
       const size_t blank = line.find(' ');
       request.Command = UpperCaseAscii(line.substr(0, blank));
+      headOnly = request.Command == "HEAD";
       request.Document = blank == std::string::npos ? std::string() : line.substr(blank + 1);
 
       const bool known = request.Command == "GET" || request.Command == "POST" ||
@@ -228,6 +246,7 @@ void TWinshoeHTTPListener::ServeRequest(TWinshoeSocket& connection,
           reply(403, "The host \"" + request.Headers.Values("Host") + "\" is not served here.");
         } else {
           response = std::make_unique<THTTPResponseInfo>(&connection);
+          response->HeadOnly = headOnly;
           if (!ServerSoftware.empty()) response->ServerSoftware = ServerSoftware;
           connection.SetDeadline(TWinshoeSocket::Clock::now() + ReplyTimeout);
           handlerRunning = true;
@@ -235,7 +254,7 @@ void TWinshoeHTTPListener::ServeRequest(TWinshoeSocket& connection,
           handlerRunning = false;
           if (response->ContentStream) {
             if (!response->HeaderHasBeenWritten()) response->WriteHeader();
-            connection.WriteStream(*response->ContentStream);
+            if (!response->HeadOnly) connection.WriteStream(*response->ContentStream);
             response->ContentStream.reset();
           } else {
             // A handler that set a text but no length still gets a truthful header.

@@ -84,14 +84,14 @@ void THTTPResponseInfo::WriteHeader() {
 void THTTPResponseInfo::WriteContent() {
   if (ContentStream) {
     if (!fHeaderWritten) Connection->Write(BuildHeader());
-    if (fResponseNo >= 200 && fResponseNo <= 499) Connection->WriteStream(*ContentStream);
+    if (fResponseNo >= 200 && fResponseNo <= 499 && !HeadOnly) Connection->WriteStream(*ContentStream);
     return;
   }
   WriteContent(ContentText);
 }
 
 void THTTPResponseInfo::WriteContent(std::string_view text, int fileFd) {
-  if (fileFd < 0 || text.size() <= 16384 || fResponseNo < 200 || fResponseNo > 499) {
+  if (fileFd < 0 || text.size() <= 16384 || fResponseNo < 200 || fResponseNo > 499 || HeadOnly) {
     WriteContent(text);
     return;
   }
@@ -102,7 +102,7 @@ void THTTPResponseInfo::WriteContent(std::string_view text, int fileFd) {
 void THTTPResponseInfo::WriteContent(std::string_view text) {
   std::string out;
   if (!fHeaderWritten) out = BuildHeader();
-  if (fResponseNo < 200 || fResponseNo > 499) text = {};
+  if (fResponseNo < 200 || fResponseNo > 499 || HeadOnly) text = {};
   // Header and text go out together: joined when small, else the header is held back for
   // the text instead of copying the text.
   if (text.size() <= 16384) {

@@ -40,6 +40,9 @@ class THTTPResponseInfo {
   THeaderList Headers;
   std::unique_ptr<std::istream> ContentStream;
   std::string ContentText;
+  // A reply to HEAD: WriteContent sends the status and headers only (the length stays the
+  // body's).
+  bool HeadOnly = false;
 
   int ResponseNo() const { return fResponseNo; }
   const std::string& ResponseText() const { return fResponseText; }

@@ -163,12 +163,13 @@ void TWinshoeSocket::ReadFromStack() {
 std::string TWinshoeSocket::ReadLn(size_t maxLength) {
   for (;;) {
     const size_t from = fStart + fScanned;
-    const size_t pos = fBuffer.find("\r\n", from);
+    // A line ends in LF, with or without a CR before it (HTTP/1.1 allows a bare LF).
+    const size_t pos = fBuffer.find('\n', from);
     if (pos != std::string::npos) {
-      const size_t len = pos - fStart;
+      const size_t len = pos - fStart - (pos > fStart && fBuffer[pos - 1] == '\r' ? 1 : 0);
       if (len > maxLength) throw EWinshoeLineTooLong();
       std::string line = fBuffer.substr(fStart, len);
-      fStart = pos + 2;
+      fStart = pos + 1;
       fScanned = 0;
       if (fStart == fBuffer.size()) {
         fBuffer.clear();
@@ -177,9 +178,9 @@ std::string TWinshoeSocket::ReadLn(size_t maxLength) {
       return line;
     }
     const size_t avail = fBuffer.size() - fStart;
+    fScanned = avail;
     // A CR at the very end may still be followed by its LF.
-    fScanned = avail > 0 ? avail - 1 : 0;
-    if (fScanned > maxLength) throw EWinshoeLineTooLong();
+    if (avail - (avail > 0 && fBuffer.back() == '\r' ? 1 : 0) > maxLength) throw EWinshoeLineTooLong();
     ReadFromStack();
   }
 }

@@ -77,7 +77,7 @@ class TWinshoeSocket : public TWinshoe {
   // Adopts a connected socket handle (from accept or socketpair).
   virtual void SetHandle(int fd);
 
-  // Reads one CRLF-terminated line and returns it without CRLF. A line longer than
+  // Reads one line and returns it without its end: LF, or CR LF. A line longer than
   // maxLength raises EWinshoeLineTooLong and leaves what was read unread, so that a caller
   // who sees from Unread() that the line may be longer can read on with a larger limit.
   std::string ReadLn(size_t maxLength = std::numeric_limits<size_t>::max());
