@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-IniFile::IniFile(std::string path) : path_(std::move(path)) { Reload(); }
+IniFile::IniFile(std::string path, std::optional<mode_t> mode) : path_(std::move(path)), mode_(mode) { Reload(); }
 
 void IniFile::Reload() {
   std::lock_guard lock(mutex_);
@@ -280,5 +280,5 @@ void IniFile::Flush() {
     for (const auto& e : s.entries) out += (e.raw.empty() ? e.key + "=" + e.value : e.raw) + "\r\n";
     out += "\r\n";
   }
-  lastWriteOk_ = WriteFileAtomic(path_, out);
+  lastWriteOk_ = WriteFileAtomic(path_, out, mode_);
 }

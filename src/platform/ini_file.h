@@ -5,6 +5,8 @@
 // are not sections or keys (comments, repeated keys, stray text) are kept and written back as
 // they stood.
 #include <mutex>
+#include <optional>
+#include <sys/types.h>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -14,8 +16,9 @@
 
 class IniFile {
 public:
-  // Reads the file when it exists; a missing file is an empty one.
-  explicit IniFile(std::string path);
+  // Reads the file when it exists; a missing file is an empty one. With mode, every write gives
+  // the file that mode (else it keeps the mode it has).
+  explicit IniFile(std::string path, std::optional<mode_t> mode = std::nullopt);
 
   const std::string& FileName() const { return path_; }
 
@@ -73,6 +76,7 @@ private:
   void Flush();
 
   std::string path_;
+  std::optional<mode_t> mode_;
   std::vector<std::string> preamble_;  // lines before the first section, kept as they stood
   std::vector<Section> sections_;
   std::unordered_map<std::string, size_t> sectionIndex_;  // upper-cased name -> section

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 namespace {
 // The process's file-creation mask, read without changing it (umask() would, for every thread).
@@ -20,6 +21,16 @@ mode_t CurrentUmask() {
   while (std::getline(status, line))
     if (line.rfind("Umask:", 0) == 0) return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
   return 022;
+}
+
+// After a rename the folder's entry is on disk too, so a power loss keeps the old or the new file.
+void SyncFolderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
 }
 }  // namespace
 
@@ -98,6 +109,7 @@ bool WriteFileAtomic(const std::string& path, std::string_view bytes, std::optio
     errno = err;  // the caller may say why
     return false;
   }
+  SyncFolderOf(path);
   return true;
 }
 
@@ -114,6 +126,38 @@ bool ReadWholeFile(const std::string& path, std::string& out) {
   ss << f.rdbuf();
   out = ss.str();
   return true;
+}
+
+FileRead ReadFileChecked(const std::string& path, std::string& out, std::string* why) {
+  out.clear();
+  auto fail = [&](int err) {
+    if (why) *why = err == EISDIR ? "a folder is in its place" : std::strerror(err);
+    return FileRead::Unreadable;
+  };
+  // Non-blocking, so a pipe put in its place cannot hang the read.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return FileRead::Missing;
+    return fail(errno);
+  }
+  struct stat st {};
+  int err = 0;
+  if (::fstat(fd, &st) != 0) err = errno;
+  else if (S_ISDIR(st.st_mode)) err = EISDIR;
+  else if (!S_ISREG(st.st_mode)) err = EINVAL;
+  char buf[65536];
+  while (!err) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n > 0) out.append(buf, static_cast<size_t>(n));
+    else if (n == 0) break;
+    else if (errno != EINTR) err = errno;
+  }
+  ::close(fd);
+  if (!err) return FileRead::Ok;
+  out.clear();
+  fail(err);
+  if (err == EINVAL && why) *why = "it is not a plain file";
+  return FileRead::Unreadable;
 }
 
 int StringList::Compare(std::string_view a, std::string_view b) const {

@@ -93,3 +93,7 @@ bool WriteFileAtomic(const std::string& path, std::string_view bytes, std::optio
 // False for an empty text or one of blanks and line ends only: such a file holds nothing.
 bool HasContent(std::string_view bytes);
 bool ReadWholeFile(const std::string& path, std::string& out);
+// A read that tells a missing file from one that exists but cannot be read (no permission, an
+// I/O error, a folder or other non-file in its place); why says which, for the user.
+enum class FileRead { Ok, Missing, Unreadable };
+FileRead ReadFileChecked(const std::string& path, std::string& out, std::string* why = nullptr);
