@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <unordered_set>
 
+#include "core/aside_copies.h"
 #include "core/locks.h"
 #include "core/log.h"
 #include "core/program_files.h"
@@ -182,8 +183,11 @@ int ParsePortText(std::string_view text, std::vector<PortType>& ports, std::vect
       ports.push_back(std::move(p));
     } else {
       ++damaged;
-      if (unread) unread->push_back({ports.size(), lineNumber, std::string(line)});
-      WriteLog("PORT.DAT: line " + std::to_string(lineNumber) + " could not be read and is kept as it is");
+      if (!unread) continue;
+      unread->push_back({ports.size(), lineNumber, std::string(line)});
+      // A file of junk has a line per few bytes: the first ones tell enough.
+      if (damaged <= 20)
+        WriteLog("PORT.DAT: line " + std::to_string(lineNumber) + " could not be read and is kept as it is");
     }
   }
   return damaged;
@@ -207,58 +211,123 @@ std::string FormatPortText(const std::vector<PortType>& ports, const std::vector
   return text;
 }
 
+namespace {
+// Where the session's portfolios are saved: PORT.DAT, or a name of their own while PORT.DAT
+// holds something the user had that could not be kept aside. Under PortLock.
+std::string portSaveName = PortFileName;
+
+// Whether a portfolio file read whole: every line read and it ends with the line break that
+// every save writes. Only such a file may become the backup.
+bool ReadsWhole(std::string_view text) {
+  if (!HasContent(text) || text.back() != '\n') return false;
+  std::vector<PortType> ports;
+  return ParsePortText(text, ports) == 0;
+}
+
+std::string LineNumbers(const std::vector<UnreadPortLine>& unread) {
+  std::string lines;
+  for (size_t i = 0; i < unread.size() && i < 20; ++i) lines += (i ? ", " : "") + std::to_string(unread[i].LineNumber);
+  if (unread.size() > 20) lines += ", ...";
+  return (unread.size() == 1 ? "line " : "lines ") + lines;
+}
+}  // namespace
+
 bool LoadPortfolios() {
   const std::string backupName = BackupFileName(PortFileName);
-  std::string text, name = PortFileName;
-  const bool haveMain = ReadWholeFile(ProgDir + name, text);
-  if (!haveMain || !HasContent(text)) {
-    // An empty file (a write cut short, a full disk) holds no portfolios: the backup is used.
-    std::string saved;
-    if (ReadWholeFile(ProgDir + backupName, saved) && HasContent(saved)) {
-      if (haveMain)
-        AddUserNotice(std::string("The portfolio file ") + PortFileName + " was empty; the backup " + backupName +
-                      " is used.");
-      name = backupName;
-      text = std::move(saved);
-    } else if (!haveMain) {
-      return false;
-    }
-  }
+  const std::string file = std::string("The portfolio file ") + PortFileName;
+  std::string text, why, saved;
+  const FileRead mainRead = ReadFileChecked(ProgDir + PortFileName, text, &why);
+  const bool haveBackup = ReadFileChecked(ProgDir + backupName, saved) == FileRead::Ok && HasContent(saved);
+  std::string name = PortFileName, saveName = PortFileName, notice;
   std::vector<PortType> ports;
   std::vector<UnreadPortLine> unread;
-  ParsePortText(text, ports, &unread);
+  auto useBackup = [&] {
+    if (!haveBackup) return false;
+    name = backupName;
+    text = saved;
+    return true;
+  };
+  auto backupNote = [&] {
+    return haveBackup ? " The backup " + backupName + " holds the previous save and is left as it is."
+                      : std::string(" There is no backup ") + backupName + ".";
+  };
+  // Nothing is written over a file the user had that could not be kept aside: the session's
+  // portfolios go to a name of their own.
+  auto saveElsewhere = [&] {
+    saveName = SessionSaveName(ProgDir, PortFileName);
+    return " This session's portfolios are saved as " + saveName + ".";
+  };
+
+  if (mainRead == FileRead::Unreadable) {
+    // Never taken for missing: the file is moved aside unchanged, so no save replaces it.
+    const std::string aside = MoveAside(ProgDir, PortFileName);
+    notice = file + " cannot be read (" + why + ").";
+    notice += aside.empty() ? " It is left as it is." + saveElsewhere() : " It was moved aside, unchanged, as " + aside + ".";
+    notice += useBackup() ? " The backup " + backupName + " is used; it holds the previous save."
+                          : " There is no backup " + backupName + ": the program starts without portfolios.";
+    ParsePortText(text, ports, &unread);
+  } else if (mainRead == FileRead::Missing || !HasContent(text)) {
+    // An empty file (a write cut short, a full disk) holds no portfolios: the backup is used.
+    if (!useBackup() && mainRead == FileRead::Missing) return false;
+    if (mainRead == FileRead::Ok && name == backupName)
+      notice = file + " was empty; the backup " + backupName + " is used.";
+    ParsePortText(text, ports, &unread);
+  } else {
+    const int damaged = ParsePortText(text, ports, &unread);
+    const bool cut = text.back() != '\n';
+    if (damaged || cut) {
+      // Kept aside before any save may write over it; it never becomes the backup.
+      const std::string aside = CopyAside(ProgDir, PortFileName, text);
+      notice = file + " did not read whole: ";
+      if (damaged) {
+        const bool one = unread.size() == 1;
+        notice += (one ? std::string("a line") : std::to_string(unread.size()) + " lines") + " could not be read (" +
+                  LineNumbers(unread) + ")";
+      }
+      if (cut) notice += std::string(damaged ? ", and it" : "it") + " does not end with a line break (it may have been cut)";
+      notice += ".";
+      if (ports.empty() && useBackup()) {
+        notice += " Nothing in it could be read: the backup " + backupName + " is used; it holds the previous save.";
+        ParsePortText(text, ports, &unread);
+      } else if (damaged) {
+        notice += " The lines that could not be read are not shown and are kept in the file unchanged.";
+      }
+      notice += aside.empty() ? " It could not be copied aside." + saveElsewhere() : " Its bytes were kept as " + aside + ".";
+      if (name == PortFileName) notice += backupNote();
+    } else if (!haveBackup) {
+      // A file that read whole becomes the backup when there is none, so later damage has a good
+      // copy to fall back to.
+      if (!WriteFileAtomic(ProgDir + backupName, text))
+        WriteLog(std::string("The portfolio backup ") + backupName + " could not be written", 0);
+    }
+  }
   LockHold hold(PortLock, "PORTLOAD");
   if (!hold) return false;
   PortList = std::move(ports);
   PortUnreadLines = std::move(unread);
+  portSaveName = saveName;
   PortDefs.Clear();
   for (const PortType& p : PortList) PortDefs.Add(FormatPortLine(p));
   if (CurPortIndex < 1 || CurPortIndex > PortCount()) CurPortIndex = 1;
-  if (!PortUnreadLines.empty()) {
-    std::string lines;
-    for (size_t i = 0; i < PortUnreadLines.size() && i < 20; ++i)
-      lines += (i ? ", " : "") + std::to_string(PortUnreadLines[i].LineNumber);
-    if (PortUnreadLines.size() > 20) lines += ", ...";
-    const bool one = PortUnreadLines.size() == 1;
-    AddUserNotice("The portfolio file " + name + " has " +
-                  (one ? std::string("a line") : std::to_string(PortUnreadLines.size()) + " lines") +
-                  " that could not be read (" + (one ? "line " : "lines ") + lines + "). " +
-                  (one ? "It is not shown and is kept" : "They are not shown and are kept") +
-                  " in the file unchanged.");
-  }
+  WriteLog(std::string(PortFileName) + ": " + std::to_string(PortCount()) + " portfolios read from " + name);
+  if (!notice.empty()) AddUserNotice(notice);
   return true;
 }
 
 bool SavePortfolios() {
   LockHold hold(PortLock, "PORTSAVE");
   if (!hold) return false;
-  const std::string path = ProgDir + PortFileName;
+  const std::string path = ProgDir + portSaveName;
   const std::string text = FormatPortText(PortList, &PortUnreadLines);
   std::string previous;
-  const bool hadFile = ReadWholeFile(path, previous);
-  if (!hadFile || previous != text) {
-    // An empty previous file never replaces a backup that holds portfolios.
-    if (hadFile && HasContent(previous) && !WriteFileAtomic(ProgDir + BackupFileName(PortFileName), previous))
+  const FileRead read = ReadFileChecked(path, previous);
+  // A file that cannot be read is never written over (it was moved aside at the load when it
+  // could be).
+  if (read == FileRead::Unreadable) return false;
+  if (read == FileRead::Missing || previous != text) {
+    // Only a previous file that read whole replaces the backup.
+    if (read == FileRead::Ok && portSaveName == PortFileName && ReadsWhole(previous) &&
+        !WriteFileAtomic(ProgDir + BackupFileName(PortFileName), previous))
       return false;
     if (!WriteFileAtomic(path, text)) return false;
   }

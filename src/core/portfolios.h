@@ -57,14 +57,22 @@ extern std::vector<UnreadPortLine> PortUnreadLines;
 int ParsePortText(std::string_view text, std::vector<PortType>& ports, std::vector<UnreadPortLine>* unread = nullptr);
 std::string FormatPortText(const std::vector<PortType>& ports, const std::vector<UnreadPortLine>* unread = nullptr);
 
-// Loads PORT.DAT (PORT.DA_ when PORT.DAT is missing, or empty or blank: then the user is
-// told) into PortList and PortDefs; lines that
-// cannot be read go to PortUnreadLines and the user is told which (a user notice).
+// Loads PORT.DAT into PortList and PortDefs, under the rule that a file that did not read whole
+// never replaces its backup and nothing the user had is overwritten unseen (each case is told
+// in a user notice):
+// - missing: PORT.DA_ is used; empty or blank: PORT.DA_ is used and the user told;
+// - cannot be read (no permission, an I/O error, a folder in its place): moved aside unchanged
+//   ("PORT.DAT.damaged-<stamp>"), PORT.DA_ is used; when it cannot be moved, the session saves
+//   under a name of its own ("PORT.DAT.saved-<stamp>");
+// - lines that do not read, or no final line break (it may be cut): every line that reads is
+//   loaded, the others go to PortUnreadLines; the bytes are copied aside (once per distinct
+//   content); PORT.DA_ is used when nothing reads;
+// - read whole: it becomes PORT.DA_ when there is none.
 // False when neither could be read or the lock was not obtained.
 bool LoadPortfolios();
-// Writes PortList and the unread lines to PORT.DAT, keeping the previous file as PORT.DA_,
-// and refreshes PortDefs. A save that would not change the file writes nothing, so the
-// backup keeps the version before it; an empty previous file is not kept as the backup.
+// Writes PortList and the unread lines to PORT.DAT (or the session's own name, see above),
+// keeping the previous file as PORT.DA_ only when it read whole, and refreshes PortDefs. A save
+// that would not change the file writes nothing, so the backup keeps the version before it.
 bool SavePortfolios();
 
 // The distinct symbols, in row order, of every portfolio whose identifier equals id exactly,

@@ -1,5 +1,10 @@
 #include "core/program_files.h"
 
+#include <sys/stat.h>
+
+#include <ctime>
+#include <filesystem>
+
 #include "core/instance_guard.h"
 #include "platform/string_list.h"
 
@@ -12,6 +17,9 @@ bool IsTemporaryName(std::string_view name) {
     return true;
   return name.size() > 10 && SameText(name.substr(name.size() - 10, 4), ".tmp");
 }
+
+// "<user file>.damaged-..." or "<user file>.saved-...".
+bool IsAsideName(std::string_view name);
 
 }  // namespace
 
@@ -26,6 +34,7 @@ const std::vector<ProgramFile>& ProgramFiles() {
       {"STOCKS.IN_", ProgramFileKind::Backup, nullptr},
       {"PORT.DA_", ProgramFileKind::Backup, nullptr},
       {MainLogName, ProgramFileKind::Log, nullptr},
+      {SaveFailedMarkerName, ProgramFileKind::Log, nullptr},
       {TraceLogName, ProgramFileKind::Log, nullptr},
       {DebugLogName, ProgramFileKind::Log, nullptr},
       {UpdaterLogName, ProgramFileKind::Log, nullptr},
@@ -54,10 +63,9 @@ std::optional<ProgramFileKind> ProgramFileKindOf(std::string_view name) {
   if (StartsWithNoCase(name, std::string(InstanceGuardName) + "-")) return ProgramFileKind::Guard;
   if (EndsWithNoCase(name, ".log")) return ProgramFileKind::Log;
   if (EndsWithNoCase(name, ".csv")) return ProgramFileKind::Export;
-  // A user-data file kept aside because it could not be read ("STOCKS.INI.damaged-...").
-  for (const ProgramFile& f : ProgramFiles())
-    if (f.Kind == ProgramFileKind::UserData && StartsWithNoCase(name, std::string(f.Name) + ".damaged-"))
-      return ProgramFileKind::Backup;
+  // A user-data file kept aside because it did not read whole ("STOCKS.INI.damaged-..."), or the
+  // session's save kept beside a file it could not write over ("PORT.DAT.saved-...").
+  if (IsAsideName(name)) return ProgramFileKind::Backup;
   for (const char* ext : {".par", ".sdf", ".nws", ".ind", ".lup"})
     if (EndsWithNoCase(name, ext)) return ProgramFileKind::Definition;
   return std::nullopt;
@@ -78,6 +86,45 @@ std::string BackupFileName(std::string_view userFile) {
   for (const ProgramFile& f : ProgramFiles())
     if (f.BackupName && SameText(userFile, f.Name)) return f.BackupName;
   return {};
+}
+
+namespace {
+bool IsAsideName(std::string_view name) {
+  for (const ProgramFile& f : ProgramFiles())
+    if (f.Kind == ProgramFileKind::UserData)
+      for (const char* infix : {DamagedInfix, SavedInfix})
+        if (StartsWithNoCase(name, std::string(f.Name) + infix)) return true;
+  return false;
+}
+}  // namespace
+
+bool IsOwnAtomicTemporary(std::string_view name) {
+  // WriteFileAtomic's suffix: ".tmp" and six characters.
+  if (name.size() <= 10 || !SameText(name.substr(name.size() - 10, 4), ".tmp")) return false;
+  const std::string_view target = name.substr(0, name.size() - 10);
+  if (IsAsideName(target)) return true;
+  for (const ProgramFile& f : ProgramFiles())
+    if (SameText(target, f.Name)) return true;
+  return false;
+}
+
+int RemoveLeftoverTemporaries(const std::string& dir, bool sole) {
+  namespace fs = std::filesystem;
+  constexpr std::time_t kInFlightSeconds = 600;
+  const std::time_t now = std::time(nullptr);
+  int removed = 0;
+  std::error_code ec;
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (!IsOwnAtomicTemporary(name)) continue;
+    struct stat st {};
+    // Only plain files, never through a link.
+    if (::lstat(it->path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    if (!sole && now - st.st_mtime < kInFlightSeconds) continue;
+    std::error_code rmEc;
+    if (fs::remove(it->path(), rmEc)) ++removed;
+  }
+  return removed;
 }
 
 namespace {

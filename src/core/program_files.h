@@ -32,6 +32,13 @@ inline constexpr const char* UpdaterLogName = "vnupdexe.log";
 inline constexpr const char* SupportLibraryFileName = "librirudid.so";
 inline constexpr const char* UpdaterFileName = "vnupdexe";
 inline constexpr const char* CacheFolderName = "Cache";
+// Written when a save at a session's end failed and no window was left to say it; the next start
+// says it and removes it.
+inline constexpr const char* SaveFailedMarkerName = "save-failed.txt";
+// A user-data file's bytes kept aside because it did not read whole: "<name>.damaged-<stamp>".
+inline constexpr const char* DamagedInfix = ".damaged-";
+// The session's own save when the user's file may not be written over: "<name>.saved-<stamp>".
+inline constexpr const char* SavedInfix = ".saved-";
 
 struct ProgramFile {
   const char* Name;
@@ -53,6 +60,14 @@ bool IsProtectedProgramFile(std::string_view name);
 // The backup's name of a user-data file ("STOCKS.IN_" for "STOCKS.INI", any case); empty when
 // the file has none.
 std::string BackupFileName(std::string_view userFile);
+// True for a temporary of the atomic write ("<name>.tmpXXXXXX") of a file named in the list, or
+// of an aside copy of one: what a start may clean up. Never an update's staging file.
+bool IsOwnAtomicTemporary(std::string_view name);
+// Removes the atomic write's temporaries left in dir by a copy that ended mid-write: all of them
+// when sole (this copy holds the single-copy guard and no other copy runs on the folder), else
+// only those older than ten minutes, so another copy's write in flight is never touched.
+// Returns how many were removed.
+int RemoveLeftoverTemporaries(const std::string& dir, bool sole);
 // The starter files, as the shipped data folder names them.
 const std::vector<std::string>& StarterFiles();
 // Our support library and updater, as the build folder names them.

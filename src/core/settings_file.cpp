@@ -4,10 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <ctime>
-#include <filesystem>
+#include <cerrno>
 #include <stdexcept>
 
+#include "core/aside_copies.h"
 #include "core/locks.h"
 #include "core/log.h"
 #include "core/program_files.h"
@@ -22,73 +22,88 @@ TMyIniFile& Ini() {
 }
 
 bool MakeFilePrivate(const std::string& path) {
-  // Created 0600 when missing; later atomic rewrites keep the mode.
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
+  // Created 0600 when missing. A link is never followed: the file it points to may be anyone's,
+  // and the atomic write replaces the link with a private file of our own at the next write.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+  if (fd < 0) return errno == ELOOP;
   const bool ok = ::fchmod(fd, 0600) == 0;
   ::close(fd);
   return ok;
 }
 
-std::string KeepFileAside(const std::string& path) {
-  char stamp[32];
-  const std::time_t now = std::time(nullptr);
-  std::tm tm{};
-  ::localtime_r(&now, &tm);
-  std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &tm);
-  std::error_code ec;
-  for (int n = 0; n < 100; ++n) {
-    std::string aside = path + ".damaged-" + stamp + (n ? "-" + std::to_string(n) : std::string());
-    if (std::filesystem::exists(aside, ec)) continue;
-    std::filesystem::rename(path, aside, ec);
-    return ec ? std::string() : aside;
-  }
-  return {};
-}
-
 void OpenSettingsFile() {
   const std::string backupName = BackupFileName(SettingsFileName);
   const std::string path = ProgDir + SettingsFileName, backup = ProgDir + backupName;
-  std::string text;
-  if (ReadWholeFile(path, text)) {
-    std::string saved;
-    const bool haveBackup = ReadWholeFile(backup, saved) && HasContent(saved) && IniFile::LooksLikeSettingsText(saved);
-    if (!HasContent(text)) {
-      // An empty file (a write cut short, a full disk) holds no settings: it never replaces the
-      // backup, which takes its place.
-      if (haveBackup) {
-        if (MakeFilePrivate(path) && WriteFileAtomic(path, saved))
-          AddUserNotice(std::string("The settings file ") + SettingsFileName + " was empty; the backup " + backupName +
-                        " is used.");
-        else
-          AddUserNotice(std::string("The settings file ") + SettingsFileName + " was empty and the backup " +
-                        backupName + " could not be copied over it; the program starts with default settings.");
-      }
-    } else if (IniFile::LooksLikeSettingsText(text)) {
-      // Only a file that reads as settings replaces the backup.
-      if (!MakeFilePrivate(backup) || !WriteFileAtomic(backup, text))
-        WriteLog("The settings backup " + backupName + " could not be written", 0);
-    } else {
-      const std::string aside = KeepFileAside(path);
-      if (aside.empty()) {
-        // Nothing is overwritten while the damaged file could not be moved; its lines are kept.
-        AddUserNotice(std::string("The settings file ") + SettingsFileName +
-                      " could not be read and could not be kept aside; the program uses what it can read of it.");
-      } else if (haveBackup && MakeFilePrivate(path) && WriteFileAtomic(path, saved)) {
-        AddUserNotice(std::string("The settings file ") + SettingsFileName + " could not be read. It was kept as " +
-                      std::filesystem::path(aside).filename().string() + " and the backup " + backupName + " is used.");
-      } else {
-        AddUserNotice(std::string("The settings file ") + SettingsFileName + " could not be read. It was kept as " +
-                      std::filesystem::path(aside).filename().string() + "; the program starts with default settings.");
-      }
+  const std::string file = std::string("The settings file ") + SettingsFileName;
+  constexpr mode_t kPrivate = 0600;  // it holds scrambled site passwords
+  std::string text, why, saved;
+  FileRead read = ReadFileChecked(path, text, &why);
+  // Perhaps only its mode keeps it from us: made private, it is read again.
+  if (read == FileRead::Unreadable && MakeFilePrivate(path)) read = ReadFileChecked(path, text, &why);
+  const bool haveBackup = ReadFileChecked(backup, saved) == FileRead::Ok && HasContent(saved) &&
+                          IniFile::LooksLikeSettingsText(saved);
+  std::string openName = SettingsFileName;  // where this session's settings are written
+  std::string notice;
+  // The backup takes the place of a file that holds nothing usable.
+  auto useBackup = [&] {
+    if (haveBackup && WriteFileAtomic(ProgDir + openName, saved, kPrivate))
+      return " The backup " + backupName + " is used; it holds the previous save.";
+    return std::string(" The program starts with default settings.");
+  };
+  // Nothing the user had is written over unless it was kept aside first.
+  auto saveElsewhere = [&] {
+    openName = SessionSaveName(ProgDir, SettingsFileName);
+    return " This session's settings are saved as " + openName + ".";
+  };
+  if (read == FileRead::Unreadable) {
+    const std::string aside = MoveAside(ProgDir, SettingsFileName);
+    notice = file + " cannot be read (" + why + ").";
+    notice += aside.empty() ? " It is left as it is." + saveElsewhere() : " It was moved aside, unchanged, as " + aside + ".";
+    notice += useBackup();
+  } else if (read == FileRead::Ok && !HasContent(text)) {
+    // An empty file (a write cut short, a full disk) holds no settings: it never replaces the
+    // backup, which takes its place.
+    if (haveBackup) {
+      if (WriteFileAtomic(path, saved, kPrivate))
+        notice = file + " was empty; the backup " + backupName + " is used.";
+      else
+        notice = file + " was empty and the backup " + backupName +
+                 " could not be copied over it; the program starts with default settings.";
     }
+  } else if (read == FileRead::Ok && !IniFile::LooksLikeSettingsText(text)) {
+    const std::string aside = CopyAside(ProgDir, SettingsFileName, text);
+    notice = file + " could not be read.";
+    if (aside.empty()) {
+      notice += " It could not be kept aside, so it is left as it is." + saveElsewhere();
+    } else {
+      notice += " It was kept as " + aside + ".";
+      if (!haveBackup) WriteFileAtomic(path, "", kPrivate);  // its bytes are aside; nothing of it is read
+    }
+    notice += useBackup();
+  } else if (read == FileRead::Ok && text.back() != '\n') {
+    // It reads as settings but may have been cut: used as it stands, never made the backup.
+    const std::string aside = CopyAside(ProgDir, SettingsFileName, text);
+    notice = file + " did not read whole: it does not end with a line break (it may have been cut). Every setting "
+                    "that reads is used.";
+    if (aside.empty()) {
+      notice += " It could not be copied aside." + saveElsewhere();
+      if (!WriteFileAtomic(ProgDir + openName, text, kPrivate)) openName = SettingsFileName;
+    } else {
+      notice += " Its bytes were kept as " + aside + ".";
+    }
+    notice += haveBackup ? " The backup " + backupName + " holds the previous save and is left as it is."
+                         : " There is no backup " + backupName + ".";
+  } else if (read == FileRead::Ok) {
+    // Only a file that read whole replaces the backup.
+    if (!WriteFileAtomic(backup, text, kPrivate))
+      WriteLog("The settings backup " + backupName + " could not be written", 0);
   }
-  // It holds scrambled site passwords: readable by the user only.
-  if (!MakeFilePrivate(path)) WriteLog("The settings file could not be made private", 0);
-  IniFile_ = std::make_unique<TMyIniFile>(path);
+  if (!notice.empty()) AddUserNotice(notice);
+  if (!MakeFilePrivate(ProgDir + openName)) WriteLog("The settings file could not be made private", 0);
+  IniFile_ = std::make_unique<TMyIniFile>(ProgDir + openName);
 }
 
-TMyIniFile::TMyIniFile(const std::string& path) : file_(path) {}
+TMyIniFile::TMyIniFile(const std::string& path) : file_(path, 0600) {}
 
 namespace {
 constexpr const char* kOwner = "IniFile";

@@ -39,13 +39,18 @@ private:
 // The one settings-file object, on STOCKS.INI in the program folder (null before start-up).
 extern std::unique_ptr<TMyIniFile> IniFile_;
 TMyIniFile& Ini();
-// Opens STOCKS.INI in ProgDir. A file that reads as settings (IniFile::LooksLikeSettingsText)
-// is first copied to the backup "STOCKS.IN_"; one that does not is renamed aside
-// ("STOCKS.INI.damaged-<date>-<time>") and the backup takes its place, with a user notice.
-// An empty or blank file is no settings file either: the backup takes its place, and the
-// backup is never replaced by it. Both files are made readable by the user only.
+// Opens STOCKS.INI in ProgDir. A file that did not read whole never replaces the backup
+// "STOCKS.IN_", and nothing the user had is written over unseen (each case is a user notice):
+// - read whole: copied to the backup;
+// - no final line break (it may be cut) but reads as settings: used as it stands, its bytes
+//   copied aside ("STOCKS.INI.damaged-<stamp>", once per distinct content);
+// - does not read as settings (IniFile::LooksLikeSettingsText): copied aside, the backup takes
+//   its place;
+// - empty or blank: the backup takes its place;
+// - cannot be read, also once made private: moved aside, the backup takes its place.
+// When a file cannot be kept aside, the session's settings go to "STOCKS.INI.saved-<stamp>".
+// Both files are written readable by the user only.
 void OpenSettingsFile();
-// Creates the file when missing and makes it readable and writable by the user only.
+// Creates the file when missing and makes it readable and writable by the user only; a link is
+// left alone (true), never the file it points to.
 bool MakeFilePrivate(const std::string& path);
-// Renames the file to "<path>.damaged-<date>-<time>"; the new path, empty when it failed.
-std::string KeepFileAside(const std::string& path);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -140,6 +141,36 @@ TEST(ProgramFolder, EveryFileItWritesHasAKindAndOnlyShippedOnesAreReplaceable) {
   EXPECT_EQ(ProgramBinaries(), (std::vector<std::string>{"librirudid.so", "vnupdexe"}));
 }
 
+// A start cleans up what an interrupted atomic write of our own files left, never another copy's
+// write in flight, an update's staging file or a file that is not ours.
+TEST(ProgramFolder, LeftOverTemporariesOfOurOwnFilesAreRemoved) {
+  namespace fs = std::filesystem;
+  const std::string dir = ProgDir + "leftovers/";
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  const std::vector<std::string> fresh = {"STOCKS.INI.tmpAb12Cd", "PORT.DAT.damaged-20260101-000000.tmpQwErTy"};
+  const std::string old = "PORT.DAT.tmpXyZ123";
+  const std::vector<std::string> never = {".vnupd-x1Y2z3", "mine.txt.tmpAb12Cd", "PORT.DAT", "STOCKS.INI.tmp",
+                                          "PORT.DA_.tmpLinked"};
+  for (const std::string& n : fresh) ASSERT_TRUE(WriteFileAtomic(dir + n, "x"));
+  ASSERT_TRUE(WriteFileAtomic(dir + old, "x"));
+  fs::last_write_time(dir + old, fs::file_time_type::clock::now() - std::chrono::minutes(11));
+  for (const std::string& n : never) {
+    if (n == "PORT.DA_.tmpLinked") fs::create_symlink(dir + "PORT.DAT", dir + n);
+    else ASSERT_TRUE(WriteFileAtomic(dir + n, "x"));
+    std::error_code ec;  // a link's own time cannot be set: it is old enough as it is
+    fs::last_write_time(dir + n, fs::file_time_type::clock::now() - std::chrono::minutes(11), ec);
+  }
+  // Beside another copy only what is old enough to be nobody's write any more.
+  EXPECT_EQ(RemoveLeftoverTemporaries(dir, false), 1);
+  EXPECT_FALSE(fs::exists(dir + old));
+  for (const std::string& n : fresh) EXPECT_TRUE(fs::exists(dir + n)) << n;
+  EXPECT_EQ(RemoveLeftoverTemporaries(dir, true), 2);
+  for (const std::string& n : fresh) EXPECT_FALSE(fs::exists(dir + n)) << n;
+  for (const std::string& n : never) EXPECT_TRUE(fs::exists(fs::symlink_status(dir + n))) << n;
+  fs::remove_all(dir);
+}
+
 TEST(Settings, StoredEasternOffsetStaysInForceInLaterRuns) {
   Ini().DeleteKey("Stocks", "ETOFFSET");
   LoadMiscSettings();
@@ -209,7 +240,7 @@ TEST(SettingsFile, DamagedFileIsKeptAsideAndTheBackupUsedEveryStart) {
     ASSERT_EQ(notices.size(), 1u);
     EXPECT_NE(notices[0].find("backup STOCKS.IN_ is used"), std::string::npos) << notices[0];
   }
-  // Each damaged file is kept, byte for byte.
+  // The damaged file is kept byte for byte, once: the same bytes again make no second copy.
   int aside = 0;
   for (const auto& e : fs::directory_iterator(ProgDir)) {
     if (e.path().filename().string().rfind("STOCKS.INI.damaged-", 0) != 0) continue;
@@ -218,7 +249,39 @@ TEST(SettingsFile, DamagedFileIsKeptAsideAndTheBackupUsedEveryStart) {
     EXPECT_EQ(bytes, damaged);
     ++aside;
   }
-  EXPECT_EQ(aside, 2);
+  EXPECT_EQ(aside, 1);
+}
+
+// Making the settings private never follows a link: the file it points to keeps its mode; the
+// next write replaces the link with a private file.
+TEST(SettingsFile, LinksAreNeverMadePrivateThroughTheLink) {
+  namespace fs = std::filesystem;
+  OtherSettingsFolder folder("linked-ini");
+  const std::string outside = ProgDir + "../linked-ini-outside/";
+  fs::create_directories(outside);
+  const std::string settings = "[Stocks]\r\nRefreshSecs=45\r\n\r\n";
+  for (const char* name : {"settings.ini", "backup.ini"}) {
+    ASSERT_TRUE(WriteFileAtomic(outside + name, settings));
+    fs::permissions(outside + name, fs::perms(0644));
+  }
+  fs::create_symlink(outside + "settings.ini", ProgDir + "STOCKS.INI");
+  fs::create_symlink(outside + "backup.ini", ProgDir + "STOCKS.IN_");
+  OpenSettingsFile();
+  EXPECT_EQ(Ini().ReadInteger("Stocks", "RefreshSecs", 0), 45);
+  ASSERT_TRUE(Ini().WriteInteger("Stocks", "RefreshSecs", 30));
+  for (const char* name : {"settings.ini", "backup.ini"}) {
+    EXPECT_EQ(Mode(outside + name), fs::perms(0644)) << name;
+    std::string kept;
+    ASSERT_TRUE(ReadWholeFile(outside + name, kept));
+    EXPECT_EQ(kept, settings) << name;
+  }
+  // The backup was refreshed and the settings written, each as a private file of our own.
+  for (const char* name : {"STOCKS.INI", "STOCKS.IN_"}) {
+    EXPECT_FALSE(fs::is_symlink(ProgDir + name)) << name;
+    EXPECT_EQ(Mode(ProgDir + name), fs::perms::owner_read | fs::perms::owner_write) << name;
+  }
+  EXPECT_EQ(IniFile(ProgDir + "STOCKS.IN_").ReadInteger("Stocks", "RefreshSecs", 0), 45);
+  fs::remove_all(outside);
 }
 
 TEST(SettingsFile, CommentsAndRepeatedKeysSurviveARewrite) {

@@ -1,0 +1,54 @@
+#include "core/aside_copies.h"
+
+#include <ctime>
+#include <filesystem>
+
+#include "core/program_files.h"
+#include "platform/string_list.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// "<name><infix><date>-<time>", with "-<n>" added while that name is taken.
+std::string FreeName(const std::string& dir, const std::string& name, const char* infix) {
+  char stamp[32];
+  const std::time_t now = std::time(nullptr);
+  std::tm tm{};
+  ::localtime_r(&now, &tm);
+  std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &tm);
+  std::error_code ec;
+  for (int n = 0; n < 100; ++n) {
+    std::string candidate = name + infix + stamp + (n ? "-" + std::to_string(n) : std::string());
+    if (!fs::exists(fs::symlink_status(dir + candidate, ec))) return candidate;
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string CopyAside(const std::string& dir, const std::string& name, std::string_view bytes, mode_t mode) {
+  const std::string prefix = name + DamagedInfix;
+  std::error_code ec;
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string entry = it->path().filename().string();
+    if (entry.compare(0, prefix.size(), prefix) != 0 || IsOwnAtomicTemporary(entry)) continue;
+    std::error_code sizeEc;
+    if (!it->is_regular_file(sizeEc) || it->file_size(sizeEc) != bytes.size()) continue;
+    std::string kept;
+    if (ReadFileChecked(it->path().string(), kept) == FileRead::Ok && kept == bytes) return entry;
+  }
+  const std::string aside = FreeName(dir, name, DamagedInfix);
+  if (aside.empty() || !WriteFileAtomic(dir + aside, bytes, mode)) return {};
+  return aside;
+}
+
+std::string MoveAside(const std::string& dir, const std::string& name) {
+  const std::string aside = FreeName(dir, name, DamagedInfix);
+  std::error_code ec;
+  if (aside.empty()) return {};
+  fs::rename(dir + name, dir + aside, ec);
+  return ec ? std::string() : aside;
+}
+
+std::string SessionSaveName(const std::string& dir, const std::string& name) { return FreeName(dir, name, SavedInfix); }

@@ -1,0 +1,18 @@
+#pragma once
+// A user file that did not read whole is kept aside before anything may replace it: its bytes go
+// to "<name>.damaged-<date>-<time>" beside it (program_files names the pattern).
+#include <sys/types.h>
+
+#include <string>
+#include <string_view>
+
+// Writes bytes to a new aside copy of dir + name, unless an aside copy of that name with the same
+// bytes is there already (a file that stays damaged makes one copy, not one per start). The
+// copy's file name, existing or new; empty when it could not be written.
+std::string CopyAside(const std::string& dir, const std::string& name, std::string_view bytes, mode_t mode = 0600);
+// Renames dir + name to a new aside name (also a folder or a file nobody may read); its file
+// name, empty when the rename failed.
+std::string MoveAside(const std::string& dir, const std::string& name);
+// A free name "<name>.saved-<date>-<time>" in dir for the session's save, when the user's file
+// may not be written over.
+std::string SessionSaveName(const std::string& dir, const std::string& name);
