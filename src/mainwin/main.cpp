@@ -21,6 +21,7 @@
 #include "retrieval/http_engine.h"
 #include "mainwin/single_instance.h"
 #include "mainwin/startup.h"
+#include "platform/process_limits.h"
 #include "windows/browser/browser_environment.h"
 
 namespace {
@@ -78,6 +79,12 @@ int StartFailure(int argc, char** argv, const std::string& message) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::string limitProblem;
+  // Before any library takes handles; no box can be shown without them.
+  if (!PrepareProcessLimits(limitProblem)) {
+    std::fprintf(stderr, "%s\n", limitProblem.c_str());
+    return 1;
+  }
   PrepareBrowserEnvironment();
   std::error_code ec;
   std::string exeDir = std::filesystem::canonical("/proc/self/exe", ec).parent_path().string();
@@ -95,7 +102,8 @@ int main(int argc, char** argv) {
     WriteLog("dup found! terminating", 0);
     return 0;
   }
-  InitFoundation(guard.EnterPresence());
+  const bool alone = guard.EnterPresence();
+  InitFoundation(alone, !allowDups && alone);
 
   TApplication app(argc, argv);
   // At once, so a session that ends while the program is starting still ends it in order.

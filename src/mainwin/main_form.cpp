@@ -166,8 +166,14 @@ TmForm::TmForm() {
     Grid->ShowStocks(symbols);
   });
 
-  // The local quote server's listener exists from the start; the settings switch it on.
-  QuoteServer = std::make_unique<VNServer>();
+  // The local quote server's listener exists from the start; the settings switch it on. Without
+  // the handles for it the program runs without it.
+  try {
+    QuoteServer = std::make_unique<VNServer>();
+  } catch (const std::exception& e) {
+    serverStartError_ = std::string("Quote server could not start: ") + e.what();
+    WriteLog(serverStartError_, 0);
+  }
 
   chart_ = std::make_unique<ChartThread>([] { PulseCharts(); });
   chart_->Start();
@@ -406,11 +412,13 @@ void TmForm::LoadSettings() {
   if (CurSite && CurSite->MinRefresh > RefreshSeconds) RefreshSeconds = CurSite->MinRefresh;
 
   if (QuoteServer) QuoteServer->LoadSettings();
-  std::string serverProblem;
+  std::string serverProblem = serverStartError_;
   if (QuoteServer && !QuoteServer->LastError().empty()) {
     serverProblem = "Quote server could not listen on port " + std::to_string(QuoteServer->Listener().Port) + ": " +
                     QuoteServer->LastError();
     WriteLog(serverProblem, 0);
+  }
+  if (!serverProblem.empty()) {
     // Beside the status line, which each fetch pass rewrites.
     lbProblem->setText(QString::fromStdString(serverProblem));
     lbProblem->show();

@@ -136,6 +136,7 @@ private:
   std::string status_;
   std::string popSymbol_;  // the symbol of the row the pop-up menu was opened on
   std::string lastNotice_;
+  std::string serverStartError_;  // the local quote server could not be made
   double failingSince_ = 0;  // when passes began to bring no quotes (local time); 0: they do
   int64_t lastUtc_ = 0, lastTick_ = 0;
   std::unique_ptr<FetchThread> fetch_;

@@ -4,6 +4,7 @@
 
 #include "core/branding.h"
 #include "core/log.h"
+#include "core/program_files.h"
 #include "core/program_state.h"
 #include "core/settings.h"
 #include "core/settings_file.h"
@@ -57,9 +58,11 @@ bool PrepareProgramFolder(int argc, const char* const* argv, const std::string& 
   return true;
 }
 
-void InitFoundation(bool alone) {
+void InitFoundation(bool alone, bool sole) {
   StartLog(alone);
   WriteLog("START", 0);
+  if (const int removed = RemoveLeftoverTemporaries(ProgDir, sole))
+    WriteLog("Removed " + std::to_string(removed) + " left-over temporary files", 0);
   OpenSettingsFile();
   LoadBranding();
   LoadMiscSettings();

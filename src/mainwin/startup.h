@@ -22,8 +22,9 @@ std::string DefaultDataDir(const std::string& exeDir);
 // Starter files that could not be copied become a user notice.
 bool PrepareProgramFolder(int argc, const char* const* argv, const std::string& exeDir, std::string& error);
 // The rest of the foundation's start: the log (a new one when this copy runs alone, else
-// appended to, so a copy running beside another keeps its lines), the settings file,
-// branding, settings.
-void InitFoundation(bool alone = true);
+// appended to, so a copy running beside another keeps its lines), the left-over temporaries of
+// an earlier copy's interrupted writes (all when sole: this copy holds the single-copy guard and
+// runs alone; else only old ones), the settings file, branding, settings.
+void InitFoundation(bool alone = true, bool sole = false);
 // The closing log line (the main window writes the settings at its close).
 void FinishFoundation();

@@ -437,3 +437,24 @@ TEST(Startup, TheFirstWindowSizeFollowsTheScreenAndAStoredOneWins) {
   EXPECT_EQ(second.ReadInteger("MainForm", "Height", 0), 500);
 }
 
+// With too few file handles the program says so and ends with status 1; it does not abort.
+TEST(Startup, TooFewFileHandlesEndWithAClearMessage) {
+  TempHome temp("handles");
+  const std::string dir = temp.path.string() + "/";
+  int err[2];
+  ASSERT_EQ(::pipe2(err, O_CLOEXEC), 0);
+  ChildGuard copy{SpawnProgram({"VANTORA_HOME=" + dir, "HOME=" + dir, "XDG_RUNTIME_DIR=" + dir}, {"LOG"},
+                               [] {
+                                 const rlimit few{12, 12};
+                                 return ::setrlimit(RLIMIT_NOFILE, &few) == 0;
+                               },
+                               err[1])};
+  ::close(err[1]);
+  ASSERT_GT(copy.pid, 0);
+  EXPECT_EQ(copy.Wait(30000), 1);
+  std::string said;
+  char buf[512];
+  for (ssize_t n; (n = ::read(err[0], buf, sizeof buf)) > 0;) said.append(buf, static_cast<size_t>(n));
+  ::close(err[0]);
+  EXPECT_NE(said.find("Too few file handles"), std::string::npos) << said;
+}
