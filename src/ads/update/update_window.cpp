@@ -338,15 +338,26 @@ void TWUNeeded::BitBtn1Click() {
   accept();
 }
 
+namespace {
+void PostponeReminder() { NextWUReminder = LocalNow() + 0.25; }
+}  // namespace
+
 void TWUNeeded::BitBtn2Click() {
-  NextWUReminder = LocalNow() + 0.25;
+  PostponeReminder();
   accept();
 }
 
 void TWUNeeded::BitBtn3Click() {
   Ini().WriteString("Stocks", "LastWUNotify", LastWUNotify);
   NextWUReminder = LocalNow() + WUInterval / 1440.0;
-  reject();
+  QDialog::reject();
+}
+
+void TWUNeeded::reject() { BitBtn3Click(); }
+
+void TWUNeeded::closeEvent(QCloseEvent* e) {
+  PostponeReminder();
+  e->accept();  // closes and frees the box (the dialog's own handler would reject it)
 }
 
 bool OpenUpdateWindow(QWidget* owner) {

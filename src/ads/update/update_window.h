@@ -100,6 +100,12 @@ public:
   void BitBtn1Click();
   void BitBtn2Click();
   void BitBtn3Click();
+
+protected:
+  // Escape is the third (cancel) button; the title bar's close postpones, as "Postpone It" does,
+  // so the box never comes straight back.
+  void reject() override;
+  void closeEvent(QCloseEvent* e) override;
 };
 
 // Opens the update window for a manual run, modally, unless one is showing. True when the run

@@ -5,9 +5,11 @@
 #include <QDir>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 
 #include <filesystem>
 #include <fstream>
@@ -271,6 +273,51 @@ TEST(UpdateWindows, ReminderTimes) {
   }
   EXPECT_EQ(Ini().ReadString("Stocks", "LastWUNotify", ""), "12/01/26");
   EXPECT_FALSE(UpdateReminderDue(LocalNow() + 1));
+  SetClock(nullptr);
+}
+
+// Escape is the reminder's cancel button and the title bar's close postpones it: neither
+// brings the box back at the next housekeeping tick.
+TEST(UpdateWindows, EscapeAndTheTitleBarsCloseEndTheReminder) {
+  TestClock clock(DateTimeToUnixMs(EncodeDate(2026, 3, 2) + 10.0 / 24));
+  SetClock(&clock);
+  WUInterval = 180;
+  QuitRequested = false;
+  QWidget main;
+  main.show();
+  auto reminder = [] {
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (auto* r = dynamic_cast<TWUNeeded*>(w); r && r->isVisible()) return r;
+    return static_cast<TWUNeeded*>(nullptr);
+  };
+  for (bool titleBar : {false, true}) {
+    SCOPED_TRACE(titleBar ? "title bar" : "Escape");
+    Ini().WriteString("Stocks", "LastWUNotify", "11/01/26");
+    LastWUNotify = "12/01/26";
+    NextWUReminder = 0;
+    ShowUpdateReminder(&main);
+    TWUNeeded* box = reminder();
+    ASSERT_NE(box, nullptr);
+    QPointer<TWUNeeded> alive(box);
+    if (titleBar) box->windowHandle()->close();  // as the window manager's close does
+    else QTest::keyClick(box, Qt::Key_Escape);
+    WaitAndPump(50);
+    EXPECT_EQ(reminder(), nullptr);
+    for (int tick = 0; tick < 4; ++tick) {
+      ShowUpdateReminder(&main);
+      EXPECT_EQ(reminder(), nullptr);
+    }
+    if (titleBar) {
+      EXPECT_NEAR(NextWUReminder, LocalNow() + 0.25, 1e-6);
+      EXPECT_EQ(Ini().ReadString("Stocks", "LastWUNotify", ""), "11/01/26");
+    } else {
+      EXPECT_NEAR(NextWUReminder, LocalNow() + 180.0 / 1440, 1e-6);
+      EXPECT_EQ(Ini().ReadString("Stocks", "LastWUNotify", ""), "12/01/26");
+    }
+    for (int i = 0; i < 50 && alive; ++i) WaitAndPump(10);
+    EXPECT_TRUE(alive.isNull());  // freed on close
+  }
+  LastWUNotify.clear();
   SetClock(nullptr);
 }
 
