@@ -83,6 +83,10 @@ const char* const DefaultPopMenuText =
     "Prophet Charts|PROPHET\n"
     "Level II|ISLAND\n";
 
+// Answers a command of the menu files (which the update site ships) for a window this program
+// does not have.
+std::string NoWindowText(const char* what) { return std::string("This program has no ") + what + " window."; }
+
 std::string ReadMenuFile(const char* name, const char* fallback) {
   std::string text;
   if (ReadWholeFile(ProgDir + name, text)) return text;
@@ -275,13 +279,10 @@ void TmForm::FillHotKeys() {
     cmbPortfolio->setFocus();
     cmbPortfolio->showPopup();
   };
-  GlobalHotKeys.SiteBox = [this] { NotAvailable("The quote site box"); };
+  GlobalHotKeys.SiteBox = [this] { SayInBox(NoWindowText("quote site box")); };
   GlobalHotKeys.RefreshInterval = [this] { OptionsClick(0); };
   GlobalHotKeys.Preferences = [this] { OptionsClick(0); };
-  GlobalHotKeys.WatchList = [this] {
-    if (MainHooks.OpenWatchList) MainHooks.OpenWatchList();
-    else NotAvailable("The watch list");
-  };
+  GlobalHotKeys.WatchList = [this] { RunCommand("WATCHLIST"); };
   GlobalHotKeys.Refresh = [this] { pbRefreshClick(); };
   GlobalHotKeys.Help = [this] {
     std::string help;
@@ -520,6 +521,16 @@ void TmForm::SetStatus(const std::string& text) {
 
 void TmForm::NotAvailable(const std::string& what) { SetStatus(what + " is not available yet"); }
 
+void TmForm::SayInBox(const std::string& text) {
+  // A box, not the status line: the next refresh would overwrite that before anyone reads it.
+  // Not modal: the window stays usable while it is open.
+  auto* box = new QMessageBox(QMessageBox::Information, QString::fromStdString(Branding.ProgFullName),
+                              QString::fromStdString(text), QMessageBox::Ok, this);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setModal(false);
+  box->show();
+}
+
 void TmForm::pbRefreshClick() { StartFetchPass(); }
 
 TmForm::PassStart TmForm::StartFetchPass() {
@@ -714,7 +725,11 @@ void TmForm::PopSeeNewsClick() {
 void TmForm::popIslandClick() {
   std::string symbol = TakeCommandSymbol();
   symbol = symbol.substr(0, symbol.find(' '));
-  if (!IsValidSymbol(symbol) || symbol.size() < 4) return;
+  if (!IsValidSymbol(symbol)) return;
+  if (symbol.size() < 4) {
+    SayInBox("Level II quotes are only available for symbols of four or more characters; " + symbol + " is shorter.");
+    return;
+  }
   if (MainHooks.OpenIsland) MainHooks.OpenIsland(symbol);
   else NotAvailable("The market-depth window");
 }
@@ -755,7 +770,7 @@ void TmForm::RunCommand(const std::string& command) {
     else NotAvailable("The update window");
   } else if (key == "WATCHLIST") {
     if (MainHooks.OpenWatchList) MainHooks.OpenWatchList();
-    else NotAvailable("The watch list");
+    else SayInBox(NoWindowText("watch list"));
   } else if (auto it = MainHooks.Commands.find(key); it != MainHooks.Commands.end() && it->second) {
     it->second(arg);
   } else {

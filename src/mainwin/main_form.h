@@ -120,6 +120,8 @@ private:
   void FillPortfolioBox();
   void ShowCurrentPortfolio();
   void NotAvailable(const std::string& what);
+  // Tells the user in a small box over the main window.
+  void SayInBox(const std::string& text);
   void FetchDone(const FetchOutcome& outcome);
   // Running: a pass runs already (it fetches what a report queued, on its next pass if need be).
   // CannotRun: none can (window closed, no site, outside its hours, portfolios locked, nothing

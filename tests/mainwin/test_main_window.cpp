@@ -4,6 +4,8 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
 #include <QDir>
 #include <QHeaderView>
 #include <QImage>
@@ -571,4 +573,51 @@ TEST(IndexStrip, ChangesTakeTheirIndexsDecimals) {
   EXPECT_EQ(IndexStripText({{"$DJI", "Industrial Average", 38650.26, 12.34}, {"$SPX", "", 5180.126, -3.456},
                             {"$X", "", 123.4567, 0.1}}),
             "Industrial Average 38650.3 (+12.3)   $SPX 5180.13 (-3.46)   $X 123.457 (+0.1)");
+}
+
+// Commands that cannot act say why in a box the next refresh does not overwrite: Level II on a
+// short symbol, the watch list (menu and Ctrl+L) and the site box (Ctrl+S), windows this
+// program does not have.
+TEST(MainWindow, CommandsThatCannotActSayWhyInABox) {
+  TmForm form;
+  form.show();
+  PumpUntil([&] { return form.SettingsLoaded(); });
+  std::string island;
+  MainHooks.OpenIsland = [&](const std::string& s) { island = s; };
+  auto takeBox = [&]() -> std::string {
+    WaitAndPump(20);
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+        const std::string text = box->text().toStdString();
+        QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+        WaitAndPump(20);
+        return text;
+      }
+    return "";
+  };
+  PopupSymbol = "IBM";
+  form.RunCommand("ISLAND");
+  EXPECT_EQ(island, "");
+  EXPECT_NE(takeBox().find("four or more characters; IBM is shorter"), std::string::npos);
+  PopupSymbol = "ABCD";
+  form.RunCommand("ISLAND");
+  EXPECT_EQ(island, "ABCD");
+  EXPECT_EQ(takeBox(), "");
+
+  form.Grid->setFocus();
+  QTest::keyClick(form.Grid, Qt::Key_L, Qt::ControlModifier);
+  EXPECT_EQ(takeBox(), "This program has no watch list window.");
+  QAction* watch = nullptr;
+  for (QAction* menu : form.menuBar()->actions())
+    if (menu->menu())
+      for (QAction* a : menu->menu()->actions())
+        if (a->text().remove('&') == "Watch List") watch = a;
+  ASSERT_NE(watch, nullptr);
+  watch->trigger();
+  EXPECT_EQ(takeBox(), "This program has no watch list window.");
+  QTest::keyClick(form.Grid, Qt::Key_S, Qt::ControlModifier);
+  EXPECT_EQ(takeBox(), "This program has no quote site box window.");
+  MainHooks.OpenIsland = nullptr;
+  form.close();
+  ShuttingDown = false;
 }

@@ -160,6 +160,9 @@ void TdlgLookup::FillSources() {
     LookupSite.reset();
     LookupParams.Clear();
   }
+  // Without a source Search can never run: the dialog says why.
+  cmbSite->setEnabled(LookupFileNames.Count() > 0);
+  if (LookupFileNames.Count() == 0) ShowStatus("No look-up source is installed", "red");
 }
 
 void TdlgLookup::FormShow() {

@@ -277,3 +277,16 @@ TEST_F(LookupDialog, ChoosingASourceStoresItAndANewSourceIsUsed) {
   EXPECT_EQ(LookupSite->Name, "Another Lookup");
   std::remove((ProgDir + "other.lup").c_str());
 }
+
+// With no source file installed, the dialog says so instead of leaving Search disabled
+// without a word.
+TEST_F(LookupDialog, WithoutASourceTheDialogSaysSo) {
+  for (const char* f : {"local.lup", "broken.lup"}) std::remove((ProgDir + f).c_str());
+  TdlgLookup dlg;
+  dlg.show();
+  QTest::keyClicks(dlg.dfName, "acme");
+  EXPECT_FALSE(dlg.pbSearch->isEnabled());
+  EXPECT_TRUE(dlg.stStatus->isVisible());
+  EXPECT_EQ(dlg.stStatus->text().toStdString(), "No look-up source is installed");
+  EXPECT_FALSE(dlg.cmbSite->isEnabled());
+}
