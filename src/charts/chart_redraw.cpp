@@ -163,13 +163,21 @@ RedrawResult ChartRedraw::AddToChart(bool full, SnapshotSource* source, const Ch
         full = true;
         source->SetLastStored(count - 1);
       }
-      if (static_cast<int>(clean_.size()) != LastIndex + 1) full = true;
+      if (static_cast<int>(clean_.size()) != LastIndex + 1 || percent_ != env.PortfolioPercent) full = true;
       if (!full && DrawnCount == count) {
         r.Skipped = r.Unchanged = true;
         return r;
       }
       if (full) clean_.clear();
-      clean_.insert(clean_.end(), snaps.begin() + static_cast<std::ptrdiff_t>(clean_.size()), snaps.end());
+      percent_ = env.PortfolioPercent;
+      const size_t copied = clean_.size();
+      clean_.insert(clean_.end(), snaps.begin() + static_cast<std::ptrdiff_t>(copied), snaps.end());
+      // Snapshots are stored in dollars; the copy takes the unit drawn.
+      if (percent_)
+        for (size_t i = copied; i < clean_.size(); ++i) {
+          ValueRec& v = clean_[i];
+          v.Last = v.PrevClose != 0 ? static_cast<float>((double(v.Last) - v.PrevClose) / v.PrevClose * 100.0) : 0.0f;
+        }
       if (count > 0) lastRaw = snaps[count - 1];
     }
 

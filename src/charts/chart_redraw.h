@@ -48,6 +48,9 @@ struct RedrawEnv {
   int PriceHeight = 200;    // price chart's plot height in pixels
   int PriceWidth = 400;     // and width
   int TextHeight = 13;      // height of "A" on the price chart
+  // A portfolio drawn in percent: each snapshot's change from its previous close, in percent,
+  // in place of its value.
+  bool PortfolioPercent = false;
 };
 
 // What the window applies to its charts after a redraw.
@@ -128,6 +131,7 @@ private:
   PriceTrack track_;  // clean_'s times and prices for the samplers
   SpikeFilter filter_;
   ValueRec lastWalked_{};  // the list's snapshot at LastIndex as it was copied
+  bool percent_ = false;   // clean_ holds percent changes (RedrawEnv::PortfolioPercent)
   bool scaled_ = false;    // a redraw completed: the ranges can be rescaled
   std::array<std::unique_ptr<OverlaySampler>, IndSlots> samplers_;  // per price slot 1-5 ([0] unused)
   std::string mark_;

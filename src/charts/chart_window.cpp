@@ -337,6 +337,7 @@ RedrawEnv TdlgChart::CurrentEnv() const {
   RedrawEnv env;
   env.FilterPercent = LiveSettings.Filter;
   env.ShowFractions = ShowFractions;
+  env.PortfolioPercent = NoVolume && IsPortfolioSymbol(Symbol) && LiveSettings.PortChart == "%";
   const QFontMetrics fm(PriceChart->font());
   const QRect plot = PriceChart->PlotRect(PriceChart->rect(), fm);
   env.PriceHeight = plot.height();

@@ -53,6 +53,7 @@ int AddSnap(const SnapData& s) {
   v.Bid = s.Bid;
   v.Time = stamp;
   v.Volume = s.Volume;
+  v.PrevClose = s.PrevClose;
   {
     ValueList& list = rec.Values;
     if (!list.Lock("ADDSNAP")) return -1;

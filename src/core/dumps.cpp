@@ -177,7 +177,8 @@ int LoadQuoteDump(const std::string& path) {
             !std::isfinite(v.Volume))
           continue;
         ValueRec clean = v;
-        clean.Reserved = clean.Reserved2 = 0;
+        clean.Reserved = 0;
+        if (!std::isfinite(clean.PrevClose)) clean.PrevClose = 0;
         at = rec->Values.Store(clean);
       }
       if (rec->Values.Count() > 0) {

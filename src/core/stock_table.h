@@ -25,7 +25,7 @@ struct ValueRec {
   float Reserved = 0;  // keeps Time on an 8-byte boundary
   TDateTime Time = 0;  // the sort key, ascending in the list
   float Volume = 0;    // cumulative; readers use differences
-  float Reserved2 = 0;
+  float PrevClose = 0;  // the previous close it came with (a portfolio's: its value then); 0: unknown
 };
 static_assert(sizeof(ValueRec) == 32, "ValueRec is a 32-byte record");
 

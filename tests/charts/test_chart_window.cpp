@@ -138,6 +138,46 @@ TEST(ChartWindow, SymbolKindsPeriodsCaptionsAndClear) {
   ChartHooks = ChartHookTable();
 }
 
+// Portfolio snapshots are stored in dollars with their previous close; in "%" mode the chart
+// plots and captions each one's change from its own previous close, and follows the setting.
+TEST(ChartWindow, PercentPortfolioChartsPlotTheChangeFromEachPreviousClose) {
+  for (int m = 0; m < 20; ++m) {
+    SnapData d;
+    d.Symbol = "PORT7";
+    // Shares bought after ten minutes: value and previous close both double.
+    d.Last = m < 10 ? 1000.0f + m * 10.0f : 2200.0f;
+    d.PrevClose = m < 10 ? 1000.0f : 2000.0f;
+    d.MarketDate = Day;
+    d.QuoteTime = EncodeTime(9, 30, 0, 0) + m / 1440.0;
+    AddSnap(d);
+  }
+  ChartHooks.PortNameForSymbol = [](const std::string&) { return std::string("Demo Portfolio"); };
+  LiveSettings.PortChart = "%";
+  TdlgChart* c = OpenChart("PORT7");
+  ASSERT_TRUE(c);
+  Pump();
+  EXPECT_EQ(c->windowTitle().toStdString(), "Demo Portfolio: 10.00% (All)");
+  const ChartLineSeries& line = c->PriceChart->Series(0);
+  ASSERT_EQ(line.Count(), 20);
+  EXPECT_NEAR(line.Y(0), 0, 1e-4);
+  EXPECT_NEAR(line.Y(5), 5, 1e-4);
+  EXPECT_NEAR(line.Y(19), 10, 1e-4);
+  EXPECT_LT(c->PriceChart->RightAxis.Max, 100);
+
+  // Switched to dollars (as the preferences do), the chart is drawn again in dollars.
+  LiveSettings.PortChart = "$";
+  c->ApplySettings();
+  c->PostRedraw();
+  for (int i = 0; i < 100 && !c->windowTitle().contains('$'); ++i) Pump();
+  EXPECT_EQ(c->windowTitle().toStdString(), "Demo Portfolio: $2200.00 (All)");
+  EXPECT_NEAR(c->PriceChart->Series(0).Y(19), 2200, 1e-3);
+  c->close();
+  Pump();
+  QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  ChartHooks = ChartHookTable();
+  LiveSettings.PortChart.clear();
+}
+
 TEST(ChartWindow, ResearchAddressIsEncodedAndWebOnly) {
   EXPECT_EQ(TdlgChart::ResearchAddress("RESEARCH......https://x.test/q?s=##STOCKS##", "A&B C"),
             "https://x.test/q?s=A%26B+C");

@@ -27,6 +27,7 @@ void Feed(const char* sym, int n) {
     s.Ask = s.Last + 0.05f;
     s.Volume = 1000.0f * static_cast<float>(i);
     s.TradeCount = i;
+    s.PrevClose = 19.0f + static_cast<float>(i % 3);
     s.MarketDate = Day;
     s.QuoteTime = (36000.0 + 7 * i) / 86400.0;
     AddSnap(s);
@@ -81,6 +82,8 @@ TEST(Dumps, QuoteAndNewsRoundTrip) {
     EXPECT_EQ(vb[i].Bid, va[i].Bid);
     EXPECT_EQ(vb[i].Ask, va[i].Ask);
     EXPECT_EQ(vb[i].Volume, va[i].Volume);
+    // Each snapshot keeps the previous close it came with (a portfolio chart in percent uses it).
+    EXPECT_EQ(vb[i].PrevClose, 19.0f + static_cast<float>(i % 3));
   }
   EXPECT_EQ(b->LastStored.load(), 49);
   EXPECT_EQ(b->FirstTime.load(), va[0].Time);
