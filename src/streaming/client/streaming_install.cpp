@@ -14,6 +14,7 @@
 #include "core/settings_file.h"
 #include "core/sites.h"
 #include "core/streamer_control.h"
+#include "platform/clock.h"
 #include "streaming/client/book_window.h"
 #include "streaming/client/http_streamer.h"
 #include "streaming/client/zeruv_streamer.h"
@@ -26,8 +27,12 @@ struct MainStreaming {
   std::string AppliedKey;  // site file, symbols and login of the last start ("" = stopped)
   std::string LoadedFile;
   bool LoginAsked = false;
+  // A start that got no answer is tried again from the housekeeping tick, not before this.
+  std::string FailedKey;
+  int64_t RetryAt = 0;
 };
 MainStreaming* mainStreaming = nullptr;
+int mainStreamingGeneration = 0;
 
 // The symbols of the portfolio the main window shows, "+"-separated; false when the
 // portfolios could not be read now (nothing is to change then).
@@ -52,19 +57,34 @@ void UpdateMainStreaming(bool start) {
     if (CurSite) key += "|" + CurSite->EnteredLogin + "|" + CurSite->EnteredPassword;
   }
   if (key == m.AppliedKey) return;  // nothing changed: the notice of our own Start ends here
-  m.AppliedKey = key;
-  m.LoginAsked = false;
+  // A login check under way: this is looked at again once it has ended.
+  if (m.Streamer->busy) return;
   if (key.empty()) {
+    m.AppliedKey = key;
     m.Streamer->Stop();
     return;
   }
+  if (key == m.FailedKey && TickMs() < m.RetryAt) return;
+  m.LoginAsked = false;
   if (file != m.LoadedFile) {
     m.LoadedFile = file;
     m.Streamer->LoadSite(file);
   }
   // The login check processes events: the main window may go meanwhile, the streamer stays.
   std::shared_ptr<TZeruvStreamer> keep = m.Streamer;
-  keep->Start(symbols);
+  const int generation = mainStreamingGeneration;
+  const int64_t began = TickMs();
+  const bool started = keep->Start(symbols);
+  if (!mainStreaming || generation != mainStreamingGeneration) return;
+  // What streams is recorded only when it started; a refused password is an answer too (the
+  // user is asked), anything else is tried again a while later.
+  if (started || keep->badPassword) {
+    m.AppliedKey = key;
+    m.FailedKey.clear();
+  } else {
+    m.FailedKey = key;
+    m.RetryAt = began + StreamerTiming.StartRetryMs;
+  }
 }
 
 void CheckMainStreaming() {
@@ -95,6 +115,7 @@ void InstallStreaming(QWidget* mainWindow) {
   if (mainStreaming) mainStreaming->Streamer->window = nullptr;
   delete mainStreaming;
   MainStreaming* mine = mainStreaming = new MainStreaming;
+  ++mainStreamingGeneration;
   mine->Streamer = std::make_shared<TZeruvStreamer>();
   mine->Streamer->window = mainWindow;
   // The streaming object goes with its main window, posting nothing to it on the way.
@@ -103,6 +124,7 @@ void InstallStreaming(QWidget* mainWindow) {
     mine->Streamer->window = nullptr;
     delete mine;
     mainStreaming = nullptr;
+    ++mainStreamingGeneration;
   });
 
   MainHooks.UpdateStreaming = [](bool start) {

@@ -395,9 +395,25 @@ bool TZeruvStreamer::Start(const std::string& symbols) {
     return false;
   }
   if (!StreamerDllLoaded() || !site_ || !channels_.CodeLength) return false;
-  if (busy) return false;  // a Start waiting for its login check is under way
+  if (busy) {
+    // The Start whose login check runs further down this stack begins again with these
+    // symbols once the check has ended.
+    startAgain = true;
+    return false;
+  }
   busy = true;
-  cancelLogin = false;
+  bool started = false;
+  do {
+    startAgain = false;
+    cancelLogin = false;
+    const std::string newest = lastSymbols;
+    started = StartOnce(newest);
+  } while (startAgain && !ShuttingDown);
+  busy = false;
+  return started;
+}
+
+bool TZeruvStreamer::StartOnce(const std::string& symbols) {
   StopThreads();
 
   // The name and password are taken now: the login dialog may change the site's meanwhile.
@@ -413,10 +429,7 @@ bool TZeruvStreamer::Start(const std::string& symbols) {
     site_->EnteredLogin = loginName_;
     site_->EnteredPassword = loginPassword_;
     const int slot = AllocHRes('8');
-    if (!slot) {
-      busy = false;
-      return false;
-    }
+    if (!slot) return false;
     int slotOut = 0;
     std::string request;
     GetHttp(site_, LoginCheckKind, -1, slot, "GET", "LSCRONLY", "LSCRONLY", "", "", "", "", 80, false, false, false,
@@ -426,15 +439,14 @@ bool TZeruvStreamer::Start(const std::string& symbols) {
     answer = w == WaitResult::Done ? GetHRes(slot) : std::string("ERR");
     FreeHRes(slot);
     if (w != WaitResult::Done || cancelLogin) {
-      WriteLog("Streaming login check ended without an answer");
-      busy = false;
+      if (!startAgain) WriteLog("Streaming login check ended without an answer");
       return false;
     }
   }
+  if (startAgain) return false;  // a newer Start came during the check: it runs next
   badPassword = answer == "BADPASS";
   if (badPassword) {
     WriteLog("Streaming login refused");
-    busy = false;
     return false;
   }
 
@@ -456,11 +468,11 @@ bool TZeruvStreamer::Start(const std::string& symbols) {
     threads_[static_cast<size_t>(++threadCount_)] = std::move(t);
   }
   if (QObject* w = window.load(); w && CallbackMsg) PostWindowMessage(w, CallbackMsg, 0, 1);
-  busy = false;
   return true;
 }
 
 void TZeruvStreamer::Stop() {
+  startAgain = false;
   cancelLogin = true;
   StopThreads();
   if (QObject* w = window.load(); w && CallbackMsg) PostWindowMessage(w, CallbackMsg, 0, 1);

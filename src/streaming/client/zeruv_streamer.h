@@ -39,6 +39,7 @@ struct StreamerTimingTable {
   int StallMs = 30000;           // no record for this long while receiving: reconnect
   int RequestTimeoutSeconds = 60;
   int LoginCheckMs = 65000;
+  int StartRetryMs = 60000;  // the main window tries a start that got no answer again after this
   int StopBoundMs = 5000;
 };
 extern StreamerTimingTable StreamerTiming;
@@ -108,7 +109,9 @@ public:
   bool LoadSite(const std::string& fileName);
   // Starts streaming the "+"-separated symbols; false when nothing streams. It may wait for the
   // login check with events processed: an owner that can go meanwhile holds the streamer by a
-  // shared pointer across the call.
+  // shared pointer across the call. A Start made while a login check runs (busy) returns false
+  // at once, as a second wait cannot run inside the first; the running Start then begins again
+  // with the newest symbols and login once its check has ended, unless Stop came after it.
   bool Start(const std::string& symbols);
   // Stops every thread (and a login check under way) and posts (0, 1).
   void Stop();
@@ -122,9 +125,10 @@ public:
   std::atomic<bool> badPassword{false};
   std::atomic<bool> cancelLogin{false};
   std::atomic<bool> restart{false};
+  std::atomic<bool> startAgain{false};  // a Start came while the login check ran
   std::string lastSymbols;
   const std::string displayName = "Rededuva Revuror v1.9.9.3";
-  bool busy = false;
+  bool busy = false;  // a Start waits for its login check
 
   int ThreadCount() const { return threadCount_; }
   TStreamer* ThreadAt(int number) const;  // 1 .. ThreadCount
@@ -144,6 +148,7 @@ public:
   std::optional<BookModel> TakeBookSnapshot();
 
 private:
+  bool StartOnce(const std::string& symbols);
   void StopThreads();
 
   std::shared_ptr<HTTPSite> site_;

@@ -1,7 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <chrono>
+#include <thread>
 #include <QWidget>
 
+#include "core/add_snap.h"
 #include "core/locks.h"
 #include "core/main_hooks.h"
 #include "core/portfolios.h"
@@ -9,10 +15,12 @@
 #include "core/settings_file.h"
 #include "core/sites.h"
 #include "core/streamer_control.h"
+#include "platform/clock.h"
 #include "platform/messages.h"
 #include "stream_test_util.h"
 #include "streaming/client/streamer_messages.h"
 #include "streaming/client/streaming_install.h"
+#include "streaming/client/zeruv_streamer.h"
 
 namespace {
 
@@ -106,6 +114,69 @@ TEST(StreamingHooks, MainWindowStreamsItsPortfolioWithoutRestartLoops) {
     MainHooks.UpdateStreaming(false);
     EXPECT_FALSE(MainHooks.StreamingActive());
   }
+  MainHooks = {};
+  StreamerHooks = {};
+  Ini().WriteString("Stocks", "StreamFile", "");
+  CurSite.reset();
+}
+
+// A portfolio switched while the login check runs is streamed once the check has ended, and a
+// check that got no answer is tried again later, not at every tick.
+TEST(StreamingHooks, StartDuringTheLoginCheckAndACheckWithoutAnAnswer) {
+  CallbackMsg = RegisterWindowMessage("VNCallback");
+  StreamerMessageHook = [](const std::string&, const std::string&) {};
+  CurSite = std::make_shared<HTTPSite>();
+  CurSite->EnteredLogin = "pause";  // answered after a second
+  CurSite->EnteredPassword = "secret";
+  WriteStreamSite("Check.Par", "/stream?s=##STOCKS##&tag=check", true);
+  ShowPortfolio({"CKA"});
+  Ini().WriteString("Stocks", "StreamFile", "Check.Par");
+  auto quoted = [](const char* symbol) {
+    StockQuote q;
+    LockHold hold(AddSnapLock, "TEST");
+    return hold && GetStockQuote(symbol, q) >= 0;
+  };
+  // Housekeeping ticks from the event loop itself, as the main window's timer runs them (a
+  // login check cannot wait inside another wait).
+  auto tickUntil = [](const std::function<bool()>& done) {
+    for (int i = 0; i < 1000; ++i) {
+      MainHooks.StreamingTimeoutCheck();
+      if (done()) return true;
+      QCoreApplication::processEvents();
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+  };
+  {
+    FakeMainWindow w;
+    InstallStreaming(&w);
+    // The housekeeping tick comes again while the check waits, after the portfolio changed.
+    QTimer::singleShot(200, &w, [] {
+      ShowPortfolio({"CKZ"});
+      MainHooks.StreamingTimeoutCheck();
+    });
+    MainHooks.StreamingTimeoutCheck();
+    EXPECT_TRUE(tickUntil([&] { return quoted("CKZ"); }));
+    MainHooks.UpdateStreaming(false);
+    EXPECT_FALSE(MainHooks.StreamingActive());
+
+    // No answer in time: streaming is off, and the ticks do not start a check every time.
+    ShowPortfolio({"CKN"});
+    StreamerTiming.LoginCheckMs = 300;
+    StreamerTiming.StartRetryMs = 2500;
+    MainHooks.StreamingTimeoutCheck();
+    EXPECT_FALSE(MainHooks.StreamingActive());
+    StreamerTiming.LoginCheckMs = 20000;
+    const int64_t failed = TickMs();
+    MainHooks.StreamingTimeoutCheck();
+    if (TickMs() - failed < 2000) {
+      EXPECT_FALSE(MainHooks.StreamingActive());
+    }
+    // A while later the next tick tries again, and streams.
+    EXPECT_TRUE(tickUntil([&] { return quoted("CKN"); }));
+    MainHooks.UpdateStreaming(false);
+  }
+  StreamerTiming = {};
   MainHooks = {};
   StreamerHooks = {};
   Ini().WriteString("Stocks", "StreamFile", "");
