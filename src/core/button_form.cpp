@@ -1,12 +1,16 @@
 #include "core/button_form.h"
 
 #include <QApplication>
+#include <QDesktopServices>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QMessageBox>
 #include <QPointer>
 #include <QScreen>
 #include <QStyle>
 #include <QToolButton>
+#include <QUrl>
 
 #include <algorithm>
 #include <atomic>
@@ -86,12 +90,7 @@ void TButtonForm::LookupButtonClick() {
   if (!symbol.empty()) SymbolLookedUp(symbol);
 }
 
-void TButtonForm::HelpButtonClick() {
-  if (GlobalHotKeys.Help) {
-    auto help = GlobalHotKeys.Help;
-    help();
-  }
-}
+void TButtonForm::HelpButtonClick() { ShowProgramHelp(this); }
 
 void TButtonForm::SymbolLookedUp(const std::string&) {}
 
@@ -162,6 +161,15 @@ public:
 
 protected:
   bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::KeyPress && watched->isWidgetType()) {
+      const auto* key = static_cast<QKeyEvent*>(event);
+      if (key->key() == Qt::Key_F1 && key->modifiers() == Qt::NoModifier) {
+        // Every window answers F1 the same way, whatever its own keys do.
+        NoteUserInput();
+        ShowProgramHelp(static_cast<QWidget*>(watched));
+        return true;
+      }
+    }
     switch (event->type()) {
       case QEvent::KeyPress:
       case QEvent::MouseButtonPress:
@@ -207,6 +215,21 @@ void InstallInputActivityFilter() {
 }
 
 void NoteUserInput() { lastInputTick = TickMs(); }
+
+void ShowProgramHelp(QWidget* from) {
+  std::string name;
+  GetHelpFileName(name);
+  if (!name.empty() && IsSafeRelativeName(name) && QFileInfo::exists(QString::fromStdString(ProgDir + name))) {
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(ProgDir + name)));
+    return;
+  }
+  auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("Help"),
+                              QStringLiteral("No help file is installed."), QMessageBox::Ok,
+                              from ? from->window() : nullptr);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setModal(false);
+  box->show();
+}
 
 bool IsUserInactive() {
   const double idleMs = static_cast<double>(TickMs() - LastInputTick());

@@ -75,7 +75,7 @@ struct GlobalHotKeyTable {
   std::function<void()> Preferences;      // Ctrl/Alt+M
   std::function<void()> WatchList;        // Ctrl/Alt+L
   std::function<void()> Refresh;          // Ctrl/Alt+R and F5
-  std::function<void()> Help;             // F1
+  std::function<void()> Help;             // F1 where the application's filter is not installed
   std::function<void()> ShowDebugWindow;  // F2: shows the debug window when it exists
   std::function<void()> CreateDebugWindow;  // Shift+Ctrl+F2: creates and shows it
 };
@@ -85,8 +85,14 @@ extern GlobalHotKeyTable GlobalHotKeys;
 // any other key is left for the window.
 void HandleGlobalHotKey(int& key, Qt::KeyboardModifiers shift);
 
-// Installs the application-wide filter that time-stamps keyboard and mouse input.
+// Installs the application-wide filter that time-stamps keyboard and mouse input and answers F1
+// in every window with ShowProgramHelp.
 void InstallInputActivityFilter();
+
+// The program's help (F1, a window's help button): opens the help file of the branding record
+// from the program folder, or says "No help file is installed." in a box over the window of
+// `from` (not modal, so the window and the one under it stay usable).
+void ShowProgramHelp(QWidget* from);
 // Records input now (the filter calls it).
 void NoteUserInput();
 // True when no input came for longer than the ad parameter "INACTIVETIME" (minutes, 60 when

@@ -5,7 +5,6 @@
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QComboBox>
-#include <QDesktopServices>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenuBar>
@@ -14,7 +13,6 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
-#include <QUrl>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -284,12 +282,7 @@ void TmForm::FillHotKeys() {
   GlobalHotKeys.Preferences = [this] { OptionsClick(0); };
   GlobalHotKeys.WatchList = [this] { RunCommand("WATCHLIST"); };
   GlobalHotKeys.Refresh = [this] { pbRefreshClick(); };
-  GlobalHotKeys.Help = [this] {
-    std::string help;
-    GetHelpFileName(help);
-    if (help.empty() || !IsSafeRelativeName(help)) SetStatus("No help file is installed");
-    else QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(ProgDir + help)));
-  };
+  GlobalHotKeys.Help = [this] { ShowProgramHelp(this); };
   GlobalHotKeys.ShowDebugWindow = [] {
     if (MainHooks.ShowDebugWindow) MainHooks.ShowDebugWindow();
   };
