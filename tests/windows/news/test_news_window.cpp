@@ -304,6 +304,33 @@ TEST_F(NewsWindowTest, ArrowKeysChooseTheSymbolAndNoBulbsDarkensTheList) {
   for (int i = 0; i < w.lbSymb->count(); ++i) EXPECT_EQ(w.NewestUnread(TfrmNews::ItemObject(w.lbSymb->item(i))), 0);
 }
 
+// The window closed while maximised stores its normal place and size, and opens maximised
+// again over them; closed maximised once more, it still keeps them.
+TEST_F(NewsWindowTest, ClosedMaximisedItKeepsItsNormalPlace) {
+  Ini().WriteInteger("News", "NWINX", 40);
+  Ini().WriteInteger("News", "NWINY", 30);
+  Ini().WriteInteger("News", "NWINW", 640);
+  Ini().WriteInteger("News", "NWINH", 470);
+  Ini().WriteString("News", "NSTATE", "NO");
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    OpenNewsWindow("AAA");
+    TfrmNews& w = *frmNews;
+    EXPECT_EQ(w.isMaximized(), round == 1);
+    if (round == 0) w.showMaximized();
+    for (int i = 0; i < 50 && w.width() <= 640; ++i) WaitAndPump(10);
+    ASSERT_GT(w.width(), 640);
+    w.close();
+    delete frmNews.data();
+    EXPECT_EQ(Ini().ReadString("News", "NSTATE", ""), "MX");
+    EXPECT_EQ(Ini().ReadInteger("News", "NWINW", 0), 640);
+    EXPECT_EQ(Ini().ReadInteger("News", "NWINH", 0), 470);
+    EXPECT_EQ(Ini().ReadInteger("News", "NWINX", 0), 40);
+    EXPECT_EQ(Ini().ReadInteger("News", "NWINY", 0), 30);
+  }
+  Ini().EraseSection("News");
+}
+
 TEST_F(NewsWindowTest, RefreshQueuesWholeSymbolsOnce) {
   {
     LockHold hold(NfrcLock, "TEST");

@@ -462,3 +462,30 @@ TEST(PrintDialog, CancelWhileGenerating) {
   EXPECT_FALSE(dlg.isVisible());
   EXPECT_FALSE(dlg.lbPrinting->isVisible());
 }
+
+// A dialog closed while maximised keeps the place and size it had as a normal window.
+TEST(PrintDialog, ClosedMaximisedItKeepsItsNormalPlace) {
+  SeedReportData();
+  Ini().EraseSection("Print");
+  Ini().WriteInteger("Print", "FormLeft", 60);
+  Ini().WriteInteger("Print", "FormTop", 50);
+  Ini().WriteInteger("Print", "FormWidth", 640);
+  Ini().WriteInteger("Print", "FormHeight", 450);
+  QWidget main;
+  main.show();
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    TdlgPrintPort dlg(&main);
+    dlg.show();
+    Settle(dlg);
+    dlg.showMaximized();
+    for (int i = 0; i < 50 && dlg.width() <= 640; ++i) WaitAndPump(10);
+    ASSERT_GT(dlg.width(), 640);
+    Click(dlg.pbClose);
+    EXPECT_EQ(Ini().ReadInteger("Print", "FormWidth", 0), 640);
+    EXPECT_EQ(Ini().ReadInteger("Print", "FormHeight", 0), 450);
+    EXPECT_EQ(Ini().ReadInteger("Print", "FormLeft", 0), 60);
+    EXPECT_EQ(Ini().ReadInteger("Print", "FormTop", 0), 50);
+  }
+  Ini().EraseSection("Print");
+}
