@@ -36,7 +36,10 @@ void OnTerminateSignal(int) {
 // The main window's close ends the program, so settings are still written; a session end
 // that comes while the window is still being made waits for it.
 void CloseMainWindow() {
-  if (mForm) mForm->close();
+  if (mForm) {
+    mForm->SessionEnding = true;
+    mForm->close();
+  }
   else QTimer::singleShot(50, QCoreApplication::instance(), CloseMainWindow);
 }
 

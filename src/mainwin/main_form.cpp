@@ -33,6 +33,7 @@
 #include "core/market_clock.h"
 #include "core/pending.h"
 #include "core/portfolios.h"
+#include "core/program_files.h"
 #include "core/program_state.h"
 #include "core/settings.h"
 #include "core/settings_file.h"
@@ -780,6 +781,8 @@ void TmForm::keyPressEvent(QKeyEvent* e) {
 
 void TmForm::closeEvent(QCloseEvent* e) {
   if (closed_) {
+    // The session ends while the box about a failed save waits: the box goes with the program.
+    if (sayingSaveFailure_ && AfterClose) AfterClose();
     e->accept();
     return;
   }
@@ -820,10 +823,21 @@ void TmForm::closeEvent(QCloseEvent* e) {
   if (settingsLoaded_ && !SaveDumps()) unsaved = "the collected data";
   if (!SaveSettings()) unsaved += std::string(unsaved.empty() ? "" : " and ") + "the settings or portfolios";
   if (!unsaved.empty()) {
-    // No window is left to say it: the log and the terminal do.
     const std::string m = "Could not write " + unsaved + " in " + ProgDir + " (is the disk full or the folder read-only?)";
     WriteLog(m, 0);
     std::fprintf(stderr, "%s\n", m.c_str());
+    if (SessionEnding || QuitRequested) {
+      // Nobody is left to read a box: the next start says it (best effort, a few bytes).
+      if (!WriteFileAtomic(ProgDir + SaveFailedMarkerName, m + "\n", 0600))
+        WriteLog(std::string("The note ") + SaveFailedMarkerName + " could not be written either", 0);
+    } else {
+      // The user closed the program and is there to read it before it is gone.
+      sayingSaveFailure_ = true;
+      QMessageBox box(QMessageBox::Critical, QString::fromStdString(Branding.ProgFullName), QString::fromStdString(m),
+                      QMessageBox::Ok, this);
+      box.exec();
+      sayingSaveFailure_ = false;
+    }
   }
   WriteLog("Main window closed");
   e->accept();

@@ -104,6 +104,9 @@ public:
   const std::string& LastNotice() const { return lastNotice_; }
   // Runs at the end of the close, once the settings are written.
   std::function<void()> AfterClose;
+  // Set when the close comes from the session's end (a signal), not from the user: a save that
+  // failed is then left for the next start to say, not said in a box nobody sees.
+  bool SessionEnding = false;
 
 protected:
   bool event(QEvent* e) override;
@@ -134,6 +137,7 @@ private:
   bool settingsLoaded_ = false;
   bool portsLoaded_ = false;
   bool closed_ = false;
+  bool sayingSaveFailure_ = false;
   bool loginNeeded_ = false;
   std::string status_;
   std::string popSymbol_;  // the symbol of the row the pop-up menu was opened on

@@ -64,6 +64,14 @@ void InitFoundation(bool alone, bool sole) {
   if (const int removed = RemoveLeftoverTemporaries(ProgDir, sole))
     WriteLog("Removed " + std::to_string(removed) + " left-over temporary files", 0);
   OpenSettingsFile();
+  // A save that failed when the last session ended by signal is said now, once.
+  std::string unsaved;
+  if (ReadFileChecked(ProgDir + SaveFailedMarkerName, unsaved) == FileRead::Ok) {
+    AddUserNotice("When the program last ended, its save failed: " + Trim(unsaved.substr(0, 1000)) +
+                  " Changes of that session may be missing.");
+    std::error_code ec;
+    std::filesystem::remove(ProgDir + SaveFailedMarkerName, ec);
+  }
   LoadBranding();
   LoadMiscSettings();
   LoadGlobVars(LiveSettings);

@@ -13,9 +13,14 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <QTest>
+#include <QTimer>
+#include <QAbstractButton>
+
+#include <csignal>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -448,6 +453,40 @@ TEST(MainWindow, DamagedPortfolioLinesAreToldInABoxThatDoesNotBlock) {
   std::string kept;
   ASSERT_TRUE(ReadWholeFile(ProgDir + "PORT.DAT", kept));
   EXPECT_NE(kept.find("Broken|PORT2||IBM;ten"), std::string::npos);
+  ShuttingDown = false;
+}
+
+// A save that fails when the user closes the window is said in a box at once, before it goes.
+TEST(MainWindow, ASaveThatFailsAtTheUsersCloseIsSaidInABox) {
+  TmForm form;
+  form.show();
+  PumpUntil([&] { return form.SettingsLoaded(); });
+  form.RefreshSeconds = 37;  // a change the close must write
+  std::string said;
+  bool clicked = false;
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box || clicked) return;
+    said = box->text().toStdString();
+    clicked = true;
+    QTest::mouseClick(static_cast<QWidget*>(box->button(QMessageBox::Ok)), Qt::LeftButton);
+  });
+  poll.start(20);
+  // A file-size limit the settings file is over: its write fails, the program goes on.
+  const auto old = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit saved{};
+  ::getrlimit(RLIMIT_FSIZE, &saved);
+  rlimit tiny = saved;
+  tiny.rlim_cur = 8;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &tiny), 0);
+  form.close();
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, old);
+  poll.stop();
+  EXPECT_TRUE(clicked) << "no box";
+  EXPECT_NE(said.find("the settings or portfolios in " + ProgDir), std::string::npos) << said;
+  EXPECT_FALSE(std::filesystem::exists(ProgDir + "save-failed.txt"));
   ShuttingDown = false;
 }
 

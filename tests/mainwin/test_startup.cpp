@@ -458,3 +458,32 @@ TEST(Startup, TooFewFileHandlesEndWithAClearMessage) {
   ::close(err[0]);
   EXPECT_NE(said.find("Too few file handles"), std::string::npos) << said;
 }
+
+// A save that fails when the session ends by signal (here past a file-size limit, which no longer
+// ends the program) leaves a note; the next start says it in its box and removes the note.
+TEST(Startup, ASaveThatFailedAtASessionEndIsSaidAtTheNextStart) {
+  TempHome temp("savefail");
+  const std::string dir = temp.path.string() + "/";
+  std::string filler = "[Filler]\r\n";
+  for (int i = 0; filler.size() < 3000; ++i) filler += "Key" + std::to_string(i) + "=some value to fill the file\r\n";
+  ASSERT_TRUE(WriteFileAtomic(dir + "STOCKS.INI", filler + "\r\n"));
+  {
+    ChildGuard copy{SpawnProgram({"VANTORA_HOME=" + dir, "HOME=" + dir, "XDG_RUNTIME_DIR=" + dir}, {"LOG"}, [] {
+      const rlimit small{2048, 2048};
+      return ::setrlimit(RLIMIT_FSIZE, &small) == 0;
+    })};
+    ASSERT_GT(copy.pid, 0);
+    for (int i = 0; i < 600 && GuardSocket(temp.path).empty() && WaitExit(copy.pid, 0) == -1; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_FALSE(GuardSocket(temp.path).empty()) << "the program did not start under a file-size limit";
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));  // past the first activation
+    kill(copy.pid, SIGTERM);
+    ASSERT_EQ(copy.Wait(20000), 0);
+  }
+  EXPECT_NE(Slurp(dir + "save-failed.txt").find("Could not write the settings"), std::string::npos);
+  ASSERT_NO_FATAL_FAILURE(RunUntilLoadedAndClose(dir));
+  const std::string log = Slurp(dir + "stocks.log");
+  EXPECT_NE(log.find("When the program last ended, its save failed: Could not write the settings"), std::string::npos)
+      << log;
+  EXPECT_FALSE(fs::exists(dir + "save-failed.txt"));
+}
