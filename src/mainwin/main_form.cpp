@@ -391,8 +391,12 @@ void TmForm::LoadSettings() {
     auto site = std::make_shared<HTTPSite>();
     std::string error;
     LoadSiteFile(SiteFile, *site, nullptr, error);
-    if (error.empty()) CurSite = site;
-    else WriteLog("Site " + SiteFile + ": " + error);
+    if (error.empty()) {
+      CurSite = site;
+    } else {
+      siteProblem_ = "Quote site file " + SiteFile + " did not load: " + error;
+      WriteLog(siteProblem_, 0);
+    }
   }
 
   portsLoaded_ = LoadPortfolios();
@@ -430,7 +434,7 @@ void TmForm::LoadSettings() {
   QTimer::singleShot(0, this, [this] { pbRefreshClick(); });
   SetStatus(!serverProblem.empty() ? serverProblem
             : CurSite               ? "Quote site: " + CurSite->Name
-                                    : "No quote site is installed");
+                                    : NoSiteText());
   if (!Switches.HtmlFile.empty()) WriteLog("HTML file " + Switches.HtmlFile);
   if (!NewsSourceFile().empty()) {
     news_ = std::make_unique<NewsThreadType>();
@@ -513,6 +517,10 @@ void TmForm::SetStatus(const std::string& text) {
   lbStatus->setText(QString::fromStdString(text));
 }
 
+std::string TmForm::NoSiteText() const {
+  return siteProblem_.empty() ? std::string("No quote site is installed") : siteProblem_;
+}
+
 void TmForm::NotAvailable(const std::string& what) { SetStatus(what + " is not available yet"); }
 
 void TmForm::SayInBox(const std::string& text) {
@@ -530,7 +538,7 @@ void TmForm::pbRefreshClick() { StartFetchPass(); }
 TmForm::PassStart TmForm::StartFetchPass() {
   if (closed_ || !fetch_) return PassStart::CannotRun;
   if (!CurSite) {
-    SetStatus("No quote site is installed");
+    SetStatus(NoSiteText());
     return PassStart::CannotRun;
   }
   if (!SiteActiveAt(*CurSite, MarketNow())) {

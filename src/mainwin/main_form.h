@@ -125,6 +125,8 @@ private:
   void NotAvailable(const std::string& what);
   // Tells the user in a small box over the main window.
   void SayInBox(const std::string& text);
+  // Why no fetch can run for want of a site: the site file's load error when there was one.
+  std::string NoSiteText() const;
   void FetchDone(const FetchOutcome& outcome);
   // Running: a pass runs already (it fetches what a report queued, on its next pass if need be).
   // CannotRun: none can (window closed, no site, outside its hours, portfolios locked, nothing
@@ -143,6 +145,7 @@ private:
   std::string popSymbol_;  // the symbol of the row the pop-up menu was opened on
   std::string lastNotice_;
   std::string serverStartError_;  // the local quote server could not be made
+  std::string siteProblem_;       // why the quote site's file did not load
   double failingSince_ = 0;  // when passes began to bring no quotes (local time); 0: they do
   int64_t lastUtc_ = 0, lastTick_ = 0;
   std::unique_ptr<FetchThread> fetch_;

@@ -15,6 +15,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QAbstractButton>
+#include <QPushButton>
 
 #include <csignal>
 
@@ -658,5 +659,29 @@ TEST(MainWindow, CommandsThatCannotActSayWhyInABox) {
   EXPECT_EQ(takeBox(), "This program has no quote site box window.");
   MainHooks.OpenIsland = nullptr;
   form.close();
+}
+
+// A quote or streaming site file that did not load says why in the status line, and a fetch
+// pass does not turn that into "No quote site is installed".
+TEST(MainWindow, ASiteFileThatDidNotLoadSaysWhyInTheStatusLine) {
+  const std::string siteBefore = Ini().ReadString("Stocks", "SiteFile", "");
+  ASSERT_TRUE(WriteFileAtomic(ProgDir + "Broken.SDF", std::string(2 * 1024 * 1024, 'x')));
+  Ini().WriteString("Stocks", "SiteFile", "Broken.SDF");
+  Ini().WriteString("Stocks", "StreamFile", "Broken.SDF");
+  {
+    TmForm form;
+    form.show();
+    PumpUntil([&] { return form.SettingsLoaded(); });
+    const std::string why = "Quote site file Broken.SDF did not load: file larger than 1 MB";
+    EXPECT_EQ(form.StatusText(), why);
+    QTest::mouseClick(form.pbRefresh, Qt::LeftButton);
+    EXPECT_EQ(form.StatusText(), why);
+    PumpUntil([&] { return form.lbStream->text().contains("Streaming site file Broken.SDF did not load"); });
+    EXPECT_EQ(form.lbStream->text().toStdString(), "Streaming site file Broken.SDF did not load: file larger than 1 MB");
+    form.close();
+  }
+  Ini().WriteString("Stocks", "SiteFile", siteBefore);
+  Ini().DeleteKey("Stocks", "StreamFile");
+  std::filesystem::remove(ProgDir + "Broken.SDF");
   ShuttingDown = false;
 }

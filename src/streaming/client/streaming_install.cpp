@@ -26,6 +26,7 @@ struct MainStreaming {
   std::shared_ptr<TZeruvStreamer> Streamer;
   std::string AppliedKey;  // site file, symbols and login of the last start ("" = stopped)
   std::string LoadedFile;
+  std::string LoadProblem;  // why LoadedFile did not load, for the status line
   bool LoginAsked = false;
   // A start that got no answer is tried again from the housekeeping tick, not before this.
   std::string FailedKey;
@@ -61,6 +62,7 @@ void UpdateMainStreaming(bool start) {
   if (m.Streamer->busy) return;
   if (key.empty()) {
     m.AppliedKey = key;
+    m.LoadProblem.clear();
     m.Streamer->Stop();
     return;
   }
@@ -68,7 +70,9 @@ void UpdateMainStreaming(bool start) {
   m.LoginAsked = false;
   if (file != m.LoadedFile) {
     m.LoadedFile = file;
-    m.Streamer->LoadSite(file);
+    m.LoadProblem.clear();
+    if (!m.Streamer->LoadSite(file))
+      m.LoadProblem = "Streaming site file " + file + " did not load: " + m.Streamer->loadError;
   }
   // The login check processes events: the main window may go meanwhile, the streamer stays.
   std::shared_ptr<TZeruvStreamer> keep = m.Streamer;
@@ -102,7 +106,8 @@ void CheckMainStreaming() {
 }
 
 std::string PanelText() {
-  if (!mainStreaming || mainStreaming->Streamer->ThreadCount() == 0) return {};
+  if (!mainStreaming) return {};
+  if (mainStreaming->Streamer->ThreadCount() == 0) return mainStreaming->LoadProblem;
   int running = 0;
   for (int i = 1; i <= mainStreaming->Streamer->ThreadCount(); ++i)
     if (!mainStreaming->Streamer->ThreadAt(i)->parked) ++running;

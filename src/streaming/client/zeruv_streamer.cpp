@@ -372,8 +372,10 @@ bool TZeruvStreamer::LoadSite(const std::string& fileName) {
   auto site = std::make_shared<HTTPSite>();
   std::string error;
   LoadSiteFile(fileName, *site, nullptr, error);
+  loadError.clear();
   if (!error.empty()) {
     WriteLog("Streaming site " + fileName + ": " + error);
+    loadError = error;
     site_.reset();
     channels_ = {};
     return false;
@@ -383,6 +385,7 @@ bool TZeruvStreamer::LoadSite(const std::string& fileName) {
   site_ = std::move(site);
   if (!channels_.CodeLength) {
     WriteLog("Streaming site " + fileName + " has no usable channel list");
+    loadError = "it has no usable channel list";
     return false;
   }
   return true;

@@ -107,6 +107,7 @@ public:
   // Loads the streaming site file from the program folder (stopping first). False when it
   // could not be loaded or names no usable channels.
   bool LoadSite(const std::string& fileName);
+  std::string loadError;  // why the last LoadSite failed
   // Starts streaming the "+"-separated symbols; false when nothing streams. It may wait for the
   // login check with events processed: an owner that can go meanwhile holds the streamer by a
   // shared pointer across the call. A Start made while a login check runs (busy) returns false
