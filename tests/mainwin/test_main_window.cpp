@@ -664,6 +664,7 @@ TEST(MainWindow, CommandsThatCannotActSayWhyInABox) {
 // A quote or streaming site file that did not load says why in the status line, and a fetch
 // pass does not turn that into "No quote site is installed".
 TEST(MainWindow, ASiteFileThatDidNotLoadSaysWhyInTheStatusLine) {
+  ShuttingDown = false;  // whatever window closed before
   const std::string siteBefore = Ini().ReadString("Stocks", "SiteFile", "");
   ASSERT_TRUE(WriteFileAtomic(ProgDir + "Broken.SDF", std::string(2 * 1024 * 1024, 'x')));
   Ini().WriteString("Stocks", "SiteFile", "Broken.SDF");
