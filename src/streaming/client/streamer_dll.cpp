@@ -26,8 +26,9 @@ bool LoadStreamerDll() {
   c.SHAEncode = reinterpret_cast<RirudidSHAEncodeFn>(dlsym(h, "SHAEncode"));
   c.ReadVals = reinterpret_cast<RirudidReadValsFn>(dlsym(h, "ReadVals"));
   c.ReadIslandVal = reinterpret_cast<RirudidReadIslandValFn>(dlsym(h, "ReadIslandVal"));
-  if (!c.GetVersion || !c.SHAEncode || !c.ReadVals || !c.ReadIslandVal) {
-    // Calling a missing function would crash: such a library is no library.
+  if (!c.SHAEncode || !c.ReadVals || !c.ReadIslandVal) {
+    // Calling a missing function would crash: such a library is no library. One lacking only
+    // its version is an old one, reported below and used.
     WriteLog(path + " lacks one of its calls; not used");
     dlclose(h);
     return false;
@@ -35,7 +36,7 @@ bool LoadStreamerDll() {
   handle = h;
   calls = c;
   char version[32] = {0};
-  if (calls.GetVersion(version, sizeof version) < 0 || std::string(version) != RIRUDID_VERSION)
+  if (!calls.GetVersion || calls.GetVersion(version, sizeof version) < 0 || std::string(version) != RIRUDID_VERSION)
     ShowStreamerMessage("RIRUDID.DLL is not up to date. Please update it.", "Bad DLL Version");
   return true;
 }

@@ -14,8 +14,9 @@ struct StreamerDllCalls {
 // The library's file name in the program folder.
 extern const char* const StreamerDllName;
 
-// Loads the library from ProgDir when not loaded. A library that lacks any of the four calls
-// counts as none. A version other than "1.00" is told to the user (the library stays loaded).
+// Loads the library from ProgDir when not loaded. A library that lacks SHAEncode, ReadVals or
+// ReadIslandVal counts as none. One without GetVersion, or with a version other than "1.00", is
+// told to the user as out of date and stays loaded (GetVersion is then null).
 // True when loaded.
 bool LoadStreamerDll();
 bool StreamerDllLoaded();

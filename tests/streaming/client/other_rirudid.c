@@ -1,14 +1,17 @@
 /* Stand-ins for a damaged or old support library: with RIRUDID_PARTIAL only GetVersion is
- * exported; otherwise all four calls, reporting version "0.99". */
+ * exported, with RIRUDID_NO_VERSION all calls but GetVersion; otherwise all four calls,
+ * reporting version "0.99". */
 #include <string.h>
 
 #include "rirudid/rirudid.h"
 
+#ifndef RIRUDID_NO_VERSION
 __attribute__((visibility("default"))) int GetVersion(char* version, int size) {
   if (size < 5) return -1;
   strcpy(version, "0.99");
   return 4;
 }
+#endif
 
 #ifndef RIRUDID_PARTIAL
 __attribute__((visibility("default"))) int SHAEncode(const char* password, char* encoded, int size) {

@@ -108,6 +108,15 @@ TEST(Rirudid, LacksACallOrIsOld) {
   EXPECT_EQ(said[0], "Bad DLL Version: RIRUDID.DLL is not up to date. Please update it.");
   UnloadStreamerDll();
 
+  // Lacking only its version, it is out of date too, and its other calls are used.
+  said.clear();
+  fs::copy_file(VN_RIRUDID_NO_VERSION, installed, fs::copy_options::overwrite_existing);
+  EXPECT_TRUE(LoadStreamerDll());
+  ASSERT_EQ(said.size(), 1u);
+  EXPECT_EQ(said[0], "Bad DLL Version: RIRUDID.DLL is not up to date. Please update it.");
+  EXPECT_EQ(StreamerSHAEncode("x"), std::string(40, '0'));
+  UnloadStreamerDll();
+
   fs::remove(installed);
   fs::rename(kept, installed);
   StreamerMessageHook = nullptr;
