@@ -169,18 +169,22 @@ void HistChartForm::FetchDone(int serial) {
 void HistChartForm::pbPanelButClick() {
   const std::string caption = pbPanelBut->text().toStdString();
   if (caption.find("ancel") != std::string::npos) {
-    // The wait ends now; the thread's late answer is dropped.
-    thread_->Cancel();
-    queued_.reset();
-    if (auto then = std::move(pending_)) {
-      pending_ = nullptr;
-      pendingSerial_ = -1;
-      then(std::string(), true);
-    }
+    CancelFetch();
   } else if (caption.find("etry") != std::string::npos) {
     RetryClick();
   } else if (caption.find("Again") != std::string::npos) {
     TryAgainClick();
+  }
+}
+
+void HistChartForm::CancelFetch() {
+  // The wait ends now; the thread's late answer is dropped.
+  thread_->Cancel();
+  queued_.reset();
+  if (auto then = std::move(pending_)) {
+    pending_ = nullptr;
+    pendingSerial_ = -1;
+    then(std::string(), true);
   }
 }
 
@@ -290,7 +294,7 @@ bool HistChartForm::TakeChartBody(const std::string& body, bool cancelled) {
 bool HistChartForm::SwitchSymbol(StringList& windows) {
   const std::string text = UpperCase(Trim(dfName->text().toStdString()));
   dfName->setText(QString::fromStdString(Symbol));
-  if (text.empty() || text == Symbol || Fetching()) return false;
+  if (text.empty() || text == Symbol) return false;
   if (!IsValidChartSymbol(text)) {
     ShowNotice("\"" + text + "\" is not a valid symbol", true, "");
     return false;
@@ -299,6 +303,8 @@ bool HistChartForm::SwitchSymbol(StringList& windows) {
     BringForward(other);
     return false;
   }
+  // A fetch for the old symbol is cancelled, as Cancel does.
+  if (Fetching()) CancelFetch();
   SaveWindowState();
   const int i = windows.IndexOf(Symbol);
   if (i >= 0) windows.Delete(i);

@@ -66,6 +66,8 @@ public:
   void SymbolLookedUp(const std::string& symbol) override;
 
   void pbPanelButClick();
+  // Ends the wait for a running fetch or look-up now, as its Cancel button does.
+  void CancelFetch();
   void pbClearLinesClick();
   // Delete removes the selected trend line unless an edit field has the focus.
   void FormKeyDown(int key);
@@ -76,8 +78,8 @@ protected:
   // A fetched chart's body: shown, stored and true; an error notice for what is not a GIF.
   bool TakeChartBody(const std::string& body, bool cancelled);
   // The common part of a typed symbol: false when nothing changes (unchanged, refused, or the
-  // open window of that symbol brought forward); else the state is saved, the symbol replaced
-  // in windows and the chart cleared.
+  // open window of that symbol brought forward); else a running fetch is cancelled, the state
+  // saved, the symbol replaced in windows and the chart cleared.
   bool SwitchSymbol(StringList& windows);
   // Pops the menu below the button; each click goes to toggle and the menu pops again.
   void PopMenuLoop(QMenu* menu, QPushButton* button, const std::function<void(QAction*)>& toggle,

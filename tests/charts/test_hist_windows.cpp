@@ -247,6 +247,35 @@ TEST(HistWindow, ErrorsCancelCloseDuringFetchAndUnconfiguredSite) {
   CloseAndFlush(w);
 }
 
+// A symbol typed while a chart is fetched cancels that fetch and switches, in both windows.
+TEST(HistWindow, ASymbolTypedDuringAFetchSwitches) {
+  ASSERT_TRUE(SetUpChartSite());
+  EmptyCache();
+  Ini().DeleteKey("History", "SLOW");
+  Ini().DeleteKey("Prophet", "SLOW");
+  HistChartForm* windows[] = {new TfrmHist("SLOW"), new TFrmHistNew("SLOW")};
+  for (HistChartForm* w : windows) {
+    w->show();
+    ASSERT_TRUE(WaitFor([&] { return !w->Fetching(); }));
+    QTest::mouseClick(w->pbGet, Qt::LeftButton);
+    ASSERT_TRUE(w->Fetching());
+    QTest::keyClick(w->dfName, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(w->dfName, "ibm");
+    QTest::keyClick(w->dfName, Qt::Key_Return);
+    EXPECT_EQ(w->Symbol, "IBM");
+    EXPECT_EQ(w->dfName->text().toStdString(), "IBM");
+    EXPECT_TRUE(w->windowTitle().endsWith("for IBM")) << w->windowTitle().toStdString();
+    // The new symbol's chart comes; the slow one never shows.
+    ASSERT_TRUE(WaitFor([&] { return !w->Fetching(); }));
+    QTest::mouseClick(w->pbGet, Qt::LeftButton);
+    ASSERT_TRUE(WaitFor([&] { return !w->Fetching() && !w->GifText.empty(); }));
+    EXPECT_FALSE(w->NoticeShown()) << w->NoticeText();
+    w->close();
+  }
+  for (int i = 0; i < 3; ++i) QApplication::processEvents();
+  QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
 TEST(HistWindow, SiteBannerAndWipeOrder) {
   ASSERT_TRUE(SetUpChartSite("HISTINITADPATH=/adf/abs/\n"));
   EmptyCache();
