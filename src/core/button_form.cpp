@@ -15,11 +15,13 @@
 #include <algorithm>
 #include <atomic>
 #include <charconv>
+#include <mutex>
 
 #include "core/branding.h"
 #include "core/log.h"
 #include "core/program_state.h"
 #include "platform/clock.h"
+#include "platform/session_idle.h"
 
 bool CaptionButtonsOn = true;
 std::function<std::string(QWidget* parent)> OpenSymbolLookup;
@@ -155,6 +157,9 @@ namespace {
 
 std::atomic<int64_t> lastInputTick{0};
 
+std::mutex idleSourceMutex;
+std::function<std::optional<int64_t>()> idleSource;  // empty: SessionIdleMs
+
 class InputActivityFilter : public QObject {
 public:
   using QObject::QObject;
@@ -231,7 +236,19 @@ void ShowProgramHelp(QWidget* from) {
   box->show();
 }
 
+void SetSessionIdleSource(std::function<std::optional<int64_t>()> source) {
+  std::lock_guard lock(idleSourceMutex);
+  idleSource = std::move(source);
+}
+
 bool IsUserInactive() {
-  const double idleMs = static_cast<double>(TickMs() - LastInputTick());
-  return idleMs > InactiveMinutes() * 60000.0;
+  int64_t idleMs = TickMs() - LastInputTick();
+  std::function<std::optional<int64_t>()> source;
+  {
+    std::lock_guard lock(idleSourceMutex);
+    source = idleSource;
+  }
+  // Input to our own windows counts either way; the session's counts where it is known.
+  if (const std::optional<int64_t> session = source ? source() : SessionIdleMs()) idleMs = std::min(idleMs, *session);
+  return static_cast<double>(idleMs) > InactiveMinutes() * 60000.0;
 }

@@ -5,7 +5,9 @@
 #include <QWidget>
 
 #include <array>
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -96,5 +98,9 @@ void ShowProgramHelp(QWidget* from);
 // Records input now (the filter calls it).
 void NoteUserInput();
 // True when no input came for longer than the ad parameter "INACTIVETIME" (minutes, 60 when
-// absent or no number).
+// absent or no number). Input to any program of the session counts where the display server
+// tells the session's idle time (X11); elsewhere only input to the program's own windows.
 bool IsUserInactive();
+// Where the session's idle time comes from (milliseconds since its last input; nothing when
+// unknown). The display server by default; tests put their own; an empty one restores it.
+void SetSessionIdleSource(std::function<std::optional<int64_t>()> source);

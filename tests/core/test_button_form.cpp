@@ -120,6 +120,30 @@ TEST(EnsureOnScreen, MovesOnlyFormsWithNoCornerOnAMonitor) {
   EXPECT_EQ(form.pos(), partly);
 }
 
+// Where the display server tells the session's idle time, input to other programs keeps the
+// user active; where it cannot, only input to our own windows counts.
+TEST(IsUserInactive, InputToOtherProgramsCountsWhereTheSessionsIdleTimeIsKnown) {
+  TestClock clock(1000);
+  ScopedClock scoped(clock);
+  AdParams.Clear();
+  AdParams.Add("INACTIVETIME=2");
+  std::optional<int64_t> session;
+  SetSessionIdleSource([&] { return session; });
+  NoteUserInput();
+  clock.Advance(3 * 60000);  // nothing in our windows for three minutes
+  session = 1000;            // but the user typed elsewhere a second ago
+  EXPECT_FALSE(IsUserInactive());
+  session = 3 * 60000;
+  EXPECT_TRUE(IsUserInactive());
+  session.reset();  // unknown: our own windows' rule
+  EXPECT_TRUE(IsUserInactive());
+  NoteUserInput();  // input to our windows counts whatever the session says
+  session = 10 * 60000;
+  EXPECT_FALSE(IsUserInactive());
+  SetSessionIdleSource({});
+  AdParams.Clear();
+}
+
 TEST(IsUserInactive, CountsFromLastInputAgainstInactiveTime) {
   TestClock clock(1000);
   ScopedClock scoped(clock);
