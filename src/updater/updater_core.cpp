@@ -149,6 +149,15 @@ bool CanSwapExecutable(const std::string& path) {
   return ::access(s.c_str(), W_OK) == 0 && ::access(p.parent_path().c_str(), W_OK | X_OK) == 0;
 }
 
+bool ExecutableInFolderOf(const std::string& exe, const std::string& newExe) {
+  std::error_code ec1, ec2;
+  const fs::path file = fs::weakly_canonical(fs::path(exe), ec1);
+  const fs::path folder = fs::weakly_canonical(fs::path(newExe).parent_path(), ec2);
+  if (ec1 || ec2 || folder.empty()) return false;
+  const fs::path rel = file.lexically_relative(folder);
+  return !rel.empty() && *rel.begin() != ".." && rel != ".";
+}
+
 std::string BackupPath(const std::string& exe) { return exe + ".bak"; }
 
 std::string SwapExecutable(const std::string& newExe, const std::string& exe) {
@@ -223,15 +232,20 @@ ClaimResult WaitForClaim(const std::string& progDir, pid_t pid, int timeoutMs) {
 }
 
 void EndProgram(pid_t pid) {
-  if (::kill(pid, SIGTERM) != 0) {
+  // The program leads its own process group (StartProgram's setsid): what it started goes too.
+  if (::kill(-pid, SIGTERM) != 0 && ::kill(pid, SIGTERM) != 0) {
     ::waitpid(pid, nullptr, WNOHANG);
     return;
   }
   const int64_t end = NowMs() + 3000;
   while (NowMs() < end) {
-    if (::waitpid(pid, nullptr, WNOHANG) == pid) return;
+    if (::waitpid(pid, nullptr, WNOHANG) == pid) {
+      ::kill(-pid, SIGKILL);  // anything of the group still left
+      return;
+    }
     Nap();
   }
+  ::kill(-pid, SIGKILL);
   ::kill(pid, SIGKILL);
   ::waitpid(pid, nullptr, 0);
 }
@@ -267,6 +281,11 @@ int RunUpdater(int argc, const char* const* argv, const UpdaterTimes& times, voi
       log("the new executable " + newExe + " is the same file as " + other + "; nothing started");
       return 1;
     }
+  // Only an executable of the program's own folder is replaced or started.
+  if (!ExecutableInFolderOf(exe, newExe)) {
+    log("the running executable " + exe + " is outside the folder of " + newExe + "; nothing started");
+    return 1;
+  }
   std::string progDir = fs::weakly_canonical(fs::path(newExe).parent_path(), ec).string();
   if (progDir.empty() || progDir.back() != '/') progDir += '/';
   log("updating " + exe + " from " + newExe + " (version " + argv[3] + " running)");

@@ -22,6 +22,9 @@ bool SameFile(const std::string& a, const std::string& b);
 // True when the executable may be replaced in place: a plain file the user can write, in a
 // folder the user can write, outside the system's prefixes (/usr, /bin, /opt, ...).
 bool CanSwapExecutable(const std::string& path);
+// True when exe lies in newExe's folder or below it (after links and ".." are resolved): the
+// only executables the updater replaces or starts.
+bool ExecutableInFolderOf(const std::string& exe, const std::string& newExe);
 // The backup kept beside the executable.
 std::string BackupPath(const std::string& exe);
 // Copies newExe over exe (mode 0755) through a temporary file and a rename, after moving exe to
@@ -35,11 +38,13 @@ pid_t StartProgram(const std::string& exe);
 enum class ClaimResult { Claimed, Exited, TimedOut };
 // Waits for the started program to take the guard; ends early when it exits.
 ClaimResult WaitForClaim(const std::string& progDir, pid_t pid, int timeoutMs);
-// Ends a program that did not come up: SIGTERM, then SIGKILL after a grace period; reaps it.
+// Ends a program that did not come up, with its whole process group (it runs in a session of its
+// own): SIGTERM, then SIGKILL after a grace period; reaps it.
 void EndProgram(pid_t pid);
 
 // The whole updater: args = new executable, running executable, version text. Exit codes:
-// 0 swapped and started; 1 bad arguments (nothing started); 2 the old program did not end (it
+// 0 swapped and started; 1 bad arguments, among them a running executable outside the new
+// file's folder (nothing started); 2 the old program did not end (it
 // still runs; nothing changed); 3 not replaceable here (the new file is kept, the old program
 // started again); 4 the new program failed and the old one was put back and started; 5 the
 // swap or the restore failed (the old program started again). log gets one line per step.

@@ -1,6 +1,8 @@
 // vnupdexe: replaces the program's executable once the program has ended, and starts the new
 // one; puts the old one back when the new one does not come up.
-#include <fstream>
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <iostream>
 #include <filesystem>
 
@@ -13,8 +15,12 @@ std::string logPath;
 void Log(const std::string& line) {
   std::cerr << "vnupdexe: " << line << "\n";
   if (logPath.empty()) return;
-  std::ofstream out(logPath, std::ios::app);
-  out << line << "\n";
+  // Never through a link: it could send our lines into any file the user can write.
+  const int fd = ::open(logPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return;
+  const std::string text = line + "\n";
+  [[maybe_unused]] const ssize_t n = ::write(fd, text.data(), text.size());
+  ::close(fd);
 }
 }  // namespace
 

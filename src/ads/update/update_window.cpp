@@ -183,14 +183,15 @@ void TfrmUpdate::Timer1Timer() {
 void TfrmUpdate::HandOverExecutable(const std::string& exeFile) {
   DownloadedExeFile = exeFile;
   const std::string running = RunningExe();
-  if (!CanSwapExecutable(running)) {
+  // The updater replaces only an executable of the program's own folder.
+  if (!CanSwapExecutable(running) || !ExecutableInFolderOf(running, exeFile)) {
     // A program installed in a system folder is replaced by whoever installed it.
     AddStatus("The new executable was kept as " + exeFile);
     AddStatus(running + " cannot be replaced from here: install the new file by hand.");
     Done = false;
     ShowBox(this, "Executable Update",
             "You have downloaded a new executable.\r\n\r\nIt was kept as " + exeFile + ", because " + running +
-                " is in a system folder or cannot be written by you.\r\n",
+                " is in a system folder, outside the program folder or cannot be written by you.\r\n",
             "warning");
     return;
   }

@@ -14,6 +14,8 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <thread>
+#include <chrono>
 
 #include "ads/update/update_file.h"
 #include "core/program_state.h"
@@ -150,31 +152,35 @@ TEST_F(Updater, RollsBackABrokenProgram) {
 
 // After a valid hand-over the user is always left with a running program, and the log says why.
 TEST_F(Updater, EveryWayOutLeavesAProgramRunning) {
-  MakeProgram(dir_ + "vantora.new", "NEW");
-  // An executable that may not be replaced here: in a system folder for root, else in a folder
-  // the user cannot write.
+  // An executable of the folder that may not be replaced here: under a system prefix for root
+  // (the new file beside it), else in a folder the user cannot write.
   const bool root = ::geteuid() == 0;
-  const std::string appDir = root ? "/var/lib/vn-updater-test-" + std::to_string(::getpid()) + "/" : dir_ + "ro-app/";
+  const std::string top = root ? "/var/lib/vn-updater-test-" + std::to_string(::getpid()) + "/" : dir_;
+  const std::string appDir = top + (root ? "app/" : "ro-app/");
   std::error_code ec;
   fs::create_directories(appDir, ec);
   if (ec) GTEST_SKIP() << "cannot make " << appDir;
+  MakeProgram(top + "vantora.new", "NEW");
   const std::string fixed = appDir + "vantora-test";
   MakeProgram(fixed, "OLD");
   if (!root) fs::permissions(appDir, fs::perms(0555));
-  EXPECT_EQ(RunUpdaterProgram(dir_ + "vantora.new", {}, fixed), 3);
+  EXPECT_EQ(RunUpdaterProgram(top + "vantora.new", {}, fixed), 3);
   EXPECT_TRUE(Started("OLD"));
   EXPECT_EQ(Tag(fixed), "OLD");
-  EXPECT_TRUE(fs::exists(dir_ + "vantora.new"));
-  EXPECT_NE(Log().find("cannot be replaced here"), std::string::npos) << Log();
-  EXPECT_NE(Log().find("started the old program " + fixed), std::string::npos) << Log();
+  EXPECT_TRUE(fs::exists(top + "vantora.new"));
+  const std::string log = Slurp(top + "vnupdexe.log");  // beside the new file
+  EXPECT_NE(log.find("cannot be replaced here"), std::string::npos) << log;
+  EXPECT_NE(log.find("started the old program " + fixed), std::string::npos) << log;
   std::ofstream(dir_ + "stop") << "";
   EXPECT_TRUE(WaitUntil([&] { return !ExecutableRunning(fixed); }, nullptr, 30000) == WaitResult::Done);
   fs::permissions(appDir, fs::perms(0755));
   fs::remove_all(appDir);
+  if (root) fs::remove_all(top);
   fs::remove(dir_ + "stop");
   fs::remove(dir_ + "started-OLD");
 
   // The swap fails (its backup cannot be made): the old program is started again.
+  MakeProgram(dir_ + "vantora.new", "NEW");
   fs::create_directories(exe_ + ".bak/in-the-way");
   EXPECT_EQ(RunUpdaterProgram(dir_ + "vantora.new"), 5);
   EXPECT_EQ(Tag(exe_), "OLD");
@@ -204,6 +210,34 @@ TEST_F(Updater, RefusedArgumentsStartNothing) {
   fs::remove(dir_ + "soft.new");
   EXPECT_FALSE(CanSwapExecutable("/usr/bin/env"));
   EXPECT_TRUE(CanSwapExecutable(exe_));
+}
+
+// A running-executable argument outside the new file's folder is refused and starts nothing, and
+// the log, when a link stands in its place, is not written through the link.
+TEST_F(Updater, RefusesAnExecutableOutsideTheFolderAndALinkedLog) {
+  MakeProgram(dir_ + "vantora.new", "NEW");
+  const fs::path outside = fs::temp_directory_path() / ("vn_updater_outside_" + std::to_string(::getpid()));
+  fs::create_directories(outside);
+  const std::string foreign = (outside / "some-program").string();
+  MakeProgram(foreign, "OLD");
+  std::ofstream((outside / "notes.txt").string()) << "mine\n";
+  fs::create_symlink(outside / "notes.txt", dir_ + "vnupdexe.log");
+  EXPECT_EQ(RunUpdaterProgram(dir_ + "vantora.new", {}, foreign), 1);
+  EXPECT_EQ(Slurp((outside / "notes.txt").string()), "mine\n") << "the log followed its link";
+  EXPECT_TRUE(fs::is_symlink(dir_ + "vnupdexe.log"));
+  // Nothing was started or changed, neither the program outside nor the new file.
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_FALSE(fs::exists(dir_ + "started-OLD"));
+  EXPECT_FALSE(ExecutableRunning(foreign));
+  EXPECT_EQ(Tag(foreign), "OLD");
+  EXPECT_TRUE(fs::exists(dir_ + "vantora.new"));
+  fs::remove(dir_ + "vnupdexe.log");
+  // Without the link the refusal is logged, naming the executable.
+  EXPECT_EQ(RunUpdaterProgram(dir_ + "vantora.new", {}, foreign), 1);
+  EXPECT_NE(Log().find("the running executable " + foreign + " is outside the folder of"), std::string::npos) << Log();
+  EXPECT_FALSE(ExecutableInFolderOf(dir_ + "app/../../x", dir_ + "vantora.new"));
+  EXPECT_TRUE(ExecutableInFolderOf(exe_, dir_ + "vantora.new"));
+  fs::remove_all(outside);
 }
 
 TEST(UpdateTool, WrapsForTheSite) {
