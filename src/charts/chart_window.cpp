@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QLabel>
@@ -68,6 +69,16 @@ constexpr const char* BottomFormat = "###,##0.#####";
 std::string Grouped(double v) { return FormatFloatPattern("#,##0", v); }
 
 bool IsPortfolioSymbol(const std::string& s) { return !s.empty() && std::isdigit(static_cast<unsigned char>(s.back())); }
+
+// A yes/no question through the hook, else in a box.
+bool AskYes(QWidget* parent, const std::string& text, const std::string& caption) {
+  if (ChartHooks.AskYesNo) return ChartHooks.AskYesNo(parent, text, caption);
+  ++ModalDepth;
+  const bool yes = QMessageBox::question(parent, QString::fromStdString(caption), QString::fromStdString(text),
+                                         QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+  --ModalDepth;
+  return yes;
+}
 
 }  // namespace
 
@@ -606,17 +617,7 @@ bool TdlgChart::wmHandleMessages(int msg, int command) {
 }
 
 void TdlgChart::ClearChartData() {
-  const std::string text = "Do you really want to destroy all accumulated data for this chart?";
-  bool yes;
-  if (ChartHooks.AskYesNo) {
-    yes = ChartHooks.AskYesNo(this, text, "Clear Stock Data");
-  } else {
-    ++ModalDepth;
-    yes = QMessageBox::question(this, "Clear Stock Data", QString::fromStdString(text),
-                                QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
-    --ModalDepth;
-  }
-  if (!yes) return;
+  if (!AskYes(this, "Do you really want to destroy all accumulated data for this chart?", "Clear Stock Data")) return;
   if (StockInfoType* rec = StockTable.FindRecord(Symbol)) {
     if (rec->Values.Lock("HANDLE")) {
       rec->Values.Clear(50);
@@ -731,14 +732,42 @@ void TdlgChart::popSelectIndClick() {
 }
 
 void TdlgChart::ExportChartData1Click() {
-  const QString file = QFileDialog::getSaveFileName(this, "Export Collected Data",
-                                                    QString::fromStdString(ProgDir + Symbol + ".csv"),
-                                                    "Comma-separated files (*.csv);;All Files (*.*)");
-  if (file.isEmpty()) return;
-  const std::string name = file.toStdString();
+  const std::string suggested = ProgDir + Symbol + ".csv";
+  std::string name;
+  if (ChartHooks.AskExportFileName) {
+    name = ChartHooks.AskExportFileName(this, suggested);
+  } else {
+    QFileDialog ask(this, "Export Collected Data", QString::fromStdString(suggested),
+                    "Comma-separated files (*.csv);;All Files (*.*)");
+    ask.setAcceptMode(QFileDialog::AcceptSave);
+    ask.setDefaultSuffix("csv");  // so the replace question is about the file written
+    ++ModalDepth;
+    const bool accepted = ask.exec() == QDialog::Accepted && !ask.selectedFiles().isEmpty();
+    --ModalDepth;
+    if (accepted) name = ask.selectedFiles().front().toStdString();
+  }
+  if (name.empty()) return;
+  // A name without an extension gets the default one.
+  if (QFileInfo(QString::fromStdString(name)).suffix().isEmpty()) {
+    if (name.back() == '.') name.pop_back();
+    name += ".csv";
+    // Whoever asked for the name asked about it as typed, not about this file.
+    if (QFileInfo::exists(QString::fromStdString(name))) {
+      if (!AskYes(this, name + " already exists.\nDo you want to replace it?", "Export Collected Data")) return;
+    }
+  }
+  auto tell = [this](const std::string& text, const std::string& caption) {
+    if (ChartHooks.Tell)
+      ChartHooks.Tell(this, text, caption);
+    else if (caption == "Export Finished")
+      QMessageBox::information(this, QString::fromStdString(caption), QString::fromStdString(text));
+    else
+      QMessageBox::warning(this, QString::fromStdString(caption), QString::fromStdString(text));
+  };
   if (ExportTicksCsv(Symbol, name))
-    QMessageBox::information(this, "Export Finished",
-                             QString::fromStdString("Data saved in comma-separated format to file \"" + name + "\"."));
+    tell("Data saved in comma-separated format to file \"" + name + "\".", "Export Finished");
+  else
+    tell("The data could not be saved to file \"" + name + "\".", "Export Failed");
 }
 
 void TdlgChart::PrintTo(QPainter& p, const QRect& page) const {

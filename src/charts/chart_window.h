@@ -44,6 +44,9 @@ struct ChartHookTable {
   std::function<bool(QWidget* parent, const std::string& text, const std::string& caption)> AskYesNo;
   std::function<std::optional<int>(QWidget* parent, int minutes)> AskCustomMinutes;
   std::function<bool(QWidget* parent, const std::string& caption)> RunIndicatorPicker;
+  // The export's file name as the user gave it (empty: cancelled), and a message to the user.
+  std::function<std::string(QWidget* parent, const std::string& suggested)> AskExportFileName;
+  std::function<void(QWidget* parent, const std::string& text, const std::string& caption)> Tell;
 };
 
 extern ChartHookTable ChartHooks;

@@ -27,6 +27,7 @@
 #include "charts/pick_indicator_dialog.h"
 #include "core/add_snap.h"
 #include "core/button_form.h"
+#include "core/program_state.h"
 #include "core/settings.h"
 #include "core/settings_file.h"
 #include "core/stock_table.h"
@@ -176,6 +177,38 @@ TEST(ChartWindow, PercentPortfolioChartsPlotTheChangeFromEachPreviousClose) {
   QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   ChartHooks = ChartHookTable();
   LiveSettings.PortChart.clear();
+}
+
+// Export Data: a name typed without an extension gets ".csv"; a write that fails is said.
+TEST(ChartWindow, ExportAppliesTheDefaultExtensionAndSaysAFailure) {
+  Feed("EXPT", 5, 30);
+  std::string typed;
+  std::vector<std::string> told;
+  ChartHooks.AskExportFileName = [&](QWidget*, const std::string&) { return typed; };
+  ChartHooks.Tell = [&](QWidget*, const std::string& text, const std::string& caption) {
+    told.push_back(caption + ": " + text);
+  };
+  TdlgChart* c = OpenChart("EXPT");
+  ASSERT_TRUE(c);
+  Pump();
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::path(ProgDir) / "export";
+  fs::create_directories(dir);
+  typed = (dir / "ticks").string();
+  c->ExportChartData1->trigger();
+  EXPECT_TRUE(fs::exists(dir / "ticks.csv"));
+  EXPECT_FALSE(fs::exists(dir / "ticks"));
+  ASSERT_EQ(told.size(), 1u);
+  EXPECT_EQ(told[0], "Export Finished: Data saved in comma-separated format to file \"" + (dir / "ticks.csv").string() + "\".");
+  // A folder that does not exist: the user is told, nothing is claimed.
+  typed = (dir / "missing" / "ticks.csv").string();
+  c->ExportChartData1->trigger();
+  ASSERT_EQ(told.size(), 2u);
+  EXPECT_EQ(told[1], "Export Failed: The data could not be saved to file \"" + typed + "\".");
+  c->close();
+  Pump();
+  QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  ChartHooks = ChartHookTable();
 }
 
 TEST(ChartWindow, ResearchAddressIsEncodedAndWebOnly) {
