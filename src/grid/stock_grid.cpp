@@ -573,16 +573,18 @@ void TStockGrid::ApplyFill(const FillRequest& req, FillResult& res) {
     return;
   }
   // A full fill may order the rows anew: the selection follows its portfolio row, not its
-  // position.
+  // position; its symbol when the portfolio's rows have changed.
   const QModelIndex current = currentIndex();
-  std::optional<size_t> source;
-  if (current.isValid() && static_cast<size_t>(current.row()) < model_->Sources.size())
-    source = model_->Sources[static_cast<size_t>(current.row())];
+  const bool sameRows = req.Rows == model_->From;
+  const auto at = static_cast<size_t>(current.row());
+  const bool follow = current.isValid() && at < model_->Sources.size();
+  const size_t source = follow ? model_->Sources[at] : 0;
+  const std::string symbol = follow ? model_->Symbols[at] : std::string();
   ApplyRows(req, res);
   FitColumns();
-  if (!source) return;
+  if (!follow) return;
   for (size_t r = 0; r < model_->Sources.size(); ++r) {
-    if (model_->Sources[r] != *source) continue;
+    if (sameRows ? model_->Sources[r] != source : !SameText(model_->Symbols[r], symbol)) continue;
     if (static_cast<int>(r) != currentIndex().row())
       selectionModel()->setCurrentIndex(model_->index(static_cast<int>(r), std::max(0, current.column())),
                                         QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
