@@ -52,3 +52,16 @@ std::string MoveAside(const std::string& dir, const std::string& name) {
 }
 
 std::string SessionSaveName(const std::string& dir, const std::string& name) { return FreeName(dir, name, SavedInfix); }
+
+std::string SaveElsewhere(const std::string& dir, const std::string& name, const std::string& what,
+                          std::string& saveName) {
+  saveName = SessionSaveName(dir, name);
+  return " This session's " + what + " are saved as " + saveName + ".";
+}
+
+std::string KeepUnreadableAside(const std::string& dir, const std::string& name, const std::string& what,
+                                std::string& saveName) {
+  const std::string aside = MoveAside(dir, name);
+  if (!aside.empty()) return " It was moved aside, unchanged, as " + aside + ".";
+  return " It is left as it is." + SaveElsewhere(dir, name, what, saveName);
+}

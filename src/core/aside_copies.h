@@ -16,3 +16,14 @@ std::string MoveAside(const std::string& dir, const std::string& name);
 // A free name "<name>.saved-<date>-<time>" in dir for the session's save, when the user's file
 // may not be written over.
 std::string SessionSaveName(const std::string& dir, const std::string& name);
+
+// The user's file dir + name may not be written over: the session's saves go to a new
+// SessionSaveName, set in saveName. The sentence that tells the user ("This session's <what>
+// are saved as ...").
+std::string SaveElsewhere(const std::string& dir, const std::string& name, const std::string& what,
+                          std::string& saveName);
+// A file that exists but cannot be read is never taken for missing nor written over: it is moved
+// aside unchanged, or, when it cannot be moved, left alone with the saves going elsewhere (as
+// SaveElsewhere). The sentence that tells the user which.
+std::string KeepUnreadableAside(const std::string& dir, const std::string& name, const std::string& what,
+                                std::string& saveName);

@@ -251,18 +251,8 @@ bool LoadPortfolios() {
     return haveBackup ? " The backup " + backupName + " holds the previous save and is left as it is."
                       : std::string(" There is no backup ") + backupName + ".";
   };
-  // Nothing is written over a file the user had that could not be kept aside: the session's
-  // portfolios go to a name of their own.
-  auto saveElsewhere = [&] {
-    saveName = SessionSaveName(ProgDir, PortFileName);
-    return " This session's portfolios are saved as " + saveName + ".";
-  };
-
   if (mainRead == FileRead::Unreadable) {
-    // Never taken for missing: the file is moved aside unchanged, so no save replaces it.
-    const std::string aside = MoveAside(ProgDir, PortFileName);
-    notice = file + " cannot be read (" + why + ").";
-    notice += aside.empty() ? " It is left as it is." + saveElsewhere() : " It was moved aside, unchanged, as " + aside + ".";
+    notice = file + " cannot be read (" + why + ")." + KeepUnreadableAside(ProgDir, PortFileName, "portfolios", saveName);
     notice += useBackup() ? " The backup " + backupName + " is used; it holds the previous save."
                           : " There is no backup " + backupName + ": the program starts without portfolios.";
     ParsePortText(text, ports, &unread);
@@ -292,7 +282,9 @@ bool LoadPortfolios() {
       } else if (damaged) {
         notice += " The lines that could not be read are not shown and are kept in the file unchanged.";
       }
-      notice += aside.empty() ? " It could not be copied aside." + saveElsewhere() : " Its bytes were kept as " + aside + ".";
+      // Nothing is written over a file the user had that could not be kept aside.
+      notice += aside.empty() ? " It could not be copied aside." + SaveElsewhere(ProgDir, PortFileName, "portfolios", saveName)
+                              : " Its bytes were kept as " + aside + ".";
       if (name == PortFileName) notice += backupNote();
     } else if (!haveBackup) {
       // A file that read whole becomes the backup when there is none, so later damage has a good

@@ -51,14 +51,9 @@ void OpenSettingsFile() {
     return std::string(" The program starts with default settings.");
   };
   // Nothing the user had is written over unless it was kept aside first.
-  auto saveElsewhere = [&] {
-    openName = SessionSaveName(ProgDir, SettingsFileName);
-    return " This session's settings are saved as " + openName + ".";
-  };
+  auto saveElsewhere = [&] { return SaveElsewhere(ProgDir, SettingsFileName, "settings", openName); };
   if (read == FileRead::Unreadable) {
-    const std::string aside = MoveAside(ProgDir, SettingsFileName);
-    notice = file + " cannot be read (" + why + ").";
-    notice += aside.empty() ? " It is left as it is." + saveElsewhere() : " It was moved aside, unchanged, as " + aside + ".";
+    notice = file + " cannot be read (" + why + ")." + KeepUnreadableAside(ProgDir, SettingsFileName, "settings", openName);
     notice += useBackup();
   } else if (read == FileRead::Ok && !HasContent(text)) {
     // An empty file (a write cut short, a full disk) holds no settings: it never replaces the

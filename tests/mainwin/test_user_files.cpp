@@ -122,6 +122,12 @@ TEST(UserFiles, NoDamageCostsAGoodCopyAndEachIsTold) {
          fs::create_directories(dir + "PORT.DAT/inside");
        },
        false, false},
+      {"settings: a folder in its place", "STOCKS.INI",
+       [](const std::string& dir) {
+         fs::remove(dir + "STOCKS.INI");
+         fs::create_directories(dir + "STOCKS.INI/inside");
+       },
+       false, false},
       {"settings cut inside the last section", "STOCKS.INI",
        [](const std::string& dir) {
          ASSERT_TRUE(WriteFileAtomic(dir + "STOCKS.INI", kGoodSettings.substr(0, kGoodSettings.find("to the end"))));
@@ -177,7 +183,8 @@ TEST(UserFiles, NoDamageCostsAGoodCopyAndEachIsTold) {
       } else if (plainDamage) {
         damagedKept = FolderHolds(dir, damaged);
       } else {
-        damagedKept = fs::is_directory(dir + "PORT.DAT/inside") || !FilesStartingWith(dir, "PORT.DAT.damaged-").empty();
+        damagedKept = fs::is_directory(dir + c.File + "/inside") ||
+                      !FilesStartingWith(dir, std::string(c.File) + ".damaged-").empty();
       }
       EXPECT_TRUE(damagedKept) << "what " << c.File << " held is gone";
       all = backupKept && damagedKept;
