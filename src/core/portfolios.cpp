@@ -237,7 +237,8 @@ bool LoadPortfolios() {
   const std::string file = std::string("The portfolio file ") + PortFileName;
   std::string text, why, saved;
   const FileRead mainRead = ReadFileChecked(ProgDir + PortFileName, text, &why);
-  const bool haveBackup = ReadFileChecked(ProgDir + backupName, saved) == FileRead::Ok && HasContent(saved);
+  const FileRead backupRead = ReadFileChecked(ProgDir + backupName, saved);
+  const bool haveBackup = backupRead == FileRead::Ok && HasContent(saved);
   std::string name = PortFileName, saveName = PortFileName, notice;
   std::vector<PortType> ports;
   std::vector<UnreadPortLine> unread;
@@ -286,13 +287,16 @@ bool LoadPortfolios() {
       notice += aside.empty() ? " It could not be copied aside." + SaveElsewhere(ProgDir, PortFileName, "portfolios", saveName)
                               : " Its bytes were kept as " + aside + ".";
       if (name == PortFileName) notice += backupNote();
-    } else if (!haveBackup) {
+    } else if (!haveBackup && backupRead != FileRead::Unreadable) {
       // A file that read whole becomes the backup when there is none, so later damage has a good
-      // copy to fall back to.
+      // copy to fall back to (a backup that cannot be read is left alone).
       if (!WriteFileAtomic(ProgDir + backupName, text))
         WriteLog(std::string("The portfolio backup ") + backupName + " could not be written", 0);
     }
   }
+  if (name == backupName && !unread.empty())
+    notice += (notice.empty() ? "" : " ") + std::string("The backup ") + backupName + " has " + LineNumbers(unread) +
+              " that could not be read; they are not shown and are kept.";
   LockHold hold(PortLock, "PORTLOAD");
   if (!hold) return false;
   PortList = std::move(ports);
