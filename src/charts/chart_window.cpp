@@ -834,13 +834,16 @@ std::vector<TdlgChart*> OpenChartWindows() {
   return openCharts;
 }
 
-TdlgChart* OpenChart(const std::string& symbol) {
-  if (symbol.empty()) return nullptr;
+void InitChartUnit() {
   static const bool logged = [] {
     WriteLog("ChartU Init");
     return true;
   }();
   (void)logged;
+}
+
+TdlgChart* OpenChart(const std::string& symbol) {
+  if (symbol.empty()) return nullptr;
   LockHold hold(ChartLock, "OPEN");
   if (!hold) return nullptr;
   for (TdlgChart* c : OpenChartWindows()) {

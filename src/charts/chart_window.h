@@ -140,6 +140,9 @@ private:
 std::vector<TdlgChart*> OpenChartWindows();
 // Brings the symbol's chart to the front, or opens one; nullptr when ChartLock was not had.
 TdlgChart* OpenChart(const std::string& symbol);
+// The chart unit's start, run by the charts' installer at program start: writes "ChartU Init"
+// to the log once.
+void InitChartUnit();
 void CloseAllCharts();
 // The chart pulse: message 1263 with wParam 0 to every open chart (any thread).
 void PulseCharts();

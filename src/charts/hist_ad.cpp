@@ -142,6 +142,13 @@ void TAdThread::Pass() {
   const std::string page = FetchChartPage('#', AdSite, 80, AdPath, "Content-type: text/html", cancel_,
                                           TerminateFlag(), MaxAdPageBytes, cancelled);
   Debug("End Fetching Ad URL");
+  if (DebugOn.load()) {
+    // The page as one line of plain text: bytes from outside never break the log's lines.
+    std::string line = page;
+    for (char& c : line)
+      if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+    WriteDebugLog(line);
+  }
   if (cancelled || page == "ERR") return;
   SiteAd ad;
   std::string why;

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "charts/chart_window.h"
 #include "charts/hist_new_window.h"
 #include "charts/hist_window.h"
 #include "core/main_hooks.h"
@@ -22,6 +23,7 @@ void CloseAllHistCharts() {
 }  // namespace
 
 void InstallHistCharts(QWidget*) {
+  InitChartUnit();
   MainHooks.OpenHistory = [](const std::string& symbol) { OpenHistoryWindow(symbol); };
   MainHooks.OpenProphet = [](const std::string& symbol) { OpenProphetWindow(symbol); };
   static bool connected = false;

@@ -116,6 +116,8 @@ private:
   // Sends a ready body as the whole reply.
   static void SendServerBody(vn::net::THTTPResponseInfo& response, std::string_view body, int fileFd = -1);
 
+  // The socket library for the server's life; its end comes after the listener's.
+  vn::net::WinshoeLibraryUse library_;
   // Declared before the listener: its connection threads use the cache until the listener's
   // destructor has joined them.
   ReplyCache lastQuotes_;

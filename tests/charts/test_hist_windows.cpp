@@ -15,7 +15,9 @@
 #include <QTest>
 #include <QWindow>
 
+#include <algorithm>
 #include <filesystem>
+#include <mutex>
 
 #include "charts/hist_ad.h"
 #include "charts/hist_cache.h"
@@ -25,6 +27,7 @@
 #include "charts/hist_thread.h"
 #include "charts/hist_window.h"
 #include "core/chart_cache.h"
+#include "core/log.h"
 #include "core/main_hooks.h"
 #include "core/settings_file.h"
 #include "hist_test_site.h"
@@ -279,6 +282,14 @@ TEST(HistWindow, ASymbolTypedDuringAFetchSwitches) {
 TEST(HistWindow, SiteBannerAndWipeOrder) {
   ASSERT_TRUE(SetUpChartSite("HISTINITADPATH=/adf/abs/\n"));
   EmptyCache();
+  // With debug logging on, the banner's page goes to the debug log as one line.
+  std::vector<std::string> debugLines;
+  std::mutex debugMutex;
+  SetDebugWindowSink([&](const std::string& line) {
+    std::lock_guard lock(debugMutex);
+    debugLines.push_back(line);
+  });
+  DebugOn = true;
   // A wipe order never carried out empties the look-up cache, even without the settings key.
   Ini().DeleteKey("Stocks", "HISTWIPECACHE");
   ParamList.Insert(0, "HISTWIPECACHE=12/01/2026 10:00");
@@ -292,6 +303,11 @@ TEST(HistWindow, SiteBannerAndWipeOrder) {
   EXPECT_EQ(w->AdLink.rfind("http://" + ChartSite().Host() + "/click/", 0), 0u) << w->AdLink;
   EXPECT_EQ(w->AdImage.rfind("/adimg/", 0), 0u);
   EXPECT_NE(SiteIdCache.find("|MSFT|"), std::string::npos);
+  DebugOn = false;
+  SetDebugWindowSink(nullptr);
+  EXPECT_GE(std::count_if(debugLines.begin(), debugLines.end(),
+                          [](const std::string& l) { return l.rfind("<html><body><a href=\"http://", 0) == 0 && l.find("/adimg/") != std::string::npos; }),
+            1);
   w->pbGetClick();
   ASSERT_TRUE(WaitFor([&] { return !w->Fetching() && !w->GifText.empty(); }));
   Screenshot(w, "hist_site1_site_banner.png");

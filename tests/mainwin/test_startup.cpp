@@ -14,6 +14,7 @@
 #include <chrono>
 #include <thread>
 
+#include "common/fake_site.h"
 #include "mainwin/startup.h"
 #include "platform/ini_file.h"
 #include "platform/string_list.h"
@@ -486,4 +487,31 @@ TEST(Startup, ASaveThatFailedAtASessionEndIsSaidAtTheNextStart) {
   EXPECT_NE(log.find("When the program last ended, its save failed: Could not write the settings"), std::string::npos)
       << log;
   EXPECT_FALSE(fs::exists(dir + "save-failed.txt"));
+}
+
+// A run with logging on, a banner shown and the quote server on, ended by the session: every
+// unit writes its closing lines once, after the main window has closed.
+TEST(Startup, EveryUnitClosesOnceAfterTheMainWindow) {
+  FakeSite ads("ads");
+  ASSERT_TRUE(ads.Running());
+  TempHome temp("units");
+  const std::string dir = temp.path.string() + "/", log = dir + "stocks.log";
+  ASSERT_TRUE(WriteFileAtomic(dir + "reklama.par", "AD1SORC1=" + ads.Host() + "/banner1.gif\r\nAD1HREF1=http://" +
+                                                       ads.Host() + "/click/1\r\nADTIMR1=5\r\nADWGHT1=1\r\n"
+                                                       "ADLOCT1=1\r\nADREDIR1=N\r\n"));
+  ASSERT_TRUE(WriteFileAtomic(dir + "STOCKS.INI", "[VNServer]\r\nActive=YES\r\nPort=0\r\n"));
+  ChildGuard copy{StartProgram(dir, {"LOG"})};
+  ASSERT_GT(copy.pid, 0);
+  ASSERT_TRUE(WaitForLogLine(copy.pid, log, "ADS - GOT A GIF! at ")) << Slurp(log);
+  kill(copy.pid, SIGTERM);
+  ASSERT_EQ(copy.Wait(20000), 0);
+  const std::string s = Slurp(log);
+  // Started at start, not at first use.
+  EXPECT_LT(s.find("ChartU Init"), s.find("ADS - GOT A GIF!"));
+  const size_t closed = s.find("Main window closed");
+  ASSERT_NE(closed, std::string::npos);
+  for (const char* line : {"AGifFinal\r\n", "AGifFinalZ\r\n", "WinShoes\r\n", "WinShoesZ\r\n"}) {
+    EXPECT_EQ(Count(s, line), 1) << line;
+    EXPECT_GT(s.find(line), closed) << line;
+  }
 }

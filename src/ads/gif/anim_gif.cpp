@@ -22,6 +22,8 @@ namespace {
 
 std::mutex unitMutex;
 int unitUsers = 0;
+bool startedByImage = false;  // the first image started the unit; its owner has not come yet
+
 std::atomic<bool> paletteDevice{false};
 
 void ApplyDithering(TAnimGif* image, bool dither)
@@ -39,18 +41,45 @@ struct FlagScope {
     ~FlagScope() { flag = before; }
 };
 
-}  // namespace
-
-void AnimGifInitialize()
+void StartUnit()
 {
-    std::lock_guard lock(unitMutex);
-    if (unitUsers++ > 0)
-        return;
     if (LogOn.load())
         WriteLog("AGIF Init");
     paletteDevice = ScreenDepth() < 9;
     SetGifDitheringHook(ApplyDithering);
 }
+
+}  // namespace
+
+void AnimGifInitialize()
+{
+    std::lock_guard lock(unitMutex);
+    if (startedByImage) {
+        // An image started the unit before its owner: the owner's start is that one, so its
+        // finalize ends the unit.
+        startedByImage = false;
+        return;
+    }
+    if (unitUsers++ > 0)
+        return;
+    StartUnit();
+}
+
+namespace {
+
+// An image needs the unit started; it holds no reference of its own, so the owner's finalize
+// still ends it.
+void EnsureAnimGifUnit()
+{
+    std::lock_guard lock(unitMutex);
+    if (unitUsers > 0)
+        return;
+    unitUsers = 1;
+    startedByImage = true;
+    StartUnit();
+}
+
+}  // namespace
 
 void AnimGifFinalize()
 {
@@ -76,7 +105,7 @@ struct TAnimGif::Link {
 
 TAnimGif::TAnimGif() : link_(std::make_shared<Link>())
 {
-    static const bool unitStarted = (AnimGifInitialize(), true);
+    static const bool unitStarted = (EnsureAnimGifUnit(), true);
     (void)unitStarted;
     link_->image = this;
     Clear();

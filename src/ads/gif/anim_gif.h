@@ -52,7 +52,8 @@ using TGIFProgressEvent =
 using TGIFWarningEvent = std::function<void(TGIFItem* sender, int severity, const std::string& message)>;
 
 // Unit start and end: logging, the dithering hook, the screen depth. Counted, so that nested
-// calls run the work once; the first image created starts the unit by itself.
+// calls run the work once. The first image created starts the unit by itself when nobody has;
+// that start counts as the owner's first AnimGifInitialize, so the owner's finalize ends it.
 void AnimGifInitialize();
 void AnimGifFinalize();
 // True when the screen had 8 bits per pixel or less at unit start.

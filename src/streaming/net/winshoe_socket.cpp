@@ -1,5 +1,7 @@
 #include "winshoe_socket.h"
 
+#include "net_log.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -14,6 +16,23 @@
 #include <istream>
 
 namespace vn::net {
+
+namespace {
+std::mutex libraryMutex;
+int libraryUsers = 0;
+}  // namespace
+
+void WinshoeLibraryStart() {
+  std::lock_guard lock(libraryMutex);
+  ++libraryUsers;
+}
+
+void WinshoeLibraryEnd() {
+  std::lock_guard lock(libraryMutex);
+  if (libraryUsers == 0 || --libraryUsers > 0) return;
+  NetLog("WinShoes");
+  NetLog("WinShoesZ");
+}
 
 // ---- TWinshoe ---------------------------------------------------------------------------
 

@@ -15,6 +15,19 @@
 
 namespace vn::net {
 
+// The socket library's start and end, counted: the start that comes first and the end that
+// goes last do the work. POSIX sockets need no set-up, so the end only writes its log lines,
+// "WinShoes" and "WinShoesZ", through NetLog. An owner that uses the library for the whole run
+// holds a WinshoeLibraryUse.
+void WinshoeLibraryStart();
+void WinshoeLibraryEnd();
+struct WinshoeLibraryUse {
+  WinshoeLibraryUse() { WinshoeLibraryStart(); }
+  ~WinshoeLibraryUse() { WinshoeLibraryEnd(); }
+  WinshoeLibraryUse(const WinshoeLibraryUse&) = delete;
+  WinshoeLibraryUse& operator=(const WinshoeLibraryUse&) = delete;
+};
+
 // A socket handle with the bind/listen basics. The handle is closed by the thread that uses
 // the socket; other threads only wake that thread with WakeUp().
 class TWinshoe {
