@@ -15,6 +15,7 @@
 #include "platform/clock.h"
 #include "retrieval/http_engine.h"
 #include "retrieval/site_files.h"
+#include "streaming/client/log_limiter.h"
 #include "streaming/client/streamer_dll.h"
 #include "streaming/client/streamer_messages.h"
 #include "streaming/net/net_log.h"
@@ -30,6 +31,9 @@ bool suspended = false;                     // main thread
 void Log(const std::string& line) {
   if (LogOn) WriteLog(line);
 }
+
+// Lines each record of a stream could bring.
+LogLimiter recordLog(Log);
 
 // Texts of the service go into the log as one line without control characters.
 std::string Outside(std::string_view text) { return vn::net::LogLineText(text); }
@@ -247,13 +251,14 @@ bool TStreamer::HandleRecord(const std::string& kind) {
     const int r = dll.ReadVals ? dll.ReadVals(&reader, &q) : RIRUDID_CUT;
     if (r == RIRUDID_CUT) return false;
     if (r != RIRUDID_OK) {
-      Log("Bad quote record on streamer " + std::to_string(number));
+      recordLog.Line("Bad quote records", "Bad quote record on streamer " + std::to_string(number));
       return true;
     }
     Activity();
     PostData();
     if (!IsStreamSymbol(q.Symbol)) {
-      Log("Streamer " + std::to_string(number) + ": quote for the symbol \"" + Outside(q.Symbol) + "\" dropped");
+      recordLog.Line("Dropped quotes",
+                     "Streamer " + std::to_string(number) + ": quote for the symbol \"" + Outside(q.Symbol) + "\" dropped");
       return true;
     }
     std::shared_ptr<HTTPSite> site = streamer_->Site();
@@ -305,13 +310,13 @@ bool TStreamer::HandleRecord(const std::string& kind) {
     std::string a, c;
     if (!queue.ReadByte(b) || !queue.ReadShortStr(a) || !queue.ReadShortStr(c)) return false;
     Post(number, StreamNotice::Message);
-    Log("Streamer Message: " + Outside(a) + " " + Outside(c));
+    recordLog.Line("Streamer messages", "Streamer Message: " + Outside(a) + " " + Outside(c));
     const std::string joined = a + "\r\n\r\n" + c;
     if (!Trim(joined).empty()) SetMessage(joined);
   } else if (kind == "PROPERTIES") {
     std::string text;
     if (!queue.ReadWordStr(text)) return false;
-    Log("PROPERTY LIST: " + Outside(text));
+    recordLog.Line("Property lists", "PROPERTY LIST: " + Outside(text));
   }
   // Any other code is skipped after the code itself.
   return true;
@@ -482,6 +487,7 @@ void TZeruvStreamer::Stop() {
 }
 
 void TZeruvStreamer::StopThreads() {
+  const bool ran = threadCount_ > 0;
   // Every thread is told first, so that they end their requests side by side.
   for (int i = 1; i <= threadCount_; ++i) {
     TStreamer* t = threads_[static_cast<size_t>(i)].get();
@@ -490,6 +496,8 @@ void TZeruvStreamer::StopThreads() {
   }
   for (int i = 1; i <= threadCount_; ++i) threads_[static_cast<size_t>(i)].reset();
   threadCount_ = 0;
+  // What the ended streams left counted is told now.
+  if (ran) recordLog.Flush();
   // A snapshot of a stream that has ended is not shown after it (a new symbol, say).
   std::lock_guard lock(bookMutex_);
   bookSnapshot_.reset();
