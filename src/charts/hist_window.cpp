@@ -174,7 +174,7 @@ void TfrmHist::BuildControls() {
   grid->addWidget(cmbFreq, 2, 3);
   grid->addWidget(label("Compare w/Index"), 2, 4);
   grid->addWidget(cmbIndex, 2, 5);
-  grid->addWidget(label("&& Stock"), 2, 6);
+  grid->addWidget(label("& Stock"), 2, 6);  // no buddy: shown as written
   grid->addWidget(dfStock, 2, 7);
   dfName->setFixedWidth(70);
   dfStock->setFixedWidth(60);

@@ -355,6 +355,11 @@ TEST(HistWindow, BothStayAboveTheMainWindowOnly) {
     EXPECT_EQ(ClippedCaptions(w), std::vector<std::string>()) << w->windowTitle().toStdString();
   }
   Screenshot(windows[1], "hist_site2_captions.png");
+  // The compare stock's label reads "& Stock", its ampersand shown once.
+  std::vector<std::string> ampersands;
+  for (QLabel* l : windows[0]->findChildren<QLabel*>())
+    if (l->text().contains('&') && !l->buddy()) ampersands.push_back(l->text().toStdString());
+  EXPECT_EQ(ampersands, std::vector<std::string>{"& Stock"});
   for (HistChartForm* w : windows) {
     ASSERT_TRUE(WaitFor([&] { return !w->Fetching(); }));
     w->close();
