@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "ads/banner/ad_banner.h"
 #include "ads/gif/gif_whole.h"
 #include "charts/hist_cache.h"
 #include "charts/hist_chart_view.h"
@@ -175,6 +176,20 @@ void HistChartForm::pbPanelButClick() {
   } else if (caption.find("Again") != std::string::npos) {
     TryAgainClick();
   }
+}
+
+void HistChartForm::MakeClickLabels(QWidget* panel, AdBanner* banner, const char* left, const char* right) {
+  ClickLabL = new QLabel(left, panel);
+  ClickLabR = new QLabel(right, panel);
+  ClickLabL->setGeometry(4, 20, 150, 20);
+  ClickLabR->setGeometry(316, 20, 150, 20);
+  ClickLabR->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  for (QLabel* l : {ClickLabL, ClickLabR}) {
+    l->setTextFormat(Qt::PlainText);
+    l->setAttribute(Qt::WA_TransparentForMouseEvents);  // a click there is the banner's
+    l->raise();
+  }
+  SetBannerBlurbLabels(banner, ClickLabL, ClickLabR);
 }
 
 void HistChartForm::CancelFetch() {

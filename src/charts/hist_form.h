@@ -15,6 +15,7 @@
 #include "platform/datetime.h"
 #include "platform/string_list.h"
 
+class AdBanner;
 class HistChartView;
 class QLabel;
 class QLineEdit;
@@ -43,6 +44,10 @@ public:
   QPushButton* pbClearLines = nullptr;
   QLineEdit* dfName = nullptr;
   QPushButton* pbGet = nullptr;
+  // The banner area's labels over the ends of the banner: the program's own banner shows its
+  // blurbs there; site 1's own banner asks for the user's support there until it comes.
+  QLabel* ClickLabL = nullptr;
+  QLabel* ClickLabR = nullptr;
 
   // True while a fetch or look-up is under way.
   bool Fetching() const { return static_cast<bool>(pending_); }
@@ -66,6 +71,9 @@ public:
   void SymbolLookedUp(const std::string& symbol) override;
 
   void pbPanelButClick();
+  // Makes ClickLabL and ClickLabR on the banner panel, above the banner; with the program's own
+  // banner they are its location's blurb labels.
+  void MakeClickLabels(QWidget* panel, AdBanner* banner, const char* left = "", const char* right = "");
   // Ends the wait for a running fetch or look-up now, as its Cancel button does.
   void CancelFetch();
   void pbClearLinesClick();

@@ -63,6 +63,7 @@ void TFrmHistNew::BuildControls() {
   PanAd->setFixedSize(470, 62);
   Banner = CreateAdBanner(3, PanAd, 468, 60, false);
   if (Banner) Banner->move(1, 1);
+  MakeClickLabels(PanAd, Banner);
   auto* top = new QHBoxLayout;
   top->setSpacing(2);
   top->addWidget(ProphetPic);

@@ -123,17 +123,14 @@ void TfrmHist::BuildControls() {
   if (OurAds) {
     Banner = CreateAdBanner(3, AdPanel, 468, 60, false);
     if (Banner) Banner->move(1, 1);
+    MakeClickLabels(AdPanel, Banner);
   } else {
     auto* pic = new HistClickable<TGifImageControl>(AdPanel);
     pic->OnClick = [this] { AdImageClick(); };
     pic->setGeometry(1, 1, 468, 60);
     pic->setCursor(Qt::PointingHandCursor);
     AdPic = pic;
-    ClickLabL = new QLabel("Please support", AdPanel);
-    ClickLabR = new QLabel("our sponsors", AdPanel);
-    ClickLabL->setGeometry(4, 20, 150, 20);
-    ClickLabR->setGeometry(316, 20, 150, 20);
-    ClickLabR->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    MakeClickLabels(AdPanel, nullptr, "Please support", "our sponsors");
   }
   top->addWidget(AdPanel);
   top->addStretch();

@@ -32,8 +32,6 @@ public:
   QLabel* BCImage = nullptr;
   QWidget* AdPanel = nullptr;
   TGifImageControl* AdPic = nullptr;  // the chart site's banner (without OurAds)
-  QLabel* ClickLabL = nullptr;
-  QLabel* ClickLabR = nullptr;
   AdBanner* Banner = nullptr;  // our own banner (with OurAds), null when no ad serves kind 3
   QComboBox *cmbPrice = nullptr, *cmbBack = nullptr, *cmbMovAve = nullptr, *cmbPeriod = nullptr,
             *cmbFreq = nullptr, *cmbIndex = nullptr;

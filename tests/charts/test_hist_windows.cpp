@@ -19,6 +19,8 @@
 #include <filesystem>
 #include <mutex>
 
+#include "ads/banner/ad_banner.h"
+#include "ads/banner/ad_params.h"
 #include "charts/hist_ad.h"
 #include "charts/hist_cache.h"
 #include "charts/hist_chart_view.h"
@@ -26,6 +28,7 @@
 #include "charts/hist_new_window.h"
 #include "charts/hist_thread.h"
 #include "charts/hist_window.h"
+#include "core/ad_locations.h"
 #include "core/chart_cache.h"
 #include "core/log.h"
 #include "core/main_hooks.h"
@@ -277,6 +280,38 @@ TEST(HistWindow, ASymbolTypedDuringAFetchSwitches) {
   }
   for (int i = 0; i < 3; ++i) QApplication::processEvents();
   QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+// With the program's own banners, both windows' banner locations carry their two blurb labels,
+// above the banner and letting its clicks through.
+TEST(HistWindow, OwnBannersHaveTheirBlurbLabels) {
+  ASSERT_TRUE(SetUpChartSite("HISTOURADS=YES\n"));
+  StringList ads;
+  ads.SetText("AD1SORC1=127.0.0.1:9/banner.gif\nAD1HREF1=http://127.0.0.1:9/\nADTIMR1=5\nADWGHT1=1\n"
+              "ADLOCT1=3\nADREDIR1=N\nBLURB1=Left|Right\n");
+  ReadAdParams(ads);
+  ASSERT_TRUE(HasAdsForLocation(3));
+  HistChartForm* windows[] = {new TfrmHist("MSFT"), new TFrmHistNew("MSFT")};
+  for (HistChartForm* w : windows) {
+    w->show();
+    AdBanner* banner = nullptr;
+    for (QWidget* c : w->findChildren<QWidget*>())
+      if (auto* b = dynamic_cast<AdBanner*>(c)) banner = b;
+    ASSERT_NE(banner, nullptr);
+    ASSERT_TRUE(w->ClickLabL && w->ClickLabR);
+    {
+      std::lock_guard lock(AdLock);
+      EXPECT_EQ(AdLocBlurb1[banner->Location()], w->ClickLabL);
+      EXPECT_EQ(AdLocBlurb2[banner->Location()], w->ClickLabR);
+    }
+    EXPECT_TRUE(w->ClickLabL->testAttribute(Qt::WA_TransparentForMouseEvents));
+    EXPECT_EQ(w->ClickLabL->parentWidget(), banner->parentWidget());
+    ASSERT_TRUE(WaitFor([&] { return !w->Fetching(); }));
+    w->close();
+  }
+  for (int i = 0; i < 3; ++i) QApplication::processEvents();
+  QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  ReadAdParams(StringList());
 }
 
 TEST(HistWindow, SiteBannerAndWipeOrder) {

@@ -76,6 +76,13 @@ AdBanner* CreateAdBanner(int kind, QWidget* parent, int width, int height, bool 
   return banner;
 }
 
+void SetBannerBlurbLabels(AdBanner* banner, QLabel* first, QLabel* second) {
+  if (!banner) return;
+  std::lock_guard lock(AdLock);
+  AdLocBlurb1[banner->Location()] = first;
+  AdLocBlurb2[banner->Location()] = second;
+}
+
 void SetBlurbText(QLabel* label, const std::string& text) {
   if (!label) return;
   const QString full = QString::fromStdString(text);

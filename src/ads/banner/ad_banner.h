@@ -42,6 +42,9 @@ constexpr int BlurbColumnWidth = 230;
 // the two blurb labels stand beside it in a column of fixed width.
 AdBanner* CreateAdBanner(int kind, QWidget* parent, int width = 468, int height = 60, bool blurbs = false);
 
+// Makes the two labels the banner location's blurb labels; the hosting window owns them.
+void SetBannerBlurbLabels(AdBanner* banner, QLabel* first, QLabel* second);
+
 // Shows a blurb in its label elided to the label's width (the full text as tooltip), so no
 // blurb a server sends can widen the window. A null label is left alone.
 void SetBlurbText(QLabel* label, const std::string& text);
