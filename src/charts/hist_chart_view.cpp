@@ -1,6 +1,7 @@
 #include "charts/hist_chart_view.h"
 
 #include <QMouseEvent>
+#include <QPaintEngine>
 #include <QPainter>
 
 #include "ads/gif/anim_gif.h"
@@ -48,6 +49,29 @@ QColor HistChartView::LineColour() const {
 }
 
 void HistChartView::Paint(QPainter& p, bool withBand) const {
+  TrendLine band;
+  if (!withBand || !lines_.RubberBand(band)) {
+    PaintChartAndLines(p);
+    return;
+  }
+  // Drawn on a copy of the chart with its lines: the band's colour is read from it, and an
+  // image takes the XOR mode whatever the window's surface does.
+  QImage canvas(size(), QImage::Format_RGB32);
+  {
+    QPainter c(&canvas);
+    PaintChartAndLines(c);
+    std::optional<QColor> colour = BandColour ? BandColour() : std::nullopt;
+    if (!colour) colour = canvas.rect().contains(BandPixel) ? QColor(canvas.pixel(BandPixel)) : QColor(Qt::black);
+    c.setRenderHint(QPainter::Antialiasing, false);
+    c.setPen(QPen(*colour, 2));
+    if (c.paintEngine()->hasFeature(QPaintEngine::RasterOpModes))
+      c.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
+    c.drawLine(band.X1, band.Y1, band.X2, band.Y2);
+  }
+  p.drawImage(0, 0, canvas);
+}
+
+void HistChartView::PaintChartAndLines(QPainter& p) const {
   p.fillRect(rect(), palette().window());
   if (!still_.isNull()) p.drawImage(0, 0, still_);
   const QColor colour = LineColour();
@@ -64,11 +88,6 @@ void HistChartView::Paint(QPainter& p, bool withBand) const {
     p.drawRect(l.X1 - 4, l.Y1 - 4, 8, 8);
     p.drawRect(l.X2 - 4, l.Y2 - 4, 8, 8);
     p.setBrush(Qt::NoBrush);
-  }
-  TrendLine band;
-  if (withBand && lines_.RubberBand(band)) {
-    p.setPen(QPen(colour, 2, Qt::DashLine));
-    p.drawLine(band.X1, band.Y1, band.X2, band.Y2);
   }
 }
 

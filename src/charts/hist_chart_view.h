@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "charts/hist_lines.h"
@@ -28,6 +29,11 @@ public:
   // The lines' colour: site 1 the inverse of the chart's pixel (3, 3); site 2 black.
   bool InverseLineColour = true;
   QColor LineColour() const;
+  // The rubber band of a drag: width 2, the colour of the drawn chart's pixel at BandPixel
+  // unless BandColour gives one (site 1 by its chart style), combined with the chart by XOR
+  // where the painter can, so it shows on any background.
+  QPoint BandPixel{3, 3};
+  std::function<std::optional<QColor>()> BandColour;
 
   // Runs after a line was added, changed or removed (the window shows "Clear Lines").
   std::function<void()> OnLinesChanged;
@@ -44,6 +50,7 @@ protected:
 
 private:
   void Paint(QPainter& p, bool withBand) const;
+  void PaintChartAndLines(QPainter& p) const;
   void UpdateCursor(int x, int y);
   std::unique_ptr<TAnimGif> gif_;
   QImage still_;

@@ -178,6 +178,17 @@ void TfrmHist::BuildControls() {
 
   Panel1->setFixedSize(520, 300);
   Image1->setGeometry(0, 0, 520, 300);
+  // The band reads the pixel at (2, 2); dark chart styles get a colour of their own.
+  Image1->BandPixel = QPoint(2, 2);
+  Image1->BandColour = [this]() -> std::optional<QColor> {
+    switch (cmbBack->currentIndex()) {
+      case 6: return QColor(0xC0, 0xC0, 0xC0);
+      case 0:
+      case 2:
+      case 5: return QColor(Qt::red);
+      default: return std::nullopt;
+    }
+  };
   PlacePanelControls();
 
   auto* root = new QVBoxLayout(this);

@@ -161,6 +161,30 @@ TEST(HistWindow, LooksUpFetchesCachesRefetchesAndDrawsLines) {
   EXPECT_EQ(view->Lines().LineCount(), 0);
   EXPECT_FALSE(w->pbClearLines->isVisible());
 
+  // The rubber band while dragging: solid, 2 pixels wide, the chart XOR a colour: red for the
+  // style at position 0, the chart's pixel at (2, 2) for one without a colour of its own.
+  const QImage plain = view->Rendered();
+  for (int style : {0, 1}) {
+    w->cmbBack->setCurrentIndex(style);
+    Mouse(view, QEvent::MouseButtonPress, 40, 150);
+    Mouse(view, QEvent::MouseMove, 400, 150);
+    const QImage banded = view->Rendered();
+    Mouse(view, QEvent::MouseButtonRelease, 400, 150);
+    w->pbClearLinesClick();
+    const QRgb colour = style == 0 ? qRgb(255, 0, 0) : plain.pixel(2, 2);
+    int wrongColumns = 0;
+    for (int x = 60; x <= 380; ++x) {
+      int changed = 0;
+      for (int y = 140; y <= 160; ++y) {
+        if (banded.pixel(x, y) == plain.pixel(x, y)) continue;
+        ++changed;
+        EXPECT_EQ(banded.pixel(x, y) & 0xFFFFFF, (plain.pixel(x, y) ^ colour) & 0xFFFFFF) << style << " at " << x << "," << y;
+      }
+      if (changed != 2) ++wrongColumns;
+    }
+    EXPECT_EQ(wrongColumns, 0) << style;
+  }
+
   // The state is kept per symbol.
   CloseAndFlush(w);
   EXPECT_EQ(HistWindows.Count(), 0);
