@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QDialog>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontMetrics>
@@ -18,6 +19,7 @@
 #include <QPrinterInfo>
 #include <QScreen>
 #include <QSplitter>
+#include <QTimer>
 #include <QToolButton>
 #include <QToolTip>
 #include <QUrl>
@@ -815,6 +817,20 @@ void TdlgChart::PrintChart1Click() {
 }
 
 void TdlgChart::closeEvent(QCloseEvent* e) {
+  // A dialog of this chart (picker, period, printer, file, question) runs its own loop further
+  // down the stack; freeing the chart under it would free the dialog too. The dialog is ended
+  // first, and the chart closes once that loop has returned.
+  bool dialogOpen = false;
+  for (QDialog* d : findChildren<QDialog*>())
+    if (d->isVisible()) {
+      d->reject();
+      dialogOpen = true;
+    }
+  if (dialogOpen) {
+    QTimer::singleShot(0, this, [this] { close(); });
+    e->ignore();
+    return;
+  }
   try {
     if (DebugOn) WriteDebugLog("Closing Chart " + Symbol);
     // The restored place is saved as it stands: a window made normal here would still have the

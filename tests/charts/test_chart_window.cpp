@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QPainter>
+#include <QPointer>
 #include <QScreen>
 #include <QTimer>
 #include <QToolButton>
@@ -209,6 +210,30 @@ TEST(ChartWindow, ExportAppliesTheDefaultExtensionAndSaysAFailure) {
   Pump();
   QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   ChartHooks = ChartHookTable();
+}
+
+// A chart closed while one of its dialogs is open ends the dialog first and closes after it;
+// the dialog is never freed under its own loop.
+TEST(ChartWindow, ClosedWhileItsDialogIsOpen) {
+  ChartHooks = ChartHookTable();
+  TdlgChart* c = OpenChart("DLGC");
+  ASSERT_TRUE(c);
+  Pump();
+  QPointer<TdlgChart> chart(c);
+  bool sawDialog = false;
+  QTimer::singleShot(100, c, [&] {
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (qobject_cast<QDialog*>(w) && w->isVisible()) sawDialog = true;
+    chart->close();  // as the window's close button does
+  });
+  c->PopShowCustTP->trigger();  // the custom period dialog, left open
+  EXPECT_TRUE(sawDialog);
+  for (int i = 0; i < 100 && chart; ++i) {
+    Pump();
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  }
+  EXPECT_FALSE(chart);
+  EXPECT_TRUE(OpenChartWindows().empty());
 }
 
 TEST(ChartWindow, ResearchAddressIsEncodedAndWebOnly) {
