@@ -78,9 +78,12 @@ TWinshoeHTTPListener::~TWinshoeHTTPListener() {
 }
 
 bool TWinshoeHTTPListener::RequestArrived(std::string_view received) const {
-  // The head ends at its first empty line; lines end in LF, with or without a CR.
+  // The head ends at its first empty line; lines end in LF, with or without a CR. Only a POST
+  // needs its header lines: any other head is looked at without copying a line.
+  std::string_view first;
   std::vector<std::string> lines;
   size_t bodyStart = 0;
+  bool post = false, sawFirst = false;
   for (;;) {
     const size_t end = received.find('\n', bodyStart);
     if (end == std::string_view::npos) return false;
@@ -88,15 +91,18 @@ bool TWinshoeHTTPListener::RequestArrived(std::string_view received) const {
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     bodyStart = end + 1;
     if (line.empty()) break;
-    lines.emplace_back(line);
+    if (!sawFirst) {
+      sawFirst = true;
+      first = line;
+      const size_t blank = first.find(' ');
+      post = blank != std::string_view::npos && SameTextAscii(first.substr(0, blank), "POST");
+    } else if (post) {
+      lines.emplace_back(line);
+    }
   }
-  if (lines.empty()) return true;
   // A POST's query is its body, which must have come too, as ReadRequest reads it. What is
   // refused before the body is read counts as there: the refusal does not wait for it.
-  const std::string line = std::move(lines.front());
-  lines.erase(lines.begin());
-  const size_t blank = line.find(' ');
-  if (blank == std::string::npos || !SameTextAscii(std::string_view(line).substr(0, blank), "POST")) return true;
+  if (!post) return true;
   THeaderList headers;
   try {
     AddHeaderLines(headers, lines);
@@ -104,7 +110,7 @@ bool TWinshoeHTTPListener::RequestArrived(std::string_view received) const {
   } catch (const EWinshoeException&) {
     return true;
   }
-  const size_t queryLimit = TakesLongQuery(std::string_view(line).substr(blank + 1)) ? MaxLongQuery : MaxRequestLine;
+  const size_t queryLimit = TakesLongQuery(first.substr(first.find(' ') + 1)) ? MaxLongQuery : MaxRequestLine;
   const std::string_view body = received.substr(bodyStart);
   if (!headers.Has("Content-Length")) return body.find('\n') != std::string_view::npos || body.size() > queryLimit + 1;
   size_t length = 0;
