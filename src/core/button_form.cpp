@@ -228,9 +228,11 @@ void ShowProgramHelp(QWidget* from) {
     QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(ProgDir + name)));
     return;
   }
-  auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("Help"),
-                              QStringLiteral("No help file is installed."), QMessageBox::Ok,
-                              from ? from->window() : nullptr);
+  ShowBoxOver(from ? from->window() : nullptr, QMessageBox::Information, "Help", "No help file is installed.");
+}
+
+void ShowBoxOver(QWidget* over, QMessageBox::Icon icon, const std::string& caption, const std::string& text) {
+  auto* box = new QMessageBox(icon, QString::fromStdString(caption), QString::fromStdString(text), QMessageBox::Ok, over);
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->setModal(false);
   box->show();

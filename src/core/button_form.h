@@ -2,6 +2,7 @@
 // The base form of the chart windows with its extra caption buttons, and the window services
 // every form shares: the global keys, keeping forms on screen, colour inversion and the
 // user-inactivity clock.
+#include <QMessageBox>
 #include <QWidget>
 
 #include <array>
@@ -95,6 +96,9 @@ void InstallInputActivityFilter();
 // from the program folder, or says "No help file is installed." in a box over the window of
 // `from` (not modal, so the window and the one under it stay usable).
 void ShowProgramHelp(QWidget* from);
+// A message box over that window that is not modal (the window stays usable and closes
+// normally while it is open) and frees itself when closed.
+void ShowBoxOver(QWidget* over, QMessageBox::Icon icon, const std::string& caption, const std::string& text);
 // Records input now (the filter calls it).
 void NoteUserInput();
 // True when no input came for longer than the ad parameter "INACTIVETIME" (minutes, 60 when

@@ -10,12 +10,17 @@
 
 namespace {
 
+// The file a temporary of WriteFileAtomic ("<name>.tmpXXXXXX") is for; empty for other names.
+std::string_view AtomicWriteTarget(std::string_view name) {
+  if (name.size() <= 10 || !SameText(name.substr(name.size() - 10, 4), ".tmp")) return {};
+  return name.substr(0, name.size() - 10);
+}
+
 // WriteFileAtomic's "<name>.tmpXXXXXX", a plain "<name>.tmp", the update's ".vnupd-XXXXXX",
 // the start's write probe ".vnwrite-XXXXXX".
 bool IsTemporaryName(std::string_view name) {
-  if (StartsWithNoCase(name, ".vnupd-") || StartsWithNoCase(name, ".vnwrite-") || EndsWithNoCase(name, ".tmp"))
-    return true;
-  return name.size() > 10 && SameText(name.substr(name.size() - 10, 4), ".tmp");
+  return StartsWithNoCase(name, ".vnupd-") || StartsWithNoCase(name, ".vnwrite-") || EndsWithNoCase(name, ".tmp") ||
+         !AtomicWriteTarget(name).empty();
 }
 
 // "<user file>.damaged-..." or "<user file>.saved-...".
@@ -99,9 +104,8 @@ bool IsAsideName(std::string_view name) {
 }  // namespace
 
 bool IsOwnAtomicTemporary(std::string_view name) {
-  // WriteFileAtomic's suffix: ".tmp" and six characters.
-  if (name.size() <= 10 || !SameText(name.substr(name.size() - 10, 4), ".tmp")) return false;
-  const std::string_view target = name.substr(0, name.size() - 10);
+  const std::string_view target = AtomicWriteTarget(name);
+  if (target.empty()) return false;
   if (IsAsideName(target)) return true;
   for (const ProgramFile& f : ProgramFiles())
     if (SameText(target, f.Name)) return true;

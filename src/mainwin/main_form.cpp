@@ -453,12 +453,7 @@ void TmForm::ShowUserNotices() {
   for (const std::string& n : notices) text += (text.empty() ? "" : "\n\n") + n;
   lastNotice_ = text;
   SetStatus(notices.back());
-  // Not modal: the window stays usable and closes normally while the box is open.
-  auto* box = new QMessageBox(QMessageBox::Warning, QString::fromStdString(Branding.ProgFullName),
-                              QString::fromStdString(text), QMessageBox::Ok, this);
-  box->setAttribute(Qt::WA_DeleteOnClose);
-  box->setModal(false);
-  box->show();
+  ShowBoxOver(this, QMessageBox::Warning, Branding.ProgFullName, text);
 }
 
 bool TmForm::SaveSettings() {
@@ -525,12 +520,7 @@ void TmForm::NotAvailable(const std::string& what) { SetStatus(what + " is not a
 
 void TmForm::SayInBox(const std::string& text) {
   // A box, not the status line: the next refresh would overwrite that before anyone reads it.
-  // Not modal: the window stays usable while it is open.
-  auto* box = new QMessageBox(QMessageBox::Information, QString::fromStdString(Branding.ProgFullName),
-                              QString::fromStdString(text), QMessageBox::Ok, this);
-  box->setAttribute(Qt::WA_DeleteOnClose);
-  box->setModal(false);
-  box->show();
+  ShowBoxOver(this, QMessageBox::Information, Branding.ProgFullName, text);
 }
 
 void TmForm::pbRefreshClick() { StartFetchPass(); }

@@ -131,7 +131,7 @@ bool ReadWholeFile(const std::string& path, std::string& out) {
 FileRead ReadFileChecked(const std::string& path, std::string& out, std::string* why) {
   out.clear();
   auto fail = [&](int err) {
-    if (why) *why = err == EISDIR ? "a folder is in its place" : std::strerror(err);
+    if (why) *why = err == EISDIR ? "a folder is in its place" : err == EINVAL ? "it is not a plain file" : std::strerror(err);
     return FileRead::Unreadable;
   };
   // Non-blocking, so a pipe put in its place cannot hang the read.
@@ -155,9 +155,7 @@ FileRead ReadFileChecked(const std::string& path, std::string& out, std::string*
   ::close(fd);
   if (!err) return FileRead::Ok;
   out.clear();
-  fail(err);
-  if (err == EINVAL && why) *why = "it is not a plain file";
-  return FileRead::Unreadable;
+  return fail(err);
 }
 
 int StringList::Compare(std::string_view a, std::string_view b) const {
