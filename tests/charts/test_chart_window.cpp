@@ -14,6 +14,7 @@
 #include <QPainter>
 #include <QPointer>
 #include <QScreen>
+#include <QTest>
 #include <QTimer>
 #include <QToolButton>
 #include <QWindow>
@@ -53,6 +54,17 @@ void Feed(const std::string& symbol, int minutes, float base) {
 
 void Pump() {
   for (int i = 0; i < 5; ++i) QApplication::processEvents();
+}
+
+// Picks an entry of the chart's pop-up menu as a user does: a right click on the price chart,
+// then a click on the entry.
+void PickFromPopup(TdlgChart* c, QAction* entry) {
+  const QPoint at = c->PriceChart->rect().center();
+  QContextMenuEvent right(QContextMenuEvent::Mouse, at, c->PriceChart->mapToGlobal(at));
+  QApplication::sendEvent(c->PriceChart, &right);
+  ASSERT_TRUE(c->Pop->isVisible());
+  ASSERT_TRUE(entry->isVisible());
+  QTest::mouseClick(c->Pop, Qt::LeftButton, {}, c->Pop->actionGeometry(entry).center());
 }
 
 }  // namespace
@@ -189,6 +201,7 @@ TEST(ChartWindow, ExportAppliesTheDefaultExtensionAndSaysAFailure) {
   ChartHooks.Tell = [&](QWidget*, const std::string& text, const std::string& caption) {
     told.push_back(caption + ": " + text);
   };
+  DebugOn = true;  // the command shows in debug mode only
   TdlgChart* c = OpenChart("EXPT");
   ASSERT_TRUE(c);
   Pump();
@@ -196,16 +209,17 @@ TEST(ChartWindow, ExportAppliesTheDefaultExtensionAndSaysAFailure) {
   const fs::path dir = fs::path(ProgDir) / "export";
   fs::create_directories(dir);
   typed = (dir / "ticks").string();
-  c->ExportChartData1->trigger();
+  PickFromPopup(c, c->ExportChartData1);
   EXPECT_TRUE(fs::exists(dir / "ticks.csv"));
   EXPECT_FALSE(fs::exists(dir / "ticks"));
   ASSERT_EQ(told.size(), 1u);
   EXPECT_EQ(told[0], "Export Finished: Data saved in comma-separated format to file \"" + (dir / "ticks.csv").string() + "\".");
   // A folder that does not exist: the user is told, nothing is claimed.
   typed = (dir / "missing" / "ticks.csv").string();
-  c->ExportChartData1->trigger();
+  PickFromPopup(c, c->ExportChartData1);
   ASSERT_EQ(told.size(), 2u);
   EXPECT_EQ(told[1], "Export Failed: The data could not be saved to file \"" + typed + "\".");
+  DebugOn = false;
   c->close();
   Pump();
   QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -226,7 +240,7 @@ TEST(ChartWindow, ClosedWhileItsDialogIsOpen) {
       if (qobject_cast<QDialog*>(w) && w->isVisible()) sawDialog = true;
     chart->close();  // as the window's close button does
   });
-  c->PopShowCustTP->trigger();  // the custom period dialog, left open
+  PickFromPopup(c, c->PopShowCustTP);  // the custom period dialog, left open
   EXPECT_TRUE(sawDialog);
   for (int i = 0; i < 100 && chart; ++i) {
     Pump();

@@ -619,9 +619,17 @@ TEST(IndexStrip, ChangesTakeTheirIndexsDecimals) {
 // short symbol, the watch list (menu and Ctrl+L) and the site box (Ctrl+S), windows this
 // program does not have.
 TEST(MainWindow, CommandsThatCannotActSayWhyInABox) {
+  std::vector<PortType> ports(1);
+  ports[0].Name = "Depth";
+  ports[0].Id = "PORT1";
+  for (const char* symbol : {"IBM", "ABCD"}) ports[0].Rows.push_back({symbol, 0, 0, 0, 0, 0, "", {}});
+  ASSERT_TRUE(WriteFileAtomic(ProgDir + "PORT.DAT", FormatPortText(ports)));
+  Ini().WriteInteger("Stocks", "CurPort", 1);
   TmForm form;
   form.show();
   PumpUntil([&] { return form.SettingsLoaded(); });
+  TStockGrid& g = *form.Grid;
+  PumpUntil([&] { return !g.Busy() && g.RowCount() == 3; });
   std::string island;
   MainHooks.OpenIsland = [&](const std::string& s) { island = s; };
   auto takeBox = [&]() -> std::string {
@@ -635,27 +643,49 @@ TEST(MainWindow, CommandsThatCannotActSayWhyInABox) {
       }
     return "";
   };
-  PopupSymbol = "IBM";
-  form.RunCommand("ISLAND");
+  // Picks an entry of a menu that is open, with the mouse.
+  auto clickEntry = [](QMenu* menu, const QString& text) {
+    PumpUntil([&] { return menu->isVisible(); }, 100);
+    ASSERT_TRUE(menu->isVisible());
+    for (QAction* a : menu->actions())
+      if (a->text().remove('&') == text) {
+        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(a).center());
+        return;
+      }
+    FAIL() << "no entry " << text.toStdString();
+  };
+  // Level II from the row's pop-up menu, as a user asks for it.
+  auto levelTwoOn = [&](const std::string& symbol) {
+    for (int r = 1; r < g.RowCount(); ++r) {
+      if (g.Cells(g.GridCol[SymCol], r) != symbol) continue;
+      const QPoint where = g.visualRect(g.model()->index(r - 1, 0)).center();
+      QContextMenuEvent right(QContextMenuEvent::Mouse, where, g.viewport()->mapToGlobal(where));
+      QApplication::sendEvent(g.viewport(), &right);
+      clickEntry(form.PopMenu, "Level II");
+      return;
+    }
+    FAIL() << "no row for " << symbol;
+  };
+  levelTwoOn("IBM");
   EXPECT_EQ(island, "");
   EXPECT_NE(takeBox().find("four or more characters; IBM is shorter"), std::string::npos);
-  PopupSymbol = "ABCD";
-  form.RunCommand("ISLAND");
+  levelTwoOn("ABCD");
   EXPECT_EQ(island, "ABCD");
   EXPECT_EQ(takeBox(), "");
 
-  form.Grid->setFocus();
-  QTest::keyClick(form.Grid, Qt::Key_L, Qt::ControlModifier);
+  g.setFocus();
+  QTest::keyClick(&g, Qt::Key_L, Qt::ControlModifier);
   EXPECT_EQ(takeBox(), "This program has no watch list window.");
-  QAction* watch = nullptr;
+  QAction* view = nullptr;
   for (QAction* menu : form.menuBar()->actions())
     if (menu->menu())
       for (QAction* a : menu->menu()->actions())
-        if (a->text().remove('&') == "Watch List") watch = a;
-  ASSERT_NE(watch, nullptr);
-  watch->trigger();
+        if (a->text().remove('&') == "Watch List") view = menu;
+  ASSERT_NE(view, nullptr);
+  QTest::mouseClick(form.menuBar(), Qt::LeftButton, {}, form.menuBar()->actionGeometry(view).center());
+  clickEntry(view->menu(), "Watch List");
   EXPECT_EQ(takeBox(), "This program has no watch list window.");
-  QTest::keyClick(form.Grid, Qt::Key_S, Qt::ControlModifier);
+  QTest::keyClick(&g, Qt::Key_S, Qt::ControlModifier);
   EXPECT_EQ(takeBox(), "This program has no quote site box window.");
   MainHooks.OpenIsland = nullptr;
   form.close();
