@@ -137,6 +137,12 @@ void TAdThread::Execute() {
 
 void TAdThread::Pass() {
   if (AdSite.empty()) return;
+  PassSteps();
+  // Every pass ends on this line, also one that stopped early, so the log shows where it ended.
+  Debug("Done Fetching Ad");
+}
+
+void TAdThread::PassSteps() {
   Debug("Fetching Ad URL " + AdSite + " " + AdPath);
   bool cancelled = false;
   const std::string page = FetchChartPage('#', AdSite, 80, AdPath, "Content-type: text/html", cancel_,
@@ -166,5 +172,4 @@ void TAdThread::Pass() {
     auto onAd = OnAd;
     PostToMainThread([onAd, ad, data = std::move(data)] { onAd(ad, data); });
   }
-  Debug("Done Fetching Ad");
 }

@@ -37,6 +37,7 @@ protected:
 
 private:
   void Pass();
+  void PassSteps();
   std::atomic<bool> busy_{false};
   std::atomic<bool> cancel_{false};
 };

@@ -373,6 +373,36 @@ TEST(HistWindow, SiteBannerAndWipeOrder) {
   CloseAndFlush(w);
 }
 
+// Each banner pass ends on "Done Fetching Ad", also one that stopped early.
+TEST(HistSiteAd, EveryPassEndsWithItsDoneLine) {
+  ASSERT_TRUE(SetUpChartSite());
+  std::vector<std::string> lines;
+  std::mutex linesMutex;
+  SetDebugWindowSink([&](const std::string& line) {
+    std::lock_guard lock(linesMutex);
+    lines.push_back(line);
+  });
+  DebugOn = true;
+  // A page without a link ("No HREF"), a missing page ("ERR"), an image that cannot be fetched.
+  for (const std::string path : {"/click/1", "/missing", "/adf/rel/"}) {
+    TAdThread t;
+    t.AdSite = ChartSite().Host();
+    t.AdPath = path;
+    t.ImageSite = "127.0.0.1:1";
+    t.Start(true);
+    t.RequestPass();
+    ASSERT_TRUE(WaitFor([&] { return !t.Busy(); })) << path;
+    t.Shutdown();
+    std::lock_guard lock(linesMutex);
+    ASSERT_FALSE(lines.empty()) << path;
+    EXPECT_EQ(lines.back(), "Done Fetching Ad") << path;
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Done Fetching Ad"), 1) << path;
+    lines.clear();
+  }
+  DebugOn = false;
+  SetDebugWindowSink(nullptr);
+}
+
 namespace {
 
 // The captions of the window's buttons, boxes and labels that do not fit their control.
