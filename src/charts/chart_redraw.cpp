@@ -44,10 +44,12 @@ double PeriodDays(const ChartSettings& s) {
   }
 }
 
+// Whether an indicator's points still on the chart widen the price range before the new
+// points are added: every kind does (EMA and PV Trend with their points from the redraw
+// before), except a horizontal line without "Adjust Scale".
 bool Widens(SlotKind k, const ChartSettings& s, int slot) {
-  if (k == SlotKind::Sma || k == SlotKind::BollHigh || k == SlotKind::BollLow) return true;
   if (k == SlotKind::HorizLine) return std::trunc(s.IndParam[1][slot]) == 1;
-  return false;  // EMA and PV Trend are recomputed whole and widen then
+  return true;
 }
 
 // True when any of last, bid and ask moved by fraction or more from a to b. A zero last in a

@@ -2,6 +2,7 @@
 // filter, and the axes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <initializer_list>
 #include <memory>
@@ -139,6 +140,44 @@ TEST(Redraw, WindowFollowsTheLastSnapshotAndSlides) {
   src.Append(Snap(At(10, 10), 11, 10, 10.1f));
   EXPECT_TRUE(c.redraw.AddToChart(false, &src, s, false, env).Skipped);
   EXPECT_EQ(c.price[0].Count(), 11);
+}
+
+// The scale takes every indicator point still on the chart from the redraw before, EMA and
+// PV Trend included, before they are computed again; a "Horiz. Line" only with "Adjust Scale".
+TEST(Redraw, IndicatorPointsLeftOnTheChartWidenTheScale) {
+  VectorSource src;
+  Chart c;
+  ChartSettings s;
+  s.Period = Period10Min;
+  s.IndName[1] = "EMA";
+  s.IndParam[0][1] = 3;
+  s.IndName[2] = "PV Trend";
+  s.IndName[3] = "Horiz. Line";
+  s.IndParam[0][3] = 500;
+  s.IndParam[1][3] = 0;
+  RedrawEnv env;
+  // A fall on light volume, then a small rise on heavy volume: the volume flow peaks at the
+  // end, so its line is drawn at the top of the scale, which the early high prices set.
+  float volume = 0;
+  for (int m = 0; m <= 5; ++m) src.Append(Snap(At(9, m), 110.0f - m * 2.0f, 0, 0, volume += 1));
+  for (int m = 6; m <= 10; ++m) src.Append(Snap(At(9, m), 100.0f + (m - 5) * 0.2f, 0, 0, volume += 1e6f));
+  c.redraw.AddToChart(false, &src, s, false, env);
+  const SeriesPoints before[2] = {c.price[3], c.price[4]};
+  ASSERT_GT(before[1].Count(), 0);
+  // Five minutes later the high prices have left the window; the flow's points have not.
+  for (int m = 11; m <= 16; ++m) src.Append(Snap(At(9, m), 101, 0, 0, volume += 1));
+  const RedrawResult r = c.redraw.AddToChart(false, &src, s, false, env);
+  ASSERT_FALSE(r.WasFull);
+  const double start = c.price[0].X(0);
+  double highestLeft = -1e9, highestPrice = -1e9;
+  for (const SeriesPoints& p : before)
+    for (int i = 0; i < p.Count(); ++i)
+      if (p.X(i) >= start) highestLeft = std::max(highestLeft, p.Y(i));
+  for (int i = 0; i < c.price[0].Count(); ++i) highestPrice = std::max(highestPrice, c.price[0].Y(i));
+  ASSERT_GT(highestLeft, highestPrice + 1) << "the case needs indicator points above the prices";
+  EXPECT_GE(c.redraw.PriceMax, highestLeft);
+  // The line at 500 without "Adjust Scale" stays out of the scale.
+  EXPECT_LT(c.redraw.PriceMax, 200);
 }
 
 TEST(Redraw, SpikesAreDrawnFlatAndNeverBecomeTheReference) {
