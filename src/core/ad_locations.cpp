@@ -106,6 +106,8 @@ void ResetAdTimers() {
   }
 }
 
+void AdSettingsChanged() {}
+
 char ClassifyObscured(const QRect& client, const QRegion& visible, double& hiddenPercent) {
   hiddenPercent = 0;
   const QRegion clip = visible.intersected(client);
@@ -168,11 +170,44 @@ bool AdBlockedBy(char code, double hiddenPercent, const AdSettingsRec& s) {
   return false;
 }
 
+namespace {
+
+// Re-evaluates a location as soon as its window is activated, deactivated or minimised, so a
+// banner stops when the user turns to another window, not only at the host's next timer tick.
+class AdHostWatcher : public QObject {
+ public:
+  static constexpr const char* Name = "AdHostWatcher";
+  AdHostWatcher(int location, QWidget* host) : QObject(host), location_(location), host_(host) {
+    setObjectName(Name);
+    host->window()->installEventFilter(this);
+  }
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() != QEvent::ActivationChange && e->type() != QEvent::WindowStateChange) return false;
+    {
+      // A host on its way out has given its location back already.
+      std::lock_guard lock(AdLock);
+      if (!host_ || !AdLocUsed[location_]) return false;
+    }
+    UpdateAdLocationFlags(location_, host_);
+    return false;
+  }
+
+ private:
+  int location_;
+  QPointer<QWidget> host_;
+};
+
+}  // namespace
+
 void UpdateAdLocationFlags(int location, QWidget* host) {
   if (!ValidLocation(location)) return;
-  const bool minimized = !host || !host->isVisible() || host->window()->isMinimized();
+  if (host && !host->findChild<QObject*>(AdHostWatcher::Name, Qt::FindDirectChildrenOnly))
+    new AdHostWatcher(location, host);
+  const bool offScreen = !host || !host->isVisible() || host->window()->isMinimized();
+  // A window that is not the active one counts as minimised: the user is busy elsewhere.
+  const bool minimized = offScreen || !host->window()->isActiveWindow();
   bool blocked = false;
-  if (!minimized) {
+  if (!offScreen) {
     AdSettingsRec settings;
     {
       std::lock_guard lock(AdLock);

@@ -82,6 +82,9 @@ bool HasAdsForLocation(int kind);
 void ClearAdLocations();
 // Every location due for a new ad.
 void ResetAdTimers();
+// Told by the main window after it loads or re-applies its proxy settings. The banners keep
+// nothing that depends on them (each fetch reads them anew), so it does nothing.
+void AdSettingsChanged();
 
 // How much of a control other windows hide: 'C' covered, 'V' visible, 'P' partly (with
 // hiddenPercent). The control's own window must be on screen. Where the display server tells
@@ -96,6 +99,6 @@ bool AdBlockedBy(char code, double hiddenPercent, const AdSettingsRec& settings)
 // window's timer (main thread).
 void UpdateAdLocationFlags(int location, QWidget* host);
 
-// The main window's own banner-click steps (light the quote pane, clear the index-strip flag,
-// redraw the strip); the news window's banner click takes them too. Filled by the ad feature.
+// The main window's own banner-click steps (focus the quote grid, redraw the index strip); the
+// news window's banner click takes them too. Filled by the main window.
 extern std::function<void()> MainBannerClickSteps;

@@ -423,6 +423,7 @@ void TmForm::LoadSettings() {
     lbProblem->show();
   }
   if (MainHooks.ResetAdTimers) MainHooks.ResetAdTimers();
+  AdSettingsChanged();
 
   Grid->SortCol = std::clamp(ini.ReadInteger("Stocks", "SortCol", -1), -1, ColKindCount - 1);
   Grid->SortDown = ini.ReadYesNo("Stocks", "SortDown", false);
@@ -661,6 +662,7 @@ bool TmForm::event(QEvent* e) {
 }
 
 void TmForm::ReapplySettings() {
+  AdSettingsChanged();
   ApplyView(LiveSettings.CurView, LiveSettings);
   Grid->ApplyLayout(true);
   LockHold hold(ChartLock, "PREFS");
