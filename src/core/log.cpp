@@ -1,5 +1,10 @@
 #include "core/log.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <mutex>
 
@@ -17,12 +22,28 @@ std::mutex logMutex;
 std::mutex debugMutex;
 std::function<void(const std::string&)> DebugWindowSink;  // under debugMutex
 
-void AppendLine(const std::string& path, std::string_view line) {
-  if (FILE* f = std::fopen(path.c_str(), "ab")) {
-    std::string text = FormatDateTime("hh:mm:ss.zzz", LocalNow()) + " " + std::string(line) + "\r\n";
-    std::fwrite(text.data(), 1, text.size(), f);
-    std::fclose(f);
+// Never through a link (it could point outside the folder): a link in the log's place is removed
+// and a new private file made. Non-blocking, so a pipe there cannot hang a writer.
+int OpenLog(const std::string& path) {
+  constexpr int flags = O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
+  int fd = ::open(path.c_str(), flags, 0600);
+  if (fd < 0 && errno == ELOOP && ::unlink(path.c_str()) == 0) fd = ::open(path.c_str(), flags, 0600);
+  if (fd < 0) return -1;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return -1;
   }
+  return fd;
+}
+
+void AppendLine(const std::string& path, std::string_view line) {
+  const int fd = OpenLog(path);
+  if (fd < 0) return;
+  const std::string text = FormatDateTime("hh:mm:ss.zzz", LocalNow()) + " " + std::string(line) + "\r\n";
+  // One write per line, so two copies appending to one log never interleave inside a line.
+  [[maybe_unused]] const ssize_t written = ::write(fd, text.data(), text.size());
+  ::close(fd);
 }
 }  // namespace
 

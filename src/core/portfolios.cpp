@@ -169,6 +169,7 @@ int ParsePortText(std::string_view text, std::vector<PortType>& ports, std::vect
   if (unread) unread->clear();
   int damaged = 0;
   int lineNumber = 0;
+  text = WithoutByteOrderMark(text);
   size_t pos = 0;
   while (pos < text.size()) {
     size_t end = text.find('\n', pos);

@@ -40,6 +40,7 @@ LineKind ClassifyLine(std::string_view trimmed, std::string* name = nullptr, std
 
 bool IniFile::LooksLikeSettingsText(std::string_view text) {
   if (text.find('\0') != std::string_view::npos) return false;
+  text = WithoutByteOrderMark(text);
   size_t pos = 0;
   while (pos < text.size()) {
     size_t end = text.find('\n', pos);

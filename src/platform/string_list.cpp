@@ -358,8 +358,13 @@ std::string StringList::Text() const {
   return out;
 }
 
+std::string_view WithoutByteOrderMark(std::string_view text) {
+  return text.starts_with("\xEF\xBB\xBF") ? text.substr(3) : text;
+}
+
 void StringList::SetText(std::string_view text) {
   Clear();
+  text = WithoutByteOrderMark(text);
   size_t p = 0;
   while (p < text.size()) {
     size_t e = p;

@@ -90,6 +90,9 @@ std::string Trim(std::string_view s);
 // mode when given, else the target's permissions, or the usual ones for a new file. On failure
 // errno says why.
 bool WriteFileAtomic(const std::string& path, std::string_view bytes, std::optional<mode_t> mode = std::nullopt);
+// The text after a UTF-8 byte-order mark at its start (some editors save one); never part of a
+// line or a name.
+std::string_view WithoutByteOrderMark(std::string_view text);
 // False for an empty text or one of blanks and line ends only: such a file holds nothing.
 bool HasContent(std::string_view bytes);
 bool ReadWholeFile(const std::string& path, std::string& out);

@@ -8,6 +8,9 @@
 #include <set>
 
 #include "core/branding.h"
+#include "core/locks.h"
+#include "core/log.h"
+#include "core/portfolios.h"
 #include "core/market_clock.h"
 #include "core/program_files.h"
 #include "core/program_state.h"
@@ -296,4 +299,63 @@ TEST(SettingsFile, CommentsAndRepeatedKeysSurviveARewrite) {
   StringList keys;
   Ini().ReadSection("Stocks", keys);
   EXPECT_EQ(keys.CommaText(), "A");
+}
+
+// A byte-order mark some editors put first is skipped in the settings, the portfolios and the
+// parameter files: everything loads with no word, no name starts with it, and no save writes it.
+TEST(UserFiles, AByteOrderMarkIsSkippedAndNeverWritten) {
+  namespace fs = std::filesystem;
+  OtherSettingsFolder folder("bom");
+  const std::string mark = "\xEF\xBB\xBF";
+  ASSERT_TRUE(WriteFileAtomic(ProgDir + "STOCKS.INI", mark + "[Stocks]\r\nCurPort=3\r\n\r\n[Misc]\r\nB=4\r\n"));
+  ASSERT_TRUE(WriteFileAtomic(ProgDir + "PORT.DAT", mark + "First|PORT1||IBM;1;2;0;0;0;a\r\nSecond|PORT2||KO;1;2;0;0;0;b\r\n"));
+  ASSERT_TRUE(WriteFileAtomic(ProgDir + "params.par", mark + "NEWSINTERVAL=7\r\n"));
+  TakeUserNotices();
+  OpenSettingsFile();
+  EXPECT_EQ(Ini().ReadInteger("Stocks", "CurPort", 0), 3);
+  ASSERT_TRUE(Ini().WriteInteger("Misc", "B", 5));
+  ASSERT_TRUE(LoadPortfolios());
+  ASSERT_EQ(PortCount(), 2);
+  EXPECT_EQ(PortAt(1)->Name, "First");
+  {
+    LockHold h(PortLock, "TEST");
+    PortList[1].Name = "Renamed";
+  }
+  ASSERT_TRUE(SavePortfolios());
+  StringList params;
+  ASSERT_TRUE(LoadParamLines(ProgDir + "params.par", params));
+  EXPECT_EQ(ParamValue(params, "NEWSINTERVAL", ""), "7");
+  EXPECT_TRUE(TakeUserNotices().empty());
+  for (const char* name : {"STOCKS.INI", "PORT.DAT"}) {
+    std::string now;
+    ASSERT_TRUE(ReadWholeFile(ProgDir + name, now));
+    EXPECT_FALSE(now.starts_with(mark)) << name;
+  }
+  EXPECT_EQ(IniFile(ProgDir + "STOCKS.INI").ReadInteger("Misc", "B", 0), 5);
+  {
+    LockHold h(PortLock, "TEST");
+    PortList.clear();
+  }
+}
+
+// stocks.log swapped for a link (to a file outside the folder) is replaced by a private file
+// of our own; nothing reaches the link's target.
+TEST(Log, ALinkInItsPlaceIsReplacedNotFollowed) {
+  namespace fs = std::filesystem;
+  OtherSettingsFolder folder("linked-log");
+  const std::string outside = ProgDir + "../linked-log-outside";
+  ASSERT_TRUE(WriteFileAtomic(outside, "theirs\n"));
+  fs::create_symlink(outside, ProgDir + "stocks.log");
+  LogOn = true;
+  StartLog(false);  // as a second copy does: the log is not started afresh
+  WriteLog("a line of ours");
+  LogOn = false;
+  std::string theirs, ours;
+  ASSERT_TRUE(ReadWholeFile(outside, theirs));
+  EXPECT_EQ(theirs, "theirs\n");
+  EXPECT_FALSE(fs::is_symlink(ProgDir + "stocks.log"));
+  ASSERT_TRUE(ReadWholeFile(ProgDir + "stocks.log", ours));
+  EXPECT_NE(ours.find("a line of ours"), std::string::npos);
+  EXPECT_EQ(Mode(ProgDir + "stocks.log"), fs::perms::owner_read | fs::perms::owner_write);
+  fs::remove(outside);
 }

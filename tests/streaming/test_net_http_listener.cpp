@@ -565,3 +565,43 @@ TEST(HttpListener, BindFailureLeavesTheListenerInactive) {
   EXPECT_TRUE(second.Active());
   EXPECT_EQ(TWinshoeHTTPListener().Port, 80);
 }
+
+// Lines each connection or request brings are limited per kind: a peer resetting connections or
+// a handler failing on every request gives the first few lines, then counts, never one line each.
+TEST(HttpListener, LinesEachConnectionBringsAreLimited) {
+  std::mutex logMutex;
+  std::vector<std::string> log;
+  SetNetLogHandler([&](const std::string& line) {
+    std::lock_guard lock(logMutex);
+    log.push_back(line);
+  });
+  {
+    Server s([](TWinshoeHTTPListener& l) {
+      l.OnCommandGet = [](TWinshoeServerThread*, THTTPRequestInfo&, THTTPResponseInfo&) {
+        throw std::runtime_error("boom");
+      };
+    });
+    constexpr int kTimes = 30;
+    for (int i = 0; i < kTimes; ++i) {
+      EXPECT_TRUE(s.Get("GET /x HTTP/1.0\r\n\r\n").starts_with("HTTP/1.0 500"));
+      // A reset halfway through a request line.
+      const int fd = ConnectLoopback(s.port);
+      ASSERT_GE(fd, 0);
+      SendAll(fd, "GET /hal");
+      linger hard{1, 0};
+      ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+      ::close(fd);
+    }
+    s.listener->SetActive(false);
+  }
+  SetNetLogHandler({});
+  std::lock_guard lock(logMutex);
+  auto count = [&](const std::string& part) {
+    return std::count_if(log.begin(), log.end(), [&](const std::string& l) { return l.find(part) != std::string::npos; });
+  };
+  EXPECT_EQ(count("HTTP handler failed: boom"), LogLimiter::FirstFew);
+  EXPECT_EQ(count("HTTP handler failed: 25 more"), 1);
+  EXPECT_EQ(count("HTTP connection from 127.0.0.1"), LogLimiter::FirstFew);
+  EXPECT_EQ(count("HTTP connection dropped: further lines of this kind are counted"), 1);
+  EXPECT_LE(log.size(), size_t(4 * (LogLimiter::FirstFew + 2))) << log.size() << " lines";
+}

@@ -15,7 +15,7 @@
 #include "platform/clock.h"
 #include "retrieval/http_engine.h"
 #include "retrieval/site_files.h"
-#include "streaming/client/log_limiter.h"
+#include "platform/log_limiter.h"
 #include "streaming/client/streamer_dll.h"
 #include "streaming/client/streamer_messages.h"
 #include "streaming/net/net_log.h"

@@ -276,13 +276,14 @@ void TWinshoeHTTPListener::ServeRequest(TWinshoeSocket& connection,
       if (!handlerRunning) {
         reply(400, e.what());
       } else {
-        NetLog(std::string("HTTP handler failed: ") + e.what());
+        LogOften("HTTP handler failed", std::string("HTTP handler failed: ") + e.what());
         if (!response->HeaderHasBeenWritten()) reply(500, "The request could not be served.");
       }
     }
   } catch (const std::exception& e) {
-    NetLog("HTTP connection from " + (thread ? thread->Connection().PeerAddress : std::string("?")) +
-           " dropped: " + e.what());
+    LogOften("HTTP connection dropped", "HTTP connection from " +
+                                            (thread ? thread->Connection().PeerAddress : std::string("?")) +
+                                            " dropped: " + e.what());
   }
   connection.ClearDeadline();
   // Unread request bytes would turn our close into a reset that can destroy the reply.

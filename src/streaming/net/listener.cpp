@@ -68,9 +68,9 @@ void TWinshoeServerThread::ServeConnection() {
     BeforeRun();
     while (!Terminated()) Run();
   } catch (const std::exception& e) {
-    NetLog(std::string("Connection from ") + fConnection->PeerAddress + " ended: " + e.what());
+    fListener->LogOften("Connection ended", std::string("Connection from ") + fConnection->PeerAddress + " ended: " + e.what());
   } catch (...) {
-    NetLog("Connection from " + fConnection->PeerAddress + " ended by an unknown exception");
+    fListener->LogOften("Connection ended", "Connection from " + fConnection->PeerAddress + " ended by an unknown exception");
   }
   // A failed connection is closed at once rather than left open until the listener goes.
   fConnection->Disconnect();
@@ -78,7 +78,7 @@ void TWinshoeServerThread::ServeConnection() {
   try {
     AfterRun();
   } catch (...) {
-    NetLog("OnDisconnect raised an exception");
+    fListener->LogOften("OnDisconnect failed", "OnDisconnect raised an exception");
   }
 }
 
@@ -179,6 +179,7 @@ void TWinshoeListener::SetActive(bool value) {
     auto idle = StopThreads(true);
     for (auto& t : idle) t->WaitFor();
     Reap();
+    fOftenLog.Flush();
   }
 }
 
@@ -335,7 +336,7 @@ void TWinshoeListener::SweepIdleConnections() {
       try {
         OnSessionTimeout(idle[i], k);
       } catch (...) {
-        NetLog("OnSessionTimeout raised an exception");
+        LogOften("OnSessionTimeout failed", "OnSessionTimeout raised an exception");
       }
       keep[i] = k;
     }
@@ -434,7 +435,7 @@ void TWinshoeListener::AcceptConnections() {
         case ENOMEM: {
           // Out of resources for now: log, pause briefly (waking on stop) and go on.
           fAcceptResourceFailures.fetch_add(1);
-          NetLog("Accept failed: " + SocketErrorText(WinsockErrorFromErrno(err)));
+          LogOften("Accept failed", "Accept failed: " + SocketErrorText(WinsockErrorFromErrno(err)));
           pollfd wake{fWakeFd, POLLIN, 0};
           ::poll(&wake, 1, 100);
           return;
@@ -640,7 +641,7 @@ void TWinshoeListener::StartConnection(int fd, const std::string& peerAddress, i
   } catch (const std::exception& e) {
     // The connection (if still ours) closes with its object.
     fOpenConnections.fetch_sub(1, std::memory_order_relaxed);
-    NetLog(std::string("Cannot serve connection: ") + e.what());
+    LogOften("Cannot serve connection", std::string("Cannot serve connection: ") + e.what());
   }
 }
 

@@ -12,6 +12,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "net_log.h"
+#include "platform/log_limiter.h"
 #include "vrex_thread.h"
 #include "winshoe_socket.h"
 
@@ -170,6 +172,9 @@ class TWinshoeListener : public TWinshoe {
   int AcceptResourceFailures() const { return fAcceptResourceFailures.load(); }
   // Clients in the waiting room now.
   size_t WaitingCount() const { return fWaitingCount.load(); }
+  // A log line each incoming connection or request can bring: of each kind the first few are
+  // written, then one count a minute, so a peer resetting connections cannot fill the disk.
+  void LogOften(const std::string& kind, const std::string& line) { fOftenLog.Line(kind, line); }
 
  protected:
   // Whether the first bytes a waiting client has sent (looked at, not taken) hold its whole
@@ -236,6 +241,7 @@ class TWinshoeListener : public TWinshoe {
   std::atomic<int> fOpenConnections{0};  // accepted and not yet closed: what the limit counts
   std::atomic<int> fSessionTimeout{0};
   std::atomic<int> fAcceptResourceFailures{0};
+  LogLimiter fOftenLog{[](const std::string& line) { NetLog(line); }};
   bool fWaitingForRoom = false;  // accept thread only: full, nobody could give way
   int fWakeFd = -1;
   int fEpollFd = -1;  // watches the waiting room

@@ -1,4 +1,4 @@
-#include "streaming/client/log_limiter.h"
+#include "platform/log_limiter.h"
 
 #include "platform/clock.h"
 

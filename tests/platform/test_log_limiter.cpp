@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "platform/clock.h"
-#include "streaming/client/log_limiter.h"
+#include "platform/log_limiter.h"
 
 // A flood of one kind gives its first few lines, then one count a minute; other kinds keep
 // their own first few.
