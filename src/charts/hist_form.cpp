@@ -15,10 +15,12 @@
 
 #include "ads/banner/ad_banner.h"
 #include "ads/gif/gif_whole.h"
+#include "charts/hist_banner_row.h"
 #include "charts/hist_cache.h"
 #include "charts/hist_chart_view.h"
 #include "charts/hist_query.h"
 #include "charts/hist_thread.h"
+#include "core/banner_arrow.h"
 #include "core/market_clock.h"
 #include "core/program_state.h"
 #include "platform/string_list.h"
@@ -178,17 +180,20 @@ void HistChartForm::pbPanelButClick() {
   }
 }
 
-void HistChartForm::MakeClickLabels(QWidget* panel, AdBanner* banner, const char* left, const char* right) {
-  ClickLabL = new QLabel(left, panel);
-  ClickLabR = new QLabel(right, panel);
-  ClickLabL->setGeometry(4, 20, 150, 20);
-  ClickLabR->setGeometry(316, 20, 150, 20);
-  ClickLabR->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  for (QLabel* l : {ClickLabL, ClickLabR}) {
-    l->setTextFormat(Qt::PlainText);
-    l->setAttribute(Qt::WA_TransparentForMouseEvents);  // a click there is the banner's
-    l->raise();
+void HistChartForm::MakeClickLabels(QWidget* panel, AdBanner* banner, bool arrows, const char* left,
+                                    const char* right) {
+  ClickLabL = new QLabel(left, this);
+  ClickLabR = new QLabel(right, this);
+  if (arrows) {
+    ClickPicL = new QLabel(this);
+    ClickPicR = new QLabel(this);
+    ClickPicL->setPixmap(QPixmap::fromImage(BannerArrowImage(true)));
+    ClickPicR->setPixmap(QPixmap::fromImage(BannerArrowImage(false)));
+    ClickPicL->setFixedSize(16, 15);
+    ClickPicR->setFixedSize(16, 15);
   }
+  // Site 1's window keeps the width its controls give it, so its labels are narrower.
+  BannerRow = new HistBannerRow(this, panel, ClickLabL, ClickLabR, ClickPicL, ClickPicR, arrows ? 150 : 110);
   SetBannerBlurbLabels(banner, ClickLabL, ClickLabR);
 }
 

@@ -16,6 +16,7 @@
 #include "platform/string_list.h"
 
 class AdBanner;
+class HistBannerRow;
 class HistChartView;
 class QLabel;
 class QLineEdit;
@@ -44,10 +45,15 @@ public:
   QPushButton* pbClearLines = nullptr;
   QLineEdit* dfName = nullptr;
   QPushButton* pbGet = nullptr;
-  // The banner area's labels over the ends of the banner: the program's own banner shows its
-  // blurbs there; site 1's own banner asks for the user's support there until it comes.
+  // The banner row's labels left and right of the banner panel: the program's own banner shows
+  // its blurbs there; site 1's own banner asks for the user's support there. Site 2's window
+  // has arrows beside them pointing at the banner (null in site 1's).
   QLabel* ClickLabL = nullptr;
   QLabel* ClickLabR = nullptr;
+  QLabel* ClickPicL = nullptr;
+  QLabel* ClickPicR = nullptr;
+  // The banner panel with the labels and arrows around it.
+  HistBannerRow* BannerRow = nullptr;
 
   // True while a fetch or look-up is under way.
   bool Fetching() const { return static_cast<bool>(pending_); }
@@ -71,9 +77,10 @@ public:
   void SymbolLookedUp(const std::string& symbol) override;
 
   void pbPanelButClick();
-  // Makes ClickLabL and ClickLabR on the banner panel, above the banner; with the program's own
-  // banner they are its location's blurb labels.
-  void MakeClickLabels(QWidget* panel, AdBanner* banner, const char* left = "", const char* right = "");
+  // Makes ClickLabL and ClickLabR (and with arrows ClickPicL and ClickPicR) and BannerRow around
+  // the panel, which the window then places; with the program's own banner the labels are its
+  // location's blurb labels.
+  void MakeClickLabels(QWidget* panel, AdBanner* banner, bool arrows, const char* left = "", const char* right = "");
   // Ends the wait for a running fetch or look-up now, as its Cancel button does.
   void CancelFetch();
   void pbClearLinesClick();

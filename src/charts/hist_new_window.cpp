@@ -17,6 +17,7 @@
 #include <filesystem>
 
 #include "ads/banner/ad_banner.h"
+#include "charts/hist_banner_row.h"
 #include "charts/hist_cache.h"
 #include "charts/hist_chart_view.h"
 #include "core/log.h"
@@ -63,11 +64,11 @@ void TFrmHistNew::BuildControls() {
   PanAd->setFixedSize(470, 62);
   Banner = CreateAdBanner(3, PanAd, 468, 60, false);
   if (Banner) Banner->move(1, 1);
-  MakeClickLabels(PanAd, Banner);
+  MakeClickLabels(PanAd, Banner, true);
   auto* top = new QHBoxLayout;
   top->setSpacing(2);
   top->addWidget(ProphetPic);
-  top->addWidget(PanAd);
+  top->addWidget(BannerRow);
   top->addStretch();
 
   cmbPrice = new QComboBox(this);

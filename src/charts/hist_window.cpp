@@ -18,6 +18,7 @@
 #include "ads/gif/anim_gif.h"
 #include "ads/gif/anim_image_control.h"
 #include "charts/hist_ad.h"
+#include "charts/hist_banner_row.h"
 #include "charts/hist_cache.h"
 #include "charts/hist_chart_view.h"
 #include "core/gif_hooks.h"
@@ -123,16 +124,16 @@ void TfrmHist::BuildControls() {
   if (OurAds) {
     Banner = CreateAdBanner(3, AdPanel, 468, 60, false);
     if (Banner) Banner->move(1, 1);
-    MakeClickLabels(AdPanel, Banner);
+    MakeClickLabels(AdPanel, Banner, false);
   } else {
     auto* pic = new HistClickable<TGifImageControl>(AdPanel);
     pic->OnClick = [this] { AdImageClick(); };
     pic->setGeometry(1, 1, 468, 60);
     pic->setCursor(Qt::PointingHandCursor);
     AdPic = pic;
-    MakeClickLabels(AdPanel, nullptr, "Please support", "our sponsors");
+    MakeClickLabels(AdPanel, nullptr, false, "Please support", "our sponsors");
   }
-  top->addWidget(AdPanel);
+  top->addWidget(BannerRow);
   top->addStretch();
 
   auto label = [this](const char* text) { return new QLabel(text, this); };

@@ -21,7 +21,9 @@
 
 #include "ads/banner/ad_banner.h"
 #include "ads/banner/ad_params.h"
+#include "ads/gif/anim_image_control.h"
 #include "charts/hist_ad.h"
+#include "charts/hist_banner_row.h"
 #include "charts/hist_cache.h"
 #include "charts/hist_chart_view.h"
 #include "charts/hist_install.h"
@@ -33,6 +35,7 @@
 #include "core/log.h"
 #include "core/main_hooks.h"
 #include "core/settings_file.h"
+#include "hist_test_gif.h"
 #include "hist_test_site.h"
 
 namespace fs = std::filesystem;
@@ -307,7 +310,8 @@ TEST(HistWindow, ASymbolTypedDuringAFetchSwitches) {
 }
 
 // With the program's own banners, both windows' banner locations carry their two blurb labels,
-// above the banner and letting its clicks through.
+// left and right of the banner panel on the window's background, site 2's with arrows at the
+// banner; a window too narrow for them shows the banner alone.
 TEST(HistWindow, OwnBannersHaveTheirBlurbLabels) {
   ASSERT_TRUE(SetUpChartSite("HISTOURADS=YES\n"));
   StringList ads;
@@ -328,8 +332,47 @@ TEST(HistWindow, OwnBannersHaveTheirBlurbLabels) {
       EXPECT_EQ(AdLocBlurb1[banner->Location()], w->ClickLabL);
       EXPECT_EQ(AdLocBlurb2[banner->Location()], w->ClickLabR);
     }
-    EXPECT_TRUE(w->ClickLabL->testAttribute(Qt::WA_TransparentForMouseEvents));
-    EXPECT_EQ(w->ClickLabL->parentWidget(), banner->parentWidget());
+    // A banner and a blurb as the banner system shows them.
+    const std::string gif = SmallGif(468, 60);
+    {
+      std::lock_guard lock(AdLock);
+      TAnimGif* picture = AdLocGif[banner->Location()];
+      picture->LoadFromMemory(reinterpret_cast<const uint8_t*>(gif.data()), gif.size());
+      banner->Image()->SetPicture(picture);
+      banner->Image()->show();
+    }
+    w->ClickLabL->setText("Keep this program free");
+    w->ClickLabR->setText("Click on sponsors' banners!");
+    w->resize(1000, w->height());
+    ASSERT_TRUE(WaitFor([&] { return w->BannerRow->LabelsShown() && w->ClickLabR->isVisible(); }));
+    const bool arrows = dynamic_cast<TFrmHistNew*>(w) != nullptr;
+    ASSERT_EQ(w->ClickPicL != nullptr, arrows);
+    const QRect panel(banner->parentWidget()->mapTo(w, QPoint(0, 0)), banner->parentWidget()->size());
+    EXPECT_EQ(panel.size(), QSize(470, 62));
+    auto inWindow = [&](QWidget* c) { return QRect(c->mapTo(w, QPoint(0, 0)), c->size()); };
+    // Outside the panel, each on its side, the arrows between the labels and the panel.
+    EXPECT_LE(inWindow(w->ClickLabL).right(), panel.left());
+    EXPECT_GE(inWindow(w->ClickLabR).left(), panel.right());
+    EXPECT_FALSE(w->ClickLabL->isAncestorOf(banner) || banner->parentWidget()->isAncestorOf(w->ClickLabL));
+    if (arrows) {
+      EXPECT_TRUE(w->ClickPicL->isVisible() && w->ClickPicR->isVisible());
+      EXPECT_LE(inWindow(w->ClickLabL).right(), inWindow(w->ClickPicL).left());
+      EXPECT_LE(inWindow(w->ClickPicL).right(), panel.left());
+      EXPECT_GE(inWindow(w->ClickPicR).left(), panel.right());
+      EXPECT_LE(inWindow(w->ClickPicR).right(), inWindow(w->ClickLabR).left());
+    }
+    // Readable: drawn in the window's own text colour on its background, not over the banner.
+    EXPECT_EQ(w->ClickLabL->palette().color(QPalette::WindowText), w->palette().color(QPalette::WindowText));
+    Screenshot(w, arrows ? "hist_site2_banner_blurbs.png" : "hist_site1_banner_blurbs.png");
+    if (arrows) {
+      // Too narrow for the labels: the banner alone, whole, as the news window does it.
+      w->resize(w->minimumWidth(), w->height());
+      ASSERT_TRUE(WaitFor([&] { return !w->BannerRow->LabelsShown(); }));
+      EXPECT_FALSE(w->ClickLabL->isVisible() || w->ClickLabR->isVisible() || w->ClickPicL->isVisible() ||
+                   w->ClickPicR->isVisible());
+      EXPECT_TRUE(w->rect().contains(inWindow(banner->parentWidget())));
+      Screenshot(w, "hist_site2_banner_narrow.png");
+    }
     ASSERT_TRUE(WaitFor([&] { return !w->Fetching(); }));
     w->close();
   }

@@ -4,12 +4,12 @@
 #include <QImage>
 #include <QWidget>
 
+#include "core/banner_arrow.h"
+
 class QTimer;
 
 // The default banner, 468 x 60.
 QImage DefaultBannerImage();
-// A 16 x 15 arrow pointing right (or left) at the banner.
-QImage BannerArrowImage(bool pointsRight);
 
 // A chain of links moving left to right while animated (102 x 19).
 class ChainSpinner : public QWidget {
