@@ -4,8 +4,12 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <sstream>
 #include <thread>
+#include <vector>
 
+#include "listener.h"
+#include "text_routines.h"
 #include "winshoe_socket.h"
 
 using namespace vn::net;
@@ -220,4 +224,99 @@ TEST(SocketLayer, BindToAPortInUseReportsIt) {
   } catch (const EWinshoeException& e) {
     EXPECT_STREQ(e.what(), "Could not bind socket. Address and port are already in use.");
   }
+}
+
+// The watchers' events: progress once per kilobyte passed, and every piece as it went.
+TEST(SocketLayer, WorkAndDebugEventsSeeEveryPieceAndEachKilobyte) {
+  SocketPair p;
+  std::vector<int64_t> work;
+  std::vector<std::string> read, written, status;
+  p.sock.OnWork = [&](TWinshoeSocket&, int64_t bytes) { work.push_back(bytes); };
+  p.sock.OnDebugRead = [&](TWinshoeSocket&, std::string_view piece) { read.emplace_back(piece); };
+  p.sock.OnDebugWrite = [&](TWinshoeSocket&, std::string_view piece) { written.emplace_back(piece); };
+  p.sock.OnStatus = [&](TWinshoeSocket&, const std::string& text) { status.push_back(text); };
+  // Six receives of 500 bytes: the totals 1,500 and 2,500 pass the first two kilobytes.
+  for (int i = 0; i < 6; ++i) {
+    const std::string piece(500, static_cast<char>('a' + i));
+    p.Send(piece);
+    EXPECT_EQ(p.sock.ReadBuffer(500), piece);
+  }
+  EXPECT_EQ(work, (std::vector<int64_t>{1500, 2500}));
+  ASSERT_EQ(read.size(), 6u);
+  EXPECT_EQ(read[5], std::string(500, 'f'));
+  p.sock.WriteLn("hello");
+  p.sock.Write("");
+  EXPECT_EQ(written, (std::vector<std::string>{"hello\r\n"}));
+  EXPECT_EQ(p.ReceiveAll(), "hello\r\n");
+  // Bytes beyond the peer's room go in several pieces; together they are what was sent.
+  const std::string big(4 << 20, 'x');
+  std::thread reader([&] {
+    std::string got;
+    char buf[65536];
+    while (got.size() < big.size()) {
+      const ssize_t n = ::recv(p.peer, buf, sizeof buf, 0);
+      if (n <= 0) break;
+      got.append(buf, static_cast<size_t>(n));
+    }
+    EXPECT_EQ(got.size(), big.size());
+  });
+  written.clear();
+  p.sock.Write(big);
+  reader.join();
+  size_t total = 0;
+  for (const std::string& w : written) total += w.size();
+  EXPECT_GT(written.size(), 1u);
+  EXPECT_EQ(total, big.size());
+  p.sock.Disconnect();
+  EXPECT_EQ(status, (std::vector<std::string>{"Disconnected."}));
+}
+
+TEST(SocketLayer, CaptureIntoAStreamTheListenersEventOrNothingElse) {
+  SocketPair p;
+  p.Send("one\r\n..two\r\n.\r\nthree\r\nEND\r\n");
+  std::ostringstream stream;
+  EXPECT_EQ(p.sock.Capture(stream, {".", "END"}), 1);
+  EXPECT_EQ(stream.str(), "one\r\n.two\r\n");
+  // Another kind of target is refused before a line is taken.
+  int other = 0;
+  try {
+    p.sock.Capture(other, {"END"});
+    FAIL();
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "objc type not supported.");
+  }
+  std::vector<std::string> list;
+  EXPECT_EQ(p.sock.Capture(list, {".", "STOP", "END"}), 3);
+  EXPECT_EQ(list, std::vector<std::string>{"three"});
+
+  // Without a target a served connection hands the lines to its listener's event.
+  TWinshoeListener listener;
+  std::vector<std::string> captured;
+  listener.OnCapture = [&](TWinshoeServer&, const std::string& line) { captured.push_back(line); };
+  TWinshoeServer connection(&listener);
+  int fds[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
+  connection.SetHandle(fds[0]);
+  ASSERT_EQ(::send(fds[1], "a\r\nb\r\n.\r\n", 9, MSG_NOSIGNAL), 9);
+  EXPECT_EQ(connection.Capture(nullptr, {"."}), 1);
+  EXPECT_EQ(captured, (std::vector<std::string>{"a", "b"}));
+  ::close(fds[1]);
+}
+
+TEST(SocketLayer, TextRoutines) {
+  EXPECT_EQ(MinIntValue(std::vector<int>{4, -2, 7}), -2);
+  EXPECT_EQ(MinIntValue(std::vector<int>{}), 0);
+  std::ostringstream out;
+  WriteToStream(out, "a");
+  WriteLnToStream(out, "b");
+  EXPECT_EQ(out.str(), "ab\r\n");
+  // The first occurrence, every one, either case, or both.
+  EXPECT_EQ(ReplaceText("xAxaxa", "a", "b", 0), "xAxbxa");
+  EXPECT_EQ(ReplaceText("xAxaxa", "a", "b", ReplaceAll), "xAxbxb");
+  EXPECT_EQ(ReplaceText("xAxaxa", "a", "b", ReplaceIgnoreCase), "xbxaxa");
+  EXPECT_EQ(ReplaceText("xAxaxa", "a", "b", ReplaceAll | ReplaceIgnoreCase), "xbxbxb");
+  // A replacement holding the pattern is not replaced again; an empty pattern changes nothing.
+  EXPECT_EQ(ReplaceText("aa", "a", "aa", ReplaceAll), "aaaa");
+  EXPECT_EQ(ReplaceText("abc", "", "x", ReplaceAll), "abc");
+  EXPECT_EQ(ReplaceText("abc", "abcd", "x", ReplaceAll), "abc");
 }

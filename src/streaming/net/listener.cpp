@@ -36,6 +36,10 @@ void TWinshoeServer::Touch() {
   SetLastActivity(Listener->Now());
 }
 
+void TWinshoeServer::CaptureLine(const std::string& line) {
+  if (Listener && Listener->OnCapture) Listener->OnCapture(*this, line);
+}
+
 bool TWinshoeServer::BeginServing() {
   int expected = kAwaiting;
   return fPhase.compare_exchange_strong(expected, kServing) || expected == kServing;

@@ -45,6 +45,7 @@ class TWinshoeServer : public TWinshoeSocket {
 
  protected:
   void Touch() override;
+  void CaptureLine(const std::string& line) override;
 
  private:
   friend class TWinshoeListener;
@@ -151,6 +152,8 @@ class TWinshoeListener : public TWinshoe {
   std::function<void(TWinshoeServerThread*)> OnDisconnect;
   std::function<void(TWinshoeServerThread*)> OnExecute;
   std::function<void(TWinshoeServerThread*, bool& keep)> OnSessionTimeout;
+  // The lines a connection captures without a target (on that connection's thread).
+  std::function<void(TWinshoeServer&, const std::string&)> OnCapture;
   // May supply the thread for a new connection; returning null uses the standard one.
   std::function<std::unique_ptr<TWinshoeServerThread>(std::unique_ptr<TWinshoeServer>&)>
       OnCreateThread;

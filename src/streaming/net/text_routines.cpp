@@ -1,5 +1,8 @@
 #include "text_routines.h"
 
+#include <algorithm>
+#include <ostream>
+
 namespace vn::net {
 
 std::string Fetch(std::string& text, const std::string& delimiter) {
@@ -20,6 +23,43 @@ int RPos(const std::string& sub, const std::string& text, int start) {
   if (start >= 1) from = static_cast<size_t>(start - 1);
   const size_t pos = text.rfind(sub, from);
   return pos == std::string::npos ? 0 : static_cast<int>(pos) + 1;
+}
+
+int MinIntValue(std::span<const int> values) {
+  return values.empty() ? 0 : *std::min_element(values.begin(), values.end());
+}
+
+void WriteToStream(std::ostream& stream, std::string_view text) {
+  stream.write(text.data(), static_cast<std::streamsize>(text.size()));
+}
+
+void WriteLnToStream(std::ostream& stream, std::string_view text) {
+  WriteToStream(stream, text);
+  stream.write("\r\n", 2);
+}
+
+std::string ReplaceText(std::string_view text, std::string_view oldPattern, std::string_view newPattern,
+                        int flags) {
+  if (oldPattern.empty()) return std::string(text);
+  const bool ignoreCase = (flags & ReplaceIgnoreCase) != 0;
+  auto matchesAt = [&](size_t at) {
+    const std::string_view here = text.substr(at, oldPattern.size());
+    return ignoreCase ? SameTextAscii(here, oldPattern) : here == oldPattern;
+  };
+  std::string out;
+  out.reserve(text.size());
+  size_t i = 0;
+  while (i + oldPattern.size() <= text.size()) {
+    if (!matchesAt(i)) {
+      out += text[i++];
+      continue;
+    }
+    out += newPattern;
+    i += oldPattern.size();
+    if (!(flags & ReplaceAll)) break;
+  }
+  out += text.substr(i);
+  return out;
 }
 
 std::string UpperCaseAscii(std::string text) {

@@ -14,6 +14,8 @@
 #include <cerrno>
 #include <cstring>
 #include <istream>
+#include <ostream>
+#include <stdexcept>
 
 namespace vn::net {
 
@@ -116,7 +118,21 @@ void TWinshoeSocket::SetHandle(int fd) {
   fBuffer.clear();
   fStart = fScanned = 0;
   fClosedGracefully = false;
+  fWorkBytes = 0;
   SetHandleValue(fd);
+  if (fd != -1) Status("Connected.");
+}
+
+void TWinshoeSocket::Disconnect() {
+  if (!Connected()) return;
+  TWinshoe::Disconnect();
+  Status("Disconnected.");
+}
+
+void TWinshoeSocket::CountWork(size_t bytes) {
+  const int64_t before = fWorkBytes;
+  fWorkBytes += static_cast<int64_t>(bytes);
+  if (OnWork && fWorkBytes / 1024 != before / 1024) OnWork(*this, fWorkBytes);
 }
 
 void TWinshoeSocket::RaiseSocketError(int err) {
@@ -174,6 +190,8 @@ void TWinshoeSocket::ReadFromStack() {
     Disconnect();
     throw EWinshoeConnClosedGraceful("Connection Closed Gracefully.");
   }
+  if (OnDebugRead) OnDebugRead(*this, std::string_view(fBuffer).substr(old));
+  CountWork(static_cast<size_t>(n));
   if (ASCIIFilter)
     for (size_t i = old; i < fBuffer.size(); ++i) fBuffer[i] = static_cast<char>(fBuffer[i] & 0x7F);
   Touch();
@@ -228,6 +246,7 @@ void TWinshoeSocket::Write(std::string_view text, bool more) {
     const ssize_t n = ::send(Handle(), text.data() + sent, text.size() - sent,
                              MSG_NOSIGNAL | MSG_DONTWAIT | (more ? MSG_MORE : 0));
     if (n > 0) {
+      if (OnDebugWrite) OnDebugWrite(*this, text.substr(sent, static_cast<size_t>(n)));
       sent += static_cast<size_t>(n);
       continue;
     }
@@ -250,8 +269,18 @@ void TWinshoeSocket::WriteFile(int fd, size_t size) {
   if (!Connected()) throw EWinshoeClosedSocket("Socket is closed, cannot write");
   off_t offset = 0;
   while (static_cast<size_t>(offset) < size) {
+    const off_t from = offset;
     const ssize_t n = ::sendfile(Handle(), fd, &offset, size - static_cast<size_t>(offset));
-    if (n > 0) continue;
+    if (n > 0) {
+      if (OnDebugWrite) {
+        // The kernel sent the piece straight from the file; the hook reads it back from there.
+        std::string piece(static_cast<size_t>(n), '\0');
+        const ssize_t got = ::pread(fd, piece.data(), piece.size(), from);
+        piece.resize(got > 0 ? static_cast<size_t>(got) : 0);
+        OnDebugWrite(*this, piece);
+      }
+      continue;
+    }
     if (n == 0) RaiseSocketError(EIO);  // the file is shorter than it should be
     const int err = errno;
     if (err == EINTR) continue;
@@ -273,11 +302,13 @@ void TWinshoeSocket::WriteStream(std::istream& stream) {
   }
 }
 
-int TWinshoeSocket::Capture(std::vector<std::string>& target,
+int TWinshoeSocket::Capture(const TCaptureTarget& target,
                             const std::vector<std::string>& markers, size_t maxLines,
                             size_t maxBytes) {
+  if (target.Unsupported()) throw std::runtime_error("objc type not supported.");
   const bool dotted = !markers.empty() && markers[0] == ".";
   size_t bytes = 0;
+  size_t lines = 0;
   for (;;) {
     const size_t room = maxBytes - bytes;
     std::string line = ReadLn(room);
@@ -285,9 +316,15 @@ int TWinshoeSocket::Capture(std::vector<std::string>& target,
       if (line == markers[i]) return static_cast<int>(i) + 1;
     bytes += line.size() + 2;
     if (bytes > maxBytes) throw EWinshoeException("Header is too long.");
-    if (target.size() >= maxLines) throw EWinshoeException("Too many header lines.");
+    if (lines++ >= maxLines) throw EWinshoeException("Too many header lines.");
     if (dotted && line.size() >= 2 && line[0] == '.' && line[1] == '.') line.erase(0, 1);
-    target.push_back(std::move(line));
+    if (std::vector<std::string>* list = target.List()) {
+      list->push_back(std::move(line));
+    } else if (std::ostream* stream = target.Stream()) {
+      WriteLnToStream(*stream, line);
+    } else {
+      CaptureLine(line);
+    }
   }
 }
 

@@ -2,12 +2,15 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <iosfwd>
 #include <limits>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "header_list.h"
@@ -75,6 +78,29 @@ std::string HeaderText(const THeaderList& list);
 // tab to the one before. Raises when there is no line before it.
 void AddHeaderLines(THeaderList& list, std::vector<std::string>& lines);
 
+// Where Capture puts the lines it reads: a list (added), a stream (each line and CRLF), or
+// none, which hands them to the socket's capture hook (the listener's capture event for a
+// served connection). Any other kind of target is refused when Capture runs.
+class TCaptureTarget {
+ public:
+  TCaptureTarget() = default;
+  TCaptureTarget(std::nullptr_t) {}
+  TCaptureTarget(std::vector<std::string>& list) : fList(&list) {}
+  TCaptureTarget(std::ostream& stream) : fStream(&stream) {}
+  template <typename T>
+    requires(!std::is_base_of_v<std::ostream, T> && !std::is_same_v<T, std::vector<std::string>>)
+  TCaptureTarget(T&) : fOther(true) {}
+
+  std::vector<std::string>* List() const { return fList; }
+  std::ostream* Stream() const { return fStream; }
+  bool Unsupported() const { return fOther; }
+
+ private:
+  std::vector<std::string>* fList = nullptr;
+  std::ostream* fStream = nullptr;
+  bool fOther = false;
+};
+
 // A connected socket with a receive buffer: line and counted reads, complete writes and
 // header capture. Used by one thread at a time.
 class TWinshoeSocket : public TWinshoe {
@@ -87,8 +113,17 @@ class TWinshoeSocket : public TWinshoe {
   int BufferChunk() const { return fBufferChunk; }
   void SetBufferChunk(int value);
 
+  // For callers that watch a connection; the quote server sets none of them. OnStatus hears
+  // "Connected." and "Disconnected."; OnWork gets the bytes received so far each time another
+  // kilobyte is passed; OnDebugRead and OnDebugWrite get every piece received and sent.
+  std::function<void(TWinshoeSocket&, const std::string&)> OnStatus;
+  std::function<void(TWinshoeSocket&, int64_t)> OnWork;
+  std::function<void(TWinshoeSocket&, std::string_view)> OnDebugRead;
+  std::function<void(TWinshoeSocket&, std::string_view)> OnDebugWrite;
+
   // Adopts a connected socket handle (from accept or socketpair).
   virtual void SetHandle(int fd);
+  void Disconnect() override;
 
   // Reads one line and returns it without its end: LF, or CR LF. A line longer than
   // maxLength raises EWinshoeLineTooLong and leaves what was read unread, so that a caller
@@ -107,8 +142,9 @@ class TWinshoeSocket : public TWinshoe {
   void WriteStream(std::istream& stream);
 
   // Reads lines into target until a line equals one of the markers; returns the 1-based
-  // index of that marker. With "." as first marker a leading ".." loses one point.
-  int Capture(std::vector<std::string>& target, const std::vector<std::string>& markers,
+  // index of that marker. With "." as first marker a leading ".." loses one point. A target of
+  // another kind raises "objc type not supported." before anything is read.
+  int Capture(const TCaptureTarget& target, const std::vector<std::string>& markers,
               size_t maxLines = std::numeric_limits<size_t>::max(),
               size_t maxBytes = std::numeric_limits<size_t>::max());
   // Reads header lines up to an empty line, joining continuation lines.
@@ -134,6 +170,8 @@ class TWinshoeSocket : public TWinshoe {
  protected:
   // Called after every receive; servers record their last activity here.
   virtual void Touch() {}
+  // Takes the lines of a Capture without a target; a plain socket has nobody to give them to.
+  virtual void CaptureLine(const std::string& line) { (void)line; }
   // Receives once into the buffer; raises on a closed connection or an error.
   void ReadFromStack();
 
@@ -141,7 +179,13 @@ class TWinshoeSocket : public TWinshoe {
   void WaitFor(short events);
   [[noreturn]] void RaiseSocketError(int err);
 
+  void CountWork(size_t bytes);
+  void Status(const char* text) {
+    if (OnStatus) OnStatus(*this, text);
+  }
+
   int fBufferChunk = 8192;
+  int64_t fWorkBytes = 0;  // received since the handle was set
   std::string fBuffer;
   size_t fStart = 0;      // first unread byte in fBuffer
   size_t fScanned = 0;    // bytes after fStart known to hold no CRLF
