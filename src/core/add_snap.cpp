@@ -9,6 +9,7 @@
 #include "core/market_clock.h"
 #include "core/stock_table.h"
 #include "core/text_helpers.h"
+#include "platform/clock.h"
 #include "platform/string_list.h"
 
 std::atomic<TDateTime> DumpLoadTime{0};
@@ -71,6 +72,8 @@ int AddSnap(const SnapData& s) {
   }
 
   QuoteFields& q = rec.Quote;
+  // Received now even when the quote's own time is older (after the close, say).
+  q.ReceivedTick = TickMs();
   const bool hasQuote = q.UpdateDate > 0;
   if (!hasQuote || stamp >= q.UpdateDate + q.UpdateTime) {
     if (!s.Name.empty()) q.Name.assign(s.Name);
@@ -82,7 +85,8 @@ int AddSnap(const SnapData& s) {
     q.Low = s.Low;
     q.High = s.High;
     q.PrevClose = s.PrevClose;
-    q.Change = s.PrevClose != 0 ? s.Last - s.PrevClose : 0.0f;
+    // In decimal, so the change has the prices' decimals and no single-precision noise.
+    q.Change = s.PrevClose != 0 ? static_cast<float>(PriceDifference(s.Last, s.PrevClose)) : 0.0f;
     q.Volume = s.Volume;
     q.BidSize = s.BidSize;
     q.AskSize = s.AskSize;
@@ -107,6 +111,7 @@ void CopyQuoteFields(const QuoteFields& q, StockQuote& out) {
   out.PrevClose = q.PrevClose;
   out.UpdateTime = q.UpdateDate > 0 ? q.UpdateDate + q.UpdateTime : 0;
   out.ThisRun = q.ThisRun;
+  out.ReceivedTick = q.ReceivedTick;
   const double vol = q.Volume;
   out.Volume = vol >= 9.2e18 ? INT64_MAX : vol <= -9.2e18 ? INT64_MIN : static_cast<int64_t>(std::llround(vol));
   out.BidSize = q.BidSize;
@@ -122,6 +127,7 @@ int GetStockQuote(std::string_view symbol, StockQuote& out, int maxNameLength) {
     out.Bid = out.Ask = out.Last = out.Open = out.Low = out.High = out.PrevClose = 1.0;
     out.UpdateTime = MarketNow();
     out.ThisRun = true;
+    out.ReceivedTick = TickMs();
     return index;
   }
   if (index < 0) return -1;

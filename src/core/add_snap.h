@@ -36,6 +36,7 @@ struct StockQuote {
   double Bid = 0, Ask = 0, Last = 0, Open = 0, Low = 0, High = 0, Change = 0, PrevClose = 0;
   TDateTime UpdateTime = 0;  // update date plus time of day; 0 without a snapshot
   bool ThisRun = false;      // the quote came in this run (not from the last run's dump)
+  int64_t ReceivedTick = 0;  // when the program last received a quote for it (TickMs); 0: never
   int64_t Volume = 0;
   int BidSize = 0, AskSize = 0, LastSize = 0, TradeCount = 0;
 };

@@ -28,6 +28,8 @@ struct MainHookTable {
   // Starts a fetch pass at once unless one runs; the pass also fetches the symbols queued on
   // pending list 8 (ReportPendingList) and removes them from it when it ends.
   std::function<void()> FetchNow;
+  // The report stopped waiting (cancelled): the pass fetching its symbols ends at once.
+  std::function<void()> CancelReportFetch;
   // Housekeeping duties of their subsystems.
   std::function<void()> UpdateReminder;    // TWUNeeded from LastWUNotify, WUInterval, NextWUReminder
   std::function<void()> SurveyReminder;

@@ -333,13 +333,19 @@ bool SavePortfolios() {
   return true;
 }
 
-void GetPortSymbols(std::string_view id, std::string& out) {
+void GetPortSymbols(std::string_view id, std::string& out, bool fetchable) {
   out.clear();
   LockHold hold(PortLock, "PORTSYMS");
-  if (hold) GetPortSymbolsLocked(id, out);
+  if (hold) GetPortSymbolsLocked(id, out, fetchable);
 }
 
-void GetPortSymbolsLocked(std::string_view id, std::string& out) {
+bool IsPortfolioIdLocked(std::string_view symbol) {
+  for (const PortType& p : PortList)
+    if (!p.Id.empty() && SameText(p.Id, symbol)) return true;
+  return false;
+}
+
+void GetPortSymbolsLocked(std::string_view id, std::string& out, bool fetchable) {
   out.clear();
   id = id.substr(0, 255);
   std::unordered_set<std::string_view> seen;  // a large portfolio is walked once
@@ -348,6 +354,7 @@ void GetPortSymbolsLocked(std::string_view id, std::string& out) {
     for (const PortRowRec& r : p.Rows) {
       if (IsDashesOnly(r.Symbol) || SameText(r.Symbol, "$CASH")) continue;
       if (!seen.insert(r.Symbol).second) continue;
+      if (fetchable && IsPortfolioIdLocked(r.Symbol)) continue;
       if (!out.empty()) out += ',';
       out += r.Symbol;
     }

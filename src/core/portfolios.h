@@ -76,7 +76,11 @@ bool LoadPortfolios();
 bool SavePortfolios();
 
 // The distinct symbols, in row order, of every portfolio whose identifier equals id exactly,
-// comma-separated, without separator rows and "$CASH"; empty when none.
-void GetPortSymbols(std::string_view id, std::string& out);
+// comma-separated, without separator rows and "$CASH"; empty when none. With fetchable, rows
+// naming a portfolio's identifier are left out too: those show the portfolio's own snapshots
+// and are never asked of a quote site or a stream.
+void GetPortSymbols(std::string_view id, std::string& out, bool fetchable = false);
+// Whether the symbol is some portfolio's identifier (ignoring case; call under PortLock).
+bool IsPortfolioIdLocked(std::string_view symbol);
 // The same for a caller that holds PortLock already (one that must bound its own wait).
-void GetPortSymbolsLocked(std::string_view id, std::string& out);
+void GetPortSymbolsLocked(std::string_view id, std::string& out, bool fetchable = false);

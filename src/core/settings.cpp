@@ -14,6 +14,16 @@ GlobVars LiveSettings;
 GlobVars WorkSettings;
 GlobVars PrintSettings;
 bool ShowFractions = false;
+std::atomic<int> RefreshSecs{20};
+
+int RefreshFloor(int siteMinRefresh) { return std::max(1, siteMinRefresh); }
+
+int SetRefreshSecs(int seconds, int siteMinRefresh) {
+  const int secs = std::max(seconds, RefreshFloor(siteMinRefresh));
+  RefreshSecs = secs;
+  if (IniFile_) Ini().WriteInteger("Stocks", "RefreshSecs", secs);
+  return secs;
+}
 
 GlobVars::GlobVars() {
   for (int i = 0; i < ColKindCount; ++i) {

@@ -2,6 +2,7 @@
 // The user settings record: held live (LiveSettings), as the preferences dialog's working
 // copy, and as the print dialog's layout record (PrintSettings).
 #include <array>
+#include <atomic>
 #include <string>
 
 #include "platform/color.h"
@@ -49,6 +50,15 @@ extern GlobVars LiveSettings;
 extern GlobVars WorkSettings;   // the preferences dialog's working copy
 extern GlobVars PrintSettings;  // the portfolio print dialog's hidden grid
 extern bool ShowFractions;      // section "Misc", key "Fractions"
+// The refresh interval in force, seconds (section "Stocks", key "RefreshSecs"; the main window
+// keeps it).
+extern std::atomic<int> RefreshSecs;
+// The shortest refresh interval the user may set: a second, and never below the quote site's
+// MINREFRESH.
+int RefreshFloor(int siteMinRefresh);
+// Puts an interval the user set in force (raised to the floor): RefreshSecs and the settings
+// file. Returns the interval in force.
+int SetRefreshSecs(int seconds, int siteMinRefresh);
 
 // Reads and writes the record's keys in the settings file (see docs/file-formats.md).
 void LoadGlobVars(GlobVars& g);

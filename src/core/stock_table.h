@@ -102,6 +102,7 @@ struct QuoteFields {
   TDateTime UpdateDate = 0;  // date of the newest snapshot
   TDateTime UpdateTime = 0;  // its time of day
   bool ThisRun = false;      // written by a quote of this run, not loaded from a dump
+  int64_t ReceivedTick = 0;  // when the program last received a quote for it (TickMs); 0: never
   std::string TickMark;
   std::string Name;
 };

@@ -1,5 +1,6 @@
 #include "core/text_helpers.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -128,8 +129,144 @@ std::string PriceText(double value, int decimals) {
 }  // namespace
 
 double RoundPrice(double value) { return RoundTo(value, PriceDecimals(value)); }
-double RoundMoney(double amount) { return RoundTo(amount, 2); }
-double HoldingValue(double shares, double price) { return RoundMoney(shares * RoundPrice(price)); }
+
+namespace {
+// An exact decimal: Units / 10^Scale. Ok is false for what it cannot hold (not finite, or too
+// large to be money); callers fall back to binary arithmetic there.
+struct Decimal {
+  __int128 Units = 0;
+  int Scale = 0;
+  bool Ok = false;
+};
+
+constexpr int MaxScale = 24;
+constexpr __int128 Pow10(int n) {
+  __int128 p = 1;
+  while (n-- > 0) p *= 10;
+  return p;
+}
+// Beyond this, products could overflow; no amount of money gets near it.
+constexpr __int128 UnitsLimit = Pow10(30);
+
+// Rounds half away from zero to the scale (only ever lowers it).
+Decimal Rescaled(Decimal d, int scale) {
+  if (!d.Ok || d.Scale <= scale) return d;
+  const __int128 div = Pow10(d.Scale - scale);
+  __int128 q = d.Units / div;
+  const __int128 r = d.Units % div;
+  if ((r < 0 ? -r : r) * 2 >= div) q += d.Units < 0 ? -1 : 1;
+  return {q, scale, true};
+}
+
+// Reads what std::to_chars writes in its shortest form: "-346.89", "1e+20", "1.5e-07".
+Decimal ReadShortest(const char* p, const char* end) {
+  Decimal d;
+  bool negative = false, point = false;
+  int digits = 0;
+  if (p < end && *p == '-') {
+    negative = true;
+    ++p;
+  }
+  for (; p < end && *p != 'e'; ++p) {
+    if (*p == '.') {
+      point = true;
+      continue;
+    }
+    if (!IsDigit(*p) || ++digits > 20) return d;
+    d.Units = d.Units * 10 + (*p - '0');
+    if (point) ++d.Scale;
+  }
+  if (p < end) {
+    int exponent = 0;
+    const auto res = std::from_chars(p + 1 + (p[1] == '+'), end, exponent);
+    if (res.ec != std::errc()) return d;
+    d.Scale -= exponent;
+  }
+  if (d.Scale < 0) {
+    if (d.Scale < -12) return d;
+    d.Units *= Pow10(-d.Scale);
+    d.Scale = 0;
+  }
+  if (d.Units >= UnitsLimit) return d;
+  d.Ok = true;
+  if (negative) d.Units = -d.Units;
+  return Rescaled(d, MaxScale);
+}
+
+template <typename T>
+Decimal ShortestDecimal(T value) {
+  if (!std::isfinite(value)) return {};
+  std::array<char, 64> buf{};
+  const auto res = std::to_chars(buf.data(), buf.data() + buf.size(), value);
+  if (res.ec != std::errc()) return {};
+  return ReadShortest(buf.data(), res.ptr);
+}
+Decimal PriceDecimal(double price) {
+  return std::fabs(price) < 3.0e38 ? ShortestDecimal(static_cast<float>(price)) : Decimal{};
+}
+
+Decimal Times(Decimal a, Decimal b) {
+  if (!a.Ok || !b.Ok) return {};
+  // Both below 10^30 at scales of at most 24: rounded to 24 places first, the product fits.
+  a = Rescaled(a, 12);
+  b = Rescaled(b, 12);
+  if ((a.Units < 0 ? -a.Units : a.Units) > Pow10(35) / ((b.Units < 0 ? -b.Units : b.Units) + 1)) return {};
+  return {a.Units * b.Units, a.Scale + b.Scale, true};
+}
+
+Decimal Plus(Decimal a, Decimal b) {
+  if (!a.Ok || !b.Ok) return {};
+  const int scale = std::max(a.Scale, b.Scale);
+  const __int128 x = a.Units * Pow10(scale - a.Scale), y = b.Units * Pow10(scale - b.Scale);
+  return {x + y, scale, true};
+}
+
+double ToDouble(Decimal d) {
+  // Whole and fraction apart, so cents come out as the nearest double to the decimal.
+  const __int128 div = Pow10(d.Scale);
+  constexpr __int128 exact = static_cast<__int128>(1) << 53;
+  // Both exact as doubles: one correctly rounded division gives the nearest double.
+  if (d.Units < exact && d.Units > -exact && div < exact) return static_cast<double>(d.Units) / static_cast<double>(div);
+  return static_cast<double>(d.Units / div) + static_cast<double>(d.Units % div) / static_cast<double>(div);
+}
+
+double Cents(Decimal exact, double fallback) {
+  if (!exact.Ok) return RoundTo(fallback, 2);
+  const Decimal c = Rescaled(exact, 2);
+  if (c.Units > UnitsLimit || c.Units < -UnitsLimit) return RoundTo(fallback, 2);
+  return ToDouble({c.Units * Pow10(2 - c.Scale), 2, true});
+}
+}  // namespace
+
+double RoundMoney(double amount) { return Cents(ShortestDecimal(amount), amount); }
+
+double HoldingValue(double shares, double price) {
+  return Cents(Times(ShortestDecimal(shares), PriceDecimal(price)), shares * price);
+}
+
+double HoldingCost(double shares, double price, double commission) {
+  return Cents(Plus(Times(ShortestDecimal(shares), PriceDecimal(price)), ShortestDecimal(commission)),
+               shares * price + commission);
+}
+
+int ShortestDecimals(double price) {
+  const Decimal d = PriceDecimal(price);
+  if (!d.Ok) return 0;
+  int scale = d.Scale;
+  __int128 u = d.Units;
+  while (scale > 0 && u % 10 == 0) {
+    u /= 10;
+    --scale;
+  }
+  return scale;
+}
+
+double PriceDifference(double last, double previous) {
+  Decimal b = PriceDecimal(previous);
+  b.Units = -b.Units;
+  const Decimal d = Plus(PriceDecimal(last), b);
+  return d.Ok ? ToDouble(d) : last - previous;
+}
 
 std::string FormatPrice(double value) { return PriceText(value, PriceDecimals(value)); }
 

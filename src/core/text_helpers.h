@@ -25,11 +25,21 @@ std::string FormatPrice(double value);
 int PriceDecimals(double value);
 // The value as FormatPrice shows it, as a number: money is computed from what the user sees.
 double RoundPrice(double value);
-// An amount of money rounded to the cent, as it is shown.
+// An amount of money rounded to the cent, half away from zero, from its shortest decimal form.
 double RoundMoney(double amount);
-// What shares are worth at a price (or gain at a change): from the price as shown, to the cent.
-// The grid's rows and the portfolio totals both use it, so they never disagree.
+// Money is computed exactly in decimal: shares and commission from their shortest decimal
+// forms, a price (a single-precision quote) from the shortest form that reads back as the same
+// float (346.89, not 346.890015...), then rounded half away from zero to the cent.
+// What shares are worth at a price (or gain at a change). The grid's rows, TOTAL and the
+// portfolio values all use it, so they never disagree.
 double HoldingValue(double shares, double price);
+// What shares cost at a base price with the commission.
+double HoldingCost(double shares, double price, double commission);
+// The decimals of the price's shortest single-precision form ("346.89": 2; 0 for whole numbers).
+int ShortestDecimals(double price);
+// last - previous, exact from both prices' shortest forms: it has no more decimals than the
+// longer of the two (47.35 - 43.0 is 4.35, never 4.3501).
+double PriceDifference(double last, double previous);
 // A figure that goes with a price (its change) with the price's decimals, trailing zeros dropped.
 std::string FormatPriceLike(double value, double price);
 // While ShowFractions is on, a value near a multiple of 1/64 as sign, whole part and reduced

@@ -47,13 +47,18 @@ std::string Whole(long long v) { return v != 0 ? std::to_string(v) : std::string
 // prices as shown, rounded to the cent, so a row is what its figures say and TOTAL their sum.
 bool IsCash(const GridRowData& r) { return SameText(r.Symbol, "$CASH"); }
 double Cost(const GridRowData& r) {
-  return RoundMoney(IsCash(r) ? r.Row.Shares : r.Row.Shares * RoundPrice(r.Row.BasePrice) + r.Row.Commission);
+  return IsCash(r) ? RoundMoney(r.Row.Shares) : HoldingCost(r.Row.Shares, r.Row.BasePrice, r.Row.Commission);
 }
 double Value(const GridRowData& r) {
   return IsCash(r) ? RoundMoney(r.Row.Shares) : HoldingValue(r.Row.Shares, r.Quote.Last);
 }
 double ValueChange(const GridRowData& r) { return HoldingValue(r.Row.Shares, r.Quote.Change); }
 bool Holds(const GridRowData& r) { return r.HasRow && r.Row.Shares != 0 && !r.Separator; }
+// A short position costs a negative amount: the percentage is of what was put at stake, signed
+// as the gain.
+std::string PercentGain(double gain, double cost) {
+  return Signed(Fixed(gain / std::fabs(cost) * 100, 2), gain) + "%";
+}
 
 }  // namespace
 
@@ -68,7 +73,7 @@ std::string VolumeText(double v) {
 std::string MoneyText(double amount) { return Grouped(amount, 2); }
 
 bool CollectRows(const std::vector<PortRowRec>& portRows, std::vector<GridRowData>& out, bool addTotal,
-                 bool thisRunOnly) {
+                 int64_t receivedSince) {
   std::vector<GridRowData> rows(portRows.size());
   for (size_t i = 0; i < portRows.size(); ++i) {
     GridRowData& r = rows[i];
@@ -86,7 +91,7 @@ bool CollectRows(const std::vector<PortRowRec>& portRows, std::vector<GridRowDat
       if (r.Separator || r.Symbol.empty()) continue;
       r.HasQuote = GetStockQuote(r.Symbol, r.Quote) >= 0 || SameText(r.Symbol, "$CASH");
       r.HasFund = GetFundData(r.Symbol, r.Fund) >= 0;
-      if (thisRunOnly && !r.Quote.ThisRun) {
+      if (receivedSince != AnyQuote && !(r.Quote.ThisRun && r.Quote.ReceivedTick >= receivedSince)) {
         std::string name = std::move(r.Quote.Name);
         r.HasQuote = false;
         r.Quote = StockQuote{};
@@ -116,9 +121,13 @@ void AddTotalRow(std::vector<GridRowData>& rows) {
   for (const GridRowData& r : rows) {
     if (r.IsTotal || !Holds(r)) continue;
     any = true;
+    if (!r.HasQuote) {
+      ++total.TotalLeftOut;
+      continue;
+    }
     total.TotalCost += Cost(r);
-    total.TotalValue += r.HasQuote ? Value(r) : 0;
-    total.TotalVChange += r.HasQuote ? ValueChange(r) : 0;
+    total.TotalValue += Value(r);
+    total.TotalVChange += ValueChange(r);
   }
   if (any) rows.push_back(std::move(total));
 }
@@ -132,7 +141,7 @@ std::string CellText(int kind, const GridRowData& r) {
       case CostCol: return MoneyText(r.TotalCost);
       case ValueCol: return MoneyText(r.TotalValue);
       case GainCol: return Signed(MoneyText(gain), gain);
-      case PctGainCol: return r.TotalCost != 0 ? Signed(Fixed(gain / r.TotalCost * 100, 2), gain) + "%" : "";
+      case PctGainCol: return r.TotalCost != 0 ? PercentGain(gain, r.TotalCost) : "";
       case VChangeCol: return Signed(MoneyText(r.TotalVChange), r.TotalVChange);
       default: return {};
     }
@@ -173,8 +182,7 @@ std::string CellText(int kind, const GridRowData& r) {
     }
     case PctGainCol: {
       if (!Holds(r) || !quoted || Cost(r) == 0) return {};
-      double g = Value(r) - Cost(r);
-      return Signed(Fixed(g / Cost(r) * 100, 2), g) + "%";
+      return PercentGain(Value(r) - Cost(r), Cost(r));
     }
     case VChangeCol: {
       if (!Holds(r) || !quoted) return {};

@@ -1,12 +1,16 @@
 #pragma once
 // What a grid row shows: the data of one portfolio row collected from the symbol table, the
 // text of each column kind, and the order of rows when sorted by a column.
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "core/add_snap.h"
 #include "core/portfolios.h"
+
+// No quote is too old.
+inline constexpr int64_t AnyQuote = INT64_MIN;
 
 struct GridRowData {
   std::string Symbol;
@@ -21,16 +25,19 @@ struct GridRowData {
   PortRowRec Row;
   int NewNews = 0;
   double NewsAgeDays = -1;  // age of the newest unread headline; -1 when none
-  // Sums of the TOTAL row.
+  // Sums of the TOTAL row; a row holding shares without a quote counts in neither sum and is
+  // counted in TotalLeftOut.
   double TotalCost = 0, TotalValue = 0, TotalVChange = 0;
+  int TotalLeftOut = 0;
 };
 
 // Collects the rows of these portfolio rows from the symbol table and adds the "TOTAL" row
 // when any row holds shares. The quotes are read under AddSnapLock, tried without waiting;
-// false (out untouched) when a writer holds it. With thisRunOnly, a quote loaded from the last
-// run's dump counts as none (a report prints no old quote as if current).
+// false (out untouched) when a writer holds it. A quote the program received before the tick
+// receivedSince (TickMs; one loaded from the last run's dump always) counts as none, so a
+// report prints no old quote as if current.
 bool CollectRows(const std::vector<PortRowRec>& rows, std::vector<GridRowData>& out, bool addTotal = true,
-                 bool thisRunOnly = false);
+                 int64_t receivedSince = AnyQuote);
 void AddTotalRow(std::vector<GridRowData>& rows);
 
 // The text a column kind shows for a row.

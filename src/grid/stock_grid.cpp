@@ -67,6 +67,7 @@ struct TStockGrid::FillResult {
   // Per row its index in the portfolio rows it came from (TotalSource: the TOTAL row): a symbol
   // held in two rows names two rows, so a partial fill finds its rows by this, not by symbol.
   std::vector<size_t> Sources;
+  int TotalLeftOut = 0;
 };
 
 namespace {
@@ -81,7 +82,7 @@ struct TStockGrid::FillRequest {
   bool Down = false;
   std::array<int, ColKindCount> Cols{};
   int ColCount = 0;
-  bool ThisRunOnly = false;
+  int64_t ReceivedSince = AnyQuote;
 };
 
 // The texts the view shows; the title row is the header.
@@ -208,7 +209,7 @@ public:
         pending_->Down = req.Down;
         pending_->Cols = req.Cols;
         pending_->ColCount = req.ColCount;
-        pending_->ThisRunOnly = req.ThisRunOnly;
+        pending_->ReceivedSince = req.ReceivedSince;
       } else if (!pending_ || req.All) {
         pending_ = std::move(req);
       } else {
@@ -301,7 +302,7 @@ private:
     for (size_t from = 0; from < rows.size(); from += Slice) {
       slice.assign(rows.begin() + static_cast<std::ptrdiff_t>(from),
                    rows.begin() + static_cast<std::ptrdiff_t>(std::min(rows.size(), from + Slice)));
-      if (!CollectRows(slice, data, true, req.ThisRunOnly)) {
+      if (!CollectRows(slice, data, true, req.ReceivedSince)) {
         // Quotes busy: asked again on the next housekeeping tick, so the grid does not stay stale.
         std::lock_guard lock(m_);
         if (req.All || (dropped_ && dropped_->empty())) {
@@ -317,12 +318,14 @@ private:
         total.TotalCost += data.back().TotalCost;
         total.TotalValue += data.back().TotalValue;
         total.TotalVChange += data.back().TotalVChange;
+        total.TotalLeftOut += data.back().TotalLeftOut;
         data.pop_back();
       }
       for (size_t i = 0; i < data.size(); ++i)
         if (req.All || isWanted(data[i].Symbol)) add(data[i], from + i);
     }
     if (held) add(total, TotalSource);
+    res.TotalLeftOut = total.TotalLeftOut;
     if (sorting) {
       const std::vector<size_t> order = SortOrder(sortTexts, sortTotal, req.Down);
       TStockGrid::FillResult sorted;
@@ -527,7 +530,7 @@ void TStockGrid::ShowStocks(const std::string& symbols) {
   req.Down = SortDown;
   req.Cols = GridCol;
   req.ColCount = ColCount();
-  req.ThisRunOnly = ThisRunOnly;
+  req.ReceivedSince = ReceivedSince;
   thread_->Request(std::move(req));
 }
 
@@ -566,6 +569,7 @@ void TStockGrid::ApplyFill(const FillRequest& req, FillResult& res) {
     return;
   }
   ++FillsApplied;
+  TotalLeftOut = res.TotalLeftOut;
   if (!req.All) {
     // Streamed quotes bring many small fills: the rows they left alone fit already.
     const std::vector<size_t> changed = ApplyRows(req, res);

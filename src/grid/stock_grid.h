@@ -13,6 +13,7 @@
 
 #include "core/portfolios.h"
 #include "core/settings.h"
+#include "grid/grid_cells.h"
 
 class QLabel;
 class GridModel;
@@ -45,7 +46,9 @@ public:
   std::atomic<bool> Filling{false};  // the row-filling thread is at work
   QLabel* Label = nullptr;         // for measuring text
   int Mode = 0;                    // 1: compact (some kinds hidden)
-  bool ThisRunOnly = false;        // quotes of the last run (from the dump) show as none
+  // Quotes received before this tick (TickMs), and those of the last run, show as none.
+  int64_t ReceivedSince = AnyQuote;
+  int TotalLeftOut = 0;            // rows the last fill left out of TOTAL (no quote)
 
   // The string grid: column count, row count (with the title row) and texts.
   int ColCount() const;

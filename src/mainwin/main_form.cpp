@@ -187,6 +187,9 @@ TmForm::TmForm() {
   fetch_->OnDone = [this](const FetchOutcome& o) { FetchDone(o); };
   fetch_->Start(true);
   MainHooks.FetchNow = [this] { FetchNow(); };
+  MainHooks.CancelReportFetch = [this] {
+    if (fetch_) fetch_->CancelReportPass();
+  };
 
   // Every feature fills its own hooks.
   InstallFeatures(this);
@@ -409,6 +412,7 @@ void TmForm::LoadSettings() {
   }
   RefreshSeconds = std::max(1, ini.ReadInteger("Stocks", "RefreshSecs", 20));
   if (CurSite && CurSite->MinRefresh > RefreshSeconds) RefreshSeconds = CurSite->MinRefresh;
+  RefreshSecs = RefreshSeconds;
 
   if (QuoteServer) QuoteServer->LoadSettings();
   std::string serverProblem = serverStartError_;

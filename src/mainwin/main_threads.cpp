@@ -227,16 +227,27 @@ std::vector<std::string> PassSymbols(const std::string& portSymbols, const std::
 
 FetchOutcome FetchThread::RunPass(const std::shared_ptr<HTTPSite>& site, const std::string& portId) {
   FetchOutcome out;
+  // Cleared before the look at the report's symbols: a cancel after it ends this pass.
+  reportCancel_ = false;
   // Whatever becomes of the pass, a report never waits for these again.
   const std::vector<std::string> reportSymbols = PeekPendingSymbols(ReportPendingList);
+  const bool forReport = !reportSymbols.empty();
+  auto stopped = [&] { return cancel_ || (forReport && reportCancel_); };
   struct Unqueue {
     const std::vector<std::string>& Symbols;
     ~Unqueue() { RemovePendingSymbols(ReportPendingList, Symbols); }
   } unqueue{reportSymbols};
   if (!site) return out;
   std::string portSymbols;
-  GetPortSymbols(portId, portSymbols);
-  out.Symbols = PassSymbols(portSymbols, IndexSymbolsToFetch(), reportSymbols);
+  GetPortSymbols(portId, portSymbols, true);
+  std::vector<std::string> reportAsks = reportSymbols;
+  {
+    // A portfolio's identifier shows the portfolio's own snapshots: never asked of the site.
+    LockHold hold(PortLock, "REFRESH");
+    if (hold) std::erase_if(reportAsks, [](const std::string& s) { return IsPortfolioIdLocked(s); });
+    else reportAsks.clear();
+  }
+  out.Symbols = PassSymbols(portSymbols, IndexSymbolsToFetch(), reportAsks);
   std::string symbols;
   for (const std::string& s : out.Symbols) symbols += (symbols.empty() ? "" : ",") + s;
   struct Job {
@@ -300,7 +311,9 @@ FetchOutcome FetchThread::RunPass(const std::shared_ptr<HTTPSite>& site, const s
 
   size_t next = 0;
   while (next < jobs.size() || !running.empty()) {
-    if (cancel_ || Terminated() || ShuttingDown) {
+    if (stopped() || Terminated() || ShuttingDown) {
+      // All at once, not each after the grace a collect gives a request.
+      for (Job* job : running) AbortHttp(job->Name);
       for (Job* job : running) collect(*job);
       out.Cancelled = true;
       return out;
@@ -317,7 +330,8 @@ FetchOutcome FetchThread::RunPass(const std::shared_ptr<HTTPSite>& site, const s
     if (running.empty()) continue;
     const int left = static_cast<int>(std::max<int64_t>(0, deadline - now));
     const WaitResult waited = WaitUntil(
-        [&running] {
+        [&] {
+          if (stopped()) return true;
           for (const Job* job : running)
             if (HResDone(job->Slot)) return true;
           return false;
@@ -334,7 +348,7 @@ FetchOutcome FetchThread::RunPass(const std::shared_ptr<HTTPSite>& site, const s
       it = running.erase(it);
       if (std::optional<std::string> page = collect(job)) process(job, *page);
       else fail("ERR");
-      if (cancel_) break;
+      if (stopped()) break;
     }
   }
   RecomputePortfolios();

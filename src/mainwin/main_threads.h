@@ -82,6 +82,8 @@ public:
   bool Busy() const { return busy_.load(); }
   // Ends a running pass early (its requests are cancelled) and stops the thread.
   void Cancel();
+  // A report stopped waiting: the pass that fetches the symbols it queued ends at once.
+  void CancelReportPass() { reportCancel_ = true; }
   // Runs on the main thread after each pass.
   std::function<void(const FetchOutcome&)> OnDone;
   std::atomic<int> Passes{0};
@@ -93,6 +95,7 @@ private:
   FetchOutcome RunPass(const std::shared_ptr<HTTPSite>& site, const std::string& portId);
   std::atomic<bool> busy_{false};
   std::atomic<bool> cancel_{false};
+  std::atomic<bool> reportCancel_{false};
   std::mutex m_;
   std::shared_ptr<HTTPSite> site_;
   std::string portId_;

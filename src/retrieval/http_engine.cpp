@@ -453,6 +453,12 @@ void CollectHttp(const std::string& requestName, int kind) {
   slotUsed[static_cast<size_t>(request->slot)] = false;
 }
 
+void AbortHttp(const std::string& requestName) {
+  std::lock_guard lock(registryMutex);
+  auto it = requests.find(requestName);
+  if (it != requests.end() && !it->second->done) it->second->cancel.Abort();
+}
+
 std::string HttpSlotRedirect(int slot) {
   if (!ValidSlot(slot)) return {};
   std::lock_guard lock(redirectMutex);

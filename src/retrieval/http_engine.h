@@ -59,6 +59,8 @@ void GetHttp(std::shared_ptr<HTTPSite> site, int kind, int siteIndex, int result
 // to end, ends it by force when it still runs, then frees it and its request slot. kind -1
 // matches any request; another kind must equal the request's. Unknown names are ignored.
 void CollectHttp(const std::string& requestName, int kind);
+// Ends the named request by force at once (a cancelled job); CollectHttp still frees it.
+void AbortHttp(const std::string& requestName);
 
 // The absolute address of the last redirect that the request in this slot met; empty when none.
 std::string HttpSlotRedirect(int slot);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <sstream>
 
 #include "core/program_state.h"
@@ -30,11 +31,22 @@ TEST(FormatPrice, DecimalsFollowMagnitudeAndTrailingZerosGo) {
   for (const auto& [value, text] : cases) EXPECT_EQ(FormatPrice(value), text) << value;
 }
 
-TEST(FormatPrice, HoldingsAreWorthThePriceAsShownToTheCent) {
-  EXPECT_DOUBLE_EQ(HoldingValue(1000, 1.23456), 1234.6);  // at 1.2346, not 1.23456
-  EXPECT_DOUBLE_EQ(HoldingValue(3, 513.66f), 1540.98);    // the float's 513.6599731 is 513.66
+TEST(FormatPrice, HoldingsAreWorthThePriceAsQuotedToTheCent) {
+  EXPECT_DOUBLE_EQ(HoldingValue(1000, 1.23456), 1234.56);  // the quoted price, not the 1.2346 shown
+  EXPECT_DOUBLE_EQ(HoldingValue(3, 513.66f), 1540.98);     // the float's 513.6599731 is 513.66
   EXPECT_DOUBLE_EQ(HoldingValue(7, 0.333333), 2.33);
-  EXPECT_DOUBLE_EQ(HoldingValue(-200, -0.12345), 24.7);
+  EXPECT_DOUBLE_EQ(HoldingValue(-200, -0.12345), 24.69);
+  // Half a cent goes away from zero, whatever the binary product says.
+  EXPECT_DOUBLE_EQ(HoldingValue(0.5, 0.01f), 0.01);
+  EXPECT_DOUBLE_EQ(HoldingValue(-0.5, 0.01f), -0.01);
+  EXPECT_DOUBLE_EQ(RoundMoney(2.675), 2.68);  // binary 2.67499999...
+  EXPECT_DOUBLE_EQ(HoldingCost(10, 2.675, 0.005), 26.76);
+  // What cannot be exact still gives a figure.
+  EXPECT_DOUBLE_EQ(HoldingValue(1e30, 2), 2e30);
+  EXPECT_EQ(HoldingValue(5, std::nan("")), 0);
+  EXPECT_EQ(ShortestDecimals(346.89f), 2);
+  EXPECT_EQ(ShortestDecimals(43), 0);
+  EXPECT_EQ(ShortestDecimals(0.0001f), 4);
 }
 
 TEST(FormatPriceFraction, SixtyFourthsOnlyWhenOnAndClose) {

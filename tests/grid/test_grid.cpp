@@ -16,6 +16,7 @@
 #include "core/pending.h"
 #include "core/portfolios.h"
 #include "core/settings_file.h"
+#include "core/text_helpers.h"
 #include "grid/grid_cells.h"
 #include "grid/grid_columns.h"
 #include "grid/grid_views.h"
@@ -585,4 +586,70 @@ TEST(StockGrid, SameSymbolTwice) {
   SetPendingHandler(1, {});
   Ini().EraseSection("Views");
   LoadViews();
+}
+
+// Every figure below was worked out by hand from the prices as quoted.
+TEST(PortfolioMath, ShortsHalfCentsNoQuoteRowsAndChanges) {
+  Seed("PMHALF", 346.89f, 340.0f, 100.0f);
+  Seed("PMBIG", 12345.67f, 12000.0f, 100.0f);
+  Seed("PMSHRT", 49.77f, 50.0f, 100.0f);
+  Seed("PMSHLS", 20.018f, 20.0f, 100.0f);
+  Seed("PMNOISE", 1234.56f, 1230.21f, 100.0f);  // 1234.56f - 1230.21f is 4.3500977 in floats
+  struct Case {
+    PortRowRec Row;
+    const char *Cost, *Value, *Gain, *PctGain, *Change, *VChange;
+  };
+  const Case cases[] = {
+      // 35.5 x 346.89 = 12,314.595: the half cent goes up.
+      {Row("PMHALF", 35.5, 340), "12,070.00", "12,314.60", "+244.60", "+2.03%", "+6.89", "+244.60"},
+      // 3 x 12,345.67 = 37,037.01, not from the 12,345.7 shown.
+      {Row("PMBIG", 3, 12000), "36,000.00", "37,037.01", "+1,037.01", "+2.88%", "+345.67", "+1,037.01"},
+      // Short 100 from 50.00 to 49.77: a gain of 23.00 on 5,000.00 at stake.
+      {Row("PMSHRT", -100, 50), "-5,000.00", "-4,977.00", "+23.00", "+0.46%", "-0.23", "+23.00"},
+      // Short 100 from 20.00 to 20.018: a loss of 1.80 on 2,000.00.
+      {Row("PMSHLS", -100, 20), "-2,000.00", "-2,001.80", "-1.80", "-0.09%", "+0.018", "-1.80"},
+      {Row("PMNOISE", 100, 1200), "120,000.00", "123,456.00", "+3,456.00", "+2.88%", "+4.35", "+435.00"},
+      // Never quoted: its cost shows, but it counts in no sum of TOTAL.
+      {Row("PMNOQ", 10, 5), "50.00", "", "", "", "", ""},
+  };
+  std::vector<PortRowRec> portRows;
+  for (const Case& c : cases) portRows.push_back(c.Row);
+  std::vector<GridRowData> rows;
+  ASSERT_TRUE(CollectRows(portRows, rows));
+  ASSERT_EQ(rows.size(), std::size(cases) + 1);
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const Case& c = cases[i];
+    SCOPED_TRACE(c.Row.Symbol);
+    EXPECT_EQ(CellText(CostCol, rows[i]), c.Cost);
+    EXPECT_EQ(CellText(ValueCol, rows[i]), c.Value);
+    EXPECT_EQ(CellText(GainCol, rows[i]), c.Gain);
+    EXPECT_EQ(CellText(PctGainCol, rows[i]), c.PctGain);
+    EXPECT_EQ(CellText(ChangeCol, rows[i]), c.Change);
+    EXPECT_EQ(CellText(VChangeCol, rows[i]), c.VChange);
+  }
+  // 12,070 + 36,000 - 5,000 - 2,000 + 120,000 = 161,070.00; the values sum to 165,828.81.
+  const GridRowData& total = rows.back();
+  ASSERT_TRUE(total.IsTotal);
+  EXPECT_EQ(CellText(CostCol, total), "161,070.00");
+  EXPECT_EQ(CellText(ValueCol, total), "165,828.81");
+  EXPECT_EQ(CellText(GainCol, total), "+4,758.81");
+  EXPECT_EQ(CellText(PctGainCol, total), "+2.95%");
+  EXPECT_EQ(CellText(VChangeCol, total), "+1,737.81");
+  EXPECT_EQ(total.TotalLeftOut, 1);
+
+  // Shorts alone: 21.20 gained on 7,000.00 at stake.
+  ASSERT_TRUE(CollectRows({cases[2].Row, cases[3].Row}, rows));
+  EXPECT_EQ(CellText(GainCol, rows.back()), "+21.20");
+  EXPECT_EQ(CellText(PctGainCol, rows.back()), "+0.30%");
+  EXPECT_EQ(rows.back().TotalLeftOut, 0);
+
+  // The stored change is what every reader (the quote server too) gets, and the portfolio
+  // values are the grid's sums.
+  StockQuote q;
+  {
+    LockHold hold(AddSnapLock, "TEST");
+    ASSERT_GE(GetStockQuote("PMNOISE", q), 0);
+  }
+  EXPECT_EQ(q.Change, static_cast<double>(4.35f));
+  EXPECT_EQ(HoldingValue(35.5, 346.89f) + HoldingValue(3, 12345.67f), 12314.60 + 37037.01);
 }

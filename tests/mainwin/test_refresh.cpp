@@ -273,3 +273,77 @@ TEST(RefreshCycle, FetchNowAndTheIndexListWhateverPortfolioIsShown) {
   Ini().DeleteKey("Stocks", "SiteFile");
   std::remove((ProgDir + "now.SDF").c_str());
 }
+
+// A row naming another portfolio shows that portfolio's own snapshots: neither the portfolio
+// pass nor a report sends its identifier to the quote site.
+TEST(Refresh, NeverSendsAPortfolioIdentifier) {
+  FakeSite site("quotes", {"--demo"});
+  ASSERT_TRUE(site.Running());
+  SetPortfolio("PORTM", 2);
+  {
+    LockHold hold(PortLock, "TEST");
+    PortList[0].Rows.push_back({"port4", 0, 0, 0, 0, 0, "", {}});
+    PortList.push_back({"Held", "PORT4", "", 0, 0, 0, 0, 0, {{"S1", 10, 0, 0, 0, 0, "", {}}}});
+  }
+  ASSERT_TRUE(AddPendingSymbol(ReportPendingList, "PORT4"));
+  ASSERT_TRUE(AddPendingSymbol(ReportPendingList, "RPTQ"));
+  FetchThread fetch;
+  fetch.Start(true);
+  int64_t took = 0;
+  ASSERT_TRUE(WriteFileAtomic(ProgDir + "plain.SDF", SiteFixtureText("fake.SDF", site.Port())));
+  auto plain = std::make_shared<HTTPSite>();
+  std::string error;
+  LoadSiteFile("plain.SDF", *plain, nullptr, error);
+  ASSERT_EQ(error, "");
+  const FetchOutcome o = RunOnePass(fetch, plain, took);
+  ASSERT_GE(o.Symbols.size(), 3u);
+  EXPECT_EQ(std::vector<std::string>(o.Symbols.begin(), o.Symbols.begin() + 3), (std::vector<std::string>{"S0", "S1", "RPTQ"}));
+  for (const std::string& s : o.Symbols) EXPECT_FALSE(SameText(s, "PORT4"));
+  EXPECT_TRUE(PendingListEmpty(ReportPendingList));
+  {
+    // Its row has the portfolio's value: 10 x S1.
+    LockHold hold(AddSnapLock, "TEST");
+    StockQuote q, s1;
+    ASSERT_GE(GetStockQuote("PORT4", q), 0);
+    ASSERT_GE(GetStockQuote("S1", s1), 0);
+    EXPECT_EQ(q.Last, static_cast<double>(static_cast<float>(HoldingValue(10, s1.Last))));
+  }
+  LockHold hold(PortLock, "TEST");
+  PortList.clear();
+  std::remove((ProgDir + "plain.SDF").c_str());
+}
+
+// A report that stops waiting ends the pass that fetches its symbols at once, not after the
+// site's time-out; a pass without a report's symbols goes on.
+TEST(RefreshCycle, AReportsCancelEndsItsPassAtOnce) {
+  FakeSite site("quotes", {"--demo"});
+  ASSERT_TRUE(site.Running());
+  SetPortfolio("PORTM", 40);
+  FetchThread fetch;
+  fetch.Start(true);
+  std::vector<FetchOutcome> outcomes;
+  fetch.OnDone = [&](const FetchOutcome& o) { outcomes.push_back(o); };
+  for (const bool forReport : {true, false}) {
+    SCOPED_TRACE(forReport);
+    outcomes.clear();
+    if (forReport) {
+      ASSERT_TRUE(AddPendingSymbol(ReportPendingList, "RPTQ"));
+    }
+    // Eight requests of one symbol at a time: each answered after 3 s, 15 s for the pass; the
+    // pass without the report's symbols is made short.
+    const int64_t started = TickMs();
+    ASSERT_TRUE(fetch.StartPass(SlowSite(site, forReport ? 3000 : 100, 1), "PORTM"));
+    WaitAndPump(300);
+    RemovePendingSymbols(ReportPendingList, {"RPTQ"});
+    fetch.CancelReportPass();
+    for (int i = 0; i < 3000 && outcomes.empty(); ++i) WaitAndPump(10);
+    ASSERT_EQ(outcomes.size(), 1u);
+    EXPECT_EQ(outcomes[0].Cancelled, forReport);
+    if (forReport) {
+      EXPECT_LT(TickMs() - started, 2500);
+    }
+  }
+  LockHold hold(PortLock, "TEST");
+  PortList.clear();
+  std::remove((ProgDir + "slow.SDF").c_str());
+}

@@ -41,7 +41,7 @@ bool ShownSymbols(std::string& symbols) {
   symbols.clear();
   LockHold hold(PortLock, "STREAMSYM", true);
   if (!hold) return false;
-  if (const PortType* p = PortAt(CurPortIndex)) GetPortSymbolsLocked(p->Id, symbols);
+  if (const PortType* p = PortAt(CurPortIndex)) GetPortSymbolsLocked(p->Id, symbols, true);
   for (char& c : symbols)
     if (c == ',') c = '+';
   return true;

@@ -13,10 +13,12 @@
 #include "core/market_clock.h"
 #include "core/pending.h"
 #include "core/portfolios.h"
+#include "core/settings.h"
 #include "core/symbols.h"
 #include "grid/grid_columns.h"
 #include "grid/grid_views.h"
 #include "grid/stock_grid.h"
+#include "platform/clock.h"
 #include "platform/messages.h"
 #include "windows/print/page_format.h"
 
@@ -277,14 +279,16 @@ void TPortfolioReport::FillGrid(int portNumber, size_t expectedRows) {
   }
 }
 
-std::set<std::string> TPortfolioReport::WithoutQuote(const std::vector<std::string>& symbols) {
+std::set<std::string> TPortfolioReport::WithoutQuote(const std::vector<std::string>& symbols, int64_t receivedSince) {
   std::set<std::string> out;
   LockHold hold(AddSnapLock, "PRINTQUOTES");
   if (!hold) return out;  // unknown: nothing is said or waited for
   for (const std::string& s : symbols) {
     StockQuote q;
-    // A quote the last run left in the dump is not current: it is fetched like a missing one.
-    if (GetStockQuote(s, q) < 0 || (q.UpdateTime <= 0 && q.Last == 0) || !q.ThisRun) out.insert(UpperCase(s));
+    // A quote the last run left in the dump, or one received too long ago, is not current: it is
+    // fetched like a missing one. Its own market time does not count (after the close it is old).
+    if (GetStockQuote(s, q) < 0 || (q.UpdateTime <= 0 && q.Last == 0) || !q.ThisRun || q.ReceivedTick < receivedSince)
+      out.insert(UpperCase(s));
   }
   return out;
 }
@@ -300,7 +304,9 @@ void TPortfolioReport::FetchQuotes(const std::set<std::string>& symbols) {
   RemovePendingSymbols(ReportPendingList, queued);  // no longer waited for
   switch (r) {
     case WaitResult::Cancelled:
-    case WaitResult::ShuttingDown: throw ECancelPrinting();
+    case WaitResult::ShuttingDown:
+      if (MainHooks.CancelReportFetch) MainHooks.CancelReportFetch();
+      throw ECancelPrinting();
     case WaitResult::Refused: throw std::runtime_error("The report cannot wait for quotes while another wait runs");
     default: break;  // printed with what came; the rest is said on the page
   }
@@ -324,7 +330,7 @@ bool TPortfolioReport::PrintPortfolio(const std::string& name, const ReportChoic
   const int number = FindPortfolio(name, rowCount);
   if (!number) return false;  // never printed with another portfolio's rows
   grid_.PortNumber = number;
-  grid_.ThisRunOnly = true;
+  grid_.ReceivedSince = receivedSince_;
   std::string symbols;
   grid_.GetPort(symbols);
   int sortKind = -1;
@@ -340,10 +346,10 @@ bool TPortfolioReport::PrintPortfolio(const std::string& name, const ReportChoic
     if (end > at) list.push_back(symbols.substr(at, end - at));
     at = end + 1;
   }
-  std::set<std::string> unquoted = WithoutQuote(list);
+  std::set<std::string> unquoted = WithoutQuote(list, receivedSince_);
   if (!unquoted.empty()) {
     FetchQuotes(unquoted);
-    unquoted = WithoutQuote(std::vector<std::string>(unquoted.begin(), unquoted.end()));
+    unquoted = WithoutQuote(std::vector<std::string>(unquoted.begin(), unquoted.end()), receivedSince_);
   }
   FillGrid(number, rowCount);
 
@@ -420,6 +426,8 @@ bool TPortfolioReport::PrintPortfolio(const std::string& name, const ReportChoic
     if (r == 0 || table.RowFormats[r] != table.RowFormats[r - 1]) pp_.SetTableFormat(table.RowFormats[r]);
     pp_.WriteTableCells(table.Rows[r]);
   }
+  if (grid_.TotalLeftOut > 0)
+    pp_.WriteLine("TOTAL leaves out " + std::to_string(grid_.TotalLeftOut) + " row(s) without a quote.");
   return true;
 }
 
@@ -440,6 +448,8 @@ bool TPortfolioReport::GeneratePreview(const ReportChoices& choices) {
   pp_.SetFont(baseFont_);
   pp_.PadCellX = basePadX_;
   pp_.PadCellY = basePadY_;
+  // A quote received longer ago than the refresh interval when printing starts is not current.
+  receivedSince_ = TickMs() - static_cast<int64_t>(std::max(1, RefreshSecs.load())) * 1000;
   pp_.BeginDoc();
   try {
     bool printed = false;

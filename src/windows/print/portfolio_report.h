@@ -8,6 +8,7 @@
 //   value sits where is the fundamentals site's choice, so all seven are right-aligned);
 //   AvgTradeCol, AvgVolCol, VolPCol and ExchCol have no grid column and never appear.
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <set>
 #include <string>
@@ -94,8 +95,9 @@ public:
   // The number of the portfolio with exactly this name and its row count; 0 when none.
   static int FindPortfolio(const std::string& name, size_t& rows);
 
-  // The symbols (upper-cased) that have no quote of this run in the symbol table.
-  static std::set<std::string> WithoutQuote(const std::vector<std::string>& symbols);
+  // The symbols (upper-cased) that have no quote in the symbol table that the program received
+  // at or after the tick receivedSince (TickMs).
+  static std::set<std::string> WithoutQuote(const std::vector<std::string>& symbols, int64_t receivedSince);
 
 private:
   // Has the main window's fetch worker fetch these now and waits for it (bounded).
@@ -107,4 +109,5 @@ private:
   double basePadX_;
   int basePadY_;
   bool running_ = false;
+  int64_t receivedSince_ = 0;
 };

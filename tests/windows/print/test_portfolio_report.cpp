@@ -13,9 +13,11 @@
 
 #include "core/main_hooks.h"
 #include "core/pending.h"
+#include "core/settings.h"
 #include "core/stock_table.h"
 
 #include "grid/grid_columns.h"
+#include "platform/clock.h"
 #include "platform/messages.h"
 #include "grid/stock_grid.h"
 #include "print_test_util.h"
@@ -381,4 +383,61 @@ TEST_F(PortfolioReport, ReportFetchesOldQuotes) {
   // TOTAL holds only the quote of this run: 10 x 77.25.
   EXPECT_EQ(lineOf("772.50"), lineOf("QOLDA"));
   EXPECT_EQ(std::count_if(boxes.begin(), boxes.end(), [](const TextBox& b) { return b.Text == "772.50"; }), 2);
+}
+
+// A quote the program received longer ago than the refresh interval is fetched again before it
+// is printed; one that still does not come prints "No quote", stays out of TOTAL and is said
+// below the table. A fresh answer counts even when its own market time is old.
+TEST_F(PortfolioReport, PrintsNoQuoteOlderThanTheRefreshInterval) {
+  auto receivedAgo = [](const char* symbol, int64_t ms) {
+    LockHold hold(AddSnapLock, "TEST");
+    ASSERT_TRUE(hold);
+    const int at = StockTable.Find(symbol);
+    ASSERT_GE(at, 0);
+    StockTable.Objects(at)->Quote.ReceivedTick = TickMs() - ms;
+  };
+  SeedQuote("QSTALE", 11.25f, 11.0f, 100.0f, "", -3600);  // an hour old by the market clock
+  SeedQuote("QGONE7", 22.5f, 22.0f, 100.0f);
+  SeedQuote("QFRESH", 33.75f, 33.0f, 100.0f);
+  receivedAgo("QSTALE", 7 * 60 * 1000);
+  receivedAgo("QGONE7", 11 * 60 * 1000);
+  receivedAgo("QFRESH", 5 * 1000);
+  const int oldRefresh = RefreshSecs.exchange(20);
+  struct Restore {
+    int Secs;
+    ~Restore() { RefreshSecs = Secs; }
+  } restore{oldRefresh};
+  SetPortfolios({MakePort("Aged", "AGED1", {Holding("QSTALE", 10, 10), Holding("QGONE7", 100, 20), Holding("QFRESH", 4, 30)})});
+  Ini().WriteString("Views", "Quotes", "SymCol,LastCol,ValueCol,NoteCol");
+  LoadViews();
+  std::atomic<bool> cancel{false};
+  report.Cancel = &cancel;
+  ReportChoices c;
+  c.View = "Quotes";
+  c.Portfolios = {"Aged"};
+  // The site answers for QSTALE with the quote it had (the market has closed); QGONE7 no more.
+  std::vector<std::string> asked;
+  MainHooks.FetchNow = [&] {
+    asked = PeekPendingSymbols(ReportPendingList);
+    for (const std::string& s : asked)
+      if (s == "QSTALE") SeedQuote("QSTALE", 11.25f, 11.0f, 100.0f, "", -3600);
+    RemovePendingSymbols(ReportPendingList, asked);
+  };
+  ASSERT_TRUE(report.GeneratePreview(c));
+  MainHooks = {};
+  std::sort(asked.begin(), asked.end());
+  EXPECT_EQ(asked, (std::vector<std::string>{"QGONE7", "QSTALE"}));
+  const auto boxes = TextBoxes(pp.Pages()->front(), *printer);
+  auto lineOf = [&](const QString& text) {
+    auto it = std::find_if(boxes.begin(), boxes.end(), [&](const TextBox& b) { return b.Text == text; });
+    return it == boxes.end() ? -1.0 : it->Rect.bottom();
+  };
+  EXPECT_EQ(lineOf("11.25"), lineOf("QSTALE"));
+  EXPECT_EQ(lineOf("33.75"), lineOf("QFRESH"));
+  EXPECT_EQ(lineOf("22.5"), -1.0);
+  EXPECT_EQ(lineOf(NoQuoteText), lineOf("QGONE7"));
+  // TOTAL: 10 x 11.25 + 4 x 33.75 = 247.50, and the row left out is said once, below the table.
+  EXPECT_EQ(lineOf("247.50"), lineOf("TOTAL"));
+  const double said = lineOf("TOTAL leaves out 1 row(s) without a quote.");
+  EXPECT_GT(said, lineOf("TOTAL"));
 }
