@@ -127,6 +127,14 @@ void EnsureOnScreen(QWidget* form) {
   form->move(screens.first()->availableGeometry().topLeft());
 }
 
+bool IsSharedLetterKey(int key, Qt::KeyboardModifiers shift) {
+  if (!shift.testFlag(Qt::ControlModifier) && !shift.testFlag(Qt::AltModifier)) return false;
+  switch (key) {
+    case Qt::Key_P: case Qt::Key_S: case Qt::Key_E: case Qt::Key_M: case Qt::Key_L: case Qt::Key_R: return true;
+    default: return false;
+  }
+}
+
 void HandleGlobalHotKey(int& key, Qt::KeyboardModifiers shift) {
   const bool ctrlOrAlt = shift.testFlag(Qt::ControlModifier) || shift.testFlag(Qt::AltModifier);
   std::function<void()>* action = nullptr;
@@ -160,6 +168,23 @@ std::atomic<int64_t> lastInputTick{0};
 std::mutex idleSourceMutex;
 std::function<std::optional<int64_t>()> idleSource;  // empty: SessionIdleMs
 
+// The shared letter keys act from whichever control has the focus, before the control's own
+// handling (a combo box takes Ctrl+P for its type-ahead) unless the control claims the key as
+// its own (a text field's editing keys). A control's mnemonic (Alt+its underlined letter) has
+// been taken as a shortcut before the key gets here. A modal window keeps its keys.
+bool TakeSharedKey(QWidget* target, const QKeyEvent& key) {
+  if (!IsSharedLetterKey(key.key(), key.modifiers()) || QApplication::activeModalWidget() != nullptr) return false;
+  // Asked once, where the key arrives, not again on its way up to the window.
+  if (target != QApplication::focusWidget() && target->parentWidget() != nullptr) return false;
+  QKeyEvent probe(QEvent::ShortcutOverride, key.key(), key.modifiers(), key.text());
+  probe.ignore();
+  QCoreApplication::sendEvent(target, &probe);
+  if (probe.isAccepted()) return false;
+  int code = key.key();
+  HandleGlobalHotKey(code, key.modifiers());
+  return code == 0;
+}
+
 class InputActivityFilter : public QObject {
 public:
   using QObject::QObject;
@@ -172,6 +197,10 @@ protected:
         // Every window answers F1 the same way, whatever its own keys do.
         NoteUserInput();
         ShowProgramHelp(static_cast<QWidget*>(watched));
+        return true;
+      }
+      if (TakeSharedKey(static_cast<QWidget*>(watched), *key)) {
+        NoteUserInput();
         return true;
       }
     }

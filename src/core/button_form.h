@@ -84,12 +84,15 @@ struct GlobalHotKeyTable {
 };
 extern GlobalHotKeyTable GlobalHotKeys;
 
+// Whether the key is one of the shared Ctrl/Alt letters (P, S, E, M, L, R).
+bool IsSharedLetterKey(int key, Qt::KeyboardModifiers shift);
 // Handles the keys shared by all windows (key is a Qt::Key). A handled key is set to 0;
-// any other key is left for the window.
+// any other key is left for the window. The input filter below also hands it the shared
+// letters from every control that does not use them itself.
 void HandleGlobalHotKey(int& key, Qt::KeyboardModifiers shift);
 
-// Installs the application-wide filter that time-stamps keyboard and mouse input and answers F1
-// in every window with ShowProgramHelp.
+// Installs the application-wide filter that time-stamps keyboard and mouse input, answers F1
+// in every window with ShowProgramHelp and hands the shared letter keys to HandleGlobalHotKey.
 void InstallInputActivityFilter();
 
 // The program's help (F1, a window's help button): opens the help file of the branding record

@@ -282,7 +282,7 @@ void TmForm::FillHotKeys() {
     cmbPortfolio->showPopup();
   };
   GlobalHotKeys.SiteBox = [this] { SayInBox(NoWindowText("quote site box")); };
-  GlobalHotKeys.RefreshInterval = [this] { OptionsClick(0); };
+  GlobalHotKeys.RefreshInterval = [this] { OptionsClick(PrefsTabRefresh); };
   GlobalHotKeys.Preferences = [this] { OptionsClick(0); };
   GlobalHotKeys.WatchList = [this] { RunCommand("WATCHLIST"); };
   GlobalHotKeys.Refresh = [this] { pbRefreshClick(); };
@@ -666,6 +666,11 @@ bool TmForm::event(QEvent* e) {
 }
 
 void TmForm::ReapplySettings() {
+  if (RefreshSecs != RefreshSeconds) {
+    // A new interval counts from now.
+    RefreshSeconds = RefreshSecs;
+    RefreshTimer->start(RefreshSeconds * 1000);
+  }
   AdSettingsChanged();
   ApplyView(LiveSettings.CurView, LiveSettings);
   Grid->ApplyLayout(true);

@@ -19,6 +19,8 @@
 #include "core/chart_cache.h"
 #include "core/log.h"
 #include "core/program_state.h"
+#include "core/settings_file.h"
+#include "core/sites.h"
 #include "grid/grid_columns.h"
 
 int OptionsOpen = 0;
@@ -51,7 +53,8 @@ TdlgPref::TdlgPref(QWidget* owner) : QDialog(owner) {
   auto* lay = new QVBoxLayout(this);
   lay->addWidget(Pages);
   lay->addWidget(buttons);
-  Pages->setCurrentIndex(PageOfTag(CurPrefsTab));
+  Pages->setCurrentIndex(PageOfTag(CurPrefsTab == PrefsTabRefresh ? PrefsTabMisc : CurPrefsTab));
+  if (CurPrefsTab == PrefsTabRefresh) seRefresh->setFocus();
   int cur = Views.IndexOf(WorkSettings.CurView);
   SelectView(cur < 0 ? 0 : cur);
   resize(560, 440);
@@ -271,7 +274,19 @@ QWidget* TdlgPref::MiscPage() {
     if (PrefsHooks.OpenUpdate) PrefsHooks.OpenUpdate(this);
     else Notice("The update window is not available yet.");
   });
+  const int floor = RefreshFloor(CurSite ? CurSite->MinRefresh : 0);
+  seRefresh = new QSpinBox(page);
+  seRefresh->setRange(floor, 86400);
+  seRefresh->setSuffix(" s");
+  seRefresh->setValue(std::max(floor, RefreshSecs.load()));
+  lbRefreshFloor = new QLabel(QString("at least %1 s%2").arg(floor).arg(floor > 1 ? " for this quote site" : ""), page);
   auto* form = new QFormLayout(page);
+  auto* refreshRow = new QHBoxLayout;
+  refreshRow->addWidget(seRefresh);
+  refreshRow->addWidget(lbRefreshFloor, 1);
+  auto* refreshLabel = new QLabel("Refresh &interval", page);
+  refreshLabel->setBuddy(seRefresh);
+  form->addRow(refreshLabel, refreshRow);
   form->addRow(pbSync);
   auto* row = new QHBoxLayout;
   row->addWidget(dfSymbol);
@@ -318,6 +333,7 @@ bool TdlgPref::pbOKClick() {
   Views.Commit(WorkSettings);
   LiveSettings = WorkSettings;
   SaveGlobVars(LiveSettings);
+  SetRefreshSecs(seRefresh->value(), CurSite ? CurSite->MinRefresh : 0);
   ApplyChartCache();
   WriteLog("Preferences saved");
   return true;

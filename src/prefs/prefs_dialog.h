@@ -12,6 +12,7 @@
 #include "prefs/view_editor.h"
 
 class QCheckBox;
+class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
@@ -27,6 +28,8 @@ constexpr int PrefsTabViews = 4;
 constexpr int PrefsTabCharts = 6;
 constexpr int PrefsTabMisc = 8;
 constexpr int PrefsTabNews = 9;
+// The Misc page with the refresh interval focused (Ctrl/Alt+E).
+constexpr int PrefsTabRefresh = 10;
 
 // Dialogs of subsystems that arrive later; unset entries say that they are not available yet.
 struct PrefsHookTable {
@@ -59,6 +62,8 @@ public:
   QPushButton* pbLookup = nullptr;
   QLineEdit* dfSymbol = nullptr;
   QPushButton* pbUpdate = nullptr;
+  QSpinBox* seRefresh = nullptr;  // the refresh interval, seconds
+  QLabel* lbRefreshFloor = nullptr;
 
   // The page index of a tag; 0 for an unknown tag.
   int PageOfTag(int tag) const;

@@ -10,6 +10,7 @@
 #include <QHeaderView>
 #include <QImage>
 #include <QLabel>
+#include <QSpinBox>
 #include <QMessageBox>
 #include <QScreen>
 #include <QTest>
@@ -46,6 +47,7 @@
 #include "core/program_state.h"
 #include "core/settings.h"
 #include "core/settings_file.h"
+#include "core/sites.h"
 #include "grid/grid_columns.h"
 #include "grid/grid_views.h"
 #include "grid/stock_grid.h"
@@ -55,6 +57,7 @@
 #include "mainwin/startup.h"
 #include "platform/ini_file.h"
 #include "platform/messages.h"
+#include "prefs/prefs_dialog.h"
 
 namespace {
 
@@ -714,5 +717,71 @@ TEST(MainWindow, ASiteFileThatDidNotLoadSaysWhyInTheStatusLine) {
   Ini().WriteString("Stocks", "SiteFile", siteBefore);
   Ini().DeleteKey("Stocks", "StreamFile");
   std::filesystem::remove(ProgDir + "Broken.SDF");
+  ShuttingDown = false;
+}
+
+// The shared Ctrl/Alt letters act from whichever control has the focus, the portfolio box too
+// (its type-ahead once took them); Alt with a control's own underlined letter stays the
+// control's. Ctrl+E opens the preferences at the refresh interval, which the timer takes at once.
+TEST(HotKeys, ActFromEveryControl) {
+  InstallInputActivityFilter();  // as the program does at start
+  WritePortfolios();
+  TmForm form;
+  form.show();
+  form.activateWindow();
+  PumpUntil([&] { return form.SettingsLoaded(); });
+  std::string keys;
+  GlobalHotKeys.PortfolioBox = [&] { keys += 'P'; };
+  GlobalHotKeys.SiteBox = [&] { keys += 'S'; };
+  GlobalHotKeys.Preferences = [&] { keys += 'M'; };
+  GlobalHotKeys.WatchList = [&] { keys += 'L'; };
+  GlobalHotKeys.Refresh = [&] { keys += 'R'; };
+  const std::pair<int, char> letters[] = {{Qt::Key_P, 'P'}, {Qt::Key_S, 'S'}, {Qt::Key_M, 'M'}, {Qt::Key_L, 'L'}, {Qt::Key_R, 'R'}};
+  for (QWidget* control : std::initializer_list<QWidget*>{form.cmbPortfolio, form.Grid, form.pbRefresh}) {
+    SCOPED_TRACE(control->metaObject()->className());
+    control->setFocus();
+    PumpUntil([&] { return control->hasFocus(); }, 50);
+    keys.clear();
+    for (const auto& [key, mark] : letters) QTest::keyClick(control, key, Qt::ControlModifier);
+    EXPECT_EQ(keys, "PSMLR");
+    keys.clear();
+    // Alt+R is the Refresh button's own underlined letter.
+    for (const auto& [key, mark] : letters) QTest::keyClick(control, key, Qt::AltModifier);
+    EXPECT_EQ(keys, "PSML");
+  }
+  GlobalHotKeys.Refresh = [] {};
+
+  // Ctrl+E from the portfolio box: the preferences open with the interval focused; it says the
+  // site's least interval and keeps to it; OK puts the new interval in force.
+  auto site = std::make_shared<HTTPSite>();
+  site->MinRefresh = 30;
+  std::shared_ptr<HTTPSite> siteBefore = CurSite;
+  CurSite = site;
+  std::string focused, floorText;
+  int minimum = 0;
+  QTimer::singleShot(100, &form, [&] {
+    auto* dlg = dynamic_cast<TdlgPref*>(QApplication::activeModalWidget());
+    if (!dlg) return;
+    focused = QApplication::focusWidget() == dlg->seRefresh ? "interval" : "other";
+    minimum = dlg->seRefresh->minimum();
+    floorText = dlg->lbRefreshFloor->text().toStdString();
+    QTest::keyClick(dlg->seRefresh, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(dlg->seRefresh, "45");
+    QTest::keyClick(dlg->seRefresh, Qt::Key_Return);
+  });
+  form.cmbPortfolio->setFocus();
+  QTest::keyClick(form.cmbPortfolio, Qt::Key_E, Qt::ControlModifier);
+  CurSite = siteBefore;
+  EXPECT_EQ(focused, "interval");
+  EXPECT_EQ(minimum, 30);
+  EXPECT_EQ(floorText, "at least 30 s for this quote site");
+  EXPECT_EQ(RefreshSecs.load(), 45);
+  EXPECT_EQ(Ini().ReadInteger("Stocks", "RefreshSecs", 0), 45);
+  PumpUntil([&] { return form.RefreshTimer->interval() == 45000; }, 100);
+  EXPECT_EQ(form.RefreshTimer->interval(), 45000);
+  EXPECT_TRUE(form.RefreshTimer->isActive());
+  form.close();
+  Ini().DeleteKey("Stocks", "RefreshSecs");
+  RefreshSecs = 20;
   ShuttingDown = false;
 }
