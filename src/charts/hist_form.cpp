@@ -185,12 +185,8 @@ void HistChartForm::MakeClickLabels(QWidget* panel, AdBanner* banner, bool arrow
   ClickLabL = new QLabel(left, this);
   ClickLabR = new QLabel(right, this);
   if (arrows) {
-    ClickPicL = new QLabel(this);
-    ClickPicR = new QLabel(this);
-    ClickPicL->setPixmap(QPixmap::fromImage(BannerArrowImage(true)));
-    ClickPicR->setPixmap(QPixmap::fromImage(BannerArrowImage(false)));
-    ClickPicL->setFixedSize(16, 15);
-    ClickPicR->setFixedSize(16, 15);
+    ClickPicL = NewBannerArrowLabel(this, true);
+    ClickPicR = NewBannerArrowLabel(this, false);
   }
   // Site 1's window keeps the width its controls give it, so its labels are narrower.
   BannerRow = new HistBannerRow(this, panel, ClickLabL, ClickLabR, ClickPicL, ClickPicR, arrows ? 150 : 110);

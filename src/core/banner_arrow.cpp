@@ -1,5 +1,6 @@
 #include "core/banner_arrow.h"
 
+#include <QLabel>
 #include <QPainter>
 #include <QPolygonF>
 
@@ -15,4 +16,11 @@ QImage BannerArrowImage(bool pointsRight) {
   else arrow << QPointF(15, 4) << QPointF(8, 4) << QPointF(8, 0) << QPointF(1, 7.5) << QPointF(8, 15) << QPointF(8, 11) << QPointF(15, 11);
   p.drawPolygon(arrow);
   return image;
+}
+
+QLabel* NewBannerArrowLabel(QWidget* parent, bool pointsRight) {
+  auto* label = new QLabel(parent);
+  label->setPixmap(QPixmap::fromImage(BannerArrowImage(pointsRight)));
+  label->setFixedSize(16, 15);
+  return label;
 }

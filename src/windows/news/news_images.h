@@ -1,6 +1,6 @@
 #pragma once
-// The news window's own pictures: the default banner shown until an ad arrives, the arrows
-// beside the banner's labels, and the spinner that runs while an article loads.
+// The news window's own pictures: the default banner shown until an ad arrives and the spinner
+// that runs while an article loads (the arrows beside the banner's labels are shared).
 #include <QImage>
 #include <QWidget>
 

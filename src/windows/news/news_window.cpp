@@ -265,12 +265,8 @@ TfrmNews::TfrmNews(QWidget* owner) : QWidget(owner, Qt::Window | Qt::WindowStays
     l->setFixedWidth(70);
     l->setFixedHeight(44);
   }
-  ClickPicL = new QLabel(panNews);
-  ClickPicR = new QLabel(panNews);
-  ClickPicL->setPixmap(QPixmap::fromImage(BannerArrowImage(true)));
-  ClickPicR->setPixmap(QPixmap::fromImage(BannerArrowImage(false)));
-  ClickPicL->setFixedSize(16, 15);
-  ClickPicR->setFixedSize(16, 15);
+  ClickPicL = NewBannerArrowLabel(panNews, true);
+  ClickPicR = NewBannerArrowLabel(panNews, false);
   bannerGif_ = new TAnimGif();
   SetGifDithering(bannerGif_);
   BannerAd->SetPicture(bannerGif_);
