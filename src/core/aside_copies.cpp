@@ -65,3 +65,19 @@ std::string KeepUnreadableAside(const std::string& dir, const std::string& name,
   if (!aside.empty()) return " It was moved aside, unchanged, as " + aside + ".";
   return " It is left as it is." + SaveElsewhere(dir, name, what, saveName);
 }
+
+bool BackupFollows(const std::string& dir, const std::string& name, std::string_view atStart,
+                   const std::function<std::set<std::string>(std::string_view)>& namesOf, mode_t mode) {
+  const std::string backup = BackupFileName(name);
+  if (backup.empty() || atStart.empty()) return true;
+  std::string saved;
+  const FileRead read = ReadFileChecked(dir + backup, saved);
+  if (read == FileRead::Unreadable || (read == FileRead::Ok && saved == atStart)) return true;
+  if (read == FileRead::Ok && HasContent(saved)) {
+    const std::set<std::string> now = namesOf(atStart);
+    bool lacks = false;
+    for (const std::string& n : namesOf(saved)) lacks = lacks || !now.contains(n);
+    if (lacks && !WriteFileAtomic(dir + backup + OlderSuffix, saved, mode)) return false;
+  }
+  return WriteFileAtomic(dir + backup, atStart, mode);
+}

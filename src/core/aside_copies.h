@@ -3,6 +3,8 @@
 // to "<name>.damaged-<date>-<time>" beside it (program_files names the pattern).
 #include <sys/types.h>
 
+#include <functional>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -27,3 +29,11 @@ std::string SaveElsewhere(const std::string& dir, const std::string& name, const
 // SaveElsewhere). The sentence that tells the user which.
 std::string KeepUnreadableAside(const std::string& dir, const std::string& name, const std::string& what,
                                 std::string& saveName);
+
+// The backup follows the last whole file: at a session's close the file as it read (whole) at
+// start replaces dir + name's backup, unless the two are the same or the backup cannot be read.
+// When the backup holds a name (namesOf: sections and keys, portfolio ids) that the start's copy
+// lacks, it is first kept as "<backup>.older", replacing an earlier one. False when a write
+// failed; the backup is then as it was.
+bool BackupFollows(const std::string& dir, const std::string& name, std::string_view atStart,
+                   const std::function<std::set<std::string>(std::string_view)>& namesOf, mode_t mode);

@@ -1,15 +1,33 @@
 #include "core/branding.h"
 
 #include <charconv>
+#include <filesystem>
+#include <mutex>
+#include <set>
 
+#include "core/log.h"
 #include "core/program_state.h"
+#include "core/user_notices.h"
 
 CustVarType Branding;
 
 bool LoadParamLines(const std::string& path, StringList& list) {
   list.Clear();
+  std::string bytes, why;
+  const FileRead read = ReadFileChecked(path, bytes, &why);
+  if (read == FileRead::Unreadable) {
+    // Said once a session, though some are read again and again.
+    static std::mutex toldMutex;
+    static std::set<std::string> told;
+    const std::string name = std::filesystem::path(path).filename().string();
+    WriteLog("The parameter file " + name + " cannot be read (" + why + "); its defaults are used", 0);
+    std::lock_guard lock(toldMutex);
+    if (told.insert(name).second)
+      AddUserNotice("The parameter file " + name + " cannot be read (" + why + "); its defaults are used.");
+  }
+  if (read != FileRead::Ok) return false;
   StringList raw;
-  if (!raw.LoadFromFile(path)) return false;
+  raw.SetText(bytes);
   for (int i = 0; i < raw.Count(); ++i) {
     std::string line = Trim(raw[i]);
     if (line.empty() || line.rfind("//", 0) == 0) continue;

@@ -1,5 +1,6 @@
 #include "core/dumps.h"
 
+#include <atomic>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -7,12 +8,14 @@
 #include <vector>
 
 #include "core/add_snap.h"
+#include "core/aside_copies.h"
 #include "core/locks.h"
 #include "core/log.h"
 #include "core/market_clock.h"
 #include "core/program_files.h"
 #include "core/program_state.h"
 #include "core/stock_table.h"
+#include "core/user_notices.h"
 #include "platform/string_list.h"
 
 static_assert(std::endian::native == std::endian::little, "the dump files are little-endian");
@@ -146,21 +149,24 @@ bool SaveQuoteDump(const std::string& path) {
     w.Put(static_cast<uint32_t>(values.size()));
     w.PutRaw(values.data(), values.size() * sizeof(ValueRec));
   }
-  return WriteFileAtomic(path, w.bytes);
+  return WriteFileAtomic(path, w.bytes, 0644);
 }
 
-int LoadQuoteDump(const std::string& path) {
+int LoadQuoteDump(const std::string& path, bool* whole) {
   std::string bytes;
-  if (!ReadWholeFile(path, bytes)) return -1;
+  if (whole) *whole = false;
+  if (ReadFileChecked(path, bytes) != FileRead::Ok) return -1;
   Reader r(bytes);
   char magic[8];
   uint32_t n = 0;
   if (!r.GetRaw(magic, 8) || std::memcmp(magic, QuoteMagic, 8) != 0 || !r.Get(n)) return -1;
+  if (whole) *whole = true;
   int taken = 0;
   for (uint32_t i = 0; i < n; ++i) {
     DumpedQuote d;
     if (!ReadQuoteRecord(r, d)) {
       WriteLog("SDATA.DMP: damaged at record " + std::to_string(i));
+      if (whole) *whole = false;
       break;
     }
     LockHold writers(AddSnapLock, "LOADDUMP");
@@ -223,16 +229,18 @@ bool SaveNewsDump(const std::string& path) {
       w.PutText(item.Source);
     }
   }
-  return WriteFileAtomic(path, w.bytes);
+  return WriteFileAtomic(path, w.bytes, 0644);
 }
 
-int LoadNewsDump(const std::string& path) {
+int LoadNewsDump(const std::string& path, bool* whole) {
   std::string bytes;
-  if (!ReadWholeFile(path, bytes)) return -1;
+  if (whole) *whole = false;
+  if (ReadFileChecked(path, bytes) != FileRead::Ok) return -1;
   Reader r(bytes);
   char magic[8];
   uint32_t n = 0;
   if (!r.GetRaw(magic, 8) || std::memcmp(magic, NewsMagic, 8) != 0 || !r.Get(n)) return -1;
+  if (whole) *whole = true;
   int taken = 0;
   for (uint32_t i = 0; i < n; ++i) {
     std::string key;
@@ -255,6 +263,7 @@ int LoadNewsDump(const std::string& path) {
     }
     if (!ok) {
       WriteLog("SNEWS.DMP: damaged at record " + std::to_string(i));
+      if (whole) *whole = false;
       break;
     }
     LockHold writers(AddSnapLock, "LOADNEWS");
@@ -272,15 +281,52 @@ int LoadNewsDump(const std::string& path) {
   return taken;
 }
 
+namespace {
+// A dump whose bytes could be kept neither aside nor moved: the session writes nothing over it.
+std::atomic<bool> keepQuoteDump{false}, keepNewsDump{false};
+
+// Reads one dump the way the user files are read: what cannot be read, or does not read to its
+// end, is kept aside before the close may write over it. The records taken, -1 as the loaders.
+int LoadDump(const char* name, int (*load)(const std::string&, bool*), std::atomic<bool>& keep) {
+  const std::string path = ProgDir + name;
+  const std::string file = std::string("The collected data file ") + name;
+  std::string bytes, why;
+  keep = false;
+  const FileRead read = ReadFileChecked(path, bytes, &why);
+  if (read == FileRead::Missing) return -1;
+  if (read == FileRead::Unreadable) {
+    const std::string aside = MoveAside(ProgDir, name);
+    keep = aside.empty();
+    AddUserNotice(file + " cannot be read (" + why + ")." +
+                  (aside.empty() ? " It could not be moved aside, so this session's collected data are not saved."
+                                 : " It was moved aside, unchanged, as " + aside + "."));
+    return -1;
+  }
+  bool whole = false;
+  const int taken = load(path, &whole);
+  if (!whole && !bytes.empty()) {
+    const std::string aside = CopyAside(ProgDir, name, bytes, 0644);
+    keep = aside.empty();
+    AddUserNotice(file + " did not read to its end: " +
+                  (taken < 0 ? std::string("it is no dump of this program.")
+                             : std::to_string(taken) + " records were read before the damage.") +
+                  (aside.empty() ? " It could not be copied aside, so this session's collected data are not saved."
+                                 : " Its bytes were kept as " + aside + "."));
+  }
+  return taken;
+}
+}  // namespace
+
 bool SaveDumps() {
-  const bool quotes = SaveQuoteDump(ProgDir + QuoteDumpName);
-  const bool news = SaveNewsDump(ProgDir + NewsDumpName);
+  // Our own mode, not one an unreadable file had.
+  const bool quotes = !keepQuoteDump && SaveQuoteDump(ProgDir + QuoteDumpName);
+  const bool news = !keepNewsDump && SaveNewsDump(ProgDir + NewsDumpName);
   return quotes && news;
 }
 
 void LoadDumps() {
-  const int quotes = LoadQuoteDump(ProgDir + QuoteDumpName);
-  const int news = LoadNewsDump(ProgDir + NewsDumpName);
+  const int quotes = LoadDump(QuoteDumpName, LoadQuoteDump, keepQuoteDump);
+  const int news = LoadDump(NewsDumpName, LoadNewsDump, keepNewsDump);
   if (LogOn) {
     auto count = [](int n, const char* file, const char* what) {
       std::error_code ec;

@@ -7,13 +7,18 @@
 bool SaveQuoteDump(const std::string& path);
 // Reads a quote dump into the symbol table. A record goes in only while its symbol has no
 // snapshots of its own; a damaged file keeps the records read before the damage.
-// Returns the number of records taken, -1 when the file cannot be read or is no quote dump.
-int LoadQuoteDump(const std::string& path);
+// Returns the number of records taken, -1 when the file cannot be read or is no quote dump;
+// whole (when given) says whether it read to its end.
+int LoadQuoteDump(const std::string& path, bool* whole = nullptr);
 
 bool SaveNewsDump(const std::string& path);
-// Headlines go in only while the symbol's news list is empty; -1 as above.
-int LoadNewsDump(const std::string& path);
+// Headlines go in only while the symbol's news list is empty; -1 and whole as above.
+int LoadNewsDump(const std::string& path, bool* whole = nullptr);
 
-// Both files in the program folder; loading sets DumpLoadTime.
+// Both files in the program folder; loading sets DumpLoadTime. They are kept as the user files
+// are: one that cannot be read is moved aside unchanged, one not read to its end has its bytes
+// copied aside ("<dump>.damaged-<stamp>", once), each said in a user notice, before the close
+// writes a new one (readable by its user). One that could be kept neither way is never written
+// over: SaveDumps then fails.
 bool SaveDumps();
 void LoadDumps();

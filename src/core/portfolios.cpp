@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <set>
 #include <unordered_set>
 
 #include "core/aside_copies.h"
@@ -216,14 +217,9 @@ namespace {
 // Where the session's portfolios are saved: PORT.DAT, or a name of their own while PORT.DAT
 // holds something the user had that could not be kept aside. Under PortLock.
 std::string portSaveName = PortFileName;
-
-// Whether a portfolio file read whole: every line read and it ends with the line break that
-// every save writes. Only such a file may become the backup.
-bool ReadsWhole(std::string_view text) {
-  if (!HasContent(text) || text.back() != '\n') return false;
-  std::vector<PortType> ports;
-  return ParsePortText(text, ports) == 0;
-}
+// PORT.DAT as it read at start, when it read whole (every line, the final line break): only
+// such a file becomes the backup, at the close. Under PortLock.
+std::string portAtStart;
 
 std::string LineNumbers(const std::vector<UnreadPortLine>& unread) {
   std::string lines;
@@ -231,14 +227,33 @@ std::string LineNumbers(const std::vector<UnreadPortLine>& unread) {
   if (unread.size() > 20) lines += ", ...";
   return (unread.size() == 1 ? "line " : "lines ") + lines;
 }
+
+std::set<std::string> PortIds(std::string_view text) {
+  std::vector<PortType> ports;
+  ParsePortText(text, ports);
+  std::set<std::string> ids;
+  for (const PortType& p : ports) ids.insert(p.Id);
+  return ids;
+}
 }  // namespace
+
+bool PortBackupFollows() {
+  std::string atStart;
+  {
+    LockHold hold(PortLock, "PORTBACKUP");
+    if (!hold) return false;
+    atStart = portAtStart;
+  }
+  return BackupFollows(ProgDir, PortFileName, atStart, PortIds, 0644);
+}
 
 bool LoadPortfolios() {
   const std::string backupName = BackupFileName(PortFileName);
   const std::string file = std::string("The portfolio file ") + PortFileName;
-  std::string text, why, saved;
+  std::string text, why, saved, backupWhy;
   const FileRead mainRead = ReadFileChecked(ProgDir + PortFileName, text, &why);
-  const FileRead backupRead = ReadFileChecked(ProgDir + backupName, saved);
+  const FileRead backupRead = ReadFileChecked(ProgDir + backupName, saved, &backupWhy);
+  std::string atStart;  // the file as it read, when whole
   const bool haveBackup = backupRead == FileRead::Ok && HasContent(saved);
   std::string name = PortFileName, saveName = PortFileName, notice;
   std::vector<PortType> ports;
@@ -250,19 +265,22 @@ bool LoadPortfolios() {
     return true;
   };
   auto backupNote = [&] {
-    return haveBackup ? " The backup " + backupName + " holds the previous save and is left as it is."
-                      : std::string(" There is no backup ") + backupName + ".";
+    if (haveBackup) return " The backup " + backupName + " holds the previous save and is left as it is.";
+    if (backupRead == FileRead::Unreadable) return " The backup " + backupName + " cannot be read (" + backupWhy + ").";
+    return " There is no backup " + backupName + ".";
   };
   if (mainRead == FileRead::Unreadable) {
     notice = file + " cannot be read (" + why + ")." + KeepUnreadableAside(ProgDir, PortFileName, "portfolios", saveName);
     notice += useBackup() ? " The backup " + backupName + " is used; it holds the previous save."
-                          : " There is no backup " + backupName + ": the program starts without portfolios.";
+                          : backupNote() + " The program starts without portfolios.";
     ParsePortText(text, ports, &unread);
   } else if (mainRead == FileRead::Missing || !HasContent(text)) {
-    // An empty file (a write cut short, a full disk) holds no portfolios: the backup is used.
+    // An empty or lost file (a write cut short, a full disk, deleted) holds no portfolios: the
+    // backup is used, and said.
     if (!useBackup() && mainRead == FileRead::Missing) return false;
-    if (mainRead == FileRead::Ok && name == backupName)
-      notice = file + " was empty; the backup " + backupName + " is used.";
+    if (name == backupName)
+      notice = file + (mainRead == FileRead::Ok ? " was empty" : " is missing") + "; the backup " + backupName +
+               " is used; it holds the previous save.";
     ParsePortText(text, ports, &unread);
   } else {
     const int damaged = ParsePortText(text, ports, &unread);
@@ -276,7 +294,7 @@ bool LoadPortfolios() {
         notice += (one ? std::string("a line") : std::to_string(unread.size()) + " lines") + " could not be read (" +
                   LineNumbers(unread) + ")";
       }
-      if (cut) notice += std::string(damaged ? ", and it" : "it") + " does not end with a line break (it may have been cut)";
+      if (cut) notice += std::string(damaged ? ", and it" : "it") + " does not end with a line break (it may have been cut, or written by hand)";
       notice += ".";
       if (ports.empty() && useBackup()) {
         notice += " Nothing in it could be read: the backup " + backupName + " is used; it holds the previous save.";
@@ -288,10 +306,12 @@ bool LoadPortfolios() {
       notice += aside.empty() ? " It could not be copied aside." + SaveElsewhere(ProgDir, PortFileName, "portfolios", saveName)
                               : " Its bytes were kept as " + aside + ".";
       if (name == PortFileName) notice += backupNote();
-    } else if (!haveBackup && backupRead != FileRead::Unreadable) {
+    } else {
+      atStart = text;
       // A file that read whole becomes the backup when there is none, so later damage has a good
-      // copy to fall back to (a backup that cannot be read is left alone).
-      if (!WriteFileAtomic(ProgDir + backupName, text))
+      // copy to fall back to (a backup that cannot be read is left alone); an existing backup
+      // changes only at the close.
+      if (!haveBackup && backupRead != FileRead::Unreadable && !WriteFileAtomic(ProgDir + backupName, text))
         WriteLog(std::string("The portfolio backup ") + backupName + " could not be written", 0);
     }
   }
@@ -303,6 +323,7 @@ bool LoadPortfolios() {
   PortList = std::move(ports);
   PortUnreadLines = std::move(unread);
   portSaveName = saveName;
+  portAtStart = std::move(atStart);
   PortDefs.Clear();
   for (const PortType& p : PortList) PortDefs.Add(FormatPortLine(p));
   if (CurPortIndex < 1 || CurPortIndex > PortCount()) CurPortIndex = 1;
@@ -321,13 +342,8 @@ bool SavePortfolios() {
   // A file that cannot be read is never written over (it was moved aside at the load when it
   // could be).
   if (read == FileRead::Unreadable) return false;
-  if (read == FileRead::Missing || previous != text) {
-    // Only a previous file that read whole replaces the backup.
-    if (read == FileRead::Ok && portSaveName == PortFileName && ReadsWhole(previous) &&
-        !WriteFileAtomic(ProgDir + BackupFileName(PortFileName), previous))
-      return false;
-    if (!WriteFileAtomic(path, text)) return false;
-  }
+  // The backup is not touched: it follows the file as it read at start, at the close.
+  if ((read == FileRead::Missing || previous != text) && !WriteFileAtomic(path, text)) return false;
   PortDefs.Clear();
   for (const PortType& p : PortList) PortDefs.Add(FormatPortLine(p));
   return true;

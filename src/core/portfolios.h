@@ -60,7 +60,7 @@ std::string FormatPortText(const std::vector<PortType>& ports, const std::vector
 // Loads PORT.DAT into PortList and PortDefs, under the rule that a file that did not read whole
 // never replaces its backup and nothing the user had is overwritten unseen (each case is told
 // in a user notice):
-// - missing: PORT.DA_ is used; empty or blank: PORT.DA_ is used and the user told;
+// - missing, empty or blank: PORT.DA_ is used and the user told;
 // - cannot be read (no permission, an I/O error, a folder in its place): moved aside unchanged
 //   ("PORT.DAT.damaged-<stamp>"), PORT.DA_ is used; when it cannot be moved, the session saves
 //   under a name of its own ("PORT.DAT.saved-<stamp>");
@@ -70,9 +70,12 @@ std::string FormatPortText(const std::vector<PortType>& ports, const std::vector
 // - read whole: it becomes PORT.DA_ when there is none.
 // False when neither could be read or the lock was not obtained.
 bool LoadPortfolios();
-// Writes PortList and the unread lines to PORT.DAT (or the session's own name, see above),
-// keeping the previous file as PORT.DA_ only when it read whole, and refreshes PortDefs. A save
-// that would not change the file writes nothing, so the backup keeps the version before it.
+// At the close: PORT.DAT as it read whole at start becomes the backup (BackupFollows). False
+// when that write failed.
+bool PortBackupFollows();
+// Writes PortList and the unread lines to PORT.DAT (or the session's own name, see above) and
+// refreshes PortDefs; the backup is left alone. A save that would not change the file writes
+// nothing.
 bool SavePortfolios();
 
 // The distinct symbols, in row order, of every portfolio whose identifier equals id exactly,

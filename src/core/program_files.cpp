@@ -38,6 +38,8 @@ const std::vector<ProgramFile>& ProgramFiles() {
       {CookieFileName, ProgramFileKind::UserData, nullptr},
       {"STOCKS.IN_", ProgramFileKind::Backup, nullptr},
       {"PORT.DA_", ProgramFileKind::Backup, nullptr},
+      {"STOCKS.IN_.older", ProgramFileKind::Backup, nullptr},
+      {"PORT.DA_.older", ProgramFileKind::Backup, nullptr},
       {MainLogName, ProgramFileKind::Log, nullptr},
       {SaveFailedMarkerName, ProgramFileKind::Log, nullptr},
       {TraceLogName, ProgramFileKind::Log, nullptr},

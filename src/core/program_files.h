@@ -37,6 +37,9 @@ inline constexpr const char* CacheFolderName = "Cache";
 inline constexpr const char* SaveFailedMarkerName = "save-failed.txt";
 // A user-data file's bytes kept aside because it did not read whole: "<name>.damaged-<stamp>".
 inline constexpr const char* DamagedInfix = ".damaged-";
+// The backup before the last one, kept when the file replacing it lacked some of its names:
+// "<backup>.older", one per user file.
+inline constexpr const char* OlderSuffix = ".older";
 // The session's own save when the user's file may not be written over: "<name>.saved-<stamp>".
 inline constexpr const char* SavedInfix = ".saved-";
 

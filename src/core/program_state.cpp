@@ -91,8 +91,11 @@ std::vector<std::string> SeedProgDir(const std::string& progDir, const std::stri
   for (const std::string& name : StarterFiles()) {
     const fs::path from = fs::path(dataDir) / name, to = fs::path(progDir) / name;
     if (!fs::is_regular_file(from, ec)) continue;
+    // A user's file that cannot be read (or a pipe) is left alone; a folder in the way is named.
     std::string have;
-    if (fs::exists(to, ec) && (!ReadWholeFile(to.string(), have) || HasContent(have))) continue;
+    const FileRead read = ReadFileChecked(to.string(), have);
+    if ((read == FileRead::Ok && HasContent(have)) || (read == FileRead::Unreadable && !fs::is_directory(to, ec)))
+      continue;
     if (std::string why = CopyIntoFolder(from, to); !why.empty()) failed.push_back(name + ": " + why);
   }
   return failed;

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <set>
 #include <stdexcept>
 
 #include "core/aside_copies.h"
@@ -15,6 +16,43 @@
 #include "core/user_notices.h"
 
 std::unique_ptr<TMyIniFile> IniFile_;
+
+namespace {
+// STOCKS.INI as it read at start, when it read whole: it becomes the backup at the close.
+std::string settingsAtStart;
+
+std::set<std::string> SettingsNames(std::string_view text) {
+  std::set<std::string> names;
+  for (const IniFile::KeyLine& k : IniFile::KeysOf(text)) names.insert(UpperCase(k.Section) + "\n" + UpperCase(k.Key));
+  return names;
+}
+
+// A cut file loses no keys: every key it lacks comes from the backup. Its own keys win, except
+// a last line cut inside its value (no line break, a shorter beginning of the backup's value).
+// How many were taken.
+int TakeMissingKeys(TMyIniFile& ini, std::string_view text, std::string_view saved) {
+  const std::vector<IniFile::KeyLine> own = IniFile::KeysOf(text);
+  const size_t lastBreak = text.rfind('\n');
+  const size_t wholeLines = IniFile::KeysOf(text.substr(0, lastBreak == std::string_view::npos ? 0 : lastBreak + 1)).size();
+  const IniFile::KeyLine* cut = own.size() > wholeLines && !own.back().Key.empty() ? &own.back() : nullptr;
+  const std::set<std::string> have = SettingsNames(text);
+  int taken = 0;
+  ini.BeginBatch();
+  for (const IniFile::KeyLine& k : IniFile::KeysOf(saved)) {
+    if (k.Key.empty()) continue;
+    const bool isCut = cut && SameText(cut->Section, k.Section) && SameText(cut->Key, k.Key);
+    const bool take = isCut ? k.Value.size() > cut->Value.size() && k.Value.starts_with(cut->Value)
+                            : !have.contains(UpperCase(k.Section) + "\n" + UpperCase(k.Key));
+    if (take && ini.WriteString(k.Section, k.Key, k.Value)) ++taken;
+  }
+  ini.EndBatch();
+  return taken;
+}
+}  // namespace
+
+bool SettingsBackupFollows() {
+  return BackupFollows(ProgDir, SettingsFileName, settingsAtStart, SettingsNames, 0600);
+}
 
 TMyIniFile& Ini() {
   if (!IniFile_) throw std::logic_error("The settings file is not open");
@@ -36,12 +74,13 @@ void OpenSettingsFile() {
   const std::string path = ProgDir + SettingsFileName, backup = ProgDir + backupName;
   const std::string file = std::string("The settings file ") + SettingsFileName;
   constexpr mode_t kPrivate = 0600;  // it holds scrambled site passwords
-  std::string text, why, saved;
+  std::string text, why, saved, backupWhy;
+  settingsAtStart.clear();
   FileRead read = ReadFileChecked(path, text, &why);
   // Perhaps only its mode keeps it from us: made private, it is read again.
   if (read == FileRead::Unreadable && MakeFilePrivate(path)) read = ReadFileChecked(path, text, &why);
-  const bool haveBackup = ReadFileChecked(backup, saved) == FileRead::Ok && HasContent(saved) &&
-                          IniFile::LooksLikeSettingsText(saved);
+  const FileRead backupRead = ReadFileChecked(backup, saved, &backupWhy);
+  const bool haveBackup = backupRead == FileRead::Ok && HasContent(saved) && IniFile::LooksLikeSettingsText(saved);
   std::string openName = SettingsFileName;  // where this session's settings are written
   std::string notice;
   // The backup takes the place of a file that holds nothing usable.
@@ -50,12 +89,27 @@ void OpenSettingsFile() {
       return " The backup " + backupName + " is used; it holds the previous save.";
     return std::string(" The program starts with default settings.");
   };
+  auto backupNote = [&] {
+    if (haveBackup) return " The backup " + backupName + " holds the previous save and is left as it is.";
+    if (backupRead == FileRead::Unreadable) return " The backup " + backupName + " cannot be read (" + backupWhy + ").";
+    return " There is no backup " + backupName + ".";
+  };
   // Nothing the user had is written over unless it was kept aside first.
   auto saveElsewhere = [&] { return SaveElsewhere(ProgDir, SettingsFileName, "settings", openName); };
+  // A file cut inside its last line: the lines before the cut still read.
+  const size_t lastBreak = text.rfind('\n');
+  const std::string wholeLines = text.substr(0, lastBreak == std::string::npos ? 0 : lastBreak + 1);
+  const bool cut = read == FileRead::Ok && HasContent(text) && text.back() != '\n' &&
+                   IniFile::LooksLikeSettingsText(wholeLines);
+  std::string usable;  // a cut file's settings that read, to be completed from the backup
   if (read == FileRead::Unreadable) {
     notice = file + " cannot be read (" + why + ")." + KeepUnreadableAside(ProgDir, SettingsFileName, "settings", openName);
     notice += useBackup();
-  } else if (read == FileRead::Ok && !HasContent(text)) {
+  } else if (read == FileRead::Missing) {
+    // Deleted, or a link to nothing: the backup comes back in its place (never through the link)
+    // rather than defaults that the next save would make the only copy.
+    if (haveBackup) notice = file + " is missing." + useBackup();
+  } else if (!HasContent(text)) {
     // An empty file (a write cut short, a full disk) holds no settings: it never replaces the
     // backup, which takes its place.
     if (haveBackup) {
@@ -65,7 +119,7 @@ void OpenSettingsFile() {
         notice = file + " was empty and the backup " + backupName +
                  " could not be copied over it; the program starts with default settings.";
     }
-  } else if (read == FileRead::Ok && !IniFile::LooksLikeSettingsText(text)) {
+  } else if (!cut && !IniFile::LooksLikeSettingsText(text)) {
     const std::string aside = CopyAside(ProgDir, SettingsFileName, text);
     notice = file + " could not be read.";
     if (aside.empty()) {
@@ -75,27 +129,35 @@ void OpenSettingsFile() {
       if (!haveBackup) WriteFileAtomic(path, "", kPrivate);  // its bytes are aside; nothing of it is read
     }
     notice += useBackup();
-  } else if (read == FileRead::Ok && text.back() != '\n') {
-    // It reads as settings but may have been cut: used as it stands, never made the backup.
+  } else if (cut) {
+    // It reads as settings but may have been cut: used as it stands, completed from the backup,
+    // never made the backup. A last line that is not even a key is left out.
     const std::string aside = CopyAside(ProgDir, SettingsFileName, text);
-    notice = file + " did not read whole: it does not end with a line break (it may have been cut). Every setting "
-                    "that reads is used.";
+    usable = IniFile::LooksLikeSettingsText(text) ? text : wholeLines;
+    notice = file + " did not read whole: it does not end with a line break (it may have been cut, or written by "
+                    "hand). Every setting that reads is used.";
     if (aside.empty()) {
       notice += " It could not be copied aside." + saveElsewhere();
-      if (!WriteFileAtomic(ProgDir + openName, text, kPrivate)) openName = SettingsFileName;
+      if (!WriteFileAtomic(ProgDir + openName, usable, kPrivate)) openName = SettingsFileName;
     } else {
       notice += " Its bytes were kept as " + aside + ".";
+      if (usable.size() != text.size() && !WriteFileAtomic(path, usable, kPrivate)) usable = text;
     }
-    notice += haveBackup ? " The backup " + backupName + " holds the previous save and is left as it is."
-                         : " There is no backup " + backupName + ".";
-  } else if (read == FileRead::Ok) {
-    // Only a file that read whole replaces the backup.
-    if (!WriteFileAtomic(backup, text, kPrivate))
+    notice += backupNote();
+  } else {
+    settingsAtStart = text;
+    // A file that read whole makes a missing backup; an existing one changes only at the close.
+    if (!haveBackup && backupRead != FileRead::Unreadable && !WriteFileAtomic(backup, text, kPrivate))
       WriteLog("The settings backup " + backupName + " could not be written", 0);
   }
-  if (!notice.empty()) AddUserNotice(notice);
   if (!MakeFilePrivate(ProgDir + openName)) WriteLog("The settings file could not be made private", 0);
   IniFile_ = std::make_unique<TMyIniFile>(ProgDir + openName);
+  if (!usable.empty() && haveBackup) {
+    const int taken = TakeMissingKeys(*IniFile_, usable, saved);
+    notice += " " + std::to_string(taken) + (taken == 1 ? " setting was" : " settings were") + " taken from the backup " +
+              backupName + ".";
+  }
+  if (!notice.empty()) AddUserNotice(notice);
 }
 
 TMyIniFile::TMyIniFile(const std::string& path) : file_(path, 0600) {}

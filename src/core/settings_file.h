@@ -41,9 +41,11 @@ extern std::unique_ptr<TMyIniFile> IniFile_;
 TMyIniFile& Ini();
 // Opens STOCKS.INI in ProgDir. A file that did not read whole never replaces the backup
 // "STOCKS.IN_", and nothing the user had is written over unseen (each case is a user notice):
-// - read whole: copied to the backup;
+// - read whole: copied to the backup when there is none (else it follows at the close);
+// - missing: the backup takes its place;
 // - no final line break (it may be cut) but reads as settings: used as it stands, its bytes
-//   copied aside ("STOCKS.INI.damaged-<stamp>", once per distinct content);
+//   copied aside ("STOCKS.INI.damaged-<stamp>", once per distinct content), every key it lacks
+//   taken from the backup;
 // - does not read as settings (IniFile::LooksLikeSettingsText): copied aside, the backup takes
 //   its place;
 // - empty or blank: the backup takes its place;
@@ -51,6 +53,9 @@ TMyIniFile& Ini();
 // When a file cannot be kept aside, the session's settings go to "STOCKS.INI.saved-<stamp>".
 // Both files are written readable by the user only.
 void OpenSettingsFile();
+// At the close: the file as it read whole at start becomes the backup (BackupFollows). False
+// when that write failed.
+bool SettingsBackupFollows();
 // Creates the file when missing and makes it readable and writable by the user only; a link is
 // left alone (true), never the file it points to.
 bool MakeFilePrivate(const std::string& path);

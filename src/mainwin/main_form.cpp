@@ -87,8 +87,11 @@ const char* const DefaultPopMenuText =
 std::string NoWindowText(const char* what) { return std::string("This program has no ") + what + " window."; }
 
 std::string ReadMenuFile(const char* name, const char* fallback) {
-  std::string text;
-  if (ReadWholeFile(ProgDir + name, text)) return text;
+  std::string text, why;
+  const FileRead read = ReadFileChecked(ProgDir + name, text, &why);
+  if (read == FileRead::Ok) return text;
+  if (read == FileRead::Unreadable)
+    AddUserNotice(std::string("The parameter file ") + name + " cannot be read (" + why + "); the built-in menu is used.");
   return fallback;
 }
 
@@ -478,6 +481,9 @@ bool TmForm::SaveSettings() {
   SaveGlobVars(LiveSettings);
   ok = ini.LastWriteOk() && ok;
   if (portsLoaded_) ok = SavePortfolios() && ok;
+  // Each backup follows the file as it read whole at start, also when nothing changed.
+  ok = SettingsBackupFollows() && ok;
+  if (portsLoaded_) ok = PortBackupFollows() && ok;
   return ok;
 }
 
@@ -835,11 +841,10 @@ void TmForm::closeEvent(QCloseEvent* e) {
     const std::string m = "Could not write " + unsaved + " in " + ProgDir + " (is the disk full or the folder read-only?)";
     WriteLog(m, 0);
     std::fprintf(stderr, "%s\n", m.c_str());
-    if (SessionEnding || QuitRequested) {
-      // Nobody is left to read a box: the next start says it (best effort, a few bytes).
-      if (!WriteFileAtomic(ProgDir + SaveFailedMarkerName, m + "\n", 0600))
-        WriteLog(std::string("The note ") + SaveFailedMarkerName + " could not be written either", 0);
-    } else {
+    // The next start says it too (best effort, a few bytes); when even that fails, the note
+    // written at start still says the saves did not finish.
+    if (!SavesEnded(m)) WriteLog(std::string("The note ") + SaveFailedMarkerName + " could not be written either", 0);
+    if (!SessionEnding && !QuitRequested) {
       // The user closed the program and is there to read it before it is gone.
       sayingSaveFailure_ = true;
       QMessageBox box(QMessageBox::Critical, QString::fromStdString(Branding.ProgFullName), QString::fromStdString(m),
@@ -848,6 +853,7 @@ void TmForm::closeEvent(QCloseEvent* e) {
       sayingSaveFailure_ = false;
     }
   }
+  if (unsaved.empty()) SavesEnded({});
   WriteLog("Main window closed");
   e->accept();
   if (AfterClose) AfterClose();

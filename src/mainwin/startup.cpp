@@ -1,5 +1,7 @@
 #include "mainwin/startup.h"
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 #include "core/branding.h"
@@ -11,6 +13,10 @@
 #include "core/user_notices.h"
 
 StartupSwitches Switches;
+
+namespace {
+bool aloneOnFolder = true;
+}  // namespace
 
 StartupSwitches ParseStartupSwitches(int argc, const char* const* argv) {
   StartupSwitches s;
@@ -64,17 +70,39 @@ void InitFoundation(bool alone, bool sole) {
   if (const int removed = RemoveLeftoverTemporaries(ProgDir, sole))
     WriteLog("Removed " + std::to_string(removed) + " left-over temporary files", 0);
   OpenSettingsFile();
-  // A save that failed when the last session ended by signal is said now, once.
-  std::string unsaved;
-  if (ReadFileChecked(ProgDir + SaveFailedMarkerName, unsaved) == FileRead::Ok) {
-    AddUserNotice("When the program last ended, its save failed: " + Trim(unsaved.substr(0, 1000)) +
-                  " Changes of that session may be missing.");
-    std::error_code ec;
-    std::filesystem::remove(ProgDir + SaveFailedMarkerName, ec);
+  // A save that failed (or never came) when the last session ended is said now, once. A copy
+  // beside another leaves the note to the copy that wrote it.
+  aloneOnFolder = alone;
+  if (alone) {
+    std::string unsaved;
+    const std::string note = ProgDir + SaveFailedMarkerName;
+    if (ReadFileChecked(note, unsaved) == FileRead::Ok) {
+      unsaved = Trim(unsaved.substr(0, 1000));
+      AddUserNotice(unsaved == UnfinishedSavesText
+                        ? unsaved + " Changes of that session may be missing."
+                        : "When the program last ended, its save failed: " + unsaved +
+                              " Changes of that session may be missing.");
+    }
+    if (!WriteFileAtomic(note, std::string(UnfinishedSavesText) + "\n", 0600)) {
+      const std::string why = std::strerror(errno);
+      WriteLog(std::string("The note ") + SaveFailedMarkerName + " could not be written: " + why, 0);
+      AddUserNotice("The program folder " + ProgDir + " cannot take this session's saves (" + why +
+                    "): settings, portfolios and collected data changed now may not be kept.");
+    }
   }
   LoadBranding();
   LoadMiscSettings();
   LoadGlobVars(LiveSettings);
+}
+
+bool SavesEnded(const std::string& failure) {
+  const std::string note = ProgDir + SaveFailedMarkerName;
+  if (failure.empty()) {
+    std::error_code ec;
+    if (aloneOnFolder) std::filesystem::remove(note, ec);
+    return true;
+  }
+  return WriteFileAtomic(note, failure + "\n", 0600);
 }
 
 void FinishFoundation() {

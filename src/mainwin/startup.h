@@ -25,6 +25,15 @@ bool PrepareProgramFolder(int argc, const char* const* argv, const std::string& 
 // appended to, so a copy running beside another keeps its lines), the left-over temporaries of
 // an earlier copy's interrupted writes (all when sole: this copy holds the single-copy guard and
 // runs alone; else only old ones), the settings file, branding, settings.
+// A copy alone on the folder says and removes the note save-failed.txt an earlier session left,
+// then writes its own until its saves succeed (a killed session leaves it); when it cannot, the
+// folder cannot take the session's saves and the start says so.
 void InitFoundation(bool alone = true, bool sole = false);
+// The text the note holds from the start until the close's saves succeed.
+inline constexpr const char* UnfinishedSavesText =
+    "The last session did not finish its saves (it ended before them, or they failed).";
+// The close's saves ended: failure empty removes this copy's note (when alone), else the note
+// says why (any copy), when it can be written. False when the note could not be written.
+bool SavesEnded(const std::string& failure);
 // The closing log line (the main window writes the settings at its close).
 void FinishFoundation();

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <set>
 
 IniFile::IniFile(std::string path, std::optional<mode_t> mode) : path_(std::move(path)), mode_(mode) { Reload(); }
 
@@ -50,6 +51,27 @@ bool IniFile::LooksLikeSettingsText(std::string_view text) {
     pos = end + 1;
   }
   return true;
+}
+
+std::vector<IniFile::KeyLine> IniFile::KeysOf(std::string_view text) {
+  std::vector<KeyLine> out;
+  std::set<std::string> seen;
+  StringList lines;
+  lines.SetText(text);
+  std::string section;
+  bool inSection = false;
+  for (int i = 0; i < lines.Count(); ++i) {
+    std::string name, value;
+    const LineKind kind = ClassifyLine(Trim(lines[i]), &name, &value);
+    if (kind == LineKind::Section) {
+      section = std::move(name);
+      inSection = true;
+      if (seen.insert(UpperCase(section)).second) out.push_back({section, {}, {}});
+    } else if (kind == LineKind::Key && inSection && seen.insert(UpperCase(section) + "\n" + UpperCase(name)).second) {
+      out.push_back({section, std::move(name), std::move(value)});
+    }
+  }
+  return out;
 }
 
 void IniFile::Section::Reindex() {

@@ -55,6 +55,12 @@ public:
   // Whether the bytes read as a settings file: no NUL byte, and every non-blank line is a
   // "[section]" header, a "key=value" line with a key, or a comment starting with ";".
   static bool LooksLikeSettingsText(std::string_view text);
+  // Every key of a settings text in file order (the first of a repeated key), and every section
+  // as an entry with an empty key.
+  struct KeyLine {
+    std::string Section, Key, Value;
+  };
+  static std::vector<KeyLine> KeysOf(std::string_view text);
 
 private:
   struct Entry {

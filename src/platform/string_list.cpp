@@ -119,14 +119,7 @@ bool HasContent(std::string_view bytes) {
   return false;
 }
 
-bool ReadWholeFile(const std::string& path, std::string& out) {
-  std::ifstream f(path, std::ios::binary);
-  if (!f) return false;
-  std::ostringstream ss;
-  ss << f.rdbuf();
-  out = ss.str();
-  return true;
-}
+bool ReadWholeFile(const std::string& path, std::string& out) { return ReadFileChecked(path, out) == FileRead::Ok; }
 
 FileRead ReadFileChecked(const std::string& path, std::string& out, std::string* why) {
   out.clear();

@@ -95,6 +95,7 @@ bool WriteFileAtomic(const std::string& path, std::string_view bytes, std::optio
 std::string_view WithoutByteOrderMark(std::string_view text);
 // False for an empty text or one of blanks and line ends only: such a file holds nothing.
 bool HasContent(std::string_view bytes);
+// A ReadFileChecked that only says whether it read: never blocks on a pipe or device.
 bool ReadWholeFile(const std::string& path, std::string& out);
 // A read that tells a missing file from one that exists but cannot be read (no permission, an
 // I/O error, a folder or other non-file in its place); why says which, for the user.

@@ -9,6 +9,12 @@
 #include "platform/string_list.h"
 
 namespace {
+std::string ReadBytes(const std::string& path) {
+  std::string bytes;
+  ReadWholeFile(path, bytes);
+  return bytes;
+}
+
 PortRowRec Row(const char* sym, double shares = 0, const char* note = "") {
   PortRowRec r;
   r.Symbol = sym;
@@ -150,36 +156,50 @@ TEST(PortFile, DamagedFileSurvivesLoadsAndSavesAndTheBackupStays) {
   PortUnreadLines.clear();
 }
 
-TEST(PortFile, SaveKeepsBackupAndLoadFallsBack) {
-  const std::string dat = ProgDir + "PORT.DAT", bak = ProgDir + "PORT.DA_";
-  std::filesystem::remove(dat);
-  std::filesystem::remove(bak);
+// Saves never touch the backup; at the close it follows the file as it read whole at start, the
+// old backup kept as PORT.DA_.older when it held a portfolio the new one lacks.
+TEST(PortFile, TheBackupFollowsTheStartsWholeFileAtTheClose) {
+  namespace fs = std::filesystem;
+  const std::string dat = ProgDir + "PORT.DAT", bak = ProgDir + "PORT.DA_", older = bak + ".older";
+  fs::remove(dat);
+  fs::remove(bak);
+  fs::remove(older);
+  PortType second = Awkward();
+  second.Id = "PORT2";
+  second.Name = "Second";
   {
     LockHold h(PortLock, "TEST");
-    PortList = {Awkward()};
+    PortList = {Awkward(), second};
   }
   ASSERT_TRUE(SavePortfolios());
-  EXPECT_FALSE(std::filesystem::exists(bak));  // nothing to keep yet
+  const std::string both = ReadBytes(dat);
+  ASSERT_TRUE(LoadPortfolios());  // the first whole file makes the missing backup
+  EXPECT_EQ(ReadBytes(bak), both);
   {
     LockHold h(PortLock, "TEST");
-    PortList[0].Name = "Renamed";
+    PortList.pop_back();
   }
   ASSERT_TRUE(SavePortfolios());
-  ASSERT_TRUE(std::filesystem::exists(bak));
-  {
-    LockHold h(PortLock, "TEST");
-    PortList.clear();
-  }
-  ASSERT_TRUE(LoadPortfolios());
-  ASSERT_EQ(PortCount(), 1);
-  EXPECT_EQ(PortAt(1)->Name, "Renamed");
-  EXPECT_EQ(PortDefName(PortDefs[0]), "Renamed");
-  EXPECT_EQ(PortAt(2), nullptr);
+  EXPECT_EQ(ReadBytes(bak), both) << "a save changed the backup";
+  ASSERT_TRUE(PortBackupFollows());  // the start's file is the backup already
+  EXPECT_FALSE(fs::exists(older));
 
-  std::filesystem::remove(dat);  // a lost file comes back from the backup
+  const std::string one = ReadBytes(dat);
+  TakeUserNotices();
+  ASSERT_TRUE(LoadPortfolios());  // reads whole: the backup changes only at the close
+  EXPECT_EQ(ReadBytes(bak), both);
+  ASSERT_TRUE(PortBackupFollows());
+  EXPECT_EQ(ReadBytes(bak), one);
+  EXPECT_EQ(ReadBytes(older), both) << "the portfolio only the old backup held is gone";
+
+  fs::remove(dat);  // a lost file comes back from the backup, and it is said
   ASSERT_TRUE(LoadPortfolios());
   ExpectSame(*PortAt(1), Awkward());
-  std::filesystem::remove(bak);
+  const auto notices = TakeUserNotices();
+  ASSERT_EQ(notices.size(), 1u);
+  EXPECT_NE(notices[0].find("PORT.DAT is missing; the backup PORT.DA_ is used"), std::string::npos) << notices[0];
+  fs::remove(bak);
+  fs::remove(older);
   EXPECT_FALSE(LoadPortfolios());
 }
 

@@ -205,6 +205,12 @@ struct OtherSettingsFolder {
   }
 };
 
+std::string ReadBytesOf(const std::string& path) {
+  std::string bytes;
+  ReadWholeFile(path, bytes);
+  return bytes;
+}
+
 std::filesystem::perms Mode(const std::string& path) {
   return std::filesystem::status(path).permissions() & std::filesystem::perms::all;
 }
@@ -278,11 +284,11 @@ TEST(SettingsFile, LinksAreNeverMadePrivateThroughTheLink) {
     ASSERT_TRUE(ReadWholeFile(outside + name, kept));
     EXPECT_EQ(kept, settings) << name;
   }
-  // The backup was refreshed and the settings written, each as a private file of our own.
-  for (const char* name : {"STOCKS.INI", "STOCKS.IN_"}) {
-    EXPECT_FALSE(fs::is_symlink(ProgDir + name)) << name;
-    EXPECT_EQ(Mode(ProgDir + name), fs::perms::owner_read | fs::perms::owner_write) << name;
-  }
+  // The settings were written as a private file of our own; at the close the backup follows
+  // the file as it read at start, as a private file too.
+  ASSERT_TRUE(SettingsBackupFollows());
+  EXPECT_FALSE(fs::is_symlink(ProgDir + "STOCKS.INI"));
+  EXPECT_EQ(Mode(ProgDir + "STOCKS.INI"), fs::perms::owner_read | fs::perms::owner_write);
   EXPECT_EQ(IniFile(ProgDir + "STOCKS.IN_").ReadInteger("Stocks", "RefreshSecs", 0), 45);
   fs::remove_all(outside);
 }
@@ -358,4 +364,56 @@ TEST(Log, ALinkInItsPlaceIsReplacedNotFollowed) {
   EXPECT_NE(ours.find("a line of ours"), std::string::npos);
   EXPECT_EQ(Mode(ProgDir + "stocks.log"), fs::perms::owner_read | fs::perms::owner_write);
   fs::remove(outside);
+}
+
+// A lost settings file comes back from the backup and is said; a cut one is completed from the
+// backup (its own keys win, but a value cut short takes the backup's); and the backup follows
+// the start's whole file at the close, the old one kept as .older when it held more keys.
+TEST(SettingsFile, MissingOrCutFilesLoseNoKeyOfTheBackup) {
+  namespace fs = std::filesystem;
+  OtherSettingsFolder folder("cut-ini");
+  const std::string ini = ProgDir + "STOCKS.INI", bak = ProgDir + "STOCKS.IN_";
+  const std::string good = "[Stocks]\r\nCurPort=3\r\nSiteFile=site.sdf\r\n[Misc]\r\nB=4\r\nLast=the whole value\r\n";
+  ASSERT_TRUE(WriteFileAtomic(bak, good));
+  fs::create_symlink(ProgDir + "nowhere", ini);  // a dangling link in its place
+  TakeUserNotices();
+  OpenSettingsFile();
+  EXPECT_FALSE(fs::is_symlink(ini));
+  EXPECT_FALSE(fs::exists(ProgDir + "nowhere"));
+  EXPECT_EQ(Ini().ReadInteger("Misc", "B", 0), 4);
+  auto notices = TakeUserNotices();
+  ASSERT_EQ(notices.size(), 1u);
+  EXPECT_NE(notices[0].find("STOCKS.INI is missing. The backup STOCKS.IN_ is used"), std::string::npos) << notices[0];
+
+  // Cut inside the last value, with one key of its own changed.
+  ASSERT_TRUE(WriteFileAtomic(ini, "[Stocks]\r\nCurPort=5\r\n[Misc]\r\nB=4\r\nLast=the wh"));
+  OpenSettingsFile();
+  EXPECT_EQ(Ini().ReadInteger("Stocks", "CurPort", 0), 5);
+  EXPECT_EQ(Ini().ReadString("Stocks", "SiteFile", ""), "site.sdf");
+  EXPECT_EQ(Ini().ReadString("Misc", "Last", ""), "the whole value");
+  notices = TakeUserNotices();
+  ASSERT_EQ(notices.size(), 1u);
+  EXPECT_NE(notices[0].find("(it may have been cut, or written by hand)"), std::string::npos) << notices[0];
+  EXPECT_NE(notices[0].find("2 settings were taken from the backup STOCKS.IN_"), std::string::npos) << notices[0];
+  EXPECT_EQ(IniFile(ini).ReadString("Stocks", "SiteFile", ""), "site.sdf") << "not written at start";
+  ASSERT_TRUE(SettingsBackupFollows());
+  EXPECT_EQ(ReadBytesOf(bak), good) << "a cut file became the backup";
+
+  // Cut inside a section header: the lines before it are used.
+  ASSERT_TRUE(WriteFileAtomic(ini, "[Stocks]\r\nCurPort=3\r\n[Mi"));
+  OpenSettingsFile();
+  EXPECT_EQ(Ini().ReadString("Misc", "Last", ""), "the whole value");
+  EXPECT_EQ(Ini().ReadInteger("Stocks", "CurPort", 0), 3);
+  TakeUserNotices();
+
+  // Cut exactly at a line end, it reads whole: at the close it becomes the backup and the old
+  // backup, which held more, is kept as STOCKS.IN_.older.
+  const std::string lineEnd = "[Stocks]\r\nCurPort=3\r\n";
+  ASSERT_TRUE(WriteFileAtomic(ini, lineEnd));
+  OpenSettingsFile();
+  EXPECT_EQ(ReadBytesOf(bak), good) << "a start replaced the backup";
+  ASSERT_TRUE(SettingsBackupFollows());
+  EXPECT_EQ(ReadBytesOf(bak), lineEnd);
+  EXPECT_EQ(ReadBytesOf(bak + ".older"), good);
+  EXPECT_TRUE(TakeUserNotices().empty());
 }

@@ -4,16 +4,20 @@
 
 #include <grp.h>
 #include <sys/stat.h>
+#include <sys/types.h>
 
 #include <cerrno>
 #include <cstring>
 #include <functional>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "mainwin/startup.h"
 #include "platform/ini_file.h"
 #include "platform/string_list.h"
+#include "private_mount.h"
 #include "run_program.h"
 
 namespace {
@@ -218,3 +222,299 @@ TEST(UserFiles, NoDamageCostsAGoodCopyAndEachIsTold) {
   RecordProperty("told", told);
 }
 
+
+namespace {
+
+// A headline dump of these symbols (no headlines each): its records are what a later start must
+// still find. cut leaves the last record half written.
+std::string NewsDump(const std::vector<std::string>& symbols, bool cut = false) {
+  std::string b = "VNSNEWS1";
+  auto put32 = [&](uint32_t v) { b.append(reinterpret_cast<const char*>(&v), 4); };
+  put32(static_cast<uint32_t>(symbols.size()));
+  for (const std::string& s : symbols) {
+    put32(static_cast<uint32_t>(s.size()));
+    b += s;
+    put32(0);
+    const double checked = 46000.5;
+    b.append(reinterpret_cast<const char*>(&checked), 8);
+    put32(0);
+  }
+  if (cut) b.resize(b.size() - 6);
+  return b;
+}
+
+// Every key of the good settings, with its value, is in some settings file of the folder.
+std::vector<std::string> KeysLost(const std::string& dir, const std::string& good) {
+  std::vector<std::vector<IniFile::KeyLine>> files;
+  for (const auto& e : fs::directory_iterator(dir)) {
+    std::string bytes;
+    if (e.path().filename().string().rfind("STOCKS.IN", 0) == 0 && ReadWholeFile(e.path().string(), bytes))
+      files.push_back(IniFile::KeysOf(bytes));
+  }
+  std::vector<std::string> lost;
+  for (const IniFile::KeyLine& k : IniFile::KeysOf(good)) {
+    if (k.Key.empty()) continue;
+    bool found = false;
+    for (const auto& keys : files)
+      for (const IniFile::KeyLine& have : keys)
+        found = found || (SameText(have.Section, k.Section) && SameText(have.Key, k.Key) && have.Value == k.Value);
+    if (!found) lost.push_back("[" + k.Section + "] " + k.Key);
+  }
+  return lost;
+}
+
+// Every portfolio line of the good file is a line of some portfolio file of the folder.
+std::vector<std::string> PortfoliosLost(const std::string& dir, const std::string& good) {
+  std::string all;
+  for (const auto& e : fs::directory_iterator(dir)) {
+    std::string bytes;
+    if (e.path().filename().string().rfind("PORT.DA", 0) == 0 && ReadWholeFile(e.path().string(), bytes))
+      all += "\r\n" + bytes + "\r\n";
+  }
+  StringList lines;
+  lines.SetText(good);
+  std::vector<std::string> lost;
+  for (int i = 0; i < lines.Count(); ++i)
+    if (!lines[i].empty() && all.find("\n" + lines[i] + "\r") == std::string::npos) lost.push_back(lines[i].substr(0, 20));
+  return lost;
+}
+
+std::function<bool()> AsNobody(bool asAnotherUser) {
+  if (!asAnotherUser || ::geteuid() != 0) return {};
+  return [] { return ::setgroups(0, nullptr) == 0 && ::setgid(kNobody) == 0 && ::setuid(kNobody) == 0; };
+}
+
+std::vector<std::string> Env(const std::string& dir) { return {"VANTORA_HOME=" + dir, "HOME=" + dir, "XDG_RUNTIME_DIR=" + dir}; }
+
+// One start (spawn), until the files in view are loaded, then during, closed by SIGTERM; its log.
+std::string Start(const std::string& view, const std::function<pid_t()>& spawn,
+                  const std::function<void()>& during = {}) {
+  std::error_code ec;
+  fs::remove(view + "stocks.log", ec);
+  ChildGuard copy{spawn()};
+  EXPECT_GT(copy.pid, 0);
+  const bool loaded = WaitForLogLine(copy.pid, view + "stocks.log", "Loading settings", 1, 15000);
+  EXPECT_TRUE(loaded) << "the start did not reach its files: " << Slurp(view + "stocks.log");
+  if (during) during();
+  kill(copy.pid, SIGTERM);
+  EXPECT_EQ(copy.Wait(15000), 0) << "the close did not end in time";
+  return Slurp(view + "stocks.log");
+}
+
+void GiveToNobody(const fs::path& dir) {
+  if (::geteuid() != 0) return;
+  ASSERT_EQ(::chown(dir.c_str(), kNobody, kNobody), 0);
+  for (const auto& e : fs::recursive_directory_iterator(dir)) ASSERT_EQ(::lchown(e.path().c_str(), kNobody, kNobody), 0);
+}
+
+void TakeBack(const fs::path& dir) {
+  fs::permissions(dir, fs::perms::owner_all);
+  for (const auto& e : fs::directory_iterator(dir))
+    if (!e.is_symlink()) fs::permissions(e.path(), fs::perms::owner_read, fs::perm_options::add);
+}
+
+// Each function gets the program folder as the test sees it.
+struct Walk {
+  const char* Name;
+  int Starts;
+  std::function<void(const std::string& dir)> Damage;  // before the first start
+  // After start n (from 0), with its log: checks, and damage before the next start.
+  std::function<void(const std::string& dir, int n, const std::string& log)> After;
+  bool AsAnotherUser = false;
+  std::string Kept = {};  // bytes some file of the folder must still hold at the end
+  bool SmallDisk = false;  // the folder is a small file system of its own
+  std::function<void(const std::string& dir, int n)> During = {};  // while start n runs
+};
+
+}  // namespace
+
+// Damage, a lost file, odd files and a full disk walked over as many starts as each needs: every
+// key, portfolio and dump record a good file held is still in the folder, and the box says what
+// happened.
+TEST(UserFiles, EveryGoodCopySurvivesOverSeveralStarts) {
+  const std::string good6 = GoodPorts(6), good5 = GoodPorts(5);
+  const std::string news = NewsDump({"IBM", "MSFT", "KO"}), cutNews = NewsDump({"IBM", "MSFT", "KO"}, true);
+  auto has = [](const std::string& log, const std::string& text) { return log.find(text) != std::string::npos; };
+  std::vector<Walk> walks = {
+      {"settings deleted", 2, [](const std::string& dir) { fs::remove(dir + "STOCKS.INI"); },
+       [&](const std::string& dir, int n, const std::string& log) {
+         if (n == 0) { EXPECT_TRUE(has(log, "STOCKS.INI is missing. The backup STOCKS.IN_ is used")) << log; }
+         EXPECT_EQ(IniFile(dir + "STOCKS.INI").ReadString("Colors", "LastKey", ""), "kept to the end") << n;
+       }},
+      {"settings a dangling link", 2,
+       [](const std::string& dir) {
+         fs::remove(dir + "STOCKS.INI");
+         fs::create_symlink(dir + "gone/STOCKS.INI", dir + "STOCKS.INI");
+       },
+       [&](const std::string& dir, int n, const std::string& log) {
+         if (n == 0) { EXPECT_TRUE(has(log, "STOCKS.INI is missing. The backup STOCKS.IN_ is used")) << log; }
+         EXPECT_FALSE(fs::is_symlink(dir + "STOCKS.INI"));
+         EXPECT_FALSE(fs::exists(dir + "gone"));
+       }},
+      {"portfolios deleted", 1, [](const std::string& dir) { fs::remove(dir + "PORT.DAT"); },
+       [&](const std::string&, int, const std::string& log) {
+         EXPECT_TRUE(has(log, "PORT.DAT is missing; the backup PORT.DA_ is used")) << log;
+       }},
+      {"settings cut inside a value", 2,
+       [](const std::string& dir) {
+         ASSERT_TRUE(WriteFileAtomic(dir + "STOCKS.INI", kGoodSettings.substr(0, kGoodSettings.find("Filter=3") + 7)));
+       },
+       [&](const std::string& dir, int n, const std::string& log) {
+         if (n == 0) { EXPECT_TRUE(has(log, "3 settings were taken from the backup STOCKS.IN_")) << log; }
+         EXPECT_EQ(IniFile(dir + "STOCKS.INI").ReadInteger("Colors", "Filter", 0), 30) << n;
+         EXPECT_EQ(IniFile(dir + "STOCKS.INI").ReadString("Colors", "LastKey", ""), "kept to the end") << n;
+       }},
+      {"settings with a key of this session, cut inside a section name", 2,
+       [](const std::string& dir) {
+         const std::string mine = "[Stocks]\r\nNewKey=mine\r\n" + kGoodSettings.substr(10);
+         ASSERT_TRUE(WriteFileAtomic(dir + "STOCKS.INI", mine.substr(0, mine.find("[Colors]") + 4)));
+       },
+       [&](const std::string& dir, int n, const std::string&) {
+         EXPECT_EQ(IniFile(dir + "STOCKS.INI").ReadString("Stocks", "NewKey", ""), "mine") << n;
+         EXPECT_EQ(IniFile(dir + "STOCKS.INI").ReadString("Colors", "LastKey", ""), "kept to the end") << n;
+       }},
+      {"settings cut at a line end", 2,
+       [](const std::string& dir) {
+         ASSERT_TRUE(WriteFileAtomic(dir + "STOCKS.INI", kGoodSettings.substr(0, kGoodSettings.find("[Misc]"))));
+       },
+       [&](const std::string& dir, int n, const std::string&) {
+         if (n == 1) { EXPECT_EQ(IniFile(dir + "STOCKS.IN_.older").ReadString("Misc", "Fractions", ""), "NO"); }
+       }},
+      {"portfolios hand-written without a final line break", 3,
+       [&](const std::string& dir) { ASSERT_TRUE(WriteFileAtomic(dir + "PORT.DAT", good6.substr(0, good6.size() - 2))); },
+       [&](const std::string& dir, int n, const std::string& log) {
+         if (n == 0) { EXPECT_TRUE(has(log, "(it may have been cut, or written by hand)")) << log; }
+         EXPECT_EQ(Slurp(dir + "PORT.DAT"), good6) << n;
+         if (n == 1) { EXPECT_EQ(Slurp(dir + "PORT.DA_"), good6) << "the whole file is the backup after a session"; }
+       }},
+      {"portfolios edited by hand, then emptied", 2,
+       [&](const std::string& dir) { ASSERT_TRUE(WriteFileAtomic(dir + "PORT.DAT", good6 + PortLine(7) + "\r\n")); },
+       [&](const std::string& dir, int n, const std::string& log) {
+         if (n == 0) { ASSERT_TRUE(WriteFileAtomic(dir + "PORT.DAT", "")); }
+         if (n == 1) {
+           EXPECT_TRUE(has(log, "PORT.DAT was empty; the backup PORT.DA_ is used")) << log;
+           EXPECT_NE(Slurp(dir + "PORT.DAT").find(PortLine(7)), std::string::npos);
+         }
+       }},
+      {"news dump unreadable", 2,
+       [&](const std::string& dir) {
+         ASSERT_TRUE(WriteFileAtomic(dir + "SNEWS.DMP", news));
+         fs::permissions(dir + "SNEWS.DMP", fs::perms::none);
+       },
+       [&](const std::string&, int n, const std::string& log) {
+         if (n == 0) { EXPECT_TRUE(has(log, "SNEWS.DMP cannot be read")) << log; }
+         if (n == 1) { EXPECT_FALSE(has(log, "SNEWS.DMP cannot be read")) << "the new dump is readable: " << log; }
+       },
+       true, news},
+      {"news dump damaged", 2, [&](const std::string& dir) { ASSERT_TRUE(WriteFileAtomic(dir + "SNEWS.DMP", cutNews)); },
+       [&](const std::string& dir, int n, const std::string& log) {
+         if (n == 0) { EXPECT_TRUE(has(log, "SNEWS.DMP did not read to its end")) << log; }
+         EXPECT_EQ(FilesStartingWith(dir, "SNEWS.DMP.damaged-").size(), 1u) << n;
+       },
+       false, cutNews},
+      {"pipes in place of the files read at start", 1,
+       [](const std::string& dir) {
+         fs::create_directories(dir + ".config/vantora");
+         for (const char* name : {"params.par", "cust.par", "menu.par", "popmenu.par", "reklama.par", "SDATA.DMP",
+                                  "SNEWS.DMP", "cookies.txt", ".config/vantora/registry.ini"}) {
+           fs::remove(dir + name);
+           ASSERT_EQ(::mkfifo((dir + name).c_str(), 0600), 0) << name;
+         }
+       },
+       [&](const std::string&, int, const std::string& log) {
+         EXPECT_TRUE(has(log, "SDATA.DMP cannot be read (it is not a plain file)")) << log;
+         EXPECT_TRUE(has(log, "menu.par cannot be read (it is not a plain file)")) << log;
+       }},
+      {"byte-order marks", 1,
+       [&](const std::string& dir) {
+         ASSERT_TRUE(WriteFileAtomic(dir + "STOCKS.INI", "\xEF\xBB\xBF" + kGoodSettings));
+         ASSERT_TRUE(WriteFileAtomic(dir + "PORT.DAT", "\xEF\xBB\xBF" + good6));
+       },
+       [&](const std::string& dir, int, const std::string& log) {
+         EXPECT_FALSE(has(log, "STOCKS.INI could not be read")) << log;
+         EXPECT_EQ(Slurp(dir + "PORT.DAT"), good6);
+       }},
+      {"a disk that fills during a session ended by SIGTERM", 2, [](const std::string&) {},
+       [&](const std::string& dir, int n, const std::string& log) {
+         if (n == 0) {
+           EXPECT_TRUE(has(Slurp(dir + "save-failed.txt"), "did not finish its saves"));
+           fs::remove(dir + "filler");
+         } else {
+           EXPECT_TRUE(has(log, "The last session did not finish its saves")) << log;
+         }
+       },
+       false, {}, true, [](const std::string& dir, int n) {
+         if (n == 0) FillDisk(dir + "filler");
+       }},
+      {"a second copy beside the first, with an earlier note and a linked log", 1,
+       [](const std::string& dir) { ASSERT_TRUE(WriteFileAtomic(dir + "save-failed.txt", "Could not write it all\n")); },
+       [&](const std::string& dir, int, const std::string&) {
+         EXPECT_FALSE(fs::exists(dir + "save-failed.txt")) << "the first copy's saves succeeded";
+       },
+       false, {}, false, [&](const std::string& dir, int) {
+         const std::string note = std::string(UnfinishedSavesText) + "\n";
+         EXPECT_TRUE(has(Slurp(dir + "stocks.log"), "When the program last ended, its save failed: Could not write it all"));
+         EXPECT_EQ(Slurp(dir + "save-failed.txt"), note);
+         TempHome outside("walk_outside");
+         const std::string theirs = outside.path.string() + "/theirs.log";
+         ASSERT_TRUE(WriteFileAtomic(theirs, "theirs\n"));
+         // Swapped in one step: the first copy writes its log meanwhile.
+         fs::create_symlink(theirs, dir + "link.tmp");
+         fs::rename(dir + "link.tmp", dir + "stocks.log");
+         ChildGuard second{SpawnProgram(Env(dir), {"LOG", "ALLOWDUP"}, {})};
+         ASSERT_GT(second.pid, 0);
+         EXPECT_TRUE(WaitForLogLine(second.pid, dir + "stocks.log", "Loading settings", 1, 15000));
+         kill(second.pid, SIGTERM);
+         EXPECT_EQ(second.Wait(15000), 0);
+         EXPECT_EQ(Slurp(theirs), "theirs\n") << "a copy wrote through the link";
+         EXPECT_FALSE(fs::is_symlink(dir + "stocks.log"));
+         EXPECT_FALSE(has(Slurp(dir + "stocks.log"), "did not finish its saves")) << "the second copy read the note";
+         EXPECT_EQ(Slurp(dir + "save-failed.txt"), note) << "the second copy removed the first one's note";
+       }},
+  };
+
+  std::string why;
+  const bool canSwitch = CanRunAsAnotherUser(why);
+  int kept = 0, ran = 0;
+  for (const Walk& w : walks) {
+    SCOPED_TRACE(w.Name);
+    if (w.AsAnotherUser && !canSwitch) {
+      std::cout << "[ SKIPPED  ] " << w.Name << ": " << why << "\n";
+      continue;
+    }
+    TempHome temp(std::string("walk_") + std::to_string(ran + 1));
+    std::string dir = temp.path.string() + "/";
+    std::unique_ptr<PrivateMount> disk;
+    if (w.SmallDisk) {
+      disk = std::make_unique<PrivateMount>(temp.path.string(), PrivateMount::SmallDisk, 512);
+      if (!disk->Ok()) {
+        std::cout << "[ SKIPPED  ] " << w.Name << ": " << disk->Why() << "\n";
+        continue;
+      }
+      dir = disk->Path("");
+    }
+    ++ran;
+    ASSERT_TRUE(WriteFileAtomic(dir + "PORT.DAT", good6));
+    ASSERT_TRUE(WriteFileAtomic(dir + "PORT.DA_", good5));
+    ASSERT_TRUE(WriteFileAtomic(dir + "STOCKS.INI", kGoodSettings));
+    ASSERT_TRUE(WriteFileAtomic(dir + "STOCKS.IN_", kGoodSettings));
+    ASSERT_NO_FATAL_FAILURE(w.Damage(dir));
+    for (int n = 0; n < w.Starts; ++n) {
+      if (w.AsAnotherUser) { ASSERT_NO_FATAL_FAILURE(GiveToNobody(temp.path)); }
+      const std::string home = temp.path.string() + "/";
+      const std::string log = Start(
+          dir,
+          [&] { return disk ? disk->Start(Env(home), {"LOG"}) : SpawnProgram(Env(home), {"LOG"}, AsNobody(w.AsAnotherUser)); },
+          w.During ? std::function<void()>([&] { w.During(dir, n); }) : std::function<void()>());
+      if (w.AsAnotherUser) TakeBack(temp.path);
+      ASSERT_NO_FATAL_FAILURE(w.After(dir, n, log));
+    }
+    const std::vector<std::string> keys = KeysLost(dir, kGoodSettings), ports = PortfoliosLost(dir, good5);
+    EXPECT_TRUE(keys.empty()) << keys.size() << " settings lost, the first " << (keys.empty() ? "" : keys[0]);
+    EXPECT_TRUE(ports.empty()) << ports.size() << " portfolios lost";
+    const bool bytesKept = w.Kept.empty() || FolderHolds(dir, w.Kept);
+    EXPECT_TRUE(bytesKept) << "the damaged file's bytes are gone";
+    kept += keys.empty() && ports.empty() && bytesKept && !::testing::Test::HasFailure();
+  }
+  std::cout << "walks: " << kept << " of " << ran << " kept every key, portfolio and dump record and said so\n";
+}
