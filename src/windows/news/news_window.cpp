@@ -218,6 +218,8 @@ TfrmNews::TfrmNews(QWidget* owner) : QWidget(owner, Qt::Window | Qt::WindowStays
   tbNews->setSelectionBehavior(QAbstractItemView::SelectRows);
   tbNews->setSelectionMode(QAbstractItemView::ExtendedSelection);
   tbNews->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  // Tab leaves the table for the buttons; the arrows move among the headlines.
+  tbNews->setTabKeyNavigation(false);
   tbNews->setWordWrap(false);
   tbNews->setShowGrid(true);
   tbNews->setContextMenuPolicy(Qt::CustomContextMenu);

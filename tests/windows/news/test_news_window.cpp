@@ -657,3 +657,36 @@ TEST(NewsUnit, LogsItsStartAndEnd) {
   EXPECT_LT(fin, finZ);
   EXPECT_EQ(log.find(" NewsForm Init", news + 1), std::string::npos) << "once per program, not per window";
 }
+
+// Without the mouse: Tab reaches the headlines, the arrows choose one, Tab and Shift+Tab leave
+// the table for the controls beside it, and Detail, reached by Tab, opens the chosen story.
+TEST_F(NewsWindowTest, DrivenByKeyboardAlone) {
+  OpenNewsWindow("AAA");
+  TfrmNews& w = *frmNews;
+  w.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&w, 5000));
+  w.lbSymb->setFocus();
+  auto press = [&](int key, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+    QWidget* at = w.focusWidget();
+    QTest::keyClick(at ? at : &w, static_cast<Qt::Key>(key), mods);
+  };
+  for (int i = 0; i < 10 && w.focusWidget() != w.tbNews; ++i) press(Qt::Key_Tab);
+  ASSERT_EQ(w.focusWidget(), w.tbNews);
+  press(Qt::Key_Down);
+  EXPECT_EQ(w.CurrentEntry(), 1);
+  press(Qt::Key_Tab);
+  QWidget* next = w.focusWidget();
+  EXPECT_NE(next, w.tbNews);
+  EXPECT_TRUE(next && next->isVisible());
+  press(Qt::Key_Backtab, Qt::ShiftModifier);
+  EXPECT_EQ(w.focusWidget(), w.tbNews);
+  press(Qt::Key_Backtab, Qt::ShiftModifier);
+  EXPECT_NE(w.focusWidget(), w.tbNews);
+  EXPECT_EQ(w.CurrentEntry(), 1);  // passing through kept the headline chosen
+  for (int i = 0; i < 30 && w.focusWidget() != w.pbDetail; ++i) press(Qt::Key_Tab);
+  ASSERT_EQ(w.focusWidget(), w.pbDetail);
+  press(Qt::Key_Space);
+  EXPECT_EQ(w.ReadMarks[1], "Y");
+  if (w.WB) EXPECT_TRUE(SpinUntil([&] { return w.WB->LocationURL() == w.Links[1]; }));
+  else EXPECT_EQ(opened, (std::vector<std::string>{w.Links[1]}));
+}
