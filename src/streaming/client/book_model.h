@@ -50,8 +50,11 @@ public:
   enum class Change { None, Labels, Snapshot, Complete };
   // Applies one field; says what the window has to redraw.
   Change Field(int code, int32_t value);
-  // Empties both sides (a new symbol).
+  // Empties both sides (a new snapshot).
   void Clear();
+  // Forgets everything of the symbol: both sides, the labels, the snapshot time, the colours,
+  // the bar and the totals (another symbol).
+  void Reset() { *this = BookModel(); }
 
   std::vector<BookRow> Bids, Asks;
   std::string Orders, Volume, Price, Time;  // the four labels

@@ -196,11 +196,18 @@ void TfrmIStream::SetLight(QFrame* light, TColor color) {
 }
 
 void TfrmIStream::SetSymbol(const std::string& symbol) {
+  const std::string before = symbol_;
   symbol_ = UpperCase(Trim(symbol));
   dfSymb->setText(QString::fromStdString(symbol_));
   tbBA->clearContents();
   tbBA->setRowCount(1);
   book_.Clear();
+  if (symbol_ != before) {
+    // Nothing of the old symbol stays beside the new one's name.
+    book_.Reset();
+    for (QLabel* label : {lbOrders, lbVolume, lbPrice, lbTime}) label->clear();
+    setWindowTitle("Island Book Streamer");
+  }
   static_cast<BookBar*>(ColorBar)->Ready = false;
   ColorBar->update();
   if (pbStart->text() == "Stop") {

@@ -3,9 +3,11 @@
 #include <QDir>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QTest>
 #include <QTimer>
 
 #include "core/program_state.h"
@@ -169,4 +171,32 @@ TEST(BookWindow, ClosedMaximisedKeepsItsRestoredSize) {
   WaitAndPump(10);
   EXPECT_EQ(Ini().ReadInteger("IslandSt", "NWINW", 0), 581);
   EXPECT_EQ(Ini().ReadInteger("IslandSt", "NWINH", 0), 420);
+}
+
+// Stopped, then given another symbol by typing it: the old symbol's last match, today's
+// activity and caption go at once, not at the next Start.
+TEST(BookWindow, NewSymbolClearsTheOldFigures) {
+  CallbackMsg = RegisterWindowMessage("VNCallback");
+  StreamerMessageHook = [](const std::string&, const std::string&) {};
+  WriteStreamSite("IsldStr.Par", "/stream?book=1&s=##STOCKS##&tag=book");
+  QPointer<TfrmIStream> w = new TfrmIStream;
+  w->resize(520, 420);
+  w->show();
+  w->SetSymbol("ABCD");
+  QTest::mouseClick(w->pbStart, Qt::LeftButton);
+  ASSERT_TRUE(WaitFor([&] { return w->windowTitle().contains("Ratio") && !w->lbPrice->text().isEmpty(); }));
+  QTest::mouseClick(w->pbStart, Qt::LeftButton);
+  EXPECT_EQ(w->pbStart->text(), "Start");
+  EXPECT_FALSE(w->lbOrders->text().isEmpty());
+  w->dfSymb->setFocus();
+  QTest::keyClick(w->dfSymb, Qt::Key_A, Qt::ControlModifier);
+  QTest::keyClicks(w->dfSymb, "wxyz");
+  QTest::keyClick(w->dfSymb, Qt::Key_Return);
+  EXPECT_EQ(w->Symbol(), "WXYZ");
+  EXPECT_EQ(w->windowTitle().toStdString(), "Island Book Streamer");
+  for (QLabel* label : {w->lbOrders, w->lbVolume, w->lbPrice, w->lbTime}) EXPECT_EQ(label->text().toStdString(), "");
+  EXPECT_EQ(w->tbBA->rowCount(), 1);
+  EXPECT_EQ(w->pbStart->text(), "Start");
+  w->close();
+  WaitAndPump(10);
 }
