@@ -70,22 +70,34 @@ int SetNewsFlag(std::string_view symbol, int value) {
   return index;
 }
 
-bool MarkNewsItem(std::string_view symbol, int id, bool read) {
+namespace {
+// Runs change on the symbol's headline with that id, under AddSnapLock and the list's lock.
+template <typename Change>
+bool ChangeNewsItem(std::string_view symbol, int id, const char* who, Change change) {
   if (symbol.size() > static_cast<size_t>(TMyStrList::KeyLength)) return false;
   const int index = StockTable.Find(symbol);
   if (index < 0) return false;
   StockInfoType* rec = StockTable.Objects(index);
-  LockHold writers(AddSnapLock, "MARKNEWS");
+  LockHold writers(AddSnapLock, who);
   if (!writers) return false;
-  LockHold list(rec->News.Cs(), "MARKNEWS");
+  LockHold list(rec->News.Cs(), who);
   if (!list) return false;
   for (int i = 0; i < rec->News.Count(); ++i) {
     if (rec->News[i].Id == id) {
-      rec->News[i].Read = read;
+      change(rec->News[i]);
       return true;
     }
   }
   return false;
+}
+}  // namespace
+
+bool SetNewsLink(std::string_view symbol, int id, const std::string& link) {
+  return ChangeNewsItem(symbol, id, "NEWSLINK", [&](NewsRec& n) { n.Link = link; });
+}
+
+bool MarkNewsItem(std::string_view symbol, int id, bool read) {
+  return ChangeNewsItem(symbol, id, "MARKNEWS", [&](NewsRec& n) { n.Read = read; });
 }
 
 int AddNewsItem(std::string_view symbol, NewsRec rec) {

@@ -27,6 +27,9 @@ int SetNewsFlag(std::string_view symbol, int value);
 // Sets the read flag of the symbol's headline with that id, under AddSnapLock and the news
 // list's lock. Symbols longer than 10 characters are ignored. True when the headline was found.
 bool MarkNewsItem(std::string_view symbol, int id, bool read);
+// Gives the symbol's headline with that id another link (the news site moved), keeping its id
+// and read mark; under the same locks. True when the headline was found.
+bool SetNewsLink(std::string_view symbol, int id, const std::string& link);
 
 // Appends a headline to the symbol's list, creating the symbol's record when new (under
 // AddSnapLock). Returns the headline's id, 0 when refused.

@@ -1,6 +1,7 @@
 #include "retrieval/site_script.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cctype>
 #include <cmath>
 #include <map>
@@ -691,15 +692,23 @@ private:
     // A headline already in the list is not stored twice.
     auto& seen = seen_[symbol];
     if (!seen.loaded) {
-      StringList d1, d2, d3, d4, d5;
-      GetNewsItems(symbol, seen.titles, seen.links, d1, d2, d3, d4, d5);
+      StringList d1, d2, d3, d4;
+      GetNewsItems(symbol, seen.titles, seen.links, d1, d2, d3, d4, seen.ids);
       seen.loaded = true;
     }
-    for (int i = 0; i < seen.titles.Count(); ++i)
-      if (seen.titles[i] == n.Title && StoryPath(seen.links[i]) == StoryPath(n.Link)) return true;
-    seen.titles.Add(n.Title);
-    seen.links.Add(n.Link);
-    if (AddNewsItem(symbol, std::move(n)) == 0) return false;
+    for (int i = 0; i < seen.titles.Count(); ++i) {
+      if (seen.titles[i] != n.Title || StoryPath(seen.links[i]) != StoryPath(n.Link)) continue;
+      // The site moved: the story is known, but only the newest link leads to it.
+      if (seen.links[i] != n.Link && SetNewsLink(symbol, std::atoi(seen.ids[i].c_str()), n.Link))
+        seen.links.SetString(i, n.Link);
+      return true;
+    }
+    const std::string title = n.Title, link = n.Link;
+    const int id = AddNewsItem(symbol, std::move(n));
+    if (id == 0) return false;
+    seen.titles.Add(title);
+    seen.links.Add(link);
+    seen.ids.Add(std::to_string(id));
     if (std::find(NewNews.begin(), NewNews.end(), symbol) == NewNews.end()) NewNews.push_back(symbol);
     return true;
   }
@@ -715,7 +724,7 @@ private:
 
   struct Seen {
     bool loaded = false;
-    StringList titles, links;
+    StringList titles, links, ids;
   };
   const StringList* symbols_;
   std::map<std::string, Seen> seen_;

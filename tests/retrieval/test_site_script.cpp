@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 
 #include "core/add_snap.h"
+#include "core/dumps.h"
 #include "core/news.h"
 #include "core/pending.h"
 #include "core/program_state.h"
@@ -248,3 +251,51 @@ TEST_F(PageScripts, LookupRowsFillTheLookupLists) {
 }
 
 }  // namespace
+
+using News = PageScripts;
+
+// A story kept from an earlier run, found again after the news site moved, takes the newest
+// link (Detail would open the dead one), keeps its id and read mark, and the news dump saves it.
+TEST_F(News, KeptHeadlineTakesTheNewestLink) {
+  auto site = Load("fake.NWS");
+  ASSERT_TRUE(FetchNewsForSymbol(*site, "NWL", nullptr));
+  StringList titles, links, sources, dates, extras, reads, ids;
+  GetNewsItems("NWL", titles, links, sources, dates, extras, reads, ids);
+  ASSERT_EQ(titles.Count(), 3);
+  const std::string oldPort = ":" + std::to_string(port) + "/", newPort = ":1" + std::to_string(port) + "/";
+  ASSERT_NE(links[0].find(oldPort), std::string::npos);
+  ASSERT_TRUE(MarkNewsItem("NWL", std::atoi(ids[0].c_str()), true));
+  auto all = [](const StringList& list) {
+    std::vector<std::string> out;
+    for (int i = 0; i < list.Count(); ++i) out.push_back(list[i]);
+    return out;
+  };
+  const std::vector<std::string> idsBefore = all(ids);
+
+  std::string text = SiteFixtureText("fake.NWS", port);
+  ReplaceAll(text, "SET LINK \"http://127.0.0.1:" + std::to_string(port), "SET LINK \"http://127.0.0.1:1" + std::to_string(port), true);
+  WriteFileAtomic(ProgDir + "moved.NWS", text);
+  auto moved = std::make_shared<HTTPSite>();
+  std::string error;
+  LoadSiteFile("moved.NWS", *moved, nullptr, error);
+  ASSERT_EQ(error, "");
+  ASSERT_TRUE(FetchNewsForSymbol(*moved, "NWL", nullptr));
+  GetNewsItems("NWL", titles, links, sources, dates, extras, reads, ids);
+  ASSERT_EQ(titles.Count(), 3);
+  EXPECT_EQ(all(ids), idsBefore);
+  for (int i = 0; i < links.Count(); ++i) {
+    EXPECT_NE(links[i].find(newPort), std::string::npos) << links[i];
+    EXPECT_EQ(links[i].find(oldPort), std::string::npos) << links[i];
+  }
+  EXPECT_EQ(reads[0], "Y");
+  EXPECT_EQ(reads[1], "N");
+
+  const std::string dump = ProgDir + "links.DMP";
+  ASSERT_TRUE(SaveNewsDump(dump));
+  std::string saved;
+  ASSERT_TRUE(ReadWholeFile(dump, saved));
+  EXPECT_NE(saved.find("127.0.0.1" + newPort + "article/NWL/1"), std::string::npos);
+  EXPECT_EQ(saved.find("127.0.0.1" + oldPort + "article/NWL/1"), std::string::npos);
+  std::remove(dump.c_str());
+  std::remove((ProgDir + "moved.NWS").c_str());
+}
