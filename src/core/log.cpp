@@ -12,6 +12,7 @@
 #include "core/program_files.h"
 #include "core/program_state.h"
 #include "platform/datetime.h"
+#include "platform/log_text.h"
 
 int LogThreshold = 99;
 std::atomic<bool> DebugToFile{false};
@@ -40,7 +41,8 @@ int OpenLog(const std::string& path) {
 void AppendLine(const std::string& path, std::string_view line) {
   const int fd = OpenLog(path);
   if (fd < 0) return;
-  const std::string text = FormatDateTime("hh:mm:ss.zzz", LocalNow()) + " " + std::string(line) + "\r\n";
+  // Every line through here: whatever it quotes stays one line of text.
+  const std::string text = FormatDateTime("hh:mm:ss.zzz", LocalNow()) + " " + LogSafeText(line) + "\r\n";
   // One write per line, so two copies appending to one log never interleave inside a line.
   [[maybe_unused]] const ssize_t written = ::write(fd, text.data(), text.size());
   ::close(fd);

@@ -11,7 +11,8 @@ extern int LogThreshold;
 // Deletes an old stocks.log (only when fresh: not while another copy writes it) and starts a new
 // one with "Log File Start" (when LogOn).
 void StartLog(bool fresh = true);
-// One line "hh:mm:ss.zzz message" to stocks.log in the program folder, when LogOn.
+// One line "hh:mm:ss.zzz message" to stocks.log in the program folder, when LogOn. Control
+// bytes and bytes that are not valid UTF-8 are written as \xNN (LogSafeText).
 void WriteLog(std::string_view message, int level = 0);
 
 // The debug window's state; the window sets these while it is open. Read by any thread.

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
+#include <algorithm>
 
 #include "core/branding.h"
 #include "core/locks.h"
@@ -18,6 +19,7 @@
 #include "core/settings_file.h"
 #include "core/user_notices.h"
 #include "platform/ini_file.h"
+#include "platform/log_text.h"
 
 TEST(Settings, GlobVarsRoundTripAndClampOnRead) {
   GlobVars g;
@@ -416,4 +418,25 @@ TEST(SettingsFile, MissingOrCutFilesLoseNoKeyOfTheBackup) {
   EXPECT_EQ(ReadBytesOf(bak), lineEnd);
   EXPECT_EQ(ReadBytesOf(bak + ".older"), good);
   EXPECT_TRUE(TakeUserNotices().empty());
+}
+
+// A GIF's first bytes, an escape sequence, line breaks and broken UTF-8 written into a log line
+// come out as \xNN, one line of text; valid UTF-8 stays as it is.
+TEST(Log, OutsideBytesAreEscaped) {
+  OtherSettingsFolder folder("escaped-log");
+  const std::string gif("GIF89a\x01\x00\x01\x00\x80\x00\x00\xff\xff\xff\x00\x00\x00!\xf9\x04\x01\x00\x00\x00\x00,", 28);
+  const std::string text = "AD received: " + gif + " \x1b[2J\r\nfake line\x7f caf\xc3\xa9 \xe2\x82\xac \xc3 \xed\xa0\x80 \xf4\x90\x80\x80\xe2\x82";
+  LogOn = true;
+  StartLog();
+  WriteLog(text);
+  LogOn = false;
+  std::string log;
+  ASSERT_TRUE(ReadWholeFile(ProgDir + "stocks.log", log));
+  const std::string expected =
+      "AD received: GIF89a\\x01\\x00\\x01\\x00\\x80\\x00\\x00\\xFF\\xFF\\xFF\\x00\\x00\\x00!\\xF9\\x04\\x01\\x00\\x00\\x00\\x00,"
+      " \\x1B[2J\\x0D\\x0Afake line\\x7F caf\xc3\xa9 \xe2\x82\xac \\xC3 \\xED\\xA0\\x80 \\xF4\\x90\\x80\\x80\\xE2\\x82\r\n";
+  ASSERT_GE(log.size(), expected.size());
+  EXPECT_EQ(log.substr(log.size() - expected.size()), expected);
+  EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2);  // "Log File Start" and the one line
+  EXPECT_EQ(LogSafeText(text), expected.substr(0, expected.size() - 2));
 }

@@ -1,6 +1,8 @@
 #include "net_log.h"
 
 #include <mutex>
+
+#include "platform/log_text.h"
 #include <string_view>
 
 namespace vn::net {
@@ -10,18 +12,7 @@ std::mutex gLogMutex;
 std::function<void(const std::string&)> gLogHandler;
 }  // namespace
 
-std::string LogLineText(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    if (c >= 0x20 && c != 0x7F)
-      out += static_cast<char>(c);
-    else if (!(c == '\n' && i > 0 && text[i - 1] == '\r'))
-      out += ' ';
-  }
-  return out;
-}
+std::string LogLineText(std::string_view text) { return LogSafeText(text); }
 
 void SetNetLogHandler(std::function<void(const std::string&)> handler) {
   std::lock_guard lock(gLogMutex);
@@ -29,8 +20,19 @@ void SetNetLogHandler(std::function<void(const std::string&)> handler) {
 }
 
 void NetLog(const std::string& text) {
-  // Error texts carry CR LF, and requests any byte; a log line must stay one line.
-  const std::string line = LogLineText(text);
+  // Our error texts put their number and words on two lines ("Socket Error #10060" CR LF
+  // "Connection timed out."): there they share one; every other byte is escaped as in any line.
+  std::string joined;
+  joined.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+      joined += ' ';
+      ++i;
+    } else {
+      joined += text[i];
+    }
+  }
+  const std::string line = LogLineText(joined);
   std::function<void(const std::string&)> handler;
   {
     std::lock_guard lock(gLogMutex);
