@@ -1,5 +1,7 @@
 #include "core/aside_copies.h"
 
+#include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 
@@ -53,17 +55,59 @@ std::string MoveAside(const std::string& dir, const std::string& name) {
 
 std::string SessionSaveName(const std::string& dir, const std::string& name) { return FreeName(dir, name, SavedInfix); }
 
+std::string NewestSessionSave(const std::string& dir, const std::string& name) {
+  const std::string prefix = name + SavedInfix;
+  std::string newest;
+  std::error_code ec;
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string entry = it->path().filename().string();
+    if (entry.compare(0, prefix.size(), prefix) != 0 || IsOwnAtomicTemporary(entry)) continue;
+    std::error_code typeEc;
+    if (!it->is_regular_file(typeEc)) continue;
+    // The stamp sorts as text; a "-<n>" added to a taken name sorts after its base.
+    const auto stampOf = [&](const std::string& n) { return n.substr(prefix.size()); };
+    if (newest.empty() || stampOf(entry).size() > stampOf(newest).size() ||
+        (stampOf(entry).size() == stampOf(newest).size() && entry > newest))
+      newest = entry;
+  }
+  return newest;
+}
+
 std::string SaveElsewhere(const std::string& dir, const std::string& name, const std::string& what,
-                          std::string& saveName) {
+                          std::string& saveName, std::string_view first, mode_t mode) {
   saveName = SessionSaveName(dir, name);
-  return " This session's " + what + " are saved as " + saveName + ".";
+  if (!saveName.empty() && WriteFileAtomic(dir + saveName, first, mode))
+    return " This session's " + what + " are saved as " + saveName + ".";
+  const std::string why = std::strerror(errno);
+  saveName.clear();
+  return " No copy of this session's " + what + " could be written either (" + why + "): they are not saved.";
 }
 
 std::string KeepUnreadableAside(const std::string& dir, const std::string& name, const std::string& what,
-                                std::string& saveName) {
+                                std::string& saveName, std::string_view first, bool& reused, mode_t mode) {
+  reused = false;
   const std::string aside = MoveAside(dir, name);
   if (!aside.empty()) return " It was moved aside, unchanged, as " + aside + ".";
-  return " It is left as it is." + SaveElsewhere(dir, name, what, saveName);
+  // One saved copy serves every session while the file stays unreadable.
+  if (const std::string newest = NewestSessionSave(dir, name); !newest.empty()) {
+    std::string kept;
+    if (ReadFileChecked(dir + newest, kept) == FileRead::Ok) {
+      saveName = newest;
+      reused = true;
+      return " It is left as it is. The newest saved copy " + newest + " is used, and this session's " + what +
+             " are saved to it.";
+    }
+  }
+  return " It is left as it is." + SaveElsewhere(dir, name, what, saveName, first, mode);
+}
+
+std::string NewerSessionSaveNote(const std::string& dir, const std::string& name, const std::string& what) {
+  const std::string newest = NewestSessionSave(dir, name);
+  std::error_code ec1, ec2;
+  if (newest.empty() || fs::last_write_time(dir + newest, ec1) <= fs::last_write_time(dir + name, ec2) || ec1 || ec2)
+    return {};
+  return " The saved copy " + newest + " holds the " + what + " of the sessions while " + name +
+         " could not be read; it is left as it is and nothing of it is merged.";
 }
 
 bool BackupFollows(const std::string& dir, const std::string& name, std::string_view atStart,

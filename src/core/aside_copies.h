@@ -19,16 +19,24 @@ std::string MoveAside(const std::string& dir, const std::string& name);
 // may not be written over.
 std::string SessionSaveName(const std::string& dir, const std::string& name);
 
+// The newest "<name>.saved-<stamp>" in dir (the latest stamp in its name); empty when none.
+std::string NewestSessionSave(const std::string& dir, const std::string& name);
+
 // The user's file dir + name may not be written over: the session's saves go to a new
-// SessionSaveName, set in saveName. The sentence that tells the user ("This session's <what>
-// are saved as ...").
+// SessionSaveName, set in saveName and written at once with first (so the name told exists).
+// When even that cannot be written, saveName is empty: the session saves nothing of it. The
+// sentence that tells the user which.
 std::string SaveElsewhere(const std::string& dir, const std::string& name, const std::string& what,
-                          std::string& saveName);
+                          std::string& saveName, std::string_view first, mode_t mode = 0600);
 // A file that exists but cannot be read is never taken for missing nor written over: it is moved
-// aside unchanged, or, when it cannot be moved, left alone with the saves going elsewhere (as
-// SaveElsewhere). The sentence that tells the user which.
+// aside unchanged, or, when it cannot be moved, left alone with the saves going to the newest
+// saved copy a session before made (reused set), else elsewhere (as SaveElsewhere, with first).
+// The sentence that tells the user which.
 std::string KeepUnreadableAside(const std::string& dir, const std::string& name, const std::string& what,
-                                std::string& saveName);
+                                std::string& saveName, std::string_view first, bool& reused, mode_t mode = 0600);
+// When dir + name reads again after sessions saved to a saved copy: the sentence naming the
+// newest one (empty when there is none newer than the file).
+std::string NewerSessionSaveNote(const std::string& dir, const std::string& name, const std::string& what);
 
 // The backup follows the last whole file: at a session's close the file as it read (whole) at
 // start replaces dir + name's backup, unless the two are the same or the backup cannot be read.

@@ -270,9 +270,17 @@ bool LoadPortfolios() {
     return " There is no backup " + backupName + ".";
   };
   if (mainRead == FileRead::Unreadable) {
-    notice = file + " cannot be read (" + why + ")." + KeepUnreadableAside(ProgDir, PortFileName, "portfolios", saveName);
-    notice += useBackup() ? " The backup " + backupName + " is used; it holds the previous save."
-                          : backupNote() + " The program starts without portfolios.";
+    bool reused = false;
+    notice = file + " cannot be read (" + why + ")." +
+             KeepUnreadableAside(ProgDir, PortFileName, "portfolios", saveName, haveBackup ? saved : "", reused, 0644);
+    std::string copy;
+    if (reused && ReadFileChecked(ProgDir + saveName, copy) == FileRead::Ok && HasContent(copy)) {
+      name = saveName;
+      text = std::move(copy);
+    } else {
+      notice += useBackup() ? " The backup " + backupName + " is used; it holds the previous save."
+                            : backupNote() + " The program starts without portfolios.";
+    }
     ParsePortText(text, ports, &unread);
   } else if (mainRead == FileRead::Missing || !HasContent(text)) {
     // An empty or lost file (a write cut short, a full disk, deleted) holds no portfolios: the
@@ -303,11 +311,14 @@ bool LoadPortfolios() {
         notice += " The lines that could not be read are not shown and are kept in the file unchanged.";
       }
       // Nothing is written over a file the user had that could not be kept aside.
-      notice += aside.empty() ? " It could not be copied aside." + SaveElsewhere(ProgDir, PortFileName, "portfolios", saveName)
-                              : " Its bytes were kept as " + aside + ".";
+      notice += aside.empty()
+                    ? " It could not be copied aside." + SaveElsewhere(ProgDir, PortFileName, "portfolios", saveName, text, 0644)
+                    : " Its bytes were kept as " + aside + ".";
       if (name == PortFileName) notice += backupNote();
     } else {
       atStart = text;
+      if (const std::string since = NewerSessionSaveNote(ProgDir, PortFileName, "portfolios"); !since.empty())
+        notice = file + " reads again and is used." + since;
       // A file that read whole becomes the backup when there is none, so later damage has a good
       // copy to fall back to (a backup that cannot be read is left alone); an existing backup
       // changes only at the close.
@@ -335,6 +346,8 @@ bool LoadPortfolios() {
 bool SavePortfolios() {
   LockHold hold(PortLock, "PORTSAVE");
   if (!hold) return false;
+  // Nothing may be written: the file's bytes were not kept and no copy could be made.
+  if (portSaveName.empty()) return false;
   const std::string path = ProgDir + portSaveName;
   const std::string text = FormatPortText(PortList, &PortUnreadLines);
   std::string previous;

@@ -81,11 +81,15 @@ void OpenSettingsFile() {
   if (read == FileRead::Unreadable && MakeFilePrivate(path)) read = ReadFileChecked(path, text, &why);
   const FileRead backupRead = ReadFileChecked(backup, saved, &backupWhy);
   const bool haveBackup = backupRead == FileRead::Ok && HasContent(saved) && IniFile::LooksLikeSettingsText(saved);
-  std::string openName = SettingsFileName;  // where this session's settings are written
+  // Where this session's settings are written; empty when nowhere (nothing the user had may be
+  // written over and no copy could be made): they are then read from readFrom and not saved.
+  std::string openName = SettingsFileName;
+  std::string readFrom = path;
   std::string notice;
   // The backup takes the place of a file that holds nothing usable.
   auto useBackup = [&] {
-    if (haveBackup && WriteFileAtomic(ProgDir + openName, saved, kPrivate))
+    if (haveBackup && openName.empty()) readFrom = backup;
+    if (haveBackup && (openName.empty() || WriteFileAtomic(ProgDir + openName, saved, kPrivate)))
       return " The backup " + backupName + " is used; it holds the previous save.";
     return std::string(" The program starts with default settings.");
   };
@@ -95,7 +99,9 @@ void OpenSettingsFile() {
     return " There is no backup " + backupName + ".";
   };
   // Nothing the user had is written over unless it was kept aside first.
-  auto saveElsewhere = [&] { return SaveElsewhere(ProgDir, SettingsFileName, "settings", openName); };
+  auto saveElsewhere = [&](std::string_view first) {
+    return SaveElsewhere(ProgDir, SettingsFileName, "settings", openName, first, kPrivate);
+  };
   // A file cut inside its last line: the lines before the cut still read.
   const size_t lastBreak = text.rfind('\n');
   const std::string wholeLines = text.substr(0, lastBreak == std::string::npos ? 0 : lastBreak + 1);
@@ -103,8 +109,10 @@ void OpenSettingsFile() {
                    IniFile::LooksLikeSettingsText(wholeLines);
   std::string usable;  // a cut file's settings that read, to be completed from the backup
   if (read == FileRead::Unreadable) {
-    notice = file + " cannot be read (" + why + ")." + KeepUnreadableAside(ProgDir, SettingsFileName, "settings", openName);
-    notice += useBackup();
+    bool reused = false;
+    notice = file + " cannot be read (" + why + ")." +
+             KeepUnreadableAside(ProgDir, SettingsFileName, "settings", openName, haveBackup ? saved : "", reused, kPrivate);
+    if (!reused) notice += useBackup();
   } else if (read == FileRead::Missing) {
     // Deleted, or a link to nothing: the backup comes back in its place (never through the link)
     // rather than defaults that the next save would make the only copy.
@@ -123,7 +131,7 @@ void OpenSettingsFile() {
     const std::string aside = CopyAside(ProgDir, SettingsFileName, text);
     notice = file + " could not be read.";
     if (aside.empty()) {
-      notice += " It could not be kept aside, so it is left as it is." + saveElsewhere();
+      notice += " It could not be kept aside, so it is left as it is." + saveElsewhere(haveBackup ? saved : "");
     } else {
       notice += " It was kept as " + aside + ".";
       if (!haveBackup) WriteFileAtomic(path, "", kPrivate);  // its bytes are aside; nothing of it is read
@@ -137,8 +145,7 @@ void OpenSettingsFile() {
     notice = file + " did not read whole: it does not end with a line break (it may have been cut, or written by "
                     "hand). Every setting that reads is used.";
     if (aside.empty()) {
-      notice += " It could not be copied aside." + saveElsewhere();
-      if (!WriteFileAtomic(ProgDir + openName, usable, kPrivate)) openName = SettingsFileName;
+      notice += " It could not be copied aside." + saveElsewhere(usable);
     } else {
       notice += " Its bytes were kept as " + aside + ".";
       if (usable.size() != text.size() && !WriteFileAtomic(path, usable, kPrivate)) usable = text;
@@ -146,12 +153,15 @@ void OpenSettingsFile() {
     notice += backupNote();
   } else {
     settingsAtStart = text;
+    if (const std::string since = NewerSessionSaveNote(ProgDir, SettingsFileName, "settings"); !since.empty())
+      notice = file + " reads again and is used." + since;
     // A file that read whole makes a missing backup; an existing one changes only at the close.
     if (!haveBackup && backupRead != FileRead::Unreadable && !WriteFileAtomic(backup, text, kPrivate))
       WriteLog("The settings backup " + backupName + " could not be written", 0);
   }
-  if (!MakeFilePrivate(ProgDir + openName)) WriteLog("The settings file could not be made private", 0);
-  IniFile_ = std::make_unique<TMyIniFile>(ProgDir + openName);
+  if (!openName.empty() && !MakeFilePrivate(ProgDir + openName)) WriteLog("The settings file could not be made private", 0);
+  IniFile_ = std::make_unique<TMyIniFile>(openName.empty() ? readFrom : ProgDir + openName);
+  if (openName.empty()) IniFile_->RefuseWrites();
   if (!usable.empty() && haveBackup) {
     const int taken = TakeMissingKeys(*IniFile_, usable, saved);
     notice += " " + std::to_string(taken) + (taken == 1 ? " setting was" : " settings were") + " taken from the backup " +
@@ -177,6 +187,7 @@ std::string TMyIniFile::ReadString(std::string_view section, std::string_view ke
 }
 
 bool TMyIniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
+  if (refused_) return false;
   LockHold hold(IniLock, kOwner, true);
   if (!hold) return false;
   if (!file_.WriteString(section, key, value)) {
@@ -214,6 +225,7 @@ double TMyIniFile::ReadFloat(std::string_view section, std::string_view key, dou
 }
 
 bool TMyIniFile::WriteFloat(std::string_view section, std::string_view key, double value) {
+  if (refused_) return false;
   LockHold hold(IniLock, kOwner, true);
   if (!hold) return false;
   return file_.WriteFloat(section, key, value);
@@ -238,11 +250,13 @@ void TMyIniFile::ReadSections(StringList& sections) const {
 }
 
 void TMyIniFile::EraseSection(std::string_view section) {
+  if (refused_) return;
   LockHold hold(IniLock, kOwner, true);
   if (hold) file_.EraseSection(section);
 }
 
 void TMyIniFile::DeleteKey(std::string_view section, std::string_view key) {
+  if (refused_) return;
   LockHold hold(IniLock, kOwner, true);
   if (hold) file_.DeleteKey(section, key);
 }

@@ -1,5 +1,6 @@
 #pragma once
 // The settings file STOCKS.INI: every access runs under the lock "INI".
+#include <atomic>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -29,11 +30,15 @@ public:
   void BeginBatch();
   void EndBatch();
   const std::string& FileName() const { return file_.FileName(); }
-  // False while the last write of the file failed (a full disk, a folder turned read-only).
-  bool LastWriteOk() const { return file_.LastWriteOk(); }
+  // False while the last write of the file failed (a full disk, a folder turned read-only), and
+  // always once writes are refused.
+  bool LastWriteOk() const { return !refused_ && file_.LastWriteOk(); }
+  // The file is read only: nothing may be written over it (its bytes were not kept).
+  void RefuseWrites() { refused_ = true; }
 
 private:
   mutable IniFile file_;
+  std::atomic<bool> refused_{false};
 };
 
 // The one settings-file object, on STOCKS.INI in the program folder (null before start-up).

@@ -324,18 +324,19 @@ struct Walk {
   std::string Kept = {};  // bytes some file of the folder must still hold at the end
   bool SmallDisk = false;  // the folder is a small file system of its own
   std::function<void(const std::string& dir, int n)> During = {};  // while start n runs
+  const char* RootOwned = nullptr;  // kept root's in a sticky folder: nobody may move it
 };
 
 }  // namespace
 
-// Damage, a lost file, odd files and a full disk walked over as many starts as each needs: every
-// key, portfolio and dump record a good file held is still in the folder, and the box says what
-// happened.
-TEST(UserFiles, EveryGoodCopySurvivesOverSeveralStarts) {
-  const std::string good6 = GoodPorts(6), good5 = GoodPorts(5);
-  const std::string news = NewsDump({"IBM", "MSFT", "KO"}), cutNews = NewsDump({"IBM", "MSFT", "KO"}, true);
-  auto has = [](const std::string& log, const std::string& text) { return log.find(text) != std::string::npos; };
-  std::vector<Walk> walks = {
+namespace {
+
+// Damage, a lost file, odd files and a full disk, each walked over as many starts as it needs.
+std::vector<Walk> Walks() {
+  static const std::string good6 = GoodPorts(6);
+  static const std::string news = NewsDump({"IBM", "MSFT", "KO"}), cutNews = NewsDump({"IBM", "MSFT", "KO"}, true);
+  static const auto has = [](const std::string& log, const std::string& text) { return log.find(text) != std::string::npos; };
+  return {
       {"settings deleted", 2, [](const std::string& dir) { fs::remove(dir + "STOCKS.INI"); },
        [&](const std::string& dir, int n, const std::string& log) {
          if (n == 0) { EXPECT_TRUE(has(log, "STOCKS.INI is missing. The backup STOCKS.IN_ is used")) << log; }
@@ -471,8 +472,53 @@ TEST(UserFiles, EveryGoodCopySurvivesOverSeveralStarts) {
          EXPECT_FALSE(has(Slurp(dir + "stocks.log"), "did not finish its saves")) << "the second copy read the note";
          EXPECT_EQ(Slurp(dir + "save-failed.txt"), note) << "the second copy removed the first one's note";
        }},
+      {"portfolios that can be neither read nor moved", 3,
+       [](const std::string& dir) { fs::permissions(dir + "PORT.DAT", fs::perms::none); },
+       [&](const std::string& dir, int n, const std::string& log) {
+         const std::vector<std::string> saved = FilesStartingWith(dir, "PORT.DAT.saved-");
+         EXPECT_EQ(saved.size(), 1u) << n << ": one saved copy serves every session";
+         if (n > 0 && !saved.empty()) {
+           EXPECT_TRUE(has(log, "The newest saved copy " + saved[0] + " is used")) << log;
+         }
+       },
+       true, {}, false, {}, "PORT.DAT"},
+      {"settings cut with no room for a copy", 3, [](const std::string&) {},
+       [&](const std::string& dir, int n, const std::string& log) {
+         const std::string cut = kGoodSettings.substr(0, kGoodSettings.find("Filter=3") + 7);
+         if (n == 0) {
+           ASSERT_TRUE(WriteFileAtomic(dir + "STOCKS.INI", cut));
+           fs::remove(dir + "stocks.log");
+           // Full but for one page, which the start's log takes before the settings are read.
+           ASSERT_NO_FATAL_FAILURE(FillDisk(dir + "filler"));
+           fs::resize_file(dir + "filler", fs::file_size(dir + "filler") - 4096);
+         } else if (n == 1) {
+           EXPECT_EQ(Slurp(dir + "STOCKS.INI"), cut) << "written over though its bytes were not kept";
+           EXPECT_TRUE(has(log, "could be written either")) << log;
+           for (const std::string& named : {std::string("STOCKS.INI.saved-"), std::string("STOCKS.INI.damaged-")})
+             if (const size_t at = log.find(named); at != std::string::npos) {
+               EXPECT_TRUE(fs::exists(dir + log.substr(at, log.find_first_of(" \r", at + named.size()) - at - 1)))
+                   << "the box names a file that is not there: " << log;
+             }
+           fs::remove(dir + "filler");
+         } else {
+           EXPECT_EQ(IniFile(dir + "STOCKS.INI").ReadString("Colors", "LastKey", ""), "kept to the end");
+         }
+       },
+       false, {}, true},
   };
+}
 
+// Runs the walks whose names start with one of the prefixes: every key, portfolio and dump record
+// a good file held is still in the folder at the end, and the box said what happened.
+void RunWalks(const std::vector<std::string>& prefixes) {
+  const std::string good6 = GoodPorts(6), good5 = GoodPorts(5);
+  std::vector<Walk> walks;
+  for (Walk& w : Walks())
+    for (const std::string& p : prefixes)
+      if (std::string(w.Name).rfind(p, 0) == 0) {
+        walks.push_back(std::move(w));
+        break;
+      }
   std::string why;
   const bool canSwitch = CanRunAsAnotherUser(why);
   int kept = 0, ran = 0;
@@ -501,6 +547,12 @@ TEST(UserFiles, EveryGoodCopySurvivesOverSeveralStarts) {
     ASSERT_NO_FATAL_FAILURE(w.Damage(dir));
     for (int n = 0; n < w.Starts; ++n) {
       if (w.AsAnotherUser) { ASSERT_NO_FATAL_FAILURE(GiveToNobody(temp.path)); }
+      if (w.AsAnotherUser && w.RootOwned && ::geteuid() == 0) {
+        // As /tmp: anyone may add files, only their owner may move them.
+        ASSERT_EQ(::lchown((dir + w.RootOwned).c_str(), 0, 0), 0);
+        ASSERT_EQ(::chown(temp.path.c_str(), 0, 0), 0);
+        fs::permissions(temp.path, fs::perms::all | fs::perms::sticky_bit);
+      }
       const std::string home = temp.path.string() + "/";
       const std::string log = Start(
           dir,
@@ -517,4 +569,14 @@ TEST(UserFiles, EveryGoodCopySurvivesOverSeveralStarts) {
     kept += keys.empty() && ports.empty() && bytesKept && !::testing::Test::HasFailure();
   }
   std::cout << "walks: " << kept << " of " << ran << " kept every key, portfolio and dump record and said so\n";
+}
+
+}  // namespace
+
+TEST(UserFiles, SettingsAndPortfoliosKeepEveryGoodCopyOverSeveralStarts) {
+  RunWalks({"settings", "portfolios", "byte-order"});
+}
+
+TEST(UserFiles, CollectedDataOddFilesAndFullDisksKeepEveryGoodCopy) {
+  RunWalks({"news", "pipes", "a disk", "a second copy"});
 }
