@@ -15,6 +15,15 @@ void AddUserNotice(const std::string& text) {
   notices.push_back(text);
 }
 
+void LogUserNotices() {
+  std::vector<std::string> queued;
+  {
+    std::lock_guard lock(noticeMutex);
+    queued = notices;
+  }
+  for (const std::string& text : queued) WriteLog(text, 0);
+}
+
 std::vector<std::string> TakeUserNotices() {
   std::lock_guard lock(noticeMutex);
   std::vector<std::string> out;

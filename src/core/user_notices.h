@@ -5,5 +5,7 @@
 #include <vector>
 
 void AddUserNotice(const std::string& text);
+// Writes the notices queued so far to the log again (those queued before it was started).
+void LogUserNotices();
 // The notices queued so far, in order; the queue is empty afterwards.
 std::vector<std::string> TakeUserNotices();

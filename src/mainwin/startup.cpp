@@ -67,6 +67,8 @@ bool PrepareProgramFolder(int argc, const char* const* argv, const std::string& 
 void InitFoundation(bool alone, bool sole) {
   StartLog(alone);
   WriteLog("START", 0);
+  // Said before the log began (the program folder, params.par).
+  LogUserNotices();
   if (const int removed = RemoveLeftoverTemporaries(ProgDir, sole))
     WriteLog("Removed " + std::to_string(removed) + " left-over temporary files", 0);
   OpenSettingsFile();

@@ -228,3 +228,24 @@ TEST(PortFile, PortSymbolsDistinctInRowOrder) {
   LockHold h(PortLock, "TEST");
   PortList.clear();
 }
+
+// A backup that is there but cannot be read is said as such, never as missing.
+TEST(PortFile, ABackupThatCannotBeReadIsNotCalledMissing) {
+  namespace fs = std::filesystem;
+  const std::string dat = ProgDir + "PORT.DAT", bak = ProgDir + "PORT.DA_";
+  fs::remove(bak);
+  fs::create_directories(bak + "/inside");
+  const std::string line = FormatPortLine(Awkward());
+  ASSERT_TRUE(WriteFileAtomic(dat, line));  // no final line break
+  TakeUserNotices();
+  ASSERT_TRUE(LoadPortfolios());
+  const auto notices = TakeUserNotices();
+  ASSERT_EQ(notices.size(), 1u);
+  EXPECT_NE(notices[0].find("The backup PORT.DA_ cannot be read (a folder is in its place)"), std::string::npos)
+      << notices[0];
+  EXPECT_EQ(notices[0].find("There is no backup"), std::string::npos) << notices[0];
+  fs::remove_all(bak);
+  fs::remove(dat);
+  LockHold h(PortLock, "TEST");
+  PortList.clear();
+}

@@ -425,6 +425,7 @@ std::vector<Walk> Walks() {
        [&](const std::string&, int, const std::string& log) {
          EXPECT_TRUE(has(log, "SDATA.DMP cannot be read (it is not a plain file)")) << log;
          EXPECT_TRUE(has(log, "menu.par cannot be read (it is not a plain file)")) << log;
+         EXPECT_TRUE(has(log, "params.par cannot be read (it is not a plain file); its defaults are used")) << log;
        }},
       {"byte-order marks", 1,
        [&](const std::string& dir) {

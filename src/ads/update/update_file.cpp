@@ -6,11 +6,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 
 #include "core/checksum.h"
 #include "core/log.h"
 #include "core/program_state.h"
+#include "platform/string_list.h"
 
 namespace {
 
@@ -119,16 +119,13 @@ std::string WrapUpdateFile(std::string_view content, bool compress) {
 double ReadTrailerVersion(const std::string& path) {
   if (DebugOn) WriteDebugLog("Reading version of \"" + path + "\"");
   double v = 0;
-  std::ifstream in(path, std::ios::binary);
-  if (in) {
-    in.seekg(0, std::ios::end);
-    const std::streamoff size = in.tellg();
-    unsigned char b[8];
-    if (size >= 8 && in.seekg(size - 8) && in.read(reinterpret_cast<char*>(b), 8)) {
-      uint64_t bits = 0;
-      for (int i = 7; i >= 0; --i) bits = bits << 8 | b[i];
-      std::memcpy(&v, &bits, sizeof v);
-    }
+  // The checked read: a pipe in a definition file's place cannot hang the update check.
+  std::string bytes;
+  if (ReadFileChecked(path, bytes) == FileRead::Ok && bytes.size() >= 8) {
+    const auto* b = reinterpret_cast<const unsigned char*>(bytes.data() + bytes.size() - 8);
+    uint64_t bits = 0;
+    for (int i = 7; i >= 0; --i) bits = bits << 8 | b[i];
+    std::memcpy(&v, &bits, sizeof v);
   }
   if (!(v >= 1 && v <= 100)) v = 0;
   if (DebugOn) WriteDebugLog("Version read: " + std::to_string(v));

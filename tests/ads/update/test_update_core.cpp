@@ -3,6 +3,8 @@
 
 #include <zlib.h>
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -160,4 +162,10 @@ TEST(UpdateFile, TrailerVersion) {
   EXPECT_DOUBLE_EQ(ReadTrailerVersion(dir + "v2.bin"), 2.5);
   EXPECT_DOUBLE_EQ(ReadTrailerVersion(dir + "v150.bin"), 0);
   EXPECT_DOUBLE_EQ(ReadTrailerVersion(dir + "missing.bin"), 0);
+  // A pipe in a file's place has no version and does not hang the read.
+  const std::string pipe = dir + "pipe.bin";
+  std::remove(pipe.c_str());
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  EXPECT_DOUBLE_EQ(ReadTrailerVersion(pipe), 0);
+  std::remove(pipe.c_str());
 }
