@@ -495,6 +495,7 @@ std::vector<Walk> Walks() {
          } else if (n == 1) {
            EXPECT_EQ(Slurp(dir + "STOCKS.INI"), cut) << "written over though its bytes were not kept";
            EXPECT_TRUE(has(log, "could be written either")) << log;
+           EXPECT_FALSE(has(log, "settings were taken")) << "nothing can be taken into a file not written: " << log;
            for (const std::string& named : {std::string("STOCKS.INI.saved-"), std::string("STOCKS.INI.damaged-")})
              if (const size_t at = log.find(named); at != std::string::npos) {
                EXPECT_TRUE(fs::exists(dir + log.substr(at, log.find_first_of(" \r", at + named.size()) - at - 1)))
