@@ -218,7 +218,7 @@ void TFrmHistNew::FormShow() {
     }
   };
   int left = 0, topPos = 0, width = 0, height = 0;
-  if (number(0, left) && number(1, topPos)) move(left, topPos);
+  if (number(0, left) && number(1, topPos)) PlaceFrameAt(this, QPoint(left, topPos));
   if (number(12, width) && number(13, height)) resize(std::max(width, minimumWidth()), std::max(height, 200));
   SelectHistCode(cmbPrice, Params.PriceCode, HistStateField(f, 2, "1"));
   SelectHistCode(cmbBack, Params.StyleCode, HistStateField(f, 3, "10"));

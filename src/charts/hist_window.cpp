@@ -309,7 +309,7 @@ void TfrmHist::FormShow() {
   const std::vector<std::string> f = SplitStateFields(state);
   if (f.size() >= 2) {
     try {
-      move(std::stoi(f[0]), std::stoi(f[1]));
+      PlaceFrameAt(this, QPoint(std::stoi(f[0]), std::stoi(f[1])));
     } catch (...) {
     }
   }

@@ -14,10 +14,14 @@
 
 #include <algorithm>
 
+#include "platform/window_stacking.h"
+
 namespace {
 
 constexpr int CascadeStep = 28;
 constexpr const char* CascadedProperty = "vnCascaded";
+constexpr const char* FramePlaceProperty = "vnFramePlace";
+constexpr const char* RefitProperty = "vnRefitPending";
 
 QScreen* ScreenFor(const QRect& frame) {
   if (QScreen* s = QGuiApplication::screenAt(frame.center())) return s;
@@ -48,6 +52,8 @@ QMargins FrameMargins(const QWidget* w) {
 }
 
 void Fit(QWidget* w) {
+  // The window manager places a maximised window; moving it would make it normal again.
+  if (w->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen | Qt::WindowMinimized)) return;
   const QMargins m = FrameMargins(w);
   const QRect frame = w->geometry().marginsAdded(m);
   const QScreen* screen = ScreenFor(frame);
@@ -67,26 +73,53 @@ QWidget* MainWindowBeside(const QWidget* w) {
   return nullptr;
 }
 
+// A place given by PlaceFrameAt, put right once the window manager has framed the window (Qt
+// takes a position given before that for the client area's).
+void ApplyFramePlace(QWidget* w, bool last) {
+  const QVariant place = w->property(FramePlaceProperty);
+  if (!place.isValid()) return;
+  const bool framed = !FrameMargins(w).isNull();
+  if (!(w->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen | Qt::WindowMinimized)) &&
+      w->pos() != place.toPoint())
+    w->move(place.toPoint());
+  if (framed || last) w->setProperty(FramePlaceProperty, QVariant());
+}
+
+// The window manager frames a window shortly after it is mapped; on a busy machine later.
+void CheckWhenFramed(QWidget* window) {
+  QPointer<QWidget> w = window;
+  for (int ms : {0, 300, 1000})
+    QTimer::singleShot(ms, w, [w, ms] {
+      if (!w) return;
+      ApplyFramePlace(w, ms == 1000);
+      Fit(w);
+    });
+}
+
 // Checks the window again once it is shown and framed.
 class RefitOnShow : public QObject {
 public:
-  explicit RefitOnShow(QWidget* w) : QObject(w) { w->installEventFilter(this); }
+  explicit RefitOnShow(QWidget* w) : QObject(w) {
+    w->setProperty(RefitProperty, true);
+    w->installEventFilter(this);
+  }
 
 protected:
   bool eventFilter(QObject* watched, QEvent* e) override {
     if (e->type() == QEvent::Show) {
-      QPointer<QWidget> w = static_cast<QWidget*>(watched);
-      // The window manager frames it shortly after it is mapped.
-      for (int ms : {0, 300})
-        QTimer::singleShot(ms, w, [w] {
-          if (w) Fit(w);
-        });
+      auto* w = static_cast<QWidget*>(watched);
+      w->setProperty(RefitProperty, QVariant());
+      CheckWhenFramed(w);
       watched->removeEventFilter(this);
       deleteLater();
     }
     return false;
   }
 };
+
+void RefitWhenShown(QWidget* w) {
+  if (!w->isVisible() && !w->property(RefitProperty).toBool()) new RefitOnShow(w);
+}
 
 }  // namespace
 
@@ -136,8 +169,18 @@ QWidget* KeepOnScreen(QWidget* window, WindowPlace place) {
   if (!window || !window->isWindow()) return window;
   if (place == WindowPlace::Cascade && !window->isVisible()) CascadeWindow(window);
   Fit(window);
-  if (!window->isVisible()) new RefitOnShow(window);
+  RefitWhenShown(window);
   return window;
+}
+
+void PlaceFrameAt(QWidget* window, const QPoint& place) {
+  if (!window || !window->isWindow()) return;
+  window->move(place);
+  if (window->isVisible() && !FrameMargins(window).isNull()) return;  // framed: the move is right
+  window->setProperty(FramePlaceProperty, place);
+  // From a show event: the window counts as shown already, but nobody has framed it yet.
+  if (window->isVisible()) CheckWhenFramed(window);
+  else RefitWhenShown(window);
 }
 
 QRect NormalGeometry(const QWidget& w) {
@@ -152,10 +195,36 @@ QRect NormalGeometry(const QWidget& w) {
   return QRect(normal.topLeft() - frameOffset, normal.size());
 }
 
+namespace {
+// Qt tells the window system the owner of dialogs and tools only, and clears it whenever it
+// shows a plain window: it is said again each time the window has been shown.
+class OwnerOnShow : public QObject {
+public:
+  OwnerOnShow(QWidget* window, QWidget* owner) : QObject(window), window_(window), owner_(owner) {
+    window->winId();
+    if (QWindow* handle = window->windowHandle()) {
+      handle->setTransientParent(owner->windowHandle());
+      // Once the showing is over: Qt clears it on its way.
+      connect(handle, &QWindow::visibleChanged, this, [this](bool shown) {
+        if (shown) QTimer::singleShot(0, this, [this] { Apply(); });
+      });
+    }
+    Apply();
+  }
+  void Apply() {
+    if (window_ && owner_ && window_->isVisible()) SetWindowOwner(window_, owner_);
+  }
+
+private:
+  QPointer<QWidget> window_, owner_;
+};
+}  // namespace
+
 void KeepAbove(QWidget* window, QWidget* owner) {
   if (!window || !owner || owner->window() == window || !owner->window()->windowHandle()) return;
-  window->winId();
-  if (QWindow* own = window->windowHandle()) own->setTransientParent(owner->window()->windowHandle());
+  for (QObject* child : window->children())
+    if (auto* old = dynamic_cast<OwnerOnShow*>(child)) delete old;
+  new OwnerOnShow(window, owner->window());
 }
 
 void KeepAboveMainWindow(QWidget* window) {

@@ -18,6 +18,12 @@ QWidget* KeepOnScreen(QWidget* window, WindowPlace place = WindowPlace::Given);
 // is shown. For a window that learns only when shown whether it has a place of its own.
 void CascadeWindow(QWidget* window);
 
+// Puts the window's frame's top-left corner at place, as pos() gave it when the place was
+// saved: at once, and again once the window manager has framed the window (a position given
+// before that is taken for the client area's, so the window would creep by its frame at each
+// reopening). Call before the window is first shown, or from its first show event.
+void PlaceFrameAt(QWidget* window, const QPoint& place);
+
 // Keeps a window above its owner only (transient for it), not above every program, so a dialog
 // opened later comes above both; the owner does not own the window, so closing it frees nothing.
 void KeepAbove(QWidget* window, QWidget* owner);

@@ -24,6 +24,26 @@ Reply<T> Take(T* reply) {
 }  // namespace
 #endif
 
+bool SetWindowOwner(const QWidget* window, const QWidget* owner) {
+#ifdef VN_HAVE_XCB
+  if (!window || !owner || !qGuiApp) return false;
+  auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+  xcb_connection_t* c = x11 ? x11->connection() : nullptr;
+  const QWidget* top = window->window();
+  const QWidget* own = owner->window();
+  if (!c || !top->windowHandle() || !own->windowHandle() || top == own) return false;
+  const auto id = static_cast<xcb_window_t>(own->winId());
+  xcb_change_property(c, XCB_PROP_MODE_REPLACE, static_cast<xcb_window_t>(top->winId()), XCB_ATOM_WM_TRANSIENT_FOR,
+                      XCB_ATOM_WINDOW, 32, 1, &id);
+  xcb_flush(c);
+  return true;
+#else
+  (void)window;
+  (void)owner;
+  return false;
+#endif
+}
+
 bool WindowsStackedAbove(const QWidget* widget, std::vector<QRect>& above) {
   above.clear();
 #ifdef VN_HAVE_XCB

@@ -173,7 +173,7 @@ int TextWidth(const QFontMetrics& fm, const char* text) {
 
 }  // namespace
 
-TfrmNews::TfrmNews(QWidget* owner) : QWidget(owner, Qt::Window | Qt::WindowStaysOnTopHint) {
+TfrmNews::TfrmNews(QWidget* owner) : QWidget(owner, Qt::Window) {
   // FormCreate.
   setWindowTitle("News!");
   resize(DesignWidth, DesignHeight);
@@ -1000,6 +1000,8 @@ void OpenNewsWindow(const std::string& symbol) {
   if (!frmNews) frmNews = new TfrmNews(nullptr);
   if (frmNews->isMinimized()) frmNews->showNormal();
   KeepOnScreen(frmNews);
+  // Above the main window, not above other programs.
+  KeepAboveMainWindow(frmNews);
   frmNews->show();
   frmNews->raise();
   frmNews->activateWindow();

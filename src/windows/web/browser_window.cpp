@@ -230,7 +230,7 @@ bool OpenInBrowserWindow(const std::string& url, QWidget* opener) {
     frmIE->TopPan->setFixedHeight(0);
     frmIE->TopPan->hide();
   }
-  // Kept above the window it was opened from, which may stay on top of every other window; not
+  // Kept above the window it was opened from, which may itself stay above the main window; not
   // its child, so it stays open when that window closes.
   KeepAbove(frmIE, opener);
   frmIE->show();

@@ -1,0 +1,269 @@
+// The program's windows on a real X server with a window manager (openbox): where they reopen,
+// their states, and how the window manager stacks them against the main window, each other and
+// other programs.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QMainWindow>
+#include <QPointer>
+#include <QScreen>
+#include <QTest>
+#include <QTimer>
+
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "charts/chart_window.h"
+#include "charts/hist_new_window.h"
+#include "charts/hist_test_site.h"
+#include "charts/hist_window.h"
+#include "common/private_x_server.h"
+#include "common/program_folder_env.h"
+#include "core/settings_file.h"
+#include "platform/window_stacking.h"
+#include "prefs/prefs_dialog.h"
+#include "windows/news/news_window.h"
+
+// The X server and its window manager first: the application object is made on it.
+[[maybe_unused]] static auto* xServer = ::testing::AddGlobalTestEnvironment(new PrivateXServerEnvironment(true));
+[[maybe_unused]] static auto* env = ::testing::AddGlobalTestEnvironment(new ProgramFolderEnvironment("test_mainwin_x11"));
+
+namespace {
+
+bool Settle(const std::function<bool()>& done, int ms = 5000) {
+  QElapsedTimer t;
+  t.start();
+  while (!done()) {
+    if (t.elapsed() > ms) return false;
+    QTest::qWait(20);
+  }
+  return true;
+}
+
+// The window manager has put its frame around the window.
+bool Framed(const QWidget* w) { return w->isVisible() && w->frameGeometry() != w->geometry(); }
+
+// Whether the display server stacks, above `below`, a window whose outer rectangle contains
+// the point (global coordinates).
+bool StackedAboveAt(const QWidget* below, const QPoint& point) {
+  std::vector<QRect> above;
+  if (!WindowsStackedAbove(below, above)) return false;
+  for (const QRect& r : above)
+    if (r.contains(point)) return true;
+  return false;
+}
+bool StackedAbove(const QWidget* below, const QWidget* w) {
+  return StackedAboveAt(below, w->frameGeometry().center());
+}
+
+xcb_connection_t* Connection() {
+  static xcb_connection_t* c = xcb_connect(PrivateXServerEnvironment::Display().c_str(), nullptr);
+  return c;
+}
+
+xcb_atom_t Atom(xcb_connection_t* c, const char* name) {
+  std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> r(
+      xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, static_cast<uint16_t>(strlen(name)), name), nullptr), &std::free);
+  return r ? r->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
+}
+
+// The actions the window manager allows on a window.
+std::vector<xcb_atom_t> AllowedActions(const QWidget* w) {
+  xcb_connection_t* c = Connection();
+  std::unique_ptr<xcb_get_property_reply_t, decltype(&std::free)> r(
+      xcb_get_property_reply(c, xcb_get_property(c, 0, static_cast<xcb_window_t>(w->winId()), Atom(c, "_NET_WM_ALLOWED_ACTIONS"),
+                                                 XCB_ATOM_ATOM, 0, 64), nullptr),
+      &std::free);
+  if (!r) return {};
+  const auto* atoms = static_cast<const xcb_atom_t*>(xcb_get_property_value(r.get()));
+  return std::vector<xcb_atom_t>(atoms, atoms + xcb_get_property_value_length(r.get()) / 4);
+}
+
+// Another program: a window of a client of its own, activated through the window manager as a
+// click on it in a task bar would.
+struct OtherProgram {
+  xcb_connection_t* c = xcb_connect(PrivateXServerEnvironment::Display().c_str(), nullptr);
+  xcb_window_t window = 0;
+  xcb_screen_t* screen = nullptr;
+
+  OtherProgram() {
+    if (xcb_connection_has_error(c)) return;
+    screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    window = xcb_generate_id(c);
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, 400, 300, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                      screen->root_visual, 0, nullptr);
+    xcb_map_window(c, window);
+    xcb_flush(c);
+  }
+  ~OtherProgram() { xcb_disconnect(c); }
+
+  void Activate() {
+    xcb_client_message_event_t e{};
+    e.response_type = XCB_CLIENT_MESSAGE;
+    e.format = 32;
+    e.window = window;
+    e.type = Atom(c, "_NET_ACTIVE_WINDOW");
+    e.data.data32[0] = 2;  // from a pager: the user asked for it
+    e.data.data32[1] = XCB_CURRENT_TIME;
+    xcb_send_event(c, 0, screen->root, XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char*>(&e));
+    xcb_flush(c);
+  }
+  // The middle of its client area on the screen.
+  QPoint Centre() {
+    std::unique_ptr<xcb_translate_coordinates_reply_t, decltype(&std::free)> r(
+        xcb_translate_coordinates_reply(c, xcb_translate_coordinates(c, window, screen->root, 200, 150), nullptr), &std::free);
+    return r ? QPoint(r->dst_x, r->dst_y) : QPoint(-1, -1);
+  }
+};
+
+void ActivateMain(QMainWindow& main) {
+  main.raise();
+  main.activateWindow();
+  Settle([&] { return main.isActiveWindow(); });
+  QTest::qWait(200);  // the window manager restacks
+}
+
+void SaveScreen(const char* name) {
+  const std::string dir = std::string(VN_BINARY_DIR) + "/screenshots";
+  QDir().mkpath(QString::fromStdString(dir));
+  QGuiApplication::primaryScreen()->grabWindow(0).save(QString::fromStdString(dir + "/" + name));
+}
+
+class WindowPlaces : public ::testing::Test {
+protected:
+  void SetUp() override {
+    if (PrivateXServerEnvironment::Display().empty()) GTEST_SKIP() << "Xvfb is not installed";
+    if (!PrivateXServerEnvironment::WindowManager()) GTEST_SKIP() << "no window manager (openbox) could start";
+    setenv("VANTORA_NO_BROWSER", "1", 1);  // the news window without the engine
+    main.setWindowTitle("Vantora");
+    main.setCentralWidget(new QLabel("Main window"));
+    main.setGeometry(0, 0, 1100, 800);
+    main.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&main));
+  }
+  void TearDown() override {
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (w != &main && w->isVisible()) w->close();
+    for (int i = 0; i < 3; ++i) QApplication::processEvents();
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  }
+  QMainWindow main;
+};
+
+}  // namespace
+
+// Both history windows reopen exactly where they were closed, however often; the chart, both
+// history windows and the news window stay above the main window when it is activated, and
+// another program's window comes above the news window; the news window closed maximised
+// reopens maximised.
+TEST_F(WindowPlaces, ReopenWhereClosedAndStayAboveTheMainWindow) {
+  ASSERT_TRUE(histtest::SetUpChartSite());
+  struct Kind {
+    const char* Name;
+    std::function<void()> Open;
+    std::function<QWidget*()> Find;
+    QPoint Place;
+  };
+  const Kind kinds[] = {
+      {"site 1", [] { OpenHistoryWindow("IBM"); }, []() -> QWidget* { return FindHistWindow("IBM"); }, QPoint(363, 274)},
+      {"site 2", [] { OpenProphetWindow("IBM"); }, []() -> QWidget* { return FindProphetWindow("IBM"); }, QPoint(150, 90)},
+  };
+  for (const Kind& kind : kinds) {
+    SCOPED_TRACE(kind.Name);
+    for (int round = 0; round < 3; ++round) {
+      kind.Open();
+      QPointer<QWidget> w = kind.Find();
+      ASSERT_NE(w, nullptr);
+      ASSERT_TRUE(Settle([&] { return Framed(w); }));
+      if (round == 0) {
+        w->move(kind.Place);
+        ASSERT_TRUE(Settle([&] { return w->frameGeometry().topLeft() == kind.Place; }));
+      } else {
+        Settle([&] { return w->frameGeometry().topLeft() == kind.Place; }, 3000);
+        EXPECT_EQ(w->frameGeometry().topLeft(), kind.Place) << "reopening " << round;
+      }
+      if (round == 0 && kind.Place == QPoint(363, 274)) {
+        // The fixed-size window cannot be maximised.
+        const std::vector<xcb_atom_t> actions = AllowedActions(w);
+        EXPECT_FALSE(actions.empty());
+        for (const char* name : {"_NET_WM_ACTION_MAXIMIZE_HORZ", "_NET_WM_ACTION_MAXIMIZE_VERT"})
+          EXPECT_EQ(std::count(actions.begin(), actions.end(), Atom(Connection(), name)), 0) << name;
+      }
+      ActivateMain(main);
+      EXPECT_TRUE(StackedAbove(&main, w)) << "round " << round;
+      w->close();
+      Settle([&] { return w.isNull() || !w->isVisible(); });
+    }
+  }
+
+  TdlgChart* chart = OpenChart("IBM");
+  ASSERT_NE(chart, nullptr);
+  ASSERT_TRUE(Settle([&] { return Framed(chart); }));
+  OpenNewsWindow("IBM");
+  ASSERT_TRUE(frmNews);
+  ASSERT_TRUE(Settle([&] { return Framed(frmNews); }));
+  ActivateMain(main);
+  EXPECT_TRUE(StackedAbove(&main, chart));
+  EXPECT_TRUE(StackedAbove(&main, frmNews));
+  SaveScreen("window_places_above_main.png");
+  // Another program's window, activated, comes above the news window.
+  OtherProgram other;
+  ASSERT_NE(other.window, 0u);
+  other.Activate();
+  ASSERT_TRUE(Settle([&] { return !main.isActiveWindow() && !frmNews->isActiveWindow(); }));
+  EXPECT_TRUE(Settle([&] { return StackedAboveAt(frmNews, other.Centre()); }));
+  chart->close();
+
+  // The news window closed maximised opens maximised again, and says so at its next close; also
+  // when its normal place reaches past the screen's edge (it is kept on the screen when restored).
+  frmNews->setGeometry(900, 700, 600, 500);
+  ASSERT_TRUE(Settle([&] { return frmNews->geometry().topLeft() == QPoint(900, 700); }));
+  frmNews->showMaximized();
+  ASSERT_TRUE(Settle([&] { return frmNews->isMaximized() && Framed(frmNews); }));
+  frmNews->close();
+  Settle([&] { return frmNews.isNull(); });
+  EXPECT_EQ(Ini().ReadString("News", "NSTATE", ""), "MX");
+  OpenNewsWindow("IBM");
+  ASSERT_TRUE(frmNews);
+  ASSERT_TRUE(Settle([&] { return Framed(frmNews); }));
+  QTest::qWait(1200);
+  EXPECT_TRUE(frmNews->isMaximized());
+  SaveScreen("window_places_news_maximised.png");
+  frmNews->close();
+  Settle([&] { return frmNews.isNull(); });
+  EXPECT_EQ(Ini().ReadString("News", "NSTATE", ""), "MX");
+}
+
+// The preferences, opened while the news window is open, come above it and every other window
+// of the program, with their buttons in reach.
+TEST_F(WindowPlaces, ModalDialogOpensAboveTheNewsWindow) {
+  OpenNewsWindow("IBM");
+  ASSERT_TRUE(frmNews);
+  ASSERT_TRUE(Settle([&] { return Framed(frmNews); }));
+  frmNews->move(100, 100);
+  QTest::qWait(300);
+  bool seen = false, above = false;
+  QTimer::singleShot(100, &main, [&] {
+    auto* dlg = dynamic_cast<TdlgPref*>(QApplication::activeModalWidget());
+    if (!dlg) return;
+    seen = true;
+    Settle([&] { return Framed(dlg); });
+    QTest::qWait(300);
+    above = StackedAbove(frmNews, dlg);
+    SaveScreen("window_places_modal_over_news.png");
+    QTest::keyClick(dlg, Qt::Key_Escape);
+  });
+  RunPreferences(&main, PrefsTabMisc);
+  EXPECT_TRUE(seen);
+  EXPECT_TRUE(above);
+}
