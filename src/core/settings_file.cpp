@@ -162,7 +162,7 @@ void OpenSettingsFile() {
   if (!openName.empty() && !MakeFilePrivate(ProgDir + openName)) WriteLog("The settings file could not be made private", 0);
   IniFile_ = std::make_unique<TMyIniFile>(openName.empty() ? readFrom : ProgDir + openName);
   if (openName.empty()) IniFile_->RefuseWrites();
-  if (!usable.empty() && haveBackup && !openName.empty()) {
+  if (cut && haveBackup && !openName.empty()) {
     const int taken = TakeMissingKeys(*IniFile_, usable, saved);
     notice += " " + std::to_string(taken) + (taken == 1 ? " setting was" : " settings were") + " taken from the backup " +
               backupName + ".";

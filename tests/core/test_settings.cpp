@@ -440,3 +440,27 @@ TEST(Log, OutsideBytesAreEscaped) {
   EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2);  // "Log File Start" and the one line
   EXPECT_EQ(LogSafeText(text), expected.substr(0, expected.size() - 2));
 }
+
+// Cut at every byte that is not a line end, a settings file beside a good backup loses no key:
+// each reads with the backup's value (the file's own, where the cut left it whole).
+TEST(SettingsFile, ACutAtAnyByteLosesNoKey) {
+  OtherSettingsFolder folder("every-cut");
+  const std::string good = "[S]\r\nRefresh=45\r\nB=2\r\n\r\n[M]\r\nF=NO\r\n[C]\r\nLast=kept to the end\r\n";
+  int cuts = 0;
+  for (size_t at = 1; at < good.size(); ++at) {
+    if (good[at - 1] == '\n') continue;  // a cut at a line end reads whole
+    ASSERT_TRUE(WriteFileAtomic(ProgDir + "STOCKS.IN_", good));
+    ASSERT_TRUE(WriteFileAtomic(ProgDir + "STOCKS.INI", good.substr(0, at)));
+    OpenSettingsFile();
+    for (const IniFile::KeyLine& k : IniFile::KeysOf(good)) {
+      if (!k.Key.empty()) {
+        EXPECT_EQ(Ini().ReadString(k.Section, k.Key, "(lost)"), k.Value) << "cut at " << at;
+      }
+    }
+    for (const auto& e : std::filesystem::directory_iterator(ProgDir))
+      if (e.path().filename().string().rfind("STOCKS.INI.damaged-", 0) == 0) std::filesystem::remove(e.path());
+    ++cuts;
+  }
+  TakeUserNotices();
+  EXPECT_GT(cuts, 40);
+}
