@@ -33,7 +33,7 @@ TdlgPass::TdlgPass(std::shared_ptr<HTTPSite> site, std::string settingsSection, 
   // FormCreate
   PassDlgExists = true;
   setWindowTitle("Name and password required for access");
-  setWindowFlags(windowFlags() | Qt::WindowStaysOnTopHint | Qt::MSWindowsFixedSizeDialogHint);
+  setWindowFlags(windowFlags() | Qt::MSWindowsFixedSizeDialogHint);
   Label1 = new QLabel("This site requires a name and password authorization.", this);
   Label1->setWordWrap(true);
   lbName = new QLabel(Q(site_ && !site_->LoginNameCaption.empty() ? site_->LoginNameCaption : "Name"), this);

@@ -55,7 +55,7 @@ void TdlgLookup::ClearLastLookup() {
 
 TdlgLookup::TdlgLookup(QWidget* parent) : QDialog(parent) {
   setWindowTitle("Symbol Lookup");
-  setWindowFlags(windowFlags() | Qt::WindowStaysOnTopHint | Qt::MSWindowsFixedSizeDialogHint);
+  setWindowFlags(windowFlags() | Qt::MSWindowsFixedSizeDialogHint);
   Label1 = new QLabel("Enter the search terms - can be parts of the company name or partial stock symbols.", this);
   dfName = new QLineEdit(this);
   dfName->setObjectName("dfName");

@@ -40,7 +40,7 @@ std::string TftmSync::TimeHost(int source) {
 
 TftmSync::TftmSync(QWidget* parent) : QDialog(parent) {
   setWindowTitle("Synchronize System Time");
-  setWindowFlags((windowFlags() | Qt::WindowStaysOnTopHint | Qt::MSWindowsFixedSizeDialogHint) &
+  setWindowFlags((windowFlags() | Qt::MSWindowsFixedSizeDialogHint) &
                  ~Qt::WindowContextHelpButtonHint);
   Label1 = new QLabel(this);
   Label1->setWordWrap(true);
