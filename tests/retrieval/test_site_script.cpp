@@ -120,6 +120,17 @@ protected:
     EXPECT_EQ(error, "");
     return site;
   }
+  // The news site on another port (as after a restart of the demo): its pages' links carry it.
+  std::shared_ptr<HTTPSite> LoadMoved() {
+    std::string text = SiteFixtureText("fake.NWS", port);
+    ReplaceAll(text, "SET LINK \"http://127.0.0.1:" + std::to_string(port), "SET LINK \"http://127.0.0.1:1" + std::to_string(port), true);
+    WriteFileAtomic(ProgDir + "moved.NWS", text);
+    auto moved = std::make_shared<HTTPSite>();
+    std::string error;
+    LoadSiteFile("moved.NWS", *moved, nullptr, error);
+    EXPECT_EQ(error, "");
+    return moved;
+  }
   int port = 0;
 };
 
@@ -177,14 +188,7 @@ TEST_F(PageScripts, HeadlinesAreStoredOnceAndHandedOver) {
 TEST_F(PageScripts, HeadlinesOfManyRoundsAndAMovedSiteAreListedOnce) {
   auto site = Load("fake.NWS");
   for (int round = 0; round < 4; ++round) ASSERT_TRUE(FetchNewsForSymbol(*site, "NWR", nullptr));
-  // The same site on another port: the page's links carry the new one.
-  std::string text = SiteFixtureText("fake.NWS", port);
-  ReplaceAll(text, "SET LINK \"http://127.0.0.1:" + std::to_string(port), "SET LINK \"http://127.0.0.1:1" + std::to_string(port), true);
-  WriteFileAtomic(ProgDir + "moved.NWS", text);
-  auto moved = std::make_shared<HTTPSite>();
-  std::string error;
-  LoadSiteFile("moved.NWS", *moved, nullptr, error);
-  ASSERT_EQ(error, "");
+  auto moved = LoadMoved();
   for (int round = 0; round < 3; ++round) ASSERT_TRUE(FetchNewsForSymbol(*moved, "NWR", nullptr));
   StringList titles, links, sources, dates, extras, reads, ids;
   GetNewsItems("NWR", titles, links, sources, dates, extras, reads, ids);
@@ -272,13 +276,7 @@ TEST_F(News, KeptHeadlineTakesTheNewestLink) {
   };
   const std::vector<std::string> idsBefore = all(ids);
 
-  std::string text = SiteFixtureText("fake.NWS", port);
-  ReplaceAll(text, "SET LINK \"http://127.0.0.1:" + std::to_string(port), "SET LINK \"http://127.0.0.1:1" + std::to_string(port), true);
-  WriteFileAtomic(ProgDir + "moved.NWS", text);
-  auto moved = std::make_shared<HTTPSite>();
-  std::string error;
-  LoadSiteFile("moved.NWS", *moved, nullptr, error);
-  ASSERT_EQ(error, "");
+  auto moved = LoadMoved();
   ASSERT_TRUE(FetchNewsForSymbol(*moved, "NWL", nullptr));
   GetNewsItems("NWL", titles, links, sources, dates, extras, reads, ids);
   ASSERT_EQ(titles.Count(), 3);

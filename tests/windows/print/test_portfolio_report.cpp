@@ -52,6 +52,12 @@ std::vector<QString> PageTexts(const TPagePrinter& pp, int page) {
 
 bool Has(const std::vector<QString>& texts, const QString& t) { return std::find(texts.begin(), texts.end(), t) != texts.end(); }
 
+// The bottom of the line that shows the text; -1 when no line does.
+double LineOf(const std::vector<TextBox>& boxes, const QString& text) {
+  auto it = std::find_if(boxes.begin(), boxes.end(), [&](const TextBox& b) { return b.Text == text; });
+  return it == boxes.end() ? -1.0 : it->Rect.bottom();
+}
+
 }  // namespace
 
 using PortfolioReport = ReportOnTestPrinter;
@@ -289,10 +295,7 @@ TEST_F(PortfolioReport, QuotesAPortfolioLacksAreFetchedFirstAndThoseThatNeverCam
   EXPECT_EQ(asked, (std::vector<std::string>{"QGONE", "QNEW1", "QNEW2"}));
   EXPECT_TRUE(PendingListEmpty(ReportPendingList));
   auto boxes = TextBoxes(pp.Pages()->front(), *printer);
-  auto lineOf = [&](const QString& text) {
-    auto it = std::find_if(boxes.begin(), boxes.end(), [&](const TextBox& b) { return b.Text == text; });
-    return it == boxes.end() ? -1.0 : it->Rect.bottom();
-  };
+  auto lineOf = [&](const QString& text) { return LineOf(boxes, text); };
   EXPECT_EQ(std::count_if(boxes.begin(), boxes.end(), [](const TextBox& b) { return b.Text == "42.5"; }), 2);
   EXPECT_GT(lineOf(NoQuoteText), 0);
   EXPECT_EQ(lineOf(NoQuoteText), lineOf("QGONE"));
@@ -371,10 +374,7 @@ TEST_F(PortfolioReport, ReportFetchesOldQuotes) {
   std::sort(asked.begin(), asked.end());
   EXPECT_EQ(asked, (std::vector<std::string>{"QOLDA", "QOLDB"}));
   const auto boxes = TextBoxes(pp.Pages()->front(), *printer);
-  auto lineOf = [&](const QString& text) {
-    auto it = std::find_if(boxes.begin(), boxes.end(), [&](const TextBox& b) { return b.Text == text; });
-    return it == boxes.end() ? -1.0 : it->Rect.bottom();
-  };
+  auto lineOf = [&](const QString& text) { return LineOf(boxes, text); };
   EXPECT_GT(lineOf("77.25"), 0);
   EXPECT_EQ(lineOf("22.22"), -1.0);
   EXPECT_EQ(lineOf("2,222.00"), -1.0);
@@ -428,10 +428,7 @@ TEST_F(PortfolioReport, PrintsNoQuoteOlderThanTheRefreshInterval) {
   std::sort(asked.begin(), asked.end());
   EXPECT_EQ(asked, (std::vector<std::string>{"QGONE7", "QSTALE"}));
   const auto boxes = TextBoxes(pp.Pages()->front(), *printer);
-  auto lineOf = [&](const QString& text) {
-    auto it = std::find_if(boxes.begin(), boxes.end(), [&](const TextBox& b) { return b.Text == text; });
-    return it == boxes.end() ? -1.0 : it->Rect.bottom();
-  };
+  auto lineOf = [&](const QString& text) { return LineOf(boxes, text); };
   EXPECT_EQ(lineOf("11.25"), lineOf("QSTALE"));
   EXPECT_EQ(lineOf("33.75"), lineOf("QFRESH"));
   EXPECT_EQ(lineOf("22.5"), -1.0);
