@@ -207,26 +207,30 @@ Decimal PriceDecimal(double price) {
 
 Decimal Times(Decimal a, Decimal b) {
   if (!a.Ok || !b.Ok) return {};
-  // Both below 10^30 at scales of at most 24: rounded to 24 places first, the product fits.
+  // Twelve places each are plenty for shares and prices; the product must fit in 10^35.
   a = Rescaled(a, 12);
   b = Rescaled(b, 12);
   if ((a.Units < 0 ? -a.Units : a.Units) > Pow10(35) / ((b.Units < 0 ? -b.Units : b.Units) + 1)) return {};
   return {a.Units * b.Units, a.Scale + b.Scale, true};
 }
 
+// Whether the units stay below 10^37 when given `more` decimals.
+bool Widens(__int128 units, int more) { return (units < 0 ? -units : units) < Pow10(37 - more); }
+
 Decimal Plus(Decimal a, Decimal b) {
   if (!a.Ok || !b.Ok) return {};
   const int scale = std::max(a.Scale, b.Scale);
+  if (!Widens(a.Units, scale - a.Scale) || !Widens(b.Units, scale - b.Scale)) return {};
   const __int128 x = a.Units * Pow10(scale - a.Scale), y = b.Units * Pow10(scale - b.Scale);
   return {x + y, scale, true};
 }
 
 double ToDouble(Decimal d) {
-  // Whole and fraction apart, so cents come out as the nearest double to the decimal.
   const __int128 div = Pow10(d.Scale);
   constexpr __int128 exact = static_cast<__int128>(1) << 53;
-  // Both exact as doubles: one correctly rounded division gives the nearest double.
+  // Both exact as doubles: one correctly rounded division gives the nearest double to the decimal.
   if (d.Units < exact && d.Units > -exact && div < exact) return static_cast<double>(d.Units) / static_cast<double>(div);
+  // Else whole and fraction apart.
   return static_cast<double>(d.Units / div) + static_cast<double>(d.Units % div) / static_cast<double>(div);
 }
 
@@ -247,18 +251,6 @@ double HoldingValue(double shares, double price) {
 double HoldingCost(double shares, double price, double commission) {
   return Cents(Plus(Times(ShortestDecimal(shares), PriceDecimal(price)), ShortestDecimal(commission)),
                shares * price + commission);
-}
-
-int ShortestDecimals(double price) {
-  const Decimal d = PriceDecimal(price);
-  if (!d.Ok) return 0;
-  int scale = d.Scale;
-  __int128 u = d.Units;
-  while (scale > 0 && u % 10 == 0) {
-    u /= 10;
-    --scale;
-  }
-  return scale;
 }
 
 double PriceDifference(double last, double previous) {

@@ -35,8 +35,6 @@ double RoundMoney(double amount);
 double HoldingValue(double shares, double price);
 // What shares cost at a base price with the commission.
 double HoldingCost(double shares, double price, double commission);
-// The decimals of the price's shortest single-precision form ("346.89": 2; 0 for whole numbers).
-int ShortestDecimals(double price);
 // last - previous, exact from both prices' shortest forms: it has no more decimals than the
 // longer of the two (47.35 - 43.0 is 4.35, never 4.3501).
 double PriceDifference(double last, double previous);

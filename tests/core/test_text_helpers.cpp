@@ -44,9 +44,9 @@ TEST(FormatPrice, HoldingsAreWorthThePriceAsQuotedToTheCent) {
   // What cannot be exact still gives a figure.
   EXPECT_DOUBLE_EQ(HoldingValue(1e30, 2), 2e30);
   EXPECT_EQ(HoldingValue(5, std::nan("")), 0);
-  EXPECT_EQ(ShortestDecimals(346.89f), 2);
-  EXPECT_EQ(ShortestDecimals(43), 0);
-  EXPECT_EQ(ShortestDecimals(0.0001f), 4);
+  EXPECT_DOUBLE_EQ(HoldingCost(2, 3, 1e20), 1e20 + 6);  // too large for exact sums: still a figure
+  EXPECT_EQ(PriceDifference(1234.56f, 1230.21f), 4.35);
+  EXPECT_EQ(PriceDifference(20.018f, 20), 0.018);
 }
 
 TEST(FormatPriceFraction, SixtyFourthsOnlyWhenOnAndClose) {
