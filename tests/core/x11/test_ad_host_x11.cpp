@@ -7,15 +7,12 @@
 #include <QTest>
 #include <QWidget>
 
-#include <xcb/xcb.h>
-
-#include <cstdlib>
-#include <cstring>
 #include <functional>
 #include <mutex>
 
 #include "common/private_x_server.h"
 #include "common/program_folder_env.h"
+#include "common/x11_other_program.h"
 #include "core/ad_locations.h"
 
 // The X server and its window manager first: the application object is made on it.
@@ -41,46 +38,6 @@ bool Minimized(int location) {
   return AdLocMinimized[location];
 }
 
-xcb_atom_t Atom(xcb_connection_t* c, const char* name) {
-  xcb_intern_atom_reply_t* r = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, static_cast<uint16_t>(strlen(name)), name), nullptr);
-  const xcb_atom_t atom = r ? r->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
-  std::free(r);
-  return atom;
-}
-
-// Another program: a window of a client of its own, activated through the window manager as a
-// click on it in a task bar would.
-struct OtherProgram {
-  xcb_connection_t* c = xcb_connect(PrivateXServerEnvironment::Display().c_str(), nullptr);
-  xcb_window_t window = 0;
-
-  OtherProgram() {
-    if (xcb_connection_has_error(c)) return;
-    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
-    window = xcb_generate_id(c);
-    xcb_create_window(c, XCB_COPY_FROM_PARENT, window, screen->root, 100, 100, 300, 200, 0,
-                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
-    xcb_map_window(c, window);
-    xcb_flush(c);
-  }
-  ~OtherProgram() { xcb_disconnect(c); }
-
-  void Activate() {
-    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
-    xcb_client_message_event_t e{};
-    e.response_type = XCB_CLIENT_MESSAGE;
-    e.format = 32;
-    e.window = window;
-    e.type = Atom(c, "_NET_ACTIVE_WINDOW");
-    e.data.data32[0] = 2;  // from a pager: the user asked for it
-    e.data.data32[1] = XCB_CURRENT_TIME;
-    xcb_send_event(c, 0, screen->root,
-                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                   reinterpret_cast<const char*>(&e));
-    xcb_flush(c);
-  }
-};
-
 }  // namespace
 
 TEST(AdHostX11, AnotherProgramsActiveWindowStopsTheBannerUntilOursIsActiveAgain) {
@@ -102,7 +59,7 @@ TEST(AdHostX11, AnotherProgramsActiveWindowStopsTheBannerUntilOursIsActiveAgain)
 
   // Another program's window takes the focus: the location turns minimised as that happens,
   // not only at the host's next timer tick.
-  OtherProgram other;
+  OtherProgram other(QRect(100, 100, 300, 200));
   ASSERT_NE(other.window, 0u);
   other.Activate();
   ASSERT_TRUE(WaitUntil([&] { return !window.isActiveWindow(); })) << "the window manager kept our window active";

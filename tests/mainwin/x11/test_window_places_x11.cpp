@@ -28,6 +28,7 @@
 #include "charts/hist_window.h"
 #include "common/private_x_server.h"
 #include "common/program_folder_env.h"
+#include "common/x11_other_program.h"
 #include "core/settings_file.h"
 #include "platform/window_stacking.h"
 #include "prefs/prefs_dialog.h"
@@ -70,61 +71,17 @@ xcb_connection_t* Connection() {
   return c;
 }
 
-xcb_atom_t Atom(xcb_connection_t* c, const char* name) {
-  std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> r(
-      xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, static_cast<uint16_t>(strlen(name)), name), nullptr), &std::free);
-  return r ? r->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
-}
-
 // The actions the window manager allows on a window.
 std::vector<xcb_atom_t> AllowedActions(const QWidget* w) {
   xcb_connection_t* c = Connection();
   std::unique_ptr<xcb_get_property_reply_t, decltype(&std::free)> r(
-      xcb_get_property_reply(c, xcb_get_property(c, 0, static_cast<xcb_window_t>(w->winId()), Atom(c, "_NET_WM_ALLOWED_ACTIONS"),
+      xcb_get_property_reply(c, xcb_get_property(c, 0, static_cast<xcb_window_t>(w->winId()), XAtom(c, "_NET_WM_ALLOWED_ACTIONS"),
                                                  XCB_ATOM_ATOM, 0, 64), nullptr),
       &std::free);
   if (!r) return {};
   const auto* atoms = static_cast<const xcb_atom_t*>(xcb_get_property_value(r.get()));
   return std::vector<xcb_atom_t>(atoms, atoms + xcb_get_property_value_length(r.get()) / 4);
 }
-
-// Another program: a window of a client of its own, activated through the window manager as a
-// click on it in a task bar would.
-struct OtherProgram {
-  xcb_connection_t* c = xcb_connect(PrivateXServerEnvironment::Display().c_str(), nullptr);
-  xcb_window_t window = 0;
-  xcb_screen_t* screen = nullptr;
-
-  OtherProgram() {
-    if (xcb_connection_has_error(c)) return;
-    screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
-    window = xcb_generate_id(c);
-    xcb_create_window(c, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, 400, 300, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
-                      screen->root_visual, 0, nullptr);
-    xcb_map_window(c, window);
-    xcb_flush(c);
-  }
-  ~OtherProgram() { xcb_disconnect(c); }
-
-  void Activate() {
-    xcb_client_message_event_t e{};
-    e.response_type = XCB_CLIENT_MESSAGE;
-    e.format = 32;
-    e.window = window;
-    e.type = Atom(c, "_NET_ACTIVE_WINDOW");
-    e.data.data32[0] = 2;  // from a pager: the user asked for it
-    e.data.data32[1] = XCB_CURRENT_TIME;
-    xcb_send_event(c, 0, screen->root, XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                   reinterpret_cast<const char*>(&e));
-    xcb_flush(c);
-  }
-  // The middle of its client area on the screen.
-  QPoint Centre() {
-    std::unique_ptr<xcb_translate_coordinates_reply_t, decltype(&std::free)> r(
-        xcb_translate_coordinates_reply(c, xcb_translate_coordinates(c, window, screen->root, 200, 150), nullptr), &std::free);
-    return r ? QPoint(r->dst_x, r->dst_y) : QPoint(-1, -1);
-  }
-};
 
 void ActivateMain(QMainWindow& main) {
   main.raise();
@@ -197,7 +154,7 @@ TEST_F(WindowPlaces, ReopenWhereClosedAndStayAboveTheMainWindow) {
         const std::vector<xcb_atom_t> actions = AllowedActions(w);
         EXPECT_FALSE(actions.empty());
         for (const char* name : {"_NET_WM_ACTION_MAXIMIZE_HORZ", "_NET_WM_ACTION_MAXIMIZE_VERT"})
-          EXPECT_EQ(std::count(actions.begin(), actions.end(), Atom(Connection(), name)), 0) << name;
+          EXPECT_EQ(std::count(actions.begin(), actions.end(), XAtom(Connection(), name)), 0) << name;
       }
       ActivateMain(main);
       EXPECT_TRUE(StackedAbove(&main, w)) << "round " << round;
@@ -217,7 +174,7 @@ TEST_F(WindowPlaces, ReopenWhereClosedAndStayAboveTheMainWindow) {
   EXPECT_TRUE(StackedAbove(&main, frmNews));
   SaveScreen("window_places_above_main.png");
   // Another program's window, activated, comes above the news window.
-  OtherProgram other;
+  OtherProgram other(QRect(0, 0, 400, 300));
   ASSERT_NE(other.window, 0u);
   other.Activate();
   ASSERT_TRUE(Settle([&] { return !main.isActiveWindow() && !frmNews->isActiveWindow(); }));
