@@ -19,6 +19,7 @@
 #include "net_log.h"
 #include "net_test_client.h"
 #include "url_coding.h"
+#include "platform/clock.h"
 
 using namespace vn::net;
 using namespace vn::net::testing;
@@ -439,6 +440,10 @@ TEST(HttpListener, RunningOutOfDescriptorsDoesNotEndTheListener) {
   for (int i = 0; i < 3; ++i) clients.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   rlimit old{};
   ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &old), 0);
+  // The accept thread's log limiter reads the clock. Under the sanitizers the first virtual call
+  // on a type is checked with a pipe of the checker's own: made here, while descriptors remain,
+  // it is not taken for a bad object when none are left.
+  (void)TickMs();
   // Below the lowest free number every descriptor is taken, so no new one can be made.
   int lowestFree = 0;
   while (::fcntl(lowestFree, F_GETFD) != -1) ++lowestFree;
