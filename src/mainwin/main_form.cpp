@@ -413,9 +413,7 @@ void TmForm::LoadSettings() {
       if (CurPortIndex < 1 || CurPortIndex > PortCount()) CurPortIndex = 1;
     }
   }
-  RefreshSeconds = std::max(1, ini.ReadInteger("Stocks", "RefreshSecs", 20));
-  if (CurSite && CurSite->MinRefresh > RefreshSeconds) RefreshSeconds = CurSite->MinRefresh;
-  RefreshSecs = RefreshSeconds;
+  RefreshSecs = std::max(ini.ReadInteger("Stocks", "RefreshSecs", 20), RefreshFloor(CurSite ? CurSite->MinRefresh : 0));
 
   if (QuoteServer) QuoteServer->LoadSettings();
   std::string serverProblem = serverStartError_;
@@ -437,7 +435,7 @@ void TmForm::LoadSettings() {
   EnsureOnScreen(this);
   FillPortfolioBox();
   ShowCurrentPortfolio();
-  RefreshTimer->start(RefreshSeconds * 1000);
+  RefreshTimer->start(RefreshSecs * 1000);
   // The first pass comes at once, not one interval after the start.
   QTimer::singleShot(0, this, [this] { pbRefreshClick(); });
   SetStatus(!serverProblem.empty() ? serverProblem
@@ -470,7 +468,7 @@ bool TmForm::SaveSettings() {
   ini.BeginBatch();
   if (settingsLoaded_) {
     ini.WriteInteger("Stocks", "CurPort", CurPortIndex);
-    ini.WriteInteger("Stocks", "RefreshSecs", RefreshSeconds);
+    ini.WriteInteger("Stocks", "RefreshSecs", RefreshSecs);
     if (!SiteFile.empty()) ini.WriteString("Stocks", "SiteFile", SiteFile);
     ini.WriteInteger("Stocks", "SortCol", Grid->SortCol);
     ini.WriteYesNo("Stocks", "SortDown", Grid->SortDown);
@@ -672,11 +670,8 @@ bool TmForm::event(QEvent* e) {
 }
 
 void TmForm::ReapplySettings() {
-  if (RefreshSecs != RefreshSeconds) {
-    // A new interval counts from now.
-    RefreshSeconds = RefreshSecs;
-    RefreshTimer->start(RefreshSeconds * 1000);
-  }
+  // A new interval counts from now.
+  if (RefreshTimer->interval() != RefreshSecs * 1000) RefreshTimer->start(RefreshSecs * 1000);
   AdSettingsChanged();
   ApplyView(LiveSettings.CurView, LiveSettings);
   Grid->ApplyLayout(true);

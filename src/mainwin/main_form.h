@@ -87,7 +87,6 @@ public:
   QLabel* lbProblem = nullptr;  // a lasting problem, such as a quote server that could not listen
   IndexStrip* Strip = nullptr;
   std::unique_ptr<VNServer> QuoteServer;  // the local quote server
-  int RefreshSeconds = 20;
   std::array<intptr_t, 13> StreamStates{};  // per streaming thread: its last colour
 
   // The threads (empty after shut-down stopped them).

@@ -465,7 +465,7 @@ TEST(MainWindow, ASaveThatFailsAtTheUsersCloseIsSaidInABox) {
   TmForm form;
   form.show();
   PumpUntil([&] { return form.SettingsLoaded(); });
-  form.RefreshSeconds = 37;  // a change the close must write
+  RefreshSecs = 37;  // a change the close must write
   std::string said;
   bool clicked = false;
   QTimer poll;
