@@ -29,6 +29,15 @@ std::string FreeName(const std::string& dir, const std::string& name, const char
 
 }  // namespace
 
+std::string WriteFailure(const std::string& dir, const std::string& name, int err) {
+  std::error_code ec;
+  const fs::file_status st = fs::symlink_status(dir + name, ec);
+  if (!ec && fs::is_directory(st)) return name + " could not be written: a folder is in its place";
+  if (!ec && fs::exists(st) && !fs::is_regular_file(st) && !fs::is_symlink(st))
+    return name + " could not be written: something that is not a plain file is in its place";
+  return name + " could not be written (" + std::strerror(err ? err : EIO) + ")";
+}
+
 std::string CopyAside(const std::string& dir, const std::string& name, std::string_view bytes, mode_t mode) {
   const std::string prefix = name + DamagedInfix;
   std::error_code ec;

@@ -8,6 +8,10 @@
 #include <string>
 #include <string_view>
 
+// Why dir + name could not be written, err being the failed write's errno: what stands in its
+// place when that is no plain file (a folder, a pipe), else the system's reason.
+std::string WriteFailure(const std::string& dir, const std::string& name, int err);
+
 // Writes bytes to a new aside copy of dir + name, unless an aside copy of that name with the same
 // bytes is there already (a file that stays damaged makes one copy, not one per start). The
 // copy's file name, existing or new; empty when it could not be written.

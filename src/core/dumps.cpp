@@ -2,9 +2,12 @@
 
 #include <atomic>
 #include <bit>
+#include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <vector>
 
 #include "core/add_snap.h"
@@ -74,6 +77,12 @@ private:
   size_t pos_ = 0;
 };
 
+// A record's lock was not obtained: nothing is written, and the reason says so.
+bool Busy() {
+  errno = EBUSY;
+  return false;
+}
+
 bool FiniteQuote(const QuoteFields& q) {
   for (float f : {q.Last, q.Bid, q.Ask, q.Open, q.High, q.Low, q.PrevClose, q.Change, q.Volume})
     if (!std::isfinite(f)) return false;
@@ -120,23 +129,24 @@ bool ReadQuoteRecord(Reader& r, DumpedQuote& d) {
 }
 }  // namespace
 
-bool SaveQuoteDump(const std::string& path) {
+bool SaveQuoteDump(const std::string& path, const std::atomic<bool>* cancel) {
   Writer w;
   w.PutRaw(QuoteMagic, sizeof QuoteMagic);
   const int n = StockTable.Count();
   w.Put(static_cast<uint32_t>(n));
   std::vector<ValueRec> values;
   for (int i = 0; i < n; ++i) {
+    if (cancel && cancel->load()) return false;
     StockInfoType& rec = *StockTable.Objects(i);
     QuoteFields q;
     {
       LockHold writers(AddSnapLock, "SAVEDUMP");
-      if (!writers) return false;
+      if (!writers) return Busy();
       q = rec.Quote;
     }
     {
       LockHold list(rec.Values.Cs(), "SAVEDUMP");
-      if (!list) return false;
+      if (!list) return Busy();
       values.assign(rec.Values.Data(), rec.Values.Data() + rec.Values.Count());
     }
     w.PutText(rec.Symbol);
@@ -201,17 +211,18 @@ int LoadQuoteDump(const std::string& path, bool* whole) {
   return taken;
 }
 
-bool SaveNewsDump(const std::string& path) {
+bool SaveNewsDump(const std::string& path, const std::atomic<bool>* cancel) {
   Writer w;
   w.PutRaw(NewsMagic, sizeof NewsMagic);
   const int n = StockTable.Count();
   w.Put(static_cast<uint32_t>(n));
   std::vector<NewsRec> items;
   for (int i = 0; i < n; ++i) {
+    if (cancel && cancel->load()) return false;
     StockInfoType& rec = *StockTable.Objects(i);
     {
       LockHold list(rec.News.Cs(), "SAVENEWS");
-      if (!list) return false;
+      if (!list) return Busy();
       items.clear();
       for (int k = 0; k < rec.News.Count() && items.size() < MaxNewsPerSymbol; ++k) items.push_back(rec.News[k]);
     }
@@ -317,10 +328,32 @@ int LoadDump(const char* name, int (*load)(const std::string&, bool*), std::atom
 }
 }  // namespace
 
-bool SaveDumps() {
-  // Our own mode, not one an unreadable file had.
-  const bool quotes = !keepQuoteDump && SaveQuoteDump(ProgDir + QuoteDumpName);
-  const bool news = !keepNewsDump && SaveNewsDump(ProgDir + NewsDumpName);
+bool SaveDumps(std::string* why, const std::atomic<bool>* cancel) {
+  // A save during the session and the close's never write at once, so the later one's file is
+  // the one left. Bounded: the other holds it only while it copies the table and writes.
+  static std::timed_mutex saving;
+  std::unique_lock lock(saving, std::chrono::seconds(60));
+  std::string problems;
+  auto save = [&](const char* name, bool keep, bool (*write)(const std::string&, const std::atomic<bool>*)) {
+    if (!lock) {
+      problems += std::string(problems.empty() ? "" : "; ") + name + " was being saved by another save that did not end";
+      return false;
+    }
+    if (keep) {
+      problems += std::string(problems.empty() ? "" : "; ") + name +
+                  " is left as it is: it could be neither read nor kept aside at start";
+      return false;
+    }
+    // Our own mode, not one an unreadable file had.
+    if (write(ProgDir + name, cancel)) return true;
+    const int err = errno;
+    if (cancel && cancel->load()) return false;
+    problems += (problems.empty() ? "" : "; ") + WriteFailure(ProgDir, name, err);
+    return false;
+  };
+  const bool quotes = save(QuoteDumpName, keepQuoteDump, SaveQuoteDump);
+  const bool news = save(NewsDumpName, keepNewsDump, SaveNewsDump);
+  if (why) *why = problems;
   return quotes && news;
 }
 

@@ -105,6 +105,8 @@ int main(int argc, char** argv) {
     WriteLog("dup found! terminating", 0);
     return 0;
   }
+  // A test sets a short interval for the saves of collected data during the session.
+  if (const char* v = std::getenv("VANTORA_DUMP_SAVE_SECS"); v && std::atoi(v) > 0) DumpSaveBounds.IntervalSecs = std::atoi(v);
   const bool alone = guard.EnterPresence();
   InitFoundation(alone, !allowDups && alone);
 

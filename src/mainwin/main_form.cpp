@@ -436,6 +436,7 @@ void TmForm::LoadSettings() {
   FillPortfolioBox();
   ShowCurrentPortfolio();
   RefreshTimer->start(RefreshSecs * 1000);
+  dumpSchedule_ = DumpSaveSchedule(TickMs());
   // The first pass comes at once, not one interval after the start.
   QTimer::singleShot(0, this, [this] { pbRefreshClick(); });
   SetStatus(!serverProblem.empty() ? serverProblem
@@ -563,7 +564,36 @@ void TmForm::FetchNow() {
   if (StartFetchPass() == PassStart::CannotRun) TakePendingSymbols(ReportPendingList);
 }
 
-void TmForm::RefreshTimerTimer() { pbRefreshClick(); }
+void TmForm::RefreshTimerTimer() {
+  pbRefreshClick();
+  SaveCollectedDataIfDue();
+}
+
+void TmForm::SaveCollectedDataIfDue() {
+  if (closed_ || !settingsLoaded_) return;
+  TakeCollectedDataSave();
+  const int64_t now = TickMs();
+  // Copies beside each other would write over each other's files all session long.
+  if (!dumpSchedule_.Due(now) || dumpSave_ || !AloneOnFolder()) return;
+  dumpSchedule_.Started(now);
+  dumpSave_ = std::make_unique<DumpSaveThread>();
+  dumpSave_->Start();
+}
+
+void TmForm::TakeCollectedDataSave() {
+  if (!dumpSave_ || !dumpSave_->Finished()) return;
+  const std::unique_ptr<DumpSaveThread> save = std::move(dumpSave_);
+  save->WaitFor(-1);  // it has returned: this only joins
+  if (save->Ok()) WriteLog("Collected data saved during the session");
+  if (save->Ok() || save->Why().empty()) return;
+  const std::string m = "The collected data could not be saved during the session in " + ProgDir + ": " + save->Why() + ".";
+  WriteLog(m, 0);
+  // Said again at the next start should this session not end with a good save.
+  if (!SavesEnded(m)) WriteLog(std::string("The note ") + SaveFailedMarkerName + " could not be written either", 0);
+  if (dumpSaveFailureSaid_) return;
+  dumpSaveFailureSaid_ = true;
+  ShowBoxOver(this, QMessageBox::Warning, Branding.ProgFullName, m);
+}
 
 void TmForm::FetchDone(const FetchOutcome& o) {
   if (closed_) return;
@@ -605,6 +635,7 @@ void TmForm::Timer1Timer() {
       return;
     }
     CheckClock();
+    TakeCollectedDataSave();
     if (MenuReloadRequested.exchange(false)) ReloadMenus();
     ShowPendingSymbols(1);
     if (Grid) Grid->RetryDroppedFill();
@@ -827,6 +858,11 @@ void TmForm::closeEvent(QCloseEvent* e) {
   {
     std::unique_ptr<Thread> t = std::move(fund_);
     StopOwnedThread(t, "Fund", ShutdownBounds.OtherMs);
+  }
+  {
+    // A save during the session ends (cancelled between records) before the close's own.
+    std::unique_ptr<Thread> t = std::move(dumpSave_);
+    StopOwnedThread(t, "DumpSave", ShutdownBounds.OtherMs);
   }
   // Only once the writers have stopped; and before the settings, as at every close.
   std::string unsaved;

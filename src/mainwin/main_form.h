@@ -134,6 +134,12 @@ private:
   PassStart StartFetchPass();
   void FillHotKeys();
   void CheckClock();
+  // At a refresh-timer tick: starts a save of the collected data when one is due and none runs
+  // (only a copy alone on the folder saves during the session).
+  void SaveCollectedDataIfDue();
+  // Takes the outcome of a save that has finished: a failure is logged, written into the note
+  // save-failed.txt and said in a box (once a session).
+  void TakeCollectedDataSave();
 
   bool settingsLoaded_ = false;
   bool portsLoaded_ = false;
@@ -152,6 +158,9 @@ private:
   std::unique_ptr<ScrollThread> scroll_;
   std::unique_ptr<NewsThreadType> news_;  // only while a news source is installed
   std::unique_ptr<Thread> fund_;
+  std::unique_ptr<DumpSaveThread> dumpSave_;  // only while a save of the collected data runs
+  DumpSaveSchedule dumpSchedule_;
+  bool dumpSaveFailureSaid_ = false;
   QVBoxLayout* mainLayout_ = nullptr;  // the strip, the chooser bar and the grid
 };
 

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "core/add_snap.h"
+#include "core/dumps.h"
 #include "core/indices.h"
 #include "core/locks.h"
 #include "core/log.h"
@@ -21,6 +22,17 @@
 #include "retrieval/site_script.h"
 
 ShutdownBoundTable ShutdownBounds;
+DumpSaveBoundTable DumpSaveBounds;
+
+bool DumpSaveSchedule::Due(int64_t nowMs) {
+  ++ticks_;
+  return (DumpSaveBounds.EveryRefreshes > 0 && ticks_ % DumpSaveBounds.EveryRefreshes == 0) ||
+         nowMs - last_ >= int64_t{DumpSaveBounds.IntervalSecs} * 1000;
+}
+
+DumpSaveThread::~DumpSaveThread() { Stop(-1); }
+
+void DumpSaveThread::Execute() { ok_ = SaveDumps(&why_, &TerminateFlag()); }
 
 ChartThread::ChartThread(std::function<void()> pulse, int periodMs) : pulse_(std::move(pulse)), periodMs_(periodMs) {
   Name = "ChartThread";

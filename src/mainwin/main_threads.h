@@ -23,6 +23,47 @@ struct ShutdownBoundTable {
 };
 extern ShutdownBoundTable ShutdownBounds;
 
+// When the collected data are saved during the session: at a refresh-timer tick once
+// IntervalSecs have passed since the last save began, or at every EveryRefreshes-th tick.
+struct DumpSaveBoundTable {
+  int IntervalSecs = 600;
+  int EveryRefreshes = 100;
+};
+extern DumpSaveBoundTable DumpSaveBounds;
+
+// Counts the refresh-timer ticks and the time since the last save began (TickMs).
+class DumpSaveSchedule {
+public:
+  explicit DumpSaveSchedule(int64_t startMs = 0) : last_(startMs) {}
+  // One tick at nowMs: true when a save is due.
+  bool Due(int64_t nowMs);
+  // A save began at nowMs: the next interval counts from then.
+  void Started(int64_t nowMs) { last_ = nowMs; }
+
+private:
+  int64_t last_;
+  int64_t ticks_ = 0;
+};
+
+// A short-lived save of the collected data (SaveDumps) beside the window; the owner reads the
+// outcome once it has finished. Terminate cancels it between records: it then writes nothing.
+class DumpSaveThread : public Thread {
+public:
+  DumpSaveThread() { Name = "DumpSave"; }
+  ~DumpSaveThread() override;
+  // Read once Finished(): whether both files were written, and else why not (empty when it
+  // was cancelled).
+  bool Ok() const { return ok_; }
+  const std::string& Why() const { return why_; }
+
+protected:
+  void Execute() override;
+
+private:
+  bool ok_ = false;
+  std::string why_;
+};
+
 
 // The chart pulse: message 1263 (wParam 0) to every open chart window every 2 seconds.
 class ChartThread : public Thread {

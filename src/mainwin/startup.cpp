@@ -107,6 +107,8 @@ bool SavesEnded(const std::string& failure) {
   return WriteFileAtomic(note, failure + "\n", 0600);
 }
 
+bool AloneOnFolder() { return aloneOnFolder; }
+
 void FinishFoundation() {
   // The main window wrote the settings at its close.
   WriteLog("Final", 0);

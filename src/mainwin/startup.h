@@ -35,5 +35,7 @@ inline constexpr const char* UnfinishedSavesText =
 // The close's saves ended: failure empty removes this copy's note (when alone), else the note
 // says why (any copy), when it can be written. False when the note could not be written.
 bool SavesEnded(const std::string& failure);
+// Whether this copy ran alone on the folder when it started.
+bool AloneOnFolder();
 // The closing log line (the main window writes the settings at its close).
 void FinishFoundation();
