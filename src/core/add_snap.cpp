@@ -164,11 +164,12 @@ bool TicksCsvText(std::string_view symbol, std::string& out) {
   for (const ValueRec& v : copy) {
     out += FormatDateTime("hh:mm:ss", v.Time);
     out += ", ";
-    out += FixedText(v.Last, 6);
+    // Each price as quoted, not the single-precision value's binary tail (341.410004).
+    out += FixedText(PriceAsQuoted(v.Last), 6);
     out += ", ";
-    out += FixedText(v.Bid, 6);
+    out += FixedText(PriceAsQuoted(v.Bid), 6);
     out += ", ";
-    out += FixedText(v.Ask, 6);
+    out += FixedText(PriceAsQuoted(v.Ask), 6);
     out += ", ";
     out += FixedText(v.Volume, 0);
     out += "\r\n";

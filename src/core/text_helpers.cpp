@@ -253,11 +253,81 @@ double HoldingCost(double shares, double price, double commission) {
                shares * price + commission);
 }
 
+double PriceAsQuoted(double price) {
+  const Decimal d = PriceDecimal(price);
+  return d.Ok ? ToDouble(d) : price;
+}
+
 double PriceDifference(double last, double previous) {
   Decimal b = PriceDecimal(previous);
   b.Units = -b.Units;
   const Decimal d = Plus(PriceDecimal(last), b);
   return d.Ok ? ToDouble(d) : last - previous;
+}
+
+namespace {
+// Without trailing zeros, so that quotients start from the smallest numbers.
+Decimal Trimmed(Decimal d) {
+  while (d.Scale > 0 && d.Units % 10 == 0) {
+    d.Units /= 10;
+    --d.Scale;
+  }
+  return d;
+}
+}  // namespace
+
+ExactMoney ExactMoney::Holding(double shares, double price, double commission) {
+  const Decimal d = Plus(Times(ShortestDecimal(shares), PriceDecimal(price)), ShortestDecimal(commission));
+  return ExactMoney(d.Units, d.Scale, d.Ok, shares * price + commission);
+}
+
+ExactMoney ExactMoney::Price(double price) {
+  const Decimal d = PriceDecimal(price);
+  return ExactMoney(d.Units, d.Scale, d.Ok, static_cast<float>(price));
+}
+
+ExactMoney ExactMoney::operator+(const ExactMoney& other) const {
+  const Decimal d = exact_ && other.exact_ ? Plus({units_, scale_, true}, {other.units_, other.scale_, true}) : Decimal{};
+  const Decimal t = Trimmed(d);
+  return ExactMoney(t.Units, t.Scale, t.Ok, binary_ + other.binary_);
+}
+
+ExactMoney ExactMoney::operator-(const ExactMoney& other) const {
+  ExactMoney negated = other;
+  negated.units_ = -other.units_;
+  negated.binary_ = -other.binary_;
+  return *this + negated;
+}
+
+int ExactMoney::Sign() const {
+  if (exact_) return units_ > 0 ? 1 : units_ < 0 ? -1 : 0;
+  return binary_ > 0 ? 1 : binary_ < 0 ? -1 : 0;
+}
+
+bool ExactMoney::PercentOf(const ExactMoney& whole, double& percent) const {
+  if (exact_ && whole.exact_) {
+    if (whole.units_ == 0) return false;
+    const Decimal part = Trimmed({units_, scale_, true});
+    const Decimal base = Trimmed({whole.units_ < 0 ? -whole.units_ : whole.units_, whole.scale_, true});
+    // part / base x 100 in hundredths: part x 10^(base scale - part scale + 4) / base.
+    const int shift = base.Scale - part.Scale + 4;
+    __int128 num = part.Units, den = base.Units;
+    const bool fits = shift >= 0 ? shift <= 37 && Widens(num, shift) : -shift <= 37 && Widens(den, -shift);
+    if (fits) {
+      if (shift >= 0)
+        num *= Pow10(shift);
+      else
+        den *= Pow10(-shift);
+      __int128 q = num / den;
+      const __int128 r = num % den;
+      if ((r < 0 ? -r : r) * 2 >= den) q += num < 0 ? -1 : 1;
+      percent = ToDouble({q, 2, true});
+      return true;
+    }
+  }
+  if (whole.binary_ == 0) return false;
+  percent = RoundTo(binary_ / std::fabs(whole.binary_) * 100, 2);
+  return true;
 }
 
 std::string FormatPrice(double value) { return PriceText(value, PriceDecimals(value)); }

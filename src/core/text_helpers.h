@@ -35,6 +35,36 @@ double RoundMoney(double amount);
 double HoldingValue(double shares, double price);
 // What shares cost at a base price with the commission.
 double HoldingCost(double shares, double price, double commission);
+// Money before it is rounded: exact decimal amounts, summed and divided exactly, so that a
+// percentage is never divided from rounded cents (0.24446 on 0.10 is 244.46 %, not 240 %).
+// Beyond what it can hold exactly it carries on in binary, as HoldingValue does.
+class ExactMoney {
+public:
+  ExactMoney() = default;  // zero
+  // shares x price + commission, from their shortest forms as HoldingCost takes them.
+  static ExactMoney Holding(double shares, double price, double commission = 0);
+  // A price or a change as quoted (its single-precision shortest form).
+  static ExactMoney Price(double price);
+  ExactMoney operator+(const ExactMoney& other) const;
+  ExactMoney operator-(const ExactMoney& other) const;
+  int Sign() const;
+  // this / |whole| x 100, rounded once, half away from zero, to two decimals; false when the
+  // whole is zero.
+  bool PercentOf(const ExactMoney& whole, double& percent) const;
+
+private:
+  ExactMoney(__int128 units, int scale, bool exact, double binary)
+      : units_(units), scale_(scale), exact_(exact), binary_(binary) {}
+  __int128 units_ = 0;  // units_ / 10^scale_
+  int scale_ = 0;
+  bool exact_ = true;
+  double binary_ = 0;  // the same amount in binary, used once it is no longer exact
+};
+
+// A single-precision price as it was quoted: the double nearest its shortest form (341.41f,
+// which holds 341.410004..., gives 341.41).
+double PriceAsQuoted(double price);
+
 // last - previous, exact from both prices' shortest forms: it has no more decimals than the
 // longer of the two (47.35 - 43.0 is 4.35, never 4.3501).
 double PriceDifference(double last, double previous);

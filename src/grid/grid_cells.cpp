@@ -53,11 +53,21 @@ double Value(const GridRowData& r) {
   return IsCash(r) ? RoundMoney(r.Row.Shares) : HoldingValue(r.Row.Shares, r.Quote.Last);
 }
 double ValueChange(const GridRowData& r) { return HoldingValue(r.Row.Shares, r.Quote.Change); }
+// The same amounts before rounding: percentages are divided from these.
+ExactMoney ExactCost(const GridRowData& r) {
+  return ExactMoney::Holding(r.Row.Shares, IsCash(r) ? 1.0 : r.Row.BasePrice, IsCash(r) ? 0.0 : r.Row.Commission);
+}
+ExactMoney ExactValue(const GridRowData& r) {
+  return ExactMoney::Holding(r.Row.Shares, IsCash(r) ? 1.0 : r.Quote.Last);
+}
 bool Holds(const GridRowData& r) { return r.HasRow && r.Row.Shares != 0 && !r.Separator; }
 // A short position costs a negative amount: the percentage is of what was put at stake, signed
-// as the gain.
-std::string PercentGain(double gain, double cost) {
-  return Signed(Fixed(gain / std::fabs(cost) * 100, 2), gain) + "%";
+// as the gain. Empty when nothing was put at stake.
+std::string PercentGain(const ExactMoney& value, const ExactMoney& cost) {
+  const ExactMoney gain = value - cost;
+  double percent = 0;
+  if (!gain.PercentOf(cost, percent)) return {};
+  return Signed(Fixed(percent, 2), gain.Sign()) + "%";
 }
 
 }  // namespace
@@ -70,7 +80,7 @@ std::string VolumeText(double v) {
   return Fixed(v / 1e9, 2) + "B";
 }
 
-std::string MoneyText(double amount) { return Grouped(amount, 2); }
+std::string MoneyText(double amount) { return Grouped(RoundMoney(amount), 2); }
 
 bool CollectRows(const std::vector<PortRowRec>& portRows, std::vector<GridRowData>& out, bool addTotal,
                  int64_t receivedSince) {
@@ -127,6 +137,8 @@ void AddTotalRow(std::vector<GridRowData>& rows) {
     }
     total.TotalCost += Cost(r);
     total.TotalValue += Value(r);
+    total.TotalExactCost = total.TotalExactCost + ExactCost(r);
+    total.TotalExactValue = total.TotalExactValue + ExactValue(r);
     total.TotalVChange += ValueChange(r);
   }
   if (any) rows.push_back(std::move(total));
@@ -141,7 +153,7 @@ std::string CellText(int kind, const GridRowData& r) {
       case CostCol: return MoneyText(r.TotalCost);
       case ValueCol: return MoneyText(r.TotalValue);
       case GainCol: return Signed(MoneyText(gain), gain);
-      case PctGainCol: return r.TotalCost != 0 ? PercentGain(gain, r.TotalCost) : "";
+      case PctGainCol: return PercentGain(r.TotalExactValue, r.TotalExactCost);
       case VChangeCol: return Signed(MoneyText(r.TotalVChange), r.TotalVChange);
       default: return {};
     }
@@ -153,8 +165,11 @@ std::string CellText(int kind, const GridRowData& r) {
     case AskCol: return quoted ? Price(q.Ask) : "";
     case LastCol: return quoted ? Price(q.Last) : "";
     case ChangeCol: return quoted && q.Last != 0 ? Signed(FormatPriceFraction(q.Change), q.Change) : "";
-    case PctChangeCol:
-      return quoted && q.PrevClose != 0 ? Signed(Fixed(q.Change / q.PrevClose * 100, 2), q.Change) + "%" : "";
+    case PctChangeCol: {
+      double percent = 0;
+      if (!quoted || !ExactMoney::Price(q.Change).PercentOf(ExactMoney::Price(q.PrevClose), percent)) return {};
+      return Signed(Fixed(percent, 2), q.Change) + "%";
+    }
     case VolCol: return quoted && q.Volume != 0 ? VolumeText(static_cast<double>(q.Volume)) : "";
     case OpenCol: return quoted ? Price(q.Open) : "";
     case HighCol: return quoted ? Price(q.High) : "";
@@ -180,10 +195,7 @@ std::string CellText(int kind, const GridRowData& r) {
       double g = Value(r) - Cost(r);
       return Signed(MoneyText(g), g);
     }
-    case PctGainCol: {
-      if (!Holds(r) || !quoted || Cost(r) == 0) return {};
-      return PercentGain(Value(r) - Cost(r), Cost(r));
-    }
+    case PctGainCol: return Holds(r) && quoted ? PercentGain(ExactValue(r), ExactCost(r)) : "";
     case VChangeCol: {
       if (!Holds(r) || !quoted) return {};
       const double v = ValueChange(r);
@@ -207,14 +219,15 @@ int CellSign(int kind, const GridRowData& r) {
   auto sign = [](double v) { return v > 0 ? 1 : v < 0 ? -1 : 0; };
   if (r.Separator) return 0;
   if (r.IsTotal) {
-    if (kind == GainCol || kind == PctGainCol) return sign(r.TotalValue - r.TotalCost);
+    if (kind == GainCol) return sign(r.TotalValue - r.TotalCost);
+    if (kind == PctGainCol) return (r.TotalExactValue - r.TotalExactCost).Sign();
     if (kind == VChangeCol) return sign(r.TotalVChange);
     return 0;
   }
   if (!r.HasQuote) return 0;
   switch (kind) {
-    case GainCol:
-    case PctGainCol: return Holds(r) ? sign(Value(r) - Cost(r)) : 0;
+    case GainCol: return Holds(r) ? sign(Value(r) - Cost(r)) : 0;
+    case PctGainCol: return Holds(r) ? (ExactValue(r) - ExactCost(r)).Sign() : 0;
     default: return sign(r.Quote.Change);
   }
 }

@@ -8,6 +8,7 @@
 
 #include "core/add_snap.h"
 #include "core/portfolios.h"
+#include "core/text_helpers.h"
 
 // No quote is too old.
 inline constexpr int64_t AnyQuote = INT64_MIN;
@@ -28,6 +29,7 @@ struct GridRowData {
   // Sums of the TOTAL row; a row holding shares without a quote counts in neither sum and is
   // counted in TotalLeftOut.
   double TotalCost = 0, TotalValue = 0, TotalVChange = 0;
+  ExactMoney TotalExactCost, TotalExactValue;  // the same before rounding, for its % Gain
   int TotalLeftOut = 0;
 };
 

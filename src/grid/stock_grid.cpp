@@ -317,6 +317,8 @@ private:
         held = true;
         total.TotalCost += data.back().TotalCost;
         total.TotalValue += data.back().TotalValue;
+        total.TotalExactCost = total.TotalExactCost + data.back().TotalExactCost;
+        total.TotalExactValue = total.TotalExactValue + data.back().TotalExactValue;
         total.TotalVChange += data.back().TotalVChange;
         total.TotalLeftOut += data.back().TotalLeftOut;
         data.pop_back();

@@ -170,6 +170,7 @@ TEST(AddSnap, QuoteOfUnknownAndCash) {
 TEST(AddSnap, ExportTicksCsv) {
   AddSnap(Snap("CSVX", 9 * 3600 + 30 * 60 + 5, 12.5f, 1000));
   AddSnap(Snap("CSVX", 9 * 3600 + 31 * 60, 12.75f, 2500));
+  AddSnap(Snap("CSVX", 9 * 3600 + 32 * 60, 341.41f, 2600));  // as quoted, not 341.410004
   const std::string file = ProgDir + "csvx.csv";
   ASSERT_TRUE(ExportTicksCsv("csvx", file));
   std::string text;
@@ -177,7 +178,8 @@ TEST(AddSnap, ExportTicksCsv) {
   EXPECT_EQ(text,
             "Time,Last,Bid,Ask,Volume\r\n"
             "09:30:05, 12.500000, 12.490000, 12.510000, 1000\r\n"
-            "09:31:00, 12.750000, 12.740000, 12.760000, 2500\r\n");
+            "09:31:00, 12.750000, 12.740000, 12.760000, 2500\r\n"
+            "09:32:00, 341.410000, 341.400000, 341.420000, 2600\r\n");
   EXPECT_FALSE(ExportTicksCsv("NOSUCH", ProgDir + "none.csv"));
   EXPECT_FALSE(std::filesystem::exists(ProgDir + "none.csv"));
 }

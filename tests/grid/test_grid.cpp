@@ -653,3 +653,68 @@ TEST(PortfolioMath, ShortsHalfCentsNoQuoteRowsAndChanges) {
   EXPECT_EQ(q.Change, static_cast<double>(4.35f));
   EXPECT_EQ(HoldingValue(35.5, 346.89f) + HoldingValue(3, 12345.67f), 12314.60 + 37037.01);
 }
+
+// Worked by hand: amounts are rounded to the cent, percentages divided from the exact figures.
+TEST(PortfolioMath, PercentagesFromExactFiguresCommissionsHalfAway) {
+  Seed("PXTINY", 344.46f, 340.0f, 100.0f);
+  Seed("PXPENNY", 0.0062f, 0.006f, 100.0f);
+  Seed("PXCOMA", 10.5f, 10.0f, 100.0f);
+  Seed("PXCOMB", 2.5f, 2.5f, 100.0f);
+  Seed("PXTIE", 8.0004f, 8.0f, 100.0f);  // a change of 0.0004 on 8: exactly 0.005 %
+  auto withCommission = [](const char* symbol, double shares, double base, double commission) {
+    PortRowRec r = Row(symbol, shares, base);
+    r.Commission = commission;
+    return r;
+  };
+  struct Case {
+    PortRowRec Row;
+    const char *Comm, *Cost, *Value, *Gain, *PctGain;
+  };
+  const Case cases[] = {
+      // 0.001 x 100 = 0.10 at stake; 0.001 x 344.46 = 0.34446: 0.24446 / 0.10 is 244.46 %,
+      // though the rounded 0.24 on 0.10 would say 240 %.
+      {Row("PXTINY", 0.001, 100), "", "0.10", "0.34", "+0.24", "+244.46%"},
+      // 0.1 x 0.005 = 0.0005 at stake shows as 0.00, but is no zero: 0.1 x 0.0062 = 0.00062,
+      // and 0.00012 / 0.0005 is 24 %.
+      {Row("PXPENNY", 0.1, 0.005), "", "0.00", "0.00", "0.00", "+24.00%"},
+      // 10 x 10 + 1.005 = 101.005: 101.01; 105.00 - 101.01 = 3.99; 3.995 / 101.005 is 3.955...%.
+      {withCommission("PXCOMA", 10, 10, 1.005), "1.01", "101.01", "105.00", "+3.99", "+3.96%"},
+      // 100 x 2 + 0.015 = 200.015: 200.02; 250.00 - 200.02 = 49.98; 49.985 / 200.015 is 24.99...%.
+      {withCommission("PXCOMB", 100, 2, 0.015), "0.02", "200.02", "250.00", "+49.98", "+24.99%"},
+  };
+  std::vector<PortRowRec> portRows;
+  for (const Case& c : cases) portRows.push_back(c.Row);
+  portRows.push_back(Row("PXTIE"));
+  std::vector<GridRowData> rows;
+  ASSERT_TRUE(CollectRows(portRows, rows));
+  ASSERT_EQ(rows.size(), std::size(cases) + 2);
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const Case& c = cases[i];
+    SCOPED_TRACE(c.Row.Symbol);
+    EXPECT_EQ(CellText(CommCol, rows[i]), c.Comm);
+    EXPECT_EQ(CellText(CostCol, rows[i]), c.Cost);
+    EXPECT_EQ(CellText(ValueCol, rows[i]), c.Value);
+    EXPECT_EQ(CellText(GainCol, rows[i]), c.Gain);
+    EXPECT_EQ(CellText(PctGainCol, rows[i]), c.PctGain);
+    EXPECT_EQ(CellSign(PctGainCol, rows[i]), 1);
+  }
+  // % Change from the exact change: 0.0004 / 8 is 0.005 %, half away from zero 0.01 %.
+  EXPECT_EQ(CellText(PctChangeCol, rows[4]), "+0.01%");
+  // 10.5 on 10.0 is 5 %; no change on 2.5 is 0 %.
+  EXPECT_EQ(CellText(PctChangeCol, rows[2]), "+5.00%");
+  EXPECT_EQ(CellText(PctChangeCol, rows[3]), "0.00%");
+
+  // TOTAL sums the rows as shown: 0.10 + 0.00 + 101.01 + 200.02 = 301.13 at cost and
+  // 0.34 + 0.00 + 105.00 + 250.00 = 355.34 in value; its % Gain comes from the exact sums,
+  // 355.34508 - 301.1205 = 54.22458 on 301.1205: 18.0076 %, not 54.21 / 301.13 = 18.0022 %.
+  const GridRowData& total = rows.back();
+  ASSERT_TRUE(total.IsTotal);
+  EXPECT_EQ(CellText(CostCol, total), "301.13");
+  EXPECT_EQ(CellText(ValueCol, total), "355.34");
+  EXPECT_EQ(CellText(GainCol, total), "+54.21");
+  EXPECT_EQ(CellText(PctGainCol, total), "+18.01%");
+
+  // Every money column rounds half away from zero.
+  EXPECT_EQ(MoneyText(-1.005), "-1.01");
+  EXPECT_EQ(MoneyText(2.675), "2.68");
+}
