@@ -4,6 +4,7 @@
 #include <cmath>
 #include <unordered_set>
 
+#include "core/market_clock.h"
 #include "core/pending.h"
 #include "core/text_helpers.h"
 #include "platform/string_list.h"
@@ -120,7 +121,7 @@ std::vector<std::string> HandOverSymbols(const std::string& text) {
 
 std::string NewsCaption(const std::string& symbol, TDateTime lastCheck, TDateTime newestUnread) {
   if (symbol.empty()) return "News";
-  const TDateTime t = std::max(lastCheck, newestUnread);
+  const TDateTime t = newestUnread > MarketNow() ? lastCheck : std::max(lastCheck, newestUnread);
   if (t > EncodeDate(1990, 1, 1))
     return "News for " + symbol + " last checked on " + FormatDateTime("mmm dd, yyyy", t) + " at " +
            FormatDateTime("hh:mm", t) + " Eastern Time";

@@ -45,7 +45,8 @@ int PrependForceSymbols(std::string& forceList, const std::vector<std::string>& 
 std::vector<std::string> HandOverSymbols(const std::string& text);
 
 // "News", "News for IBM - never checked yet", or "News for IBM last checked on Jun 11, 2024
-// at 10:31 Eastern Time" from the later of the two times.
+// at 10:31 Eastern Time" from the later of the two times; a headline dated after the market
+// clock (a site's error) is not taken, so the caption never moves into the future.
 std::string NewsCaption(const std::string& symbol, TDateTime lastCheck, TDateTime newestUnread);
 
 // The banner row: which parts fit. Parts are dropped in this order until the rest fits the

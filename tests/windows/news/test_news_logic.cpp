@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/datetime.h"
 #include "windows/news/news_logic.h"
 
@@ -119,6 +120,15 @@ TEST(NewsCaptionText, LaterOfTheTwoTimesOrNeverChecked) {
   EXPECT_EQ(NewsCaption("IBM", checked, unread), "News for IBM last checked on Jun 11, 2024 at 10:31 Eastern Time");
   EXPECT_EQ(NewsCaption("IBM", unread, checked), "News for IBM last checked on Jun 11, 2024 at 10:31 Eastern Time");
   EXPECT_EQ(NewsCaption("IBM", EncodeDate(1989, 12, 31), 0), "News for IBM - never checked yet");
+
+  // A headline dated after the market clock never moves the caption into the future.
+  TestClock clock(1718116260000);  // 2024-06-11 14:31 UTC: 10:31 Eastern
+  ScopedClock use(clock);
+  EXPECT_EQ(NewsCaption("IBM", checked, EncodeDate(9999, 12, 31)),
+            "News for IBM last checked on Jun 11, 2024 at 10:31 Eastern Time");
+  EXPECT_EQ(NewsCaption("IBM", 0, EncodeDate(2024, 6, 12)), "News for IBM - never checked yet");
+  EXPECT_EQ(NewsCaption("IBM", unread, checked - 1.0 / 1440),
+            "News for IBM last checked on Jun 11, 2024 at 10:30 Eastern Time");
 }
 
 }  // namespace
