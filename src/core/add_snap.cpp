@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/locks.h"
+#include "core/log.h"
 #include "core/market_clock.h"
 #include "core/stock_table.h"
 #include "core/text_helpers.h"
@@ -18,6 +19,18 @@ namespace {
 bool Finite(float v) { return std::isfinite(v); }
 }  // namespace
 
+TDateTime StoredQuoteTime(TDateTime stamp, TDateTime now, bool& late) {
+  late = stamp > now + LateQuoteSlack;
+  return late ? now : stamp;
+}
+
+void SayLateQuote(StockInfoType& rec, TDateTime stamp, TDateTime now) {
+  if (rec.LateSaid.exchange(true)) return;
+  WriteLog("Quote for " + rec.Symbol + " at " + FormatDateTime("mm/dd/yyyy hh:mm:ss", stamp) +
+           " is later than the market clock (" + FormatDateTime("mm/dd/yyyy hh:mm:ss", now) +
+           "): stored at the market clock's time");
+}
+
 int AddSnap(const SnapData& s) {
   if (s.Symbol.empty() || s.Symbol.find('|') != std::string_view::npos) return -1;
   if (!Finite(s.Bid) || !Finite(s.Ask) || !Finite(s.Last) || !Finite(s.Open) || !Finite(s.Low) ||
@@ -26,8 +39,11 @@ int AddSnap(const SnapData& s) {
   if (!std::isfinite(s.MarketDate) || !std::isfinite(s.QuoteTime) || s.MarketDate < 1 || s.QuoteTime < 0 ||
       s.MarketDate > 2958466.0)
     return -1;
-  const TDateTime day = std::floor(s.MarketDate);
-  const TDateTime stamp = day + (s.QuoteTime - std::floor(s.QuoteTime));
+  const TDateTime given = std::floor(s.MarketDate) + (s.QuoteTime - std::floor(s.QuoteTime));
+  const TDateTime now = MarketNow();
+  bool late = false;
+  const TDateTime stamp = StoredQuoteTime(given, now, late);
+  const TDateTime day = std::floor(stamp);
 
   // The table is safe to search without the locks; asking for the record's lines before the
   // lock is taken lets their fetches overlap.
@@ -71,11 +87,15 @@ int AddSnap(const SnapData& s) {
     list.Unlock();
   }
 
+  if (late) SayLateQuote(rec, given, now);
+
   QuoteFields& q = rec.Quote;
   // Received now even when the quote's own time is older (after the close, say).
   q.ReceivedTick = TickMs();
   const bool hasQuote = q.UpdateDate > 0;
-  if (!hasQuote || stamp >= q.UpdateDate + q.UpdateTime) {
+  // The time a late quote was given is made up: a quote on time replaces it at once, also
+  // when its own time is older (a delayed site's).
+  if (!hasQuote || stamp >= q.UpdateDate + q.UpdateTime || (q.LateTime && !late)) {
     if (!s.Name.empty()) q.Name.assign(s.Name);
     q.TickMark.assign(s.TickMark);
     q.Last = s.Last;
@@ -95,6 +115,7 @@ int AddSnap(const SnapData& s) {
     q.UpdateDate = day;
     q.UpdateTime = stamp - day;
     q.ThisRun = true;
+    q.LateTime = late;
     BumpQuoteGeneration();
   }
   return index;

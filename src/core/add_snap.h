@@ -22,11 +22,22 @@ struct SnapData {
   TDateTime QuoteTime = 0;   // its time of day is used
 };
 
+// A quote whose time is later than the market clock by more than this is late: a wrong clock
+// on either side, or a site showing another time (its last close's before the open).
+inline constexpr TDateTime LateQuoteSlack = 5.0 / 1440;
+// The time a quote of that time is stored at: the market clock's time now when it is late,
+// else its own. Late is set when it was.
+TDateTime StoredQuoteTime(TDateTime stamp, TDateTime now, bool& late);
+// Says once per symbol and session that a late quote came for it.
+void SayLateQuote(StockInfoType& rec, TDateTime stamp, TDateTime now);
+
 // Applies a snapshot under AddSnapLock: creates the symbol's record when new, drops the list's
 // data of an earlier day, stores the snapshot at its place in time (one per whole second:
 // a later one in the same second replaces it) and, when it is the newest, copies its fields
-// into the record. Refused (-1) for an empty symbol, a non-finite price, volume or time, a
-// snapshot of an earlier day than the list's, or a lock that was not obtained.
+// into the record. A late snapshot is stored at the market clock's time, never refused, so a
+// wrong clock never stops quotes from flowing; the quote that follows it is taken whatever its
+// time. Refused (-1) for an empty symbol, a non-finite price, volume or time, a snapshot of an
+// earlier day than the list's, or a lock that was not obtained.
 // Returns the symbol's table index.
 int AddSnap(const SnapData& snap);
 

@@ -37,11 +37,18 @@ TDateTime EasternFromUtcMsByRule(int64_t utcMs) {
 }
 
 TDateTime EasternFromUtcMs(int64_t utcMs) {
-  // One zone object per thread: the zone is then never shared between threads.
+  // One zone object per thread: the zone is then never shared between threads. Its offset
+  // changes only on a whole UTC hour, so it is asked once an hour: every quote reads the clock.
   thread_local const QTimeZone eastern("America/New_York");
-  if (!eastern.isValid()) return EasternFromUtcMsByRule(utcMs);
-  const int offsetSecs = eastern.offsetFromUtc(QDateTime::fromMSecsSinceEpoch(utcMs, Qt::UTC));
-  return UnixMsToDateTime(utcMs + int64_t{offsetSecs} * 1000);
+  thread_local int64_t offsetHour = INT64_MIN;
+  thread_local int64_t offsetMs = 0;
+  const int64_t hour = FloorDiv(utcMs, MsPerHour);
+  if (hour != offsetHour) {
+    if (!eastern.isValid()) return EasternFromUtcMsByRule(utcMs);
+    offsetMs = int64_t{eastern.offsetFromUtc(QDateTime::fromMSecsSinceEpoch(utcMs, Qt::UTC))} * 1000;
+    offsetHour = hour;
+  }
+  return UnixMsToDateTime(utcMs + offsetMs);
 }
 
 TDateTime LocalNow() {

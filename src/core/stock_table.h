@@ -102,6 +102,7 @@ struct QuoteFields {
   TDateTime UpdateDate = 0;  // date of the newest snapshot
   TDateTime UpdateTime = 0;  // its time of day
   bool ThisRun = false;      // written by a quote of this run, not loaded from a dump
+  bool LateTime = false;     // its time was a late one, stored at the market clock's time
   int64_t ReceivedTick = 0;  // when the program last received a quote for it (TickMs); 0: never
   std::string TickMark;
   std::string Name;
@@ -132,6 +133,7 @@ public:
   const std::string Symbol;  // the table key
   FundFields Fund;           // under AddSnapLock
 
+  std::atomic<bool> LateSaid{false};    // the log has said once that a late quote came for it
   std::atomic<int> NewNews{0};          // non-zero: headlines the user has not looked at
   std::atomic<TDateTime> NewsChecked{0};  // when news were last fetched for the symbol
   NewsList News;
