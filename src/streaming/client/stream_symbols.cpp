@@ -74,6 +74,15 @@ std::vector<std::string> SpreadStreamSymbols(const std::vector<std::string>& sym
   return groups;
 }
 
+AskedStreamSymbols::AskedStreamSymbols(const std::string& symbols) {
+  for (const std::string& s : SplitAt(symbols, '+'))
+    if (!s.empty()) upper_.insert(UpperCase(s));
+}
+
+bool AskedStreamSymbols::Has(std::string_view symbol) const {
+  return !symbol.empty() && upper_.contains(UpperCase(symbol));
+}
+
 bool IsStreamSymbol(std::string_view symbol) {
   if (symbol.size() > static_cast<size_t>(TMyStrList::KeyLength)) return false;
   if (symbol.find_first_of(",()|\t") != std::string_view::npos || !IsPlainText(symbol)) return false;

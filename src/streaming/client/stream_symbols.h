@@ -3,6 +3,7 @@
 // cleaned and spread over the streaming threads.
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 constexpr int MaxStreamChannels = 8;
@@ -39,6 +40,18 @@ int SymbolsPerThread(int symbolLimit, int threadCount, size_t symbolCount);
 // and the dump files build from the table's keys, no control byte or broken UTF-8, and no
 // longer than a table key (the table would cut it into another symbol).
 bool IsStreamSymbol(std::string_view symbol);
+
+// The symbols a stream was asked for ("+"-separated, as given to its Start). A quote record is
+// taken only for one of them, compared whole as received and without regard to case, never
+// trimmed: " IBM" and "IBMX" are not "IBM".
+class AskedStreamSymbols {
+public:
+  explicit AskedStreamSymbols(const std::string& symbols);
+  bool Has(std::string_view symbol) const;
+
+private:
+  std::unordered_set<std::string> upper_;
+};
 
 // The symbols in groups of perThread, each group "+"-joined (one per thread).
 std::vector<std::string> SpreadStreamSymbols(const std::vector<std::string>& symbols, int perThread);

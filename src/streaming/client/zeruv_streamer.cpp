@@ -55,8 +55,13 @@ std::string FirstServer(const std::string& servers) { return Trim(servers.substr
 
 // ---- TStreamer ----
 
-TStreamer::TStreamer(TZeruvStreamer* streamer, int number_, const std::string& symbols_)
-    : number(number_), symbols(symbols_), queue("DK " + std::to_string(number_)), streamer_(streamer) {
+TStreamer::TStreamer(TZeruvStreamer* streamer, int number_, const std::string& symbols_,
+                     std::shared_ptr<const AskedStreamSymbols> asked)
+    : number(number_),
+      symbols(symbols_),
+      queue("DK " + std::to_string(number_)),
+      streamer_(streamer),
+      asked_(std::move(asked)) {
   Name = "Streamer " + std::to_string(number_);
 }
 
@@ -259,6 +264,13 @@ bool TStreamer::HandleRecord(const std::string& kind) {
     if (!IsStreamSymbol(q.Symbol)) {
       recordLog.Line("Dropped quotes",
                      "Streamer " + std::to_string(number) + ": quote for the symbol \"" + Outside(q.Symbol) + "\" dropped");
+      return true;
+    }
+    // A record for a symbol nobody asked for would become a symbol of its own (a second
+    // "$DJI " beside "$DJI" in the index strip, lists, news rounds).
+    if (!asked_ || !asked_->Has(q.Symbol)) {
+      recordLog.Line("Unasked quotes", "Streamer " + std::to_string(number) + ": quote for the symbol \"" +
+                                           Outside(q.Symbol) + "\" that was not asked for dropped");
       return true;
     }
     std::shared_ptr<HTTPSite> site = streamer_->Site();
@@ -469,9 +481,10 @@ bool TZeruvStreamer::StartOnce(const std::string& symbols) {
                         "Streamer Warning");
   }
   const int perThread = SymbolsPerThread(site_->SymbolLimit, site_->ThreadCount, list.size());
+  auto asked = std::make_shared<const AskedStreamSymbols>(symbols);
   for (const std::string& group : SpreadStreamSymbols(list, perThread)) {
     if (threadCount_ >= MaxStreamThreads) break;
-    auto t = std::make_unique<TStreamer>(this, threadCount_ + 1, group);
+    auto t = std::make_unique<TStreamer>(this, threadCount_ + 1, group, asked);
     t->Start();
     threads_[static_cast<size_t>(++threadCount_)] = std::move(t);
   }

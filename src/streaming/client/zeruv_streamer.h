@@ -46,7 +46,9 @@ extern StreamerTimingTable StreamerTiming;
 
 class TStreamer : public Thread {
 public:
-  TStreamer(TZeruvStreamer* streamer, int number, const std::string& symbols);
+  // asked: the symbols of the streamer's Start, the only ones whose quotes are taken.
+  TStreamer(TZeruvStreamer* streamer, int number, const std::string& symbols,
+            std::shared_ptr<const AskedStreamSymbols> asked);
   ~TStreamer() override;
 
   // Releases the queue's readers, ends the request and joins the thread.
@@ -89,6 +91,7 @@ private:
   void SetMessage(const std::string& text);
 
   TZeruvStreamer* streamer_;
+  const std::shared_ptr<const AskedStreamSymbols> asked_;
   int resultSlot_ = 0;
   std::string requestName_;
   intptr_t lastNotice_ = -1;

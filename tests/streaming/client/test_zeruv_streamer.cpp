@@ -211,6 +211,32 @@ TEST_F(StreamerTest, SymbolsTheTableCannotHoldAreDropped) {
   EXPECT_EQ(ticks.find("999"), std::string::npos) << ticks;
 }
 
+TEST_F(StreamerTest, RecordsLandOnlyOnAskedSymbols) {
+  LogOn = true;
+  StartLog();
+  // The stream also quotes "$DJI " (a trailing blank), "$DJIX", " IBM" and "IBMX" at 666.
+  ASSERT_TRUE(StartWith("unasked=1&tag=unasked", "ibm+$DJI"));
+  ASSERT_TRUE(WaitFor([&] { return Last("IBM") >= 21.25 && Last("$DJI") >= 21.25; }));  // four rounds in
+  LogOn = false;
+  StockQuote q;
+  {
+    LockHold hold(AddSnapLock, "TEST");
+    for (const char* s : {"$DJI ", "$DJIX", " IBM", "IBMX"}) EXPECT_LT(GetStockQuote(s, q), 0) << '"' << s << '"';
+    ASSERT_GE(GetStockQuote("IBM", q), 0);  // asked for in lower case: compared without case
+  }
+  EXPECT_LT(q.Last, 666);
+  for (int i = 0; i < StockTable.Count(); ++i) EXPECT_NE(Trim(StockTable.Strings(i)), "IBMX");
+  // Each dropped record is counted: five lines, then one count a minute.
+  std::ifstream f(ProgDir + "stocks.log", std::ios::binary);
+  std::stringstream text;
+  text << f.rdbuf();
+  const std::string log = text.str();
+  int said = 0;
+  for (size_t at = log.find("was not asked for"); at != std::string::npos; at = log.find("was not asked for", at + 1))
+    ++said;
+  EXPECT_EQ(said, 5) << log;
+}
+
 TEST_F(StreamerTest, ServiceTextsAreLoggedAsOneLineWithoutControlCharacters) {
   LogOn = true;
   StartLog();
