@@ -1,7 +1,11 @@
 #pragma once
 // Helpers shared by the GIF tests: building documents and capturing warnings.
 
+#include <sys/wait.h>
+
+#include <array>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <random>
 #include <string>
@@ -118,4 +122,20 @@ inline std::vector<uint8_t> PackCodes(int minCodeSize, const std::vector<std::pa
     }
     out.push_back(0);
     return out;
+}
+
+// Runs the gifframes tool as a user does, with fixed, quoted arguments; its exit status (-1 when
+// it did not exit) and its output.
+inline int RunGifFrames(const std::string& args, std::string& out)
+{
+    const std::string command = "'" + std::string(VN_BINARY_DIR) + "/gifframes' " + args + " 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        return -1;
+    std::array<char, 256> buf{};
+    out.clear();
+    while (size_t n = fread(buf.data(), 1, buf.size(), pipe))
+        out.append(buf.data(), n);
+    const int status = pclose(pipe);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }

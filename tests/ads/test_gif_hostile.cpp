@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QImage>
+
 #include <array>
+#include <filesystem>
+#include <fstream>
 
 #include "gif_render.h"
 #include "gif_test_util.h"
@@ -208,6 +212,49 @@ TEST(GifHostile, ExtensionsAreSkippedOrReadByTheirStoredSize)
     ASSERT_NE(gif.LoopExtension(), nullptr);
     EXPECT_EQ(gif.LoopExtension()->Loops, 5);
     EXPECT_EQ(gif.Images[0].Data(), Bytes({1}));
+}
+
+TEST(GifHostile, ACutGraphicControlBlockKeepsTheFramesBefore)
+{
+    // Two 2x1 frames, then the next frame's control block, cut at every byte from its label on.
+    auto whole = TestHeader(2, 1);
+    for (int pixel : {1, 2}) {
+        Append(whole, Bytes({0x21, 0xF9, 4, 0, 10, 0, 0, 0}));
+        Append(whole, TestDescriptor(0, 0, 2, 1));
+        Append(whole, PackCodes(2, {{4, 3}, {pixel, 3}, {pixel, 3}, {5, 3}}));
+    }
+    const size_t label = whole.size() + 1;
+    Append(whole, Bytes({0x21, 0xF9, 4, 1, 10, 0, 3, 0}));
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / ("vn_cutgce_" + std::to_string(::getpid()));
+    for (size_t end = label + 1; end < whole.size(); ++end) {
+        SCOPED_TRACE(end);
+        const std::vector<uint8_t> file(whole.begin(), whole.begin() + long(end));
+        WarningCapture warnings;
+        GifDocument gif;
+        ASSERT_NO_THROW(Load(gif, file));
+        EXPECT_TRUE(warnings.Has("Premature end of data"));
+        int frames = 0;
+        for (const auto& frame : gif.Images)
+            frames += frame->Empty() ? 0 : 1;
+        ASSERT_EQ(frames, 2);
+        EXPECT_EQ(gif.Images[0].Data(), Bytes({1, 1}));
+        EXPECT_EQ(gif.Images[1].Data(), Bytes({2, 2}));
+
+        // The frames tool writes both.
+        const fs::path in = dir / "cut.gif";
+        fs::remove_all(dir);
+        fs::create_directories(dir / "out");
+        std::ofstream(in, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), long(file.size()));
+        std::string out;
+        ASSERT_EQ(RunGifFrames("'" + in.string() + "' '" + (dir / "out").string() + "'", out), 0) << out;
+        EXPECT_NE(out.find("warning: Premature end of data"), std::string::npos) << out;
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir / "out"), fs::directory_iterator()), 2) << out;
+        const QImage second(QString::fromStdString((dir / "out" / "frame0001.png").string()));
+        ASSERT_EQ(second.size(), QSize(2, 1));
+        EXPECT_EQ(second.pixel(1, 0) & 0xFFFFFF, 0xFF0000u);  // colour 2: red
+    }
+    fs::remove_all(dir);
 }
 
 }  // namespace

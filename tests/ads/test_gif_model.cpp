@@ -99,7 +99,8 @@ TEST(GifModel, ApplicationExtensions)
         EXPECT_EQ(gif.LoopExtension()->BufferSize, 0u);
     }
 
-    // Block size 10 reads as an unknown application extension, written back with size 11.
+    // Block size 10 reads as an unknown application extension, written back with size 11: the
+    // identifier's last byte is the one that followed the block (the data's first length).
     Load(gif, OneFrameFile(Bytes({0x21, 0xFF, 10, 'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', '1', '2', 2, 7, 8, 0})));
     const auto& extensions = gif.Images[0].Extensions();
     ASSERT_EQ(extensions.size(), 1u);
@@ -108,7 +109,7 @@ TEST(GifModel, ApplicationExtensions)
     ASSERT_EQ(unknown->Blocks.size(), 1u);
     EXPECT_EQ(unknown->Blocks[0], Bytes({7, 8}));
     const auto saved = gif.SaveToMemory();
-    const auto expected = Bytes({0x21, 0xFF, 11, 'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', '1', '2', 0, 2, 7, 8, 0});
+    const auto expected = Bytes({0x21, 0xFF, 11, 'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', '1', '2', 2, 2, 7, 8, 0});
     EXPECT_NE(std::search(saved.begin(), saved.end(), expected.begin(), expected.end()), saved.end());
 }
 

@@ -3,28 +3,15 @@
 
 #include <QImage>
 
-#include <array>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <sys/wait.h>
+
+#include "gif_test_util.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-// Runs the tool through popen with fixed, quoted arguments; returns its exit status and output.
-int RunTool(const std::string& args, std::string& out) {
-  const std::string command = "'" + std::string(VN_BINARY_DIR) + "/gifframes' " + args + " 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return -1;
-  std::array<char, 256> buf{};
-  out.clear();
-  while (size_t n = fread(buf.data(), 1, buf.size(), pipe)) out.append(buf.data(), n);
-  const int status = pclose(pipe);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 std::string SuiteFile(const char* name) { return std::string(VN_SHARED_DIR) + "/gif-suite/" + name; }
 
@@ -34,7 +21,7 @@ TEST(GifFrames, InfoAndFramesOfAnAnimation) {
   const std::string gif = SuiteFile("animation-multi-image.gif");
   if (!fs::exists(gif)) GTEST_SKIP() << "GIF test suite not present";
   std::string out;
-  ASSERT_EQ(RunTool("--info '" + gif + "'", out), 0) << out;
+  ASSERT_EQ(RunGifFrames("--info '" + gif + "'", out), 0) << out;
   EXPECT_NE(out.find("size: 2 x 2"), std::string::npos) << out;
   EXPECT_NE(out.find("loop count: forever"), std::string::npos) << out;
   // Every image is a frame of its own; the ones without a delay play with the default one.
@@ -43,7 +30,7 @@ TEST(GifFrames, InfoAndFramesOfAnAnimation) {
   const fs::path dir = fs::temp_directory_path() / ("vn_gifframes_" + std::to_string(::getpid()));
   fs::remove_all(dir);
   fs::create_directories(dir);
-  ASSERT_EQ(RunTool("'" + gif + "' '" + dir.string() + "'", out), 0) << out;
+  ASSERT_EQ(RunGifFrames("'" + gif + "' '" + dir.string() + "'", out), 0) << out;
   int frames = 0;
   for (const auto& entry : fs::directory_iterator(dir)) {
     QImage frame(QString::fromStdString(entry.path().string()));
@@ -71,15 +58,15 @@ TEST(GifFrames, ADamagedOrHugeFileIsAnErrorNotACrash) {
   const fs::path bad = fs::temp_directory_path() / ("vn_bad_" + std::to_string(::getpid()) + ".gif");
   std::ofstream(bad, std::ios::binary) << "GIF89a\x10\x00";
   std::string out;
-  EXPECT_NE(RunTool("--info '" + bad.string() + "'", out), 0);
+  EXPECT_NE(RunGifFrames("--info '" + bad.string() + "'", out), 0);
   EXPECT_FALSE(out.empty());
-  EXPECT_NE(RunTool("--info '/nonexistent/x.gif'", out), 0);
+  EXPECT_NE(RunGifFrames("--info '/nonexistent/x.gif'", out), 0);
 
   // Screens too large to compose load fine but end with exit 1 and the reason, not a signal.
   const fs::path dir = fs::temp_directory_path() / ("vn_huge_" + std::to_string(::getpid()));
   for (int side : {16384, 65535}) {
     std::ofstream(bad, std::ios::binary | std::ios::trunc) << TinyFrameOnScreen(side, side);
-    EXPECT_EQ(RunTool("'" + bad.string() + "' '" + dir.string() + "'", out), 1) << side << ": " << out;
+    EXPECT_EQ(RunGifFrames("'" + bad.string() + "' '" + dir.string() + "'", out), 1) << side << ": " << out;
     EXPECT_NE(out.find("error: Image too large"), std::string::npos) << out;
   }
   fs::remove_all(dir);

@@ -45,17 +45,38 @@ void WriteText(std::vector<uint8_t>& out, const GifTextLines& lines)
 }
 
 // Reads the fixed block that opens an extension, honouring its stored size: `want` bytes are
-// taken (missing ones stay 0, with a warning), extra ones skipped.
-std::string ReadFixedBlock(GifReader& reader, size_t want, TGIFItem& item)
+// taken (missing ones stay 0, with a warning), extra ones skipped. A file that ends inside the
+// block gives what it holds, with the same warning; `cut` then tells the caller.
+std::string ReadFixedBlock(GifReader& reader, size_t want, TGIFItem& item, bool& cut)
 {
-    const uint8_t size = reader.ReadByte();
-    std::string block(size, '\0');
-    reader.Read(block.data(), size);
-    if (block.size() < want) {
+    cut = reader.AtEnd();
+    const size_t size = cut ? 0 : reader.ReadByte();
+    std::string block(std::min(size, reader.Left()), '\0');
+    reader.Read(block.data(), block.size());
+    cut = cut || block.size() < size;
+    if (block.size() < want || cut) {
         item.Warning(1, "Premature end of data");
-        block.resize(want, '\0');
+        if (block.size() < want)
+            block.resize(want, '\0');
     }
     return block;
+}
+
+// The identifier of an application block of the given size (10 or more): always 11 bytes, so a
+// block of size 10 takes the byte after it as its last one and leaves that byte to be read
+// again (it opens the data); the bytes of a longer block past the 11 are skipped.
+GifAppIdentifier ReadAppIdentifier(GifReader& reader, size_t size)
+{
+    GifAppIdentifier identifier{};
+    reader.Read(identifier.data(), std::min<size_t>(size, identifier.size()));
+    if (size < identifier.size()) {
+        if (reader.Peek() >= 0)
+            identifier[size] = uint8_t(reader.Peek());
+    } else {
+        std::string rest(size - identifier.size(), '\0');
+        reader.Read(rest.data(), rest.size());
+    }
+    return identifier;
 }
 
 uint16_t Word(const std::string& b, size_t at) { return uint16_t(uint8_t(b[at]) | (uint8_t(b[at + 1]) << 8)); }
@@ -179,10 +200,7 @@ std::unique_ptr<TGIFExtension> ReadGifExtension(GifReader& reader, TGIFSubImage*
         SkipSubBlocks(reader);
         return nullptr;
     }
-    GifAppIdentifier identifier{};
-    std::string block(size, '\0');
-    reader.Read(block.data(), size);
-    std::copy_n(block.begin(), std::min<size_t>(size, 11), identifier.begin());
+    const GifAppIdentifier identifier = ReadAppIdentifier(reader, size);
     std::unique_ptr<TGIFExtension> extension;
     if (size >= 11) {
         if (TGIFExtensionFactory appFactory = FindByIdentifier(identifier))
@@ -200,11 +218,18 @@ std::unique_ptr<TGIFExtension> ReadGifExtension(GifReader& reader, TGIFSubImage*
 
 void TGIFGraphicControlExtension::LoadBody(GifReader& reader)
 {
-    const std::string block = ReadFixedBlock(reader, 4, *this);
+    bool cut = false;
+    const std::string block = ReadFixedBlock(reader, 4, *this, cut);
     BlockSize = 4;
     PackedFields = uint8_t(block[0]);
     DelayTime = Word(block, 1);
     TransparentIndex = uint8_t(block[3]);
+    // A file cut inside the block (or before its terminator) keeps what came before it.
+    if (cut || reader.AtEnd()) {
+        if (!cut)
+            Warning(1, "Premature end of data");
+        return;
+    }
     SkipSubBlocks(reader);
     // The frame takes its state from its first control block only, when that is added.
 }
@@ -242,7 +267,8 @@ void TGIFGraphicControlExtension::SetTransparentColorIndex(int index)
 
 void TGIFTextExtension::LoadBody(GifReader& reader)
 {
-    const std::string b = ReadFixedBlock(reader, 12, *this);
+    bool cut = false;
+    const std::string b = ReadFixedBlock(reader, 12, *this, cut);
     BlockSize = 12;
     Left = Word(b, 0);
     Top = Word(b, 2);
@@ -280,10 +306,7 @@ void TGIFApplicationExtension::LoadBody(GifReader& reader)
     const uint8_t size = reader.ReadByte();
     if (size < 10)
         throw GIFException("Unsupported Application Extension block size");
-    std::string block(size, '\0');
-    reader.Read(block.data(), size);
-    Identifier = {};
-    std::copy_n(block.begin(), std::min<size_t>(size, 11), Identifier.begin());
+    Identifier = ReadAppIdentifier(reader, size);
     LoadData(reader);
 }
 
