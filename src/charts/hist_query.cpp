@@ -196,10 +196,11 @@ std::string ReplaceMarkerWithDates(std::string_view tmpl, std::string_view value
 }
 
 bool IsValidChartSymbol(std::string_view symbol) {
-  if (symbol.empty() || symbol.size() > 12) return false;
+  if (symbol.empty() || symbol.size() > 12 || symbol.front() == ' ' || symbol.back() == ' ') return false;
   for (const char c : symbol) {
+    // '+' and a blank belong to share classes ("BRK+B", "BRK B"); the queries encode them.
     const bool ok = (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '^' || c == '$' ||
-                    c == '-' || c == ':' || c == '/';
+                    c == '-' || c == ':' || c == '/' || c == '+' || c == ' ';
     if (!ok) return false;
   }
   return true;

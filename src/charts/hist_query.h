@@ -43,7 +43,8 @@ std::string ExpandDateTokens(std::string_view text, TDateTime now);
 // parameters may carry tokens of its own.
 std::string ReplaceMarkerWithDates(std::string_view tmpl, std::string_view value, TDateTime now, bool typedValue);
 
-// A symbol as typed into a chart window: 1 to 12 of A-Z 0-9 . ^ $ - : / (upper-cased first).
+// A symbol as typed into a chart window: 1 to 12 of A-Z 0-9 . ^ $ - : / + and inner blanks
+// (upper-cased and trimmed first).
 bool IsValidChartSymbol(std::string_view symbol);
 
 // The moving-average values field made to fit the kind (site 1: code "0" none, "1","2" one

@@ -159,6 +159,11 @@ TEST(HistQuery, SiteOneQueryTestsTheCompareIdAndEncodesTypedText) {
   EXPECT_FALSE(IsValidChartSymbol("A&B"));
   EXPECT_TRUE(IsValidChartSymbol("BRK.B"));
   EXPECT_TRUE(IsValidChartSymbol("$COMPX"));
+  EXPECT_TRUE(IsValidChartSymbol("BRK+B"));
+  EXPECT_TRUE(IsValidChartSymbol("BRK B"));
+  EXPECT_FALSE(IsValidChartSymbol(" BRK"));
+  c.Symbol = "BRK+B";
+  EXPECT_NE(BuildHistQuery(p, c).find("symb=BRK%2BB&"), std::string::npos);
 }
 
 TEST(HistQuery, SiteTwoQueryTokensCompareAndIndicators) {

@@ -10,9 +10,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <QWindow>
 
 #include <algorithm>
@@ -193,6 +195,78 @@ TEST(HistWindow, LooksUpFetchesCachesRefetchesAndDrawsLines) {
   EXPECT_EQ(HistWindows.Count(), 0);
   const std::string state = Ini().ReadString("History", "AAPL", "");
   EXPECT_NE(state.find("|ibm|"), std::string::npos) << state;  // as typed
+  MainHooks.OpenHistory = nullptr;
+  MainHooks.OpenProphet = nullptr;
+}
+
+// Symbols of share classes written with '+' or a blank open both windows, from the main window
+// and typed into their fields, and are fetched as one request each, encoded; in site 2's compare
+// field a blank separates symbols and '+' stays inside one.
+TEST(HistQuery, SymbolsWithPlusOrBlankAreFetched) {
+  ASSERT_TRUE(SetUpChartSite());
+  EmptyCache();
+  for (const char* key : {"BRK B", "BRK+B"}) {
+    Ini().DeleteKey("History", key);
+    Ini().DeleteKey("Prophet", key);
+  }
+  InstallHistCharts(nullptr);
+  // A box refusing the symbol would wait for a click: it is said and closed.
+  QTimer noBoxes;
+  QObject::connect(&noBoxes, &QTimer::timeout, [] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      ADD_FAILURE() << box->text().toStdString();
+      box->close();
+    }
+  });
+  noBoxes.start(50);
+  auto draw = [](HistChartForm* w) {
+    const int before = SiteCount("/chart.asp");
+    w->GifText.clear();
+    QTest::mouseClick(w->pbGet, Qt::LeftButton);
+    EXPECT_TRUE(WaitFor([&] { return !w->Fetching() && !w->GifText.empty(); })) << w->NoticeText();
+    EXPECT_FALSE(w->NoticeShown()) << w->NoticeText();
+    EXPECT_EQ(SiteCount("/chart.asp"), before + 1);
+    return w->GifText;  // its comment is the request as the site had it
+  };
+  auto type = [](QLineEdit* field, const char* text) {
+    field->setFocus();
+    QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(field, text);
+    QTest::keyClick(field, Qt::Key_Tab);
+  };
+
+  MainHooks.OpenHistory("brk b");
+  TfrmHist* one = FindHistWindow("BRK B");
+  ASSERT_NE(one, nullptr);
+  EXPECT_EQ(one->windowTitle().toStdString(), "History Graphs for BRK B");
+  one->activateWindow();
+  ASSERT_TRUE(WaitFor([&] { return one->SidParam.rfind("sid=", 0) == 0; })) << one->NoticeText();
+  std::string chart = draw(one);
+  EXPECT_NE(chart.find("&symb=BRK+B&sid="), std::string::npos) << one->LastQuery;
+  const std::string firstSid = one->SidParam;
+  type(one->dfName, "brk+b");
+  EXPECT_EQ(one->Symbol, "BRK+B");
+  ASSERT_TRUE(WaitFor([&] { return one->SidParam != firstSid && one->pbGet->isEnabled(); })) << one->NoticeText();
+  EXPECT_EQ(one->SidParam.rfind("sid=", 0), 0u);
+  type(one->dfStock, "brk b");
+  chart = draw(one);
+  EXPECT_NE(chart.find("&symb=BRK%2BB&sid="), std::string::npos) << one->LastQuery;
+  EXPECT_NE(chart.find("&comp=BRK+B%3A"), std::string::npos) << one->LastQuery;
+  Screenshot(one, "hist_site1_plus_symbol.png");
+  CloseAndFlush(one);
+
+  MainHooks.OpenProphet("brk+b");
+  TFrmHistNew* two = FindProphetWindow("BRK+B");
+  ASSERT_NE(two, nullptr);
+  type(two->dfStock, "brk+b  ge");
+  chart = draw(two);
+  EXPECT_NE(chart.find("compare=BRK%2BB,GE&symbol=BRK%2BB&"), std::string::npos) << two->Edit1->text().toStdString();
+  type(two->dfName, "brk b");
+  EXPECT_EQ(two->Symbol, "BRK B");
+  chart = draw(two);
+  EXPECT_NE(chart.find("&symbol=BRK+B&"), std::string::npos) << two->Edit1->text().toStdString();
+  Screenshot(two, "hist_site2_blank_symbol.png");
+  CloseAndFlush(two);
   MainHooks.OpenHistory = nullptr;
   MainHooks.OpenProphet = nullptr;
 }
