@@ -79,32 +79,30 @@ double ClampIndParam(const std::string& type, int row, double value) {
   return std::clamp(value, 1.0, MaxPeriod);
 }
 
-std::optional<double> ReadIndParamText(const std::string& type, int row, const std::string& text,
-                                       std::string& message) {
-  const std::string_view t = TrimView(text);
-  if (type == "Horiz. Line") {
-    if (row != 0) {
-      // The "Adjust Scale" flag, set by its check box.
-      if (const auto v = ReadFloat(t)) return *v;
-      message = "Adjust Scale must be 0 or 1.";
-      return std::nullopt;
-    }
-    message = "Level: a price above 0, such as 25.5.";
-    // Only what a decimal or fraction is made of: the price reader would blank anything else.
-    if (t.empty() || t.find_first_not_of("0123456789./ ") != std::string_view::npos) return std::nullopt;
-    try {
-      const double v = ParsePrice(t);
-      if (!(v > 0) || !std::isfinite(v) || v > MaxPeriod * 1000) return std::nullopt;
-      return v;
-    } catch (const EConvertError&) {
-      return std::nullopt;
-    }
+double CorrectIndParam(const std::string& type, int row, const std::string& text) {
+  double v;
+  try {
+    v = ParsePrice(text);
+  } catch (const EConvertError&) {
+    v = 10;
   }
-  const int max = (type == "Fast Stoch." || type == "Slow Stoch.") ? 1000 : 1440;
-  message = "Period: a whole number from 1 to " + std::to_string(max) + ".";
-  const auto v = ReadInt(t);
-  if (!v || *v < 1 || *v > max) return std::nullopt;
-  return *v;
+  if (!std::isfinite(v)) v = 10;
+  const bool level = type == "Horiz. Line" && row == 0;
+  if (v < 1 && !(level && v > 0)) v = 1;
+  const double max = level ? MaxPeriod * 1000 : (type == "Fast Stoch." || type == "Slow Stoch.") ? 1000 : 1440;
+  return std::min(v, max);
+}
+
+std::string IndParamText(const std::string& type, double value) {
+  if (UpperCase(type).find("HORIZ") == std::string::npos) return FormatPrice(value);
+  const std::string shown = FormatPriceFraction(value);
+  if (value >= 1) return shown;
+  // Rounded to the price's usual decimals a penny level would read as another one, or as 0.
+  try {
+    if (ParsePrice(shown) == value) return shown;
+  } catch (const EConvertError&) {
+  }
+  return PlainDecimal(value);
 }
 
 void ChartSettings::SetIndicatorDefaults(bool noVolume) {
@@ -138,6 +136,15 @@ std::string FloatText(double v) {
   const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 15);
   std::string s(buf, r.ptr);
   // A lone "-0" reads oddly in the settings.
+  if (s == "-0") s = "0";
+  return s;
+}
+
+std::string PlainDecimal(double v) {
+  if (!std::isfinite(v)) return {};
+  char buf[400];
+  const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed);
+  std::string s(buf, r.ptr);
   if (s == "-0") s = "0";
   return s;
 }

@@ -55,12 +55,15 @@ bool IsVolumeIndicator(const std::string& name);
 // rows -1e6..1e6. A value that is not finite becomes 10.
 double ClampIndParam(const std::string& type, int row, double value);
 
-// A parameter as the user typed it for an indicator type and row (0..2), checked before it is
-// taken: periods are whole numbers of 1 to 1440 (stochastic periods 1 to 1000), a horizontal
-// line's level a price above 0 (decimal or fraction). nullopt with the message to show when
-// the text is refused.
-std::optional<double> ReadIndParamText(const std::string& type, int row, const std::string& text,
-                                       std::string& message);
+// A parameter as the picker corrects it when its field is left (never refused): the text read as
+// a price (decimal or fraction; what cannot belong to a number reads as nothing, so letters read
+// 0); a text that still does not read gives 10; below 1 gives 1, except a horizontal line's level
+// above 0 (a penny stock's price), which stays; above the picker's limit (periods 1440,
+// stochastic periods 1000) the limit.
+double CorrectIndParam(const std::string& type, int row, const std::string& text);
+// How the picker shows a corrected parameter: a horizontal line's level as a price (a fraction
+// when fractions are on), with every decimal a level below 1 needs; others as a price.
+std::string IndParamText(const std::string& type, double value);
 
 // Limits every field to what the window can use: split ratio 0.1..0.9, custom minutes
 // 1..1440, a known period, periods at least 1, stochastic periods 1..1000, a horizontal-line
@@ -81,3 +84,6 @@ void SaveChartParams(const std::string& symbol, const std::string& params);
 
 // Numbers in the settings' text form: "." always, 15 significant digits.
 std::string FloatText(double v);
+// A number in plain decimal form, as short as reads back the same ("9.5", "0.00001", never
+// "1e-05"); empty for a value that is not finite.
+std::string PlainDecimal(double v);

@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 
 #include "charts/chart_params.h"
 #include "core/button_form.h"
@@ -47,7 +48,8 @@ void SetSwatch(QFrame* f, TColor c) {
 
 }  // namespace
 
-// Modal over its chart, and so above it, without covering other programs.
+// Modal over its chart, and so above it, without covering other programs; centred on the
+// screen rather than over the chart.
 TdlgPickInd::TdlgPickInd(QWidget* parent) : QDialog(parent, Qt::Dialog) {
   setFixedSize(417, 274);
   auto bold = [this](const char* text, int x, int y) {
@@ -75,12 +77,16 @@ TdlgPickInd::TdlgPickInd(QWidget* parent) : QDialog(parent, Qt::Dialog) {
       auto* e = new QLineEdit(this);
       const int number = row == 0 ? 2 * slot - 1 : row == 1 ? 2 * slot : 12 + slot;
       e->setObjectName(QString("Edit%1").arg(number));
-      e->setGeometry(colX[row] + 40, y, 36, 22);
+      // A price chart slot shows only its first field (a level such as "0.00001" or "25 1/2"
+      // needs the room); its hidden second caption is where "Adjust Scale" stands.
+      const int topX[3] = {132, 248, 248};
+      if (slot <= 5) e->setGeometry(topX[row] + 42, y, row == 0 ? 70 : 36, 22);
+      else e->setGeometry(colX[row] + 40, y, 36, 22);
       Field[static_cast<size_t>(tag)] = e;
       QObject::connect(e, &QLineEdit::editingFinished, this, [this, e] { Edit1Change(e); });
       QLabel* l = new QLabel(this);
       if (slot <= 5) {
-        l->setGeometry(colX[row] - 8, y + 3, 46, 16);
+        l->setGeometry(topX[row], y + 3, 40, 16);
         l->setObjectName(LabelNames[slot][row]);
         Caption[static_cast<size_t>(tag)] = l;
       } else {
@@ -111,11 +117,6 @@ TdlgPickInd::TdlgPickInd(QWidget* parent) : QDialog(parent, Qt::Dialog) {
   Swatch[0] = sw2;
   cmbType = TypeBox[1];
   cmbBottom = TypeBox[6];
-  lbError = new QLabel(this);
-  lbError->setObjectName("lbError");
-  lbError->setGeometry(128, 182, 282, 16);
-  lbError->setStyleSheet("color: #c00000;");
-  lbError->hide();
   rbShow = new QRadioButton("Show Indicators", this);
   rbShow->setObjectName("rbShow");
   rbShow->move(8, 246);
@@ -135,7 +136,14 @@ TdlgPickInd::TdlgPickInd(QWidget* parent) : QDialog(parent, Qt::Dialog) {
 
 void TdlgPickInd::showEvent(QShowEvent* e) {
   QDialog::showEvent(e);
-  if (!shown_) FormShow();
+  if (shown_) return;
+  FormShow();
+  // Before the window system shows it: Qt has just centred it over its parent.
+  if (const QScreen* screen = parentWidget() ? parentWidget()->screen() : this->screen()) {
+    QRect frame(QPoint(0, 0), size());
+    frame.moveCenter(screen->availableGeometry().center());
+    move(frame.topLeft());
+  }
 }
 
 void TdlgPickInd::FormShow() {
@@ -155,10 +163,12 @@ void TdlgPickInd::FormShow() {
     }
     const int pos = box->findText(QString::fromStdString(PickIndName[static_cast<size_t>(slot)]));
     box->setCurrentIndex(pos >= 1 ? pos : 0);
+    // As stored: a value the settings took (a period of 9.5 or 2000) is corrected only when the
+    // user leaves its field.
     for (int row = 0; row < 3; ++row)
       Field[static_cast<size_t>(slot + 10 * row)]->setText(
-          QString::fromStdString(FloatText(PickIndParam[static_cast<size_t>(row)][static_cast<size_t>(slot)])));
-    cmbTypeClick(slot);
+          QString::fromStdString(PlainDecimal(PickIndParam[static_cast<size_t>(row)][static_cast<size_t>(slot)])));
+    ApplyType(slot, false);
   }
   for (int k = 1; k <= 5; ++k) SetSwatch(Swatch[static_cast<size_t>(k)], LiveSettings.Ind[static_cast<size_t>(k - 1)]);
   SetSwatch(Swatch[6], LiveSettings.Ind[0]);
@@ -183,30 +193,9 @@ QString TdlgPickInd::TypeOfSlot(int slot) const {
 void TdlgPickInd::Edit1Change(QLineEdit* field) {
   const int tag = TagOf(field);
   if (tag <= 0) return;
-  const int slot = tag % 10;
-  const QString type = TypeOfSlot(slot);
-  std::string message;
-  const std::optional<double> v = ReadIndParamText(type.toStdString(), tag / 10, field->text().toStdString(), message);
-  if (!v) {
-    // Refused, not replaced: the text stays for the user to correct.
-    MarkField(field, message);
-    return;
-  }
-  MarkField(field, "");
-  const bool horiz = type.toUpper().contains("HORIZ");
-  field->setText(QString::fromStdString(horiz ? FormatPriceFraction(*v) : FormatPrice(*v)));
-}
-
-void TdlgPickInd::MarkField(QLineEdit* field, const std::string& message) {
-  if (message.empty()) {
-    refused_.erase(field);
-    field->setStyleSheet(QString());
-  } else {
-    refused_.insert(field);
-    field->setStyleSheet("border: 1px solid #c00000;");
-    lbError->setText(QString::fromStdString(message));
-  }
-  lbError->setVisible(!refused_.empty());
+  const std::string type = TypeOfSlot(tag % 10).toStdString();
+  const double v = CorrectIndParam(type, tag / 10, field->text().toStdString());
+  field->setText(QString::fromStdString(IndParamText(type, v)));
 }
 
 void TdlgPickInd::VisLabels(std::initializer_list<int> tags, bool visible) {
@@ -238,14 +227,12 @@ void TdlgPickInd::VisCheckBoxes(std::initializer_list<int> tags, int labelTag, b
   }
 }
 
-void TdlgPickInd::cmbTypeClick(int t) {
+void TdlgPickInd::ApplyType(int t, bool validate) {
   const QString type = TypeOfSlot(t);
   auto field = [this, t](int row) { return Field[static_cast<size_t>(t + 10 * row)]; };
-  // A field is checked as it is shown; a hidden one is not the user's to correct.
-  auto show = [&](int row, bool visible, bool validate) {
+  auto show = [&](int row, bool visible, bool check) {
+    if (validate && check) Edit1Change(field(row));
     field(row)->setVisible(visible);
-    if (validate && visible) Edit1Change(field(row));
-    if (!visible) MarkField(field(row), "");
   };
   auto bottomCaptions = [this](const char* a, const char* b, const char* c) {
     BotIndPar[0]->setText(a);
@@ -316,14 +303,6 @@ void TdlgPickInd::FormClose() {
 }
 
 void TdlgPickInd::done(int r) {
-  if (r == QDialog::Accepted) {
-    for (QLineEdit* f : Field)
-      if (f && !f->isHidden()) Edit1Change(f);
-    if (!refused_.empty()) {
-      (*refused_.begin())->setFocus();
-      return;
-    }
-  }
   FormClose();
   QDialog::done(r);
 }

@@ -5,7 +5,6 @@
 
 #include <array>
 #include <initializer_list>
-#include <set>
 #include <string>
 
 class QCheckBox;
@@ -28,7 +27,9 @@ public:
 
   void FormShow();
   void FormClose();
-  void cmbTypeClick(int slot);
+  // Shows the slot's fields for its type, correcting the shown ones (validate) as if left.
+  void cmbTypeClick(int slot) { ApplyType(slot, true); }
+  void ApplyType(int slot, bool validate);
   void Edit1Change(QLineEdit* field);
   void CheckBox1Click(int tag);
   void VisLabels(std::initializer_list<int> tags, bool visible);
@@ -48,9 +49,8 @@ public:
   QComboBox* cmbBottom = nullptr;
   QRadioButton* rbShow = nullptr;
   QRadioButton* rbHide = nullptr;
-  QLabel* lbError = nullptr;  // why a typed value was refused
 
-  // OK closes only when every shown field holds a value its indicator can take.
+  // OK, Cancel and the close box all store the exchange values (FormClose).
   void done(int r) override;
 
 protected:
@@ -60,7 +60,5 @@ protected:
 private:
   int TagOf(QLineEdit* field) const;
   QString TypeOfSlot(int slot) const;
-  void MarkField(QLineEdit* field, const std::string& message);
   bool shown_ = false;
-  std::set<QLineEdit*> refused_;
 };

@@ -13,6 +13,7 @@
 #include <QMainWindow>
 #include <QPainter>
 #include <QPointer>
+#include <QPushButton>
 #include <QScreen>
 #include <QTest>
 #include <QTimer>
@@ -257,80 +258,103 @@ TEST(ChartWindow, ResearchAddressIsEncodedAndWebOnly) {
   EXPECT_EQ(TdlgChart::ResearchAddress("RESEARCH......", "A"), "");
 }
 
-TEST(PickIndicator, FieldsFollowTheTypeAndBadValuesAreRefusedWithAMessage) {
+namespace {
+
+// Types into a field as a user does (the old text selected first) and leaves it by Tab; the
+// field's text afterwards.
+QString TypeAndLeave(QLineEdit* field, const QString& typed) {
+  field->setFocus();
+  QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+  if (typed.isEmpty()) QTest::keyClick(field, Qt::Key_Delete);
+  QTest::keyClicks(field, typed);
+  QTest::keyClick(field, Qt::Key_Tab);
+  return field->text();
+}
+
+}  // namespace
+
+// Every field is corrected as it is left, never refused: letters and values below 1 become 1, a
+// text that does not read becomes 10, a value above the limit the limit; stored values open as
+// stored, in plain decimals; a horizontal-line level below 1 keeps its decimals; OK always closes.
+TEST(PickIndicator, FieldsAreCorrectedAsTheyAreLeft) {
   PickIndOn = true;
   PickAllowVolume = false;
   for (int s = 1; s <= 6; ++s) {
     PickIndName[s] = IndNone;
     for (int r = 0; r < 3; ++r) PickIndParam[r][s] = 10;
   }
+  PickIndName[1] = "SMA";
+  PickIndParam[0][1] = 9.5;  // values the settings take
+  PickIndName[4] = "Bollinger High";
+  PickIndParam[0][4] = 2000;
   PickIndName[2] = "Horiz. Line";
   PickIndParam[0][2] = 25.5;
   PickIndParam[1][2] = 1;
-  PickIndName[4] = "Bollinger High";
+  PickIndName[3] = "Horiz. Line";
+  PickIndParam[0][3] = 0.00001;
   PickIndName[6] = "Volume";  // not offered without volume
   ShowFractions = true;
-  TdlgPickInd dlg;
+  QWidget chart;  // the chart it is opened from, in a corner
+  chart.setGeometry(0, 0, 300, 200);
+  chart.show();
+  TdlgPickInd dlg(&chart);
   dlg.show();
-  Pump();
+  dlg.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&dlg));
+  const QPoint centre = dlg.screen()->availableGeometry().center();
+  EXPECT_LE((dlg.frameGeometry().center() - centre).manhattanLength(), 4) << dlg.frameGeometry().center().x();
+
   EXPECT_EQ(dlg.cmbBottom->currentText(), "MACD");
+  EXPECT_EQ(dlg.Field[1]->text(), "9.5");
+  EXPECT_EQ(dlg.Field[4]->text(), "2000");
+  EXPECT_EQ(dlg.Field[2]->text(), "25.5");
+  EXPECT_EQ(dlg.Field[3]->text(), "0.00001");
+  EXPECT_EQ(dlg.Caption[2]->text(), "Value");
   EXPECT_TRUE(dlg.CheckBox[2]->isVisible());
   EXPECT_TRUE(dlg.CheckBox[2]->isChecked());
   EXPECT_TRUE(dlg.Field[12]->isHidden());
-  EXPECT_EQ(dlg.Field[2]->text(), "25 1/2");
-  EXPECT_EQ(dlg.Caption[2]->text(), "Value");
-  EXPECT_TRUE(dlg.lbError->isHidden());
 
-  dlg.CheckBox[2]->setChecked(false);
-  dlg.CheckBox1Click(2);
+  const std::pair<const char*, const char*> periods[] = {
+      {"0", "1"},      {"-3", "1"},   {"abc", "1"},   {"", "1"},      {"1.2.3", "10"},
+      {"2.5", "2.5"},  {"99999", "1440"}, {"12abc", "12"}, {"20 1/2", "20.5"}, {"20", "20"}};
+  for (const auto& [typed, shown] : periods) EXPECT_EQ(TypeAndLeave(dlg.Field[1], typed), shown) << typed;
+  // Passing through a stored value above the limit brings it to the limit.
+  dlg.Field[4]->setFocus();
+  QTest::keyClick(dlg.Field[4], Qt::Key_Tab);
+  EXPECT_EQ(dlg.Field[4]->text(), "1440");
+  const std::pair<const char*, const char*> levels[] = {
+      {"0.0005", "0.0005"}, {"0.12345", "0.12345"}, {"-3", "1"}, {"0", "1"}, {"x", "1"}, {"25.5", "25 1/2"}};
+  for (const auto& [typed, shown] : levels) EXPECT_EQ(TypeAndLeave(dlg.Field[2], typed), shown) << typed;
+  QTest::mouseClick(dlg.CheckBox[2], Qt::LeftButton);  // Adjust Scale off: the hidden field says 0
   EXPECT_EQ(dlg.Field[12]->text(), "0");
-  dlg.Field[2]->setText("0.5");  // a level below 1 is fine
-  dlg.Edit1Change(dlg.Field[2]);
-  EXPECT_TRUE(dlg.lbError->isHidden());
-  dlg.TypeBox[1]->setCurrentText("SMA");
-  dlg.cmbTypeClick(1);
-  // Each bad period is refused as the field is left and again on OK: the text stays, the
-  // dialog says why and stays open.
-  for (const char* bad : {"abc", "2.5", "", "0", "-5", "99999", "1.2.3", "12abc"}) {
-    dlg.Field[1]->setText(bad);
-    dlg.Edit1Change(dlg.Field[1]);
-    EXPECT_EQ(dlg.Field[1]->text(), bad);
-    EXPECT_TRUE(dlg.lbError->isVisible()) << bad;
-    EXPECT_EQ(dlg.lbError->text(), "Period: a whole number from 1 to 1440.");
-    EXPECT_LE(dlg.lbError->sizeHint().width(), dlg.lbError->width());
-    dlg.accept();
-    EXPECT_TRUE(dlg.isVisible()) << bad;
-  }
-  dlg.Field[1]->setText("20");
-  dlg.Edit1Change(dlg.Field[1]);
-  EXPECT_TRUE(dlg.lbError->isHidden());
-  // A Bollinger period of 99999 is refused even if the field was never left.
-  dlg.Field[4]->setText("99999");
-  dlg.accept();
-  EXPECT_TRUE(dlg.isVisible());
-  EXPECT_TRUE(dlg.lbError->isVisible());
-  dlg.Field[4]->setText("30");
-  // A bad level, and the bottom type's fields.
-  dlg.Field[2]->setText("-3");
-  dlg.Edit1Change(dlg.Field[2]);
-  EXPECT_TRUE(dlg.lbError->text().contains("price above 0"));
-  EXPECT_LE(dlg.lbError->sizeHint().width(), dlg.lbError->width());
-  dlg.Field[2]->setText("25 1/2");
-  dlg.cmbBottom->setCurrentText("Slow Stoch.");
-  dlg.cmbTypeClick(6);
-  dlg.Field[6]->setText("0");  // never left: refused on OK
-  dlg.accept();
-  EXPECT_TRUE(dlg.isVisible());
-  dlg.Field[6]->setText("14");
-  dlg.accept();
+  QTest::mouseClick(dlg.CheckBox[2], Qt::LeftButton);
+
+  // The bottom type chosen from its list; stochastic periods stop at 1000.
+  dlg.cmbBottom->setFocus();
+  while (dlg.cmbBottom->currentText() != "Slow Stoch." && dlg.cmbBottom->currentIndex() + 1 < dlg.cmbBottom->count())
+    QTest::keyClick(dlg.cmbBottom, Qt::Key_Down);
+  ASSERT_EQ(dlg.cmbBottom->currentText(), "Slow Stoch.");
+  EXPECT_EQ(dlg.BotIndPar[2]->text(), "%K Slow");
+  EXPECT_EQ(TypeAndLeave(dlg.Field[6], "5000"), "1000");
+  // A value typed and not left is corrected by the click on OK, which always closes.
+  dlg.Field[16]->setFocus();
+  QTest::keyClick(dlg.Field[16], Qt::Key_A, Qt::ControlModifier);
+  QTest::keyClicks(dlg.Field[16], "0");
+  const std::string dir = VN_BINARY_DIR "/screenshots";
+  std::filesystem::create_directories(dir);
+  EXPECT_TRUE(dlg.grab().save(QString::fromStdString(dir + "/indicator_picker_corrected.png")));
+  QTest::mouseClick(dlg.findChild<QPushButton*>("pbOK"), Qt::LeftButton);
   EXPECT_FALSE(dlg.isVisible());
   EXPECT_EQ(dlg.result(), QDialog::Accepted);
   EXPECT_EQ(PickIndName[1], "SMA");
   EXPECT_EQ(PickIndParam[0][1], 20);
-  EXPECT_EQ(PickIndParam[0][4], 30);
+  EXPECT_EQ(PickIndParam[0][4], 1440);
   EXPECT_EQ(PickIndParam[0][2], 25.5);
-  EXPECT_EQ(PickIndParam[1][2], 0);
-  EXPECT_EQ(PickIndParam[0][6], 14);
+  EXPECT_EQ(PickIndParam[1][2], 1);
+  EXPECT_EQ(PickIndParam[0][3], 0.00001);
+  EXPECT_EQ(PickIndName[6], "Slow Stoch.");
+  EXPECT_EQ(PickIndParam[0][6], 1000);
+  EXPECT_EQ(PickIndParam[1][6], 1);
   ShowFractions = false;
 }
 
@@ -620,8 +644,9 @@ TEST(ChartWindow, ScreenshotWithOverlaysAndMacd) {
     TdlgPickInd dlg(c);
     dlg.show();
     Pump();
-    dlg.Field[2]->setText("99999");  // shown refused
-    dlg.Edit1Change(dlg.Field[2]);
+    dlg.activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(&dlg));
+    EXPECT_EQ(TypeAndLeave(dlg.Field[2], "99999"), "1440");
     EXPECT_TRUE(dlg.grab().save(QString::fromStdString(dir + "/indicator_picker.png")));
     dlg.reject();
   }
