@@ -126,7 +126,8 @@ TEST(Dumps, ASaveDuringTheSessionThatFailsLeavesItsReasonInTheNote) {
   ChildGuard copy{StartProgramWith({"VANTORA_HOME=" + dir, "HOME=" + dir, "XDG_RUNTIME_DIR=" + dir, "VANTORA_DUMP_SAVE_SECS=1"},
                                    {"LOG"})};
   ASSERT_GT(copy.pid, 0);
-  ASSERT_TRUE(WaitForLogLine(copy.pid, log, "Loading settings")) << Slurp(log);
+  // Once the dumps are read: a folder there before would be moved aside as a damaged dump.
+  ASSERT_TRUE(WaitForLogLine(copy.pid, log, "Dumps loaded")) << Slurp(log);
   fs::create_directories(dir + "SDATA.DMP/inside");
   ASSERT_TRUE(WaitForLogLine(copy.pid, log, "could not be saved during the session")) << Slurp(log);
   EXPECT_NE(Slurp(log).find("SDATA.DMP could not be written: a folder is in its place"), std::string::npos) << Slurp(log);
