@@ -38,7 +38,8 @@ std::string WriteFailure(const std::string& dir, const std::string& name, int er
   return name + " could not be written (" + std::strerror(err ? err : EIO) + ")";
 }
 
-std::string CopyAside(const std::string& dir, const std::string& name, std::string_view bytes, mode_t mode) {
+std::string CopyAside(const std::string& dir, const std::string& name, std::string_view bytes, mode_t mode,
+                      std::string* why) {
   const std::string prefix = name + DamagedInfix;
   std::error_code ec;
   for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
@@ -50,15 +51,26 @@ std::string CopyAside(const std::string& dir, const std::string& name, std::stri
     if (ReadFileChecked(it->path().string(), kept) == FileRead::Ok && kept == bytes) return entry;
   }
   const std::string aside = FreeName(dir, name, DamagedInfix);
-  if (aside.empty() || !WriteFileAtomic(dir + aside, bytes, mode)) return {};
+  if (aside.empty()) {
+    if (why) *why = "no free name for a copy";
+    return {};
+  }
+  if (!WriteFileAtomic(dir + aside, bytes, mode)) {
+    if (why) *why = std::strerror(errno);  // a free name: nothing stands in its place
+    return {};
+  }
   return aside;
 }
 
-std::string MoveAside(const std::string& dir, const std::string& name) {
+std::string MoveAside(const std::string& dir, const std::string& name, std::string* why) {
   const std::string aside = FreeName(dir, name, DamagedInfix);
   std::error_code ec;
-  if (aside.empty()) return {};
+  if (aside.empty()) {
+    if (why) *why = "no free name for a copy";
+    return {};
+  }
   fs::rename(dir + name, dir + aside, ec);
+  if (ec && why) *why = ec.message();
   return ec ? std::string() : aside;
 }
 
@@ -95,19 +107,20 @@ std::string SaveElsewhere(const std::string& dir, const std::string& name, const
 std::string KeepUnreadableAside(const std::string& dir, const std::string& name, const std::string& what,
                                 std::string& saveName, std::string_view first, bool& reused, mode_t mode) {
   reused = false;
-  const std::string aside = MoveAside(dir, name);
+  std::string why;
+  const std::string aside = MoveAside(dir, name, &why);
   if (!aside.empty()) return " It was moved aside, unchanged, as " + aside + ".";
+  const std::string left = " It could not be moved aside (" + why + "), so it is left as it is.";
   // One saved copy serves every session while the file stays unreadable.
   if (const std::string newest = NewestSessionSave(dir, name); !newest.empty()) {
     std::string kept;
     if (ReadFileChecked(dir + newest, kept) == FileRead::Ok) {
       saveName = newest;
       reused = true;
-      return " It is left as it is. The newest saved copy " + newest + " is used, and this session's " + what +
-             " are saved to it.";
+      return left + " The newest saved copy " + newest + " is used, and this session's " + what + " are saved to it.";
     }
   }
-  return " It is left as it is." + SaveElsewhere(dir, name, what, saveName, first, mode);
+  return left + SaveElsewhere(dir, name, what, saveName, first, mode);
 }
 
 std::string NewerSessionSaveNote(const std::string& dir, const std::string& name, const std::string& what) {
@@ -119,18 +132,46 @@ std::string NewerSessionSaveNote(const std::string& dir, const std::string& name
          " could not be read; it is left as it is and nothing of it is merged.";
 }
 
+namespace {
+std::string OlderUnreadable(const std::string& older, const std::string& why) {
+  return older + ", which keeps what a newer backup lacks, cannot be read (" + why + "), so it is not written over";
+}
+}  // namespace
+
+std::string OlderObstacleNote(const std::string& dir, const std::string& name) {
+  const std::string backup = BackupFileName(name);
+  std::string bytes, why;
+  if (backup.empty() || ReadFileChecked(dir + backup + OlderSuffix, bytes, &why) != FileRead::Unreadable) return {};
+  return OlderUnreadable(backup + OlderSuffix, why) + ", and the backup " + backup +
+         " is not renewed while it is in the way.";
+}
+
 bool BackupFollows(const std::string& dir, const std::string& name, std::string_view atStart,
-                   const std::function<std::set<std::string>(std::string_view)>& namesOf, mode_t mode) {
+                   const std::function<std::set<std::string>(std::string_view)>& namesOf,
+                   const std::function<std::string(std::string_view incoming, std::string_view outgoing)>& carry,
+                   mode_t mode, std::string* why) {
   const std::string backup = BackupFileName(name);
   if (backup.empty() || atStart.empty()) return true;
   std::string saved;
   const FileRead read = ReadFileChecked(dir + backup, saved);
   if (read == FileRead::Unreadable || (read == FileRead::Ok && saved == atStart)) return true;
+  const auto failed = [&](const std::string& text) {
+    if (why) *why = "The backup " + backup + " was left as it was: " + text + ".";
+    return false;
+  };
   if (read == FileRead::Ok && HasContent(saved)) {
     const std::set<std::string> now = namesOf(atStart);
     bool lacks = false;
     for (const std::string& n : namesOf(saved)) lacks = lacks || !now.contains(n);
-    if (lacks && !WriteFileAtomic(dir + backup + OlderSuffix, saved, mode)) return false;
+    if (lacks) {
+      const std::string older = backup + OlderSuffix;
+      std::string kept, keptWhy;
+      const FileRead olderRead = ReadFileChecked(dir + older, kept, &keptWhy);
+      if (olderRead == FileRead::Unreadable) return failed(OlderUnreadable(older, keptWhy));
+      const std::string merged = olderRead == FileRead::Ok && HasContent(kept) ? carry(saved, kept) : saved;
+      if (merged != kept && !WriteFileAtomic(dir + older, merged, mode)) return failed(WriteFailure(dir, older, errno));
+    }
   }
-  return WriteFileAtomic(dir + backup, atStart, mode);
+  if (!WriteFileAtomic(dir + backup, atStart, mode)) return failed(WriteFailure(dir, backup, errno));
+  return true;
 }

@@ -14,11 +14,12 @@ std::string WriteFailure(const std::string& dir, const std::string& name, int er
 
 // Writes bytes to a new aside copy of dir + name, unless an aside copy of that name with the same
 // bytes is there already (a file that stays damaged makes one copy, not one per start). The
-// copy's file name, existing or new; empty when it could not be written.
-std::string CopyAside(const std::string& dir, const std::string& name, std::string_view bytes, mode_t mode = 0600);
+// copy's file name, existing or new; empty when it could not be written (why says why).
+std::string CopyAside(const std::string& dir, const std::string& name, std::string_view bytes, mode_t mode = 0600,
+                      std::string* why = nullptr);
 // Renames dir + name to a new aside name (also a folder or a file nobody may read); its file
-// name, empty when the rename failed.
-std::string MoveAside(const std::string& dir, const std::string& name);
+// name, empty when the rename failed (why says why).
+std::string MoveAside(const std::string& dir, const std::string& name, std::string* why = nullptr);
 // A free name "<name>.saved-<date>-<time>" in dir for the session's save, when the user's file
 // may not be written over.
 std::string SessionSaveName(const std::string& dir, const std::string& name);
@@ -42,10 +43,20 @@ std::string KeepUnreadableAside(const std::string& dir, const std::string& name,
 // newest one (empty when there is none newer than the file).
 std::string NewerSessionSaveNote(const std::string& dir, const std::string& name, const std::string& what);
 
+// A start's note when something that cannot be read stands in the place of the .older of dir +
+// name's backup (a folder, a file nobody may read): named, since the backup is not renewed while
+// it is there. Empty otherwise.
+std::string OlderObstacleNote(const std::string& dir, const std::string& name);
+
 // The backup follows the last whole file: at a session's close the file as it read (whole) at
 // start replaces dir + name's backup, unless the two are the same or the backup cannot be read.
-// When the backup holds a name (namesOf: sections and keys, portfolio ids) that the start's copy
-// lacks, it is first kept as "<backup>.older", replacing an earlier one. False when a write
-// failed; the backup is then as it was.
+// When the backup holds a name (namesOf: sections and keys, portfolios by identifier and name)
+// that the start's copy lacks, it is first kept as "<backup>.older". No generation drops the last
+// copy of anything: an earlier .older is not replaced but carried into the new one (carry gives
+// the incoming backup with everything the outgoing .older holds that it lacks). A .older that
+// cannot be read (or is no plain file) is never written over: the backup then stays as it was.
+// False when the backup was not renewed; why then says what stood in the way.
 bool BackupFollows(const std::string& dir, const std::string& name, std::string_view atStart,
-                   const std::function<std::set<std::string>(std::string_view)>& namesOf, mode_t mode);
+                   const std::function<std::set<std::string>(std::string_view)>& namesOf,
+                   const std::function<std::string(std::string_view incoming, std::string_view outgoing)>& carry,
+                   mode_t mode, std::string* why = nullptr);

@@ -306,22 +306,26 @@ int LoadDump(const char* name, int (*load)(const std::string&, bool*), std::atom
   const FileRead read = ReadFileChecked(path, bytes, &why);
   if (read == FileRead::Missing) return -1;
   if (read == FileRead::Unreadable) {
-    const std::string aside = MoveAside(ProgDir, name);
+    std::string asideWhy;
+    const std::string aside = MoveAside(ProgDir, name, &asideWhy);
     keep = aside.empty();
     AddUserNotice(file + " cannot be read (" + why + ")." +
-                  (aside.empty() ? " It could not be moved aside, so this session's collected data are not saved."
+                  (aside.empty() ? " It could not be moved aside (" + asideWhy +
+                                       "), so this session's collected data are not saved."
                                  : " It was moved aside, unchanged, as " + aside + "."));
     return -1;
   }
   bool whole = false;
   const int taken = load(path, &whole);
   if (!whole && !bytes.empty()) {
-    const std::string aside = CopyAside(ProgDir, name, bytes, 0644);
+    std::string asideWhy;
+    const std::string aside = CopyAside(ProgDir, name, bytes, 0644, &asideWhy);
     keep = aside.empty();
     AddUserNotice(file + " did not read to its end: " +
                   (taken < 0 ? std::string("it is no dump of this program.")
                              : std::to_string(taken) + " records were read before the damage.") +
-                  (aside.empty() ? " It could not be copied aside, so this session's collected data are not saved."
+                  (aside.empty() ? " It could not be copied aside (" + asideWhy +
+                                       "), so this session's collected data are not saved."
                                  : " Its bytes were kept as " + aside + "."));
   }
   return taken;

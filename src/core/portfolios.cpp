@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <map>
 #include <set>
 #include <unordered_set>
 
@@ -228,23 +229,81 @@ std::string LineNumbers(const std::vector<UnreadPortLine>& unread) {
   return (unread.size() == 1 ? "line " : "lines ") + lines;
 }
 
-std::set<std::string> PortIds(std::string_view text) {
+// Each portfolio by identifier and name, counted among those before it with the same two, in
+// list order: two portfolios that share an identifier are two.
+std::vector<std::string> PortKeys(const std::vector<PortType>& ports) {
+  std::map<std::string, int> seen;
+  std::vector<std::string> keys;
+  for (const PortType& p : ports) {
+    const std::string key = p.Id + "\n" + p.Name;
+    keys.push_back(key + "\n" + std::to_string(++seen[key]));
+  }
+  return keys;
+}
+
+std::set<std::string> PortNames(std::string_view text) {
   std::vector<PortType> ports;
   ParsePortText(text, ports);
-  std::set<std::string> ids;
-  for (const PortType& p : ports) ids.insert(p.Id);
-  return ids;
+  const std::vector<std::string> keys = PortKeys(ports);
+  return {keys.begin(), keys.end()};
+}
+
+// The lines of a text, without their line ends; empty ones left out.
+std::vector<std::string_view> PortTextLines(std::string_view text) {
+  std::vector<std::string_view> lines;
+  for (size_t pos = 0; pos < text.size();) {
+    size_t end = text.find('\n', pos);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(pos, end - pos);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (!line.empty()) lines.push_back(line);
+    pos = end + 1;
+  }
+  return lines;
+}
+
+// The portfolios of saved (by identifier and name) that text lacks, as "portfolio "A" (ID)" or
+// "2 portfolios: "A" (ID), "B" (ID)"; empty when none.
+std::string PortfoliosLacking(std::string_view text, std::string_view saved) {
+  const std::set<std::string> have = PortNames(text);
+  std::vector<PortType> ports;
+  ParsePortText(saved, ports);
+  const std::vector<std::string> keys = PortKeys(ports);
+  std::string list;
+  int count = 0;
+  for (size_t i = 0; i < ports.size(); ++i) {
+    if (have.contains(keys[i])) continue;
+    if (++count <= 20) list += (list.empty() ? "\"" : ", \"") + ports[i].Name + "\" (" + ports[i].Id + ")";
+  }
+  if (count > 20) list += ", ...";
+  if (count == 0) return {};
+  return count == 1 ? "portfolio " + list : std::to_string(count) + " portfolios: " + list;
+}
+
+// The incoming text with every whole line of the outgoing one that it lacks (name, identifier
+// and rows: an earlier version of a portfolio is kept beside the newer one).
+std::string CarryPortLines(std::string_view incoming, std::string_view outgoing) {
+  std::string out(incoming);
+  if (!out.empty() && out.back() != '\n') out += "\r\n";
+  const std::vector<std::string_view> inLines = PortTextLines(incoming);
+  std::unordered_set<std::string_view> have(inLines.begin(), inLines.end());
+  for (std::string_view line : PortTextLines(outgoing))
+    if (have.insert(line).second) out.append(line).append("\r\n");
+  return out;
 }
 }  // namespace
 
-bool PortBackupFollows() {
+bool PortBackupFollows(std::string* why) {
   std::string atStart;
   {
     LockHold hold(PortLock, "PORTBACKUP");
-    if (!hold) return false;
+    if (!hold) {
+      if (why) *why = std::string("The backup ") + BackupFileName(PortFileName) + " was left as it was: the portfolios were busy.";
+      return false;
+    }
     atStart = portAtStart;
   }
-  return BackupFollows(ProgDir, PortFileName, atStart, PortIds, 0644);
+  return BackupFollows(ProgDir, PortFileName, atStart, PortNames, CarryPortLines, 0644, why);
 }
 
 bool LoadPortfolios() {
@@ -295,7 +354,8 @@ bool LoadPortfolios() {
     const bool cut = text.back() != '\n';
     if (damaged || cut) {
       // Kept aside before any save may write over it; it never becomes the backup.
-      const std::string aside = CopyAside(ProgDir, PortFileName, text);
+      std::string asideWhy;
+      const std::string aside = CopyAside(ProgDir, PortFileName, text, 0600, &asideWhy);
       notice = file + " did not read whole: ";
       if (damaged) {
         const bool one = unread.size() == 1;
@@ -312,13 +372,22 @@ bool LoadPortfolios() {
       }
       // Nothing is written over a file the user had that could not be kept aside.
       notice += aside.empty()
-                    ? " It could not be copied aside." + SaveElsewhere(ProgDir, PortFileName, "portfolios", saveName, text, 0644)
+                    ? " It could not be copied aside (" + asideWhy + ")." + SaveElsewhere(ProgDir, PortFileName, "portfolios", saveName, text, 0644)
                     : " Its bytes were kept as " + aside + ".";
       if (name == PortFileName) notice += backupNote();
     } else {
       atStart = text;
       if (const std::string since = NewerSessionSaveNote(ProgDir, PortFileName, "portfolios"); !since.empty())
         notice = file + " reads again and is used." + since;
+      // The program removes no portfolio: one the backup holds and the file lacks went by hand,
+      // or with the end of a file cut at a line end.
+      if (haveBackup) {
+        if (const std::string gone = PortfoliosLacking(text, saved); !gone.empty())
+          notice += (notice.empty() ? "" : " ") + file + " lacks " + gone + " that the backup " + backupName +
+                    " holds: removed by hand, or the file was cut at a line end. " + backupName +
+                    " keeps them; once it follows " + PortFileName + " at the close, " + backupName + OlderSuffix +
+                    " keeps them.";
+      }
       // A file that read whole becomes the backup when there is none, so later damage has a good
       // copy to fall back to (a backup that cannot be read is left alone); an existing backup
       // changes only at the close.
@@ -329,6 +398,8 @@ bool LoadPortfolios() {
   if (name == backupName && !unread.empty())
     notice += (notice.empty() ? "" : " ") + std::string("The backup ") + backupName + " has " + LineNumbers(unread) +
               " that could not be read; they are not shown and are kept.";
+  if (const std::string older = OlderObstacleNote(ProgDir, PortFileName); !older.empty())
+    notice += (notice.empty() ? "" : " ") + older;
   LockHold hold(PortLock, "PORTLOAD");
   if (!hold) return false;
   PortList = std::move(ports);
@@ -343,20 +414,27 @@ bool LoadPortfolios() {
   return true;
 }
 
-bool SavePortfolios() {
+bool SavePortfolios(std::string* why) {
+  auto failed = [&](const std::string& text) {
+    if (why) *why = text;
+    return false;
+  };
   LockHold hold(PortLock, "PORTSAVE");
-  if (!hold) return false;
+  if (!hold) return failed("the portfolios were busy");
   // Nothing may be written: the file's bytes were not kept and no copy could be made.
-  if (portSaveName.empty()) return false;
+  if (portSaveName.empty())
+    return failed(std::string(PortFileName) + " is not written over: what it held could not be kept aside at start");
   const std::string path = ProgDir + portSaveName;
   const std::string text = FormatPortText(PortList, &PortUnreadLines);
-  std::string previous;
-  const FileRead read = ReadFileChecked(path, previous);
+  std::string previous, readWhy;
+  const FileRead read = ReadFileChecked(path, previous, &readWhy);
   // A file that cannot be read is never written over (it was moved aside at the load when it
   // could be).
-  if (read == FileRead::Unreadable) return false;
+  if (read == FileRead::Unreadable)
+    return failed(portSaveName + " cannot be read (" + readWhy + "), so it is not written over");
   // The backup is not touched: it follows the file as it read at start, at the close.
-  if ((read == FileRead::Missing || previous != text) && !WriteFileAtomic(path, text)) return false;
+  if ((read == FileRead::Missing || previous != text) && !WriteFileAtomic(path, text))
+    return failed(WriteFailure(ProgDir, portSaveName, errno));
   PortDefs.Clear();
   for (const PortType& p : PortList) PortDefs.Add(FormatPortLine(p));
   return true;

@@ -71,12 +71,12 @@ std::string FormatPortText(const std::vector<PortType>& ports, const std::vector
 // False when neither could be read or the lock was not obtained.
 bool LoadPortfolios();
 // At the close: PORT.DAT as it read whole at start becomes the backup (BackupFollows). False
-// when that write failed.
-bool PortBackupFollows();
+// when the backup was not renewed; why says what stood in the way.
+bool PortBackupFollows(std::string* why = nullptr);
 // Writes PortList and the unread lines to PORT.DAT (or the session's own name, see above) and
 // refreshes PortDefs; the backup is left alone. A save that would not change the file writes
-// nothing.
-bool SavePortfolios();
+// nothing. False when the file was not written; why then says why.
+bool SavePortfolios(std::string* why = nullptr);
 
 // The distinct symbols, in row order, of every portfolio whose identifier equals id exactly,
 // comma-separated, without separator rows and "$CASH"; empty when none. With fetchable, rows

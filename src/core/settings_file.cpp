@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <set>
 #include <stdexcept>
 
@@ -21,9 +22,11 @@ namespace {
 // STOCKS.INI as it read at start, when it read whole: it becomes the backup at the close.
 std::string settingsAtStart;
 
+// Sections ("SECTION") and keys ("SECTION\nKEY"), upper-cased.
 std::set<std::string> SettingsNames(std::string_view text) {
   std::set<std::string> names;
-  for (const IniFile::KeyLine& k : IniFile::KeysOf(text)) names.insert(UpperCase(k.Section) + "\n" + UpperCase(k.Key));
+  for (const IniFile::KeyLine& k : IniFile::KeysOf(text))
+    names.insert(UpperCase(k.Section) + (k.Key.empty() ? "" : "\n" + UpperCase(k.Key)));
   return names;
 }
 
@@ -50,8 +53,34 @@ int TakeMissingKeys(TMyIniFile& ini, std::string_view text, std::string_view sav
 }
 }  // namespace
 
-bool SettingsBackupFollows() {
-  return BackupFollows(ProgDir, SettingsFileName, settingsAtStart, SettingsNames, 0600);
+namespace {
+// The incoming text with every section and key of the outgoing one that it lacks.
+std::string CarrySettings(std::string_view incoming, std::string_view outgoing) {
+  std::string out(incoming);
+  if (!out.empty() && out.back() != '\n') out += "\r\n";
+  const std::set<std::string> have = SettingsNames(incoming);
+  // What the incoming text lacks, by section in the outgoing text's order; a section it lacks
+  // altogether comes along even when empty. A section it has gets a header of its own again
+  // below, which reads as the same section.
+  std::vector<std::pair<std::string, std::string>> blocks;
+  auto blockOf = [&](const std::string& section) -> std::string& {
+    for (auto& b : blocks)
+      if (SameText(b.first, section)) return b.second;
+    return blocks.emplace_back(section, "").second;
+  };
+  for (const IniFile::KeyLine& k : IniFile::KeysOf(outgoing)) {
+    const std::string id = UpperCase(k.Section) + (k.Key.empty() ? "" : "\n" + UpperCase(k.Key));
+    if (have.contains(id)) continue;
+    std::string& block = blockOf(k.Section);
+    if (!k.Key.empty()) block += k.Key + "=" + k.Value + "\r\n";
+  }
+  for (const auto& [section, lines] : blocks) out += "[" + section + "]\r\n" + lines + "\r\n";
+  return out;
+}
+}  // namespace
+
+bool SettingsBackupFollows(std::string* why) {
+  return BackupFollows(ProgDir, SettingsFileName, settingsAtStart, SettingsNames, CarrySettings, 0600, why);
 }
 
 TMyIniFile& Ini() {
@@ -128,10 +157,12 @@ void OpenSettingsFile() {
                  " could not be copied over it; the program starts with default settings.";
     }
   } else if (!cut && !IniFile::LooksLikeSettingsText(text)) {
-    const std::string aside = CopyAside(ProgDir, SettingsFileName, text);
+    std::string asideWhy;
+    const std::string aside = CopyAside(ProgDir, SettingsFileName, text, kPrivate, &asideWhy);
     notice = file + " could not be read.";
     if (aside.empty()) {
-      notice += " It could not be kept aside, so it is left as it is." + saveElsewhere(haveBackup ? saved : "");
+      notice += " It could not be kept aside (" + asideWhy + "), so it is left as it is." +
+                saveElsewhere(haveBackup ? saved : "");
     } else {
       notice += " It was kept as " + aside + ".";
       if (!haveBackup) WriteFileAtomic(path, "", kPrivate);  // its bytes are aside; nothing of it is read
@@ -140,12 +171,13 @@ void OpenSettingsFile() {
   } else if (cut) {
     // It reads as settings but may have been cut: used as it stands, completed from the backup,
     // never made the backup. A last line that is not even a key is left out.
-    const std::string aside = CopyAside(ProgDir, SettingsFileName, text);
+    std::string asideWhy;
+    const std::string aside = CopyAside(ProgDir, SettingsFileName, text, kPrivate, &asideWhy);
     usable = IniFile::LooksLikeSettingsText(text) ? text : wholeLines;
     notice = file + " did not read whole: it does not end with a line break (it may have been cut, or written by "
                     "hand). Every setting that reads is used.";
     if (aside.empty()) {
-      notice += " It could not be copied aside." + saveElsewhere(usable);
+      notice += " It could not be copied aside (" + asideWhy + ")." + saveElsewhere(usable);
     } else {
       notice += " Its bytes were kept as " + aside + ".";
       if (usable.size() != text.size() && !WriteFileAtomic(path, usable, kPrivate)) usable = text;
@@ -155,6 +187,21 @@ void OpenSettingsFile() {
     settingsAtStart = text;
     if (const std::string since = NewerSessionSaveNote(ProgDir, SettingsFileName, "settings"); !since.empty())
       notice = file + " reads again and is used." + since;
+    // The program removes keys itself (a deleted view), so a key gone is no news for a box.
+    if (haveBackup) {
+      const std::set<std::string> have = SettingsNames(text);
+      int lacking = 0;
+      std::string first;
+      for (const IniFile::KeyLine& k : IniFile::KeysOf(saved))
+        if (!k.Key.empty() && !have.contains(UpperCase(k.Section) + "\n" + UpperCase(k.Key)) && !lacking++)
+          first = "[" + k.Section + "] " + k.Key;
+      if (lacking)
+        WriteLog(std::string(SettingsFileName) + " lacks " + std::to_string(lacking) +
+                     (lacking == 1 ? " setting" : " settings") + " of its backup " +
+                     backupName + ", the first " + first + "; the backup keeps them, and " + backupName + OlderSuffix +
+                     " once the backup follows this file",
+                 0);
+    }
     // A file that read whole makes a missing backup; an existing one changes only at the close.
     if (!haveBackup && backupRead != FileRead::Unreadable && !WriteFileAtomic(backup, text, kPrivate))
       WriteLog("The settings backup " + backupName + " could not be written", 0);
@@ -167,6 +214,8 @@ void OpenSettingsFile() {
     notice += " " + std::to_string(taken) + (taken == 1 ? " setting was" : " settings were") + " taken from the backup " +
               backupName + ".";
   }
+  if (const std::string older = OlderObstacleNote(ProgDir, SettingsFileName); !older.empty())
+    notice += (notice.empty() ? "" : " ") + older;
   if (!notice.empty()) AddUserNotice(notice);
 }
 
@@ -259,6 +308,13 @@ void TMyIniFile::DeleteKey(std::string_view section, std::string_view key) {
   if (refused_) return;
   LockHold hold(IniLock, kOwner, true);
   if (hold) file_.DeleteKey(section, key);
+}
+
+std::string TMyIniFile::LastWriteProblem() const {
+  if (LastWriteOk()) return {};
+  const std::string name = std::filesystem::path(FileName()).filename().string();
+  if (refused_) return name + " is not written over: what it held could not be kept aside at start";
+  return WriteFailure(ProgDir, name, file_.LastWriteError());
 }
 
 void TMyIniFile::BeginBatch() { file_.BeginBatch(); }

@@ -33,6 +33,8 @@ public:
   // False while the last write of the file failed (a full disk, a folder turned read-only), and
   // always once writes are refused.
   bool LastWriteOk() const { return !refused_ && file_.LastWriteOk(); }
+  // Why the last write failed, for the user (empty while LastWriteOk).
+  std::string LastWriteProblem() const;
   // The file is read only: nothing may be written over it (its bytes were not kept).
   void RefuseWrites() { refused_ = true; }
 
@@ -59,8 +61,8 @@ TMyIniFile& Ini();
 // Both files are written readable by the user only.
 void OpenSettingsFile();
 // At the close: the file as it read whole at start becomes the backup (BackupFollows). False
-// when that write failed.
-bool SettingsBackupFollows();
+// when the backup was not renewed; why says what stood in the way.
+bool SettingsBackupFollows(std::string* why = nullptr);
 // Creates the file when missing and makes it readable and writable by the user only; a link is
 // left alone (true), never the file it points to.
 bool MakeFilePrivate(const std::string& path);

@@ -463,7 +463,7 @@ void TmForm::ShowUserNotices() {
   ShowBoxOver(this, QMessageBox::Warning, Branding.ProgFullName, text);
 }
 
-bool TmForm::SaveSettings() {
+bool TmForm::SaveSettings(SaveReport* report) {
   if (!IniFile_) return true;
   auto& ini = Ini();
   ini.BeginBatch();
@@ -476,13 +476,22 @@ bool TmForm::SaveSettings() {
     SavePlacement();
   }
   ini.EndBatch();
-  bool ok = ini.LastWriteOk();
+  SaveReport r;
+  auto unsaved = [&](const char* what, const std::string& why) {
+    r.Unsaved.emplace_back(what);
+    r.Why.push_back(why);
+  };
+  std::string problem = ini.LastWriteProblem();
   SaveGlobVars(LiveSettings);
-  ok = ini.LastWriteOk() && ok;
-  if (portsLoaded_) ok = SavePortfolios() && ok;
+  if (problem.empty()) problem = ini.LastWriteProblem();
+  if (!problem.empty()) unsaved("the settings", problem);
+  if (std::string why; portsLoaded_ && !SavePortfolios(&why)) unsaved("the portfolios", why);
   // Each backup follows the file as it read whole at start, also when nothing changed.
-  ok = SettingsBackupFollows() && ok;
-  if (portsLoaded_) ok = PortBackupFollows() && ok;
+  auto backup = [&](const std::string& why) { r.Backups += (r.Backups.empty() ? "" : " ") + why; };
+  if (std::string why; !SettingsBackupFollows(&why)) backup(why);
+  if (std::string why; portsLoaded_ && !PortBackupFollows(&why)) backup(why);
+  const bool ok = r.Unsaved.empty();
+  if (report) *report = std::move(r);
   return ok;
 }
 
@@ -865,21 +874,42 @@ void TmForm::closeEvent(QCloseEvent* e) {
     StopOwnedThread(t, "DumpSave", ShutdownBounds.OtherMs);
   }
   // Only once the writers have stopped; and before the settings, as at every close.
-  std::string unsaved;
-  if (settingsLoaded_ && !SaveDumps()) unsaved = "the collected data";
-  if (!SaveSettings()) unsaved += std::string(unsaved.empty() ? "" : " and ") + "the settings or portfolios";
-  if (!unsaved.empty()) {
-    const std::string m = "Could not write " + unsaved + " in " + ProgDir + " (is the disk full or the folder read-only?)";
+  SaveReport saved;
+  if (std::string why; settingsLoaded_ && !SaveDumps(&why)) {
+    saved.Unsaved.emplace_back("the collected data");
+    saved.Why.push_back(why);
+  }
+  {
+    SaveReport r;
+    SaveSettings(&r);
+    saved.Unsaved.insert(saved.Unsaved.end(), r.Unsaved.begin(), r.Unsaved.end());
+    saved.Why.insert(saved.Why.end(), r.Why.begin(), r.Why.end());
+    saved.Backups = r.Backups;
+  }
+  auto joined = [](const std::vector<std::string>& parts, const char* sep, const char* last) {
+    std::string out;
+    for (size_t i = 0; i < parts.size(); ++i) out += (i == 0 ? "" : i + 1 == parts.size() ? last : sep) + parts[i];
+    return out;
+  };
+  const std::string unsaved = joined(saved.Unsaved, ", ", " and ");
+  if (!unsaved.empty() || !saved.Backups.empty()) {
+    // What was saved is said as saved: a backup left as it was loses nothing of the session.
+    const std::string m =
+        unsaved.empty() ? "The settings, portfolios and collected data were saved. " + saved.Backups
+                        : "Could not write " + unsaved + " in " + ProgDir + ": " + joined(saved.Why, "; ", "; ") + "." +
+                              (saved.Backups.empty() ? "" : " " + saved.Backups);
     WriteLog(m, 0);
     std::fprintf(stderr, "%s\n", m.c_str());
     // The next start says it too (best effort, a few bytes); when even that fails, the note
-    // written at start still says the saves did not finish.
-    if (!SavesEnded(m)) WriteLog(std::string("The note ") + SaveFailedMarkerName + " could not be written either", 0);
+    // written at start still says the saves did not finish. A backup's obstacle is said by
+    // every start while it stands.
+    if (!unsaved.empty() && !SavesEnded(m))
+      WriteLog(std::string("The note ") + SaveFailedMarkerName + " could not be written either", 0);
     if (!SessionEnding && !QuitRequested) {
       // The user closed the program and is there to read it before it is gone.
       sayingSaveFailure_ = true;
-      QMessageBox box(QMessageBox::Critical, QString::fromStdString(Branding.ProgFullName), QString::fromStdString(m),
-                      QMessageBox::Ok, this);
+      QMessageBox box(unsaved.empty() ? QMessageBox::Warning : QMessageBox::Critical,
+                      QString::fromStdString(Branding.ProgFullName), QString::fromStdString(m), QMessageBox::Ok, this);
       box.exec();
       sayingSaveFailure_ = false;
     }

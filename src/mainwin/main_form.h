@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/main_hooks.h"
 #include "mainwin/main_threads.h"
@@ -45,8 +46,15 @@ public:
   // Loads every setting, the site definition, the portfolios; once, at the first activation.
   void LoadSettings();
   bool SettingsLoaded() const { return settingsLoaded_; }
-  // False when the settings or the portfolios could not be written.
-  bool SaveSettings();
+  // What the close's writes left undone: what was not written ("the settings", "the
+  // portfolios") and why, and each backup that was left as it was, with what stood in its way.
+  struct SaveReport {
+    std::vector<std::string> Unsaved, Why;
+    std::string Backups;
+  };
+  // False when the settings or the portfolios could not be written (a backup that was not
+  // renewed is only reported).
+  bool SaveSettings(SaveReport* report = nullptr);
 
   void OpenChart(const std::string& symbol);
   void CloseChartsClick();

@@ -16,6 +16,13 @@ StartupSwitches Switches;
 
 namespace {
 bool aloneOnFolder = true;
+
+// Whether path is a plain file (not through a link) or missing.
+bool IsPlainFileOrNothing(const std::string& path) {
+  std::error_code ec;
+  const auto st = std::filesystem::symlink_status(path, ec);
+  return ec || !std::filesystem::exists(st) || std::filesystem::is_regular_file(st);
+}
 }  // namespace
 
 StartupSwitches ParseStartupSwitches(int argc, const char* const* argv) {
@@ -76,16 +83,28 @@ void InitFoundation(bool alone, bool sole) {
   // beside another leaves the note to the copy that wrote it.
   aloneOnFolder = alone;
   if (alone) {
-    std::string unsaved;
+    std::string unsaved, why;
     const std::string note = ProgDir + SaveFailedMarkerName;
-    if (ReadFileChecked(note, unsaved) == FileRead::Ok) {
+    const FileRead read = ReadFileChecked(note, unsaved, &why);
+    const bool inTheWay = read == FileRead::Unreadable && !IsPlainFileOrNothing(note);
+    if (read == FileRead::Ok) {
       unsaved = Trim(unsaved.substr(0, 1000));
       AddUserNotice(unsaved == UnfinishedSavesText
                         ? unsaved + " Changes of that session may be missing."
                         : "When the program last ended, its save failed: " + unsaved +
                               " Changes of that session may be missing.");
+    } else if (inTheWay) {
+      // Not ours to remove; it only keeps the note from being left.
+      AddUserNotice(std::string("The note ") + SaveFailedMarkerName + ", which tells a start that the last session did "
+                    "not finish its saves, cannot be read (" + why + "): whether the last session's saves finished "
+                    "cannot be told, and this session cannot leave that note. It is left as it is.");
+    } else if (read == FileRead::Unreadable) {
+      AddUserNotice(std::string("The note ") + SaveFailedMarkerName + " cannot be read (" + why +
+                    "): the last session's saves may not have finished. Changes of that session may be missing.");
     }
-    if (!WriteFileAtomic(note, std::string(UnfinishedSavesText) + "\n", 0600)) {
+    if (inTheWay) {
+      WriteLog(std::string("The note ") + SaveFailedMarkerName + " cannot be written: something is in its place", 0);
+    } else if (!WriteFileAtomic(note, std::string(UnfinishedSavesText) + "\n", 0600)) {
       const std::string why = std::strerror(errno);
       WriteLog(std::string("The note ") + SaveFailedMarkerName + " could not be written: " + why, 0);
       AddUserNotice("The program folder " + ProgDir + " cannot take this session's saves (" + why +
@@ -101,7 +120,9 @@ bool SavesEnded(const std::string& failure) {
   const std::string note = ProgDir + SaveFailedMarkerName;
   if (failure.empty()) {
     std::error_code ec;
-    if (aloneOnFolder) std::filesystem::remove(note, ec);
+    // Only our own note: an empty folder in its place is not.
+    if (aloneOnFolder && std::filesystem::is_regular_file(std::filesystem::symlink_status(note, ec)))
+      std::filesystem::remove(note, ec);
     return true;
   }
   return WriteFileAtomic(note, failure + "\n", 0600);

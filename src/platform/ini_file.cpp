@@ -1,5 +1,6 @@
 #include "platform/ini_file.h"
 
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -304,4 +305,5 @@ void IniFile::Flush() {
     out += "\r\n";
   }
   lastWriteOk_ = WriteFileAtomic(path_, out, mode_);
+  if (!lastWriteOk_) lastWriteError_ = errno;
 }

@@ -49,6 +49,8 @@ public:
   void Reload();
   // The last write's outcome: false when the file could not be written.
   bool LastWriteOk() const { return lastWriteOk_; }
+  // The errno of the last write that failed.
+  int LastWriteError() const { return lastWriteError_; }
 
   static bool IsSafeKey(std::string_view key);
   static bool IsSafeValue(std::string_view value);
@@ -90,4 +92,5 @@ private:
   int batch_ = 0;
   bool dirty_ = false;
   bool lastWriteOk_ = true;
+  int lastWriteError_ = 0;
 };

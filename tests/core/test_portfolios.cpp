@@ -188,6 +188,13 @@ TEST(PortFile, TheBackupFollowsTheStartsWholeFileAtTheClose) {
   TakeUserNotices();
   ASSERT_TRUE(LoadPortfolios());  // reads whole: the backup changes only at the close
   EXPECT_EQ(ReadBytes(bak), both);
+  // The program removes no portfolio: one gone from the file is said, with the file keeping it.
+  const auto lacking = TakeUserNotices();
+  ASSERT_EQ(lacking.size(), 1u);
+  EXPECT_NE(lacking[0].find("PORT.DAT lacks portfolio \"Second\" (PORT2) that the backup PORT.DA_ holds: removed by "
+                            "hand, or the file was cut at a line end. PORT.DA_ keeps them"),
+            std::string::npos)
+      << lacking[0];
   ASSERT_TRUE(PortBackupFollows());
   EXPECT_EQ(ReadBytes(bak), one);
   EXPECT_EQ(ReadBytes(older), both) << "the portfolio only the old backup held is gone";

@@ -489,7 +489,9 @@ TEST(MainWindow, ASaveThatFailsAtTheUsersCloseIsSaidInABox) {
   std::signal(SIGXFSZ, old);
   poll.stop();
   EXPECT_TRUE(clicked) << "no box";
-  EXPECT_NE(said.find("the settings or portfolios in " + ProgDir), std::string::npos) << said;
+  EXPECT_NE(said.find("Could not write the collected data and the settings in " + ProgDir + ": "), std::string::npos)
+      << said;
+  EXPECT_NE(said.find("; STOCKS.INI could not be written (File too large)."), std::string::npos) << said;
   EXPECT_FALSE(std::filesystem::exists(ProgDir + "save-failed.txt"));
   ShuttingDown = false;
 }

@@ -234,8 +234,11 @@ TEST(Startup, AFullDiskLeavesNoEmptyStarterFileAndTheNextStartCopiesThem) {
     ASSERT_FALSE(GuardSocket(runtime.path).empty()) << "the program did not start on a full disk";
     kill(copy.pid, SIGTERM);
     // Settings it could not write are said, not taken for written.
-    const std::string said = ReadUntil(err[0], "Could not write", 20000);
-    EXPECT_NE(said.find("the settings or portfolios in " + dir), std::string::npos) << said;
+    const std::string said = ReadUntil(err[0], "No space left on device).", 20000);
+    EXPECT_NE(said.find("Could not write the collected data and the settings in " + dir + ": "),
+              std::string::npos)
+        << said;
+    EXPECT_NE(said.find("STOCKS.INI could not be written (No space left on device)"), std::string::npos) << said;
     EXPECT_EQ(copy.Wait(20000), 0);
     ::close(err[0]);
   }

@@ -14,7 +14,18 @@
 #include <string>
 #include <vector>
 
+#include <QDialogButtonBox>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+
+#include "core/program_state.h"
+#include "core/settings.h"
+#include "core/settings_file.h"
+#include "core/user_notices.h"
+#include "grid/grid_views.h"
 #include "mainwin/startup.h"
+#include "prefs/prefs_dialog.h"
 #include "platform/ini_file.h"
 #include "platform/string_list.h"
 #include "private_mount.h"
@@ -413,6 +424,28 @@ std::vector<Walk> Walks() {
          EXPECT_EQ(FilesStartingWith(dir, "SNEWS.DMP.damaged-").size(), 1u) << n;
        },
        false, cutNews},
+      {"save-failed.txt: a folder in its place", 2,
+       [](const std::string& dir) { fs::create_directories(dir + "save-failed.txt/inside"); },
+       [&](const std::string& dir, int, const std::string& log) {
+         EXPECT_TRUE(has(log, "The note save-failed.txt, which tells a start that the last session did not finish its "
+                              "saves, cannot be read (a folder is in its place)"))
+             << log;
+         EXPECT_FALSE(has(log, "cannot take this session's saves")) << "every save succeeds: " << log;
+         EXPECT_FALSE(has(log, "Could not write")) << log;
+         EXPECT_TRUE(fs::is_directory(dir + "save-failed.txt/inside"));
+       }},
+      {"save-failed.txt: unreadable", 2,
+       [](const std::string& dir) {
+         ASSERT_TRUE(WriteFileAtomic(dir + "save-failed.txt", std::string(UnfinishedSavesText) + "\n"));
+         fs::permissions(dir + "save-failed.txt", fs::perms::none);
+       },
+       [&](const std::string& dir, int n, const std::string& log) {
+         const std::string said = "The note save-failed.txt cannot be read (" + std::string(std::strerror(EACCES)) +
+                                  "): the last session's saves may not have finished.";
+         EXPECT_EQ(has(log, said), n == 0) << log;
+         EXPECT_FALSE(fs::exists(dir + "save-failed.txt")) << "the close's saves succeeded";
+       },
+       true},
       {"pipes in place of the files read at start", 1,
        [](const std::string& dir) {
          fs::create_directories(dir + ".config/vantora");
@@ -488,6 +521,68 @@ std::vector<Walk> Walks() {
          }
        },
        true, {}, false, {}, "PORT.DAT"},
+      {"backups: portfolios cut at a line end, then one removed by hand", 3,
+       [&](const std::string& dir) { ASSERT_TRUE(WriteFileAtomic(dir + "PORT.DAT", GoodPorts(3))); },
+       [&](const std::string& dir, int n, const std::string& log) {
+         if (n == 0) {
+           EXPECT_TRUE(has(log, "PORT.DAT lacks 2 portfolios: \"Portfolio 4\" (PORT4), \"Portfolio 5\" (PORT5) that "
+                                "the backup PORT.DA_ holds: removed by hand, or the file was cut at a line end."))
+               << log;
+           // By hand, with the program closed.
+           ASSERT_TRUE(WriteFileAtomic(dir + "PORT.DAT", PortLine(2) + "\r\n" + PortLine(3) + "\r\n"));
+         }
+         if (n == 1) {
+           EXPECT_TRUE(has(log, "PORT.DAT lacks portfolio \"Portfolio 1\" (PORT1) that the backup PORT.DA_ holds"))
+               << log;
+         }
+         if (n == 2) {
+           EXPECT_FALSE(has(log, "PORT.DAT lacks")) << "said once: " << log;
+           EXPECT_EQ(Slurp(dir + "PORT.DA_.older"), GoodPorts(3) + PortLine(4) + "\r\n" + PortLine(5) + "\r\n");
+         }
+       }},
+      {"backups: settings cut at a line end, then a key removed by hand", 3,
+       [&](const std::string& dir) {
+         ASSERT_TRUE(WriteFileAtomic(dir + "STOCKS.INI", kGoodSettings.substr(0, kGoodSettings.find("LastKey"))));
+       },
+       [&](const std::string& dir, int n, const std::string& log) {
+         if (n == 0) {
+           EXPECT_TRUE(has(log, "STOCKS.INI lacks 1 setting of its backup STOCKS.IN_, the first [Colors] LastKey")) << log;
+           std::string text = Slurp(dir + "STOCKS.INI");
+           ASSERT_NE(text.find("BackColor=16777215\r\n"), std::string::npos) << text;
+           text.erase(text.find("BackColor=16777215\r\n"), 20);
+           ASSERT_TRUE(WriteFileAtomic(dir + "STOCKS.INI", text));
+         }
+         if (n == 1) { EXPECT_TRUE(has(log, "the first [Colors] BackColor")) << log; }
+       }},
+      {"backups: portfolios sharing an identifier, the file cut before the second", 2,
+       [&](const std::string& dir) {
+         ASSERT_TRUE(WriteFileAtomic(dir + "PORT.DA_", GoodPorts(5) + "Shared|PORT1||SHR;1;2;0;0;0;kept\r\n"));
+         ASSERT_TRUE(WriteFileAtomic(dir + "PORT.DAT", GoodPorts(5)));
+       },
+       [&](const std::string& dir, int n, const std::string& log) {
+         if (n == 0) {
+           EXPECT_TRUE(has(log, "PORT.DAT lacks portfolio \"Shared\" (PORT1) that the backup PORT.DA_ holds")) << log;
+         }
+         EXPECT_TRUE(has(Slurp(dir + "PORT.DA_.older"), "\nShared|PORT1||SHR;1;2;0;0;0;kept\r\n")) << n;
+       }},
+      {"settings with a folder in the place of STOCKS.IN_.older", 2,
+       [](const std::string& dir) {
+         ASSERT_TRUE(WriteFileAtomic(dir + "STOCKS.INI", kGoodSettings.substr(0, kGoodSettings.find("[Colors]"))));
+         fs::create_directories(dir + "STOCKS.IN_.older/inside");
+       },
+       [&](const std::string& dir, int n, const std::string& log) {
+         const std::string obstacle =
+             "STOCKS.IN_.older, which keeps what a newer backup lacks, cannot be read (a folder is in its place)";
+         EXPECT_TRUE(has(log, obstacle + ", so it is not written over, and the backup STOCKS.IN_ is not renewed")) << log;
+         // The close saved all but the backup, and says so; no start says the saves may be missing.
+         EXPECT_TRUE(has(log, "The settings, portfolios and collected data were saved. The backup STOCKS.IN_ was left as "
+                              "it was: " + obstacle))
+             << log;
+         EXPECT_FALSE(has(log, "Could not write")) << log;
+         EXPECT_FALSE(has(log, "did not finish its saves") || has(log, "its save failed")) << log;
+         EXPECT_EQ(Slurp(dir + "STOCKS.IN_"), kGoodSettings) << n;
+         EXPECT_TRUE(fs::is_directory(dir + "STOCKS.IN_.older/inside")) << n;
+       }},
       {"settings cut with no room for a copy", 3, [](const std::string&) {},
        [&](const std::string& dir, int n, const std::string& log) {
          const std::string cut = kGoodSettings.substr(0, kGoodSettings.find("Filter=3") + 7);
@@ -586,12 +681,59 @@ void RunWalks(const std::vector<std::string>& prefixes) {
   std::cout << "walks: " << kept << " of " << ran << " kept every key, portfolio and dump record and said so\n";
 }
 
+// Three sessions of the settings file in this process, with a view deleted through the
+// preferences in the first and a key removed by hand before the third.
+void AViewDeletedInThePreferencesStaysInABackup() {
+  const std::string dir = ProgDir;
+  const std::string good = kGoodSettings + "[Views]\r\nMine=SymCol,LastCol\r\nTheirs=SymCol,VolCol\r\n\r\n";
+  for (const char* name : {"STOCKS.INI", "STOCKS.IN_"}) ASSERT_TRUE(WriteFileAtomic(dir + name, good));
+  fs::remove(dir + "STOCKS.IN_.older");
+  OpenSettingsFile();
+  LoadViews();
+  RefreshSecs = 45;  // as the program read it
+  {
+    CurPrefsTab = PrefsTabViews;
+    TdlgPref dlg(nullptr);
+    dlg.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
+    QListWidgetItem* mine = dlg.lbViews->findItems("Mine", Qt::MatchExactly).value(0);
+    ASSERT_TRUE(mine);
+    QTest::mouseClick(dlg.lbViews->viewport(), Qt::LeftButton, {}, dlg.lbViews->visualItemRect(mine).center());
+    QTest::mouseClick(dlg.pbDeleteView, Qt::LeftButton);
+    ASSERT_TRUE(dlg.lbViews->findItems("Mine", Qt::MatchExactly).isEmpty());
+    QTest::mouseClick(dlg.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok), Qt::LeftButton);
+    ASSERT_FALSE(dlg.isVisible());
+  }
+  ASSERT_EQ(IniFile(dir + "STOCKS.INI").ReadString("Views", "Mine", "gone"), "gone");
+  ASSERT_TRUE(SettingsBackupFollows());  // the close
+  for (int session = 2; session <= 3; ++session) {
+    if (session == 3) {
+      IniFile byHand(dir + "STOCKS.INI");
+      byHand.DeleteKey("Misc", "Fractions");
+    }
+    OpenSettingsFile();
+    ASSERT_TRUE(SettingsBackupFollows());
+  }
+  TakeUserNotices();
+  EXPECT_EQ(IniFile(dir + "STOCKS.IN_.older").ReadString("Views", "Mine", ""), "SymCol,LastCol");
+  const std::vector<std::string> lost = KeysLost(dir, good);
+  EXPECT_TRUE(lost.empty()) << lost.size() << " settings lost, the first " << (lost.empty() ? "" : lost[0]);
+}
+
 }  // namespace
 
 TEST(UserFiles, SettingsKeepEveryGoodCopyOverSeveralStarts) { RunWalks({"settings"}); }
 
+// Each backup generation carries into PORT.DA_.older and STOCKS.IN_.older what the one it
+// replaces held and the new one lacks, over several starts: a file cut at a line end, a hand
+// removal, portfolios that share an identifier, a view deleted in the preferences.
+TEST(UserFiles, NothingABackupHeldIsLostForGood) {
+  RunWalks({"backups"});
+  ASSERT_NO_FATAL_FAILURE(AViewDeletedInThePreferencesStaysInABackup());
+}
+
 TEST(UserFiles, PortfoliosKeepEveryGoodCopyOverSeveralStarts) { RunWalks({"portfolios", "byte-order"}); }
 
 TEST(UserFiles, CollectedDataOddFilesAndFullDisksKeepEveryGoodCopy) {
-  RunWalks({"news", "pipes", "a disk", "a second copy"});
+  RunWalks({"news", "pipes", "a disk", "a second copy", "save-failed.txt"});
 }
