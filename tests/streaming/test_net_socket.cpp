@@ -1,5 +1,8 @@
 // Socket layer over socketpair(): buffered reads, complete writes, errors.
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -117,6 +120,25 @@ TEST(SocketLayer, WritesToGonePeerRaiseWithoutSignal) {
   } catch (const EWinshoeClosedSocket& e) {
     EXPECT_STREQ(e.what(), "Socket is closed, cannot write");
   }
+}
+
+TEST(SocketLayer, FileWritesToGonePeerRaiseWithoutSignal) {
+  // A reply sent from an in-memory file (the quote server's kept replies) to a peer that went.
+  const int file = ::memfd_create("reply", MFD_CLOEXEC);
+  ASSERT_GE(file, 0);
+  const std::string text(1 << 20, 'x');
+  ASSERT_EQ(::write(file, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  SocketPair p;
+  p.ClosePeer();
+  // A default SIGPIPE would kill the test process here.
+  EXPECT_THROW(p.sock.WriteFile(file, text.size()), EWinshoeSocketError);
+  ::close(file);
+  // The signal is neither left pending nor held back afterwards.
+  sigset_t pending, blocked;
+  sigpending(&pending);
+  pthread_sigmask(SIG_BLOCK, nullptr, &blocked);
+  EXPECT_FALSE(sigismember(&pending, SIGPIPE));
+  EXPECT_FALSE(sigismember(&blocked, SIGPIPE));
 }
 
 TEST(SocketLayer, ErrorTextsAndErrnoMapping) {

@@ -6,6 +6,8 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
@@ -265,12 +267,48 @@ void TWinshoeSocket::Write(std::string_view text, bool more) {
   }
 }
 
+namespace {
+// sendfile has no MSG_NOSIGNAL: while it runs, a peer that has gone raises SIGPIPE, which would
+// end the program. The signal is held back for this thread and any that came is taken away.
+class NoPipeSignal {
+public:
+  NoPipeSignal() {
+    sigemptyset(&pipe_);
+    sigaddset(&pipe_, SIGPIPE);
+    sigset_t pending;
+    sigpending(&pending);
+    wasPending_ = sigismember(&pending, SIGPIPE) == 1;
+    pthread_sigmask(SIG_BLOCK, &pipe_, &old_);
+  }
+  ~NoPipeSignal() {
+    if (!wasPending_) {
+      const timespec none{0, 0};
+      while (sigtimedwait(&pipe_, nullptr, &none) == SIGPIPE) {
+      }
+    }
+    pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+  }
+  NoPipeSignal(const NoPipeSignal&) = delete;
+  NoPipeSignal& operator=(const NoPipeSignal&) = delete;
+
+private:
+  sigset_t pipe_, old_;
+  bool wasPending_ = false;
+};
+}  // namespace
+
 void TWinshoeSocket::WriteFile(int fd, size_t size) {
   if (!Connected()) throw EWinshoeClosedSocket("Socket is closed, cannot write");
   off_t offset = 0;
   while (static_cast<size_t>(offset) < size) {
     const off_t from = offset;
-    const ssize_t n = ::sendfile(Handle(), fd, &offset, size - static_cast<size_t>(offset));
+    ssize_t n;
+    int err = 0;
+    {
+      NoPipeSignal held;
+      n = ::sendfile(Handle(), fd, &offset, size - static_cast<size_t>(offset));
+      if (n < 0) err = errno;
+    }
     if (n > 0) {
       if (OnDebugWrite) {
         // The kernel sent the piece straight from the file; the hook reads it back from there.
@@ -282,7 +320,6 @@ void TWinshoeSocket::WriteFile(int fd, size_t size) {
       continue;
     }
     if (n == 0) RaiseSocketError(EIO);  // the file is shorter than it should be
-    const int err = errno;
     if (err == EINTR) continue;
     if (err == EAGAIN || err == EWOULDBLOCK) {
       WaitFor(POLLOUT);
