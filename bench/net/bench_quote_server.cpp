@@ -1,7 +1,8 @@
 // Serves the quote server's replies from a table seeded with N symbols until stdin closes.
-// Usage: bench_quote_server N [changing] — prints the port it listens on (127.0.0.1).
+// Usage: bench_quote_server N [changing] [short] — prints the port it listens on (127.0.0.1).
 // With "changing", the quote generation moves on before every request is handled, as on a
 // quote change, so no GETLASTQUOTE reply can come from the reply cache: each is built anew.
+// With "short", the symbols have three letters ("AAA", "AAB", ...) instead of "S0000".
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,8 +14,12 @@
 
 int main(int argc, char** argv) {
   const int count = argc > 1 ? std::atoi(argv[1]) : 1;
-  const bool changing = argc > 2 && std::strcmp(argv[2], "changing") == 0;
-  if (!SeedQuoteTable(count)) return 1;
+  bool changing = false, shortNames = false;
+  for (int i = 2; i < argc; ++i) {
+    changing = changing || std::strcmp(argv[i], "changing") == 0;
+    shortNames = shortNames || std::strcmp(argv[i], "short") == 0;
+  }
+  if (!SeedQuoteTable(count, shortNames)) return 1;
   VNServer server;
   server.Listener().Port = 0;
   if (changing) {

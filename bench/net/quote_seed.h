@@ -1,15 +1,27 @@
 #pragma once
-// A symbol table of N symbols "S0000".. with one snapshot each, for the quote server benchmarks.
+// A symbol table of N symbols "S0000".. (or, short, of three letters "AAA"..) with one snapshot
+// each, for the quote server benchmarks.
 #include <cstdio>
 
 #include "core/add_snap.h"
 #include "core/stock_table.h"
 
-inline bool SeedQuoteTable(int count) {
+// The name of the i-th short symbol (i below 17,576).
+inline void ShortSymbol(int i, char out[4]) {
+  out[0] = static_cast<char>('A' + i / 676 % 26);
+  out[1] = static_cast<char>('A' + i / 26 % 26);
+  out[2] = static_cast<char>('A' + i % 26);
+  out[3] = '\0';
+}
+
+inline bool SeedQuoteTable(int count, bool shortNames = false) {
   const TDateTime day = EncodeDate(2024, 6, 3);
   for (int i = 0; i < count; ++i) {
     char symbol[16];
-    std::snprintf(symbol, sizeof symbol, "S%04d", i);
+    if (shortNames)
+      ShortSymbol(i, symbol);
+    else
+      std::snprintf(symbol, sizeof symbol, "S%04d", i);
     SnapData d;
     d.Symbol = symbol;
     d.Last = 10.0f + static_cast<float>(i % 997) * 0.37f;

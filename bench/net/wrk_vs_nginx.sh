@@ -1,6 +1,7 @@
 # Shared by the wrk benchmarks: a temporary nginx on a loopback port serving $WORK/www, wrk
 # runs with one request per connection, and the printed comparison. Source it after setting
-# BUILD, DURATION, CONNS and THREADS.
+# BUILD, DURATION, CONNS and THREADS (and, to change them, NGINX_WORKERS and
+# NGINX_HEADER_BUFFERS).
 command -v wrk >/dev/null || { echo "wrk not installed (scripts/setup bench)"; exit 1; }
 NGINX=$(command -v nginx || echo /usr/sbin/nginx)
 
@@ -17,7 +18,7 @@ mkdir -p "$WORK/www" "$WORK/tmp"
 start_nginx() {
   NGINX_PORT=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
   cat > "$WORK/nginx.conf" <<CONF
-worker_processes auto;
+worker_processes ${NGINX_WORKERS:-auto};
 daemon off;
 master_process on;
 pid $WORK/nginx.pid;
@@ -28,7 +29,7 @@ http {
   client_body_temp_path $WORK/tmp;
   keepalive_timeout 0;
   # Quote requests may name thousands of symbols in the request line.
-  large_client_header_buffers 4 64k;
+  large_client_header_buffers ${NGINX_HEADER_BUFFERS:-4 64k};
   default_type text/html;
   server {
     listen 127.0.0.1:$NGINX_PORT;

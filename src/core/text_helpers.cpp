@@ -392,47 +392,49 @@ bool IsPlainText(std::string_view s) {
   return true;
 }
 
+bool DelimitedFields::IsDelimiter(char c) const {
+  return c == SplitEndMark || delimiters_.find(c) != std::string_view::npos;
+}
+
+bool DelimitedFields::Next(std::string& field) {
+  field.clear();
+  const size_t n = text_.size();
+  size_t i = pos_;
+  while (i < n && IsDelimiter(text_[i])) ++i;
+  if (i >= n) {
+    pos_ = n;
+    return false;
+  }
+  while (i < n && !IsDelimiter(text_[i])) {
+    if (text_[i] != '\'') {
+      field += text_[i++];
+      continue;
+    }
+    // Quoted text runs to the closing apostrophe, delimiters included; '' is one apostrophe.
+    // An unclosed quote ends with the text.
+    ++i;
+    while (i < n) {
+      if (text_[i] == '\'') {
+        if (i + 1 < n && text_[i + 1] == '\'') {
+          field += '\'';
+          i += 2;
+          continue;
+        }
+        ++i;
+        break;
+      }
+      field += text_[i++];
+    }
+  }
+  pos_ = i;
+  return true;
+}
+
 int SplitDelimited(std::string_view text, StringList& list, std::string_view delimiters) {
   list.Clear();
-  std::string source(text);
-  source += SplitEndMark;
-  auto isDelimiter = [&](char c) { return c == SplitEndMark || delimiters.find(c) != std::string_view::npos; };
-
+  DelimitedFields fields(text, delimiters);
   int count = 0;
-  size_t i = 0;
-  const size_t n = source.size();
-  while (i < n) {
-    while (i < n && isDelimiter(source[i])) ++i;
-    if (i >= n) break;
-    std::string field;
-    while (i < n && !isDelimiter(source[i])) {
-      if (source[i] != '\'') {
-        field += source[i++];
-        continue;
-      }
-      // Quoted text runs to the closing apostrophe, delimiters included; '' is one apostrophe.
-      ++i;
-      while (i < n) {
-        if (source[i] == '\'') {
-          if (i + 1 < n && source[i + 1] == '\'') {
-            field += '\'';
-            i += 2;
-            continue;
-          }
-          ++i;
-          break;
-        }
-        // An unclosed quote ends at the end mark, which is not part of the text.
-        if (i == n - 1) {
-          ++i;
-          break;
-        }
-        field += source[i++];
-      }
-    }
-    list.Add(std::move(field));
-    ++count;
-  }
+  for (std::string field; fields.Next(field); ++count) list.Add(std::move(field));
   return count;
 }
 

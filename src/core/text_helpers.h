@@ -88,6 +88,18 @@ constexpr char SplitEndMark = static_cast<char>(199);
 // delimiters makes no empty field; text between apostrophes is kept as is, with two
 // apostrophes standing for one.
 int SplitDelimited(std::string_view text, StringList& list, std::string_view delimiters);
+// The same fields one at a time, without a list of them all (a query may name thousands).
+class DelimitedFields {
+public:
+  DelimitedFields(std::string_view text, std::string_view delimiters) : text_(text), delimiters_(delimiters) {}
+  // The next field; false after the last.
+  bool Next(std::string& field);
+
+private:
+  bool IsDelimiter(char c) const;
+  std::string_view text_, delimiters_;
+  size_t pos_ = 0;
+};
 
 // Keeps letters, digits and @ : ' , - . ^ _ $; a blank becomes '+', any other byte %XX.
 void UrlEncodeParam(std::string_view text, std::string& result);

@@ -2,6 +2,8 @@
 // portfolios, the replies' framing, hostile requests, and switching on from the settings.
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -436,6 +438,78 @@ TEST_F(QuoteServerTest, LongSymbolListsAreAnswered) {
   ASSERT_GT(reply.size(), 64u * 1024);
   EXPECT_EQ(Req(query), reply);
   EXPECT_EQ(Req(query), reply);
+}
+
+namespace {
+// GETLASTQUOTE of 65,000 symbols, the 256 KB a query may hold: the tag, then ABC over and over
+// (a 4.7 MB reply, more than the kernel's buffers take), each client's list its own.
+std::string LongList(const char* tag) {
+  std::string q = "GETLASTQUOTE(";
+  q += tag;
+  for (int i = 1; i < 65000; ++i) q += ",ABC";
+  return q + ")";
+}
+
+// A client that sends its request and does not read: a small receive buffer, so the reply
+// stays with the server.
+int SendAndHold(int port, const std::string& query) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int small = 4096;
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  timeval tv{10, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+      !SendAll(fd, "GET /REQ?" + query + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n")) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+std::string ReadAndClose(int fd) {
+  std::string reply = Body(ReadToEnd(fd));
+  ::close(fd);
+  return reply;
+}
+}  // namespace
+
+TEST_F(QuoteServerTest, LongListRepliesStayWithinTheirMemoryBudget) {
+  SeedTable();
+  // A budget that holds one such reply but not two, with 16 connection slots.
+  server_.SetActive(false);
+  server_.ReplyBudget = 10 << 20;
+  server_.Listener().MaxConnections = 16;
+  ASSERT_TRUE(server_.SetActive(true));
+  port_ = server_.Listener().BoundPort();
+  ASSERT_EQ(server_.ReplyBytes(), 0);
+  server_.ResetPeakReplyBytes();
+
+  const int held = SendAndHold(port_, LongList("Q"));
+  ASSERT_GE(held, 0);
+  ASSERT_TRUE(WaitUntil([&] { return server_.ReplyBytes() >= (4 << 20); }, std::chrono::seconds(20)));
+  // Past the budget: the busy answer, at once, for each of the others.
+  std::vector<int> others;
+  for (const char* tag : {"R", "S", "T", "U", "V"}) others.push_back(SendAndHold(port_, LongList(tag)));
+  for (int fd : others) EXPECT_EQ(ReadAndClose(fd), "<PRE>Error: busy, try again</PRE>");
+  // A client asking for little is answered in full meanwhile.
+  EXPECT_TRUE(Req("GETLASTQUOTE(ABC)").starts_with("OK\r\nABC,15:59:58,101.25,"));
+  EXPECT_LE(server_.PeakReplyBytes(), server_.ReplyBudget);
+
+  // The held reply is whole, and it cost about its own size, not several copies of it.
+  const std::string line = "\r\nABC,15:59:58,101.25,101.2,101.3,100.5,99.75,102.125,1523400,12,15,340,7";
+  const std::string reply = ReadAndClose(held);
+  ASSERT_TRUE(reply.starts_with("<PRE>OK\r\nQ,00:00:00,0,0,0,0,0,0,0,0,0,0,0" + line)) << reply.substr(0, 80);
+  EXPECT_TRUE(reply.ends_with(line + "</PRE>")) << reply.substr(std::max<size_t>(reply.size(), 80) - 80);
+  EXPECT_EQ(std::count(reply.begin(), reply.end(), '\n'), 65000);
+  EXPECT_LE(server_.PeakReplyBytes(), static_cast<int64_t>(reply.size() + 2 * VNServer::ReplyPieceBytes));
+
+  // Once it has gone, another such list fits, and no more is held than replies kept for reuse.
+  EXPECT_TRUE(ReadAndClose(SendAndHold(port_, LongList("R"))).starts_with("<PRE>OK\r\nR,00:00:00,"));
+  EXPECT_LE(server_.ReplyBytes(), static_cast<int64_t>(VNServer::KeptReplyBytes));
 }
 
 // Connection threads still running when the server goes must not outlive what they use.

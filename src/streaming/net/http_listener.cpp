@@ -169,14 +169,18 @@ void TWinshoeHTTPListener::ReadRequest(TWinshoeSocket& connection, THTTPRequestI
   } else {
     const size_t q = path.find('?');
     if (q != std::string::npos) {
-      query.assign(path, q + 1);
-      path.resize(q);
+      // The query keeps the line's text; the short path is the copy.
+      query = std::move(path);
+      path = query.substr(0, q);
+      query.erase(0, q + 1);
     }
   }
   if (query.size() > queryLimit) throw EBadRequest("The query is too long.");
   if (HasControlByte(query)) throw EBadRequest("Error in parsing command.");
   if (!HasValidEscapes(path)) throw EBadRequest("Bad escape in the document \"" + path + "\".");
-  request.Params = DecodeQueryParams(query);
+  // A long query (one to LongQueryDocument) is read as it came: a decoded copy of it would be
+  // as long again.
+  if (query.size() <= MaxRequestLine) request.Params = DecodeQueryParams(query);
   request.UnparsedParams = std::move(query);
   request.Document = std::move(path);
 
@@ -232,7 +236,10 @@ void TWinshoeHTTPListener::ServeRequest(TWinshoeSocket& connection,
       const size_t blank = line.find(' ');
       request.Command = UpperCaseAscii(line.substr(0, blank));
       headOnly = request.Command == "HEAD";
-      request.Document = blank == std::string::npos ? std::string() : line.substr(blank + 1);
+      // A quote request's line may be long (256 KB): its document is moved out, not copied.
+      if (blank == std::string::npos) line.clear();
+      else line.erase(0, blank + 1);
+      request.Document = std::move(line);
 
       const bool known = request.Command == "GET" || request.Command == "POST" ||
                          (request.Command == "HEAD" && OnCommandGet);

@@ -33,7 +33,7 @@ class TWinshoeHTTPListener : public TWinshoeListener {
   // A query to this document (any case; empty = none) may be up to MaxLongQuery bytes, the
   // same whether it follows "?" in the request line or is a POST body's first line (line end
   // not counted): it can name thousands of symbols. Every other query is held to the request
-  // line's limit.
+  // line's limit. A query longer than that is not decoded into Params.
   std::string LongQueryDocument;
   size_t MaxLongQuery = 256 * 1024;
   size_t MaxHeaderLines = 100;

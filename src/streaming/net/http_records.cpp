@@ -90,13 +90,34 @@ void THTTPResponseInfo::WriteContent() {
   WriteContent(ContentText);
 }
 
-void THTTPResponseInfo::WriteContent(std::string_view text, int fileFd) {
-  if (fileFd < 0 || text.size() <= 16384 || fResponseNo < 200 || fResponseNo > 499 || HeadOnly) {
-    WriteContent(text);
+void THTTPResponseInfo::WriteContent(const std::vector<std::string_view>& pieces) {
+  size_t total = 0;
+  for (std::string_view piece : pieces) total += piece.size();
+  if (pieces.size() <= 1 || total <= 16384) {
+    std::string joined;
+    joined.reserve(total);
+    for (std::string_view piece : pieces) joined += piece;
+    WriteContent(joined);
     return;
   }
-  Connection->Write(fHeaderWritten ? std::string() : BuildHeader(), true);
-  Connection->WriteFile(fileFd, text.size());
+  const std::string header = fHeaderWritten ? std::string() : BuildHeader();
+  if (fResponseNo < 200 || fResponseNo > 499 || HeadOnly) {
+    Connection->Write(header);
+    return;
+  }
+  // The header is held back for the first piece, each piece for the next.
+  Connection->Write(header, true);
+  for (size_t i = 0; i < pieces.size(); ++i) Connection->Write(pieces[i], i + 1 < pieces.size());
+}
+
+void THTTPResponseInfo::WriteContentFromFile(int fd, size_t size) {
+  const std::string header = fHeaderWritten ? std::string() : BuildHeader();
+  if (fResponseNo < 200 || fResponseNo > 499 || HeadOnly) {
+    Connection->Write(header);
+    return;
+  }
+  Connection->Write(header, true);
+  Connection->WriteFile(fd, size);
 }
 
 void THTTPResponseInfo::WriteContent(std::string_view text) {

@@ -25,7 +25,7 @@ struct THTTPRequestInfo {
   bool AuthExists = false;     // the request had an Authorization header
   std::string UnparsedParams;  // raw query (GET, HEAD) or first body line (POST)
   THeaderList Headers;
-  std::vector<std::string> Params;  // decoded query, one name=value per line
+  std::vector<std::string> Params;  // decoded query, one name=value per line (not for a long query)
 };
 
 class THTTPResponseInfo {
@@ -57,9 +57,10 @@ class THTTPResponseInfo {
   void WriteContent();
   // The same with this text in place of ContentText (no stream), sent from where it lies.
   void WriteContent(std::string_view text);
-  // The same, the text also lying in the file fileFd (from its start; -1: none), which a large
-  // text is sent from.
-  void WriteContent(std::string_view text, int fileFd);
+  // The same with the text in pieces, sent in order without joining them.
+  void WriteContent(const std::vector<std::string_view>& pieces);
+  // The same with a text of size bytes lying in the file fd (from its start), sent from there.
+  void WriteContentFromFile(int fd, size_t size);
 
  private:
   std::string BuildHeader();

@@ -199,6 +199,19 @@ void TWinshoeSocket::ReadFromStack() {
   Touch();
 }
 
+void TWinshoeSocket::Taken() {
+  fScanned = 0;
+  // A long line (a quote request of thousands of symbols) leaves a large buffer behind: it is
+  // not kept for the rest of the connection, only the bytes still unread.
+  if (fBuffer.capacity() > kKeptBufferBytes && fBuffer.size() - fStart <= kKeptBufferBytes) {
+    std::string(fBuffer, fStart).swap(fBuffer);
+    fStart = 0;
+  } else if (fStart == fBuffer.size()) {
+    fBuffer.clear();
+    fStart = 0;
+  }
+}
+
 std::string TWinshoeSocket::ReadLn(size_t maxLength) {
   for (;;) {
     const size_t from = fStart + fScanned;
@@ -209,11 +222,7 @@ std::string TWinshoeSocket::ReadLn(size_t maxLength) {
       if (len > maxLength) throw EWinshoeLineTooLong();
       std::string line = fBuffer.substr(fStart, len);
       fStart = pos + 1;
-      fScanned = 0;
-      if (fStart == fBuffer.size()) {
-        fBuffer.clear();
-        fStart = 0;
-      }
+      Taken();
       return line;
     }
     const size_t avail = fBuffer.size() - fStart;
@@ -232,11 +241,7 @@ std::string TWinshoeSocket::ReadBuffer(size_t count) {
   while (fBuffer.size() - fStart < count) ReadFromStack();
   std::string out = fBuffer.substr(fStart, count);
   fStart += count;
-  fScanned = 0;
-  if (fStart == fBuffer.size()) {
-    fBuffer.clear();
-    fStart = 0;
-  }
+  Taken();
   return out;
 }
 

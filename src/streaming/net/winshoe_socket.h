@@ -174,6 +174,9 @@ class TWinshoeSocket : public TWinshoe {
   virtual void CaptureLine(const std::string& line) { (void)line; }
   // Receives once into the buffer; raises on a closed connection or an error.
   void ReadFromStack();
+  // Bytes up to fStart have been taken.
+  void Taken();
+  static constexpr size_t kKeptBufferBytes = 64 * 1024;
 
  private:
   void WaitFor(short events);
