@@ -1,5 +1,6 @@
 #include "core/portfolios.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -15,6 +16,7 @@
 #include "core/symbols.h"
 #include "core/text_helpers.h"
 #include "core/user_notices.h"
+#include "platform/folder_lock.h"
 
 StringList PortDefs;
 std::vector<UnreadPortLine> PortUnreadLines;
@@ -221,6 +223,12 @@ std::string portSaveName = PortFileName;
 // PORT.DAT as it read at start, when it read whole (every line, the final line break): only
 // such a file becomes the backup, at the close. Under PortLock.
 std::string portAtStart;
+// This copy's portfolios as it last read or saved them: a save of the same writes nothing.
+// Under PortLock.
+std::string portOwnText;
+// The file saved to as this copy last read or wrote it: lines others added since are kept.
+// Under PortLock.
+std::string portFileText;
 
 std::string LineNumbers(const std::vector<UnreadPortLine>& unread) {
   std::string lines;
@@ -260,6 +268,32 @@ std::vector<std::string_view> PortTextLines(std::string_view text) {
     pos = end + 1;
   }
   return lines;
+}
+
+// The text this copy writes, with the lines that now holds and asRead did not: added since by
+// another copy or by hand. Such a line takes the place of this copy's line of the same
+// portfolio (identifier and name) when this copy left that one as it read it; else it is added
+// at the end.
+std::string WithLinesAddedSince(std::string_view text, std::string_view asRead, std::string_view now) {
+  const std::vector<std::string_view> before = PortTextLines(asRead), mine = PortTextLines(text);
+  const std::unordered_set<std::string_view> read(before.begin(), before.end()), have(mine.begin(), mine.end());
+  std::vector<std::string> out(mine.begin(), mine.end());
+  auto keyOf = [](std::string_view line) {
+    PortType p;
+    return ParsePortLine(line, p) ? p.Id + "\n" + p.Name : std::string();
+  };
+  for (std::string_view line : PortTextLines(now)) {
+    if (read.contains(line) || have.contains(line)) continue;
+    const std::string key = keyOf(line);
+    auto same = std::find_if(out.begin(), out.end(), [&](const std::string& o) {
+      return !key.empty() && read.contains(o) && keyOf(o) == key;
+    });
+    if (same != out.end()) *same = line;
+    else out.emplace_back(line);
+  }
+  std::string merged;
+  for (const std::string& line : out) merged += line + "\r\n";
+  return merged;
 }
 
 // The portfolios of saved (by identifier and name) that text lacks, as "portfolio "A" (ID)" or
@@ -311,6 +345,7 @@ bool LoadPortfolios() {
   const std::string file = std::string("The portfolio file ") + PortFileName;
   std::string text, why, saved, backupWhy;
   const FileRead mainRead = ReadFileChecked(ProgDir + PortFileName, text, &why);
+  const std::string mainBytes = text;
   const FileRead backupRead = ReadFileChecked(ProgDir + backupName, saved, &backupWhy);
   std::string atStart;  // the file as it read, when whole
   const bool haveBackup = backupRead == FileRead::Ok && HasContent(saved);
@@ -400,11 +435,16 @@ bool LoadPortfolios() {
               " that could not be read; they are not shown and are kept.";
   if (const std::string older = OlderObstacleNote(ProgDir, PortFileName); !older.empty())
     notice += (notice.empty() ? "" : " ") + older;
+  // What the file the session saves to held as this copy read it (a saved copy made or reused
+  // at load holds what it was given).
+  std::string asRead = mainBytes;
+  if (saveName != PortFileName && !saveName.empty()) ReadFileChecked(ProgDir + saveName, asRead);
   LockHold hold(PortLock, "PORTLOAD");
   if (!hold) return false;
   PortList = std::move(ports);
   PortUnreadLines = std::move(unread);
   portSaveName = saveName;
+  portOwnText = portFileText = std::move(asRead);
   portAtStart = std::move(atStart);
   PortDefs.Clear();
   for (const PortType& p : PortList) PortDefs.Add(FormatPortLine(p));
@@ -425,16 +465,26 @@ bool SavePortfolios(std::string* why) {
   if (portSaveName.empty())
     return failed(std::string(PortFileName) + " is not written over: what it held could not be kept aside at start");
   const std::string path = ProgDir + portSaveName;
-  const std::string text = FormatPortText(PortList, &PortUnreadLines);
-  std::string previous, readWhy;
-  const FileRead read = ReadFileChecked(path, previous, &readWhy);
-  // A file that cannot be read is never written over (it was moved aside at the load when it
-  // could be).
-  if (read == FileRead::Unreadable)
-    return failed(portSaveName + " cannot be read (" + readWhy + "), so it is not written over");
-  // The backup is not touched: it follows the file as it read at start, at the close.
-  if ((read == FileRead::Missing || previous != text) && !WriteFileAtomic(path, text))
-    return failed(WriteFailure(ProgDir, portSaveName, errno));
+  std::string text = FormatPortText(PortList, &PortUnreadLines);
+  // Portfolios this copy did not change are not written: another copy (ALLOWDUP) or the user
+  // may have changed the file since.
+  if (text != portOwnText) {
+    const std::string own = text;
+    FolderLock shared(ProgDir);
+    if (!shared) return failed(portSaveName + " was not written: " + FolderLockProblem);
+    std::string now, readWhy;
+    const FileRead read = ReadFileChecked(path, now, &readWhy);
+    // A file that cannot be read is never written over (it was moved aside at the load when it
+    // could be).
+    if (read == FileRead::Unreadable)
+      return failed(portSaveName + " cannot be read (" + readWhy + "), so it is not written over");
+    if (read == FileRead::Ok) text = WithLinesAddedSince(text, portFileText, now);
+    // The backup is not touched: it follows the file as it read at start, at the close.
+    if ((read == FileRead::Missing || now != text) && !WriteFileAtomic(path, text))
+      return failed(WriteFailure(ProgDir, portSaveName, errno));
+    portOwnText = own;
+    portFileText = text;
+  }
   PortDefs.Clear();
   for (const PortType& p : PortList) PortDefs.Add(FormatPortLine(p));
   return true;

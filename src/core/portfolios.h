@@ -74,8 +74,10 @@ bool LoadPortfolios();
 // when the backup was not renewed; why says what stood in the way.
 bool PortBackupFollows(std::string* why = nullptr);
 // Writes PortList and the unread lines to PORT.DAT (or the session's own name, see above) and
-// refreshes PortDefs; the backup is left alone. A save that would not change the file writes
-// nothing. False when the file was not written; why then says why.
+// refreshes PortDefs; the backup is left alone. Portfolios this copy did not change since it
+// read or wrote the file are not written; when they did change, the file is read again under
+// the folder's lock that copies share, and lines added to it since are kept. False when the
+// file was not written; why then says why.
 bool SavePortfolios(std::string* why = nullptr);
 
 // The distinct symbols, in row order, of every portfolio whose identifier equals id exactly,

@@ -15,6 +15,7 @@
 #include "core/program_files.h"
 #include "core/program_state.h"
 #include "core/user_notices.h"
+#include "platform/folder_lock.h"
 
 std::unique_ptr<TMyIniFile> IniFile_;
 
@@ -219,7 +220,10 @@ void OpenSettingsFile() {
   if (!notice.empty()) AddUserNotice(notice);
 }
 
-TMyIniFile::TMyIniFile(const std::string& path) : file_(path, 0600) {}
+TMyIniFile::TMyIniFile(const std::string& path) : file_(path, 0600) {
+  // Copies beside each other (ALLOWDUP) keep each other's changes.
+  file_.ShareWithOtherWriters();
+}
 
 namespace {
 constexpr const char* kOwner = "IniFile";
@@ -314,6 +318,7 @@ std::string TMyIniFile::LastWriteProblem() const {
   if (LastWriteOk()) return {};
   const std::string name = std::filesystem::path(FileName()).filename().string();
   if (refused_) return name + " is not written over: what it held could not be kept aside at start";
+  if (file_.LastWriteError() == ETIMEDOUT) return name + " was not written: " + FolderLockProblem;
   return WriteFailure(ProgDir, name, file_.LastWriteError());
 }
 

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <set>
 
+#include "platform/folder_lock.h"
+
 IniFile::IniFile(std::string path, std::optional<mode_t> mode) : path_(std::move(path)), mode_(mode) { Reload(); }
 
 void IniFile::Reload() {
@@ -166,19 +168,35 @@ bool IniFile::WriteString(std::string_view section, std::string_view key, std::s
   // A section name is a key of the file too: the same characters would break it.
   if (!IsSafeKey(section) || !IsSafeKey(key) || !IsSafeValue(value)) return false;
   std::lock_guard lock(mutex_);
-  std::string sec = Trim(section), k = Trim(key), v = Trim(value);
-  Section* s = FindSection(sec);
-  if (!s) s = &AddSection(sec);
-  auto [it, added] = s->index.emplace(UpperCase(k), s->entries.size());
-  if (added) {
-    s->entries.push_back({k, v, {}});
-  } else {
-    Entry& e = s->entries[it->second];
-    if (e.value == v) return true;
-    e.value = v;
-  }
+  const Change c{Change::Write, Trim(section), Trim(key), Trim(value)};
+  std::string now;
+  if (Lookup(c.Section, c.Key, now) && now == c.Value) return true;
+  Apply(c);
   Flush();
   return lastWriteOk_;
+}
+
+void IniFile::Apply(const Change& c) {
+  if (c.What == Change::Erase) {
+    auto it = sectionIndex_.find(UpperCase(c.Section));
+    if (it == sectionIndex_.end()) return;
+    sections_.erase(sections_.begin() + static_cast<std::ptrdiff_t>(it->second));
+    ReindexSections();
+    return;
+  }
+  Section* s = FindSection(c.Section);
+  if (c.What == Change::Delete) {
+    if (!s) return;
+    auto it = s->index.find(UpperCase(c.Key));
+    if (it == s->index.end()) return;
+    s->entries.erase(s->entries.begin() + static_cast<std::ptrdiff_t>(it->second));
+    s->Reindex();
+    return;
+  }
+  if (!s) s = &AddSection(c.Section);
+  auto [it, added] = s->index.emplace(UpperCase(c.Key), s->entries.size());
+  if (added) s->entries.push_back({c.Key, c.Value, {}});
+  else s->entries[it->second].value = c.Value;
 }
 
 int IniFile::ReadInteger(std::string_view section, std::string_view key, int def) const {
@@ -263,21 +281,16 @@ bool IniFile::ValueExists(std::string_view section, std::string_view key) const 
 
 void IniFile::EraseSection(std::string_view section) {
   std::lock_guard lock(mutex_);
-  auto it = sectionIndex_.find(UpperCase(Trim(section)));
-  if (it == sectionIndex_.end()) return;
-  sections_.erase(sections_.begin() + static_cast<std::ptrdiff_t>(it->second));
-  ReindexSections();
+  if (!FindSection(Trim(section))) return;
+  Apply({Change::Erase, Trim(section), {}, {}});
   Flush();
 }
 
 void IniFile::DeleteKey(std::string_view section, std::string_view key) {
   std::lock_guard lock(mutex_);
-  Section* s = FindSection(Trim(section));
-  if (!s) return;
-  auto it = s->index.find(UpperCase(Trim(key)));
-  if (it == s->index.end()) return;
-  s->entries.erase(s->entries.begin() + static_cast<std::ptrdiff_t>(it->second));
-  s->Reindex();
+  std::string now;
+  if (!Lookup(section, key, now)) return;
+  Apply({Change::Delete, Trim(section), Trim(key), {}});
   Flush();
 }
 
@@ -291,12 +304,7 @@ void IniFile::EndBatch() {
   if (batch_ > 0 && --batch_ == 0 && dirty_) Flush();
 }
 
-void IniFile::Flush() {
-  if (batch_ > 0) {
-    dirty_ = true;
-    return;
-  }
-  dirty_ = false;
+std::string IniFile::Text() const {
   std::string out;
   for (const auto& line : preamble_) out += line + "\r\n";
   for (const auto& s : sections_) {
@@ -304,6 +312,90 @@ void IniFile::Flush() {
     for (const auto& e : s.entries) out += (e.raw.empty() ? e.key + "=" + e.value : e.raw) + "\r\n";
     out += "\r\n";
   }
-  lastWriteOk_ = WriteFileAtomic(path_, out, mode_);
+  return out;
+}
+
+void IniFile::Flush() {
+  if (batch_ > 0) {
+    dirty_ = true;
+    return;
+  }
+  dirty_ = false;
+  if (shared_) return MergeIntoFile();
+  lastWriteOk_ = WriteFileAtomic(path_, Text(), mode_);
   if (!lastWriteOk_) lastWriteError_ = errno;
+}
+
+void IniFile::ShareWithOtherWriters() {
+  std::lock_guard lock(mutex_);
+  shared_ = true;
+  TakeBase();
+}
+
+void IniFile::TakeBase() {
+  base_.clear();
+  for (const Section& s : sections_) {
+    BaseSection& b = base_[UpperCase(s.name)];
+    b.Name = s.name;
+    for (const Entry& e : s.entries)
+      if (e.raw.empty()) b.Keys.emplace(UpperCase(e.key), std::pair(e.key, e.value));
+  }
+}
+
+std::vector<IniFile::Change> IniFile::ChangesSinceBase() const {
+  std::vector<Change> changes;
+  for (const auto& [upper, b] : base_) {
+    const Section* s = FindSection(b.Name);
+    if (!s) {
+      changes.push_back({Change::Erase, b.Name, {}, {}});
+      continue;
+    }
+    for (const auto& [upperKey, kv] : b.Keys)
+      if (!s->index.contains(upperKey)) changes.push_back({Change::Delete, b.Name, kv.first, {}});
+  }
+  for (const Section& s : sections_) {
+    auto b = base_.find(UpperCase(s.name));
+    for (const Entry& e : s.entries) {
+      if (!e.raw.empty()) continue;
+      if (b != base_.end()) {
+        auto k = b->second.Keys.find(UpperCase(e.key));
+        if (k != b->second.Keys.end() && k->second.second == e.value) continue;
+      }
+      changes.push_back({Change::Write, s.name, e.key, e.value});
+    }
+  }
+  return changes;
+}
+
+void IniFile::MergeIntoFile() {
+  const std::vector<Change> changes = ChangesSinceBase();
+  if (changes.empty()) {
+    lastWriteOk_ = true;
+    return;
+  }
+  const std::string dir = path_.substr(0, path_.find_last_of('/') + 1);
+  FolderLock shared(dir);
+  if (!shared) {
+    // Kept: the next write takes these changes too.
+    lastWriteOk_ = false;
+    lastWriteError_ = errno;
+    return;
+  }
+  std::string bytes;
+  const FileRead read = ReadFileChecked(path_, bytes);
+  std::string out;
+  if (read == FileRead::Ok && HasContent(bytes) && LooksLikeSettingsText(bytes)) {
+    IniFile file{std::string()};
+    file.Parse(WithoutByteOrderMark(bytes));
+    for (const Change& c : changes) file.Apply(c);
+    out = file.Text();
+  } else {
+    out = Text();
+  }
+  lastWriteOk_ = WriteFileAtomic(path_, out, mode_);
+  if (!lastWriteOk_) {
+    lastWriteError_ = errno;
+    return;
+  }
+  TakeBase();
 }

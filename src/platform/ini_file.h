@@ -45,6 +45,14 @@ public:
   void BeginBatch();
   void EndBatch();
 
+  // The file is written by other processes too: each write, key deletion and section erasure
+  // is then applied to the file as it stands at that moment, under a lock on its folder that
+  // every writer takes (read, merge, write), and a write of the value this object already holds
+  // writes nothing; so nothing another writer changed is written back over. Reads keep this
+  // object's own view: the file as read, with this object's own changes. A file that does not
+  // read as settings at that moment is written from that view, as without sharing.
+  void ShareWithOtherWriters();
+
   // Re-reads the file from disk.
   void Reload();
   // The last write's outcome: false when the file could not be written.
@@ -82,6 +90,17 @@ private:
   bool Lookup(std::string_view section, std::string_view key, std::string& value) const;
   void Parse(std::string_view text);
   void Flush();
+  std::string Text() const;
+  // One change of this object's view, as the shared file takes it.
+  struct Change {
+    enum Kind { Write, Delete, Erase } What;
+    std::string Section, Key, Value;
+  };
+  void Apply(const Change& c);
+  // The view's changes since it was last read or written, against base_.
+  std::vector<Change> ChangesSinceBase() const;
+  // Writes the view's changes into the file as it stands (under the folder's lock).
+  void MergeIntoFile();
 
   std::string path_;
   std::optional<mode_t> mode_;
@@ -93,4 +112,12 @@ private:
   bool dirty_ = false;
   bool lastWriteOk_ = true;
   int lastWriteError_ = 0;
+  bool shared_ = false;
+  // While shared: the view as last read or written, keyed by upper-cased section and key.
+  struct BaseSection {
+    std::string Name;
+    std::unordered_map<std::string, std::pair<std::string, std::string>> Keys;  // key, value
+  };
+  std::unordered_map<std::string, BaseSection> base_;
+  void TakeBase();
 };

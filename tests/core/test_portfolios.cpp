@@ -256,3 +256,36 @@ TEST(PortFile, ABackupThatCannotBeReadIsNotCalledMissing) {
   LockHold h(PortLock, "TEST");
   PortList.clear();
 }
+
+// A copy beside another (ALLOWDUP) writes PORT.DAT only when its own portfolios changed, and
+// then keeps what was added to the file since it read it.
+TEST(PortFile, ASaveKeepsLinesAddedSinceTheFileWasRead) {
+  const std::string dat = ProgDir + "PORT.DAT";
+  PortType a = Awkward(), b = Awkward(), c = Awkward(), d = Awkward();
+  b.Id = "PORT2";
+  b.Name = "B";
+  c.Id = "PORT3";
+  c.Name = "C";
+  d.Id = "PORT4";
+  d.Name = "D";
+  PortType b2 = b;
+  b2.Rows.pop_back();
+  const std::string la = FormatPortLine(a), lb = FormatPortLine(b), lb2 = FormatPortLine(b2), lc = FormatPortLine(c),
+                    ld = FormatPortLine(d);
+  // Without a final line break: this copy must write the file whole at its save.
+  ASSERT_TRUE(WriteFileAtomic(dat, la + "\r\n" + lb));
+  TakeUserNotices();
+  ASSERT_TRUE(LoadPortfolios());
+  TakeUserNotices();
+  // Meanwhile another copy changed B and added C.
+  ASSERT_TRUE(WriteFileAtomic(dat, la + "\r\n" + lb2 + "\r\n" + lc + "\r\n"));
+  ASSERT_TRUE(SavePortfolios());
+  EXPECT_EQ(ReadBytes(dat), la + "\r\n" + lb2 + "\r\n" + lc + "\r\n");
+  // Unchanged since: nothing is written, so D added by hand stays.
+  ASSERT_TRUE(WriteFileAtomic(dat, la + "\r\n" + lb2 + "\r\n" + lc + "\r\n" + ld + "\r\n"));
+  ASSERT_TRUE(SavePortfolios());
+  EXPECT_EQ(ReadBytes(dat), la + "\r\n" + lb2 + "\r\n" + lc + "\r\n" + ld + "\r\n");
+  std::filesystem::remove(dat);
+  LockHold h(PortLock, "TEST");
+  PortList.clear();
+}

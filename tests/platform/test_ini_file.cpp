@@ -98,3 +98,36 @@ TEST(IniFile, BatchWritesOnce) {
   ini.EndBatch();
   EXPECT_EQ(Slurp(path), "[A]\r\nk1=1\r\nk2=2\r\n\r\n");
 }
+
+// Two writers of one file (two copies of the program): each change goes into the file as it
+// stands, and neither writes back a value it did not change.
+TEST(IniFile, SharedWritersKeepEachOthersChanges) {
+  const std::string path = TempFile("shared.ini", "; kept\r\n[Stocks]\r\nRefreshSecs=20\r\nCurPort=1\r\n\r\n"
+                                                  "[Views]\r\nMine=SymCol\r\nOld=LastCol\r\n\r\n[Gone]\r\nX=1\r\n");
+  IniFile a(path), b(path);
+  a.ShareWithOtherWriters();
+  b.ShareWithOtherWriters();
+  ASSERT_TRUE(a.WriteInteger("Stocks", "RefreshSecs", 45));
+  // b still holds 20 as it read it: writing that back is no change of its own.
+  ASSERT_TRUE(b.WriteInteger("Stocks", "RefreshSecs", 20));
+  EXPECT_EQ(IniFile(path).ReadInteger("Stocks", "RefreshSecs", 0), 45);
+  EXPECT_EQ(b.ReadInteger("Stocks", "RefreshSecs", 0), 20) << "each writer keeps its own view";
+  // A batch that erases a section and writes it again changes only what differs.
+  b.BeginBatch();
+  b.EraseSection("Views");
+  b.WriteString("Views", "Mine", "SymCol");
+  b.WriteString("Views", "New", "VolCol");
+  b.WriteInteger("Stocks", "CurPort", 2);
+  b.EndBatch();
+  a.DeleteKey("Views", "Mine");
+  a.EraseSection("Gone");
+  ASSERT_TRUE(a.LastWriteOk() && b.LastWriteOk());
+  const IniFile now(path);
+  EXPECT_EQ(now.ReadInteger("Stocks", "RefreshSecs", 0), 45);
+  EXPECT_EQ(now.ReadInteger("Stocks", "CurPort", 0), 2);
+  EXPECT_FALSE(now.ValueExists("Views", "Mine")) << "a's deletion";
+  EXPECT_FALSE(now.ValueExists("Views", "Old")) << "b's deletion, by erasing the section and not writing it again";
+  EXPECT_EQ(now.ReadString("Views", "New", ""), "VolCol");
+  EXPECT_FALSE(now.SectionExists("Gone"));
+  EXPECT_EQ(Slurp(path).rfind("; kept\r\n", 0), 0u) << Slurp(path);
+}
