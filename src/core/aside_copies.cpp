@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "core/program_files.h"
+#include "core/user_notices.h"
 #include "platform/string_list.h"
 
 namespace fs = std::filesystem;
@@ -28,6 +29,34 @@ std::string FreeName(const std::string& dir, const std::string& name, const char
 }
 
 }  // namespace
+
+std::string ReadKeepingAside(const std::string& dir, const std::string& name, const std::string& subject,
+                             const std::function<std::string(std::string_view)>& damage, bool& writable) {
+  writable = true;
+  std::string text, why;
+  const FileRead read = ReadFileChecked(dir + name, text, &why);
+  if (read == FileRead::Missing) return {};
+  if (read == FileRead::Unreadable) {
+    std::string asideWhy;
+    const std::string aside = MoveAside(dir, name, &asideWhy);
+    writable = !aside.empty();
+    AddUserNotice(subject + " cannot be read (" + why + ")." +
+                  (aside.empty() ? " It could not be moved aside (" + asideWhy +
+                                       "), so it is left as it is and nothing is written to it this session."
+                                 : " It was moved aside, unchanged, as " + aside + "; a new one takes its place."));
+    return {};
+  }
+  const std::string wrong = damage(text);
+  if (wrong.empty()) return text;
+  std::string asideWhy;
+  const std::string aside = CopyAside(dir, name, text, 0600, &asideWhy);
+  writable = !aside.empty();
+  AddUserNotice(subject + " did not read whole: " + wrong + "." +
+                (aside.empty() ? " It could not be copied aside (" + asideWhy +
+                                     "), so it is left as it is and nothing is written to it this session."
+                               : " Its bytes were kept as " + aside + "; what reads of it is used."));
+  return text;
+}
 
 std::string WriteFailure(const std::string& dir, const std::string& name, int err) {
   std::error_code ec;

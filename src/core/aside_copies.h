@@ -8,6 +8,16 @@
 #include <string>
 #include <string_view>
 
+// Reads dir + name, a small file of the user's that the program rewrites whole (the cookie
+// store, the per-user values), the way the user files are read: one that cannot be read, or is
+// no plain file, is moved aside unchanged; one whose text does not read whole (damage says what
+// is wrong, empty when nothing) has its bytes copied aside (once per distinct content). Each is
+// said in a user notice that begins with subject ("The cookie store cookies.txt") and names the
+// copy. The text to use (what reads of it); writable is false when the file could be kept
+// neither way: it is then left as it is and never written.
+std::string ReadKeepingAside(const std::string& dir, const std::string& name, const std::string& subject,
+                             const std::function<std::string(std::string_view)>& damage, bool& writable);
+
 // Why dir + name could not be written, err being the failed write's errno: what stands in its
 // place when that is no plain file (a folder, a pipe), else the system's reason.
 std::string WriteFailure(const std::string& dir, const std::string& name, int err);

@@ -16,6 +16,7 @@
 #include "core/program_state.h"
 #include "core/user_notices.h"
 #include "platform/folder_lock.h"
+#include "platform/registry.h"
 
 std::unique_ptr<TMyIniFile> IniFile_;
 
@@ -218,6 +219,20 @@ void OpenSettingsFile() {
   if (const std::string older = OlderObstacleNote(ProgDir, SettingsFileName); !older.empty())
     notice += (notice.empty() ? "" : " ") + older;
   if (!notice.empty()) AddUserNotice(notice);
+}
+
+void OpenRegistryFile() {
+  const std::filesystem::path path = RegistryStore::CurrentPath();
+  std::string dir = path.parent_path().string() + "/", name = path.filename().string();
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  bool writable = true;
+  ReadKeepingAside(dir, name, "The file of per-user values " + path.string(), [](std::string_view text) {
+    if (!HasContent(text)) return std::string();
+    if (!IniFile::LooksLikeSettingsText(text)) return std::string("it does not read as settings");
+    return text.back() == '\n' ? std::string() : std::string("it does not end with a line break (it may have been cut)");
+  }, writable);
+  if (!writable) RegistryStore::CurrentUser().RefuseWrites();
 }
 
 TMyIniFile::TMyIniFile(const std::string& path) : file_(path, 0600) {

@@ -60,6 +60,10 @@ TMyIniFile& Ini();
 // When a file cannot be kept aside, the session's settings go to "STOCKS.INI.saved-<stamp>".
 // Both files are written readable by the user only.
 void OpenSettingsFile();
+// Opens the per-user values file (RegistryStore) at start, kept as the user files are
+// (ReadKeepingAside): one that cannot be read is moved aside, one that does not read as settings
+// or was cut has its bytes copied aside, each beside it in its own folder and said.
+void OpenRegistryFile();
 // At the close: the file as it read whole at start becomes the backup (BackupFollows). False
 // when the backup was not renewed; why says what stood in the way.
 bool SettingsBackupFollows(std::string* why = nullptr);

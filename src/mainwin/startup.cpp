@@ -11,6 +11,7 @@
 #include "core/settings.h"
 #include "core/settings_file.h"
 #include "core/user_notices.h"
+#include "retrieval/cookie_store.h"
 
 StartupSwitches Switches;
 
@@ -79,6 +80,9 @@ void InitFoundation(bool alone, bool sole) {
   if (const int removed = RemoveLeftoverTemporaries(ProgDir, sole))
     WriteLog("Removed " + std::to_string(removed) + " left-over temporary files", 0);
   OpenSettingsFile();
+  // Loaded at start, so that one that cannot be read is said in the start's box.
+  OpenRegistryFile();
+  OpenCookieStore();
   // A save that failed (or never came) when the last session ended is said now, once. A copy
   // beside another leaves the note to the copy that wrote it.
   aloneOnFolder = alone;

@@ -2,11 +2,14 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <mutex>
 
+#include "core/aside_copies.h"
 #include "core/log.h"
+#include "core/program_files.h"
 #include "core/program_state.h"
 #include "platform/string_list.h"
 #include "retrieval/http_engine.h"
@@ -46,15 +49,39 @@ struct Store {
 
   void Load() {
     std::lock_guard lock(fileMutex);
-    path = ProgDir + "cookies.txt";
+    path = ProgDir + CookieFileName;
+    const std::string text = ReadKeepingAside(ProgDir, CookieFileName, std::string("The cookie store ") + CookieFileName,
+                                              CookieDamage, writable);
     StringList lines;
-    if (!lines.LoadFromFile(path)) return;
+    lines.SetText(text);
+    for (int i = 0; i < lines.Count(); ++i)
+      if (IsCookieLine(lines[i])) curl_easy_setopt(keeper, CURLOPT_COOKIELIST, lines[i].c_str());
+  }
+
+  // Netscape lines only: seven tab-separated fields (the "#HttpOnly_" prefix allowed).
+  static bool IsCookieLine(std::string_view line) {
+    if (line.empty() || (line[0] == '#' && line.rfind("#HttpOnly_", 0) != 0)) return false;
+    return std::count(line.begin(), line.end(), '\t') == 6;
+  }
+
+  // What is wrong with a stored text: lines that are neither blank, a comment nor a cookie, or
+  // no final line break (it was cut). Empty when nothing.
+  static std::string CookieDamage(std::string_view text) {
+    StringList lines;
+    lines.SetText(text);
+    std::string bad;
+    int count = 0;
     for (int i = 0; i < lines.Count(); ++i) {
       const std::string& line = lines[i];
-      // Netscape lines only: seven tab-separated fields (the "#HttpOnly_" prefix allowed).
-      if (line.empty() || (line[0] == '#' && line.rfind("#HttpOnly_", 0) != 0)) continue;
-      curl_easy_setopt(keeper, CURLOPT_COOKIELIST, line.c_str());
+      const bool comment = !line.empty() && line[0] == '#' && line.rfind("#HttpOnly_", 0) != 0;
+      if (!HasContent(line) || comment || IsCookieLine(line)) continue;
+      if (++count <= 20) bad += (bad.empty() ? "" : ", ") + std::to_string(i + 1);
     }
+    std::string wrong;
+    if (count) wrong = (count == 1 ? "line " : "lines ") + bad + (count > 20 ? ", ..." : "") + " hold no cookie";
+    if (!text.empty() && text.back() != '\n')
+      wrong += std::string(wrong.empty() ? "it" : ", and it") + " does not end with a line break (it may have been cut)";
+    return wrong;
   }
 
   void Save() {
@@ -73,8 +100,12 @@ struct Store {
       text += '\n';
     }
     curl_slist_free_all(list);
-    if (!WriteFileAtomic(path, text)) WriteLog("Cannot write " + path);
+    // Site logins: readable by the user only. One that could not be kept aside is never written.
+    if (!writable) return;
+    if (!WriteFileAtomic(path, text, 0600)) WriteLog("Cannot write " + path);
   }
+
+  bool writable = true;
 };
 
 Store& TheStore() {
@@ -89,6 +120,8 @@ void AttachCookieStore(void* easyHandle) {
   curl_easy_setopt(static_cast<CURL*>(easyHandle), CURLOPT_SHARE, s.share);
   curl_easy_setopt(static_cast<CURL*>(easyHandle), CURLOPT_COOKIEFILE, "");
 }
+
+void OpenCookieStore() { TheStore(); }
 
 void MarkCookiesChanged() { TheStore().changed = true; }
 

@@ -3,8 +3,13 @@
 // (one cookie a line, in the tab-separated format libcurl reads and writes).
 #include <string>
 
-// Attaches a libcurl easy handle to the shared store (cookies, name look-ups and TLS sessions).
-// The store is loaded from the program folder on first use.
+// Loads the store from the program folder, at start: a file that cannot be read, or is no plain
+// file, is moved aside; one with lines that are no cookies (or cut) has its bytes copied aside;
+// each is a user notice. One that could be kept neither way is never written. Every write
+// gives the file mode 0600 (it holds site logins).
+void OpenCookieStore();
+// Attaches a libcurl easy handle to the shared store (cookies, name look-ups and TLS sessions);
+// the store is opened first if it was not.
 void AttachCookieStore(void* easyHandle);
 // Marks the store changed; SaveCookieStore writes it only then.
 void MarkCookiesChanged();

@@ -12,6 +12,8 @@
 #include <iostream>
 #include <memory>
 #include <string>
+#include <thread>
+#include <tuple>
 #include <vector>
 
 #include <QDialogButtonBox>
@@ -19,9 +21,11 @@
 #include <QPushButton>
 #include <QTest>
 
+#include "common/fake_site.h"
 #include "core/program_state.h"
 #include "core/settings.h"
 #include "core/settings_file.h"
+#include "core/text_helpers.h"
 #include "core/user_notices.h"
 #include "grid/grid_views.h"
 #include "mainwin/startup.h"
@@ -459,6 +463,10 @@ std::vector<Walk> Walks() {
          EXPECT_TRUE(has(log, "SDATA.DMP cannot be read (it is not a plain file)")) << log;
          EXPECT_TRUE(has(log, "menu.par cannot be read (it is not a plain file)")) << log;
          EXPECT_TRUE(has(log, "params.par cannot be read (it is not a plain file); its defaults are used")) << log;
+         EXPECT_TRUE(has(log, "The cookie store cookies.txt cannot be read (it is not a plain file). It was moved aside"))
+             << log;
+         EXPECT_TRUE(has(log, "/.config/vantora/registry.ini cannot be read (it is not a plain file). It was moved aside"))
+             << log;
        }},
       {"byte-order marks", 1,
        [&](const std::string& dir) {
@@ -736,4 +744,100 @@ TEST(UserFiles, PortfoliosKeepEveryGoodCopyOverSeveralStarts) { RunWalks({"portf
 
 TEST(UserFiles, CollectedDataOddFilesAndFullDisksKeepEveryGoodCopy) {
   RunWalks({"news", "pipes", "a disk", "a second copy", "save-failed.txt"});
+}
+
+namespace {
+
+// A folder whose quote site sets a cookie at every fetch, at any hour.
+void CookieSiteFolder(const std::string& dir, int port) {
+  std::string sdf = SiteFixtureText("fake.SDF", port);
+  ReplaceAll(sdf, "PATH=/quotes?s=##STOCKS##", "PATH=/setcookie?s=##STOCKS##", false);
+  ReplaceAll(sdf, "ACTIVEHOURS=09:30-16:00", "", false);
+  ReplaceAll(sdf, "ACTIVEDAYS=12345", "", false);
+  ASSERT_TRUE(WriteFileAtomic(dir + "cookie.SDF", sdf));
+  ASSERT_TRUE(WriteFileAtomic(dir + "PORT.DAT", "Cookies|PORT1||IBM;0;0;0;0;0;\r\n"));
+  ASSERT_TRUE(WriteFileAtomic(dir + "STOCKS.INI", "[Stocks]\r\nSiteFile=cookie.SDF\r\nCurPort=1\r\n\r\n[VNServer]\r\nActive=NO\r\n"));
+}
+
+bool WaitForFileHolding(pid_t pid, const std::string& path, const std::string& text) {
+  for (int i = 0; i < 750 && WaitExit(pid, 0) == -1; ++i) {
+    if (Slurp(path).find(text) != std::string::npos) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return Slurp(path).find(text) != std::string::npos;
+}
+
+// The aside copy of name that the notice about subject names (up to the ";" after it).
+std::string CopyNamed(const std::string& log, const std::string& subject, const std::string& name) {
+  const size_t at = log.find(subject);
+  const size_t copy = at == std::string::npos ? at : log.find(" " + name + ".damaged-", at);
+  if (copy == std::string::npos) return {};
+  return log.substr(copy + 1, log.find(';', copy) - copy - 1);
+}
+
+}  // namespace
+
+// The cookie store and the per-user values file are loaded at start and kept as the user files
+// are: one nobody may read is moved aside and said, a damaged one copied aside; every write of
+// either is readable by the user only.
+TEST(UserFiles, AnUnreadableCookieStoreIsKeptAside) {
+  std::string why;
+  if (!CanRunAsAnotherUser(why)) GTEST_SKIP() << why;
+  FakeSite site;
+  ASSERT_TRUE(site.Running());
+  const auto has = [](const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; };
+  const std::string cookies = "# cookies of all requests\n127.0.0.1\tFALSE\t/\tFALSE\t0\tlogin\tsecret\n";
+  const std::string values = "[\\SOFTWARE\\4HB\\Vantora]\r\nInstallID=1234512345\r\nDefBrowser=mine %1\r\n\r\n";
+  struct Case {
+    const char* Name;
+    std::string Cookies, Values;
+    bool Unreadable;
+  };
+  const std::vector<Case> cases = {
+      {"nobody may read them", cookies, values, true},
+      {"damaged", cookies + "not a cookie line\n127.0.0.1\tFALSE\t/\tFALSE\t0\tcut", "junk that is no setting\r\n", false},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TempHome temp("cookie_store_" + std::to_string(++n));
+    const std::string dir = temp.path.string() + "/", config = dir + "config/vantora/";
+    ASSERT_NO_FATAL_FAILURE(CookieSiteFolder(dir, site.Port()));
+    fs::create_directories(config);
+    ASSERT_TRUE(WriteFileAtomic(dir + "cookies.txt", c.Cookies, 0644));
+    ASSERT_TRUE(WriteFileAtomic(config + "registry.ini", c.Values, 0644));
+    if (c.Unreadable) {
+      fs::permissions(dir + "cookies.txt", fs::perms::none);
+      fs::permissions(config + "registry.ini", fs::perms::none);
+      ASSERT_NO_FATAL_FAILURE(GiveToNobody(temp.path));
+    }
+    fs::remove(dir + "stocks.log");
+    ChildGuard copy{SpawnProgram({"VANTORA_HOME=" + dir, "HOME=" + dir + "home", "XDG_CONFIG_HOME=" + dir + "config",
+                                  "XDG_RUNTIME_DIR=" + dir},
+                                 {"LOG"}, AsNobody(c.Unreadable))};
+    ASSERT_GT(copy.pid, 0);
+    // The site's cookie and the quiet update's installation id are written.
+    EXPECT_TRUE(WaitForFileHolding(copy.pid, dir + "cookies.txt", "\tsession\tabc123")) << Slurp(dir + "stocks.log");
+    EXPECT_TRUE(WaitForFileHolding(copy.pid, config + "registry.ini", "InstallID=")) << Slurp(dir + "stocks.log");
+    kill(copy.pid, SIGTERM);
+    ASSERT_EQ(copy.Wait(20000), 0);
+    if (c.Unreadable) TakeBack(temp.path);
+    const std::string log = Slurp(dir + "stocks.log");
+    for (const auto& [file, subject, bytes] :
+         {std::tuple(dir + "cookies.txt", std::string("The cookie store cookies.txt"), c.Cookies),
+          std::tuple(config + "registry.ini", "The file of per-user values " + config + "registry.ini", c.Values)}) {
+      const std::string said = subject + (c.Unreadable ? " cannot be read (" + std::string(std::strerror(EACCES)) +
+                                                             "). It was moved aside, unchanged, as "
+                                                       : std::string(" did not read whole: "));
+      EXPECT_TRUE(has(log, said)) << log;
+      const std::string folder = fs::path(file).parent_path().string() + "/";
+      const std::string copyName = CopyNamed(log, subject, fs::path(file).filename().string());
+      EXPECT_FALSE(copyName.empty()) << log;
+      if (c.Unreadable) fs::permissions(folder + copyName, fs::perms::owner_read, fs::perm_options::add);
+      EXPECT_EQ(Slurp(folder + copyName), bytes) << "what the file held is gone";
+      EXPECT_EQ(fs::status(file).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write) << file;
+    }
+    // What read of a damaged store is used and written back; the site's new cookie beside it.
+    if (!c.Unreadable) { EXPECT_TRUE(has(Slurp(dir + "cookies.txt"), "\tlogin\tsecret\n")); }
+  }
 }
