@@ -32,7 +32,7 @@ void SayLateQuote(StockInfoType& rec, TDateTime stamp, TDateTime now) {
 }
 
 int AddSnap(const SnapData& s) {
-  if (s.Symbol.empty() || s.Symbol.find('|') != std::string_view::npos) return -1;
+  if (s.Symbol.empty() || s.Symbol.find('|') != std::string_view::npos || !SymbolFitsTable(s.Symbol)) return -1;
   if (!Finite(s.Bid) || !Finite(s.Ask) || !Finite(s.Last) || !Finite(s.Open) || !Finite(s.Low) ||
       !Finite(s.High) || !Finite(s.PrevClose) || !Finite(s.Volume))
     return -1;
@@ -144,7 +144,7 @@ void CopyQuoteFields(const QuoteFields& q, StockQuote& out) {
 int GetStockQuote(std::string_view symbol, StockQuote& out, int maxNameLength) {
   out = StockQuote{};
   const int index = StockTable.Find(symbol);
-  if (TMyStrList::NormalizeKey(symbol) == "$CASH") {
+  if (SameText(symbol, "$CASH")) {
     out.Bid = out.Ask = out.Last = out.Open = out.Low = out.High = out.PrevClose = 1.0;
     out.UpdateTime = MarketNow();
     out.ThisRun = true;

@@ -94,6 +94,19 @@ bool ValidKey(const std::string& key) {
          key.find('|') == std::string::npos && key == TMyStrList::NormalizeKey(key);
 }
 
+// The order records are written in: keys of up to ten characters first, longer ones after all
+// of them, so that a reader that stops at a key it does not take (an earlier version's, which
+// took ten at most) keeps every other record.
+std::vector<int> DumpOrder(int count) {
+  std::vector<int> order;
+  order.reserve(static_cast<size_t>(count));
+  for (int pass = 0; pass < 2; ++pass)
+    for (int i = 0; i < count; ++i)
+      if ((StockTable.Strings(i).size() > static_cast<size_t>(TMyStrList::ShortKeyLength)) == (pass == 1))
+        order.push_back(i);
+  return order;
+}
+
 // The record of a key, created when new (under AddSnapLock, which the caller holds).
 StockInfoType* RecordFor(const std::string& key) {
   int index = StockTable.Find(key);
@@ -135,7 +148,7 @@ bool SaveQuoteDump(const std::string& path, const std::atomic<bool>* cancel) {
   const int n = StockTable.Count();
   w.Put(static_cast<uint32_t>(n));
   std::vector<ValueRec> values;
-  for (int i = 0; i < n; ++i) {
+  for (int i : DumpOrder(n)) {
     if (cancel && cancel->load()) return false;
     StockInfoType& rec = *StockTable.Objects(i);
     QuoteFields q;
@@ -217,7 +230,7 @@ bool SaveNewsDump(const std::string& path, const std::atomic<bool>* cancel) {
   const int n = StockTable.Count();
   w.Put(static_cast<uint32_t>(n));
   std::vector<NewsRec> items;
-  for (int i = 0; i < n; ++i) {
+  for (int i : DumpOrder(n)) {
     if (cancel && cancel->load()) return false;
     StockInfoType& rec = *StockTable.Objects(i);
     {

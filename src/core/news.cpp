@@ -101,7 +101,7 @@ bool MarkNewsItem(std::string_view symbol, int id, bool read) {
 }
 
 int AddNewsItem(std::string_view symbol, NewsRec rec) {
-  if (symbol.empty() || symbol.find('|') != std::string_view::npos) return 0;
+  if (symbol.empty() || symbol.find('|') != std::string_view::npos || !SymbolFitsTable(symbol)) return 0;
   LockHold writers(AddSnapLock, "ADDNEWS");
   if (!writers) return 0;
   int index = StockTable.Find(symbol);

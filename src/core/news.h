@@ -11,7 +11,7 @@ class QPainter;
 // Clears the lists and appends, from the last stored headline to the first, one line per
 // headline that has a title and a source: title, link, source, date ("mmm dd,yyyy, hh:mm",
 // "***" when it cannot be formatted), extra number, "Y"/"N" read mark and id. The symbol may
-// be "|" followed by a table index; a longer symbol than 10 characters or an unknown one gives
+// be "|" followed by a table index; a symbol longer than a key (20) or an unknown one gives
 // empty lists. Runs under AddSnapLock and the news list's lock.
 void GetNewsItems(std::string_view symbol, StringList& titles, StringList& links, StringList& sources,
                   StringList& dateTexts, StringList& extras, StringList& readMarks, StringList& ids);
@@ -25,7 +25,7 @@ int GetNewsInfo(std::string_view symbol, TDateTime& lastCheck, TDateTime& newest
 int SetNewsFlag(std::string_view symbol, int value);
 
 // Sets the read flag of the symbol's headline with that id, under AddSnapLock and the news
-// list's lock. Symbols longer than 10 characters are ignored. True when the headline was found.
+// list's lock. Symbols longer than a key (20) are ignored. True when the headline was found.
 bool MarkNewsItem(std::string_view symbol, int id, bool read);
 // Gives the symbol's headline with that id another link (the news site moved), keeping its id
 // and read mark; under the same locks. True when the headline was found.

@@ -4,6 +4,9 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <set>
+
+#include "core/log.h"
 
 TMyStrList StockTable;
 std::atomic<uint64_t> QuoteGeneration{0};
@@ -60,34 +63,69 @@ int NewsList::Add(NewsRec rec) {
 // ---- TMyStrList ----
 
 namespace {
-struct Key16 {
-  uint64_t a = 0, b = 0;
-  bool operator==(const Key16&) const = default;
+// A key of up to 20 bytes, upper-cased, padded with zeros and its length in the last byte:
+// keys compare whole ("AB" is not "AB" and a NUL).
+struct Key24 {
+  uint64_t a = 0, b = 0, c = 0;
+  bool operator==(const Key24&) const = default;
 };
+static_assert(TMyStrList::KeyLength < 24, "a key and its length fit its packed form");
 
-// Packs the normalised key; false for an empty one.
-inline bool PackKey(std::string_view key, Key16& out) {
-  const size_t n = std::min<size_t>(key.size(), TMyStrList::KeyLength);
-  if (n == 0) return false;
-  char buf[16] = {};
+// Packs the normalised key; false for an empty one or one longer than a key (never cut: it
+// would be another symbol's).
+inline bool PackKey(std::string_view key, Key24& out) {
+  const size_t n = key.size();
+  if (n == 0 || n > static_cast<size_t>(TMyStrList::KeyLength)) return false;
+  char buf[24] = {};
   for (size_t i = 0; i < n; ++i) {
     const char c = key[i];
     buf[i] = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
   }
+  buf[23] = static_cast<char>(n);
   std::memcpy(&out.a, buf, 8);
   std::memcpy(&out.b, buf + 8, 8);
+  std::memcpy(&out.c, buf + 16, 8);
   return true;
 }
 
-inline uint32_t HashKey(const Key16& k) {
-  uint64_t h = k.a * 0x9E3779B97F4A7C15ull ^ (k.b + 0x632BE59BD9B4E019ull) * 0xC2B2AE3D27D4EB4Full;
+inline uint32_t HashKey(const Key24& k) {
+  uint64_t h = k.a * 0x9E3779B97F4A7C15ull ^ (k.b + 0x632BE59BD9B4E019ull) * 0xC2B2AE3D27D4EB4Full ^
+               (k.c + 0x165667B19E3779F9ull) * 0x27D4EB2F165667C5ull;
   h ^= h >> 29;
   return static_cast<uint32_t>(h ^ (h >> 32));
 }
+
+// Symbols refused for their length that the log has named (bounded: a stream of distinct ones
+// from outside must not grow it without end).
+std::mutex refusedMutex;
+std::set<std::string> refusedSymbols;
+bool refusedCounted = false;
+constexpr size_t MaxRefusedNamed = 1000;
 }  // namespace
 
+bool SymbolFitsTable(std::string_view symbol) {
+  if (symbol.size() <= static_cast<size_t>(TMyStrList::KeyLength)) return true;
+  std::string named(symbol.substr(0, 64));
+  {
+    std::lock_guard lock(refusedMutex);
+    if (refusedSymbols.size() < MaxRefusedNamed) {
+      if (!refusedSymbols.insert(named).second) return false;
+    } else {
+      if (refusedCounted) return false;
+      refusedCounted = true;
+      named.clear();
+    }
+  }
+  const std::string limit = std::to_string(TMyStrList::KeyLength);
+  if (named.empty())
+    WriteLog("Further symbols longer than " + limit + " characters are refused without a line each");
+  else
+    WriteLog("Symbol longer than " + limit + " characters refused: " + named + (symbol.size() > named.size() ? "..." : ""));
+  return false;
+}
+
 struct TMyStrList::Entry {
-  Key16 packed;
+  Key24 packed;
   std::string key;
   std::unique_ptr<StockInfoType> record;
 };
@@ -95,7 +133,7 @@ struct TMyStrList::Entry {
 // A slot is published by storing its index + 1 last; key and record are set before that and
 // never change afterwards, so a reader that sees the index may read them.
 struct TMyStrList::Slot {
-  Key16 key;
+  Key24 key;
   StockInfoType* record = nullptr;
   std::atomic<uint32_t> index{0};  // entry index + 1; 0 = empty
 };
@@ -105,7 +143,7 @@ struct TMyStrList::HashIndex {
   uint32_t mask;
   std::unique_ptr<Slot[]> slots;
 
-  void Put(const Key16& k, StockInfoType* rec, int index, std::memory_order order) {
+  void Put(const Key24& k, StockInfoType* rec, int index, std::memory_order order) {
     uint32_t i = HashKey(k) & mask;
     while (slots[i].index.load(std::memory_order_relaxed) != 0) i = (i + 1) & mask;
     slots[i].key = k;
@@ -124,7 +162,7 @@ TMyStrList::~TMyStrList() {
 }
 
 std::string TMyStrList::NormalizeKey(std::string_view key) {
-  std::string s(key.substr(0, KeyLength));
+  std::string s(key);
   for (char& c : s)
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
   return s;
@@ -136,7 +174,7 @@ TMyStrList::Entry& TMyStrList::EntryAt(int index) const {
 }
 
 StockInfoType* TMyStrList::FindRecord(std::string_view key, int* index) const {
-  Key16 k;
+  Key24 k;
   if (index) *index = -1;
   if (!PackKey(key, k)) return nullptr;
   const HashIndex* h = index_.load(std::memory_order_acquire);
@@ -169,7 +207,7 @@ void TMyStrList::Rehash(uint32_t capacity) {
 }
 
 int TMyStrList::Add(std::string_view key) {
-  Key16 k;
+  Key24 k;
   if (!PackKey(key, k)) return -1;
   std::lock_guard lock(writeMutex_);
   const int found = Find(key);

@@ -139,23 +139,26 @@ public:
   NewsList News;
 };
 
-// The symbol table: keys of up to 10 upper-case characters in the order they were added,
-// one record each. Find and the accessors may run beside Add on other threads.
+// The symbol table: keys of up to 20 upper-case characters in the order they were added,
+// one record each, compared whole. Find and the accessors may run beside Add on other threads.
 class TMyStrList {
 public:
-  static constexpr int KeyLength = 10;
+  static constexpr int KeyLength = 20;
+  // Keys up to this long are those that earlier versions' dump files held.
+  static constexpr int ShortKeyLength = 10;
 
   TMyStrList();
   ~TMyStrList();
   TMyStrList(const TMyStrList&) = delete;
   TMyStrList& operator=(const TMyStrList&) = delete;
 
-  // The index of the key, upper-cased and cut to 10 characters; -1 when absent.
+  // The index of the key, upper-cased and compared whole; -1 when absent (also for a key
+  // longer than KeyLength, which is never cut into another).
   int Find(std::string_view key) const;
   // The same, giving the record (nullptr when absent) and the index.
   StockInfoType* FindRecord(std::string_view key, int* index = nullptr) const;
-  // The index of the key, adding a new record when absent; -1 for an empty key or a full table.
-  // Callers hold AddSnapLock (and StockListLock).
+  // The index of the key, adding a new record when absent; -1 for an empty key, one longer than
+  // KeyLength or a full table. Callers hold AddSnapLock (and StockListLock).
   int Add(std::string_view key);
   int Count() const { return count_.load(std::memory_order_acquire); }
   // Key and record of an index below Count().
@@ -184,6 +187,10 @@ private:
 };
 
 extern TMyStrList StockTable;
+
+// False for a symbol longer than a table key: it is refused, never cut into another symbol,
+// and the log names it once per session.
+bool SymbolFitsTable(std::string_view symbol);
 
 // Moves on whenever a record's quote fields change or a symbol is added, so that readers can
 // tell a copy they made is still current. Changed only under AddSnapLock (every writer of

@@ -647,8 +647,8 @@ private:
   std::string SymbolOf(const ScriptRecord& rec) const {
     std::string s = UpperCase(Trim(rec.Get("SYMBOL")));
     if (s.empty() && symbols_ && symbols_->Count() > 0) s = UpperCase(Trim((*symbols_)[0]));
-    // A longer symbol could not be told apart from another in the symbol table.
-    if (s.size() > static_cast<size_t>(TMyStrList::KeyLength)) s.clear();
+    // A longer symbol is refused (and said), never cut into another one.
+    if (!SymbolFitsTable(s)) s.clear();
     return s;
   }
 

@@ -39,10 +39,11 @@ std::vector<ValueRec> Copy(StockInfoType* rec) {
   return {rec->Values.Data(), rec->Values.Data() + rec->Values.Count()};
 }
 
-// The dump's records with "DMPA" renamed to an unused key, so loading makes a fresh record.
-std::string Renamed(std::string bytes, const char* from, const char* to) {
+// The dump's records with "DMPA" renamed to an unused key of the same length, so loading makes
+// a fresh record.
+std::string Renamed(std::string bytes, const std::string& from, const std::string& to) {
   size_t at = 0;
-  while ((at = bytes.find(from, at)) != std::string::npos) bytes.replace(at, 4, to);
+  while ((at = bytes.find(from, at)) != std::string::npos) bytes.replace(at, from.size(), to);
   return bytes;
 }
 }  // namespace
@@ -145,6 +146,42 @@ TEST(Dumps, DamagedOrForeignFilesAreSafe) {
   EXPECT_EQ(LoadQuoteDump(q), -1);
   EXPECT_EQ(LoadNewsDump(q), -1);
   EXPECT_EQ(LoadQuoteDump(ProgDir + "missing.dmp"), -1);
+}
+
+// Keys of 11 to 20 characters are kept whole, and written after every shorter one: a reader
+// that stops at a key it does not take (an earlier version took ten characters at most) still
+// keeps every other record.
+TEST(Dumps, LongKeysComeAfterTheOthersAndReadBackWhole) {
+  Feed("DMPLONGSYMBOLOFTWENT", 4);  // twenty characters, added first
+  Feed("DMPLONGSYM", 3);            // its first ten
+  Feed("DMPG", 2);
+  NewsRec n;
+  n.Title = "Long news";
+  n.Source = "Wire";
+  n.Time = Day + 0.4;
+  AddNewsItem("DMPLONGSYMBOLOFTWENT", n);
+  AddNewsItem("DMPG", n);
+  const std::string q = ProgDir + "long.dmp", nw = ProgDir + "longnews.dmp";
+  ASSERT_TRUE(SaveQuoteDump(q));
+  ASSERT_TRUE(SaveNewsDump(nw));
+  for (const std::string& file : {q, nw}) {
+    std::string bytes;
+    ASSERT_TRUE(ReadWholeFile(file, bytes));
+    const size_t longKey = bytes.find("DMPLONGSYMBOLOFTWENT");
+    ASSERT_NE(longKey, std::string::npos) << file;
+    EXPECT_LT(bytes.find("DMPG"), longKey) << file;
+    bytes = Renamed(Renamed(bytes, "DMPLONGSYMBOLOFTWENT", "DMPLONGSYMBOLOFTWENX"), "DMPG", "DMPH");
+    ASSERT_TRUE(WriteFileAtomic(file, bytes));
+  }
+  EXPECT_GE(LoadQuoteDump(q), 2);
+  EXPECT_GE(LoadNewsDump(nw), 2);
+  StockInfoType* longer = ResolveStock("DMPLONGSYMBOLOFTWENX");
+  ASSERT_NE(longer, nullptr);
+  EXPECT_EQ(Copy(longer).size(), 4u);
+  EXPECT_EQ(longer->News.Count(), 1);
+  EXPECT_EQ(Copy(ResolveStock("DMPLONGSYM")).size(), 3u);  // its namesake of ten is its own
+  ASSERT_NE(ResolveStock("DMPH"), nullptr);
+  EXPECT_EQ(Copy(ResolveStock("DMPH")).size(), 2u);
 }
 
 TEST(MiniChart, DrawsCollectedValuesAndNothingWithout) {

@@ -198,14 +198,14 @@ TEST_F(PageScripts, HeadlinesOfManyRoundsAndAMovedSiteAreListedOnce) {
 }
 
 TEST(PageRecords, RecordsTheListsCouldNotHoldAreRefused) {
-  // Symbols longer than a table key would land on the record of their first ten characters.
+  // Symbols longer than a table key would land on the record of their first twenty characters.
   HTTPSite quotes;
   quotes.Script = Compile("EACH \"<q>\" UNTIL \"</q>\"\n GET SYMBOL UNTIL \"|\"\n SET LAST \"12.5\"\n EMIT QUOTE\nEND\n");
   TDateTime t = 0;
   std::string extra, status;
-  RunSiteScript(quotes, nullptr, "<q>RQLONGSYM1X|</q><q>RQKEYLEN10|</q>", t, extra, nullptr, status);
+  RunSiteScript(quotes, nullptr, "<q>RQLONGSYMBOLOFTWENTYX|</q><q>RQKEYLEN10|</q>", t, extra, nullptr, status);
   StockQuote q;
-  EXPECT_EQ(GetStockQuote("RQLONGSYM1", q), -1);
+  EXPECT_EQ(GetStockQuote("RQLONGSYMBOLOFTWENTY", q), -1);
   ASSERT_GE(GetStockQuote("RQKEYLEN10", q), 0);
   EXPECT_FLOAT_EQ(q.Last, 12.5f);
 
@@ -216,14 +216,14 @@ TEST(PageRecords, RecordsTheListsCouldNotHoldAreRefused) {
       "EACH \"<h>\" UNTIL \"</h>\"\n GET SYMBOL UNTIL \"|\"\n GET TITLE UNTIL \"|\"\n"
       " GET SOURCE UNTIL \"#\"\n EMIT HEADLINE\nEND\n",
       ScriptMode::News);
-  const std::string page = "NEWS<h>RNA|sourceless|#</h><h>RNLONGSYM1X|too long|Wire#</h>";
+  const std::string page = "NEWS<h>RNA|sourceless|#</h><h>RNLONGSYMBOLOFTWENTYX|too long|Wire#</h>";
   for (int round = 0; round < 2; ++round) {
     RunSiteScript(news, nullptr, page, t, extra, nullptr, status);
     EXPECT_EQ(status, "NODATA");
   }
   StockInfoType* rec = ResolveStock("RNA");
   EXPECT_TRUE(rec == nullptr || rec->News.Count() == 0);
-  EXPECT_EQ(ResolveStock("RNLONGSYM1"), nullptr);
+  EXPECT_EQ(ResolveStock("RNLONGSYMBOLOFTWENTY"), nullptr);
 
   RunSiteScript(news, nullptr, "NEWS<h>RNA|sourced|Wire#</h>", t, extra, nullptr, status);
   EXPECT_EQ(status, "OK");

@@ -23,13 +23,16 @@
 #include "core/add_snap.h"
 #include "core/error_report.h"
 #include "core/locks.h"
+#include "core/log.h"
 #include "core/market_clock.h"
 #include "core/portfolios.h"
 #include "core/program_state.h"
 #include "core/settings_file.h"
+#include "core/sites.h"
 #include "core/stock_table.h"
 #include "core/text_helpers.h"
 #include "platform/clock.h"
+#include "retrieval/site_script.h"
 #include "net_test_client.h"
 #include "streaming/quote_server.h"
 
@@ -510,6 +513,84 @@ TEST_F(QuoteServerTest, LongListRepliesStayWithinTheirMemoryBudget) {
   // Once it has gone, another such list fits, and no more is held than replies kept for reuse.
   EXPECT_TRUE(ReadAndClose(SendAndHold(port_, LongList("R"))).starts_with("<PRE>OK\r\nR,00:00:00,"));
   EXPECT_LE(server_.ReplyBytes(), static_cast<int64_t>(VNServer::KeptReplyBytes));
+}
+
+// Two symbols that agree in their first ten characters (or twenty) never share a record: not in
+// the table, not from a quote site's answer, not in the quote server's replies. One of 21
+// characters is refused and said once, never cut into another.
+TEST(StockTable, LongSymbolsNeverShareARecord) {
+  TMyStrList t;
+  const int ten = t.Add("ABCDEFGHIJ");
+  const int twenty = t.Add("abcdefghijklmnopqrst");
+  ASSERT_GE(ten, 0);
+  ASSERT_GE(twenty, 0);
+  EXPECT_NE(ten, twenty);
+  EXPECT_EQ(t.Strings(twenty), "ABCDEFGHIJKLMNOPQRST");
+  EXPECT_EQ(t.Find("ABCDEFGHIJKLMNOPQRST"), twenty);
+  EXPECT_EQ(t.Find("abcdefghij"), ten);
+  EXPECT_EQ(t.Find("ABCDEFGHIJK"), -1);
+  EXPECT_EQ(t.Find(std::string("ABCDEFGHIJ\0", 11)), -1);  // a NUL is no padding
+  EXPECT_EQ(t.Add("ABCDEFGHIJKLMNOPQRSTU"), -1);
+  EXPECT_EQ(t.Find("ABCDEFGHIJKLMNOPQRSTU"), -1);
+  EXPECT_EQ(t.Count(), 2);
+
+  const auto dir = std::filesystem::temp_directory_path() / ("vn_long_symbols_" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  ProgDir = dir.string() + "/";
+  LogOn = true;
+  StringList lines;
+  lines.SetText("EACH \"<q>\" UNTIL \"</q>\"\n GET SYMBOL UNTIL \"|\"\n GET LAST UNTIL \"#\"\n EMIT QUOTE\nEND\n");
+  std::string error;
+  HTTPSite site;
+  site.Script = CompileSiteScript(lines, ScriptMode::Quotes, error);
+  ASSERT_EQ(error, "");
+  for (int round = 0; round < 2; ++round) {
+    TDateTime t = 0;
+    std::string extra, status;
+    RunSiteScript(site, nullptr,
+                  "<q>LSABCDEFGH|315.10#</q><q>LSABCDEFGHIJKLMNOPQRS|105.21#</q><q>LSABCDEFGHIJKLMNOPQR|99.50#</q>", t,
+                  extra, nullptr, status);
+    EXPECT_EQ(status, "OK");
+  }
+  LogOn = false;
+  StockQuote q;
+  {
+    LockHold hold(AddSnapLock, "TEST");
+    ASSERT_GE(GetStockQuote("LSABCDEFGH", q), 0);
+    EXPECT_FLOAT_EQ(q.Last, 315.10f);
+    ASSERT_GE(GetStockQuote("lsabcdefghijklmnopqr", q), 0);
+    EXPECT_FLOAT_EQ(q.Last, 99.5f);
+    EXPECT_LT(GetStockQuote("LSABCDEFGHIJKLMNOPQRS", q), 0);
+    EXPECT_LT(GetStockQuote("LSABCDEFGHI", q), 0);
+  }
+  std::string log;
+  ASSERT_TRUE(ReadWholeFile(ProgDir + "stocks.log", log));
+  size_t said = 0;
+  for (size_t at = log.find("refused: LSABCDEFGHIJKLMNOPQRS"); at != std::string::npos;
+       at = log.find("refused: LSABCDEFGHIJKLMNOPQRS", at + 1))
+    ++said;
+  EXPECT_EQ(said, 1u) << log;
+
+  // The quote server: a symbol never quoted answers zeros under its own name, whatever its
+  // first ten characters are; case does not count; the 21-character one was never stored.
+  VNServer server;
+  server.Listener().Port = 0;
+  ASSERT_TRUE(server.SetActive(true));
+  const std::string reply =
+      Body(Exchange(server.Listener().BoundPort(),
+                    "GET /REQ?GETLASTQUOTE(LSABCDEFGH,LSABCDEFGHI,LSABCDEFGHIJKLMNOPQRS,lsabcdefghijklmnopqr) "
+                    "HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n"));
+  StringList got;
+  got.SetText(reply);
+  ASSERT_EQ(got.Count(), 5) << reply;
+  EXPECT_TRUE(got[1].starts_with("LSABCDEFGH,")) << got[1];
+  EXPECT_NE(got[1].find(",315.1,"), std::string::npos) << got[1];
+  EXPECT_EQ(got[2], "LSABCDEFGHI,00:00:00,0,0,0,0,0,0,0,0,0,0,0");
+  EXPECT_EQ(got[3], "LSABCDEFGHIJKLMNOPQRS,00:00:00,0,0,0,0,0,0,0,0,0,0,0");
+  EXPECT_TRUE(got[4].starts_with("lsabcdefghijklmnopqr,")) << got[4];
+  EXPECT_NE(got[4].find(",99.5,"), std::string::npos) << got[4];
+  server.SetActive(false);
+  std::filesystem::remove_all(dir);
 }
 
 // Connection threads still running when the server goes must not outlive what they use.
