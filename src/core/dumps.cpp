@@ -184,6 +184,9 @@ int LoadQuoteDump(const std::string& path, bool* whole) {
   uint32_t n = 0;
   if (!r.GetRaw(magic, 8) || std::memcmp(magic, QuoteMagic, 8) != 0 || !r.Get(n)) return -1;
   if (whole) *whole = true;
+  // Times after the market clock (a clock that was wrong when they were stored) are clamped to
+  // it, as live quotes are, so they never hold back the quotes that follow.
+  const TDateTime now = MarketNow();
   int taken = 0;
   for (uint32_t i = 0; i < n; ++i) {
     DumpedQuote d;
@@ -208,6 +211,9 @@ int LoadQuoteDump(const std::string& path, bool* whole) {
         ValueRec clean = v;
         clean.Reserved = 0;
         if (!std::isfinite(clean.PrevClose)) clean.PrevClose = 0;
+        bool late = false;
+        clean.Time = StoredQuoteTime(v.Time, now, late);
+        if (late) SayLateQuote(*rec, v.Time, now);
         at = rec->Values.Store(clean);
       }
       if (rec->Values.Count() > 0) {
@@ -216,7 +222,16 @@ int LoadQuoteDump(const std::string& path, bool* whole) {
       }
     }
     if (rec->Quote.UpdateDate <= 0) {
-      rec->Quote = d.quote;
+      QuoteFields& q = d.quote;
+      bool late = false;
+      const TDateTime stamp = StoredQuoteTime(q.UpdateDate + q.UpdateTime, now, late);
+      if (late) {
+        SayLateQuote(*rec, q.UpdateDate + q.UpdateTime, now);
+        q.UpdateDate = std::floor(stamp);
+        q.UpdateTime = stamp - q.UpdateDate;
+      }
+      q.LateTime = late;
+      rec->Quote = q;
       BumpQuoteGeneration();
     }
     ++taken;

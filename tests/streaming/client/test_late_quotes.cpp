@@ -1,5 +1,6 @@
-// Quotes whose time lies ahead of the market clock, from a quote site's page and from a stream:
-// stored at the market clock's time, and never holding back the quotes that follow.
+// Quotes whose time lies ahead of the market clock, from a quote site's page, a stream and the
+// last run's dump: stored at the market clock's time, and never holding back the quotes that
+// follow.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -9,11 +10,13 @@
 
 #include "common/fake_site.h"
 #include "core/add_snap.h"
+#include "core/dumps.h"
 #include "core/locks.h"
 #include "core/log.h"
 #include "core/market_clock.h"
 #include "core/program_state.h"
 #include "core/sites.h"
+#include "core/stock_table.h"
 #include "platform/clock.h"
 #include "platform/messages.h"
 #include "retrieval/site_script.h"
@@ -127,6 +130,34 @@ TEST(AddSnap, ALateQuoteNeverHoldsBackLaterOnes) {
   EtOffsetCache = 0;
   EXPECT_EQ(Quote("LTPC").Last, 31.0);
   EXPECT_EQ(TimeOf("LTPC"), "10:15:00");
+
+  // A dump saved while the clock was ahead (16:00), loaded at 10:13: its times are clamped
+  // the same way, and a quote that follows is taken at once.
+  wall.Set(EasternMs(16, 0));
+  SiteAnswer("<q>LTDUMPA|3:58pm|70.00#</q><q>LTDUMPA|3:59pm|70.50#</q>");
+  const std::string dump = ProgDir + "late.dmp";
+  ASSERT_TRUE(SaveQuoteDump(dump));
+  std::string bytes;
+  ASSERT_TRUE(ReadWholeFile(dump, bytes));
+  const size_t at = bytes.find("LTDUMPA");
+  ASSERT_NE(at, std::string::npos);
+  bytes[at + 6] = 'B';  // a record of its own: loading takes it
+  ASSERT_TRUE(WriteFileAtomic(dump, bytes));
+  wall.Set(EasternMs(10, 13));
+  ASSERT_GE(LoadQuoteDump(dump), 1);
+  EXPECT_EQ(Quote("LTDUMPB").Last, 70.5);
+  EXPECT_EQ(TimeOf("LTDUMPB").substr(0, 5), "10:13");
+  {
+    StockInfoType* rec = ResolveStock("LTDUMPB");
+    ASSERT_NE(rec, nullptr);
+    LockHold list(rec->Values.Cs(), "TEST");
+    ASSERT_GT(rec->Values.Count(), 0);
+    EXPECT_LE(rec->Values[rec->Values.Count() - 1].Time, MarketNow());
+  }
+  SiteAnswer("<q>LTDUMPB|10:12am|71.00#</q>");
+  EXPECT_EQ(Quote("LTDUMPB").Last, 71.0);
+  EXPECT_EQ(TimeOf("LTDUMPB"), "10:12:00");
+  EXPECT_EQ(LogCount("Quote for LTDUMPB at"), 1);
 
   // A stream whose first round says 23:59:59 (its rounds say 10:00:00 on, at 10:13).
   wall.Set(EasternMs(10, 13));
