@@ -9,7 +9,6 @@
 // busy answer and how many wait for a reply, how long a well-behaved client waited for a
 // one-symbol reply each time a waiting client left (a free slot), and the memory after all left.
 // Bounded: every wait has a limit; the clients live only as long as the run.
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -91,24 +90,6 @@ std::string Query(int client, int symbols) {
   return q + ")";
 }
 
-int ConnectHolding(int port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return -1;
-  const int small = 4096;
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-  timeval tv{5, 0};
-  ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
-}
-
 // Milliseconds for a whole one-symbol reply with status 200; -1 when none came within 5 s.
 double Probe(int port) {
   const auto t0 = Clock::now();
@@ -156,7 +137,9 @@ int main(int argc, char** argv) {
     std::vector<std::thread> senders;
     for (int i = 0; i < clients; ++i)
       senders.emplace_back([&, i] {
-        const int fd = ConnectHolding(port);
+        const int fd = ConnectLoopback(port, 5000, 4096);
+        const timeval limit{5, 0};  // a request the server never reads ends the client
+        if (fd >= 0) ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
         if (fd >= 0 && SendAll(fd, "GET " + queries[static_cast<size_t>(i)] + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n"))
           fds[static_cast<size_t>(i)] = fd;
         else if (fd >= 0)

@@ -13,11 +13,14 @@
 
 namespace vn::net::testing {
 
-inline int ConnectLoopback(int port, int recvTimeoutMs = 5000) {
+// receiveBuffer (bytes, 0: the system's): a small one keeps a reply that is not read with the
+// server.
+inline int ConnectLoopback(int port, int recvTimeoutMs = 5000, int receiveBuffer = 0) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
   timeval tv{recvTimeoutMs / 1000, (recvTimeoutMs % 1000) * 1000};
   ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  if (receiveBuffer > 0) ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_port = htons(static_cast<uint16_t>(port));

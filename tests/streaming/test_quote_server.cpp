@@ -2,8 +2,6 @@
 // portfolios, the replies' framing, hostile requests, and switching on from the settings.
 #include <gtest/gtest.h>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -456,17 +454,8 @@ std::string LongList(const char* tag) {
 // A client that sends its request and does not read: a small receive buffer, so the reply
 // stays with the server.
 int SendAndHold(int port, const std::string& query) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  const int small = 4096;
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-  timeval tv{10, 0};
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-      !SendAll(fd, "GET /REQ?" + query + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n")) {
+  const int fd = ConnectLoopback(port, 10000, 4096);
+  if (fd >= 0 && !SendAll(fd, "GET /REQ?" + query + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n")) {
     ::close(fd);
     return -1;
   }
