@@ -48,6 +48,9 @@ TdlgPass::TdlgPass(std::shared_ptr<HTTPSite> site, std::string settingsSection, 
   Label2 = new QLabel(this);
   Label2->setWordWrap(true);
   pbLink = new QPushButton(this);
+  // The site's name and captions come from its definition file: shown as plain text, never as
+  // markup or links.
+  for (QLabel* l : {Label1, lbName, lbPass, Label2}) l->setTextFormat(Qt::PlainText);
   pbOK = new QPushButton("OK", this);
   pbOK->setDefault(true);
   pbCancel = new QPushButton("Cancel", this);
@@ -95,7 +98,7 @@ void TdlgPass::FormShow() {
   Label1->setText(Q(name + " requires you to login in order to get quote data."));
   Label2->setText(Q("If you already have login information for " + name + ", please " +
                     "enter it below. Otherwise, you have to go and register at " + name + "."));
-  pbLink->setText(Q("Go register at " + name));
+  pbLink->setText(Q("Go register at " + name).replace('&', "&&"));  // no mnemonic from the name
   dfName->setText(Q(site_->StoredLogin));
   dfPass->setText(Q(site_->StoredPassword));
   cbSave->setChecked(site_->SavePassword);
@@ -129,8 +132,10 @@ void TdlgPass::LinkLabelClick() {
 }
 
 void TdlgPass::Timer1Timer() {
+  // To the front of the program's windows, and only while the program has the keyboard: it never
+  // takes the keyboard from another program the user typed in, nor comes over its windows.
+  if (!QApplication::activeWindow()) return;
   raise();
-  activateWindow();
 }
 
 bool ShowSiteLoginDialog(QWidget* parent) {

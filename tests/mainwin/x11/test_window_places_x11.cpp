@@ -32,6 +32,7 @@
 #include "core/settings_file.h"
 #include "platform/window_stacking.h"
 #include "prefs/prefs_dialog.h"
+#include "windows/dialogs/login_dialog.h"
 #include "windows/news/news_window.h"
 
 // The X server and its window manager first: the application object is made on it.
@@ -81,6 +82,13 @@ std::vector<xcb_atom_t> AllowedActions(const QWidget* w) {
   if (!r) return {};
   const auto* atoms = static_cast<const xcb_atom_t*>(xcb_get_property_value(r.get()));
   return std::vector<xcb_atom_t>(atoms, atoms + xcb_get_property_value_length(r.get()) / 4);
+}
+
+// The window that has the keyboard on the display server.
+xcb_window_t InputFocus() {
+  std::unique_ptr<xcb_get_input_focus_reply_t, decltype(&std::free)> r(
+      xcb_get_input_focus_reply(Connection(), xcb_get_input_focus(Connection()), nullptr), &std::free);
+  return r ? r->focus : static_cast<xcb_window_t>(XCB_NONE);
 }
 
 void ActivateMain(QMainWindow& main) {
@@ -223,4 +231,36 @@ TEST_F(WindowPlaces, ModalDialogOpensAboveTheNewsWindow) {
   RunPreferences(&main, PrefsTabMisc);
   EXPECT_TRUE(seen);
   EXPECT_TRUE(above);
+}
+
+// The login dialog's timer never takes the keyboard from another program: with the dialog open
+// and another X client given the focus, that client keeps it through the ticks of the timer.
+class LoginDialog : public WindowPlaces {};
+
+TEST_F(LoginDialog, RaisedWithoutTakingTheKeyboard) {
+  auto site = std::make_shared<HTTPSite>();
+  site->Name = "Fake Quotes";
+  TdlgPass dlg(site, "FAKE.SDF", &main);
+  bool ran = false;
+  QTimer::singleShot(0, &dlg, [&] {
+    struct Close {
+      TdlgPass& d;
+      ~Close() { d.reject(); }  // also when a step fails
+    } close{dlg};
+    ran = true;
+    ASSERT_TRUE(Settle([&] { return Framed(&dlg) && dlg.isActiveWindow(); }));
+    EXPECT_TRUE(StackedAbove(&main, &dlg));
+    // The user turns to another program and types there.
+    OtherProgram other(QRect(640, 80, 400, 300));
+    ASSERT_NE(other.window, 0u);
+    other.Activate();
+    ASSERT_TRUE(Settle([&] { return InputFocus() == other.window; }));
+    QTest::qWait(3500);  // three ticks
+    EXPECT_EQ(InputFocus(), other.window) << "the dialog took the keyboard";
+    EXPECT_EQ(QApplication::activeWindow(), nullptr);
+    EXPECT_TRUE(StackedAboveAt(&dlg, other.Centre())) << "the dialog came over the other program";
+    SaveScreen("login_dialog_other_program_active.png");
+  });
+  dlg.exec();
+  EXPECT_TRUE(ran);
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -51,6 +52,29 @@ TEST(LoginDialog, NamesTheSiteByItsShortNameOrTheNameBeforeTheParenthesis) {
   }
   EXPECT_FALSE(PassDlgExists);
   CurSite.reset();
+}
+
+// A site's name from its definition file is shown as it is written: markup in it draws no large
+// red text and no link in the dialog.
+TEST(LoginDialog, TheSitesNameShowsAsPlainText) {
+  auto site = MakeSite("<font color=#ff0000 size=7>Evil</font> & <a href=\"http://x.test/\">Co</a>");
+  site->LoginNameCaption = "<b>ID</b>";
+  TdlgPass dlg(site, "EVIL.SDF");
+  dlg.show();
+  WaitAndPump(30);
+  EXPECT_TRUE(dlg.Label1->text().startsWith("<font color=#ff0000 size=7>Evil</font> & <a href="));
+  EXPECT_EQ(dlg.pbLink->text().toStdString().find(" & "), std::string::npos);  // no mnemonic made of it
+  for (QLabel* l : {dlg.Label1, dlg.Label2, dlg.lbName}) {
+    const QImage shot = l->grab().toImage();
+    int red = 0;
+    for (int y = 0; y < shot.height(); ++y)
+      for (int x = 0; x < shot.width(); ++x) {
+        const QColor c = shot.pixelColor(x, y);
+        red += c.red() > 200 && c.green() < 60 && c.blue() < 60;
+      }
+    EXPECT_EQ(red, 0) << l->text().toStdString();
+  }
+  EXPECT_TRUE(SaveScreenshot(&dlg, "dialogs_login_markup_name"));
 }
 
 TEST(LoginDialog, OkSavesScrambledCancelLeavesEverything) {
