@@ -197,26 +197,45 @@ QRect NormalGeometry(const QWidget& w) {
 
 namespace {
 // Qt tells the window system the owner of dialogs and tools only, and clears it whenever it
-// shows a plain window: it is said again each time the window has been shown.
+// shows a plain window: it is said again each time the window has been shown. Qt also makes a
+// window anew when a child that draws through the graphics card first comes into it (the news
+// window's browser pane): the new one is told again too.
 class OwnerOnShow : public QObject {
 public:
   OwnerOnShow(QWidget* window, QWidget* owner) : QObject(window), window_(window), owner_(owner) {
     window->winId();
-    if (QWindow* handle = window->windowHandle()) {
-      handle->setTransientParent(owner->windowHandle());
-      // Once the showing is over: Qt clears it on its way.
-      connect(handle, &QWindow::visibleChanged, this, [this](bool shown) {
-        if (shown) QTimer::singleShot(0, this, [this] { Apply(); });
-      });
-    }
+    window->installEventFilter(this);
+    Follow();
     Apply();
   }
   void Apply() {
     if (window_ && owner_ && window_->isVisible()) SetWindowOwner(window_, owner_);
   }
 
+protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == window_ && event->type() == QEvent::WinIdChange) {
+      Follow();
+      QTimer::singleShot(0, this, [this] { Apply(); });
+    }
+    return QObject::eventFilter(watched, event);
+  }
+
 private:
+  // Hooks the window's present handle (once).
+  void Follow() {
+    QWindow* handle = window_ ? window_->windowHandle() : nullptr;
+    if (!handle || handle == handle_ || !owner_) return;
+    handle_ = handle;
+    handle->setTransientParent(owner_->windowHandle());
+    // Once the showing is over: Qt clears it on its way.
+    connect(handle, &QWindow::visibleChanged, this, [this](bool shown) {
+      if (shown) QTimer::singleShot(0, this, [this] { Apply(); });
+    });
+  }
+
   QPointer<QWidget> window_, owner_;
+  QPointer<QWindow> handle_;
 };
 }  // namespace
 

@@ -20,6 +20,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWheelEvent>
+#include <QWindow>
 
 #include <algorithm>
 #include <cmath>
@@ -891,6 +892,9 @@ void TfrmNews::Timer1Timer() {
   NavPan->RefreshState();
   NowTime = MarketNow();
   static_cast<SymbolDelegate*>(lbSymb->itemDelegate())->fetching_ = NewsFetchSymbol();
+  // A news round that found nothing new is handed over to nobody, but it was a check: the
+  // caption says when the shown symbol was last checked.
+  if (!CurrentSymbol.empty()) UpdateCaption(CurrentSymbol);
   if (listPending_) {
     BuildSymbolList();
     if (listPending_) return;
@@ -920,6 +924,15 @@ void TfrmNews::keyPressEvent(QKeyEvent* event) {
   int key = event->key();
   HandleGlobalHotKey(key, event->modifiers());
   if (key != 0) QWidget::keyPressEvent(event);
+}
+
+bool TfrmNews::event(QEvent* e) {
+  // When the browser pane first draws, Qt makes the window anew for the graphics card; the new
+  // one would come up normal and the window forget it was maximised ("NSTATE" = "MX").
+  if (e->type() == QEvent::WinIdChange && internalWinId() && windowHandle() &&
+      windowHandle()->windowStates() != windowState())
+    windowHandle()->setWindowStates(windowState());
+  return QWidget::event(e);
 }
 
 bool TfrmNews::eventFilter(QObject* object, QEvent* event) {

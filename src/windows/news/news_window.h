@@ -116,6 +116,7 @@ protected:
   void resizeEvent(QResizeEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   bool eventFilter(QObject* object, QEvent* event) override;
+  bool event(QEvent* e) override;
 
 private:
   struct SideBanner {

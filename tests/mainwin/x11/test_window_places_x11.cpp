@@ -11,6 +11,7 @@
 #include <QPointer>
 #include <QScreen>
 #include <QTest>
+#include <QTableWidget>
 #include <QTimer>
 
 #include <xcb/xcb.h>
@@ -29,14 +30,34 @@
 #include "common/private_x_server.h"
 #include "common/program_folder_env.h"
 #include "common/x11_other_program.h"
+#include "core/program_state.h"
+#include "core/settings.h"
 #include "core/settings_file.h"
 #include "platform/window_stacking.h"
 #include "prefs/prefs_dialog.h"
+#include "windows/browser/browser_control.h"
+#include "windows/browser/browser_environment.h"
 #include "windows/dialogs/login_dialog.h"
 #include "windows/news/news_window.h"
 
-// The X server and its window manager first: the application object is made on it.
+namespace {
+// What the browser engine needs before the application object exists.
+class BrowserEngineEnvironment : public ::testing::Environment {
+public:
+  void SetUp() override {
+    PrepareBrowserEnvironment();
+    // The engine draws through OpenGL (Mesa's software one on this server), as on a desktop;
+    // without it the engine finds no way to draw. This is also what makes Qt build a window anew
+    // when the browser pane first comes into it.
+    setenv("QT_XCB_GL_INTEGRATION", "xcb_glx", 1);
+  }
+};
+}  // namespace
+
+// The X server and its window manager first, then the engine's settings: the application object
+// is made on them.
 [[maybe_unused]] static auto* xServer = ::testing::AddGlobalTestEnvironment(new PrivateXServerEnvironment(true));
+[[maybe_unused]] static auto* engine = ::testing::AddGlobalTestEnvironment(new BrowserEngineEnvironment);
 [[maybe_unused]] static auto* env = ::testing::AddGlobalTestEnvironment(new ProgramFolderEnvironment("test_mainwin_x11"));
 
 namespace {
@@ -89,6 +110,17 @@ xcb_window_t InputFocus() {
   std::unique_ptr<xcb_get_input_focus_reply_t, decltype(&std::free)> r(
       xcb_get_input_focus_reply(Connection(), xcb_get_input_focus(Connection()), nullptr), &std::free);
   return r ? r->focus : static_cast<xcb_window_t>(XCB_NONE);
+}
+
+// The window the display server says a window belongs to (WM_TRANSIENT_FOR), 0 when none.
+xcb_window_t TransientFor(const QWidget* w) {
+  xcb_connection_t* c = Connection();
+  std::unique_ptr<xcb_get_property_reply_t, decltype(&std::free)> r(
+      xcb_get_property_reply(c, xcb_get_property(c, 0, static_cast<xcb_window_t>(w->winId()), XCB_ATOM_WM_TRANSIENT_FOR,
+                                                 XCB_ATOM_WINDOW, 0, 1), nullptr),
+      &std::free);
+  if (!r || xcb_get_property_value_length(r.get()) < 4) return 0;
+  return *static_cast<const xcb_window_t*>(xcb_get_property_value(r.get()));
 }
 
 void ActivateMain(QMainWindow& main) {
@@ -207,6 +239,58 @@ TEST_F(WindowPlaces, ReopenWhereClosedAndStayAboveTheMainWindow) {
   frmNews->close();
   Settle([&] { return frmNews.isNull(); });
   EXPECT_EQ(Ini().ReadString("News", "NSTATE", ""), "MX");
+}
+
+// With its browser pane live, the news window belongs to the main window and stays above it, also
+// after clicks into its panes; closed maximised, it reopens maximised with the pane.
+TEST_F(WindowPlaces, NewsWindowWithItsBrowserStaysAboveAndReopensMaximised) {
+  unsetenv("VANTORA_NO_BROWSER");
+  if (!BrowserControlAvailable()) GTEST_SKIP() << "the browser engine is not installed";
+  HaveIE4 = true;
+  LiveSettings.NewsTwoPanes = false;
+  LiveSettings.NewsBrowserOff = false;
+  Ini().WriteString("News", "NSTATE", "NO");
+  Ini().WriteInteger("News", "NWINX", 200);
+  Ini().WriteInteger("News", "NWINY", 150);
+  Ini().WriteInteger("News", "NWINW", 629);
+  Ini().WriteInteger("News", "NWINH", 460);
+  OpenNewsWindow("IBM");
+  ASSERT_TRUE(frmNews);
+  ASSERT_NE(frmNews->WB, nullptr) << "the pane is live";
+  ASSERT_TRUE(Settle([&] { return Framed(frmNews); }));
+  QTest::qWait(500);
+  EXPECT_EQ(TransientFor(frmNews), static_cast<xcb_window_t>(main.winId()));
+  EXPECT_EQ(frmNews->geometry(), QRect(200, 150, 629, 460));
+  // Clicks into the headlines and into the browser pane, as a user makes them.
+  for (QWidget* target : {static_cast<QWidget*>(frmNews->tbNews->viewport()), static_cast<QWidget*>(frmNews->WB)}) {
+    const QPoint at = target->mapTo(frmNews, target->rect().center());
+    QTest::mouseClick(frmNews->windowHandle(), Qt::LeftButton, {}, at);
+    QTest::qWait(300);
+    ActivateMain(main);
+    EXPECT_TRUE(StackedAbove(&main, frmNews)) << "after a click on " << target->metaObject()->className();
+    EXPECT_EQ(TransientFor(frmNews), static_cast<xcb_window_t>(main.winId())) << target->metaObject()->className();
+  }
+  SaveScreen("window_places_news_with_browser.png");
+
+  frmNews->showMaximized();
+  ASSERT_TRUE(Settle([&] { return frmNews->isMaximized() && Framed(frmNews); }));
+  frmNews->close();
+  Settle([&] { return frmNews.isNull(); });
+  EXPECT_EQ(Ini().ReadString("News", "NSTATE", ""), "MX");
+  OpenNewsWindow("IBM");
+  ASSERT_TRUE(frmNews);
+  ASSERT_NE(frmNews->WB, nullptr);
+  ASSERT_TRUE(Settle([&] { return Framed(frmNews); }));
+  QTest::qWait(1200);
+  EXPECT_TRUE(frmNews->isMaximized());
+  const QRect avail = frmNews->screen()->availableGeometry();
+  EXPECT_GT(frmNews->frameGeometry().width(), avail.width() - 20) << frmNews->frameGeometry().width();
+  EXPECT_GT(frmNews->frameGeometry().height(), avail.height() - 20) << frmNews->frameGeometry().height();
+  ActivateMain(main);
+  EXPECT_TRUE(StackedAbove(&main, frmNews));
+  SaveScreen("window_places_news_with_browser_maximised.png");
+  frmNews->close();
+  Settle([&] { return frmNews.isNull(); });
 }
 
 // The preferences, opened while the news window is open, come above it and every other window

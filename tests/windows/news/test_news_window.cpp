@@ -29,6 +29,7 @@
 #include "core/locks.h"
 #include "core/log.h"
 #include "core/main_hooks.h"
+#include "core/market_clock.h"
 #include "core/news.h"
 #include "core/pending.h"
 #include "core/program_state.h"
@@ -38,10 +39,12 @@
 #include "core/url_launch.h"
 #include "platform/datetime.h"
 #include "retrieval/news_thread.h"
+#include "retrieval/site_files.h"
 #include "windows/browser/browser_control.h"
 #include "windows/browser/browser_nav_bar.h"
 #include "windows/news/news_window.h"
 #include "windows/news/news_images.h"
+#include "windows/news/news_logic.h"
 #include "windows/news/web_news_install.h"
 #include "windows/web/browser_window.h"
 
@@ -200,6 +203,39 @@ TEST_F(NewsWindowTest, SelectionListsHeadlinesAndReadMarksSurviveARereading) {
   EXPECT_EQ(w.CurrentSymbol, "");
   EXPECT_EQ(w.windowTitle().toStdString(), "News");
   EXPECT_FALSE(w.txtNoNews->isVisible());
+}
+
+// The caption follows each news round of the shown symbol, also a round that brings nothing new
+// (and so hands nothing over): it says when the symbol was last checked.
+TEST_F(NewsWindowTest, TheCaptionFollowsEachNewsRoundOfTheShownSymbol) {
+  AddSymbol("NWC");
+  auto source = std::make_shared<HTTPSite>();
+  std::string error;
+  LoadSiteFile(InstallSiteFixture("fake.NWS", site_->Port()), *source, nullptr, error);
+  ASSERT_TRUE(error.empty()) << error;
+  // The market clock moved on between the rounds by the synchronised offset.
+  ClockSynced = true;
+  EtOffsetCache = 0;
+  OpenNewsWindow("NWC");
+  TfrmNews& w = *frmNews;
+  EXPECT_EQ(w.windowTitle().toStdString(), "News for NWC - never checked yet");
+  auto roundAndCaption = [&] {
+    EXPECT_TRUE(FetchNewsForSymbol(*source, "NWC", nullptr));
+    TDateTime lastCheck = 0, unread = 0;
+    GetNewsInfo("NWC", lastCheck, unread);
+    const QString expected = QString::fromStdString(NewsCaption("NWC", lastCheck, unread));
+    for (int i = 0; i < 100 && w.windowTitle() != expected; ++i) QTest::qWait(50);  // the window's own timer
+    EXPECT_EQ(w.windowTitle(), expected);
+    return expected;
+  };
+  const QString first = roundAndCaption();  // three new headlines, handed over
+  EXPECT_EQ(w.Titles.Count(), 3);
+  EtOffsetCache = 20.0 / 1440;
+  const QString second = roundAndCaption();  // nothing new
+  EXPECT_NE(second, first);
+  EXPECT_EQ(w.Titles.Count(), 3);
+  ClockSynced = false;
+  EtOffsetCache = 0;
 }
 
 TEST_F(NewsWindowTest, HandOverLightsBulbsAndRelistsTheCurrentSymbol) {
