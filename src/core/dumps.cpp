@@ -360,7 +360,7 @@ int LoadDump(const char* name, int (*load)(const std::string&, bool*), std::atom
 }
 }  // namespace
 
-bool SaveDumps(std::string* why, const std::atomic<bool>* cancel) {
+bool SaveDumps(std::string* why, const std::atomic<bool>* cancel, bool skipKept) {
   // A save during the session and the close's never write at once, so the later one's file is
   // the one left. Bounded: the other holds it only while it copies the table and writes.
   static std::timed_mutex saving;
@@ -371,6 +371,7 @@ bool SaveDumps(std::string* why, const std::atomic<bool>* cancel) {
       problems += std::string(problems.empty() ? "" : "; ") + name + " was being saved by another save that did not end";
       return false;
     }
+    if (keep && skipKept) return true;
     if (keep) {
       problems += std::string(problems.empty() ? "" : "; ") + name +
                   " is left as it is: it could be neither read nor kept aside at start";

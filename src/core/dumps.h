@@ -24,5 +24,7 @@ int LoadNewsDump(const std::string& path, bool* whole = nullptr);
 // writes a new one (readable by its user). One that could be kept neither way is never written
 // over: SaveDumps then fails. One save runs at a time (a save during the session and the
 // close's); why, when given, says what failed. A cancelled save writes nothing more and fails.
-bool SaveDumps(std::string* why = nullptr, const std::atomic<bool>* cancel = nullptr);
+// With skipKept (a save during the session), a dump that could be kept neither way is passed
+// over without failing: the start said so already, and the close says it again.
+bool SaveDumps(std::string* why = nullptr, const std::atomic<bool>* cancel = nullptr, bool skipKept = false);
 void LoadDumps();

@@ -53,9 +53,7 @@ int TakeMissingKeys(TMyIniFile& ini, std::string_view text, std::string_view sav
   ini.EndBatch();
   return taken;
 }
-}  // namespace
 
-namespace {
 // The incoming text with every section and key of the outgoing one that it lacks.
 std::string CarrySettings(std::string_view incoming, std::string_view outgoing) {
   std::string out(incoming);

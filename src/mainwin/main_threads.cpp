@@ -32,7 +32,7 @@ bool DumpSaveSchedule::Due(int64_t nowMs) {
 
 DumpSaveThread::~DumpSaveThread() { Stop(-1); }
 
-void DumpSaveThread::Execute() { ok_ = SaveDumps(&why_, &TerminateFlag()); }
+void DumpSaveThread::Execute() { ok_ = SaveDumps(&why_, &TerminateFlag(), true); }
 
 ChartThread::ChartThread(std::function<void()> pulse, int periodMs) : pulse_(std::move(pulse)), periodMs_(periodMs) {
   Name = "ChartThread";

@@ -18,6 +18,7 @@ void IniFile::Reload() {
   sectionIndex_.clear();
   std::string bytes;
   if (ReadWholeFile(path_, bytes)) Parse(bytes);
+  if (shared_) TakeBase();
 }
 
 namespace {
