@@ -131,8 +131,10 @@ TEST(Dumps, ASaveDuringTheSessionThatFailsLeavesItsReasonInTheNote) {
   fs::create_directories(dir + "SDATA.DMP/inside");
   ASSERT_TRUE(WaitForLogLine(copy.pid, log, "could not be saved during the session")) << Slurp(log);
   EXPECT_NE(Slurp(log).find("SDATA.DMP could not be written: a folder is in its place"), std::string::npos) << Slurp(log);
+  // The note is written just after the log line.
+  EXPECT_TRUE(WaitForLogLine(copy.pid, note, "The collected data could not be saved during the session in " + dir))
+      << Slurp(note);
   const std::string failed = Slurp(note);
-  EXPECT_NE(failed.find("The collected data could not be saved during the session in " + dir), std::string::npos) << failed;
   fs::remove_all(dir + "SDATA.DMP");
   const int saves = Count(Slurp(log), "Collected data saved during the session");
   ASSERT_TRUE(WaitForLogLine(copy.pid, log, "Collected data saved during the session", saves + 1)) << Slurp(log);
