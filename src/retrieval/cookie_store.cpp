@@ -78,7 +78,8 @@ struct Store {
       if (++count <= 20) bad += (bad.empty() ? "" : ", ") + std::to_string(i + 1);
     }
     std::string wrong;
-    if (count) wrong = (count == 1 ? "line " : "lines ") + bad + (count > 20 ? ", ..." : "") + (count == 1 ? " holds" : " hold") + " no cookie";
+    if (count)
+      wrong = (count == 1 ? "line " + bad + " holds" : "lines " + bad + (count > 20 ? ", ..." : "") + " hold") + " no cookie";
     if (!text.empty() && text.back() != '\n')
       wrong += std::string(wrong.empty() ? "it" : ", and it") + " does not end with a line break (it may have been cut)";
     return wrong;
