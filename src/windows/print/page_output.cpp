@@ -84,6 +84,18 @@ void TPagePrinter::PrintPages() {
     UpdatePrintProgress("<FINISH>", 0, 0, 0);
     printer.setCopyCount(savedCopies);
   };
+  size_t sent = 0;  // pages drawn on the printer
+  // Ends the job with what was sent: the printer prints it, a PDF is renamed into place.
+  auto finish = [&] {
+    if (!painter.end()) throw EPagePrinter("The printer did not finish the job");
+    if (pdf) {
+      QFile::remove(finalName);
+      if (!QFile::rename(tempName, finalName)) {
+        QFile::remove(tempName);
+        throw EPagePrinter("The PDF file \"" + finalName.toStdString() + "\" could not be written");
+      }
+    }
+  };
   try {
     if (!painter.begin(&printer))
       throw EPagePrinter(pdf ? "The PDF file \"" + finalName.toStdString() + "\" could not be created"
@@ -93,26 +105,32 @@ void TPagePrinter::PrintPages() {
     for (size_t i = 0; i < order.size(); ++i) {
       if (ShowProgress && ShowCancel) QCoreApplication::processEvents();
       if (cancel_ || ShuttingDown.load()) throw ECancelPrinting();
+      // Each page but the first starts a new printer page, only once it is sure to be drawn:
+      // a job ended by a cancel has no blank page behind the pages it keeps.
+      if (i > 0 && !printer.newPage()) throw EPagePrinter("The printer refused a new page");
       const int page = order[i];
       UpdatePrintProgress(ProgressMessage, page, last, first);
       painter.save();
       painter.scale(sx, sy);
       (*pages)[static_cast<size_t>(page - 1)].Replay(painter);
       painter.restore();
+      sent = i + 1;
       if (OnPagePrinted) OnPagePrinted(page, Collate ? static_cast<int>(i) / (last - first + 1) + 1
                                                      : static_cast<int>(i) % copies_ + 1);
-      if (i + 1 < order.size() && !printer.newPage()) throw EPagePrinter("The printer refused a new page");
     }
-    if (!painter.end()) throw EPagePrinter("The printer did not finish the job");
-    if (pdf) {
-      QFile::remove(finalName);
-      if (!QFile::rename(tempName, finalName)) {
-        QFile::remove(tempName);
-        throw EPagePrinter("The PDF file \"" + finalName.toStdString() + "\" could not be written");
-      }
-    }
+    finish();
   } catch (const ECancelPrinting&) {
-    cleanUp(true);
+    if (AbortOnCancel || sent == 0) {
+      cleanUp(true);
+      return;
+    }
+    try {
+      finish();
+    } catch (...) {
+      cleanUp(true);
+      throw;
+    }
+    cleanUp(false);
     return;
   } catch (...) {
     cleanUp(true);
@@ -140,6 +158,8 @@ void TPagePrinter::UpdatePrintProgress(const std::string& message, int page, int
     if (!ShowCancel) {
       progress_->btnCancel->setEnabled(false);
       progress_->btnCancel->hide();
+      // The box keeps the height of its texts and bar, without the button's room.
+      progress_->setFixedHeight(progress_->logicalDpiY() * 98 / 96);
     }
     progress_->ProgBar->setRange(0, copies_ * (lastPage - firstPage + 1));
     progress_->ProgBar->setValue(0);

@@ -45,25 +45,37 @@ void TPagePrinter::SetShadowOffset(int pixels) {
 }
 
 namespace {
-// Room left around the page when it is fitted, so that its frame and shadow show.
-constexpr int FitBorder = 8;
+// The zoom at which pagePixels printer pixels take client screen pixels (ratio: printer to
+// screen resolution).
+int FitZoom(int client, double ratio, int pagePixels) {
+  return pagePixels > 0 ? static_cast<int>(client * 100.0 * ratio / pagePixels) : 100;
+}
 }  // namespace
 
+// A fitted page is exactly as wide (or as high) as the view: its frame and shadow may pass the
+// view's edge, and no scroll bar comes for them. When the other side does not fit, the page is as
+// wide (or as high) as the view beside that side's scroll bar.
 void TPagePrinter::ZoomToWidth() {
-  const int client = viewport()->width() - 2 * (FitBorder + shadowOffset_);
-  if (client <= 0) return;
-  SetZoomPercent(static_cast<int>(client * 100.0 * ScreenRatioX() / metrics_.PageWidth));
+  const QSize max = maximumViewportSize();
+  if (max.width() <= 0) return;
+  int zoom = FitZoom(max.width(), ScreenRatioX(), metrics_.PageWidth);
+  if (std::lround(metrics_.PageHeight / ScreenRatioY() * zoom / 100.0) > max.height())
+    zoom = FitZoom(max.width() - verticalScrollBar()->sizeHint().width(), ScreenRatioX(), metrics_.PageWidth);
+  SetZoomPercent(zoom);
 }
 
 void TPagePrinter::ZoomToHeight() {
-  const int client = viewport()->height() - 2 * (FitBorder + shadowOffset_);
-  if (client <= 0) return;
-  SetZoomPercent(static_cast<int>(client * 100.0 * ScreenRatioY() / metrics_.PageHeight));
+  const QSize max = maximumViewportSize();
+  if (max.height() <= 0) return;
+  int zoom = FitZoom(max.height(), ScreenRatioY(), metrics_.PageHeight);
+  if (std::lround(metrics_.PageWidth / ScreenRatioX() * zoom / 100.0) > max.width())
+    zoom = FitZoom(max.height() - horizontalScrollBar()->sizeHint().height(), ScreenRatioY(), metrics_.PageHeight);
+  SetZoomPercent(zoom);
 }
 
 void TPagePrinter::ZoomToFit() {
-  const int cw = viewport()->width() - 2 * (FitBorder + shadowOffset_);
-  const int ch = viewport()->height() - 2 * (FitBorder + shadowOffset_);
+  const QSize client = maximumViewportSize();
+  const int cw = client.width(), ch = client.height();
   if (cw <= 0 || ch <= 0) return;
   const double pageRatio = (metrics_.PageWidth / ScreenRatioX()) / (metrics_.PageHeight / ScreenRatioY());
   if (pageRatio <= static_cast<double>(cw) / ch) ZoomToHeight();
@@ -77,11 +89,14 @@ QRect TPagePrinter::PageRectOnScreen(const QRect& box) const {
 }
 
 void TPagePrinter::UpdatePreviewSize() {
-  // The box fills the view and grows past it (scroll bars) only when the page needs it.
+  // The box fills the view and grows past it (scroll bars, with room for the shadow) only when
+  // the page itself does not fit.
   if (!box_) return;
   const QRect page = PageRectOnScreen(QRect());
   const int border = 2 * shadowOffset_ + 2;
-  const QSize want(std::max(viewport()->width(), page.width() + border), std::max(viewport()->height(), page.height() + border));
+  const QSize view = viewport()->size();
+  const QSize want(page.width() <= view.width() ? view.width() : page.width() + border,
+                   page.height() <= view.height() ? view.height() : page.height() + border);
   if (box_->size() != want) box_->resize(want);
 }
 

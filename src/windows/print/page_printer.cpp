@@ -226,8 +226,11 @@ std::function<double(const QString&)> TPagePrinter::MeasureIn(const QFont& font)
   return [m](const QString& text) { return m->horizontalAdvance(text); };
 }
 
+int TPagePrinter::EmHeight() const { return std::max(1, canvasFont_.pixelSize()); }
+
 void TPagePrinter::RecomputeLineHeight() {
-  const int h = std::max(1, static_cast<int>(std::ceil(fm_->height())));
+  // The font's em height (its size in pixels, without the room above and below the letters).
+  const int h = EmHeight();
   switch (lineSpacing_) {
     case lsHalfSpace: lineHeight_ = std::max(1, h / 2); break;
     case lsSingleSpace: lineHeight_ = h; break;
@@ -782,7 +785,7 @@ void TPagePrinter::DrawArrow(bool up, int cellX, int cellW, int pad, int cellTop
   const int bw = (static_cast<int>(fm_->averageCharWidth()) / 4) * 4;
   const int q = bw / 4;
   const int L = cellX + cellW / 2 + pad - 2 * q, R = L + 4 * q;
-  const int height = std::max(1, static_cast<int>(std::ceil(fm_->height())) - 4);
+  const int height = std::max(1, EmHeight() - 4);
   const int T = (cellTop + cellBottom) / 2 - height / 2, B = T + height;
   QPolygonF p;
   if (up)

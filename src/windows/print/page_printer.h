@@ -142,6 +142,9 @@ public:
   void SetCopies(int copies) { copies_ = copies < 1 ? 1 : copies; }
   bool Collate = true;
   bool ShowProgress = true, ShowCancel = true;
+  // Cancel aborts the job: nothing of it is printed (a PDF is not written). Off: the job ends
+  // after the pages already sent, which are printed (a PDF holds them).
+  bool AbortOnCancel = true;
   std::string ProgressMessage;
   StringList& Lines();
   std::function<void()> OnNewLine, OnNewPage;
@@ -237,6 +240,7 @@ private:
   void ClampMargins();
   void RebuildFriendly();
   void SetCanvasFont(const QFont& font);
+  int EmHeight() const;
   void RecomputeLineHeight();
   void StartPage();
   void DrawBorders();

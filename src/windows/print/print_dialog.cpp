@@ -1,5 +1,6 @@
 #include "windows/print/print_dialog.h"
 
+#include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -13,18 +14,22 @@
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPageSetupDialog>
+#include <QPainter>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "core/button_form.h"
 #include "core/error_report.h"
@@ -49,12 +54,49 @@ QSpinBox* UpDown(QWidget* parent, int lo, int hi) {
   return s;
 }
 
+// The zoom bar: its ticks stand at 5, 10, ... 30 (50 % to 300 %), not every 5 steps from its
+// lowest position as a plain slider would place them.
+class ZoomTrackBar : public QSlider {
+public:
+  explicit ZoomTrackBar(QWidget* parent) : QSlider(Qt::Vertical, parent) {}
+  std::vector<int> Ticks;
+
+protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    QStyleOptionSlider opt;
+    initStyleOption(&opt);
+    opt.subControls = QStyle::SC_SliderGroove | QStyle::SC_SliderHandle;
+    style()->drawComplexControl(QStyle::CC_Slider, &opt, &p, this);
+    // Where the style would draw its own ticks: right of the groove, at the handle's middle.
+    const QRect groove = style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderGroove, this);
+    const QRect handle = style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderHandle, this);
+    const int span = groove.height() - handle.height();
+    const int left = std::max(groove.right(), handle.right()) + 2, right = width() - 2;
+    p.setPen(palette().color(QPalette::WindowText));
+    for (int v : Ticks) {
+      const int y = groove.top() + handle.height() / 2 +
+                    QStyle::sliderPositionFromValue(minimum(), maximum(), v, span, opt.upsideDown);
+      p.drawLine(left, y, right, y);
+    }
+  }
+};
+
 QLabel* Banner(QWidget* parent, const char* text, const char* color) {
   auto* l = new QLabel(QString::fromUtf8(text), parent);
   l->setStyleSheet(QStringLiteral("background:%1; color:black; border:1px solid black; font-weight:bold; padding:2px;").arg(color));
   l->setAlignment(Qt::AlignCenter);
   l->hide();
   return l;
+}
+
+// The live settings take their current view as the preferences left it, and every grid that
+// draws from them (the main window's) is laid out again at once.
+void ApplyLiveView() {
+  ApplyView(LiveSettings.CurView, LiveSettings);
+  for (QWidget* top : QApplication::topLevelWidgets())
+    for (TStockGrid* grid : top->findChildren<TStockGrid*>())
+      if (grid->Layout == &LiveSettings) grid->ApplyLayout(true);
 }
 
 }  // namespace
@@ -172,11 +214,12 @@ TdlgPrintPort::TdlgPrintPort(QWidget* mainWindow)
   PP->SetFont(courier);
   PP->setMinimumSize(200, 200);
 
-  ZoomBar = new QSlider(Qt::Vertical, this);
+  auto* zoomBar = new ZoomTrackBar(this);
+  zoomBar->Ticks = {30, 25, 20, 15, 10, 5};
+  ZoomBar = zoomBar;
   ZoomBar->setRange(1, 40);
   ZoomBar->setInvertedAppearance(true);
-  ZoomBar->setTickPosition(QSlider::TicksRight);
-  ZoomBar->setTickInterval(5);
+  ZoomBar->setTickPosition(QSlider::TicksRight);  // the room for them
   ZoomBar->setPageStep(5);
   auto* zoomCol = new QGridLayout;
   zoomCol->addWidget(ZoomBar, 0, 0, 5, 1);
@@ -517,6 +560,8 @@ void TdlgPrintPort::pbPrintSetupClick() {
   PP->RefreshMetrics();
   GeneratePreview();
   pbPreview->setEnabled(false);
+  // Back in the dialog, as on every activation: a page turned to landscape is fitted anew.
+  pbBestFitClick();
 }
 
 void TdlgPrintPort::pbPrintItClick() {
@@ -559,6 +604,7 @@ void TdlgPrintPort::pbEditViewsClick() {
     const std::string previous = cmbViews->currentText().toStdString();
     LoadViews();
     RunPreferences(this, PrefsTabViews);
+    ApplyLiveView();
     cmbViews->clear();
     for (int i = 0; i < ViewNames.Count(); ++i) cmbViews->addItem(QString::fromStdString(ViewNames[i]));
     cmbViews->model()->sort(0);

@@ -220,6 +220,32 @@ TEST(PagePrinter, LinesBreakOntoNewPagesWithTheirHeaderInTheCurrentMargins) {
   EXPECT_EQ(f.pp.PageNumber(), 1);
 }
 
+// Lines stand the font's em height apart (its size in printer pixels, without the room above and
+// below the letters), times the spacing: a 10-point font on the 600 dpi printer gives 83 pixels,
+// so a 6000-pixel page holds 72 single-spaced lines.
+TEST(PagePrinter, LinesAreTheFontsEmHeightApartTimesTheSpacing) {
+  const std::pair<TLineSpacing, int> spacings[] = {
+      {lsHalfSpace, 41}, {lsSingleSpace, 83}, {lsSingleAndAHalf, 124}, {lsDoubleSpace, 166}};
+  for (const auto& [spacing, apart] : spacings) {
+    Fixture f;
+    QFont font(QStringLiteral("Courier New"));
+    font.setPointSize(10);
+    f.pp.SetFont(font);
+    f.pp.SetLineSpacing(spacing);
+    EXPECT_EQ(f.pp.LineHeight(), apart) << spacing;
+    f.pp.BeginDoc();
+    for (int i = 0; i < 200; ++i) f.pp.WriteLine("line " + std::to_string(i));
+    f.pp.EndDoc();
+    const auto dev = ReplayPage(f.pp, 1);
+    const auto& texts = dev->Engine().Texts;
+    ASSERT_GE(texts.size(), 2u);
+    EXPECT_NEAR(texts[1].Pos.y() - texts[0].Pos.y(), apart, 0.01) << spacing;
+    if (spacing == lsSingleSpace) {
+      EXPECT_EQ(texts.size(), 72u);
+    }
+  }
+}
+
 TEST(PagePrinter, MisuseIsRefusedAndAFailureNeverLeavesRecordingOn) {
   Fixture f;
   f.pp.BeginDoc();

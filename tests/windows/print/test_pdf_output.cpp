@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QLayout>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -130,4 +131,43 @@ TEST(PdfOutput, CancelOrFailureLeavesNoFileAndTheProgressBoxCloses) {
   EXPECT_FALSE(pp.Printing());
   EXPECT_EQ(pp.ProgressDialog(), nullptr);
   EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files).isEmpty());
+}
+
+// Without AbortOnCancel a Cancel ends the job after the pages already sent, which the PDF keeps
+// (with no blank page after them); without ShowCancel the progress box has no button and the
+// height of its texts and bar only.
+TEST(PdfOutput, WithoutAbortOnCancelTheSentPagesAreKeptAndTheBoxWithoutCancelIsLower) {
+  QTemporaryDir dir;
+  auto printer = MakeTestPrinter();
+  TPagePrinter pp(nullptr, printer.get());
+  RecordThreePages(pp);
+  pp.AbortOnCancel = false;
+  const QString kept = dir.filePath("kept.pdf");
+  printer->setOutputFileName(kept);
+  pp.OnPagePrinted = [&](int page, int) {
+    if (page == 2) pp.ProgressDialog()->btnCancel->click();
+  };
+  pp.PrintPages();
+  EXPECT_EQ(PdfPages(kept), 2);
+  EXPECT_EQ(PageNumbersInPdf(kept, 2), (std::vector<int>{1, 2}));
+  EXPECT_FALSE(QFile::exists(kept + ".part"));
+  EXPECT_EQ(pp.ProgressDialog(), nullptr);
+
+  pp.ShowCancel = false;
+  const QString whole = dir.filePath("whole.pdf");
+  printer->setOutputFileName(whole);
+  int height = 0, needed = 0, standard = 0;
+  bool button = true;
+  pp.OnPagePrinted = [&](int, int) {
+    TPPPrnPrgDlg* box = pp.ProgressDialog();
+    height = box->height();
+    needed = box->layout()->minimumSize().height();
+    standard = box->logicalDpiY() * 98 / 96;
+    button = box->btnCancel->isVisible();
+  };
+  pp.PrintPages();
+  EXPECT_EQ(PdfPages(whole), 3);
+  EXPECT_FALSE(button);
+  EXPECT_EQ(height, standard);
+  EXPECT_LE(needed, height);  // its texts and bar still fit
 }

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDialogButtonBox>
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
@@ -11,12 +12,18 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMainWindow>
 #include <QMessageBox>
+#include <QPageSetupDialog>
 #include <QPrinter>
 #include <QPointer>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
 #include <QSlider>
 #include <QSpinBox>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
@@ -25,7 +32,11 @@
 
 #include "core/main_hooks.h"
 #include "core/settings.h"
+#include "grid/grid_columns.h"
+#include "grid/grid_views.h"
+#include "grid/stock_grid.h"
 #include "platform/messages.h"
+#include "prefs/prefs_dialog.h"
 #include "print_test_util.h"
 #include "report_test_data.h"
 #include "windows/print/page_printer.h"
@@ -233,6 +244,132 @@ TEST(PrintDialog, FirstOpeningUsesDefaultsShowsThePreviewAndKeepsTheChoices) {
   EXPECT_EQ(Ini().ReadInteger("Print", "MarLeft", 0), 10);
   const PrintDialogSettings s = LoadPrintSettings();
   EXPECT_EQ(s.FormWidth, dlg.width());
+}
+
+// Edit Views changes the main window's view at once: a column taken out of the current view
+// leaves the main window's grid (which draws from the live settings) when the preferences close.
+TEST(PrintDialog, EditViewsReappliesTheMainWindowsView) {
+  SeedReportData();
+  Ini().EraseSection("Print");
+  LiveSettings.CurView = "Report";
+  ApplyView("Report", LiveSettings);
+  QMainWindow main;
+  auto* mainGrid = new TStockGrid(&main);  // the main window's grid: the live settings' layout
+  main.setCentralWidget(mainGrid);
+  mainGrid->ApplyLayout(false);
+  main.show();
+  ASSERT_GE(mainGrid->GridCol[VolCol], 0);
+  const int columns = mainGrid->ColCount();
+  TdlgPrintPort dlg(&main);
+  dlg.show();
+  Settle(dlg);
+  bool edited = false;
+  ModalDriver driver([&](QWidget* modal) {
+    auto* prefs = dynamic_cast<TdlgPref*>(modal);
+    if (!prefs || edited) return;
+    edited = true;
+    // The user unticks Volume in the current view's columns and presses OK.
+    QListWidget* list = prefs->lbColumns;
+    const QList<QListWidgetItem*> volume = list->findItems("Volume", Qt::MatchExactly);
+    ASSERT_EQ(volume.size(), 1);
+    list->setFocus();
+    list->setCurrentItem(volume.front());
+    QTest::keyClick(list, Qt::Key_Space);
+    EXPECT_EQ(volume.front()->checkState(), Qt::Unchecked);
+    Click(prefs->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok));
+  });
+  Click(dlg.pbEditViews);
+  EXPECT_TRUE(edited);
+  // At once, with no other message to the main window.
+  EXPECT_EQ(mainGrid->GridCol[VolCol], -1);
+  EXPECT_EQ(mainGrid->ColCount(), columns - 1);
+  for (int c = 0; c < mainGrid->ColCount(); ++c) EXPECT_NE(mainGrid->Cells(c, 0), "Volume");
+  EXPECT_EQ(Items(dlg.cmbSortCol), (QStringList{"--None--", "Gain", "Note", "Symbol", "Tick", "Value Change"}));
+  EXPECT_FALSE(dlg.pbPreview->isEnabled());
+  dlg.close();
+}
+
+// The zoom bar's ticks stand at 5, 10, ... 30 (50 % to 300 %); a page turned to landscape in
+// Page Setup is fitted whole as the dialog comes back, and Width fits the page to the view's
+// width exactly.
+TEST(PrintDialog, BestFitAfterPageSetupAndTheZoomBarsTicks) {
+  if (!TdlgPrintPort::NoPrinterInstalled()) GTEST_SKIP() << "a printer is installed: its set-up dialog differs";
+  SeedReportData();
+  Ini().EraseSection("Print");
+  LiveSettings.CurView = "Report";
+  QWidget main;
+  main.show();
+  TdlgPrintPort dlg(&main);
+  dlg.show();
+  Settle(dlg);
+
+  // A tick is drawn where the handle's middle stands for the value, right of the groove.
+  QSlider* bar = dlg.ZoomBar;
+  const QImage bars = bar->grab().toImage();
+  auto tickAt = [&](int value) {
+    QStyleOptionSlider opt;
+    opt.initFrom(bar);
+    opt.orientation = Qt::Vertical;
+    opt.minimum = bar->minimum();
+    opt.maximum = bar->maximum();
+    opt.sliderPosition = opt.sliderValue = value;
+    opt.tickPosition = bar->tickPosition();
+    opt.upsideDown = !bar->invertedAppearance();
+    opt.subControls = QStyle::SC_All;
+    const int y = bar->style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderHandle, bar).center().y();
+    for (int dy = -1; dy <= 1; ++dy)
+      if (qGray(bars.pixel(bar->width() - 3, y + dy)) < 128) return true;
+    return false;
+  };
+  for (int v = 5; v <= 30; v += 5) EXPECT_TRUE(tickAt(v)) << v;
+  for (int v : {1, 6, 11, 36, 40}) EXPECT_FALSE(tickAt(v)) << v;
+  dlg.grab().save(QString::fromStdString(ScreenshotPath("print_dialog_zoom_ticks.png")));
+
+  // Whole pages fit the view: wholly inside it, as wide or as high as it.
+  auto fitsWhole = [&] {
+    const QSize view = dlg.PP->viewport()->size();
+    const QRect page = dlg.PP->PageRectOnScreen(QRect(QPoint(0, 0), view));
+    const double grow = (dlg.PP->ZoomPercent() + 1.0) / dlg.PP->ZoomPercent();
+    return page.width() <= view.width() && page.height() <= view.height() &&
+           (page.width() * grow > view.width() || page.height() * grow > view.height());
+  };
+  EXPECT_TRUE(fitsWhole());
+  const int portraitZoom = dlg.PP->ZoomPercent();
+  bool turned = false;
+  ModalDriver driver([&](QWidget* modal) {
+    auto* setup = qobject_cast<QPageSetupDialog*>(modal);
+    if (!setup || turned) return;
+    auto* landscape = setup->findChild<QRadioButton*>("landscape");
+    ASSERT_NE(landscape, nullptr);
+    turned = true;
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(setup));
+    // On its round mark (a radio button takes clicks on its mark and its text only).
+    QTest::mouseClick(setup->windowHandle(), Qt::LeftButton, {}, landscape->mapTo(setup, QPoint(6, landscape->height() / 2)));
+    EXPECT_TRUE(landscape->isChecked());
+    Click(setup->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok));
+  });
+  Click(dlg.pbPrintSetup);
+  ASSERT_TRUE(turned);
+  EXPECT_GT(dlg.PP->Metrics().PageWidth, dlg.PP->Metrics().PageHeight);
+  EXPECT_TRUE(fitsWhole()) << portraitZoom << " -> " << dlg.PP->ZoomPercent();
+  EXPECT_EQ(dlg.lbZoom->text(), QStringLiteral("Zoom = %1%").arg(dlg.PP->ZoomPercent()));
+  dlg.grab().save(QString::fromStdString(ScreenshotPath("print_dialog_landscape_fitted.png")));
+
+  // Width, in a wide window: the page's height goes past the view, so it is as wide as the view
+  // beside the vertical scroll bar.
+  dlg.resize(1000, 440);
+  QTest::qWait(50);
+  Click(dlg.pbRLfit);
+  QTest::qWait(50);  // the scroll bars follow
+  EXPECT_TRUE(dlg.PP->verticalScrollBar()->isVisible());
+  const int view = dlg.PP->viewport()->width();
+  const int width = dlg.PP->PageRectOnScreen(dlg.PP->viewport()->rect()).width();
+  EXPECT_LE(width, view);
+  EXPECT_GT(width * (dlg.PP->ZoomPercent() + 1.0) / dlg.PP->ZoomPercent(), view) << width << " of " << view;
+  EXPECT_FALSE(dlg.PP->horizontalScrollBar()->isVisible());
+  dlg.grab().save(QString::fromStdString(ScreenshotPath("print_dialog_width_fitted.png")));
+  dlg.PP->Printer().setPageOrientation(QPageLayout::Portrait);
+  dlg.close();
 }
 
 TEST(PrintDialog, TheMainWindowsPrintCommandReachesTheDialog) {
