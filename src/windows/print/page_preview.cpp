@@ -50,27 +50,30 @@ namespace {
 int FitZoom(int client, double ratio, int pagePixels) {
   return pagePixels > 0 ? static_cast<int>(client * 100.0 * ratio / pagePixels) : 100;
 }
+
+// The zoom that makes one side of the page exactly as long as the view's side. When the other
+// side then passes the view, the scroll bar it brings (bar pixels thick) takes room from this
+// side first.
+int FitSide(int client, double ratio, int page, int otherClient, double otherRatio, int otherPage, int bar) {
+  const int zoom = FitZoom(client, ratio, page);
+  if (std::lround(otherPage / otherRatio * zoom / 100.0) <= otherClient) return zoom;
+  return FitZoom(client - bar, ratio, page);
+}
 }  // namespace
 
-// A fitted page is exactly as wide (or as high) as the view: its frame and shadow may pass the
-// view's edge, and no scroll bar comes for them. When the other side does not fit, the page is as
-// wide (or as high) as the view beside that side's scroll bar.
+// A fitted page's frame and shadow may pass the view's edge, and no scroll bar comes for them.
 void TPagePrinter::ZoomToWidth() {
   const QSize max = maximumViewportSize();
   if (max.width() <= 0) return;
-  int zoom = FitZoom(max.width(), ScreenRatioX(), metrics_.PageWidth);
-  if (std::lround(metrics_.PageHeight / ScreenRatioY() * zoom / 100.0) > max.height())
-    zoom = FitZoom(max.width() - verticalScrollBar()->sizeHint().width(), ScreenRatioX(), metrics_.PageWidth);
-  SetZoomPercent(zoom);
+  SetZoomPercent(FitSide(max.width(), ScreenRatioX(), metrics_.PageWidth, max.height(), ScreenRatioY(),
+                         metrics_.PageHeight, verticalScrollBar()->sizeHint().width()));
 }
 
 void TPagePrinter::ZoomToHeight() {
   const QSize max = maximumViewportSize();
   if (max.height() <= 0) return;
-  int zoom = FitZoom(max.height(), ScreenRatioY(), metrics_.PageHeight);
-  if (std::lround(metrics_.PageWidth / ScreenRatioX() * zoom / 100.0) > max.width())
-    zoom = FitZoom(max.height() - horizontalScrollBar()->sizeHint().height(), ScreenRatioY(), metrics_.PageHeight);
-  SetZoomPercent(zoom);
+  SetZoomPercent(FitSide(max.height(), ScreenRatioY(), metrics_.PageHeight, max.width(), ScreenRatioX(),
+                         metrics_.PageWidth, horizontalScrollBar()->sizeHint().height()));
 }
 
 void TPagePrinter::ZoomToFit() {

@@ -97,6 +97,13 @@ struct ModalDriver {
   }
 };
 
+// The report's data, no "Print" section and the live view "Report": a first opening.
+void FirstOpeningData() {
+  SeedReportData();
+  Ini().EraseSection("Print");
+  LiveSettings.CurView = "Report";
+}
+
 QStringList Items(QComboBox* c) {
   QStringList out;
   for (int i = 0; i < c->count(); ++i) out << c->itemText(i);
@@ -106,11 +113,9 @@ QStringList Items(QComboBox* c) {
 }  // namespace
 
 TEST(PrintDialog, FirstOpeningUsesDefaultsShowsThePreviewAndKeepsTheChoices) {
-  SeedReportData();
+  FirstOpeningData();
   Ini().WriteString("Views", "Tiny", "LastCol,VolCol");
   LoadViews();
-  Ini().EraseSection("Print");
-  LiveSettings.CurView = "Report";
   QWidget main;
   main.show();
   TdlgPrintPort dlg(&main);
@@ -249,9 +254,7 @@ TEST(PrintDialog, FirstOpeningUsesDefaultsShowsThePreviewAndKeepsTheChoices) {
 // Edit Views changes the main window's view at once: a column taken out of the current view
 // leaves the main window's grid (which draws from the live settings) when the preferences close.
 TEST(PrintDialog, EditViewsReappliesTheMainWindowsView) {
-  SeedReportData();
-  Ini().EraseSection("Print");
-  LiveSettings.CurView = "Report";
+  FirstOpeningData();
   ApplyView("Report", LiveSettings);
   QMainWindow main;
   auto* mainGrid = new TStockGrid(&main);  // the main window's grid: the live settings' layout
@@ -294,9 +297,7 @@ TEST(PrintDialog, EditViewsReappliesTheMainWindowsView) {
 // width exactly.
 TEST(PrintDialog, BestFitAfterPageSetupAndTheZoomBarsTicks) {
   if (!TdlgPrintPort::NoPrinterInstalled()) GTEST_SKIP() << "a printer is installed: its set-up dialog differs";
-  SeedReportData();
-  Ini().EraseSection("Print");
-  LiveSettings.CurView = "Report";
+  FirstOpeningData();
   QWidget main;
   main.show();
   TdlgPrintPort dlg(&main);
