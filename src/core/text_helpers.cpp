@@ -148,14 +148,18 @@ constexpr __int128 Pow10(int n) {
 // Beyond this, products could overflow; no amount of money gets near it.
 constexpr __int128 UnitsLimit = Pow10(30);
 
+// num / den (den > 0), rounded half away from zero.
+__int128 RoundedQuotient(__int128 num, __int128 den) {
+  __int128 q = num / den;
+  const __int128 r = num % den;
+  if ((r < 0 ? -r : r) * 2 >= den) q += num < 0 ? -1 : 1;
+  return q;
+}
+
 // Rounds half away from zero to the scale (only ever lowers it).
 Decimal Rescaled(Decimal d, int scale) {
   if (!d.Ok || d.Scale <= scale) return d;
-  const __int128 div = Pow10(d.Scale - scale);
-  __int128 q = d.Units / div;
-  const __int128 r = d.Units % div;
-  if ((r < 0 ? -r : r) * 2 >= div) q += d.Units < 0 ? -1 : 1;
-  return {q, scale, true};
+  return {RoundedQuotient(d.Units, Pow10(d.Scale - scale)), scale, true};
 }
 
 // Reads what std::to_chars writes in its shortest form: "-346.89", "1e+20", "1.5e-07".
@@ -234,6 +238,11 @@ double ToDouble(Decimal d) {
   return static_cast<double>(d.Units / div) + static_cast<double>(d.Units % div) / static_cast<double>(div);
 }
 
+// shares x price + commission, exact from their shortest forms.
+Decimal HoldingDecimal(double shares, double price, double commission) {
+  return Plus(Times(ShortestDecimal(shares), PriceDecimal(price)), ShortestDecimal(commission));
+}
+
 double Cents(Decimal exact, double fallback) {
   if (!exact.Ok) return RoundTo(fallback, 2);
   const Decimal c = Rescaled(exact, 2);
@@ -249,8 +258,7 @@ double HoldingValue(double shares, double price) {
 }
 
 double HoldingCost(double shares, double price, double commission) {
-  return Cents(Plus(Times(ShortestDecimal(shares), PriceDecimal(price)), ShortestDecimal(commission)),
-               shares * price + commission);
+  return Cents(HoldingDecimal(shares, price, commission), shares * price + commission);
 }
 
 double PriceAsQuoted(double price) {
@@ -277,7 +285,7 @@ Decimal Trimmed(Decimal d) {
 }  // namespace
 
 ExactMoney ExactMoney::Holding(double shares, double price, double commission) {
-  const Decimal d = Plus(Times(ShortestDecimal(shares), PriceDecimal(price)), ShortestDecimal(commission));
+  const Decimal d = HoldingDecimal(shares, price, commission);
   return ExactMoney(d.Units, d.Scale, d.Ok, shares * price + commission);
 }
 
@@ -318,10 +326,7 @@ bool ExactMoney::PercentOf(const ExactMoney& whole, double& percent) const {
         num *= Pow10(shift);
       else
         den *= Pow10(-shift);
-      __int128 q = num / den;
-      const __int128 r = num % den;
-      if ((r < 0 ? -r : r) * 2 >= den) q += num < 0 ? -1 : 1;
-      percent = ToDouble({q, 2, true});
+      percent = ToDouble({RoundedQuotient(num, den), 2, true});
       return true;
     }
   }

@@ -228,13 +228,6 @@ bool WriteSymbols(Out& out, Filter filter) {
   return any;
 }
 
-template <typename Filter>
-std::string ListSymbols(Filter filter) {
-  std::string out;
-  WriteSymbols(out, filter);
-  return out;
-}
-
 bool IsAllSymbols(const std::string&) { return true; }
 bool IsEquityKey(const std::string& key) { return IsValidSymbol(key); }
 bool IsIndexKey(const std::string& key) { return IsIndexSymbol(key); }
@@ -951,12 +944,6 @@ std::string VNServer::ListPortfolios() {
   }
   return out;
 }
-
-std::string VNServer::ListAllSymbols() { return ListSymbols(IsAllSymbols); }
-
-std::string VNServer::ListEquitySymbols() { return ListSymbols(IsEquityKey); }
-
-std::string VNServer::ListIndexSymbols() { return ListSymbols(IsIndexKey); }
 
 void VNServer::ExpandAllSymbols(StringList& params) {
   const std::vector<TableEntry> entries = SortedSymbols();

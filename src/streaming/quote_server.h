@@ -62,9 +62,6 @@ public:
   // The reply builders: the data text, empty when there is nothing. They throw ServerBusy
   // when a lock guarding their data could not be obtained.
   static std::string ListPortfolios();
-  static std::string ListAllSymbols();
-  static std::string ListEquitySymbols();
-  static std::string ListIndexSymbols();
   // params: item 0 the command, items 1.. the symbols (an item's object, when set, is its
   // record).
   static std::string BuildLastQuotes(const StringList& params);
